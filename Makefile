@@ -1,0 +1,42 @@
+# Front door: make deps | make | make test | make asan | make demo
+BUILD      ?= build
+NATIVE     := $(BUILD)/native
+WIN32DIR   := $(BUILD)/win32
+ASANDIR    := $(BUILD)/asan
+JOBS       ?= $(shell nproc)
+CMAKE_GEN  := -G Ninja
+ABS_WIN32  := $(abspath $(WIN32DIR))
+
+.PHONY: all deps native win32 test test-native asan demo clean
+
+all: native win32
+
+deps:
+	@bash scripts/install-deps.sh
+
+native: deps
+	@cmake -S . -B $(NATIVE) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DUPDATE_WIN32_DIR=$(ABS_WIN32) >/dev/null
+	@cmake --build $(NATIVE) -j $(JOBS)
+
+win32: deps
+	@cmake -S . -B $(WIN32DIR) $(CMAKE_GEN) -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake -DCMAKE_BUILD_TYPE=MinSizeRel >/dev/null
+	@cmake --build $(WIN32DIR) -j $(JOBS)
+
+# Both suites: the native one and, under Wine, the Windows one; ends with ctest's summary.
+test: all
+	@cd $(NATIVE) && ctest --output-on-failure -j $(JOBS) --timeout 900
+
+test-native: native
+	@cd $(NATIVE) && ctest --output-on-failure -j $(JOBS) -E '^(wine|e2e)\.'
+
+# The native core and its tests under AddressSanitizer and UndefinedBehaviorSanitizer.
+asan: deps
+	@cmake -S . -B $(ASANDIR) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Debug -DUPDATE_SANITIZE=ON >/dev/null
+	@cmake --build $(ASANDIR) -j $(JOBS)
+	@cd $(ASANDIR) && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 ctest --output-on-failure -j $(JOBS)
+
+demo: all
+	@bash scripts/demo.sh
+
+clean:
+	rm -rf $(BUILD)

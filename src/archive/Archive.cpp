@@ -1,0 +1,231 @@
+#include "archive/Archive.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "archive/ArchiveFormat.h"
+#include "archive/Decompress.h"
+#include "base/ByteReader.h"
+#include "base/Exception.h"
+#include "env/Text.h"
+#include "platform/FileSystem.h"
+#include "platform/SystemInfo.h"
+
+namespace {
+
+const char* const kCannotLoad = "Daten können nicht geladen werden.";
+
+[[noreturn]] void CannotLoad(int variant) {
+    throw Exception(std::string(kCannotLoad) + " (" + std::to_string(variant) + ")");
+}
+
+std::string Hex8(std::int32_t v) {
+    static const char digits[] = "0123456789ABCDEF";
+    std::string out(8, '0');
+    std::uint32_t u = static_cast<std::uint32_t>(v);
+    for (int i = 7; i >= 0; --i, u >>= 4) out[std::size_t(i)] = digits[u & 0xF];
+    return out;
+}
+
+}  // namespace
+
+std::unique_ptr<FileHandle> openReadOnly(const std::string& path) { return Fs().open(path, OpenMode::ReadShared); }
+
+bool TArchive::openAttached() { return openAttached(Sys().moduleFileName()); }
+
+bool TArchive::openAttached(const std::string& executablePath) {
+    std::unique_ptr<FileHandle> file = openReadOnly(executablePath);
+    if (!file) throw Exception(executablePath + " kann nicht geöffnet werden.");
+    archiveFileName = executablePath;
+    std::int64_t size = file->size();
+    if (size < kTailSize || !file->seek(size - kTailSize)) throw Exception("seek failed (0)");
+    unsigned char tail[kTailSize];
+    if (file->read(tail, kTailSize) != kTailSize) throw Exception("Lesefehler Tail");
+    if (static_cast<std::int32_t>(getU32(tail + 4)) != kArchiveMagic) return false;
+    baseOffset = static_cast<std::int32_t>(getU32(tail));
+    if (baseOffset < 0 || !file->seek(baseOffset)) throw Exception("seek failed (1)");
+    readDirectory(*file, size);
+    return true;
+}
+
+void TArchive::openFile(const std::string& path) {
+    baseOffset = 0;
+    std::unique_ptr<FileHandle> file = openReadOnly(path);
+    if (!file) throw Exception(path + " kann nicht geöffnet werden.");
+    archiveFileName = path;
+    readDirectory(*file, file->size());
+}
+
+// The file stands at baseOffset. Nothing is added to `entries` unless the whole
+// directory is sound: a directory that contradicts itself or the file is refused
+// before anything is allocated from its numbers.
+void TArchive::readDirectory(FileHandle& file, std::int64_t fileSize) {
+    unsigned char head[4];
+    if (file.read(head, 4) != 4) CannotLoad(3);
+    std::int32_t dirSize = static_cast<std::int32_t>(getU32(head));
+    std::int64_t available = fileSize - baseOffset;
+    if (dirSize < kDirectoryHeaderSize) CannotLoad(4);
+    if (dirSize > available) CannotLoad(2);
+
+    std::vector<unsigned char> block(static_cast<std::size_t>(dirSize - 4));
+    if (file.read(block.data(), std::int64_t(block.size())) != std::int64_t(block.size())) CannotLoad(2);
+
+    ByteReader reader(block.data(), block.size());
+    std::int32_t count = 0, segSize = 0;
+    reader.readS32(count);
+    reader.readS32(segSize);
+    if (count > 0 && static_cast<std::size_t>(count) > reader.remaining() / kEntryFixedSize) CannotLoad(5);
+
+    std::vector<std::unique_ptr<TPackedFile>> parsed;
+    parsed.reserve(count > 0 ? static_cast<std::size_t>(count) : 0);
+    for (std::int32_t i = 0; i < count; ++i) {
+        auto entry = std::make_unique<TPackedFile>();
+        std::uint32_t date = 0;
+        if (!reader.readS32(entry->nameLength) || !reader.readS32(entry->dataOffset) ||
+            !reader.readS32(entry->unpackedSize) || !reader.readS32(entry->storedSize) || !reader.readU32(date))
+            CannotLoad(5);
+        entry->date = static_cast<std::int32_t>(date);
+        std::size_t length = static_cast<std::uint32_t>(entry->nameLength) & 0xFF;
+        if (length > kMaxNameLength || !reader.readBytes(length, entry->name)) CannotLoad(5);
+        if (entry->dataOffset < 0 || entry->dataOffset > available) CannotLoad(6);
+        parsed.push_back(std::move(entry));
+    }
+    segmentSize = segSize;
+    for (auto& entry : parsed) entries.push_back(std::move(entry));
+}
+
+std::int32_t TArchive::readBuffer(std::int32_t index, std::int32_t& position, std::vector<unsigned char>& buffer) const {
+    const TPackedFile& e = entryAt(index);
+    std::int64_t inputSize = e.storedSize > 0 ? e.storedSize : 256;
+    if (segmentSize < inputSize) inputSize = segmentSize;
+
+    std::unique_ptr<FileHandle> file = openReadOnly(archiveFileName);
+    if (!file) return -1;
+    if (position > e.storedSize)
+        throw Exception("readBuffer:\r" + e.name + "\rSegmentstart " + std::to_string(position) +
+                        "\r überschreitet die Gesamtlänge von " + std::to_string(e.storedSize));
+    std::int64_t at = std::int64_t(baseOffset) + e.dataOffset + position;
+    if (!file->seek(at))
+        throw Exception("readBuffer: seek failed\r" + archiveFileName + "\r" + Hex8(e.dataOffset) + "\r" +
+                        Hex8(baseOffset));
+    unsigned char head[4];
+    if (file->read(head, 4) != 4) return -1;
+    std::int32_t length = static_cast<std::int32_t>(getU32(head));
+    // A length beyond the end of the file is a segment cut short: nothing is
+    // allocated from it.
+    std::int64_t fileSize = file->size();
+    if (length < 0 || length > fileSize - at - 4) return -1;
+
+    std::vector<unsigned char> input(static_cast<std::size_t>(std::max<std::int64_t>(inputSize, 0)));
+    if (length > std::int64_t(input.size())) input.assign(static_cast<std::size_t>(length), 0);
+    if (file->read(input.data(), length) != length) return -1;
+    file.reset();
+
+    std::vector<unsigned char> output;
+    decompressBuffer(input.data(), length, 0, output);
+    std::int64_t next = std::int64_t(position) + length + 4;
+    position = next >= e.storedSize ? -1 : static_cast<std::int32_t>(next);
+    buffer.swap(output);
+    return static_cast<std::int32_t>(buffer.size());
+}
+
+std::int32_t TArchive::indexOf(const std::string& name) const {
+    for (std::size_t i = 0; i < entries.size(); ++i)
+        if (SameText(entries[i]->name, name)) return static_cast<std::int32_t>(i);
+    return -1;
+}
+
+std::int32_t TArchive::readBuffer(const std::string& name, std::vector<unsigned char>& buffer, bool zeroTerminate) const {
+    std::int32_t index = indexOf(name);
+    if (index < 0) throw Exception(name + " nicht im Archiv");
+    std::int32_t position = 0;
+    std::int32_t count = readBuffer(index, position, buffer);
+    if (position != -1) throw Exception(name + "\r unvollständig gelesen.");
+    if (zeroTerminate) {
+        buffer.push_back(0);
+        ++count;
+    }
+    return count;
+}
+
+StringList SplitLines(const char* text, std::size_t length) {
+    StringList lines;
+    std::size_t start = 0;
+    for (std::size_t i = 0; i < length; ++i) {
+        if (text[i] != '\r' && text[i] != '\n') continue;
+        lines.emplace_back(text + start, i - start);
+        if (text[i] == '\r' && i + 1 < length && text[i + 1] == '\n') ++i;
+        start = i + 1;
+    }
+    if (start < length) lines.emplace_back(text + start, length - start);
+    return lines;
+}
+
+StringList TArchive::readLines(const std::string& name) const {
+    std::vector<unsigned char> buffer;
+    std::int32_t count = readBuffer(name, buffer, true);
+    if (count < 0) throw Exception("readLines: readbuffer failed");
+    const char* text = reinterpret_cast<const char*>(buffer.data());
+    return SplitLines(text, std::strlen(text));
+}
+
+namespace {
+
+// A temporary file beside the target, removed again unless it was renamed over it.
+class TemporaryTarget {
+public:
+    explicit TemporaryTarget(const std::string& target) {
+        for (int n = 0; n < 100; ++n) {
+            std::string candidate = target + ".~u" + std::to_string(n);
+            if (Fs().attributes(candidate) != kAttrInvalid) continue;
+            file_ = Fs().open(candidate, OpenMode::Create);
+            if (file_) path_ = candidate;
+            return;
+        }
+    }
+    ~TemporaryTarget() {
+        file_.reset();
+        if (!path_.empty()) Fs().removeFile(path_);
+    }
+    FileHandle* file() { return file_.get(); }
+
+    bool commit(const std::string& target, std::int32_t stamp) {
+        file_->setDosDate(stamp);
+        file_.reset();
+        if (!Fs().replaceFile(path_, target)) return false;
+        path_.clear();
+        return true;
+    }
+
+private:
+    std::unique_ptr<FileHandle> file_;
+    std::string path_;
+};
+
+// Whether an existing target may be replaced; a read-only one has its flag cleared first.
+bool TargetWritable(const std::string& target) {
+    std::uint32_t attributes = Fs().attributes(target);
+    if (attributes == kAttrInvalid) return true;
+    if (attributes & kAttrDirectory) return false;
+    if (Fs().open(target, OpenMode::ReadWrite)) return true;
+    if ((attributes & kAttrReadOnly) == 0) return false;
+    Fs().setAttributes(target, attributes & ~std::uint32_t(kAttrReadOnly));
+    return Fs().open(target, OpenMode::ReadWrite) != nullptr;
+}
+
+}  // namespace
+
+bool TArchive::extractFile(std::int32_t index, const std::string& target) const {
+    const TPackedFile& e = entryAt(index);
+    if (!TargetWritable(target)) return false;
+    TemporaryTarget temp(target);
+    if (!temp.file()) return false;
+    std::int32_t position = 0;
+    std::vector<unsigned char> buffer;
+    while (position >= 0) {
+        std::int32_t count = readBuffer(index, position, buffer);
+        std::int64_t written = count > 0 ? temp.file()->write(buffer.data(), count) : 0;
+        if (written != count) return false;
+    }
+    return temp.commit(target, e.fileDate());
+}

@@ -1,0 +1,72 @@
+// TArchive: the updater's only access to the update archive (layout in
+// ArchiveFormat.h). It reads the directory once and keeps no file open between
+// requests: every request opens the archive file, does its work and closes it.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "base/StringList.h"
+
+// One directory entry.
+class TPackedFile {
+public:
+    std::int32_t nameLength = 0;
+    std::int32_t dataOffset = 0;    // first segment, relative to the archive's base
+    std::int32_t unpackedSize = 0;  // informational only
+    std::int32_t storedSize = 0;    // bounds the segment walk
+    std::int32_t date = 0;          // MS-DOS stamp, local time
+    std::string name;               // as stored: no case folding, backslashes kept
+
+    std::int32_t fileDate() const { return date; }
+};
+
+class TArchive {
+public:
+    TArchive() = default;
+    virtual ~TArchive() = default;
+    TArchive(const TArchive&) = delete;
+    TArchive& operator=(const TArchive&) = delete;
+
+    // The archive appended to the running executable. False when its tail has no magic.
+    bool openAttached();
+    bool openAttached(const std::string& executablePath);
+    // A stand-alone archive, directory at offset 0. Raises on failure.
+    void openFile(const std::string& path);
+
+    std::int32_t entryCount() const { return static_cast<std::int32_t>(entries.size()); }
+    const TPackedFile& entryAt(std::int32_t index) const { return *entries[static_cast<std::size_t>(index)]; }
+
+    // Segment form: inflates the segment at `position` into `buffer` and advances
+    // the position (-1 once the entry is complete). Returns the byte count, or -1
+    // when the archive cannot be reopened or the segment is cut short.
+    std::int32_t readBuffer(std::int32_t index, std::int32_t& position, std::vector<unsigned char>& buffer) const;
+    // Whole-entry form: the single segment of the named entry, with one 0 byte
+    // appended when `zeroTerminate` is set.
+    std::int32_t readBuffer(const std::string& name, std::vector<unsigned char>& buffer, bool zeroTerminate) const;
+    StringList readLines(const std::string& name) const;
+    // Writes the whole entry to `target` and stamps it with the entry's date.
+    // The target's folder must exist. An existing target is replaced only when
+    // the new content is complete; on failure it stays as it was.
+    bool extractFile(std::int32_t index, const std::string& target) const;
+
+    // Index of the first entry whose name equals `name` ignoring case; -1 when none.
+    std::int32_t indexOf(const std::string& name) const;
+
+    std::vector<std::unique_ptr<TPackedFile>> entries;
+    std::int32_t baseOffset = 0;
+    std::string archiveFileName;
+    std::int32_t segmentSize = 0;
+
+private:
+    void readDirectory(class FileHandle& file, std::int64_t fileSize);
+};
+
+// Opens an existing file for reading only, sharing it with others; nullptr on failure.
+std::unique_ptr<class FileHandle> openReadOnly(const std::string& path);
+
+// Splits text into lines at CR LF, CR alone or LF alone; a terminator at the
+// very end makes no extra empty line.
+StringList SplitLines(const char* text, std::size_t length);

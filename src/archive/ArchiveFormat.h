@@ -1,0 +1,46 @@
+// The packed archive, as it is appended to the updater or stands alone.
+//
+// All integers are little-endian, fields follow one another without gaps.
+// Every size and offset is a signed 32-bit value (host and archive stay below 2 GiB).
+//
+//   Host        0 .. B-1      the updater executable, unchanged (absent when B = 0)
+//   Directory   B             header and entry records
+//   Data area   B + D         the entries' segments
+//   Tail        last 8 bytes  s32 base offset B, s32 magic 0x1111 (11 11 00 00)
+//
+// A stand-alone archive has B = 0; whatever follows its data is never read.
+//
+// Directory header (at B):
+//   +0  s32 directory size D = 12 + sum over entries of (20 + name length)
+//   +4  s32 entry count N (0 or less: no entries)
+//   +8  s32 segmentSize, 1,048,576 in shipped archives; bounds the first read buffer
+//   +12 N entry records back to back
+//
+// Entry record (20 + L bytes):
+//   +0  s32 nameLength L, 0..127, taken from the low-order byte
+//   +4  s32 dataOffset of the first segment, relative to B
+//   +8  s32 unpackedSize (informational)
+//   +12 s32 storedSize, bounds the segment walk (below)
+//   +16 u32 fileDate, MS-DOS date and time, local time
+//   +20 L bytes of name, code page 1252, backslash-separated, no terminator
+//
+// Segment (from B + dataOffset, one after the other):
+//   +0  s32 length S of the zlib stream
+//   +4  S bytes: one complete zlib stream (RFC 1950, 32 KiB window, no preset dictionary)
+//
+// The walk of an entry keeps a position that starts at 0 and grows by 4 + S
+// after each segment; the entry is complete as soon as the position reaches
+// storedSize. An empty file is one segment holding 78 9C 03 00 00 00 00 01.
+#pragma once
+
+#include <cstdint>
+
+constexpr std::int32_t kArchiveMagic = 0x1111;
+constexpr std::int32_t kTailSize = 8;
+constexpr std::int32_t kDirectoryHeaderSize = 12;
+constexpr std::int32_t kEntryFixedSize = 20;
+constexpr std::int32_t kMaxNameLength = 127;
+constexpr std::int32_t kDefaultSegmentSize = 1 << 20;
+
+// The fixed stand-alone archive that the updater opens when its own file carries none.
+constexpr const char* kFallbackArchivePath = "c:\\Auslieferung\\vantUp37.vpa";

@@ -1,0 +1,19 @@
+#include "platform/FileSystem.h"
+
+#ifdef _WIN32
+#include "Windows/FileSystem.inc"
+#else
+#include "Native/FileSystem.inc"
+#endif
+
+namespace {
+FileSystem* g_current = nullptr;
+}
+
+FileSystem& Fs() { return g_current ? *g_current : PlatformFileSystem(); }
+
+FileSystem* SetFileSystem(FileSystem* fs) {
+    FileSystem* previous = g_current ? g_current : &PlatformFileSystem();
+    g_current = fs;
+    return previous;
+}

@@ -1,0 +1,83 @@
+// Files and folders, the one way the updater touches the file system.
+//
+// Paths are Windows paths in code page 1252 ("C:\App\x.dat"). The Win32 build
+// hands them to the A functions; the native build maps them into a sandbox
+// folder (drive letters become sub-folders, backslashes become slashes) so that
+// the portable logic and its tests use the same paths on both builds.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+// File attribute bits, as Windows defines them.
+enum : std::uint32_t {
+    kAttrReadOnly = 0x01,
+    kAttrHidden = 0x02,
+    kAttrSystem = 0x04,
+    kAttrDirectory = 0x10,
+    kAttrArchive = 0x20,
+    kAttrNormal = 0x80,
+    kAttrInvalid = 0xFFFFFFFF,
+};
+
+enum class OpenMode {
+    ReadShared,     // read only; others may read and write (the running executable opens too)
+    ReadWrite,      // read and write an existing file, nobody else may open it
+    Create,         // create or truncate for writing, nobody else may open it
+    ReadExclusive,  // read only, fails while anyone else holds the file open
+};
+
+// One open file. Counts are bytes moved; -1 reports a system error (see lastError).
+class FileHandle {
+public:
+    virtual ~FileHandle() = default;
+    virtual std::int64_t read(void* buffer, std::int64_t count) = 0;
+    virtual std::int64_t write(const void* buffer, std::int64_t count) = 0;
+    virtual bool seek(std::int64_t position) = 0;
+    virtual std::int64_t size() = 0;
+    // The last-write time as an MS-DOS stamp in local time; -1 when unknown.
+    virtual std::int32_t dosDate() = 0;
+    virtual bool setDosDate(std::int32_t stamp) = 0;
+};
+
+// What a directory search reports for its first match.
+struct FindData {
+    std::string name;  // the matching entry's own name, without folder
+    std::uint32_t attributes = 0;
+    std::int64_t size = 0;
+    std::int32_t dosDate = -1;
+};
+
+class FileSystem {
+public:
+    virtual ~FileSystem() = default;
+    // nullptr on failure; lastError() tells why.
+    virtual std::unique_ptr<FileHandle> open(const std::string& path, OpenMode mode) = 0;
+    // First entry matching the path; the last element may hold the wildcards * and ?.
+    virtual bool findFirst(const std::string& path, FindData& out) = 0;
+    // Every entry of a folder except "." and "..", in no particular order.
+    virtual bool listFolder(const std::string& folder, std::vector<FindData>& out) = 0;
+    virtual bool createFolder(const std::string& path) = 0;
+    virtual bool removeFolder(const std::string& path) = 0;
+    virtual bool removeFile(const std::string& path) = 0;
+    // Renames `from` to `to`, replacing an existing `to`.
+    virtual bool replaceFile(const std::string& from, const std::string& to) = 0;
+    virtual std::uint32_t attributes(const std::string& path) = 0;  // kAttrInvalid when missing
+    virtual bool setAttributes(const std::string& path, std::uint32_t attributes) = 0;
+    // The system's error code of the last failed call on this thread.
+    virtual std::uint32_t lastError() = 0;
+};
+
+// The file system of the process: the platform's own unless a test has put another in place.
+FileSystem& Fs();
+// Installs `fs` (nullptr: the platform's own) and returns the one that was in place.
+FileSystem* SetFileSystem(FileSystem* fs);
+// The platform's own implementation.
+FileSystem& PlatformFileSystem();
+
+inline bool FileExists(const std::string& path) {
+    std::uint32_t a = Fs().attributes(path);
+    return a != kAttrInvalid && (a & kAttrDirectory) == 0;
+}

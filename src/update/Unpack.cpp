@@ -1,0 +1,31 @@
+#include "update/Unpack.h"
+
+#include "archive/Archive.h"
+#include "archive/EntryName.h"
+#include "env/Text.h"
+#include "update/Folders.h"
+
+UnpackCounts UnpackAll(const TArchive& archive, const std::string& folder,
+                       const std::function<void(const std::string&)>& refused,
+                       const std::function<void(const std::string&)>& failed) {
+    UnpackCounts counts;
+    for (std::int32_t i = 0; i < archive.entryCount(); ++i) {
+        const std::string& name = archive.entryAt(i).name;
+        if (!IsContainedRelativePath(name)) {
+            ++counts.refused;
+            if (refused) refused(name);
+            continue;
+        }
+        std::string target = folder + name;
+        for (char& c : target)
+            if (c == '/') c = '\\';
+        ForceFolder(FolderPart(target));
+        if (archive.extractFile(i, target)) {
+            ++counts.extracted;
+        } else {
+            ++counts.failed;
+            if (failed) failed(name);
+        }
+    }
+    return counts;
+}

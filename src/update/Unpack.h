@@ -1,0 +1,21 @@
+// "alles auspacken": every archive entry extracted below a chosen folder.
+#pragma once
+
+#include <functional>
+#include <string>
+
+class TArchive;
+
+struct UnpackCounts {
+    int extracted = 0;
+    int failed = 0;   // extractFile returned false
+    int refused = 0;  // names that would leave the folder
+};
+
+// `folder` ends with "\". Each entry's folders are created first (ForceFolder);
+// a name that would leave the folder is never written and is reported to
+// `refused`; `failed` hears of entries whose extraction returned false.
+// Errors raised (a folder that cannot be created, damaged data) end the unpacking.
+UnpackCounts UnpackAll(const TArchive& archive, const std::string& folder,
+                       const std::function<void(const std::string& name)>& refused = {},
+                       const std::function<void(const std::string& name)>& failed = {});

@@ -1,0 +1,128 @@
+#include "tools/mkupdate/Commands.h"
+
+#include <cstdio>
+#include <exception>
+#include <memory>
+
+#include "archive/Archive.h"
+#include "archive/ArchiveFormat.h"
+#include "base/ByteReader.h"
+#include "base/Cp1252.h"
+#include "base/DosDate.h"
+#include "update/Unpack.h"
+#include "platform/FileSystem.h"
+
+namespace {
+
+// Host paths become the updater's form: code page 1252 with backslashes.
+std::string UpdaterPath(const std::string& hostPath) {
+    std::string p = Utf8ToCp1252(hostPath);
+    for (char& c : p)
+        if (c == '/') c = '\\';
+    return p;
+}
+
+void Error(const std::string& cp1252Text) {
+    std::string text = Cp1252ToUtf8(cp1252Text);
+    for (char& c : text)
+        if (c == '\r') c = ' ';
+    std::fprintf(stderr, "mkupdate: %s\n", text.c_str());
+}
+
+// Opens the file as an updater with an attached archive, or else as a stand-alone archive.
+bool Open(const std::string& file, TArchive& archive) {
+    std::string path = UpdaterPath(file);
+    try {
+        if (!archive.openAttached(path)) archive.openFile(path);
+        return true;
+    } catch (const std::exception& e) {
+        Error(e.what());
+        return false;
+    }
+}
+
+std::string DateText(std::int32_t stamp) {
+    CalendarTime t = UnpackDosDate(stamp);
+    char buffer[32];
+    std::snprintf(buffer, sizeof buffer, "%04d-%02d-%02d %02d:%02d:%02d", t.year, t.month, t.day, t.hour, t.minute,
+                  t.second);
+    return buffer;
+}
+
+// The number of segments that the walk of an entry visits, read from the length
+// fields without inflating; -1 when a length field lies outside the file.
+int SegmentCount(const TArchive& archive, const TPackedFile& e) {
+    std::unique_ptr<FileHandle> file = openReadOnly(archive.archiveFileName);
+    if (!file) return -1;
+    std::int64_t position = 0;
+    int count = 0;
+    do {
+        unsigned char head[4];
+        if (position > e.storedSize || !file->seek(std::int64_t(archive.baseOffset) + e.dataOffset + position) ||
+            file->read(head, 4) != 4)
+            return -1;
+        position += 4 + std::int64_t(static_cast<std::int32_t>(getU32(head)));
+        ++count;
+    } while (position < e.storedSize);
+    return count;
+}
+
+}  // namespace
+
+int CommandList(const std::string& file) {
+    TArchive archive;
+    if (!Open(file, archive)) return kExitDamaged;
+    for (std::int32_t i = 0; i < archive.entryCount(); ++i) {
+        const TPackedFile& e = archive.entryAt(i);
+        std::printf("%s\t%d\t%d\t%d\t%s\n", Cp1252ToUtf8(e.name).c_str(), e.unpackedSize, e.storedSize,
+                    SegmentCount(archive, e), DateText(e.fileDate()).c_str());
+    }
+    return kExitOk;
+}
+
+int CommandTest(const std::string& file) {
+    TArchive archive;
+    if (!Open(file, archive)) return kExitDamaged;
+    int damaged = 0;
+    for (std::int32_t i = 0; i < archive.entryCount(); ++i) {
+        const TPackedFile& e = archive.entryAt(i);
+        std::string problem;
+        try {
+            std::int64_t total = 0;
+            std::int32_t position = 0;
+            std::vector<unsigned char> buffer;
+            while (position >= 0 && problem.empty()) {
+                std::int32_t n = archive.readBuffer(i, position, buffer);
+                if (n < 0) problem = "segment cut short";
+                total += n;
+            }
+            if (problem.empty() && total != e.unpackedSize)
+                problem = "inflates to " + std::to_string(total) + " bytes, directory says " +
+                          std::to_string(e.unpackedSize);
+        } catch (const std::exception& ex) {
+            problem = ex.what();
+        }
+        if (problem.empty()) continue;
+        ++damaged;
+        Error(e.name + ": " + problem);
+    }
+    std::printf("%d entries, %d damaged\n", archive.entryCount(), damaged);
+    return damaged == 0 ? kExitOk : kExitDamaged;
+}
+
+int CommandExtract(const std::string& file, const std::string& folder) {
+    TArchive archive;
+    if (!Open(file, archive)) return kExitDamaged;
+    std::string target = UpdaterPath(folder);
+    if (target.empty() || target.back() != '\\') target += '\\';
+    try {
+        UnpackCounts counts = UnpackAll(
+            archive, target, [](const std::string& name) { Error(name + ": name leaves the folder, not extracted"); },
+            [](const std::string& name) { Error(name + ": not (completely) written"); });
+        std::printf("%d entries extracted\n", counts.extracted);
+        return counts.failed == 0 && counts.refused == 0 ? kExitOk : kExitDamaged;
+    } catch (const std::exception& e) {
+        Error(e.what());
+        return kExitDamaged;
+    }
+}
