@@ -1,0 +1,43 @@
+// Registry references and placeholders. A reference is a short text whose
+// letter and backslash ("R\", "M\", "H\", ...) select hive and base key.
+#pragma once
+
+#include <string>
+
+enum class RootKey { CurrentUser, LocalMachine, ClassesRoot };
+
+struct ResolvedReference {
+    RootKey hive = RootKey::CurrentUser;
+    std::string keyPath;
+};
+
+// "Mevo\" + the running file's name (lower case, first letter upper) + "\"; set at start-up.
+extern std::string OwnRegistryKey;
+// The node under HKEY_CURRENT_USER\Software that unprefixed placeholders look in first.
+extern std::string RegistryNode;
+// Computes OwnRegistryKey from the executable's path and sets RegistryNode.
+void InitRegistryNames(const std::string& executablePath);
+
+ResolvedReference ResolveRegistryReference(const std::string& reference, const std::string& projectName);
+
+// The value's text, or `defaultValue` when the key or value is missing or empty.
+std::string ReadRegistryString(const std::string& reference, const std::string& valueName,
+                               const std::string& defaultValue, const std::string& projectName);
+// Writes a REG_SZ value, creating missing keys; failures are silent.
+void WriteRegistryString(const std::string& reference, const std::string& valueName, const std::string& value,
+                         const std::string& projectName);
+
+// Key-first, value-second lookup of a key path; at most `capacity` characters.
+bool ReadRegistryValue(RootKey hive, const std::string& keyPath, unsigned capacity, std::string& text);
+// The placeholder lookup; at most 255 characters.
+bool LookupRegistryReference(const std::string& reference, const std::string& projectName, std::string& text);
+// Replaces "%%", "%+" and "%§" + reference + "%"; the text is at most 255 characters.
+std::string ExpandPlaceholders(const std::string& text);
+
+// The value-reference convention: a reference ending with "\" names the key's
+// default value (value name empty, key reference without that backslash);
+// otherwise the value name follows the last "\" or ":".
+void SplitValueReference(const std::string& reference, std::string& keyReference, std::string& valueName);
+
+// Full access (KEY_ALL_ACCESS) to HKEY_LOCAL_MACHINE\Software, without creating it.
+bool HasAdminRights();
