@@ -11,6 +11,8 @@ public:
     virtual void pumpMessages() {}
     // Sets the caption of the progress label and repaints it at once.
     virtual void setProgress(const std::string& text) {}
+    // Shows the hourglass (true) or the default cursor (false).
+    virtual void setBusyCursor(bool busy) {}
 };
 
 UiHooks& Ui();
