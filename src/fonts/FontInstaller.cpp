@@ -1,0 +1,161 @@
+#include "fonts/FontInstaller.h"
+
+#include <exception>
+
+#include "archive/Archive.h"
+#include "archive/EntryName.h"
+#include "env/MessageBoxes.h"
+#include "env/Registry.h"
+#include "env/System.h"
+#include "env/Text.h"
+#include "platform/FileSystem.h"
+#include "platform/FontApi.h"
+#include "platform/SystemInfo.h"
+#include "update/CarefulCopy.h"
+
+namespace {
+
+class FontReport {
+public:
+    FontReport(StringList* log, int threshold) : log_(log), threshold_(threshold) {}
+    void operator()(const std::string& text, int level) const {
+        if (level < threshold_) return;
+        if (log_)
+            log_->push_back(text);
+        else
+            InfoOk(text);
+    }
+
+private:
+    StringList* log_;
+    int threshold_;
+};
+
+std::string ExtensionOf(const std::string& path) {
+    std::string name = NamePart(path);
+    std::size_t dot = name.rfind('.');
+    return dot == std::string::npos ? std::string() : name.substr(dot);
+}
+
+void RegisterFont(WindowsVersion version, const std::string& fontName, const std::string& installed,
+                  std::int32_t sourceDate) {
+    int code = static_cast<int>(version);
+    if (code < 3) return;
+    std::string valueName = fontName + " (TrueType)";
+    std::string fileName = NamePart(installed);
+    if (code < 7) {
+        WriteRegistryString("M\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Fonts", valueName, fileName, "");
+        return;
+    }
+    if (version == WindowsVersion::WindowsNT) {
+        Fonts().writeProfileString(WindowsFolder + "Win.Ini", "Fonts", valueName.substr(0, 255), installed);
+        SetFileDate(installed, sourceDate);
+    }
+    WriteRegistryString("M\\SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Fonts", valueName, fileName, "");
+}
+
+// Moves an installed font that a running program holds out of the way.
+void MoveAsideInUse(const std::string& installed, const FontReport& report) {
+    report("Die Schrift " + NamePart(installed) + "\r\n" + installed + "\r\n wird von einer laufenden Anwendung\r\n" +
+               "benutzt.",
+           1);
+    std::string renamed = UniqueFileName(installed);
+    if (Fs().replaceFile(installed, renamed))
+        report(installed + " umbenannt in \r\n" + renamed, 1);
+    else
+        report("Umbenennen von " + installed + " in \r\n" + renamed + "\r\ngescheitert", 2);
+}
+
+void RemoveOldResource(const std::string& resource, bool namedRemoveFont, const FontReport& report) {
+    if (!Fonts().removeFontResource(resource))
+        report((namedRemoveFont ? "removeFont " : "") + resource + ": " + LastErrorText(), 1);
+    if (!Fs().removeFile(resource)) report(resource + ": not deleted", 1);
+}
+
+}  // namespace
+
+std::string TempFolder() {
+    std::string path = Sys().tempPath();
+    if (path.empty() || path.size() >= 255) return std::string();
+    EnsureTrailingBackslash(path);
+    return path;
+}
+
+std::string UniqueFileName(const std::string& path) {
+    if (!FileExists(path)) return path;
+    std::string extension = ExtensionOf(path);
+    std::string stem = path.substr(0, path.size() - extension.size());
+    for (int n = 0;; ++n) {
+        std::string candidate = stem + std::to_string(n) + extension;
+        if (!FileExists(candidate)) return candidate;
+    }
+}
+
+bool InstallFont(const std::string& source, const std::string& fontName, StringList* log, int threshold) {
+    FontReport report(log, threshold);
+    if (!FileExists(source)) return false;
+    bool result = false;
+    try {
+        const std::string folder = WindowsFolder + "Fonts\\";
+        const std::string installed = folder + NamePart(source);
+        const std::string resource = folder + fontName + ".FOT";
+        const std::string oldResource = folder + fontName + " Standard.FOT";
+        std::int32_t sourceDate = FileDateOf(source);
+
+        report(source + " vom " + FileDateText(source), 0);
+        bool present = FileExists(installed);
+        if (present) report(installed + " vom " + FileDateText(installed) + " ist vorhanden.", 1);
+        if (CompareFileDates(sourceDate, present ? FileDateOf(installed) : -1) <= 0) return true;
+        if (present && !Fs().removeFile(installed)) MoveAsideInUse(installed, report);
+
+        if (CopyFileChecked(source, installed, kOverwriteAsk, -1) != 0) {
+            report(installed + " konnte nicht kopiert werden.", 2);
+            return result;
+        }
+        // From here on the system's font table counts as changed.
+        RemoveOldResource(oldResource, false, report);
+        RemoveOldResource(resource, true, report);
+
+        WindowsVersion version = DetectWindowsVersion();
+        bool nt = static_cast<int>(version) >= 7;
+        bool created = Fonts().createScalableFontResource(resource, NamePart(installed), folder);
+        if (!nt && !created) {
+            report(resource + " konnte nicht erzeugt werden.", 2);
+        } else {
+            if (!nt) report(resource + "ScalableFontResource Created", 0);
+            std::string added = nt ? installed : resource;
+            if (Fonts().addFontResource(added) < 1) {
+                report(added + " konnte nicht hinzugefügt werden", 2);
+            } else {
+                result = true;
+                RegisterFont(version, fontName, installed, sourceDate);
+            }
+        }
+        Fonts().broadcastFontChange();
+        return result;
+    } catch (const std::exception& e) {
+        report(e.what(), 2);
+        return result;
+    }
+}
+
+bool InstallArchiveFonts(const TArchive& archive, const std::function<std::string(const std::string&)>& fontNameOf,
+                         StringList* log, int threshold) {
+    bool allInstalled = true;
+    for (std::int32_t i = 0; i < archive.entryCount(); ++i) {
+        const std::string& name = archive.entryAt(i).name;
+        if (name.find('\\') != std::string::npos || !SameText(ExtensionOf(name), ".TTF")) continue;
+        if (!IsContainedRelativePath(name)) continue;  // "/" would leave the temporary folder
+        std::string temporary = TempFolder() + name;
+        bool outcome = false;
+        try {
+            outcome = archive.extractFile(i, temporary) && InstallFont(temporary, fontNameOf(name), log, threshold);
+        } catch (...) {
+            Fs().removeFile(temporary);
+            throw;
+        }
+        Fs().removeFile(temporary);
+        if (!outcome) allInstalled = false;
+    }
+    return allInstalled;
+}

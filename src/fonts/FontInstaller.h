@@ -1,0 +1,25 @@
+// Installing the archive's TrueType fonts into the Windows fonts folder and
+// registering them for the running Windows family.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+#include "base/StringList.h"
+
+class TArchive;
+
+// The system's folder for temporary files with a trailing backslash; empty when unusable.
+std::string TempFolder();
+// `path` when no file of that name exists, else the first free "name0.ext", "name1.ext", ...
+std::string UniqueFileName(const std::string& path);
+
+// Installs one font file under `fontName`. Messages of at least `threshold`
+// go to `log`, or to InfoOk boxes when there is no log. True when the font is
+// installed and added, or when an equal or newer copy is there already.
+bool InstallFont(const std::string& source, const std::string& fontName, StringList* log, int threshold);
+
+// Installs every top-level ".TTF" entry of the archive; false when any font failed.
+bool InstallArchiveFonts(const TArchive& archive, const std::function<std::string(const std::string&)>& fontNameOf,
+                         StringList* log, int threshold);
