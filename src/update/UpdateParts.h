@@ -1,0 +1,93 @@
+// The update parts of a package and the update-wide settings of its control
+// file. Every section of "update.ini" other than [CheckRun] is one part: the
+// archive entries of one installed application, the folder they go to, the
+// range of installed versions they fit and the registry value that records
+// the new version.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "base/StringList.h"
+#include "update/VersionCheck.h"
+
+class TUpdateParts;
+
+// The lowest log level that reaches the log: 2 normally, 1 for the extended
+// log. The main window sets it; log levels are 0 trace, 1 detail, 2 result or error.
+extern std::uint8_t LogThreshold;
+
+// Attaches a second string to a string-list entry.
+class TStringObject {
+public:
+    explicit TStringObject(std::string text) : Text(std::move(text)) {}
+    std::string Text;
+};
+
+// One entry of FontList: the font file's name and the name the font is registered under.
+struct TFontListEntry {
+    std::string FileName;
+    std::unique_ptr<TStringObject> FontName;
+};
+
+class TUpdatePart {
+public:
+    TUpdatePart(TUpdateParts& owner, const std::string& sectionName);
+    TUpdatePart(const TUpdatePart&) = delete;
+    TUpdatePart& operator=(const TUpdatePart&) = delete;
+
+    // Resolves a TDIR value: "%WINSYS%" (any case, blanks inside allowed) the
+    // system folder, "§" + value reference a folder read from the registry,
+    // anything else the folder as written. Never fails.
+    void SetTDir(const std::string& value);
+    // Parses a VCHK value into VChk; parse errors propagate.
+    void SetVChk(const std::string& value);
+    void ResetCounters();
+
+    TUpdateParts* Owner;
+    std::string SectionName;
+    std::string TargetFolder;     // ends with "\" unless empty
+    std::string AltTargetFolder;  // the second system folder for "%WINSYS%", ends with "\"
+    std::int32_t AddedCount = 0;
+    std::int32_t UpdatedCount = 0;
+    std::int32_t KeptCount = 0;
+    std::int32_t DeletedCount = 0;
+    std::int32_t ErrorCount = 0;
+    TVChkRec VChk;
+    std::string VResult;
+    std::string DisplayName;
+    std::string SectionPrefix;  // SectionName + "\"
+};
+
+class TUpdateParts {
+public:
+    TUpdateParts() = default;
+    TUpdateParts(const TUpdateParts&) = delete;
+    TUpdateParts& operator=(const TUpdateParts&) = delete;
+
+    // Creates a part for the section, appends it and returns it.
+    TUpdatePart& Add(const std::string& sectionName);
+    std::size_t Count() const { return Items.size(); }
+    TUpdatePart& operator[](std::size_t index) { return *Items[index]; }
+    const TUpdatePart& operator[](std::size_t index) const { return *Items[index]; }
+
+    // Appends `text` to Log when `level` is at least LogThreshold.
+    void LogMessage(const std::string& text, int level) const;
+    // The font name of the first FontList entry whose file name equals `fileName`
+    // ignoring case; empty when there is none.
+    std::string FontNameOf(const std::string& fileName) const;
+    // True when every CheckRun file can be opened exclusively; otherwise the
+    // first one in use is named in a message box and the result is false.
+    bool CheckFilesFree() const;
+    // Writes a VRESULT text (registry path "=" value); nothing without "=".
+    static void WriteResultValue(const std::string& text);
+
+    std::vector<std::unique_ptr<TUpdatePart>> Items;
+    StringList* Log = nullptr;  // not owned; set by each run
+    TVChkRec MainVChk;
+    std::string VResult;
+    StringList CheckRunList;
+    std::vector<TFontListEntry> FontList;
+};
