@@ -1,0 +1,141 @@
+#include "update/ApplyPart.h"
+
+#include "archive/Archive.h"
+#include "archive/EntryName.h"
+#include "env/System.h"
+#include "env/Text.h"
+#include "env/UiHooks.h"
+#include "platform/FileSystem.h"
+#include "update/Folders.h"
+#include "update/UpdateParts.h"
+
+namespace {
+
+constexpr int kDetail = 1;
+constexpr int kResult = 2;
+
+void Log(const TUpdatePart& part, const std::string& text, int level) { part.Owner->LogMessage(text, level); }
+
+std::string VersionMessage(const TUpdatePart& part, int result) {
+    std::string head = "\r\nDie Version des installierten Projekts " + part.SectionName;
+    switch (result) {
+    case kVChkUnknown: return head + " kann nicht ermittelt werden.\r\nDas Update wird nicht ausgeführt.";
+    case kVChkTooNew: return head + " ist neuer als dieses Update.\r\nDas Update wird nicht ausgeführt.";
+    case kVChkTooOld:
+        return head + " ist nicht mindestens " + part.VChk.Earliest +
+               ".\r\nDas Update kann nicht ausgeführt werden.";
+    default: return {};
+    }
+}
+
+// One entry of this part: first the second system folder (never created
+// there), then the target folder.
+void InstallPartEntry(TUpdatePart& part, const TArchive& archive, std::int32_t index, const std::string& rel,
+                      bool mayCreate) {
+    if (!part.AltTargetFolder.empty() && InstallEntry(part, archive, part.AltTargetFolder + rel, index, false))
+        return;
+    InstallEntry(part, archive, part.TargetFolder + rel, index, mayCreate);
+}
+
+void ApplyEntries(TUpdatePart& part, const TArchive& archive) {
+    const std::string addPrefix = "add\\" + part.SectionPrefix;
+    const std::string repPrefix = "rep\\" + part.SectionPrefix;
+    for (std::int32_t i = 0; i < archive.entryCount(); ++i) {
+        const std::string& name = archive.entryAt(i).name;
+        Ui().setProgress(name + ": " + part.SectionName);
+        bool add = StartsWithText(addPrefix, name);
+        if (!add && !StartsWithText(repPrefix, name)) continue;
+        std::string rel = name.substr((add ? addPrefix : repPrefix).size());
+        if (!IsContainedRelativePath(rel)) {
+            ++part.ErrorCount;
+            Log(part, "*** " + name + " liegt außerhalb des Zielordners und wird nicht geschrieben.", kResult);
+            continue;
+        }
+        InstallPartEntry(part, archive, i, rel, add);
+    }
+}
+
+void DeleteListedFiles(TUpdatePart& part, const StringList& toDelete) {
+    for (const std::string& line : toDelete) {
+        if (!StartsWithText(part.SectionPrefix, line)) continue;
+        std::string rel = line.substr(part.SectionPrefix.size());
+        if (rel.empty()) continue;  // names the folder itself, never a file
+        if (!IsContainedRelativePath(rel)) {
+            ++part.ErrorCount;
+            Log(part, "*** " + line + " liegt außerhalb des Zielordners und wird nicht gelöscht.", kResult);
+            continue;
+        }
+        std::string path = part.TargetFolder + rel;
+        if (!FileExists(path)) continue;
+        if (Fs().removeFile(path)) {
+            ++part.DeletedCount;
+            continue;
+        }
+        ++part.ErrorCount;
+        Log(part, path + " konnte nicht gelöscht werden", kResult);
+    }
+}
+
+void LogSummary(const TUpdatePart& part) {
+    if (part.AddedCount > 0) Log(part, std::to_string(part.AddedCount) + " Dateien zugefügt", kResult);
+    Log(part, std::to_string(part.UpdatedCount) + " Dateien aktualisiert", kResult);
+    if (part.DeletedCount != 0) Log(part, std::to_string(part.DeletedCount) + " Dateien gelöscht", kResult);
+    if (part.ErrorCount > 0) Log(part, std::to_string(part.ErrorCount) + " Fehler", kResult);
+    if (part.KeptCount > 0)
+        Log(part,
+            std::to_string(part.KeptCount) + " wurden nicht aktualisiert, " +
+                "da neuere oder gleiche Exemplare vorlagen.",
+            kResult);
+}
+
+}  // namespace
+
+bool CheckTargetFolder(const TUpdatePart& part) {
+    Log(part, "Zielordner: " + part.TargetFolder, kDetail);
+    if (!part.TargetFolder.empty() && FolderExists(part.TargetFolder)) return true;
+    Log(part,
+        "Die Anwendung\r\n        " + part.DisplayName + "\r\n" + "ist nicht installiert.\r\n" +
+            "Das Update kann nicht ausgeführt werden.",
+        kResult);
+    return false;
+}
+
+bool ApplyPart(TUpdatePart& part, const TArchive& archive, const StringList& toDelete) {
+    int result = EvaluateVChk(part.VChk);
+    if (result != kVChkPassed) {
+        std::string message = VersionMessage(part, result);
+        if (!message.empty()) Log(part, message, kResult);
+        return false;
+    }
+    Log(part, "\r\n" + part.DisplayName, kResult);
+    bool applied = ApplyFiles(part, archive, toDelete);
+    if (applied) TUpdateParts::WriteResultValue(part.VResult);
+    return applied;
+}
+
+bool ApplyFiles(TUpdatePart& part, const TArchive& archive, const StringList& toDelete) {
+    part.ResetCounters();
+    ApplyEntries(part, archive);
+    DeleteListedFiles(part, toDelete);
+    LogSummary(part);
+    return true;
+}
+
+bool InstallEntry(TUpdatePart& part, const TArchive& archive, const std::string& path, std::int32_t index,
+                  bool mayCreate) {
+    bool exists = FileExists(path);
+    if (!exists && !mayCreate) return false;
+    if (archive.entryAt(index).fileDate() <= FileDateOf(path)) {
+        Log(part, path + " (neuere oder gleiche existiert)", kDetail);
+        ++part.KeptCount;
+        return false;
+    }
+    if (mayCreate) ForceFolder(FolderPart(path));
+    if (archive.extractFile(index, path)) {
+        ++(exists ? part.UpdatedCount : part.AddedCount);
+        return true;
+    }
+    ++part.ErrorCount;
+    Log(part, "*** " + path + " nicht (vollständig) geschrieben.", kResult);
+    return false;
+}

@@ -1,0 +1,30 @@
+// Applying an update part: the readiness test of its target folder, its own
+// version check, writing its archive entries where the archive's copy is
+// newer, the deletion list, the counters and their log lines.
+//
+// Entries named "add\" + section + "\" + relative path are created where
+// missing; "rep\" + section + "\" + relative path only replace installed
+// files. Deletion lines read section + "\" + relative path. A relative path
+// that would leave the target folder is never written or deleted.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "base/StringList.h"
+
+class TArchive;
+class TUpdatePart;
+
+// Logs the target folder (level 1); false, with the not-installed message,
+// when it is empty or does not exist.
+bool CheckTargetFolder(const TUpdatePart& part);
+// Tests the part's version range, then writes its files, deletes its listed
+// files and writes its VRESULT. False only when the version check stops it.
+bool ApplyPart(TUpdatePart& part, const TArchive& archive, const StringList& toDelete);
+// The file work of an application: counters zeroed, entries, deletions, summary. Always true.
+bool ApplyFiles(TUpdatePart& part, const TArchive& archive, const StringList& toDelete);
+// Writes entry `index` to `path` when it is newer than an installed file (a
+// missing file is created only when `mayCreate`). True when it was written.
+bool InstallEntry(TUpdatePart& part, const TArchive& archive, const std::string& path, std::int32_t index,
+                  bool mayCreate);
