@@ -1,13 +1,58 @@
-// Entry point of the updater.
-#include "archive/Archive.h"
-#include "platform/WindowsSupport.h"
+// Entry point of the updater: the window, or a silent run when the command
+// line asks for one.
+#include <objbase.h>
 
-int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
+#include "driver/CommandLine.h"
+#include "driver/SilentRun.h"
+#include "driver/Windows/MainWindow.h"
+#include "env/Registry.h"
+#include "env/System.h"
+#include "env/Text.h"
+
+namespace {
+
+std::string ProgramTitle(const std::string& exePath) {
+    std::string name = NamePart(exePath);
+    std::size_t dot = name.rfind('.');
+    return dot == std::string::npos ? name : name.substr(0, dot);
+}
+
+bool AsksForSilence(const std::vector<std::string>& args) {
+    for (const std::string& a : args)
+        if (SameText(a, "/S") || SameText(a, "-S")) return true;
+    return false;
+}
+
+}  // namespace
+
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int) {
+    std::vector<std::string> args = SplitCommandLine(commandLine ? commandLine : "");
+    LaunchOptions options;
+    std::string error;
+    bool parsed = ParseLaunchOptions(args, options, error);
+    if (!parsed || options.mode == LaunchMode::Help) {
+        if (!parsed && AsksForSilence(args)) return kExitBadCommandLine;
+        std::string text = parsed ? UsageText() : error + "\r\n\r\n" + UsageText();
+        char path[261] = {};
+        GetModuleFileNameA(nullptr, path, sizeof path);
+        MessageBoxA(nullptr, text.c_str(), ProgramTitle(path).c_str(), MB_OK | (parsed ? MB_ICONINFORMATION : MB_ICONHAND));
+        return parsed ? kExitSucceeded : kExitBadCommandLine;
+    }
     try {
-        TArchive archive;
-        return archive.openAttached() ? 0 : 2;
+        if (options.mode == LaunchMode::Silent || options.mode == LaunchMode::Unpack) {
+            InitSystemPaths();
+            InitRegistryNames(OwnExePath);
+            return options.mode == LaunchMode::Silent ? RunSilent(options, OwnExePath) : RunUnpack(options, OwnExePath);
+        }
+        OleInitialize(nullptr);
+        InitSystemPaths();
+        InitRegistryNames(OwnExePath);
+        TForm1 form;
+        int code = form.run(instance);
+        OleUninitialize();
+        return code;
     } catch (const std::exception& e) {
-        MessageBoxA(nullptr, e.what(), "Update", MB_OK);
-        return 3;
+        MessageBoxA(nullptr, e.what(), "Update", MB_OK | MB_ICONHAND);
+        return kExitError;
     }
 }

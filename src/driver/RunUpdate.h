@@ -1,0 +1,25 @@
+// One run of the update: rights, files in use, the installed version, the
+// parts' target folders, a check of the archive data that the run will write,
+// then every part, the fonts and the update-wide result value.
+#pragma once
+
+#include <string>
+
+#include "base/StringList.h"
+
+class TArchive;
+class TUpdateParts;
+class UpdateSession;
+
+// The texts of the run's summaries and refusals.
+extern const char* const kNoRightsText;
+extern const char* const kDamagedPackageText;
+
+// Returns true when the update succeeded; then the session is completed.
+bool RunUpdate(UpdateSession& session, StringList& log);
+
+// Inflates every segment of every entry that applying the parts could write
+// (an entry of a part that is newer than its installed copy, or missing).
+// False with the entry's name and the problem at the first damaged one.
+bool VerifyEntriesToWrite(const TArchive& archive, const TUpdateParts& parts, std::string& name,
+                          std::string& problem);

@@ -1,0 +1,130 @@
+#include "driver/SilentRun.h"
+
+#include <exception>
+
+#include "driver/UpdateSession.h"
+#include "env/MessageBoxes.h"
+#include "env/Text.h"
+#include "platform/FileSystem.h"
+#include "update/UpdateParts.h"
+
+namespace {
+
+// Writes every message into the current log and answers so that nothing is
+// overwritten that the user would have been asked about.
+class LoggingPrompter final : public Prompter {
+public:
+    explicit LoggingPrompter(StringList* sink) : sink_(sink) {}
+    void setSink(StringList* sink) { sink_ = sink; }
+
+    int messageBox(const std::string& text, std::uint32_t style) override {
+        record(text);
+        switch (style & 0x0F) {
+        case kMbOkCancel: return kAnswerOk;
+        case kMbYesNoCancel: return kAnswerNo;
+        default: return kAnswerOk;
+        }
+    }
+    int confirmYesNoCancelAll(const std::string& text) override {
+        record(text);
+        return kAnswerNo;
+    }
+    void showInfo(const std::string& text) override { record(text); }
+
+private:
+    void record(const std::string& text) {
+        if (sink_) sink_->push_back(text);
+    }
+    StringList* sink_;
+};
+
+class PrompterScope {
+public:
+    explicit PrompterScope(Prompter* p) : previous_(SetPrompter(p)) {}
+    ~PrompterScope() { SetPrompter(previous_); }
+
+private:
+    Prompter* previous_;
+};
+
+void WriteLogFile(const std::string& path, const StringList& lines) {
+    if (path.empty()) return;
+    std::string text = LogFileText(lines);
+    auto file = Fs().open(path, OpenMode::Create);
+    if (file) file->write(text.data(), std::int64_t(text.size()));
+}
+
+std::string WithBackslash(std::string folder) {
+    EnsureTrailingBackslash(folder);
+    return folder;
+}
+
+}  // namespace
+
+std::string LogFileText(const StringList& lines) {
+    std::string text;
+    for (const std::string& entry : lines) {
+        for (std::size_t i = 0; i < entry.size(); ++i) {
+            char c = entry[i];
+            if (c == '\r' || c == '\n') {
+                text += "\r\n";
+                if (c == '\r' && i + 1 < entry.size() && entry[i + 1] == '\n') ++i;
+            } else {
+                text += c;
+            }
+        }
+        text += "\r\n";
+    }
+    return text;
+}
+
+int RunSilent(const LaunchOptions& options, const std::string& executablePath) {
+    StringList preamble, log;
+    LoggingPrompter prompter(&preamble);
+    PrompterScope scope(&prompter);
+    SessionView noWindow;
+    UpdateSession session(noWindow);
+    int code = kExitSucceeded;
+    try {
+        if (session.load(executablePath) == UpdateSession::LoadResult::NoArchive) {
+            preamble.push_back(kDamagedUpdateText);
+            code = kExitNotLoadable;
+        }
+    } catch (const std::exception& e) {
+        preamble.push_back(e.what());
+        code = kExitNotLoadable;
+    }
+    if (code == kExitSucceeded) {
+        prompter.setSink(&log);
+        try {
+            code = session.start(log, options.extendedLog) ? kExitSucceeded : kExitNotSucceeded;
+        } catch (const std::exception& e) {
+            log.push_back(e.what());
+            code = kExitError;
+        }
+        if (code == kExitSucceeded && options.runFinalCommand) session.closeQuery();
+    }
+    StringList all = preamble;
+    all.insert(all.end(), log.begin(), log.end());
+    WriteLogFile(options.logPath, all);
+    return code;
+}
+
+int RunUnpack(const LaunchOptions& options, const std::string& executablePath) {
+    StringList messages;
+    LoggingPrompter prompter(&messages);
+    PrompterScope scope(&prompter);
+    SessionView noWindow;
+    UpdateSession session(noWindow);
+    try {
+        if (session.load(executablePath) == UpdateSession::LoadResult::NoArchive) return kExitNotLoadable;
+    } catch (const std::exception&) {
+        return kExitNotLoadable;
+    }
+    try {
+        UnpackCounts counts = session.unpackAll(WithBackslash(options.unpackFolder));
+        return counts.failed == 0 && counts.refused == 0 ? kExitSucceeded : kExitNotSucceeded;
+    } catch (const std::exception&) {
+        return kExitError;
+    }
+}

@@ -1,0 +1,74 @@
+#include "driver/UpdateSession.h"
+
+#include "archive/ArchiveFormat.h"
+#include "driver/RunUpdate.h"
+#include "env/Registry.h"
+#include "platform/FileSystem.h"
+#include "platform/Process.h"
+#include "update/UpdateParts.h"
+
+const char* const kDamagedUpdateText = "Das Update ist beschädigt oder unvollständig.";
+
+UpdateSession::UpdateSession(SessionView& view) : view_(view) {}
+UpdateSession::~UpdateSession() = default;
+
+UpdateSession::LoadResult UpdateSession::load(const std::string& executablePath) {
+    if (!Archive.openAttached(executablePath)) {
+        if (!FileExists(kFallbackArchivePath)) return LoadResult::NoArchive;
+        Archive.openFile(kFallbackArchivePath);
+    }
+    StringList lines = Archive.readLines("update.ini");
+    UpdateParts = std::make_unique<TUpdateParts>();
+    InterpretControlFile(lines, *UpdateParts, *this);
+    ToDelList = Archive.readLines("todel.txt");
+    loaded_ = true;
+    return LoadResult::Loaded;
+}
+
+bool UpdateSession::start(StringList& log, bool extendedLog) {
+    if (running_ || !loaded_) return false;
+    LogThreshold = extendedLog ? 1 : 2;
+    running_ = true;
+    struct Guard {
+        bool& flag;
+        ~Guard() { flag = false; }
+    } guard{running_};
+    RunSucceeded = RunUpdate(*this, log);
+    return RunSucceeded;
+}
+
+bool UpdateSession::closeQuery() {
+    if (running_) return false;
+    if (FinalCmd.empty()) return true;
+    bool allowed = LogThreshold != 1;
+    LogThreshold = 2;
+    if (!RunSucceeded) return allowed;
+    if (Completed) {
+        std::string command = FinalCmd.substr(0, 255);
+        if (!command.empty()) StartProgram(ExpandPlaceholders(command), 5);
+    }
+    FinalCmd.clear();
+    return allowed;
+}
+
+UnpackCounts UpdateSession::unpackAll(const std::string& folder) { return UnpackAll(Archive, folder); }
+
+void UpdateSession::SetUpdateName(const std::string& text) {
+    UpdateName = text;
+    view_.showUpdateName(text);
+}
+
+void UpdateSession::SetVersionText(const std::string& text) {
+    VersionText = text;
+    view_.showVersionText(text);
+}
+
+void UpdateSession::SetCoriText(const std::string& text) {
+    CoriText = text;
+    view_.showCoriText(text);
+}
+
+void UpdateSession::SetCompleted(bool flag) {
+    Completed = flag;
+    if (flag) view_.showCompleted();
+}

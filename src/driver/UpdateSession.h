@@ -1,0 +1,76 @@
+// The driver's state for one process: the archive, the update parts, the
+// deletion list, and the window's fields and flags. The window is a thin
+// view over it; silent runs and tests drive it without any window.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "archive/Archive.h"
+#include "base/StringList.h"
+#include "driver/ControlFile.h"
+#include "update/Unpack.h"
+
+class TUpdateParts;
+
+// What the session tells the window.
+class SessionView {
+public:
+    virtual ~SessionView() = default;
+    virtual void showUpdateName(const std::string& text) {}
+    virtual void showVersionText(const std::string& text) {}
+    virtual void showCoriText(const std::string& text) {}
+    // The run succeeded: "Fertigstellen" enabled and focused, "Start" disabled.
+    virtual void showCompleted() {}
+};
+
+class UpdateSession final : public UpdateView {
+public:
+    explicit UpdateSession(SessionView& view);
+    ~UpdateSession() override;
+
+    enum class LoadResult { Loaded, NoArchive };
+    // Opens the archive attached to `executablePath`, or the fixed fallback file;
+    // interprets "update.ini" and reads "todel.txt". Raises on a damaged package;
+    // NoArchive when there is neither an attached archive nor the fallback file.
+    LoadResult load(const std::string& executablePath);
+    bool loaded() const { return loaded_; }
+
+    // One run of the update; the log receives its lines. Ignored (false) while a
+    // run is under way. Errors raised inside the run propagate.
+    bool start(StringList& log, bool extendedLog);
+    bool running() const { return running_; }
+
+    // A close request: whether closing is allowed. Starts the final command at
+    // most once after a successful run.
+    bool closeQuery();
+
+    // "alles auspacken" below `folder` (ends with "\").
+    UnpackCounts unpackAll(const std::string& folder);
+
+    // Fields set by the control file.
+    void SetUpdateName(const std::string& text) override;
+    void SetVersionText(const std::string& text) override;
+    void SetCoriText(const std::string& text) override;
+    void setFinalCmd(const std::string& text) override { FinalCmd = text; }
+    void setEMail(const std::string& text) override { EMail = text; }
+    void setWww(const std::string& text) override { Www = text; }
+    void SetCompleted(bool flag);
+
+    std::string UpdateName, VersionText, CoriText, EMail, Www, FinalCmd;
+    bool Completed = false;
+    bool RunSucceeded = false;
+
+    TArchive Archive;
+    std::unique_ptr<TUpdateParts> UpdateParts;
+    StringList ToDelList;
+
+private:
+    SessionView& view_;
+    bool loaded_ = false;
+    bool running_ = false;
+};
+
+// The text shown when there is no package at all.
+extern const char* const kDamagedUpdateText;

@@ -1,0 +1,319 @@
+#include "driver/Windows/MainWindow.h"
+
+#include <exception>
+
+#include "dialogs/Windows/Dialogs.h"
+#include "driver/CommandLine.h"
+#include "driver/Windows/MainWindowIds.h"
+#include "env/MessageBoxes.h"
+#include "env/System.h"
+#include "env/Text.h"
+#include "update/UpdateParts.h"
+
+namespace {
+
+constexpr UINT kMsgFirstIdle = WM_APP + 1;
+constexpr const char* kClassName = "TForm1";
+constexpr COLORREF kYellow = RGB(255, 255, 0), kBlue = RGB(0, 0, 160);
+
+std::string ApplicationTitle() {
+    std::string name = NamePart(OwnExePath);
+    std::size_t dot = name.rfind('.');
+    return dot == std::string::npos ? name : name.substr(0, dot);
+}
+
+HFONT MakeFont(const char* face, int height, int weight) {
+    return CreateFontA(-height, 0, 0, 0, weight, FALSE, FALSE, FALSE, ANSI_CHARSET, OUT_DEFAULT_PRECIS,
+                       CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH, face);
+}
+
+std::string Joined(const StringList& lines, std::size_t from) {
+    std::string text;
+    for (std::size_t i = from; i < lines.size(); ++i) text += (i == 0 ? "" : "\r\n") + lines[i];
+    return text;
+}
+
+}  // namespace
+
+TForm1::TForm1() : session_(*this) {}
+TForm1::~TForm1() { SetUiHooks(nullptr); }
+
+int TForm1::run(HINSTANCE instance) {
+    instance_ = instance;
+    WNDCLASSEXA wc = {};
+    wc.cbSize = sizeof wc;
+    wc.lpfnWndProc = WindowProc;
+    wc.hInstance = instance;
+    wc.hIcon = LoadIconA(instance, "MAINICON");
+    wc.hCursor = LoadCursorA(nullptr, reinterpret_cast<LPCSTR>(IDC_ARROW));
+    wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
+    wc.lpszClassName = kClassName;
+    RegisterClassExA(&wc);
+
+    hwnd_ = CreateWindowExA(WS_EX_CONTROLPARENT, kClassName, "Update", WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN,
+                            CW_USEDEFAULT, CW_USEDEFAULT, 600, 460, nullptr, nullptr, instance, this);
+    if (!hwnd_) return 3;
+    SetUiHooks(this);
+    ShowWindow(hwnd_, SW_SHOWNORMAL);
+    UpdateWindow(hwnd_);
+    PostMessageA(hwnd_, kMsgFirstIdle, 0, 0);
+
+    MSG msg;
+    while (GetMessageA(&msg, nullptr, 0, 0) > 0) {
+        if (preview(msg)) continue;
+        TranslateMessage(&msg);
+        DispatchMessageA(&msg);
+    }
+    return 0;
+}
+
+// Key preview and dialog navigation (Tab, Enter for the default button, Esc for "Abbrechen").
+bool TForm1::preview(MSG& msg) {
+    if (!hwnd_ || (msg.hwnd != hwnd_ && !IsChild(hwnd_, msg.hwnd))) return false;
+    if (msg.message == WM_KEYDOWN) FormKeyDown(msg.wParam);
+    return IsDialogMessageA(hwnd_, &msg) != 0;
+}
+
+LRESULT CALLBACK TForm1::WindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+    if (msg == WM_NCCREATE) {
+        auto* form = static_cast<TForm1*>(reinterpret_cast<CREATESTRUCTA*>(lParam)->lpCreateParams);
+        form->hwnd_ = hwnd;
+        SetWindowLongPtrA(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(form));
+    }
+    auto* form = reinterpret_cast<TForm1*>(GetWindowLongPtrA(hwnd, GWLP_USERDATA));
+    if (!form) return DefWindowProcA(hwnd, msg, wParam, lParam);
+    try {
+        return form->handle(msg, wParam, lParam);
+    } catch (const std::exception& e) {
+        form->setBusyCursor(false);
+        form->showError(e.what());
+    } catch (...) {
+        form->setBusyCursor(false);
+        form->showError("Unbekannter Fehler");
+    }
+    return 0;
+}
+
+LRESULT TForm1::handle(UINT msg, WPARAM wParam, LPARAM lParam) {
+    switch (msg) {
+    case WM_CREATE:
+        createControls();
+        FormCreate();
+        return 0;
+    case kMsgFirstIdle:
+        ApplicationEvents1Idle();
+        return 0;
+    case WM_SIZE:
+        layout(LOWORD(lParam), HIWORD(lParam));
+        return 0;
+    case WM_GETMINMAXINFO:
+        return 0;
+    case DM_GETDEFID:
+        return MAKELRESULT(session_.Completed ? kIdButtonComplete : kIdButtonStart, DC_HASDEFID);
+    case WM_COMMAND:
+        onCommand(LOWORD(wParam), HIWORD(wParam));
+        return 0;
+    case WM_CTLCOLORSTATIC:
+        if (GetDlgCtrlID(reinterpret_cast<HWND>(lParam)) == kIdLabelCopyright) {
+            HDC dc = reinterpret_cast<HDC>(wParam);
+            SetTextColor(dc, kYellow);
+            SetBkColor(dc, kBlue);
+            return reinterpret_cast<LRESULT>(blueBrush_.get());
+        }
+        break;
+    case WM_SETCURSOR:
+        if (busy_) {
+            SetCursor(LoadCursorA(nullptr, reinterpret_cast<LPCSTR>(IDC_WAIT)));
+            return TRUE;
+        }
+        break;
+    case WM_CLOSE:
+        if (FormCloseQuery()) DestroyWindow(hwnd_);
+        return 0;
+    case WM_DESTROY:
+        PostQuitMessage(0);
+        return 0;
+    }
+    return DefWindowProcA(hwnd_, msg, wParam, lParam);
+}
+
+void TForm1::createControls() {
+    font_.reset(MakeFont("Arial", 16, FW_NORMAL));
+    boldFont_.reset(MakeFont("Arial", 16, FW_BOLD));
+    headFont_.reset(MakeFont("Times New Roman", 24, FW_BOLD));
+    blueBrush_.reset(CreateSolidBrush(kBlue));
+    struct Spec {
+        int id;
+        const char* cls;
+        const char* text;
+        DWORD style;
+        HGDIOBJ font;
+    } specs[] = {
+        {kIdLabelUpdateName, "STATIC", "Das Update wird vorbereitet.", SS_LEFT | SS_NOPREFIX, headFont_.get()},
+        {kIdLabelVersion, "STATIC", "bitte warten!", SS_LEFT | SS_NOPREFIX, font_.get()},
+        {kIdLabelCopyright, "STATIC", " © ", SS_CENTER | SS_NOTIFY | SS_NOPREFIX, boldFont_.get()},
+        {kIdLabelCoriText, "STATIC", "   ", SS_RIGHT | SS_NOPREFIX, font_.get()},
+        {kIdButtonStart, "BUTTON", "Start", BS_DEFPUSHBUTTON | WS_TABSTOP | WS_DISABLED, font_.get()},
+        {kIdButtonComplete, "BUTTON", "Fertigstellen", BS_PUSHBUTTON | WS_TABSTOP | WS_DISABLED, font_.get()},
+        {kIdButtonCancel, "BUTTON", "Abbrechen", BS_PUSHBUTTON | WS_TABSTOP, font_.get()},
+        {kIdButtonUnpack, "BUTTON", "alles auspacken", BS_PUSHBUTTON | WS_TABSTOP, font_.get()},
+        {kIdCheckBoxLongLog, "BUTTON", "erweitertes Protokoll", BS_AUTOCHECKBOX | WS_TABSTOP, font_.get()},
+        {kIdLabelProgress, "STATIC", "", SS_LEFT | SS_NOPREFIX | SS_ENDELLIPSIS, font_.get()},
+        {kIdMemoProtokoll, "EDIT", "",
+         ES_MULTILINE | ES_READONLY | ES_AUTOVSCROLL | WS_VSCROLL | WS_BORDER | WS_TABSTOP, font_.get()},
+    };
+    for (const Spec& s : specs) {
+        DWORD visible = s.id == kIdButtonUnpack ? 0 : WS_VISIBLE;
+        HWND h = CreateWindowExA(0, s.cls, s.text, WS_CHILD | visible | s.style, 0, 0, 10, 10, hwnd_,
+                                 reinterpret_cast<HMENU>(static_cast<INT_PTR>(s.id)), instance_, nullptr);
+        SendMessageA(h, WM_SETFONT, reinterpret_cast<WPARAM>(s.font), FALSE);
+    }
+    SendMessageA(control(kIdMemoProtokoll), EM_SETLIMITTEXT, 0, 0);
+    RECT client;
+    GetClientRect(hwnd_, &client);
+    layout(client.right, client.bottom);
+}
+
+void TForm1::layout(int width, int height) {
+    auto place = [&](int id, int x, int y, int w, int h) { MoveWindow(control(id), x, y, w, h, TRUE); };
+    place(kIdLabelUpdateName, 12, 8, width - 200, 32);
+    place(kIdLabelVersion, 12, 42, width - 200, 22);
+    place(kIdLabelCopyright, width - 48, 8, 36, 22);
+    place(kIdLabelCoriText, width - 312, 34, 300, 20);
+    int x = 12;
+    for (int id : {kIdButtonStart, kIdButtonComplete, kIdButtonCancel}) {
+        place(id, x, 72, 120, 30);
+        x += 130;
+    }
+    place(kIdButtonUnpack, x, 72, 150, 30);
+    place(kIdCheckBoxLongLog, 12, 110, 260, 22);
+    place(kIdLabelProgress, 12, 136, width - 24, 20);
+    place(kIdMemoProtokoll, 12, 160, width - 24, height - 172 > 40 ? height - 172 : 40);
+}
+
+void TForm1::FormCreate() { LogThreshold = 2; }
+
+void TForm1::ApplicationEvents1Idle() {
+    if (!firstIdle_) return;
+    firstIdle_ = false;
+    if (session_.load(OwnExePath) == UpdateSession::LoadResult::NoArchive) {
+        ShowInfo(kDamagedUpdateText);
+        ExitProcess(kExitNotLoadable);
+    }
+    EnableWindow(control(kIdButtonStart), TRUE);
+    SetFocus(control(kIdButtonStart));
+}
+
+void TForm1::ButtonStartClick() {
+    if (session_.running() || !session_.loaded()) return;
+    bool extended = SendMessageA(control(kIdCheckBoxLongLog), BM_GETCHECK, 0, 0) == BST_CHECKED;
+    try {
+        session_.start(log_, extended);
+    } catch (...) {
+        syncLog();
+        throw;
+    }
+    syncLog();
+    SetWindowTextA(control(kIdLabelProgress), "");
+}
+
+bool TForm1::FormCloseQuery() { return session_.closeQuery(); }
+
+void TForm1::FormKeyDown(WPARAM key) {
+    if (key != VK_F3 || (GetKeyState(VK_CONTROL) & 0x8000) == 0) return;
+    HWND button = control(kIdButtonUnpack);
+    ShowWindow(button, IsWindowVisible(button) ? SW_HIDE : SW_SHOW);
+}
+
+void TForm1::ButtonUnpackClick() {
+    if (!session_.loaded() || session_.running()) return;
+    if (!ChooseDirectory(hwnd_, unpackFolder_)) return;
+    setBusyCursor(true);
+    try {
+        session_.unpackAll(unpackFolder_);
+    } catch (...) {
+        setBusyCursor(false);
+        throw;
+    }
+    setBusyCursor(false);
+}
+
+void TForm1::Label1Click() {
+    AboutFields fields;
+    fields.head1 = session_.UpdateName;
+    fields.head2 = "Update auf " + session_.VersionText + "°";
+    fields.copyright = session_.CoriText;
+    fields.email = session_.EMail;
+    fields.www = session_.Www;
+    ShowAboutBox(hwnd_, fields);
+}
+
+void TForm1::onCommand(int id, int code) {
+    switch (id) {
+    case kIdButtonStart: ButtonStartClick(); break;
+    case kIdButtonComplete:
+    case kIdButtonCancel: PostMessageA(hwnd_, WM_CLOSE, 0, 0); break;
+    case kIdButtonUnpack: ButtonUnpackClick(); break;
+    case kIdLabelCopyright:
+        if (code == STN_CLICKED) Label1Click();
+        break;
+    }
+}
+
+void TForm1::showUpdateName(const std::string& text) { SetWindowTextA(control(kIdLabelUpdateName), text.c_str()); }
+void TForm1::showVersionText(const std::string& text) { SetWindowTextA(control(kIdLabelVersion), text.c_str()); }
+void TForm1::showCoriText(const std::string& text) { SetWindowTextA(control(kIdLabelCoriText), text.c_str()); }
+
+void TForm1::showCompleted() {
+    EnableWindow(control(kIdButtonComplete), TRUE);
+    EnableWindow(control(kIdButtonStart), FALSE);
+    SendMessageA(control(kIdButtonStart), BM_SETSTYLE, BS_PUSHBUTTON, TRUE);
+    SendMessageA(control(kIdButtonComplete), BM_SETSTYLE, BS_DEFPUSHBUTTON, TRUE);
+    SetFocus(control(kIdButtonComplete));
+}
+
+void TForm1::pumpMessages() {
+    syncLog();
+    MSG msg;
+    while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+        if (msg.message == WM_QUIT) {
+            PostQuitMessage(static_cast<int>(msg.wParam));
+            return;
+        }
+        if (preview(msg)) continue;
+        TranslateMessage(&msg);
+        DispatchMessageA(&msg);
+    }
+}
+
+void TForm1::setProgress(const std::string& text) {
+    HWND label = control(kIdLabelProgress);
+    SetWindowTextA(label, text.c_str());
+    UpdateWindow(label);
+    syncLog();
+}
+
+void TForm1::setBusyCursor(bool busy) {
+    busy_ = busy;
+    SetCursor(LoadCursorA(nullptr, reinterpret_cast<LPCSTR>(busy ? IDC_WAIT : IDC_ARROW)));
+}
+
+// Brings the log area up to date with the log's lines: new lines are appended,
+// a log that was emptied empties the area.
+void TForm1::syncLog() {
+    HWND memo = control(kIdMemoProtokoll);
+    if (log_.size() < shownLines_ || shownLines_ == 0) {
+        SetWindowTextA(memo, Joined(log_, 0).c_str());
+    } else if (log_.size() > shownLines_) {
+        int end = GetWindowTextLengthA(memo);
+        SendMessageA(memo, EM_SETSEL, end, end);
+        SendMessageA(memo, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(Joined(log_, shownLines_).c_str()));
+    }
+    shownLines_ = log_.size();
+    SendMessageA(memo, EM_SCROLLCARET, 0, 0);
+    UpdateWindow(memo);
+}
+
+void TForm1::showError(const std::string& text) {
+    MessageBoxA(hwnd_, text.c_str(), ApplicationTitle().c_str(), MB_OK | MB_ICONHAND);
+}

@@ -1,0 +1,56 @@
+// TForm1: the updater's one window, a thin view over UpdateSession.
+#pragma once
+
+#include <string>
+
+#include "driver/UpdateSession.h"
+#include "env/UiHooks.h"
+#include "platform/WindowsSupport.h"
+
+class TForm1 final : public SessionView, public UiHooks {
+public:
+    TForm1();
+    ~TForm1() override;
+    // Creates and shows the window and runs the message loop until it closes.
+    int run(HINSTANCE instance);
+
+private:
+    static LRESULT CALLBACK WindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
+    LRESULT handle(UINT msg, WPARAM wParam, LPARAM lParam);
+    void createControls();
+    void layout(int width, int height);
+    bool preview(MSG& msg);
+
+    void FormCreate();
+    void ApplicationEvents1Idle();
+    void ButtonStartClick();
+    bool FormCloseQuery();
+    void FormKeyDown(WPARAM key);
+    void ButtonUnpackClick();
+    void Label1Click();
+    void onCommand(int id, int code);
+
+    // SessionView
+    void showUpdateName(const std::string& text) override;
+    void showVersionText(const std::string& text) override;
+    void showCoriText(const std::string& text) override;
+    void showCompleted() override;
+    // UiHooks
+    void pumpMessages() override;
+    void setProgress(const std::string& text) override;
+    void setBusyCursor(bool busy) override;
+
+    void syncLog();
+    void showError(const std::string& text);
+    HWND control(int id) const { return GetDlgItem(hwnd_, id); }
+
+    HWND hwnd_ = nullptr;
+    HINSTANCE instance_ = nullptr;
+    UpdateSession session_;
+    StringList log_;
+    std::size_t shownLines_ = 0;
+    std::string unpackFolder_;
+    bool busy_ = false;
+    bool firstIdle_ = true;
+    ScopedGdiObject font_, headFont_, boldFont_, blueBrush_;
+};
