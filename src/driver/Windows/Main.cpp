@@ -1,6 +1,7 @@
 // Entry point of the updater: the window, or a silent run when the command
 // line asks for one.
 #include <objbase.h>
+#include <commctrl.h>
 
 #include "driver/CommandLine.h"
 #include "driver/SilentRun.h"
@@ -44,6 +45,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int) {
             InitRegistryNames(OwnExePath);
             return options.mode == LaunchMode::Silent ? RunSilent(options, OwnExePath) : RunUnpack(options, OwnExePath);
         }
+        InitCommonControls();
         OleInitialize(nullptr);
         InitSystemPaths();
         InitRegistryNames(OwnExePath);
