@@ -1,7 +1,9 @@
 // Entry point of the updater: the window, or a silent run when the command
 // line asks for one.
-#include <objbase.h>
+#include "platform/WindowsSupport.h"
+
 #include <commctrl.h>
+#include <objbase.h>
 
 #include "driver/CommandLine.h"
 #include "driver/SilentRun.h"
