@@ -9,6 +9,7 @@
 //   win32driver close CAPTION                   WM_CLOSE to the window
 //   win32driver waittext CAPTION ID TEXT [SECONDS]   wait until control ID contains TEXT
 //   win32driver waitgone CAPTION [SECONDS]      wait until the window is gone
+//   win32driver hold FILE SECONDS               keeps FILE open (no sharing) for a while
 //
 // Exit code 0 on success, 1 when a window or control is not found in time.
 #include <cstdio>
@@ -77,6 +78,14 @@ int main(int argc, char** argv) {
     if (a.size() < 2) return Fail("usage: see the head of Driver.cpp");
     const std::string& cmd = a[0];
     double seconds = 10;
+    if (cmd == "hold" && a.size() > 2) {
+        ScopedFileHandle h(CreateFileA(a[1].c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+        if (!h) return Fail("cannot open " + a[1]);
+        std::printf("holding\n");
+        std::fflush(stdout);
+        Sleep(static_cast<DWORD>(std::atof(a[2].c_str()) * 1000));
+        return 0;
+    }
     if (cmd == "waitgone") {
         if (a.size() > 2) seconds = std::atof(a[2].c_str());
         DWORD until = GetTickCount() + static_cast<DWORD>(seconds * 1000);
