@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <exception>
+#include <filesystem>
 #include <memory>
 
 #include "archive/Archive.h"
@@ -113,7 +114,17 @@ int CommandTest(const std::string& file) {
 int CommandExtract(const std::string& file, const std::string& folder) {
     TArchive archive;
     if (!Open(file, archive)) return kExitDamaged;
-    std::string target = UpdaterPath(folder);
+    // The folder itself is created here, as an absolute path, so that a
+    // relative DIR of any length works.
+    std::error_code ec;
+    std::filesystem::path absolute = std::filesystem::absolute(folder, ec);
+    if (!ec) std::filesystem::create_directories(absolute, ec);
+    if (ec) {
+        Error(folder + ": " + ec.message());
+        return kExitDamaged;
+    }
+    std::u8string u8 = absolute.generic_u8string();
+    std::string target = UpdaterPath(std::string(u8.begin(), u8.end()));
     if (target.empty() || target.back() != '\\') target += '\\';
     try {
         UnpackCounts counts = UnpackAll(

@@ -1,23 +1,40 @@
-// mkupdate: the package tool. Lists, tests and extracts update archives,
-// attached to an updater or standing alone.
+// mkupdate: the package tool. Builds update packages, checks them, and lists,
+// tests and extracts update archives, attached to an updater or standing alone.
 //
-// Exit codes: 0 success, 1 a damaged or unreadable archive, 2 bad usage.
+// Exit codes: 0 success, 1 a damaged or unreadable archive or a refused
+// package, 2 bad usage.
 #include <cstdio>
-#include <cstring>
 #include <string>
 #include <vector>
 
+#include "tools/mkupdate/Build.h"
+#include "tools/mkupdate/Check.h"
 #include "tools/mkupdate/Commands.h"
 
 namespace {
 
 void Usage() {
     std::fputs(
-        "usage: mkupdate list FILE\n"
+        "usage: mkupdate build [--stub update.exe] [--date \"YYYY-MM-DD hh:mm:ss\"] [--tz ZONE]\n"
+        "                      [--threads N] -o OUT DIR\n"
+        "       mkupdate check DIR|FILE\n"
+        "       mkupdate list FILE\n"
         "       mkupdate test FILE\n"
         "       mkupdate extract FILE DIR\n"
-        "FILE is an updater with an attached archive or a stand-alone archive.\n",
+        "FILE is an updater with an attached archive or a stand-alone archive.\n"
+        "build: stamps are the files' modification times as local time of ZONE (default: this\n"
+        "machine's); --date or SOURCE_DATE_EPOCH fixes them. Without --stub OUT is a stand-alone archive.\n",
         stderr);
+}
+
+int Dispatch(const std::vector<std::string>& args) {
+    const std::string& command = args[0];
+    if (command == "build") return CommandBuild(std::vector<std::string>(args.begin() + 1, args.end()));
+    if (command == "check" && args.size() == 2) return CommandCheck(args[1]);
+    if (command == "list" && args.size() == 2) return CommandList(args[1]);
+    if (command == "test" && args.size() == 2) return CommandTest(args[1]);
+    if (command == "extract" && args.size() == 3) return CommandExtract(args[1], args[2]);
+    return kExitUsage;
 }
 
 }  // namespace
@@ -26,12 +43,9 @@ int main(int argc, char** argv) {
     std::vector<std::string> args(argv + 1, argv + argc);
     if (args.empty() || args[0] == "--help" || args[0] == "-h") {
         Usage();
-        return args.empty() ? kExitUsage : 0;
+        return args.empty() ? kExitUsage : kExitOk;
     }
-    const std::string& command = args[0];
-    if (command == "list" && args.size() == 2) return CommandList(args[1]);
-    if (command == "test" && args.size() == 2) return CommandTest(args[1]);
-    if (command == "extract" && args.size() == 3) return CommandExtract(args[1], args[2]);
-    Usage();
-    return kExitUsage;
+    int rc = Dispatch(args);
+    if (rc == kExitUsage) Usage();
+    return rc;
 }

@@ -1,0 +1,18 @@
+// What the package tool needs of the machine it runs on: local calendar time
+// in a chosen time zone, file modification times, and whether stderr is a terminal.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+
+#include "base/DosDate.h"
+
+// Makes `zone` (an IANA name such as "Europe/Berlin", or a POSIX TZ text) the
+// zone of every later LocalCalendar. False with `error` set when it is unknown.
+bool SelectTimeZone(const std::string& zone, std::string& error);
+// The local calendar time of seconds since 1970-01-01 00:00 UTC; false when out of range.
+bool LocalCalendar(std::int64_t epochSeconds, CalendarTime& out);
+// A file's last-write time in seconds since 1970-01-01 00:00 UTC.
+bool ModificationTime(const std::filesystem::path& path, std::int64_t& epochSeconds);
+bool StderrIsTerminal();
