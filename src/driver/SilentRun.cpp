@@ -4,6 +4,7 @@
 
 #include "driver/UpdateSession.h"
 #include "env/MessageBoxes.h"
+#include "env/ScriptedPrompter.h"
 #include "env/Text.h"
 #include "platform/FileSystem.h"
 #include "update/UpdateParts.h"
@@ -12,24 +13,23 @@ namespace {
 
 // Writes every message into the current log and answers so that nothing is
 // overwritten that the user would have been asked about.
-class LoggingPrompter final : public Prompter {
+class LoggingPrompter final : public ScriptedPrompter {
 public:
     explicit LoggingPrompter(StringList* sink) : sink_(sink) {}
     void setSink(StringList* sink) { sink_ = sink; }
 
     int messageBox(const std::string& text, std::uint32_t style) override {
         record(text);
-        switch (style & 0x0F) {
-        case kMbOkCancel: return kAnswerOk;
-        case kMbYesNoCancel: return kAnswerNo;
-        default: return kAnswerOk;
-        }
+        return ScriptedPrompter::messageBox(text, style);
     }
     int confirmYesNoCancelAll(const std::string& text) override {
         record(text);
-        return kAnswerNo;
+        return ScriptedPrompter::confirmYesNoCancelAll(text);
     }
-    void showInfo(const std::string& text) override { record(text); }
+    void showInfo(const std::string& text) override {
+        record(text);
+        ScriptedPrompter::showInfo(text);
+    }
 
 private:
     void record(const std::string& text) {
@@ -38,14 +38,6 @@ private:
     StringList* sink_;
 };
 
-class PrompterScope {
-public:
-    explicit PrompterScope(Prompter* p) : previous_(SetPrompter(p)) {}
-    ~PrompterScope() { SetPrompter(previous_); }
-
-private:
-    Prompter* previous_;
-};
 
 void WriteLogFile(const std::string& path, const StringList& lines) {
     if (path.empty()) return;
@@ -81,7 +73,7 @@ std::string LogFileText(const StringList& lines) {
 int RunSilent(const LaunchOptions& options, const std::string& executablePath) {
     StringList preamble, log;
     LoggingPrompter prompter(&preamble);
-    PrompterScope scope(&prompter);
+    ScopedPrompter scope(prompter);
     SessionView noWindow;
     UpdateSession session(noWindow);
     int code = kExitSucceeded;
@@ -113,7 +105,7 @@ int RunSilent(const LaunchOptions& options, const std::string& executablePath) {
 int RunUnpack(const LaunchOptions& options, const std::string& executablePath) {
     StringList messages;
     LoggingPrompter prompter(&messages);
-    PrompterScope scope(&prompter);
+    ScopedPrompter scope(prompter);
     SessionView noWindow;
     UpdateSession session(noWindow);
     try {

@@ -1,0 +1,294 @@
+// The update run end to end on the portable layers: a package attached to an
+// "executable", an installed project in the registry, the run's log, the files
+// and values it leaves, the close request with the final command, silent runs.
+#include <gtest/gtest.h>
+
+#include "UpdateTestSupport.h"
+#include "archive/ArchiveWriter.h"
+#include "driver/RunUpdate.h"
+#include "driver/SilentRun.h"
+#include "driver/UpdateSession.h"
+#include "env/Registry.h"
+#include "platform/MemoryRegistry.h"
+#include "platform/Process.h"
+#include "platform/RegText.h"
+
+namespace {
+
+const std::int32_t kOld = Stamp(2020, 1, 1, 10, 0, 0);
+const std::int32_t kNew = Stamp(2024, 3, 15, 14, 30, 10);
+
+std::string RegEscaped(const std::string& text) {
+    std::string out;
+    for (char c : text) out += c == '\\' ? std::string("\\\\") : std::string(1, c);
+    return out;
+}
+
+class RecordingView : public SessionView {
+public:
+    void showUpdateName(const std::string& t) override { calls.push_back("name " + t); }
+    void showVersionText(const std::string& t) override { calls.push_back("version " + t); }
+    void showCompleted() override { calls.push_back("completed"); }
+    std::vector<std::string> calls;
+};
+
+class UpdateSessionTest : public ::testing::Test {
+protected:
+    UpdateSessionTest() : previousRegistry_(SetRegistry(&registry_)) {
+        app_ = dir / "App\\";
+        Fs().createFolder(dir / "App");
+        installProject("4.1");
+        MakeFile(app_ + "readme.txt", "old readme", kOld);
+        MakeFile(app_ + "old.dll", "obsolete", kOld);
+        NativeStartedPrograms().clear();
+    }
+    ~UpdateSessionTest() override { SetRegistry(previousRegistry_); }
+
+    void installProject(const std::string& version) {
+        ImportRegText(registry_, "REGEDIT4\r\n\r\n"
+                                 "[HKEY_LOCAL_MACHINE\\Software\\Mevo\\Tarnix.exe\\Projects\\Demo\\Ver]\r\n"
+                                 "@=\"" + version + "\"\r\n\r\n"
+                                 "[HKEY_LOCAL_MACHINE\\Software\\Mevo\\Tarnix.exe\\Projects\\Demo\\Dir]\r\n"
+                                 "@=\"" + RegEscaped(app_ + "Demo.exe") + "\"\r\n");
+    }
+
+    std::string controlFile(const std::string& extraMain = "") {
+        return "P=Demo\r\nV=4.2\r\n"
+               "VChk=\"4.0\"<=R\\Tarnix.exe\\Projects\\Demo\\Ver\\<=\"4.3\"\r\n"
+               "VResult=R\\Tarnix.exe\\Projects\\Demo\\Ver\\=4.2\r\n" +
+               extraMain +
+               "\r\n[Demo]\r\nN=Demo-Anwendung\r\n"
+               "TDIR=§R\\Tarnix.exe\\Projects\\Demo\\Dir\\\r\n"
+               "VResult=R\\Tarnix.exe\\Projects\\Demo\\Status=aktualisiert\r\n";
+    }
+
+    // The "executable": a host of 1,000 bytes with the package attached.
+    std::string writeUpdater(const std::string& ini, std::vector<PackageEntry> extra = {}) {
+        std::vector<PackageEntry> entries = {
+            {"todel.txt", "Demo\\old.dll\r\n\r\n", kNew},
+            {"update.ini", ini, kNew},
+            {"add\\Demo\\prog.exe", "program v2", kNew},
+            {"add\\Demo\\sub\\data.txt", std::string(5000, 'd'), kNew},
+            {"rep\\Demo\\readme.txt", "new readme", kNew},
+            {"rep\\Demo\\notthere.txt", "never written", kNew},
+        };
+        entries.insert(entries.end(), extra.begin(), extra.end());
+        std::ostringstream out;
+        out << std::string(1000, 'M');
+        ArchiveWriter writer(out, 1000);
+        for (const PackageEntry& e : entries) writer.declare(e.name, e.date);
+        for (std::size_t i = 0; i < entries.size(); ++i) writer.addContent(i, entries[i].content);
+        writer.finish(true);
+        WriteBytes(dir / "update.exe", out.str());
+        return dir / "update.exe";
+    }
+
+    std::string registryValue(const std::string& ref, const std::string& name) {
+        return ReadRegistryString(ref, name, "(none)", "");
+    }
+
+    TempFolder dir;
+    std::string app_;
+    MemoryRegistry registry_;
+    TestPrompter prompter_;
+    RecordingUi ui_;
+    ScopedLogThreshold threshold_{2};
+
+private:
+    RegistryService* previousRegistry_;
+};
+
+const StringList kSuccessLog = {
+    "\r\nDemo-Anwendung",
+    "2 Dateien zugefügt",
+    "1 Dateien aktualisiert",
+    "1 Dateien gelöscht",
+    "\r\nUpdate beendet.\r\nKlicken Sie auf \"Fertigstellen\"!",
+};
+
+}  // namespace
+
+TEST_F(UpdateSessionTest, SuccessfulRunWritesFilesStampsAndValues) {
+    RecordingView view;
+    UpdateSession session(view);
+    ASSERT_EQ(session.load(writeUpdater(controlFile())), UpdateSession::LoadResult::Loaded);
+    EXPECT_EQ(view.calls, (std::vector<std::string>{"name Demo", "version 4.2"}));
+
+    StringList log = {"stale line"};
+    ASSERT_TRUE(session.start(log, false));
+    EXPECT_EQ(log, kSuccessLog);
+    EXPECT_TRUE(session.Completed);
+    EXPECT_EQ(view.calls.back(), "completed");
+
+    EXPECT_EQ(ReadBytes(app_ + "prog.exe"), "program v2");
+    EXPECT_EQ(ReadBytes(app_ + "sub\\data.txt"), std::string(5000, 'd'));
+    EXPECT_EQ(ReadBytes(app_ + "readme.txt"), "new readme");
+    EXPECT_EQ(StampOf(app_ + "readme.txt"), kNew);
+    EXPECT_FALSE(FileExists(app_ + "notthere.txt"));
+    EXPECT_FALSE(FileExists(app_ + "old.dll"));
+    EXPECT_EQ(registryValue("R\\Tarnix.exe\\Projects\\Demo\\Ver", ""), "4.2");
+    EXPECT_EQ(registryValue("R\\Tarnix.exe\\Projects\\Demo", "Status"), "aktualisiert");
+}
+
+TEST_F(UpdateSessionTest, SecondRunUpdatesNothing) {
+    std::string exe = writeUpdater(controlFile());
+    for (int run = 0; run < 2; ++run) {
+        SessionView view;
+        UpdateSession session(view);
+        session.load(exe);
+        StringList log;
+        ASSERT_TRUE(session.start(log, false)) << run;
+        if (run == 1) {
+            EXPECT_EQ(log, (StringList{"\r\nDemo-Anwendung", "0 Dateien aktualisiert",
+                                       "3 wurden nicht aktualisiert, da neuere oder gleiche Exemplare vorlagen.",
+                                       kSuccessLog.back()}));
+        }
+    }
+}
+
+TEST_F(UpdateSessionTest, VersionRefusalsChangeNothing) {
+    struct Case {
+        const char* installed;
+        std::string logLine;
+    } cases[] = {
+        {"3.9", "\r\nDie Version des installierten Projekts Demo ist nicht mindestens 4.0.\r\n"
+                "Das Update kann nicht ausgeführt werden."},
+        {"4.3.1", "\r\nDie Version des installierten Projekts Demo ist neuer als dieses Update.\r\n"
+                  "Das Update wird nicht ausgeführt."},
+        {"", "\r\nDie Version des installierten Projekts Demo kann nicht ermittelt werden.\r\n"
+             "Das Update wird nicht ausgeführt."},
+    };
+    std::string exe = writeUpdater(controlFile());
+    for (const Case& c : cases) {
+        installProject(c.installed);
+        SessionView view;
+        UpdateSession session(view);
+        session.load(exe);
+        StringList log;
+        EXPECT_FALSE(session.start(log, false)) << c.installed;
+        EXPECT_EQ(log, StringList{c.logLine}) << c.installed;
+        EXPECT_EQ(ListFolder(dir / "App"), "old.dll readme.txt") << c.installed;
+        EXPECT_EQ(registryValue("R\\Tarnix.exe\\Projects\\Demo", "Status"), "(none)");
+    }
+}
+
+TEST_F(UpdateSessionTest, MissingTargetFolderStopsBeforeAnyChange) {
+    ImportRegText(registry_, "REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\Software\\Mevo\\Tarnix.exe\\Projects\\Demo\\Dir]\r\n"
+                             "@=\"" + RegEscaped(dir / "Gone\\Demo.exe") + "\"\r\n");
+    SessionView view;
+    UpdateSession session(view);
+    session.load(writeUpdater(controlFile()));
+    StringList log;
+    EXPECT_FALSE(session.start(log, true));
+    ASSERT_EQ(log.size(), 2u);
+    EXPECT_EQ(log[0], "Zielordner: " + dir / "Gone\\");
+    EXPECT_EQ(log[1], "Die Anwendung\r\n        Demo-Anwendung\r\nist nicht installiert.\r\n"
+                      "Das Update kann nicht ausgeführt werden.");
+    EXPECT_EQ(ListFolder(dir / "App"), "old.dll readme.txt");
+}
+
+TEST_F(UpdateSessionTest, DamagedDataIsFoundBeforeTheFirstChange) {
+    std::string exe = writeUpdater(controlFile());
+    std::string bytes = ReadBytes(exe);
+    TArchive probe;
+    probe.openAttached(exe);
+    std::int32_t index = probe.indexOf("add\\Demo\\sub\\data.txt");
+    std::size_t at = 1000 + static_cast<std::size_t>(probe.entryAt(index).dataOffset) + 4 + 6;
+    bytes[at] = static_cast<char>(bytes[at] ^ 0x40);
+    WriteBytes(exe, bytes);
+
+    SessionView view;
+    UpdateSession session(view);
+    session.load(exe);
+    StringList log;
+    EXPECT_FALSE(session.start(log, false));
+    ASSERT_EQ(log.size(), 1u);
+    EXPECT_EQ(log[0].rfind("\r\nDas Update ist beschädigt oder unvollständig.\r\nadd\\Demo\\sub\\data.txt: ", 0), 0u)
+        << log[0];
+    EXPECT_EQ(ListFolder(dir / "App"), "old.dll readme.txt");
+    EXPECT_EQ(ReadBytes(app_ + "readme.txt"), "old readme");
+    EXPECT_EQ(registryValue("R\\Tarnix.exe\\Projects\\Demo\\Ver", ""), "4.1");
+}
+
+TEST_F(UpdateSessionTest, WithoutAdministratorRightsNothingIsLogged) {
+    SessionView view;
+    UpdateSession session(view);
+    session.load(writeUpdater(controlFile()));
+    registry_.setReadOnly(RootKey::LocalMachine, true);
+    StringList log = {"earlier"};
+    EXPECT_FALSE(session.start(log, false));
+    registry_.setReadOnly(RootKey::LocalMachine, false);
+    EXPECT_TRUE(log.empty());
+    ASSERT_EQ(prompter_.questions().size(), 1u);
+    EXPECT_EQ(prompter_.questions()[0].text, kNoRightsText);
+}
+
+TEST_F(UpdateSessionTest, CloseRequestsAndTheFinalCommand) {
+    struct Case {
+        const char* what;
+        bool extended;
+        bool runSucceeds;
+        std::vector<bool> allowed;  // answers to successive close requests
+        int commandsStarted;
+    } cases[] = {
+        {"normal log, success", false, true, {true}, 1},
+        {"extended log, success", true, true, {false, true}, 1},
+        {"normal log, failure", false, false, {true}, 0},
+        {"extended log, failure", true, false, {false, true}, 0},
+    };
+    for (const Case& c : cases) {
+        installProject(c.runSucceeds ? "4.1" : "3.0");
+        NativeStartedPrograms().clear();
+        SessionView view;
+        UpdateSession session(view);
+        session.load(writeUpdater(controlFile("FINALCMD=notepad.exe %%1 \"%§R\\Tarnix.exe\\Projects\\Demo\\Ver%\"\r\n")));
+        StringList log;
+        EXPECT_EQ(session.start(log, c.extended), c.runSucceeds) << c.what;
+        for (std::size_t i = 0; i < c.allowed.size(); ++i)
+            EXPECT_EQ(session.closeQuery(), c.allowed[i]) << c.what << " request " << i;
+        ASSERT_EQ(NativeStartedPrograms().size(), std::size_t(c.commandsStarted)) << c.what;
+        if (c.commandsStarted) EXPECT_EQ(NativeStartedPrograms()[0], "notepad.exe %1 \"4.2\"") << c.what;
+    }
+}
+
+TEST_F(UpdateSessionTest, NoFinalCommandClosesAtOnce) {
+    SessionView view;
+    UpdateSession session(view);
+    session.load(writeUpdater(controlFile()));
+    LogThreshold = 1;
+    EXPECT_TRUE(session.closeQuery());
+    EXPECT_TRUE(NativeStartedPrograms().empty());
+}
+
+TEST_F(UpdateSessionTest, SilentRunWritesTheLogFileAndTellsTheOutcome) {
+    std::string exe = writeUpdater(controlFile());
+    LaunchOptions options;
+    options.mode = LaunchMode::Silent;
+    options.logPath = dir / "update.log";
+    EXPECT_EQ(RunSilent(options, exe), kExitSucceeded);
+    EXPECT_EQ(ReadBytes(dir / "update.log"), LogFileText(kSuccessLog));
+    EXPECT_EQ(ReadBytes(dir / "update.log").substr(0, 18), "\r\nDemo-Anwendung\r\n");
+
+    installProject("3.0");
+    EXPECT_EQ(RunSilent(options, exe), kExitNotSucceeded);
+    WriteBytes(dir / "plain.exe", std::string(100, 'x'));
+    EXPECT_EQ(RunSilent(options, dir / "plain.exe"), kExitNotLoadable);
+    EXPECT_EQ(ReadBytes(dir / "update.log"), "Das Update ist beschädigt oder unvollständig.\r\n");
+}
+
+TEST_F(UpdateSessionTest, UnpackingSkipsNamesThatLeaveTheFolder) {
+    std::string exe = writeUpdater(controlFile(), {{"..\\evil.txt", "x", kNew}});
+    LaunchOptions options;
+    options.mode = LaunchMode::Unpack;
+    options.unpackFolder = dir / "out";
+    EXPECT_EQ(RunUnpack(options, exe), kExitNotSucceeded);
+    EXPECT_EQ(ReadBytes(dir / "out\\add\\Demo\\prog.exe"), "program v2");
+    EXPECT_EQ(StampOf(dir / "out\\rep\\Demo\\readme.txt"), kNew);
+    EXPECT_FALSE(FileExists(dir / "evil.txt"));
+    EXPECT_EQ(ListFolder(dir / "out"), "add rep todel.txt update.ini");
+}
+
+TEST(LogFileTextTest, EveryLineEndBecomesCrLf) {
+    EXPECT_EQ(LogFileText({"a", "\r\nb\rc\nd"}), "a\r\n\r\nb\r\nc\r\nd\r\n");
+    EXPECT_EQ(LogFileText({}), "");
+}

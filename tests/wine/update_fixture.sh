@@ -1,0 +1,75 @@
+# A demo project installed in the Wine prefix and an update package for it,
+# shared by the end-to-end tests of the updater. Source after lib.sh.
+
+C="$(drive_c)"
+UPD="$C/upd"
+APP="$C/App"
+WORK="$(mktemp -d)"
+trap 'rm -rf "$WORK"' EXIT
+PROJECT='HKLM\Software\Mevo\Tarnix.exe\Projects\Demo'
+failures=0
+
+# Lines in the file given, with CR LF line ends (code page 1252).
+crlf_file() { local f="$1"; shift; printf '%s\r\n' "$@" | iconv -f UTF-8 -t CP1252 > "$f"; }
+
+reg_set_default() { "$WINE" reg add "$1" /ve /d "$2" /f >/dev/null 2>&1; }
+reg_delete() { "$WINE" reg delete "$1" /f >/dev/null 2>&1 || true; }
+# The data of a string value ("" for the default value), or "(none)".
+reg_get() {
+  local out
+  if [ -z "$2" ]; then out=$("$WINE" reg query "$1" /ve 2>/dev/null); else out=$("$WINE" reg query "$1" /v "$2" 2>/dev/null); fi
+  echo "$out" | tr -d '\r' | awk -F'REG_SZ' 'NF>1 {sub(/^[ \t]+/, "", $2); print $2; found=1} END {if (!found) print "(none)"}'
+}
+
+install_project() {
+  reg_set_default "$PROJECT\\Ver" "$1"
+  reg_set_default "$PROJECT\\Dir" 'C:\App\Demo.exe'
+  reg_delete "$PROJECT\\Status"
+  rm -rf "$APP" && mkdir -p "$APP"
+  printf 'old readme' > "$APP/readme.txt"
+  printf 'obsolete' > "$APP/old.dll"
+  touch -d '2020-01-01 10:00:00' "$APP/readme.txt" "$APP/old.dll"
+}
+
+# The package's files under $WORK/pkg; extra "NAME=FILE" entries may follow.
+build_package() {
+  local out="$1"; shift
+  mkdir -p "$WORK/pkg"
+  crlf_file "$WORK/pkg/update.ini" "P=Demo" "V=4.2" 'VChk="4.0"<=R\Tarnix.exe\Projects\Demo\Ver\<="4.3"' \
+    'VResult=R\Tarnix.exe\Projects\Demo\Ver\=4.2' "${EXTRA_MAIN[@]}" "" "[Demo]" "N=Demo-Anwendung" \
+    'TDIR=§R\Tarnix.exe\Projects\Demo\Dir\' 'VResult=R\Tarnix.exe\Projects\Demo\Status=aktualisiert' "${EXTRA_INI[@]}"
+  crlf_file "$WORK/pkg/todel.txt" 'Demo\old.dll' ""
+  printf 'program v2' > "$WORK/pkg/prog.exe"
+  head -c 5000 /dev/zero | tr '\0' 'd' > "$WORK/pkg/data.txt"
+  printf 'new readme' > "$WORK/pkg/readme.txt"
+  mkdir -p "$(dirname "$out")"
+  python3 "$SOURCE_DIR/tests/e2e/mkarchive.py" --stub "$WIN32_DIR/update.exe" -o "$out" \
+    "todel.txt=$WORK/pkg/todel.txt" "update.ini=$WORK/pkg/update.ini" \
+    'add\Demo\prog.exe='"$WORK/pkg/prog.exe" 'add\Demo\sub\data.txt='"$WORK/pkg/data.txt" \
+    'rep\Demo\readme.txt='"$WORK/pkg/readme.txt" 'rep\Demo\notthere.txt='"$WORK/pkg/readme.txt" "$@"
+}
+
+# Runs the updater with the switches given; sets RC and LOG (the log file in UTF-8).
+run_update() {
+  rm -f "$UPD/update.log"
+  RC=0
+  (cd "$UPD" && "$WINE" 'C:\upd\update.exe' "$@") || RC=$?
+  "$WINESERVER" -w
+  LOG=""
+  [ -f "$UPD/update.log" ] && LOG=$(iconv -f CP1252 -t UTF-8 < "$UPD/update.log")
+}
+
+# The state of the installed application: names, sizes and contents' checksums.
+tree_state() { (cd "$APP" && find . -type f -exec md5sum {} + | sort); }
+
+check() {
+  local what="$1"; shift
+  if "$@"; then echo "ok   $what"; else echo "FAIL $what"; failures=$((failures + 1)); fi
+}
+equals() { [ "$1" = "$2" ] || { printf 'expected: %q\n     got: %q\n' "$2" "$1"; return 1; }; }
+contains() { case "$1" in *"$2"*) return 0 ;; esac; printf 'missing %q in:\n%s\n' "$2" "$1"; return 1; }
+
+finish() {
+  echo "$failures failed"
+  [ "$failures" -eq 0 ]
+}
