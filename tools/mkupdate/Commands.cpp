@@ -10,7 +10,9 @@
 #include "base/ByteReader.h"
 #include "base/Cp1252.h"
 #include "base/DosDate.h"
-#include "update/Unpack.h"
+#include "archive/EntryName.h"
+#include "env/Text.h"
+#include "update/Folders.h"
 #include "platform/FileSystem.h"
 
 namespace {
@@ -66,6 +68,22 @@ int SegmentCount(const TArchive& archive, const TPackedFile& e) {
         ++count;
     } while (position < e.storedSize);
     return count;
+}
+
+// Extracts entry i below `folder` (ending in "\\"), its folders created first;
+// what went wrong, or empty. A name that would leave the folder is never written.
+std::string ExtractEntry(const TArchive& archive, std::int32_t i, const std::string& folder) {
+    const std::string& name = archive.entryAt(i).name;
+    if (!IsContainedRelativePath(name)) return "name leaves the folder, not extracted";
+    std::string target = folder + name;
+    for (char& c : target)
+        if (c == '/') c = '\\';
+    try {
+        ForceFolder(FolderPart(target));
+        return archive.extractFile(i, target) ? "" : "not (completely) written";
+    } catch (const std::exception& e) {
+        return e.what();
+    }
 }
 
 }  // namespace
@@ -126,14 +144,16 @@ int CommandExtract(const std::string& file, const std::string& folder) {
     std::u8string u8 = absolute.generic_u8string();
     std::string target = UpdaterPath(std::string(u8.begin(), u8.end()));
     if (target.empty() || target.back() != '\\') target += '\\';
-    try {
-        UnpackCounts counts = UnpackAll(
-            archive, target, [](const std::string& name) { Error(name + ": name leaves the folder, not extracted"); },
-            [](const std::string& name) { Error(name + ": not (completely) written"); });
-        std::printf("%d entries extracted\n", counts.extracted);
-        return counts.failed == 0 && counts.refused == 0 ? kExitOk : kExitDamaged;
-    } catch (const std::exception& e) {
-        Error(e.what());
-        return kExitDamaged;
+    int extracted = 0, failed = 0;
+    for (std::int32_t i = 0; i < archive.entryCount(); ++i) {
+        std::string problem = ExtractEntry(archive, i, target);
+        if (problem.empty()) {
+            ++extracted;
+            continue;
+        }
+        ++failed;
+        Error(archive.entryAt(i).name + ": " + problem);
     }
+    std::printf("%d entries extracted, %d not\n", extracted, failed);
+    return failed == 0 ? kExitOk : kExitDamaged;
 }
