@@ -22,6 +22,19 @@ public:
         return true;
     }
 
+    bool readU16(std::uint16_t& out) {
+        if (remaining() < 2) return false;
+        out = std::uint16_t(data_[pos_] | data_[pos_ + 1] << 8);
+        pos_ += 2;
+        return true;
+    }
+
+    bool skip(std::size_t count) {
+        if (remaining() < count) return false;
+        pos_ += count;
+        return true;
+    }
+
     bool readS32(std::int32_t& out) {
         std::uint32_t u = 0;
         if (!readU32(u)) return false;
