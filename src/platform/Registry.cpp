@@ -1,0 +1,19 @@
+#include "platform/Registry.h"
+
+#ifdef _WIN32
+#include "Windows/Registry.inc"
+#else
+#include "Native/Registry.inc"
+#endif
+
+namespace {
+RegistryService* g_current = nullptr;
+}
+
+RegistryService& Reg() { return g_current ? *g_current : PlatformRegistry(); }
+
+RegistryService* SetRegistry(RegistryService* registry) {
+    RegistryService* previous = g_current ? g_current : &PlatformRegistry();
+    g_current = registry;
+    return previous;
+}
