@@ -2,9 +2,10 @@
 // letter and backslash ("R\", "M\", "H\", ...) select hive and base key.
 #pragma once
 
+#include <memory>
 #include <string>
 
-enum class RootKey { CurrentUser, LocalMachine, ClassesRoot };
+#include "platform/Registry.h"  // RootKey
 
 struct ResolvedReference {
     RootKey hive = RootKey::CurrentUser;
@@ -17,6 +18,30 @@ extern std::string OwnRegistryKey;
 extern std::string RegistryNode;
 // Computes OwnRegistryKey from the executable's path and sets RegistryNode.
 void InitRegistryNames(const std::string& executablePath);
+
+// The one registry access object of the process (SharedRegistry): a current
+// hive, the access rights for the next open, and at most one open key.
+class RegistryAccess {
+public:
+    RootKey rootKey = RootKey::CurrentUser;
+    std::uint32_t access = kKeyAllAccess;
+
+    // Closes the current key and opens `path` (a leading "\" marks it as
+    // absolute; every path is taken from the hive's root), creating missing keys when asked.
+    bool openKey(const std::string& path, bool canCreate);
+    // As openKey, with read access only (KEY_READ) and without creating anything.
+    bool openKeyReadOnly(const std::string& path);
+    void closeKey();
+    bool hasKey() const { return key_ != nullptr; }
+    // A string value of the open key; false when there is none.
+    bool readString(const std::string& name, std::string& out);
+    bool writeString(const std::string& name, const std::string& value);
+
+private:
+    std::unique_ptr<RegistryKey> key_;
+};
+
+RegistryAccess& SharedRegistry();
 
 ResolvedReference ResolveRegistryReference(const std::string& reference, const std::string& projectName);
 
