@@ -5,8 +5,19 @@
 #include <string>
 #include <vector>
 
-// Starts the command line with the given show mode and does not wait; false when it could not start.
-bool StartProgram(const std::string& commandLine, int showMode);
+class ProgramStarter {
+public:
+    virtual ~ProgramStarter() = default;
+    // Starts the command line with the given show mode and does not wait; false when it could not start.
+    virtual bool start(const std::string& commandLine, int showMode) = 0;
+};
+
+ProgramStarter& Starter();
+ProgramStarter* SetProgramStarter(ProgramStarter* starter);  // nullptr: the platform's own; returns the previous
+
+inline bool StartProgram(const std::string& commandLine, int showMode) {
+    return Starter().start(commandLine, showMode);
+}
 
 // The command lines the native build was asked to start, in order.
 std::vector<std::string>& NativeStartedPrograms();

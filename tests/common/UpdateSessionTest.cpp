@@ -32,6 +32,21 @@ public:
     std::vector<std::string> calls;
 };
 
+// Records the final commands instead of starting them.
+class CommandRecorder : public ProgramStarter {
+public:
+    CommandRecorder() : previous_(SetProgramStarter(this)) {}
+    ~CommandRecorder() override { SetProgramStarter(previous_); }
+    bool start(const std::string& commandLine, int showMode) override {
+        started.push_back(commandLine);
+        return showMode == 5;
+    }
+    std::vector<std::string> started;
+
+private:
+    ProgramStarter* previous_;
+};
+
 class UpdateSessionTest : public ::testing::Test {
 protected:
     UpdateSessionTest() : previousRegistry_(SetRegistry(&registry_)) {
@@ -40,7 +55,6 @@ protected:
         installProject("4.1");
         MakeFile(app_ + "readme.txt", "old readme", kOld);
         MakeFile(app_ + "old.dll", "obsolete", kOld);
-        NativeStartedPrograms().clear();
     }
     ~UpdateSessionTest() override { SetRegistry(previousRegistry_); }
 
@@ -93,6 +107,7 @@ protected:
     TestPrompter prompter_;
     RecordingUi ui_;
     ScopedLogThreshold threshold_{2};
+    CommandRecorder commands_;
 
 private:
     RegistryService* previousRegistry_;
@@ -238,7 +253,7 @@ TEST_F(UpdateSessionTest, CloseRequestsAndTheFinalCommand) {
     };
     for (const Case& c : cases) {
         installProject(c.runSucceeds ? "4.1" : "3.0");
-        NativeStartedPrograms().clear();
+        commands_.started.clear();
         SessionView view;
         UpdateSession session(view);
         session.load(writeUpdater(controlFile("FINALCMD=notepad.exe %%1 \"%§R\\Tarnix.exe\\Projects\\Demo\\Ver%\"\r\n")));
@@ -246,8 +261,8 @@ TEST_F(UpdateSessionTest, CloseRequestsAndTheFinalCommand) {
         EXPECT_EQ(session.start(log, c.extended), c.runSucceeds) << c.what;
         for (std::size_t i = 0; i < c.allowed.size(); ++i)
             EXPECT_EQ(session.closeQuery(), c.allowed[i]) << c.what << " request " << i;
-        ASSERT_EQ(NativeStartedPrograms().size(), std::size_t(c.commandsStarted)) << c.what;
-        if (c.commandsStarted) EXPECT_EQ(NativeStartedPrograms()[0], "notepad.exe %1 \"4.2\"") << c.what;
+        ASSERT_EQ(commands_.started.size(), std::size_t(c.commandsStarted)) << c.what;
+        if (c.commandsStarted) EXPECT_EQ(commands_.started[0], "notepad.exe %1 \"4.2\"") << c.what;
     }
 }
 
@@ -257,7 +272,7 @@ TEST_F(UpdateSessionTest, NoFinalCommandClosesAtOnce) {
     session.load(writeUpdater(controlFile()));
     LogThreshold = 1;
     EXPECT_TRUE(session.closeQuery());
-    EXPECT_TRUE(NativeStartedPrograms().empty());
+    EXPECT_TRUE(commands_.started.empty());
 }
 
 TEST_F(UpdateSessionTest, SilentRunWritesTheLogFileAndTellsTheOutcome) {

@@ -56,7 +56,7 @@ run_update() {
   (cd "$UPD" && "$WINE" 'C:\upd\update.exe' "$@") || RC=$?
   "$WINESERVER" -w
   LOG=""
-  [ -f "$UPD/update.log" ] && LOG=$(iconv -f CP1252 -t UTF-8 < "$UPD/update.log")
+  if [ -f "$UPD/update.log" ]; then LOG=$(iconv -f CP1252 -t UTF-8 < "$UPD/update.log"); fi
 }
 
 # The state of the installed application: names, sizes and contents' checksums.
