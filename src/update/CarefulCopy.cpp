@@ -139,6 +139,8 @@ public:
         file_->setDosDate(stamp);
         file_.reset();
         std::uint32_t previous = Fs().attributes(destination);
+        // A write-protected destination may not be replaced, whatever the rename would allow.
+        if (previous != kAttrInvalid && (previous & (kAttrReadOnly | kAttrDirectory))) return false;
         if (!Fs().replaceFile(path_, destination)) return false;
         path_.clear();
         if (previous != kAttrInvalid) Fs().setAttributes(destination, WithArchive(previous));
