@@ -19,3 +19,22 @@ wine_set_version() {
   "$WINE" reg add 'HKCU\Software\Wine' /v Version /t REG_SZ /d "$1" /f >/dev/null
   "$WINESERVER" -w
 }
+
+# Starts a virtual X display for GUI tests and sets DISPLAY; it ends with the script.
+start_xvfb() {
+  local n
+  for n in $(seq 91 140); do
+    [ -e "/tmp/.X$n-lock" ] && continue
+    Xvfb ":$n" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
+    XVFB_PID=$!
+    export DISPLAY=":$n"
+    for _ in $(seq 50); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; done
+    trap 'kill $XVFB_PID 2>/dev/null || true; rm -rf "${WORK:-/nonexistent}"' EXIT
+    return 0
+  done
+  echo "no free X display" >&2
+  return 1
+}
+
+# A PNG of the whole virtual screen.
+screenshot() { mkdir -p "$(dirname "$1")"; import -window root "$1"; }
