@@ -5,6 +5,7 @@
 
 #include "archive/ArchiveFormat.h"
 #include "archive/Decompress.h"
+#include "archive/Signature.h"
 #include "base/ByteReader.h"
 #include "base/Exception.h"
 #include "env/Text.h"
@@ -41,7 +42,8 @@ bool TArchive::openAttached(const std::string& executablePath) {
     if (size < kTailSize || !file->seek(size - kTailSize)) throw Exception("seek failed (0)");
     unsigned char tail[kTailSize];
     if (file->read(tail, kTailSize) != kTailSize) throw Exception("Lesefehler Tail");
-    if (static_cast<std::int32_t>(getU32(tail + 4)) != kArchiveMagic) return false;
+    if (static_cast<std::int32_t>(getU32(tail + 4)) != kArchiveMagic && !ReadTailBeforeCertificates(*file, size, tail))
+        return false;
     baseOffset = static_cast<std::int32_t>(getU32(tail));
     if (baseOffset < 0 || !file->seek(baseOffset)) throw Exception("seek failed (1)");
     readDirectory(*file, size);

@@ -30,7 +30,9 @@ public:
     TArchive(const TArchive&) = delete;
     TArchive& operator=(const TArchive&) = delete;
 
-    // The archive appended to the running executable. False when its tail has no magic.
+    // The archive appended to the running executable. False when its tail has no
+    // magic, neither at the end of the file nor, for a signed executable, before
+    // its certificate table (Signature.h).
     bool openAttached();
     bool openAttached(const std::string& executablePath);
     // A stand-alone archive, directory at offset 0. Raises on failure.
