@@ -1,0 +1,41 @@
+// "alles auspacken": every entry below the chosen folder, sub-folders created,
+// names that would leave the folder refused.
+#include <gtest/gtest.h>
+
+#include "UpdateTestSupport.h"
+#include "archive/Archive.h"
+#include "update/Unpack.h"
+
+namespace {
+
+TEST(UnpackAll, EveryEntryBelowTheFolderAndNothingOutside) {
+    TempFolder dir;
+    const std::int32_t stamp = Stamp(2024, 3, 15, 14, 30, 10);
+    WritePackage(dir / "pkg.vpa", {{"update.ini", "P=x", stamp},
+                                   {"add\\Abc\\sub\\x.dat", "x", stamp},
+                                   {"rep/Abc/y.dat", "y", stamp},
+                                   {"..\\evil.dat", "evil", stamp},
+                                   {"add\\..\\..\\evil.dat", "evil", stamp},
+                                   {"C:\\evil.dat", "evil", stamp},
+                                   {"\\evil.dat", "evil", stamp},
+                                   {"todel.txt", "", stamp}});
+    TArchive archive;
+    archive.openFile(dir / "pkg.vpa");
+    Fs().createFolder(dir / "Out");
+    WriteBytes(dir / "Out\\update.ini", "older content");
+    std::vector<std::string> refused;
+    UnpackCounts counts =
+        UnpackAll(archive, dir / "Out\\", [&](const std::string& name) { refused.push_back(name); });
+
+    EXPECT_EQ(counts.extracted, 4);
+    EXPECT_EQ(counts.failed, 0);
+    EXPECT_EQ(counts.refused, 4);
+    EXPECT_EQ(refused, (std::vector<std::string>{"..\\evil.dat", "add\\..\\..\\evil.dat", "C:\\evil.dat", "\\evil.dat"}));
+    EXPECT_EQ(ListFolder(dir.path()), "Out pkg.vpa");
+    EXPECT_EQ(ListFolder(dir / "Out"), "add rep todel.txt update.ini");
+    EXPECT_EQ(ReadBytes(dir / "Out\\update.ini"), "P=x");
+    EXPECT_EQ(ReadBytes(dir / "Out\\add\\Abc\\sub\\x.dat"), "x");
+    EXPECT_EQ(StampOf(dir / "Out\\rep\\Abc\\y.dat"), stamp);
+}
+
+}  // namespace
