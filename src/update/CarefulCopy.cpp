@@ -8,7 +8,6 @@
 #include "base/Exception.h"
 #include "env/MessageBoxes.h"
 #include "env/System.h"
-#include "env/Text.h"
 #include "env/UiHooks.h"
 #include "platform/FileSystem.h"
 #include "update/Folders.h"

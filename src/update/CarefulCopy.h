@@ -13,7 +13,8 @@ enum : int {
     kCopyCancelled = 2,  // the user answered Cancel; the destination is unchanged
 };
 
-// The overwrite mode that asks when the destination is newer or different; the only one callers use.
+// The overwrite mode that asks when the destination is newer or different;
+// the only one callers use, and the rule CopyFileChecked applies for any mode.
 constexpr std::uint8_t kOverwriteAsk = 3;
 
 // Size of the blocks copied between two turns of the message loop.
