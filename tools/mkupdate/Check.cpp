@@ -1,5 +1,174 @@
+// mkupdate check: the control file's own findings, then how it fits the
+// package: part trees, deletion lines, fonts and names.
 #include "tools/mkupdate/Check.h"
 
-#include "tools/mkupdate/Commands.h"
+#include <cstdio>
+#include <cstring>
+#include <exception>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 
-int CommandCheck(const std::string&) { return kExitOk; }
+#include "archive/Archive.h"
+#include "archive/EntryName.h"
+#include "base/Cp1252.h"
+#include "env/Text.h"
+#include "tools/mkupdate/Commands.h"
+#include "tools/mkupdate/ControlFileLint.h"
+#include "tools/mkupdate/SourceTree.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// What check looks at, from a folder or from a built package.
+struct PackageView {
+    std::vector<std::string> names;  // entry names, code page 1252
+    std::string controlBytes;        // update.ini; empty when missing
+    StringList deletionLines;
+    bool hasControlFile = false;
+    std::vector<Finding> findings;
+    std::vector<std::string> folderErrors;  // files the builder would refuse, UTF-8
+};
+
+// The text as readLines takes it: up to the first NUL, split at CR LF, CR, LF.
+StringList LinesOf(const std::string& bytes) { return SplitLines(bytes.c_str(), std::strlen(bytes.c_str())); }
+
+std::string ReadHostFile(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+void ViewFolder(const fs::path& dir, PackageView& view) {
+    SourceTree tree = ScanSourceTree(dir);
+    view.folderErrors = tree.errors;
+    for (const SourceFile& f : tree.files) {
+        view.names.push_back(f.name);
+        if (f.name == kControlFileName) {
+            view.hasControlFile = true;
+            view.controlBytes = ReadHostFile(f.path);
+        }
+        if (f.name == kDeletionListName && !f.path.empty()) view.deletionLines = LinesOf(ReadHostFile(f.path));
+    }
+}
+
+// The control file and the deletion list as the updater reads them: whole, in one segment.
+bool ViewArchive(const std::string& file, PackageView& view) {
+    TArchive archive;
+    std::string path = Utf8ToCp1252(file);
+    try {
+        if (!archive.openAttached(path)) archive.openFile(path);
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "mkupdate: %s\n", Cp1252ToUtf8(e.what()).c_str());
+        return false;
+    }
+    for (std::int32_t i = 0; i < archive.entryCount(); ++i) view.names.push_back(archive.entryAt(i).name);
+    for (const char* name : {kControlFileName, kDeletionListName}) {
+        std::vector<unsigned char> buffer;
+        try {
+            archive.readBuffer(name, buffer, true);
+        } catch (const std::exception& e) {
+            view.findings.push_back(Finding{true, name, std::string(e.what()) + " (the updater cannot load the package)"});
+            continue;
+        }
+        std::string bytes(buffer.begin(), buffer.end() - 1);
+        if (name == std::string(kControlFileName)) {
+            view.hasControlFile = true;
+            view.controlBytes = bytes;
+        } else {
+            view.deletionLines = LinesOf(bytes);
+        }
+    }
+    return true;
+}
+
+bool HasPart(const std::vector<std::string>& parts, const std::string& section) {
+    for (const std::string& p : parts)
+        if (SameText(p, section)) return true;
+    return false;
+}
+
+bool IsTopLevelFont(const std::string& name) {
+    return name.find('\\') == std::string::npos && name.size() >= 4 && SameText(name.substr(name.size() - 4), ".TTF");
+}
+
+// An "add\" or "rep\" entry: its section must exist and its path stay inside the target folder.
+void CheckPartEntry(const std::string& name, const ControlFileFacts& ini, std::vector<Finding>& out) {
+    std::size_t slash = name.find('\\', 4);
+    if (slash == std::string::npos)
+        return out.push_back(Finding{false, name, "lies in no section folder; the updater never installs it"});
+    std::string section = name.substr(4, slash - 4);
+    if (!HasPart(ini.parts, section))
+        out.push_back(Finding{false, name, "update.ini has no part [" + section + "]; the entry is never installed"});
+    else if (!IsContainedRelativePath(name.substr(slash + 1)))
+        out.push_back(Finding{true, name, "would leave the part's target folder"});
+}
+
+void CheckEntries(const PackageView& view, const ControlFileFacts& ini, std::vector<Finding>& out) {
+    for (const std::string& name : view.names) {
+        if (StartsWithText("add\\", name) || StartsWithText("rep\\", name)) {
+            CheckPartEntry(name, ini, out);
+        } else if (IsTopLevelFont(name)) {
+            bool named = false;
+            for (const FontKey& f : ini.fonts) named = named || SameText(f.fileName, name);
+            if (!named) out.push_back(Finding{false, name, "has no FONT key; it is installed under an empty font name"});
+        } else if (name != kControlFileName && name != kDeletionListName) {
+            out.push_back(Finding{false, name, "is neither in an add\\ or rep\\ tree nor a top-level font; never used"});
+        }
+    }
+    for (const FontKey& f : ini.fonts) {
+        bool held = false;
+        for (const std::string& name : view.names) held = held || (IsTopLevelFont(name) && SameText(name, f.fileName));
+        if (!held)
+            out.push_back(Finding{false, "update.ini:" + std::to_string(f.line),
+                                  "FONT names \"" + f.fileName + "\", which is no .TTF file at the package's top level"});
+    }
+}
+
+void CheckDeletions(const StringList& lines, const ControlFileFacts& ini, std::vector<Finding>& out) {
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        const std::string& line = lines[i];
+        if (line.empty()) continue;
+        std::string where = std::string(kDeletionListName) + ":" + std::to_string(i + 1);
+        const std::string* part = nullptr;
+        for (const std::string& p : ini.parts)
+            if (!part && StartsWithText(p + "\\", line)) part = &p;
+        if (!part) {
+            out.push_back(Finding{false, where, "\"" + line + "\" belongs to no part; nothing is deleted"});
+        } else if (!IsContainedRelativePath(line.substr(part->size() + 1))) {
+            out.push_back(Finding{true, where, "\"" + line + "\" would delete outside the part's target folder"});
+        }
+    }
+}
+
+int Report(const std::vector<std::string>& folderErrors, const std::vector<Finding>& findings) {
+    int errors = int(folderErrors.size());
+    for (const std::string& e : folderErrors) std::printf("error: %s\n", e.c_str());
+    for (const Finding& f : findings) {
+        errors += f.error ? 1 : 0;
+        std::printf("%s: %s: %s\n", f.error ? "error" : "warning", Cp1252ToUtf8(f.where).c_str(),
+                    Cp1252ToUtf8(f.text).c_str());
+    }
+    std::printf("%d error(s), %d warning(s)\n", errors, int(findings.size() + folderErrors.size()) - errors);
+    return errors > 0 ? kExitDamaged : kExitOk;
+}
+
+}  // namespace
+
+int CommandCheck(const std::string& target) {
+    PackageView view;
+    std::error_code ec;
+    if (fs::is_directory(target, ec))
+        ViewFolder(target, view);
+    else if (!ViewArchive(target, view))
+        return kExitDamaged;
+    std::vector<Finding> findings = std::move(view.findings);
+    if (view.hasControlFile) {
+        LintControlFileEncoding(view.controlBytes, findings);
+        ControlFileFacts ini = LintControlFile(LinesOf(view.controlBytes));
+        findings.insert(findings.end(), ini.findings.begin(), ini.findings.end());
+        CheckEntries(view, ini, findings);
+        CheckDeletions(view.deletionLines, ini, findings);
+    }
+    return Report(view.folderErrors, findings);
+}

@@ -1,0 +1,180 @@
+#include "tools/mkupdate/ControlFileLint.h"
+
+#include <set>
+
+#include "base/Exception.h"
+#include "env/Text.h"
+#include "update/VersionCheck.h"
+
+namespace {
+
+const std::set<std::string> kMainKeys = {"P", "V", "FINALCMD", "CORI", "EMAIL", "WWW", "VCHK", "VRESULT", "FONT"};
+const std::set<std::string> kPartKeys = {"N", "TDIR", "VCHK", "VRESULT"};
+
+class Linter {
+public:
+    ControlFileFacts run(const StringList& lines) {
+        for (std::size_t i = 0; i < lines.size(); ++i) {
+            number_ = int(i) + 1;
+            line(lines[i]);
+        }
+        finishPart();
+        if (mainKeys_.count("P") == 0) warn(0, "no P key: the window keeps its initial heading");
+        return std::move(facts_);
+    }
+
+private:
+    void line(const std::string& text) {
+        if (text.empty() || text[0] == ';') return;
+        if (text[0] == '[') return header(text);
+        if (checkRun_) return checkRunLine(text);
+        std::size_t equals = text.find('=');
+        if (equals == std::string::npos) return lineWithoutKey(text);
+        std::string rawKey = text.substr(0, equals), key = rawKey;
+        TrimBlanks(key);
+        UpperCaseText(key);
+        std::string value = text.substr(equals + 1);
+        if (rawKey.find('\t') != std::string::npos)
+            return warn(number_, "a tab before \"=\" makes the key unknown; the line is ignored");
+        if (inPart_) return partKey(key, value);
+        mainKey(key, value);
+    }
+
+    void header(const std::string& text) {
+        std::string name = text.size() >= 2 ? text.substr(1, text.size() - 2) : std::string();
+        if (text.back() != ']') warn(number_, "the header does not end in \"]\"; the part is named \"" + name + "\"");
+        if (SameText(name, "CheckRun")) {
+            checkRun_ = true;
+            return;
+        }
+        finishPart();
+        checkRun_ = false;
+        inPart_ = true;
+        partKeys_.clear();
+        partName_ = name;
+        if (name.empty()) warn(number_, "a part with an empty name");
+        for (const std::string& other : facts_.parts)
+            if (SameText(other, name)) warn(number_, "part [" + name + "] appears twice; both take the same entries");
+        facts_.parts.push_back(name);
+    }
+
+    void checkRunLine(const std::string& text) {
+        if (text.find('=') != std::string::npos)
+            warn(number_, "inside [CheckRun] this line names a file to test, it sets no key");
+    }
+
+    void lineWithoutKey(const std::string& text) {
+        std::size_t first = text.find_first_not_of(' ');
+        if (first == std::string::npos) return;
+        if (text[first] == '[') return warn(number_, "an indented header is no header; the line is ignored");
+        if (text[first] == ';') return;
+        warn(number_, "a line without \"=\" is ignored");
+    }
+
+    void mainKey(const std::string& key, const std::string& value) {
+        if (kMainKeys.count(key) == 0) {
+            if (kPartKeys.count(key)) return warn(number_, key + " belongs in a part section; the main section ignores it");
+            return warn(number_, "unknown key \"" + key + "\" is ignored");
+        }
+        if (key != "FONT" && !mainKeys_.insert(key).second) warn(number_, key + " given twice; the later value counts");
+        if (key == "VCHK") versionCheck(value);
+        if (key == "VRESULT") resultValue(value);
+        if (key == "FONT") font(value);
+    }
+
+    void partKey(const std::string& key, const std::string& value) {
+        if (kPartKeys.count(key) == 0) {
+            if (kMainKeys.count(key))
+                return warn(number_, key + " is a main-section key; inside part [" + partName_ + "] it is ignored");
+            return warn(number_, "unknown key \"" + key + "\" is ignored");
+        }
+        if (!partKeys_.insert(key).second) warn(number_, key + " given twice in [" + partName_ + "]; the later value counts");
+        if (key == "VCHK") versionCheck(value);
+        if (key == "VRESULT") resultValue(value);
+        if (key == "TDIR" && value.empty()) warn(number_, "an empty TDIR names no folder");
+    }
+
+    void finishPart() {
+        if (inPart_ && partKeys_.count("TDIR") == 0)
+            warn(0, "part [" + partName_ + "] has no TDIR: the updater finds its application not installed and stops");
+    }
+
+    void versionCheck(const std::string& value) {
+        TVChkRec check;
+        try {
+            ParseVChk(value, check);
+        } catch (const std::exception& e) {
+            return error(number_, std::string(e.what()) + " (the updater stops reading here and cannot start)");
+        }
+        if (check.Earliest.empty() && check.Latest.empty())
+            return warn(number_, "VCHK without versions checks nothing");
+        if (CompareVersions(check.Latest, check.Earliest) < 0)
+            error(number_, "latest version \"" + check.Latest + "\" sorts before earliest \"" + check.Earliest +
+                               "\" (versions compare as text): the updater shows \"früheste Version muss kleiner "
+                               "als späteste sein!\" and stops");
+        versionText("earliest", check.Earliest);
+        versionText("latest", check.Latest);
+        char first = check.Source.empty() ? 'x' : check.Source[0];
+        if (first == ' ' || first == '"' || first == '\'')
+            warn(number_, "the source of VCHK begins with \"" + std::string(1, first) +
+                              "\", which is taken as written and names no registry value");
+    }
+
+    // Blanks, quotes and a stray "=" stay in a version and take part in the comparison.
+    void versionText(const char* which, const std::string& version) {
+        if (version.empty()) return;
+        char first = version[0], last = version.back();
+        if (first == ' ' || last == ' ' || first == '"' || first == '\'' || first == '=')
+            warn(number_, std::string("the ") + which + " version \"" + version +
+                              "\" keeps its blanks, quotes or \"=\", and they are compared as text");
+    }
+
+    void resultValue(const std::string& value) {
+        if (value.find('=') == std::string::npos) warn(number_, "VRESULT without \"=\" writes nothing");
+    }
+
+    void font(const std::string& value) {
+        std::size_t comma = value.find(',');
+        if (comma == std::string::npos) return warn(number_, "FONT without \",\" names no font file");
+        facts_.fonts.push_back(FontKey{value.substr(0, comma), number_});
+    }
+
+    void warn(int line, const std::string& text) { add(false, line, text); }
+    void error(int line, const std::string& text) { add(true, line, text); }
+    void add(bool isError, int line, const std::string& text) {
+        std::string where = line > 0 ? "update.ini:" + std::to_string(line) : "update.ini";
+        facts_.findings.push_back(Finding{isError, where, text});
+    }
+
+    ControlFileFacts facts_;
+    int number_ = 0;
+    bool checkRun_ = false, inPart_ = false;
+    std::string partName_;
+    std::set<std::string> mainKeys_, partKeys_;
+};
+
+// The length of a UTF-8 sequence of two to four bytes at `at`, or 0.
+std::size_t Utf8SequenceAt(const std::string& bytes, std::size_t at) {
+    unsigned char c = static_cast<unsigned char>(bytes[at]);
+    std::size_t length = c >= 0xC2 && c <= 0xDF ? 2 : c >= 0xE0 && c <= 0xEF ? 3 : c >= 0xF0 && c <= 0xF4 ? 4 : 0;
+    if (length == 0 || at + length > bytes.size()) return 0;
+    for (std::size_t k = 1; k < length; ++k)
+        if ((static_cast<unsigned char>(bytes[at + k]) & 0xC0) != 0x80) return 0;
+    return length;
+}
+
+}  // namespace
+
+ControlFileFacts LintControlFile(const StringList& lines) { return Linter().run(lines); }
+
+void LintControlFileEncoding(const std::string& bytes, std::vector<Finding>& findings) {
+    if (bytes.rfind("\xEF\xBB\xBF", 0) == 0) {
+        findings.push_back(Finding{false, "update.ini", "starts with a UTF-8 byte order mark, which becomes part of the first line"});
+        return;
+    }
+    for (std::size_t i = 0; i < bytes.size(); ++i) {
+        if (Utf8SequenceAt(bytes, i) == 0) continue;
+        findings.push_back(Finding{false, "update.ini", "looks like UTF-8; the updater reads code page 1252, so umlauts show wrong"});
+        return;
+    }
+}

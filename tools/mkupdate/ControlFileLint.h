@@ -1,0 +1,31 @@
+// A line-level pass over update.ini that follows the updater's grammar and
+// reports what the updater would refuse (errors) or silently ignore (warnings).
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "base/StringList.h"
+
+struct Finding {
+    bool error = false;
+    std::string where;  // "update.ini:12", an entry name, ...
+    std::string text;   // code page 1252, like the names it quotes
+};
+
+struct FontKey {
+    std::string fileName;
+    int line = 0;
+};
+
+struct ControlFileFacts {
+    std::vector<std::string> parts;  // section names of the parts, in file order
+    std::vector<FontKey> fonts;      // FONT keys with a file name
+    std::vector<Finding> findings;
+};
+
+ControlFileFacts LintControlFile(const StringList& lines);
+
+// Warnings about the bytes of update.ini: a UTF-8 byte order mark or UTF-8
+// text, which the updater would show as code page 1252.
+void LintControlFileEncoding(const std::string& bytes, std::vector<Finding>& findings);
