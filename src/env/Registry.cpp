@@ -153,14 +153,13 @@ bool LookupRegistryReference(const std::string& reference, const std::string& pr
 }
 
 void SplitValueReference(const std::string& reference, std::string& keyReference, std::string& valueName) {
-    if (!reference.empty() && reference.back() == '\\') {
-        keyReference = reference.substr(0, reference.size() - 1);
-        valueName.clear();
-        return;
-    }
-    std::string folder = FolderPart(reference);
-    keyReference = folder.empty() ? std::string() : folder.substr(0, folder.size() - 1);
-    valueName = reference.substr(folder.size());
+    // A final backslash leaves the empty value name: the key's default value.
+    std::size_t split = reference.find_last_of("\\:");
+    keyReference = split == std::string::npos ? std::string() : reference.substr(0, split);
+    valueName = split == std::string::npos ? reference : reference.substr(split + 1);
+    // "F\Personal" names the value Personal of the F key itself: a bare prefix
+    // letter keeps its backslash, or it would turn into an unprefixed reference.
+    if (keyReference.size() == 1 && IsPrefixed(reference)) keyReference += '\\';
 }
 
 bool HasAdminRights() { return Reg().openKey(RootKey::LocalMachine, "Software", kKeyAllAccess) != nullptr; }
