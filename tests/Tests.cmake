@@ -17,7 +17,8 @@ if(UPDATE_WIN32_DIR)
   set_tests_properties(wine.prefix_cleanup PROPERTIES FIXTURES_CLEANUP wine ENVIRONMENT "${WINE_ENV}")
 
   add_test(NAME wine.unit_tests COMMAND bash ${CMAKE_SOURCE_DIR}/tests/wine/unit.sh)
-  set_tests_properties(wine.unit_tests PROPERTIES FIXTURES_REQUIRED wine ENVIRONMENT "${WINE_ENV}" TIMEOUT 600)
+  set_tests_properties(wine.unit_tests PROPERTIES FIXTURES_REQUIRED wine ENVIRONMENT "${WINE_ENV}" TIMEOUT 600
+    RESOURCE_LOCK wineprefix)
 
   file(GLOB E2E_TESTS CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/e2e/*.sh)
   foreach(script ${E2E_TESTS})
