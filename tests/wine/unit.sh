@@ -6,6 +6,8 @@ test -f "$exe" || { echo "missing $exe: build the Windows side first (make win32
 work="$(drive_c)/unit"
 rm -rf "$work" && mkdir -p "$work"
 cp "$exe" "$work/"
+# The version-record tests read the updater's own resource.
+cp "$WIN32_DIR/update.exe" "$work/" 2>/dev/null || true
 cd "$work"
 status=0
 wine_run 'C:\unit\unit_tests.exe' --gtest_color=no "$@" || status=$?
