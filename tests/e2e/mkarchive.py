@@ -30,8 +30,8 @@ def main():
     stamp = dos_stamp(a.date)
     host = open(a.stub, "rb").read()
     items = []
-    for spec in a.entries:
-        name, path = spec.split("=", 1)
+    for item in a.entries:
+        name, path = item.split("=", 1)
         data = open(path, "rb").read()
         items.append((name.encode("cp1252"), data, zlib.compress(data, 6)))
     dir_size = 12 + sum(20 + len(n) for n, _, _ in items)

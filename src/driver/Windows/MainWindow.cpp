@@ -142,7 +142,7 @@ void TForm1::createControls() {
     boldFont_.reset(MakeFont("Arial", 16, FW_BOLD));
     headFont_.reset(MakeFont("Times New Roman", 24, FW_BOLD));
     blueBrush_.reset(CreateSolidBrush(kBlue));
-    struct Spec {
+    struct ControlSpec {
         int id;
         const char* cls;
         const char* text;
@@ -162,7 +162,7 @@ void TForm1::createControls() {
         {kIdMemoProtokoll, "EDIT", "",
          ES_MULTILINE | ES_READONLY | ES_AUTOVSCROLL | WS_VSCROLL | WS_BORDER | WS_TABSTOP, font_.get()},
     };
-    for (const Spec& s : specs) {
+    for (const ControlSpec& s : specs) {
         DWORD visible = s.id == kIdButtonUnpack ? 0 : WS_VISIBLE;
         HWND h = CreateWindowExA(0, s.cls, s.text, WS_CHILD | visible | s.style, 0, 0, 10, 10, hwnd_,
                                  reinterpret_cast<HMENU>(static_cast<INT_PTR>(s.id)), instance_, nullptr);
