@@ -1,4 +1,4 @@
-# Front door: make deps | make | make test | make asan | make demo
+# Front door: make deps | make | make test | make asan | make demo | make bench
 BUILD      ?= build
 NATIVE     := $(BUILD)/native
 WIN32DIR   := $(BUILD)/win32
@@ -7,7 +7,7 @@ JOBS       ?= $(shell nproc)
 CMAKE_GEN  := -G Ninja
 ABS_WIN32  := $(abspath $(WIN32DIR))
 
-.PHONY: all deps native win32 test test-native asan demo clean
+.PHONY: all deps native win32 test test-native asan demo bench clean
 
 all: native win32
 
@@ -37,6 +37,13 @@ asan: deps
 
 demo: all
 	@bash scripts/demo.sh
+
+# Performance figures side by side (native build; update.exe only from the Windows side):
+# a table on the terminal and $(BUILD)/bench/results.json.
+bench: native
+	@cmake -S . -B $(WIN32DIR) $(CMAKE_GEN) -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake -DCMAKE_BUILD_TYPE=MinSizeRel >/dev/null
+	@cmake --build $(WIN32DIR) -j $(JOBS) --target update
+	@$(NATIVE)/update_bench --results $(BUILD)/bench --updater $(WIN32DIR)/update.exe
 
 clean:
 	rm -rf $(BUILD)

@@ -9,6 +9,7 @@ packages=(
   wine wine32:i386
   xvfb xdotool x11-utils xauth imagemagick fonts-dejavu-core
   osslsigncode clang
+  zip unzip
 )
 
 missing=()
