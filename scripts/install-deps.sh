@@ -8,7 +8,7 @@ packages=(
   g++-mingw-w64-i686 libz-mingw-w64-dev
   wine wine32:i386
   xvfb xdotool x11-utils xauth imagemagick fonts-dejavu-core
-  osslsigncode clang
+  osslsigncode openssl clang
   zip unzip
 )
 
