@@ -1,7 +1,55 @@
 #include "dialogs/Windows/Dialogs.h"
 
-// The dialogs are not built yet: the about box shows nothing and the chooser
-// reports a cancel, so "alles auspacken" does nothing.
-void ShowAboutBox(HWND, const AboutFields&) {}
+#include "dialogs/Windows/AboutBox.h"
+#include "dialogs/Windows/FormDirSel.h"
+#include "env/System.h"
 
-bool ChooseDirectory(HWND, std::string&) { return false; }
+namespace {
+
+// The main window's about box: no help button, title "Info", the built-in
+// picture, centred lines. It lives as long as the process.
+TAbout& About1() {
+    static TAbout about = [] {
+        TAbout a(OwnExePath);
+        a.HelpContext = 0;
+        a.Caption = "Info";
+        a.ImageName = "VRN_TOKA";
+        a.Alignment = TAlignment::taCenter;
+        a.helpBtnText = "&Hilfe";
+        return a;
+    }();
+    return about;
+}
+
+// The main window's directory chooser, 350 x 400 at first.
+TDirDlg& DirDlg1() {
+    static TDirDlg dialog = [] {
+        TDirDlg d;
+        d.FontSize = 0;
+        d.Width = 350;
+        d.Height = 400;
+        return d;
+    }();
+    return dialog;
+}
+
+}  // namespace
+
+void ShowAboutBox(HWND owner, const AboutFields& fields) {
+    TAbout& about = About1();
+    about.Head1 = fields.head1;
+    about.Head2 = fields.head2;
+    about.setCopyright(fields.copyright);
+    about.eMail = fields.email;
+    about.WWW = fields.www;
+    about.Execute(owner);
+}
+
+bool ChooseDirectory(HWND owner, std::string& folder) {
+    TDirDlg& chooser = DirDlg1();
+    chooser.Directory = folder;
+    bool chosen = chooser.Execute(owner);
+    folder = chooser.Directory;
+    // An entry without a file-system path (the root) gives a lone "\": nothing to unpack into.
+    return chosen && folder != "\\";
+}

@@ -10,7 +10,9 @@ struct AboutFields {
     std::string head1, head2, copyright, email, www;
 };
 
+// The about box (About1) with the update's texts, centred on `owner`.
 void ShowAboutBox(HWND owner, const AboutFields& fields);
-// Lets the user pick or create a folder; `folder` is the start and, on true,
-// the choice (ending with "\").
+// The directory chooser (DirDlg1) started at `folder`. Afterwards `folder` is
+// the selection at closing (ending with "\"), also after a cancel, so the next
+// call starts there. True only when the user chose a folder with OK.
 bool ChooseDirectory(HWND owner, std::string& folder);
