@@ -10,7 +10,20 @@
 //   win32driver waittext CAPTION ID TEXT [SECONDS]   wait until control ID contains TEXT
 //   win32driver waitgone CAPTION [SECONDS]      wait until the window is gone
 //   win32driver hold FILE SECONDS               keeps FILE open (no sharing) for a while
+//   win32driver clickid CAPTION ID              BN_CLICKED (STN_CLICKED) of control ID
+//   win32driver settext CAPTION ID TEXT         WM_SETTEXT to control ID
+//   win32driver key CAPTION ID NAME...          posts key presses (Return, Escape, F2, Tab, Down, Up,
+//                                               Left, Right, Home, End or a character) to control ID
+//   win32driver point CAPTION ID                screen position "x y" of control ID's centre
+//   win32driver rect CAPTION [ID]               control ID: "left top width height" in its parent's
+//                                               client area; the window: "left top width height
+//                                               clientwidth clientheight" on the screen
+//   win32driver resize CAPTION WIDTH HEIGHT     sets the window's size
+//   win32driver tree CAPTION ID                 the items of tree-view ID: "depth|selected|label"
+//   win32driver treepoint CAPTION ID LABEL      screen position "x y" of the first item with that label
 //
+// CAPTION may also be "class=NAME" for the top-level window of that class. ID
+// may be "ID/CLASS": the first window of that class inside control ID.
 // Exit code 0 on success, 1 when a window or control is not found in time.
 #include <cstdio>
 #include <cstdlib>
@@ -18,6 +31,8 @@
 #include <vector>
 
 #include "platform/WindowsSupport.h"
+
+#include <commctrl.h>
 
 namespace {
 
@@ -27,10 +42,15 @@ std::string TextOf(HWND h) {
     return std::string(buffer, static_cast<std::size_t>(n));
 }
 
+HWND FindByCaptionOrClass(const std::string& caption) {
+    if (caption.rfind("class=", 0) == 0) return FindWindowA(caption.substr(6).c_str(), nullptr);
+    return FindWindowA(nullptr, caption.c_str());
+}
+
 HWND FindTopLevel(const std::string& caption, double seconds) {
     DWORD until = GetTickCount() + static_cast<DWORD>(seconds * 1000);
     for (;;) {
-        HWND h = FindWindowA(nullptr, caption.c_str());
+        HWND h = FindByCaptionOrClass(caption);
         if (h) return h;
         if (GetTickCount() > until) return nullptr;
         Sleep(100);
@@ -66,6 +86,113 @@ HWND ChildWithId(HWND parent, int id) {
     return nullptr;
 }
 
+std::string ClassOf(HWND h) {
+    char name[64] = {};
+    GetClassNameA(h, name, sizeof name);
+    return name;
+}
+
+// "ID" or "ID/CLASS" (the first window of that class inside control ID).
+HWND FindControl(HWND top, const std::string& spec) {
+    std::size_t slash = spec.find('/');
+    HWND h = ChildWithId(top, std::atoi(spec.substr(0, slash).c_str()));
+    if (!h || slash == std::string::npos) return h;
+    for (HWND inner : Children(h))
+        if (ClassOf(inner) == spec.substr(slash + 1)) return inner;
+    return nullptr;
+}
+
+// A block of memory inside the process that owns a window, for messages whose
+// parameters point to memory (tree-view items and rectangles).
+class RemoteBuffer {
+public:
+    RemoteBuffer(HWND window, std::size_t size) : size_(size) {
+        DWORD pid = 0;
+        GetWindowThreadProcessId(window, &pid);
+        process_.reset(OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE, FALSE, pid));
+        if (process_) address_ = VirtualAllocEx(process_.get(), nullptr, size, MEM_COMMIT, PAGE_READWRITE);
+    }
+    ~RemoteBuffer() {
+        if (address_) VirtualFreeEx(process_.get(), address_, 0, MEM_RELEASE);
+    }
+    bool ok() const { return address_ != nullptr; }
+    char* at(std::size_t offset) const { return static_cast<char*>(address_) + offset; }
+    void write(const void* data, std::size_t n, std::size_t offset = 0) {
+        WriteProcessMemory(process_.get(), at(offset), data, n, nullptr);
+    }
+    void read(void* data, std::size_t n, std::size_t offset = 0) {
+        ReadProcessMemory(process_.get(), at(offset), data, n, nullptr);
+    }
+
+private:
+    struct ProcessTraits {
+        using handle_type = HANDLE;
+        static handle_type invalid() { return nullptr; }
+        static void close(handle_type h) { ::CloseHandle(h); }
+    };
+    ScopedHandle<ProcessTraits> process_;
+    void* address_ = nullptr;
+    std::size_t size_;
+};
+
+struct TreeItem {
+    HTREEITEM handle;
+    int depth;
+    bool selected;
+    std::string label;
+};
+
+// Every item of a tree-view in display order, collapsed branches included.
+std::vector<TreeItem> TreeItems(HWND tree) {
+    std::vector<TreeItem> items;
+    RemoteBuffer remote(tree, 1024);
+    if (!remote.ok()) return items;
+    auto walk = [&](auto&& self, HTREEITEM item, int depth) -> void {
+        for (; item; item = reinterpret_cast<HTREEITEM>(SendMessageA(tree, TVM_GETNEXTITEM, TVGN_NEXT,
+                                                                         reinterpret_cast<LPARAM>(item)))) {
+            TVITEMA tv = {};
+            tv.mask = TVIF_TEXT | TVIF_STATE | TVIF_HANDLE;
+            tv.hItem = item;
+            tv.stateMask = TVIS_SELECTED;
+            tv.pszText = remote.at(512);
+            tv.cchTextMax = 500;
+            remote.write(&tv, sizeof tv);
+            SendMessageA(tree, TVM_GETITEMA, 0, reinterpret_cast<LPARAM>(remote.at(0)));
+            remote.read(&tv, sizeof tv);
+            char text[501] = {};
+            remote.read(text, 500, 512);
+            items.push_back(TreeItem{item, depth, (tv.state & TVIS_SELECTED) != 0, text});
+            self(self, reinterpret_cast<HTREEITEM>(
+                           SendMessageA(tree, TVM_GETNEXTITEM, TVGN_CHILD, reinterpret_cast<LPARAM>(item))),
+                 depth + 1);
+        }
+    };
+    walk(walk, reinterpret_cast<HTREEITEM>(SendMessageA(tree, TVM_GETNEXTITEM, TVGN_ROOT, 0)), 0);
+    return items;
+}
+
+// The screen position of the middle of an item's label; false when it is not shown.
+bool TreeItemPoint(HWND tree, HTREEITEM item, POINT& out) {
+    RemoteBuffer remote(tree, sizeof(RECT));
+    if (!remote.ok()) return false;
+    remote.write(&item, sizeof item);
+    if (!SendMessageA(tree, TVM_GETITEMRECT, TRUE, reinterpret_cast<LPARAM>(remote.at(0)))) return false;
+    RECT r;
+    remote.read(&r, sizeof r);
+    out = POINT{(r.left + r.right) / 2, (r.top + r.bottom) / 2};
+    return ClientToScreen(tree, &out) != 0;
+}
+
+UINT KeyCode(const std::string& name) {
+    const std::pair<const char*, UINT> names[] = {
+        {"Return", VK_RETURN}, {"Escape", VK_ESCAPE}, {"F2", VK_F2},     {"Tab", VK_TAB},   {"Down", VK_DOWN},
+        {"Up", VK_UP},         {"Left", VK_LEFT},     {"Right", VK_RIGHT}, {"Home", VK_HOME}, {"End", VK_END},
+    };
+    for (const auto& n : names)
+        if (name == n.first) return n.second;
+    return name.size() == 1 ? static_cast<UINT>(VkKeyScanA(name[0]) & 0xFF) : 0;
+}
+
 int Fail(const std::string& what) {
     std::fprintf(stderr, "win32driver: %s\n", what.c_str());
     return 1;
@@ -89,7 +216,7 @@ int main(int argc, char** argv) {
     if (cmd == "waitgone") {
         if (a.size() > 2) seconds = std::atof(a[2].c_str());
         DWORD until = GetTickCount() + static_cast<DWORD>(seconds * 1000);
-        while (FindWindowA(nullptr, a[1].c_str())) {
+        while (FindByCaptionOrClass(a[1])) {
             if (GetTickCount() > until) return Fail("window still there: " + a[1]);
             Sleep(100);
         }
@@ -109,7 +236,7 @@ int main(int argc, char** argv) {
         return 0;
     }
     if (cmd == "text" && a.size() > 2) {
-        HWND h = ChildWithId(top, std::atoi(a[2].c_str()));
+        HWND h = FindControl(top, a[2]);
         if (!h) return Fail("no control " + a[2]);
         std::printf("%s\n", TextOf(h).c_str());
         return 0;
@@ -118,7 +245,7 @@ int main(int argc, char** argv) {
         if (a.size() > 4) seconds = std::atof(a[4].c_str());
         DWORD until = GetTickCount() + static_cast<DWORD>(seconds * 1000);
         for (;;) {
-            HWND h = ChildWithId(top, std::atoi(a[2].c_str()));
+            HWND h = FindControl(top, a[2]);
             if (h && TextOf(h).find(a[3]) != std::string::npos) return 0;
             if (GetTickCount() > until) return Fail("text not seen: " + a[3]);
             Sleep(100);
@@ -132,6 +259,74 @@ int main(int argc, char** argv) {
             PostMessageA(GetParent(h), WM_COMMAND, MAKEWPARAM(GetDlgCtrlID(h), BN_CLICKED),
                          reinterpret_cast<LPARAM>(h));
         return 0;
+    }
+    if (cmd == "clickid" && a.size() > 2) {
+        HWND h = FindControl(top, a[2]);
+        if (!h) return Fail("no control " + a[2]);
+        PostMessageA(GetParent(h), WM_COMMAND, MAKEWPARAM(GetDlgCtrlID(h), BN_CLICKED), reinterpret_cast<LPARAM>(h));
+        return 0;
+    }
+    if (cmd == "settext" && a.size() > 3) {
+        HWND h = FindControl(top, a[2]);
+        if (!h) return Fail("no control " + a[2]);
+        SendMessageA(h, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(a[3].c_str()));
+        return 0;
+    }
+    if (cmd == "key" && a.size() > 3) {
+        HWND h = FindControl(top, a[2]);
+        if (!h) return Fail("no control " + a[2]);
+        for (std::size_t i = 3; i < a.size(); ++i) {
+            UINT vk = KeyCode(a[i]);
+            if (vk == 0) return Fail("unknown key " + a[i]);
+            LPARAM scan = static_cast<LPARAM>(MapVirtualKeyA(vk, 0)) << 16;
+            PostMessageA(h, WM_KEYDOWN, vk, 1 | scan);
+            PostMessageA(h, WM_KEYUP, vk, 1 | scan | 0xC0000000);
+            Sleep(50);
+        }
+        return 0;
+    }
+    if (cmd == "point" && a.size() > 2) {
+        HWND h = FindControl(top, a[2]);
+        RECT r;
+        if (!h || !GetWindowRect(h, &r)) return Fail("no control " + a[2]);
+        std::printf("%ld %ld\n", (r.left + r.right) / 2, (r.top + r.bottom) / 2);
+        return 0;
+    }
+    if (cmd == "rect") {
+        RECT r, client;
+        if (a.size() > 2) {
+            HWND h = FindControl(top, a[2]);
+            if (!h || !GetWindowRect(h, &r)) return Fail("no control " + a[2]);
+            MapWindowPoints(nullptr, GetParent(h), reinterpret_cast<POINT*>(&r), 2);
+            std::printf("%ld %ld %ld %ld\n", r.left, r.top, r.right - r.left, r.bottom - r.top);
+            return 0;
+        }
+        GetWindowRect(top, &r);
+        GetClientRect(top, &client);
+        std::printf("%ld %ld %ld %ld %ld %ld\n", r.left, r.top, r.right - r.left, r.bottom - r.top, client.right,
+                    client.bottom);
+        return 0;
+    }
+    if (cmd == "resize" && a.size() > 3) {
+        SetWindowPos(top, nullptr, 0, 0, std::atoi(a[2].c_str()), std::atoi(a[3].c_str()),
+                     SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+        return 0;
+    }
+    if ((cmd == "tree" || cmd == "treepoint") && a.size() > 2) {
+        HWND tree = FindControl(top, a[2]);
+        if (!tree) return Fail("no control " + a[2]);
+        for (const TreeItem& item : TreeItems(tree)) {
+            if (cmd == "tree") {
+                std::printf("%d|%d|%s\n", item.depth, item.selected ? 1 : 0, item.label.c_str());
+                continue;
+            }
+            if (a.size() < 4 || item.label != a[3]) continue;
+            POINT p;
+            if (!TreeItemPoint(tree, item.handle, p)) return Fail("item not shown: " + a[3]);
+            std::printf("%ld %ld\n", p.x, p.y);
+            return 0;
+        }
+        return cmd == "tree" ? 0 : Fail("no item " + (a.size() > 3 ? a[3] : std::string()));
     }
     if (cmd == "close") {
         PostMessageA(top, WM_CLOSE, 0, 0);
