@@ -1,0 +1,117 @@
+#!/usr/bin/env python3
+"""Writes the hand-made seed inputs of the fuzz targets into fuzz/corpus/<target>/
+(files named seed-*). Inputs that libFuzzer found and merged in live beside them.
+
+  make_seeds.py [CORPUS_ROOT]"""
+import os
+import struct
+import sys
+import zlib
+
+STAMP = 0x586F73C5  # 2024-03-15 14:30:10
+
+
+def archive(entries, segment_size=1 << 20, split=None):
+    """A stand-alone archive; `split` maps an entry's index to the size of its segments."""
+    split = split or {}
+    blobs = []
+    for i, (_, data) in enumerate(entries):
+        size = split.get(i)
+        parts = [data[k:k + size] for k in range(0, max(len(data), 1), size)] if size else [data]
+        blobs.append(b"".join(struct.pack("<i", len(z)) + z for z in (zlib.compress(p, 6) for p in parts)))
+    dir_size = 12 + sum(20 + len(n) for n, _ in entries)
+    records, offset = b"", dir_size
+    for (name, data), blob in zip(entries, blobs):
+        records += struct.pack("<iiiiI", len(name), offset, len(data), len(blob) - 4, STAMP) + name
+        offset += len(blob)
+    return struct.pack("<iii", dir_size, len(entries), segment_size) + records + b"".join(blobs)
+
+
+def attached(host, body):
+    return host + body + struct.pack("<ii", len(host), 0x1111)
+
+
+INI = ("P=Demo\r\nV=4.2\r\nVChk=\"4.0\"<=R\\Tarnix.exe\\Projects\\Demo\\Ver\\<=\"4.3\"\r\n"
+       "VResult=R\\Tarnix.exe\\Projects\\Demo\\Ver\\=4.2\r\nFONT=Demo.ttf,Demo Sans\r\n\r\n"
+       "[Demo]\r\nN=Demo-Anwendung\r\nTDIR=\xa7R\\Tarnix.exe\\Projects\\Demo\\Dir\\\r\n"
+       "VResult=R\\Tarnix.exe\\Projects\\Demo\\Status=aktualisiert\r\n\r\n"
+       "[CheckRun]\r\nC:\\App\\Demo.exe\r\n").encode("cp1252")
+
+
+def archive_seeds():
+    package = [(b"todel.txt", b"Demo\\old.dll\r\n\r\n"), (b"update.ini", INI),
+               (b"add\\Demo\\prog.exe", b"program v2"), (b"add\\Demo\\sub\\data.txt", b"d" * 5000),
+               (b"rep\\Demo\\readme.txt", b"new readme"), (b"Demo.ttf", b"\0\1\0\0font")]
+    example = [(b"a.txt", b"abc"), (b"b\\c.txt", b"line1\r\nline2\r\n")]
+    return {
+        "package": archive(package),
+        "package-attached": attached(b"MZ" + b"\0" * 62, archive(package)),
+        "worked-example-attached": attached(b"\0" * 512, archive(example, )),
+        "two-segments": archive([(b"update.ini", INI), (b"todel.txt", b""), (b"big.bin", bytes(range(256)) * 8)],
+                                split={2: 700}),
+        "empty-entry": archive([(b"update.ini", b""), (b"todel.txt", b"")]),
+        "escaping-names": attached(b"", archive([(b"..\\evil.txt", b"x"), (b"C:\\abs.txt", b"y"),
+                                                 (b"a\\\\b.txt", b"z"), (b"sub/dir\\ok.txt", b"ok")])),
+        "no-entries": struct.pack("<iii", 12, 0, 1 << 20),
+        "negative-count": struct.pack("<iii", 12, -3, 1 << 20),
+    }
+
+
+def decompress_seeds():
+    text = b"Die Datei wird im Moment benutzt oder darf von Ihnen nicht ge\xe4ndert werden.\r\n" * 20
+    dictionary = zlib.compressobj(zdict=b"abcdef")
+    with_dict = dictionary.compress(b"abcdefabc") + dictionary.flush()
+    seeds = {
+        "nothing": b"\x78\x9c\x03\x00\x00\x00\x00\x01",
+        "abc": zlib.compress(b"abc", 6),
+        "text": zlib.compress(text, 9),
+        "stored": zlib.compress(text, 0),
+        "preset-dictionary": with_dict,
+        "cut-short": zlib.compress(text, 6)[:-1],
+        "trailing-bytes": zlib.compress(b"abc") + b"tail",
+        "bad-adler": zlib.compress(b"abc")[:-1] + b"\x00",
+        "zeros-64k": zlib.compress(b"\0" * 65536, 9),
+    }
+    out = {}
+    for name, stream in seeds.items():
+        out[name] = b"\x00" + stream
+        out[name + "-small-start"] = b"\x81" + stream
+    return out
+
+
+def control_file_seeds():
+    return {
+        "package": INI,
+        "winsys": b"P=x\r\n[Sys]\r\nTDIR=% WinSys %\r\nVCHK='1'<R\\Tarnix.exe\\Projects\\Demo\\Ver\\<'2'\r\n",
+        "literal-folders": b"[A]\r\nTDIR=%TEMP%\r\n[B]\r\nTDIR=C:\\\r\nTDIR=%WINSYS\r\n[]\r\nN=\r\n",
+        "registry-file": "[R]\r\nTDIR=\xa7H\\Path\r\nTDIR=\xa7R\\Tarnix.exe\\Projects\\Demo\\Dir\\\r\n".encode("cp1252"),
+        "missing-separator": b"VCHK=4.0<=R\\x\r\n[P]\r\nVCHK=<\r\n",
+        "reversed-range": b"VCHK=\"5\"<=R\\Tarnix.exe\\Projects\\Demo\\Ver\\<=\"4\"\r\nVRESULT=U\\a=b\r\n",
+        "lone-lt-equals": b"[P]\r\nVCHK=<=<=\r\nVResult=\\=\r\nFONT=no comma\r\n",
+    }
+
+
+def placeholder_seeds():
+    return {
+        "percent": b"100%% sicher %",
+        "quoting": "%+notepad %\xa7R\\Tarnix.exe\\Projects\\Demo\\Dir\\% /x".encode("cp1252"),
+        "value": "start %\xa7R\\Tarnix.exe\\Projects\\Demo\\Ver%!".encode("cp1252"),
+        "folder-value": "%\xa7R\\Tarnix.exe\\Projects\\Demo\\Dir\\%\\bin".encode("cp1252"),
+        "node": "%\xa7Data%\\x %\xa7Name% %\xa7%".encode("cp1252"),
+        "self-reference": "%\xa7H\\Loop%".encode("cp1252") * 3,
+        "unclosed": "%\xa7R\\Tarnix.exe %+ %".encode("cp1252"),
+    }
+
+
+def main():
+    root = sys.argv[1] if len(sys.argv) > 1 else os.path.join(os.path.dirname(os.path.abspath(__file__)), "corpus")
+    for target, seeds in (("archive", archive_seeds()), ("decompress", decompress_seeds()),
+                          ("control_file", control_file_seeds()), ("placeholders", placeholder_seeds())):
+        os.makedirs(os.path.join(root, target), exist_ok=True)
+        for name, data in seeds.items():
+            with open(os.path.join(root, target, "seed-" + name), "wb") as f:
+                f.write(data)
+
+
+if __name__ == "__main__":
+    main()
