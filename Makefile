@@ -7,7 +7,7 @@ JOBS       ?= $(shell nproc)
 CMAKE_GEN  := -G Ninja
 ABS_WIN32  := $(abspath $(WIN32DIR))
 
-.PHONY: all deps native win32 test test-native asan demo bench clean
+.PHONY: all deps native win32 test test-native asan demo bench clean fuzz
 
 all: native win32
 
@@ -34,6 +34,11 @@ asan: deps
 	@cmake -S . -B $(ASANDIR) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Debug -DUPDATE_SANITIZE=ON >/dev/null
 	@cmake --build $(ASANDIR) -j $(JOBS)
 	@cd $(ASANDIR) && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 ctest --output-on-failure -j $(JOBS)
+
+# libFuzzer targets with clang, AddressSanitizer and UBSan, FUZZ_SECONDS each at nice 19 (fuzz/fuzz.sh).
+FUZZ_SECONDS ?= 600
+fuzz: deps
+	@FUZZ_SECONDS=$(FUZZ_SECONDS) JOBS=$(JOBS) bash fuzz/fuzz.sh $(BUILD)/fuzz
 
 demo: all
 	@bash scripts/demo.sh
