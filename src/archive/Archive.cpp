@@ -103,6 +103,9 @@ std::int32_t TArchive::readBuffer(std::int32_t index, std::int32_t& position, st
 
     std::unique_ptr<FileHandle> file = openReadOnly(archiveFileName);
     if (!file) return -1;
+    // The first buffer is never larger than the archive file, whatever a
+    // damaged directory claims for storedSize and segmentSize.
+    inputSize = std::min(inputSize, file->size());
     if (position > e.storedSize)
         throw Exception("readBuffer:\r" + e.name + "\rSegmentstart " + std::to_string(position) +
                         "\r überschreitet die Gesamtlänge von " + std::to_string(e.storedSize));
