@@ -66,6 +66,17 @@ void MoveAsideInUse(const std::string& installed, const FontReport& report) {
         report("Umbenennen von " + installed + " in \r\n" + renamed + "\r\ngescheitert", 2);
 }
 
+// Whether the font's registry value names the installed file. Writing it is the
+// last step of an installation, so a font that a run copied but could not
+// register before it was stopped does not count as installed.
+bool Registered(WindowsVersion version, const std::string& fontName, const std::string& installed) {
+    int code = static_cast<int>(version);
+    if (code < 3) return true;  // these families register nothing
+    std::string key = code < 7 ? "M\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Fonts"
+                               : "M\\SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Fonts";
+    return SameText(ReadRegistryString(key, fontName + " (TrueType)", "", ""), NamePart(installed));
+}
+
 void RemoveOldResource(const std::string& resource, bool namedRemoveFont, const FontReport& report) {
     if (!Fonts().removeFontResource(resource))
         report((namedRemoveFont ? "removeFont " : "") + resource + ": " + LastErrorText(), 1);
@@ -105,12 +116,15 @@ bool InstallFont(const std::string& source, const std::string& fontName, StringL
         report(source + " vom " + FileDateText(source), 0);
         bool present = FileExists(installed);
         if (present) report(installed + " vom " + FileDateText(installed) + " ist vorhanden.", 1);
-        if (CompareFileDates(sourceDate, present ? FileDateOf(installed) : -1) <= 0) return true;
-        if (present && !Fs().removeFile(installed)) MoveAsideInUse(installed, report);
-
-        if (CopyFileChecked(source, installed, kOverwriteAsk, -1) != 0) {
-            report(installed + " konnte nicht kopiert werden.", 2);
-            return result;
+        bool current = CompareFileDates(sourceDate, present ? FileDateOf(installed) : -1) <= 0;
+        // A current font that is not registered is registered without copying it again.
+        if (current && Registered(DetectWindowsVersion(), fontName, installed)) return true;
+        if (!current) {
+            if (present && !Fs().removeFile(installed)) MoveAsideInUse(installed, report);
+            if (CopyFileChecked(source, installed, kOverwriteAsk, -1) != 0) {
+                report(installed + " konnte nicht kopiert werden.", 2);
+                return result;
+            }
         }
         // From here on the system's font table counts as changed.
         RemoveOldResource(oldResource, false, report);

@@ -98,10 +98,22 @@ TEST_F(FontInstallerTest, EachFamilyAddsAndRegistersItsWay) {
 
 TEST_F(FontInstallerTest, FontAlreadyPresentStaysUntouched) {
     MakeFile(dir / "Fonts\\src.ttf", "installed copy", kFontDate);
+    registry_.setValue(RootKey::LocalMachine, kNtFonts, "Demo Sans (TrueType)", kRegSz, std::string("src.ttf") + '\0');
     EXPECT_TRUE(InstallFont(dir / "src.ttf", "Demo Sans", &log_, 1));
     EXPECT_EQ(ReadBytes(dir / "Fonts\\src.ttf"), "installed copy");
     EXPECT_EQ(log_, StringList{dir / "Fonts\\src.ttf" + " vom 15.03.24 14:30:10 ist vorhanden."});
     EXPECT_EQ(NativeFonts().broadcasts, 0);
+}
+
+// What a run leaves that was stopped after copying the font and before registering it.
+TEST_F(FontInstallerTest, CurrentFontWithoutRegistrationIsRegisteredWithoutCopying) {
+    MakeFile(dir / "Fonts\\src.ttf", "installed copy", kFontDate);
+    EXPECT_TRUE(InstallFont(dir / "src.ttf", "Demo Sans", &log_, 2));
+    EXPECT_EQ(ReadBytes(dir / "Fonts\\src.ttf"), "installed copy");
+    EXPECT_EQ(value(kNtFonts, "Demo Sans (TrueType)"), "src.ttf");
+    EXPECT_EQ(NativeFonts().added.count(dir / "Fonts\\src.ttf"), 1u);
+    EXPECT_EQ(NativeFonts().broadcasts, 1);
+    EXPECT_TRUE(log_.empty()) << log_[0];
 }
 
 TEST_F(FontInstallerTest, FontInUseIsMovedAside) {
@@ -134,6 +146,7 @@ TEST_F(FontInstallerTest, DetailsAndTracesAtTheirLevels) {
 
 TEST_F(FontInstallerTest, WithoutALogMessagesBecomeBoxes) {
     MakeFile(dir / "Fonts\\src.ttf", "installed copy", kFontDate);
+    registry_.setValue(RootKey::LocalMachine, kNtFonts, "Demo Sans (TrueType)", kRegSz, std::string("src.ttf") + '\0');
     EXPECT_TRUE(InstallFont(dir / "src.ttf", "Demo Sans", nullptr, 1));
     ASSERT_EQ(prompter_.questions().size(), 1u);
     EXPECT_EQ(prompter_.questions()[0].style, std::uint32_t(kMbIconInformation));
