@@ -177,12 +177,14 @@ StringList TArchive::readLines(const std::string& name) const {
 namespace {
 
 // A temporary file beside the target, removed again unless it was renamed over it.
+// A file that already has its name is what an interrupted earlier run left
+// behind: it is removed and its name used again; one that cannot be removed is passed over.
 class TemporaryTarget {
 public:
     explicit TemporaryTarget(const std::string& target) {
         for (int n = 0; n < 100; ++n) {
             std::string candidate = target + ".~u" + std::to_string(n);
-            if (Fs().attributes(candidate) != kAttrInvalid) continue;
+            if (Fs().attributes(candidate) != kAttrInvalid && !Fs().removeFile(candidate)) continue;
             file_ = Fs().open(candidate, OpenMode::Create);
             if (file_) path_ = candidate;
             return;

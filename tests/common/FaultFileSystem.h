@@ -1,0 +1,87 @@
+// A file system that delegates to the one in place and fails on command, for
+// tests of full disks, failing writes and interrupted runs:
+//
+//   fail(Fault::DiskFull, "readme")   every write to a path containing "readme"
+//                                     stores half its bytes and reports error 112
+//   interruptAfter(k)                 the (k+1)-th operation that changes the disk
+//                                     throws Interrupted, and from then on nothing
+//                                     reaches the disk any more, not even the
+//                                     clean-up of destructors: the state is what a
+//                                     process killed after the k-th change leaves
+//
+// Operations that change the disk: creating or truncating a file, a write, a
+// new stamp, new attributes, a rename, a deletion, creating or removing a folder.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/FileSystem.h"
+
+enum class Fault {
+    ShortWrite,   // a write stores half its bytes and reports no error
+    DiskFull,     // a write stores half its bytes and fails with error 112
+    CreateFails,  // a file cannot be created (error 112)
+    RenameFails,  // a rename is refused (error 5)
+    RemoveFails,  // a deletion is refused (error 32, the file is in use)
+    FolderFails,  // a folder cannot be created (error 112)
+    AttributesFail,  // attributes cannot be set (error 5)
+};
+
+// Not an std::exception, so that no handler of the updater takes it for one of its errors.
+struct Interrupted {};
+
+class FaultFileSystem final : public FileSystem {
+public:
+    FaultFileSystem();
+    ~FaultFileSystem() override;
+    FaultFileSystem(const FaultFileSystem&) = delete;
+    FaultFileSystem& operator=(const FaultFileSystem&) = delete;
+
+    // From now on, the fault hits every operation of its kind on a path that
+    // contains `pathPart` (ignoring case; empty: every path).
+    void fail(Fault fault, const std::string& pathPart = "");
+    void interruptAfter(int changes) { interruptAfter_ = changes; }
+    bool interrupted() const { return frozen_; }
+    // Operations that changed the disk so far, and how many faults were injected.
+    int changes() const { return changes_; }
+    int faults() const { return faults_; }
+    // "create C:\...", "write C:\...", ... in order, for the messages of failing tests.
+    const std::vector<std::string>& journal() const { return journal_; }
+
+    std::unique_ptr<FileHandle> open(const std::string& path, OpenMode mode) override;
+    bool findFirst(const std::string& path, FindData& out) override;
+    bool listFolder(const std::string& folder, std::vector<FindData>& out) override;
+    bool createFolder(const std::string& path) override;
+    bool removeFolder(const std::string& path) override;
+    bool removeFile(const std::string& path) override;
+    bool replaceFile(const std::string& from, const std::string& to) override;
+    std::uint32_t attributes(const std::string& path) override;
+    bool setAttributes(const std::string& path, std::uint32_t attributes) override;
+    std::uint32_t lastError() override;
+
+    // For the handles: whether a change may go ahead (false: frozen or interrupted now).
+    bool change(const char* what, const std::string& path);
+    bool hits(Fault fault, const std::string& path);
+    void inject(std::uint32_t code);
+    void delegated() { injected_ = false; }
+    FileSystem& real() { return *real_; }
+
+private:
+    struct Rule {
+        Fault fault;
+        std::string pathPart;
+    };
+
+    FileSystem* real_;
+    std::vector<Rule> rules_;
+    std::vector<std::string> journal_;
+    int interruptAfter_ = -1;
+    int changes_ = 0;
+    int faults_ = 0;
+    bool frozen_ = false;
+    bool injected_ = false;
+    std::uint32_t injectedError_ = 0;
+};

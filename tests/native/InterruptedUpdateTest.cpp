@@ -1,0 +1,277 @@
+// Updates stopped dead after the k-th change of the disk, for every k that a
+// run makes, and then run again: the second run finishes what the first began,
+// and the end state (the application's files with their stamps, the fonts
+// folder, the registry and the font table) equals that of a run that was never
+// interrupted. In between, every file of the application is whole: its old
+// content or its new one. UPDATE_LONG_TESTS=1 interrupts the second run too,
+// at every point, on a larger package.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <map>
+#include <set>
+#include <sstream>
+
+#include "common/FaultFileSystem.h"
+#include "common/UpdateTestSupport.h"
+#include "archive/ArchiveWriter.h"
+#include "driver/UpdateSession.h"
+#include "env/Registry.h"
+#include "env/System.h"
+#include "platform/FontApi.h"
+#include "platform/MemoryRegistry.h"
+#include "platform/RegText.h"
+
+namespace {
+
+const std::int32_t kOld = Stamp(2020, 1, 1, 10, 0, 0);
+const std::int32_t kNew = Stamp(2024, 3, 15, 14, 30, 10);
+
+bool LongForm() {
+    const char* value = std::getenv("UPDATE_LONG_TESTS");
+    return value && *value && std::string(value) != "0";
+}
+
+std::string Pattern(std::size_t size, unsigned seed) {
+    std::string bytes(size, '\0');
+    for (std::size_t i = 0; i < size; ++i) bytes[i] = static_cast<char>((i * 7919 + seed * 104729) >> 3);
+    return bytes;
+}
+
+struct FileState {
+    std::string content;
+    std::int32_t stamp;
+    bool operator==(const FileState& o) const { return content == o.content && stamp == o.stamp; }
+};
+using Tree = std::map<std::string, FileState>;
+
+void Collect(const std::string& folder, const std::string& relative, Tree& out) {
+    std::vector<FindData> children;
+    Fs().listFolder(folder, children);
+    for (const FindData& child : children) {
+        std::string path = folder + child.name;
+        if (child.attributes & kAttrDirectory)
+            Collect(path + "\\", relative + child.name + "\\", out);
+        else
+            out[relative + child.name] = {ReadBytes(path), child.dosDate};
+    }
+}
+
+Tree TreeOf(const std::string& folder) {
+    Tree tree;
+    Collect(folder, "", tree);
+    return tree;
+}
+
+std::string Describe(const Tree& tree) {
+    std::ostringstream out;
+    for (const auto& [name, state] : tree) out << name << " " << state.content.size() << " " << state.stamp << "\n";
+    return out.str();
+}
+
+bool IsTemporary(const std::string& name) { return name.find(".~") != std::string::npos; }
+
+struct State {
+    Tree app, fonts;
+    std::string registry;
+    // Fonts the session's font table holds; a font added once more by the run
+    // that finishes an interrupted one only counts twice until the session ends.
+    std::set<std::string> fontTable;
+    bool operator==(const State& o) const {
+        return app == o.app && fonts == o.fonts && registry == o.registry && fontTable == o.fontTable;
+    }
+};
+
+std::string RegEscaped(const std::string& text) {
+    std::string out;
+    for (char c : text) out += c == '\\' ? std::string("\\\\") : std::string(1, c);
+    return out;
+}
+
+class InterruptedUpdateTest : public ::testing::Test {
+protected:
+    InterruptedUpdateTest() : previousRegistry_(SetRegistry(&registry_)), previousWindows_(WindowsFolder) {
+        WindowsFolder = dir / "WINDOWS\\";
+        files_ = {{"prog.exe", "program v1", "program v2"},
+                  {"readme.txt", "old readme", "new readme"},
+                  {"sub\\data.bin", "", Pattern(300000, 1)},
+                  {"big.bin", Pattern(150000, 2), Pattern(250000, 3)},
+                  {"old.dll", "obsolete", ""}};
+        if (LongForm())
+            for (int i = 0; i < 20; ++i)
+                files_.push_back({"more\\f" + std::to_string(i) + ".dat", i % 2 ? "" : "old " + std::to_string(i),
+                                  Pattern(5000 + 3000 * std::size_t(i), 10 + unsigned(i))});
+        exe_ = writeUpdater();
+    }
+    ~InterruptedUpdateTest() override {
+        SetRegistry(previousRegistry_);
+        WindowsFolder = previousWindows_;
+        NativeFonts() = NativeFontState();
+    }
+
+    struct AppFile {
+        std::string name, before, after;  // empty: missing before, or deleted by the update
+    };
+
+    std::string writeUpdater() {
+        std::ostringstream out;
+        out << std::string(1000, 'M');
+        ArchiveWriter writer(out, 1000, 1 << 16);
+        std::vector<std::pair<std::size_t, std::string>> contents;
+        auto add = [&](const std::string& name, const std::string& content) {
+            contents.push_back({writer.declare(name, kNew), content});
+        };
+        add("todel.txt", "Demo\\old.dll\r\n");
+        add("update.ini",
+            "P=Demo\r\nV=4.2\r\nVChk=\"4.0\"<=R\\Tarnix.exe\\Projects\\Demo\\Ver\\<=\"4.3\"\r\n"
+            "VResult=R\\Tarnix.exe\\Projects\\Demo\\Ver\\=4.2\r\nFONT=Demo.ttf,Demo Sans\r\n\r\n"
+            "[Demo]\r\nN=Demo-Anwendung\r\nTDIR=§R\\Tarnix.exe\\Projects\\Demo\\Dir\\\r\n"
+            "VResult=R\\Tarnix.exe\\Projects\\Demo\\Status=aktualisiert\r\n");
+        for (const AppFile& f : files_) {
+            if (f.after.empty()) continue;
+            add((f.before.empty() ? "add\\Demo\\" : "rep\\Demo\\") + f.name, f.after);
+        }
+        add("Demo.ttf", font_);
+        for (const auto& [index, content] : contents) writer.addContent(index, content, 40000);
+        writer.finish(true);
+        WriteBytes(dir / "update.exe", out.str());
+        return dir / "update.exe";
+    }
+
+    // The project as installed before the update, the fonts folder empty.
+    void installFresh() {
+        RemoveTree(dir / "App");
+        RemoveTree(dir / "WINDOWS");
+        Fs().createFolder(dir / "App");
+        Fs().createFolder(dir / "WINDOWS");
+        Fs().createFolder(dir / "WINDOWS\\Fonts");
+        for (const AppFile& f : files_) {
+            if (f.before.empty()) continue;
+            if (f.name.find('\\') != std::string::npos) Fs().createFolder(app() + FolderOf(f.name));
+            MakeFile(app() + f.name, f.before, kOld);
+        }
+        registry_.clear();
+        ImportRegText(registry_, "REGEDIT4\r\n\r\n"
+                                 "[HKEY_LOCAL_MACHINE\\Software\\Mevo\\Tarnix.exe\\Projects\\Demo\\Ver]\r\n@=\"4.1\"\r\n\r\n"
+                                 "[HKEY_LOCAL_MACHINE\\Software\\Mevo\\Tarnix.exe\\Projects\\Demo\\Dir]\r\n"
+                                 "@=\"" + RegEscaped(app() + "Demo.exe") + "\"\r\n");
+        NativeFonts() = NativeFontState();
+    }
+
+    static std::string FolderOf(const std::string& name) { return name.substr(0, name.rfind('\\')); }
+    std::string app() const { return dir / "App\\"; }
+
+    // One run in a session of its own; false when it was interrupted.
+    bool run(int interruptAfter, int* changes = nullptr) {
+        FaultFileSystem faults;
+        faults.interruptAfter(interruptAfter);
+        SessionView view;
+        UpdateSession session(view);
+        StringList log;
+        try {
+            session.load(exe_);
+            bool succeeded = session.start(log, false);
+            EXPECT_TRUE(succeeded) << LogText(log);
+        } catch (const Interrupted&) {
+            return false;
+        }
+        if (changes) *changes = faults.changes();
+        return true;
+    }
+
+    static std::string LogText(const StringList& log) {
+        std::string text;
+        for (const std::string& line : log) text += line + "\n";
+        return text;
+    }
+
+    State state() {
+        Tree fonts = TreeOf(dir / "WINDOWS\\Fonts\\");
+        // A font resource file is made anew by every installation and carries the time it was made.
+        for (auto& [name, file] : fonts)
+            if (name.size() > 4 && name.compare(name.size() - 4, 4, ".FOT") == 0) file.stamp = 0;
+        return {TreeOf(app()), fonts, ExportRegText(registry_, RootKey::LocalMachine),
+                {NativeFonts().added.begin(), NativeFonts().added.end()}};
+    }
+
+    // Every file of the application holds its old or its new content, whole.
+    void expectWhole(const std::string& when) {
+        for (const auto& [name, file] : TreeOf(app())) {
+            if (IsTemporary(name)) continue;
+            bool known = false;
+            for (const AppFile& f : files_) {
+                if (f.name != name) continue;
+                known = true;
+                EXPECT_TRUE(file.content == f.before || file.content == f.after)
+                    << when << ": " << name << " holds " << file.content.size() << " bytes";
+            }
+            EXPECT_TRUE(known) << when << ": unexpected file " << name;
+        }
+        Tree fonts = TreeOf(dir / "WINDOWS\\Fonts\\");
+        if (fonts.count("Demo.ttf")) EXPECT_EQ(fonts["Demo.ttf"].content, font_) << when << ": Demo.ttf";
+        std::string version = ReadRegistryString("R\\Tarnix.exe\\Projects\\Demo\\Ver", "", "", "");
+        EXPECT_TRUE(version == "4.1" || version == "4.2") << when << ": version " << version;
+    }
+
+    TempFolder dir;
+    std::vector<AppFile> files_;
+    const std::string font_ = Pattern(70000, 4);
+    std::string exe_;
+    MemoryRegistry registry_;
+    TestPrompter prompter_;
+    RecordingUi ui_;
+    ScopedLogThreshold threshold_{2};
+
+private:
+    RegistryService* previousRegistry_;
+    std::string previousWindows_;
+};
+
+TEST_F(InterruptedUpdateTest, EveryInterruptionIsFinishedByTheNextRun) {
+    installFresh();
+    int total = 0;
+    ASSERT_TRUE(run(-1, &total));
+    const State reference = state();
+    ASSERT_EQ(reference.app.count("prog.exe"), 1u);
+    ASSERT_EQ(reference.app.count("old.dll"), 0u);
+    ASSERT_EQ(reference.fonts.count("Demo.ttf"), 1u);
+    ASSERT_GT(total, 20) << "a run makes this many changes";
+
+    for (int k = 0; k < total; ++k) {
+        installFresh();
+        ASSERT_FALSE(run(k)) << "the run stops after change " << k;
+        expectWhole("after change " + std::to_string(k));
+        ASSERT_TRUE(run(-1));
+        State finished = state();
+        EXPECT_EQ(Describe(finished.app), Describe(reference.app)) << "interrupted after change " << k;
+        EXPECT_EQ(Describe(finished.fonts), Describe(reference.fonts)) << "interrupted after change " << k;
+        EXPECT_EQ(finished.registry, reference.registry) << "interrupted after change " << k;
+        EXPECT_TRUE(finished == reference) << "interrupted after change " << k;
+        if (::testing::Test::HasFailure()) break;
+    }
+    std::printf("%d interruption points\n", total);
+}
+
+TEST_F(InterruptedUpdateTest, SecondInterruptionIsFinishedTooLongForm) {
+    if (!LongForm()) GTEST_SKIP() << "UPDATE_LONG_TESTS=1 runs it";
+    installFresh();
+    int total = 0;
+    ASSERT_TRUE(run(-1, &total));
+    const State reference = state();
+    int cases = 0;
+    for (int first = 0; first < total; ++first) {
+        for (int second = 0;; ++second) {
+            installFresh();
+            ASSERT_FALSE(run(first));
+            if (run(second)) break;
+            expectWhole("after changes " + std::to_string(first) + " and " + std::to_string(second));
+            ASSERT_TRUE(run(-1));
+            EXPECT_TRUE(state() == reference) << "interrupted after " << first << ", then " << second;
+            ++cases;
+            if (::testing::Test::HasFailure()) return;
+        }
+    }
+    std::printf("%d double interruptions of %d changes\n", cases, total);
+}
+
+}  // namespace
