@@ -92,6 +92,9 @@ void TArchive::readDirectory(FileHandle& file, std::int64_t fileSize) {
         if (entry->dataOffset < 0 || entry->dataOffset > available) CannotLoad(6);
         parsed.push_back(std::move(entry));
     }
+    // The records fill the directory exactly (D = 12 + the sum of 20 + L): a
+    // count or a size that was damaged does not pass for a shorter directory.
+    if (reader.remaining() != 0) CannotLoad(5);
     segmentSize = segSize;
     for (auto& entry : parsed) entries.push_back(std::move(entry));
 }
