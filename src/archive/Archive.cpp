@@ -99,6 +99,33 @@ void TArchive::readDirectory(FileHandle& file, std::int64_t fileSize) {
     for (auto& entry : parsed) entries.push_back(std::move(entry));
 }
 
+bool TArchive::segmentAt(FileHandle& file, std::int64_t fileSize, const TPackedFile& e, std::int32_t position,
+                         std::int32_t& length) const {
+    if (position > e.storedSize)
+        throw Exception("readBuffer:\r" + e.name + "\rSegmentstart " + std::to_string(position) +
+                        "\r überschreitet die Gesamtlänge von " + std::to_string(e.storedSize));
+    std::int64_t at = std::int64_t(baseOffset) + e.dataOffset + position;
+    if (!file.seek(at))
+        throw Exception("readBuffer: seek failed\r" + archiveFileName + "\r" + Hex8(e.dataOffset) + "\r" +
+                        Hex8(baseOffset));
+    unsigned char head[4];
+    if (file.read(head, 4) != 4) return false;
+    length = static_cast<std::int32_t>(getU32(head));
+    // A length beyond the end of the file is a segment cut short: nothing is
+    // allocated from it.
+    return length >= 0 && length <= fileSize - at - 4;
+}
+
+namespace {
+
+// The position after the segment of `length` bytes at `position`; -1 once the entry is complete.
+std::int32_t NextPosition(const TPackedFile& e, std::int32_t position, std::int32_t length) {
+    std::int64_t next = std::int64_t(position) + length + 4;
+    return next >= e.storedSize ? -1 : static_cast<std::int32_t>(next);
+}
+
+}  // namespace
+
 std::int32_t TArchive::readBuffer(std::int32_t index, std::int32_t& position, std::vector<unsigned char>& buffer) const {
     const TPackedFile& e = entryAt(index);
     std::int64_t inputSize = e.storedSize > 0 ? e.storedSize : 256;
@@ -109,21 +136,8 @@ std::int32_t TArchive::readBuffer(std::int32_t index, std::int32_t& position, st
     // The first buffer is never larger than the archive file, whatever a
     // damaged directory claims for storedSize and segmentSize.
     inputSize = std::min(inputSize, file->size());
-    if (position > e.storedSize)
-        throw Exception("readBuffer:\r" + e.name + "\rSegmentstart " + std::to_string(position) +
-                        "\r überschreitet die Gesamtlänge von " + std::to_string(e.storedSize));
-    std::int64_t at = std::int64_t(baseOffset) + e.dataOffset + position;
-    if (!file->seek(at))
-        throw Exception("readBuffer: seek failed\r" + archiveFileName + "\r" + Hex8(e.dataOffset) + "\r" +
-                        Hex8(baseOffset));
-    unsigned char head[4];
-    if (file->read(head, 4) != 4) return -1;
-    std::int32_t length = static_cast<std::int32_t>(getU32(head));
-    // A length beyond the end of the file is a segment cut short: nothing is
-    // allocated from it.
-    std::int64_t fileSize = file->size();
-    if (length < 0 || length > fileSize - at - 4) return -1;
-
+    std::int32_t length = 0;
+    if (!segmentAt(*file, file->size(), e, position, length)) return -1;
     std::vector<unsigned char> input(static_cast<std::size_t>(std::max<std::int64_t>(inputSize, 0)));
     if (length > std::int64_t(input.size())) input.assign(static_cast<std::size_t>(length), 0);
     if (file->read(input.data(), length) != length) return -1;
@@ -131,10 +145,42 @@ std::int32_t TArchive::readBuffer(std::int32_t index, std::int32_t& position, st
 
     std::vector<unsigned char> output;
     decompressBuffer(input.data(), length, 0, output);
-    std::int64_t next = std::int64_t(position) + length + 4;
-    position = next >= e.storedSize ? -1 : static_cast<std::int32_t>(next);
+    position = NextPosition(e, position, length);
     buffer.swap(output);
     return static_cast<std::int32_t>(buffer.size());
+}
+
+namespace {
+
+// The compressed bytes of a segment, straight from the open archive.
+class FileSource final : public ByteSource {
+public:
+    explicit FileSource(FileHandle& file) : file_(file) {}
+    bool read(unsigned char* buffer, std::size_t count) override {
+        return file_.read(buffer, std::int64_t(count)) == std::int64_t(count);
+    }
+
+private:
+    FileHandle& file_;
+};
+
+}  // namespace
+
+StreamResult TArchive::streamEntry(std::int32_t index, ByteSink& sink, SegmentInflater& inflater) const {
+    const TPackedFile& e = entryAt(index);
+    std::unique_ptr<FileHandle> file = openReadOnly(archiveFileName);
+    if (!file) return StreamResult::Unreadable;
+    const std::int64_t fileSize = file->size();
+    FileSource source(*file);
+    for (std::int32_t position = 0; position >= 0;) {
+        std::int32_t length = 0;
+        if (!segmentAt(*file, fileSize, e, position, length)) return StreamResult::Unreadable;
+        InflateResult result = inflater.inflate(source, length, sink);
+        if (result == InflateResult::InputShort) return StreamResult::Unreadable;
+        if (result == InflateResult::NotTaken) return StreamResult::NotTaken;
+        position = NextPosition(e, position, length);
+    }
+    return StreamResult::Complete;
 }
 
 std::int32_t TArchive::indexOf(const std::string& name) const {
@@ -212,8 +258,21 @@ private:
     std::string path_;
 };
 
-// Whether an existing target may be replaced; a read-only one has its flag cleared first.
-bool TargetWritable(const std::string& target) {
+// Writes inflated bytes into the temporary file.
+class FileSink final : public ByteSink {
+public:
+    explicit FileSink(FileHandle& file) : file_(file) {}
+    bool put(const unsigned char* data, std::size_t count) override {
+        return file_.write(data, std::int64_t(count)) == std::int64_t(count);
+    }
+
+private:
+    FileHandle& file_;
+};
+
+}  // namespace
+
+bool TargetReplaceable(const std::string& target) {
     std::uint32_t attributes = Fs().attributes(target);
     if (attributes == kAttrInvalid) return true;
     if (attributes & kAttrDirectory) return false;
@@ -223,19 +282,15 @@ bool TargetWritable(const std::string& target) {
     return Fs().open(target, OpenMode::ReadWrite) != nullptr;
 }
 
-}  // namespace
-
+// Segments are inflated straight into the temporary file, so that no segment
+// is ever held whole in memory.
 bool TArchive::extractFile(std::int32_t index, const std::string& target) const {
     const TPackedFile& e = entryAt(index);
-    if (!TargetWritable(target)) return false;
+    if (!TargetReplaceable(target)) return false;
     TemporaryTarget temp(target);
     if (!temp.file()) return false;
-    std::int32_t position = 0;
-    std::vector<unsigned char> buffer;
-    while (position >= 0) {
-        std::int32_t count = readBuffer(index, position, buffer);
-        std::int64_t written = count > 0 ? temp.file()->write(buffer.data(), count) : 0;
-        if (written != count) return false;
-    }
+    FileSink sink(*temp.file());
+    SegmentInflater inflater;
+    if (streamEntry(index, sink, inflater) != StreamResult::Complete) return false;
     return temp.commit(target, e.fileDate());
 }

@@ -8,7 +8,17 @@
 #include <string>
 #include <vector>
 
+#include "archive/Decompress.h"
 #include "base/StringList.h"
+
+class FileHandle;
+
+// What walking a whole entry came to.
+enum class StreamResult {
+    Complete,    // every segment inflated and handed on
+    Unreadable,  // the archive could not be opened, or a segment is cut short
+    NotTaken,    // the sink refused bytes (a short write)
+};
 
 // One directory entry.
 class TPackedFile {
@@ -49,6 +59,10 @@ public:
     // appended when `zeroTerminate` is set.
     std::int32_t readBuffer(const std::string& name, std::vector<unsigned char>& buffer, bool zeroTerminate) const;
     StringList readLines(const std::string& name) const;
+    // Inflates the whole entry into `sink`, through one open handle of the
+    // archive and the fixed buffers of `inflater`: memory stays bounded
+    // whatever the size of a segment. Raises as the segment form does.
+    StreamResult streamEntry(std::int32_t index, ByteSink& sink, SegmentInflater& inflater) const;
     // Writes the whole entry to `target` and stamps it with the entry's date.
     // The target's folder must exist. An existing target is replaced only when
     // the new content is complete; on failure it stays as it was.
@@ -63,8 +77,17 @@ public:
     std::int32_t segmentSize = 0;
 
 private:
-    void readDirectory(class FileHandle& file, std::int64_t fileSize);
+    void readDirectory(FileHandle& file, std::int64_t fileSize);
+    // Positions `file` at the segment of `e` that starts at `position` and reads
+    // its length. Raises the segment-start and seek messages; false when the
+    // length field or the segment itself is cut short by the end of the file.
+    bool segmentAt(FileHandle& file, std::int64_t fileSize, const TPackedFile& e, std::int32_t position,
+                   std::int32_t& length) const;
 };
+
+// Whether an existing target may be replaced (true when there is none); a
+// read-only one has its flag cleared first. False for a folder or a file in use.
+bool TargetReplaceable(const std::string& target);
 
 // Opens an existing file for reading only, sharing it with others; nullptr on failure.
 std::unique_ptr<class FileHandle> openReadOnly(const std::string& path);

@@ -97,3 +97,74 @@ void decompressBuffer(const unsigned char* input, std::int32_t count, std::int32
     out.resize(total);
     output.swap(out);
 }
+
+// The stream record lives from the first segment to the destruction of the
+// inflater; inflateReset gives every further segment a fresh stream.
+struct SegmentInflater::State {
+    z_stream stream = {};
+    bool open = false;
+    std::vector<unsigned char> input, output;
+};
+
+namespace {
+
+constexpr std::size_t kInputPiece = 64 * 1024;
+constexpr std::size_t kOutputPiece = 256 * 1024;
+
+}  // namespace
+
+SegmentInflater::SegmentInflater() : state_(std::make_unique<State>()) {
+    state_->stream.zalloc = zlibAlloc;
+    state_->stream.zfree = zlibFree;
+    state_->input.resize(kInputPiece);
+    state_->output.resize(kOutputPiece);
+}
+
+SegmentInflater::~SegmentInflater() {
+    if (state_->open) inflateEnd(&state_->stream);
+}
+
+void SegmentInflater::start() {
+    z_stream& s = state_->stream;
+    s.next_in = nullptr;
+    s.avail_in = 0;
+    if (state_->open) {
+        checkInflate(inflateReset(&s));
+        return;
+    }
+    checkInflate(inflateInit(&s));
+    state_->open = true;
+}
+
+InflateResult SegmentInflater::inflate(ByteSource& input, std::int32_t length, ByteSink& sink) {
+    if (length < 0) checkInflate(Z_BUF_ERROR);
+    start();
+    // decompressBuffer gives a segment of no bytes no output room either, which zlib refuses.
+    if (length == 0) checkInflate(Z_STREAM_ERROR);
+    z_stream& s = state_->stream;
+    std::size_t unread = static_cast<std::size_t>(length);
+    std::uint64_t total = 0;
+    bool askedForDictionary = false;
+    for (;;) {
+        if (s.avail_in == 0 && unread > 0) {
+            std::size_t piece = std::min(unread, state_->input.size());
+            if (!input.read(state_->input.data(), piece)) return InflateResult::InputShort;
+            unread -= piece;
+            s.next_in = state_->input.data();
+            s.avail_in = static_cast<uInt>(piece);
+        }
+        s.next_out = state_->output.data();
+        s.avail_out = static_cast<uInt>(state_->output.size());
+        int rc = checkInflate(::inflate(&s, Z_NO_FLUSH));
+        std::size_t produced = state_->output.size() - s.avail_out;
+        total += produced;
+        // decompressBuffer's buffer cannot hold more than this.
+        if (total > kMaxOutput) checkInflate(Z_MEM_ERROR);
+        if (produced > 0 && !sink.put(state_->output.data(), produced)) return InflateResult::NotTaken;
+        if (rc == Z_STREAM_END) return InflateResult::Complete;
+        if (rc == Z_NEED_DICT) {
+            if (askedForDictionary) checkInflate(Z_STREAM_ERROR);
+            askedForDictionary = true;
+        }
+    }
+}

@@ -3,7 +3,9 @@
 // into the updater's decompression error.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 #include "base/Exception.h"
@@ -29,6 +31,45 @@ int checkInflate(int code);
 // receives exactly the decompressed bytes. Raises EZDecompressionError.
 void decompressBuffer(const unsigned char* input, std::int32_t count, std::int32_t initialSize,
                       std::vector<unsigned char>& output);
+
+// Where a segment's compressed bytes come from, piece by piece.
+class ByteSource {
+public:
+    virtual ~ByteSource() = default;
+    // Exactly `count` bytes, or false when fewer arrive.
+    virtual bool read(unsigned char* buffer, std::size_t count) = 0;
+};
+
+// Takes inflated bytes, piece by piece.
+class ByteSink {
+public:
+    virtual ~ByteSink() = default;
+    // False when the bytes could not be taken (a short write).
+    virtual bool put(const unsigned char* data, std::size_t count) = 0;
+};
+
+enum class InflateResult { Complete, InputShort, NotTaken };
+
+// Inflates segments of any size through fixed buffers (a few hundred KiB),
+// with the results and messages of decompressBuffer: the same zlib calls on
+// the same bytes, only the output goes to a sink instead of a growing buffer.
+// One inflater serves many segments; each is a stream of its own.
+class SegmentInflater {
+public:
+    SegmentInflater();
+    ~SegmentInflater();
+    SegmentInflater(const SegmentInflater&) = delete;
+    SegmentInflater& operator=(const SegmentInflater&) = delete;
+
+    // Reads `length` bytes from `input` as one zlib stream. InputShort when the
+    // source ends first, NotTaken when the sink refuses; raises EZDecompressionError.
+    InflateResult inflate(ByteSource& input, std::int32_t length, ByteSink& sink);
+
+private:
+    struct State;
+    void start();
+    std::unique_ptr<State> state_;
+};
 
 // zlib's allocation functions: the process's ordinary heap.
 void* zlibAlloc(void* opaque, unsigned items, unsigned size);
