@@ -42,6 +42,21 @@ struct ModuleTraits {
     static void close(handle_type h) { ::FreeLibrary(h); }
 };
 
+// DLL planting: an update is usually started from a downloads folder, where
+// anyone may have left a version.dll or comctl32.dll. The program imports
+// statically only DLLs that Windows always takes from the system folder (known
+// DLLs); every other one is loaded with LoadSystemLibrary.
+//
+// Takes the DLL from the side-by-side store when the program's manifest names
+// it there (common controls 6), otherwise from the system folder by its full
+// path; never from the program's folder or the current one. nullptr on failure;
+// the module stays loaded until the process ends unless the caller frees it.
+HMODULE LoadSystemLibrary(const char* name);
+// Takes the program's and the current folder out of the DLL search path for
+// everything loaded from now on, also by the system's own DLLs; a no-op where
+// Windows has neither SetDefaultDllDirectories nor SetDllDirectoryA.
+void RestrictDllSearchPath();
+
 using ScopedFileHandle = ScopedHandle<FileHandleTraits>;
 using ScopedFindHandle = ScopedHandle<FindHandleTraits>;
 using ScopedRegKey = ScopedHandle<RegKeyTraits>;

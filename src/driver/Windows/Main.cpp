@@ -20,6 +20,20 @@ std::string ProgramTitle(const std::string& exePath) {
     return dot == std::string::npos ? name : name.substr(0, dot);
 }
 
+// The common controls, from the side-by-side store or the system folder
+// (LoadSystemLibrary): an import of comctl32.dll would be resolved by the
+// loader, before the program runs, from the folder the update was started in.
+void InitCommonControlsFromSystem() {
+    HMODULE comctl32 = LoadSystemLibrary("comctl32.dll");
+    if (!comctl32) return;
+    using InitExFunction = BOOL(WINAPI*)(const INITCOMMONCONTROLSEX*);
+    auto initEx =
+        reinterpret_cast<InitExFunction>(reinterpret_cast<void*>(GetProcAddress(comctl32, "InitCommonControlsEx")));
+    if (!initEx) return;  // comctl32 before 4.70 registers its classes when it is loaded
+    INITCOMMONCONTROLSEX controls = {sizeof controls, ICC_WIN95_CLASSES};
+    initEx(&controls);
+}
+
 bool AsksForSilence(const std::vector<std::string>& args) {
     for (const std::string& a : args)
         if (SameText(a, "/S") || SameText(a, "-S")) return true;
@@ -29,6 +43,7 @@ bool AsksForSilence(const std::vector<std::string>& args) {
 }  // namespace
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int) {
+    RestrictDllSearchPath();
     std::vector<std::string> args = SplitCommandLine(commandLine ? commandLine : "");
     LaunchOptions options;
     std::string error;
@@ -47,7 +62,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int) {
             InitRegistryNames(OwnExePath);
             return options.mode == LaunchMode::Silent ? RunSilent(options, OwnExePath) : RunUnpack(options, OwnExePath);
         }
-        InitCommonControls();
+        InitCommonControlsFromSystem();
         OleInitialize(nullptr);
         InitSystemPaths();
         InitRegistryNames(OwnExePath);
