@@ -1,6 +1,7 @@
 #include "driver/RunUpdate.h"
 
 #include "archive/Archive.h"
+#include "archive/EntryName.h"
 #include "driver/UpdateSession.h"
 #include "env/MessageBoxes.h"
 #include "env/Registry.h"
@@ -8,7 +9,9 @@
 #include "env/Text.h"
 #include "env/UiHooks.h"
 #include "fonts/FontInstaller.h"
+#include "platform/FileSystem.h"
 #include "update/ApplyPart.h"
+#include "update/StagedEntries.h"
 #include "update/UpdateParts.h"
 #include "update/VersionCheck.h"
 
@@ -48,43 +51,83 @@ bool MainVersionAccepted(const TUpdateParts& parts, const std::string& project) 
     }
 }
 
-bool EntryMayBeWritten(const TPackedFile& entry, const TUpdatePart& part) {
+// What a lookup of an installed file tells: whether a file is there, and the
+// stamp of whatever is there (-1 for nothing, as FileDateOf gives it).
+struct Installed {
+    bool file = false;
+    std::int32_t stamp = -1;
+};
+
+Installed LookUp(const std::string& path) {
+    FindData found;
+    if (!Fs().findFirst(path, found)) return {};
+    return {(found.attributes & kAttrDirectory) == 0, found.dosDate};
+}
+
+// Where applying the part will most probably write the entry, by the rules of
+// InstallEntry: the second system folder when an older copy is there, else the
+// target folder when an older copy is there or the entry may create it. Empty
+// when the entry will most probably not be written.
+std::string ProbableTarget(const TPackedFile& entry, const TUpdatePart& part, const std::string& rel, bool mayCreate,
+                           const Installed& main, const Installed& alt) {
+    if (!IsContainedRelativePath(rel)) return {};
+    if (!part.AltTargetFolder.empty() && alt.file && entry.fileDate() > alt.stamp) return part.AltTargetFolder + rel;
+    if ((main.file || mayCreate) && entry.fileDate() > main.stamp) return part.TargetFolder + rel;
+    return {};
+}
+
+// Whether applying the part could write the entry: it is newer than what is
+// installed in the target folder or the second system folder, or nothing is.
+bool EntryMayBeWritten(const TPackedFile& entry, const TUpdatePart& part, std::string& target) {
     for (const char* kind : {"add\\", "rep\\"}) {
         std::string prefix = kind + part.SectionPrefix;
         if (!StartsWithText(prefix, entry.name)) continue;
         std::string rel = entry.name.substr(prefix.size());
-        if (entry.fileDate() > FileDateOf(part.TargetFolder + rel)) return true;
-        if (!part.AltTargetFolder.empty() && entry.fileDate() > FileDateOf(part.AltTargetFolder + rel)) return true;
+        Installed main = LookUp(part.TargetFolder + rel);
+        Installed alt = part.AltTargetFolder.empty() ? Installed{} : LookUp(part.AltTargetFolder + rel);
+        if (entry.fileDate() <= main.stamp && (part.AltTargetFolder.empty() || entry.fileDate() <= alt.stamp)) continue;
+        target = ProbableTarget(entry, part, rel, kind[0] == 'a', main, alt);
+        return true;
     }
     return false;
 }
 
-bool VerifyEntry(const TArchive& archive, std::int32_t index, std::string& problem) {
-    std::int32_t position = 0;
-    std::vector<unsigned char> buffer;
+// Inflates every segment of the entry, into a staged file when a target is
+// given; false with the problem when the data is damaged or cut short.
+bool VerifyEntry(const TArchive& archive, std::int32_t index, const std::string& target, StagedEntries& staging,
+                 std::string& problem) {
     try {
-        while (position >= 0) {
-            if (archive.readBuffer(index, position, buffer) < 0) {
-                problem = "Segment unvollständig";
-                return false;
-            }
-        }
+        StreamResult result = target.empty() ? staging.check(archive, index) : staging.stage(archive, index, target);
+        if (result == StreamResult::Complete) return true;
+        problem = "Segment unvollständig";
     } catch (const std::exception& e) {
         problem = e.what();
-        return false;
     }
-    return true;
+    return false;
 }
+
+// Lends the staged entries to the parts for the length of the application.
+class StagingLent {
+public:
+    StagingLent(TUpdateParts& parts, StagedEntries& staging) : parts_(parts) { parts_.Staging = &staging; }
+    ~StagingLent() { parts_.Staging = nullptr; }
+
+private:
+    TUpdateParts& parts_;
+};
 
 }  // namespace
 
-bool VerifyEntriesToWrite(const TArchive& archive, const TUpdateParts& parts, std::string& name,
-                          std::string& problem) {
+bool VerifyEntriesToWrite(const TArchive& archive, const TUpdateParts& parts, std::string& name, std::string& problem,
+                          StagedEntries* staging) {
+    StagedEntries checkOnly;
     for (std::int32_t i = 0; i < archive.entryCount(); ++i) {
         const TPackedFile& entry = archive.entryAt(i);
+        std::string target;
         bool needed = false;
-        for (std::size_t p = 0; p < parts.Count() && !needed; ++p) needed = EntryMayBeWritten(entry, parts[p]);
-        if (needed && !VerifyEntry(archive, i, problem)) {
+        for (std::size_t p = 0; p < parts.Count() && !needed; ++p) needed = EntryMayBeWritten(entry, parts[p], target);
+        if (!needed) continue;
+        if (!VerifyEntry(archive, i, staging ? target : std::string(), staging ? *staging : checkOnly, problem)) {
             name = entry.name;
             return false;
         }
@@ -106,11 +149,13 @@ bool RunUpdate(UpdateSession& session, StringList& log) {
     BusyCursor busy;
     for (std::size_t i = 0; i < parts.Count(); ++i)
         if (!CheckTargetFolder(parts[i])) return false;
+    StagedEntries staging;
     std::string damagedEntry, problem;
-    if (!VerifyEntriesToWrite(session.Archive, parts, damagedEntry, problem)) {
+    if (!VerifyEntriesToWrite(session.Archive, parts, damagedEntry, problem, &staging)) {
         parts.LogMessage(std::string("\r\n") + kDamagedPackageText + "\r\n" + damagedEntry + ": " + problem, 2);
         return false;
     }
+    StagingLent lent(parts, staging);
 
     bool succeeded = true;
     for (std::size_t i = 0; i < parts.Count(); ++i)

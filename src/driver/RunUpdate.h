@@ -7,6 +7,7 @@
 
 #include "base/StringList.h"
 
+class StagedEntries;
 class TArchive;
 class TUpdateParts;
 class UpdateSession;
@@ -20,6 +21,8 @@ bool RunUpdate(UpdateSession& session, StringList& log);
 
 // Inflates every segment of every entry that applying the parts could write
 // (an entry of a part that is newer than its installed copy, or missing).
-// False with the entry's name and the problem at the first damaged one.
-bool VerifyEntriesToWrite(const TArchive& archive, const TUpdateParts& parts, std::string& name,
-                          std::string& problem);
+// False with the entry's name and the problem at the first damaged one. With
+// `staging`, the entries that will probably be written are staged on the way,
+// so that writing them needs no second inflation.
+bool VerifyEntriesToWrite(const TArchive& archive, const TUpdateParts& parts, std::string& name, std::string& problem,
+                          StagedEntries* staging = nullptr);

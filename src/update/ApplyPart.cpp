@@ -7,6 +7,7 @@
 #include "env/UiHooks.h"
 #include "platform/FileSystem.h"
 #include "update/Folders.h"
+#include "update/StagedEntries.h"
 #include "update/UpdateParts.h"
 
 namespace {
@@ -76,6 +77,14 @@ void DeleteListedFiles(TUpdatePart& part, const StringList& toDelete) {
     }
 }
 
+// A copy staged by the run's check is moved into place; otherwise the entry is extracted.
+bool WriteEntry(const TUpdatePart& part, const TArchive& archive, std::int32_t index, const std::string& path,
+                bool exists) {
+    StagedEntries* staged = part.Owner->Staging;
+    if (staged && staged->commit(index, path, exists)) return true;
+    return archive.extractFile(index, path);
+}
+
 void LogSummary(const TUpdatePart& part) {
     if (part.AddedCount > 0) Log(part, std::to_string(part.AddedCount) + " Dateien zugefügt", kResult);
     Log(part, std::to_string(part.UpdatedCount) + " Dateien aktualisiert", kResult);
@@ -131,7 +140,7 @@ bool InstallEntry(TUpdatePart& part, const TArchive& archive, const std::string&
         return false;
     }
     if (mayCreate) ForceFolder(FolderPart(path));
-    if (archive.extractFile(index, path)) {
+    if (WriteEntry(part, archive, index, path, exists)) {
         ++(exists ? part.UpdatedCount : part.AddedCount);
         return true;
     }

@@ -13,6 +13,7 @@
 #include "base/StringList.h"
 #include "update/VersionCheck.h"
 
+class StagedEntries;
 class TUpdateParts;
 
 // The lowest log level that reaches the log: 2 normally, 1 for the extended
@@ -86,6 +87,7 @@ public:
 
     std::vector<std::unique_ptr<TUpdatePart>> Items;
     StringList* Log = nullptr;  // not owned; set by each run
+    StagedEntries* Staging = nullptr;  // not owned; entries a run staged, while it applies the parts
     TVChkRec MainVChk;
     std::string VResult;
     StringList CheckRunList;

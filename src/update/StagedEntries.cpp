@@ -1,0 +1,117 @@
+#include "update/StagedEntries.h"
+
+#include "env/Text.h"
+#include "platform/FileSystem.h"
+#include "update/Folders.h"
+
+namespace {
+
+constexpr int kNameAttempts = 100;
+
+// Takes the inflated bytes and drops them: a check alone.
+class DiscardSink final : public ByteSink {
+public:
+    bool put(const unsigned char*, std::size_t) override { return true; }
+};
+
+// Writes the staged file while it can. After a failed write it goes on taking
+// bytes without writing them, so that the check of the entry is completed.
+class StagingSink final : public ByteSink {
+public:
+    explicit StagingSink(FileHandle& file) : file_(file) {}
+    bool put(const unsigned char* data, std::size_t count) override {
+        if (!failed_ && file_.write(data, std::int64_t(count)) != std::int64_t(count)) failed_ = true;
+        return true;
+    }
+    bool failed() const { return failed_; }
+
+private:
+    FileHandle& file_;
+    bool failed_ = false;
+};
+
+// Creates the folder and its missing parents as ForceFolder does, noting every
+// folder it creates; false instead of an error when one cannot be created.
+bool CreateFolders(const std::string& path, std::vector<std::string>& created) {
+    std::string folder = path;
+    DropTrailingBackslash(folder);
+    if (folder.size() < 3 || FolderExists(folder)) return true;
+    if (!CreateFolders(FolderPart(folder), created) || !Fs().createFolder(folder)) return false;
+    created.push_back(folder);
+    return true;
+}
+
+// A new file beside the target; removed again unless kept. A file that already
+// has its name is the leftover of an interrupted earlier run and is written
+// over; one that cannot be is passed over.
+class PendingFile {
+public:
+    explicit PendingFile(const std::string& target) {
+        for (int n = 0; n < kNameAttempts && !file_; ++n) {
+            std::string candidate = target + ".~s" + std::to_string(n);
+            file_ = Fs().open(candidate, OpenMode::Create);
+            if (file_) path_ = candidate;
+        }
+    }
+    ~PendingFile() {
+        file_.reset();
+        if (!path_.empty()) Fs().removeFile(path_);
+    }
+    FileHandle* file() { return file_.get(); }
+
+    // Stamps and closes the file and hands its path over.
+    std::string keep(std::int32_t stamp) {
+        file_->setDosDate(stamp);
+        file_.reset();
+        std::string path;
+        path.swap(path_);
+        return path;
+    }
+
+private:
+    std::unique_ptr<FileHandle> file_;
+    std::string path_;
+};
+
+}  // namespace
+
+StagedEntries::~StagedEntries() {
+    for (const auto& staged : staged_) Fs().removeFile(staged.second);
+    for (auto it = createdFolders_.rbegin(); it != createdFolders_.rend(); ++it)
+        if (!claimedFolders_.count(UpperCased(*it))) Fs().removeFolder(*it);
+}
+
+StreamResult StagedEntries::check(const TArchive& archive, std::int32_t index) {
+    DiscardSink sink;
+    return archive.streamEntry(index, sink, inflater_);
+}
+
+StreamResult StagedEntries::stage(const TArchive& archive, std::int32_t index, const std::string& target) {
+    if (refused_ || staged_.count(index) || !CreateFolders(FolderPart(target), createdFolders_))
+        return check(archive, index);
+    PendingFile pending(target);
+    if (!pending.file()) return check(archive, index);
+    StagingSink sink(*pending.file());
+    StreamResult result = archive.streamEntry(index, sink, inflater_);
+    if (result != StreamResult::Complete) return result;
+    if (sink.failed()) {
+        refused_ = true;
+        return result;
+    }
+    staged_[index] = pending.keep(archive.entryAt(index).fileDate());
+    return result;
+}
+
+bool StagedEntries::commit(std::int32_t index, const std::string& target, bool targetExists) {
+    // The folder and its parents, as ForceFolder names them.
+    for (std::string folder = FolderPart(target); folder.size() > 3; folder = FolderPart(folder)) {
+        DropTrailingBackslash(folder);
+        if (!claimedFolders_.insert(UpperCased(folder)).second) break;
+    }
+    auto it = staged_.find(index);
+    if (it == staged_.end()) return false;
+    if (targetExists && !TargetReplaceable(target)) return false;
+    if (!Fs().replaceFile(it->second, target)) return false;
+    staged_.erase(it);
+    return true;
+}

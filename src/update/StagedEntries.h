@@ -1,0 +1,49 @@
+// Entries inflated ahead of a run's first change. A run checks every entry
+// that it may write before it changes anything (RunUpdate). Instead of
+// inflating such an entry once for the check and once more to write it, the
+// check inflates it into a staged file beside its probable target (target +
+// ".~s0"), already stamped with the entry's date; writing the entry later
+// renames that file into place. When the object goes away, staged files that
+// were not used are removed, and so are the folders created for them that
+// writing an entry did not ask for: a refused run leaves nothing behind, and
+// a run leaves the folders that it would have created without staging.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "archive/Archive.h"
+
+class StagedEntries {
+public:
+    StagedEntries() = default;
+    ~StagedEntries();
+    StagedEntries(const StagedEntries&) = delete;
+    StagedEntries& operator=(const StagedEntries&) = delete;
+
+    // Inflates entry `index` into a staged file beside `target`, creating the
+    // target's folder when needed, and checks every segment on the way. The
+    // result is that of the walk; raises as the walk does. When the staged
+    // file cannot be created or written, the check goes on without it, and
+    // after a failed write nothing more is staged.
+    StreamResult stage(const TArchive& archive, std::int32_t index, const std::string& target);
+    // Checks entry `index` without keeping anything.
+    StreamResult check(const TArchive& archive, std::int32_t index);
+    // Moves the staged copy of entry `index` to `target`, replacing the file
+    // there (`targetExists`: the caller found one). False when there is none
+    // or the move fails; the caller then extracts the entry as usual. Either
+    // way the target's folders are the caller's from now on.
+    bool commit(std::int32_t index, const std::string& target, bool targetExists);
+
+    std::size_t stagedCount() const { return staged_.size(); }
+
+private:
+    std::map<std::int32_t, std::string> staged_;  // entry index -> staged file
+    std::vector<std::string> createdFolders_;     // in the order of their creation
+    std::set<std::string> claimedFolders_;        // folders of committed targets, upper case
+    SegmentInflater inflater_;
+    bool refused_ = false;  // a staged file could not be written: stage no more
+};

@@ -1,0 +1,222 @@
+// The run's check stages the entries it will probably write, so that each is
+// inflated once: what a run leaves (files, stamps, folders, counters, log) is
+// what it left without staging, and no staged file survives a run, whether it
+// succeeds, is refused for damaged data, or cannot write its staged files.
+#include <gtest/gtest.h>
+
+#include "UpdateTestSupport.h"
+#include "archive/ArchiveWriter.h"
+#include "driver/RunUpdate.h"
+#include "driver/UpdateSession.h"
+#include "update/StagedEntries.h"
+
+namespace {
+
+const std::int32_t kOld = Stamp(2020, 1, 1, 10, 0, 0);
+const std::int32_t kNew = Stamp(2024, 3, 15, 14, 30, 10);
+const std::int32_t kNewer = Stamp(2025, 1, 1, 8, 0, 0);
+
+// Passes everything on to the file system in place; counts the reads of the
+// package and makes writes to staged files fail when asked.
+class WatchingFileSystem final : public FileSystem {
+public:
+    explicit WatchingFileSystem(std::string package) : package_(std::move(package)), inner_(*SetFileSystem(this)) {}
+    ~WatchingFileSystem() override { SetFileSystem(&inner_); }
+
+    std::unique_ptr<FileHandle> open(const std::string& path, OpenMode mode) override {
+        if (path == package_) ++packageOpens;
+        auto file = inner_.open(path, mode);
+        if (!file || !failStagedWrites || path.find(".~s") == std::string::npos) return file;
+        return std::make_unique<FullDisk>(std::move(file));
+    }
+    bool findFirst(const std::string& p, FindData& out) override { return inner_.findFirst(p, out); }
+    bool listFolder(const std::string& f, std::vector<FindData>& out) override { return inner_.listFolder(f, out); }
+    bool createFolder(const std::string& p) override { return inner_.createFolder(p); }
+    bool removeFolder(const std::string& p) override { return inner_.removeFolder(p); }
+    bool removeFile(const std::string& p) override { return inner_.removeFile(p); }
+    bool replaceFile(const std::string& from, const std::string& to) override {
+        if (from.find(".~s") != std::string::npos) ++stagedRenames;
+        return inner_.replaceFile(from, to);
+    }
+    std::uint32_t attributes(const std::string& p) override { return inner_.attributes(p); }
+    bool setAttributes(const std::string& p, std::uint32_t a) override { return inner_.setAttributes(p, a); }
+    std::uint32_t lastError() override { return inner_.lastError(); }
+
+    int packageOpens = 0;
+    int stagedRenames = 0;
+    bool failStagedWrites = false;
+
+private:
+    // A file whose writes store nothing.
+    class FullDisk final : public FileHandle {
+    public:
+        explicit FullDisk(std::unique_ptr<FileHandle> file) : file_(std::move(file)) {}
+        std::int64_t read(void* b, std::int64_t n) override { return file_->read(b, n); }
+        std::int64_t write(const void*, std::int64_t) override { return -1; }
+        bool seek(std::int64_t p) override { return file_->seek(p); }
+        std::int64_t size() override { return file_->size(); }
+        std::int32_t dosDate() override { return file_->dosDate(); }
+        bool setDosDate(std::int32_t s) override { return file_->setDosDate(s); }
+
+    private:
+        std::unique_ptr<FileHandle> file_;
+    };
+
+    std::string package_;
+    FileSystem& inner_;
+};
+
+class StagedEntriesTest : public ::testing::Test {
+protected:
+    StagedEntriesTest() {
+        app_ = dir / "App\\";
+        Fs().createFolder(dir / "App");
+        MakeFile(app_ + "readme.txt", "old readme", kOld);
+        MakeFile(app_ + "current.txt", "kept", kNewer);
+        MakeFile(app_ + "locked.txt", "old", kOld);
+        Fs().setAttributes(app_ + "locked.txt", kAttrReadOnly);
+    }
+
+    // The entries of the package besides the control file and the deletion list.
+    std::vector<PackageEntry> entries_ = {
+        {"add\\Demo\\prog.exe", std::string(70000, 'p'), kNew},
+        {"add\\Demo\\sub\\deeper\\data.bin", std::string(300000, 'd'), kNew},
+        {"rep\\Demo\\readme.txt", "new readme", kNew},
+        {"rep\\Demo\\notthere.txt", "never written", kNew},
+        {"add\\Demo\\current.txt", "older than installed", kNew},
+        {"rep\\Demo\\locked.txt", "replaced read-only file", kNew},
+        {"add\\Other\\elsewhere\\x.txt", "of a part whose version check fails", kNew},
+    };
+
+    std::string writeUpdater() {
+        std::string ini = "P=Demo\r\nV=1\r\n\r\n[Demo]\r\nN=Demo\r\nTDIR=" + app_ +
+                          "\r\n\r\n[Other]\r\nN=Other\r\nTDIR=" + app_ +
+                          "\r\nVChk=\"1.0\"<=R\\Tarnix.exe\\Projects\\Other\\Ver\\<=\"2.0\"\r\n";
+        std::vector<PackageEntry> all = {{"todel.txt", "", kNew}, {"update.ini", ini, kNew}};
+        all.insert(all.end(), entries_.begin(), entries_.end());
+        std::ostringstream out;
+        out << std::string(1000, 'M');
+        ArchiveWriter writer(out, 1000, 1 << 16);
+        for (const PackageEntry& e : all) writer.declare(e.name, e.date);
+        for (std::size_t i = 0; i < all.size(); ++i) writer.addContent(i, all[i].content);
+        writer.finish(true);
+        WriteBytes(dir / "update.exe", out.str());
+        return dir / "update.exe";
+    }
+
+    // Runs the update; the log of the run.
+    StringList run(const std::string& exe, bool expectSuccess = false) {
+        SessionView view;
+        UpdateSession session(view);
+        session.load(exe);
+        StringList log;
+        EXPECT_EQ(session.start(log, false), expectSuccess);
+        return log;
+    }
+
+    // Every file and folder below the application's folder, "name stamp" lines.
+    std::string tree(const std::string& folder = "") {
+        std::vector<FindData> children;
+        Fs().listFolder(app_ + folder, children);
+        std::sort(children.begin(), children.end(), [](const FindData& a, const FindData& b) { return a.name < b.name; });
+        std::string text;
+        for (const FindData& c : children) {
+            if (c.attributes & kAttrDirectory) {
+                text += folder + c.name + "\\\n" + tree(folder + c.name + "\\");
+                continue;
+            }
+            text += folder + c.name + (c.dosDate == kNew ? " new" : c.dosDate == kOld ? " old" : " other") + "\n";
+        }
+        return text;
+    }
+
+    TempFolder dir;
+    std::string app_;
+    TestPrompter prompter_;
+    RecordingUi ui_;
+    ScopedLogThreshold threshold_{2};
+};
+
+const StringList kLog = {
+    "\r\nDemo",
+    "2 Dateien zugefügt",
+    "2 Dateien aktualisiert",
+    "1 wurden nicht aktualisiert, da neuere oder gleiche Exemplare vorlagen.",
+    "\r\nDie Version des installierten Projekts Other kann nicht ermittelt werden.\r\nDas Update wird nicht ausgeführt.",
+    "\r\nUpdate beendet.\r\nEs sind Fehler aufgetreten.\r\n"
+    "Das Update sollte nach Beseitigung der Fehlerursache wiederholt werden.\r\n"
+    "Klicken Sie auf \"Fertigstellen\" oder \"Abbrechen\"!",
+};
+
+const char* const kTreeAfterRun =
+    "current.txt other\n"
+    "locked.txt new\n"
+    "prog.exe new\n"
+    "readme.txt new\n"
+    "sub\\\n"
+    "sub\\deeper\\\n"
+    "sub\\deeper\\data.bin new\n";
+
+}  // namespace
+
+TEST_F(StagedEntriesTest, EachWrittenEntryIsInflatedOnceAndNothingStagedRemains) {
+    std::string exe = writeUpdater();
+    WatchingFileSystem watch(exe);
+    EXPECT_EQ(run(exe), kLog);
+    EXPECT_EQ(tree(), kTreeAfterRun);
+    EXPECT_EQ(ReadBytes(app_ + "sub\\deeper\\data.bin"), std::string(300000, 'd'));
+    EXPECT_EQ(ReadBytes(app_ + "locked.txt"), "replaced read-only file");
+    // Four entries written, each from its staged copy; the package was read for the
+    // load (directory, control file, deletion list), the check of the six entries
+    // that may be written, and nothing else.
+    EXPECT_EQ(watch.stagedRenames, 4);
+    EXPECT_EQ(watch.packageOpens, 3 + 6);
+}
+
+TEST_F(StagedEntriesTest, StagedFilesThatCannotBeWrittenLeaveTheWorkToExtraction) {
+    std::string exe = writeUpdater();
+    WatchingFileSystem watch(exe);
+    watch.failStagedWrites = true;
+    EXPECT_EQ(run(exe), kLog);
+    EXPECT_EQ(tree(), kTreeAfterRun);
+    EXPECT_EQ(ReadBytes(app_ + "prog.exe"), std::string(70000, 'p'));
+    EXPECT_EQ(watch.stagedRenames, 0);
+}
+
+TEST_F(StagedEntriesTest, DamageInALaterEntryRemovesWhatWasStaged) {
+    entries_.push_back({"add\\Demo\\new\\folder\\last.bin", std::string(100000, 'l'), kNew});
+    std::string exe = writeUpdater();
+    std::string bytes = ReadBytes(exe);
+    TArchive probe;
+    probe.openAttached(exe);
+    std::size_t at = 1000 + static_cast<std::size_t>(probe.entryAt(probe.entryCount() - 1).dataOffset) + 4 + 20;
+    bytes[at] = static_cast<char>(bytes[at] ^ 0x5A);
+    WriteBytes(exe, bytes);
+    StringList log = run(exe);
+    ASSERT_EQ(log.size(), 1u);
+    EXPECT_EQ(log[0].rfind("\r\nDas Update ist beschädigt oder unvollständig.\r\nadd\\Demo\\new\\folder\\last.bin: ", 0),
+              0u);
+    EXPECT_EQ(tree(), "current.txt other\nlocked.txt old\nreadme.txt old\n");
+}
+
+TEST_F(StagedEntriesTest, LeftoversOfAnInterruptedRunAreWrittenOver) {
+    MakeFile(app_ + "prog.exe.~s0", "half of an earlier run", kOld);
+    std::string exe = writeUpdater();
+    EXPECT_EQ(run(exe), kLog);
+    EXPECT_EQ(tree(), kTreeAfterRun);
+}
+
+TEST_F(StagedEntriesTest, AnEntryStagedOnceIsWrittenToEveryTarget) {
+    StagedEntries staging;
+    std::string exe = writeUpdater();
+    TArchive archive;
+    archive.openAttached(exe);
+    std::int32_t prog = archive.indexOf("add\\Demo\\prog.exe");
+    ASSERT_EQ(staging.stage(archive, prog, app_ + "prog.exe"), StreamResult::Complete);
+    EXPECT_EQ(staging.stagedCount(), 1u);
+    EXPECT_TRUE(staging.commit(prog, app_ + "one.exe", false));
+    // The staged copy is used up: the caller extracts for the second target.
+    EXPECT_FALSE(staging.commit(prog, app_ + "two.exe", false));
+    EXPECT_EQ(ReadBytes(app_ + "one.exe"), std::string(70000, 'p'));
+    EXPECT_EQ(StampOf(app_ + "one.exe"), kNew);
+}
