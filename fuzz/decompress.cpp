@@ -108,6 +108,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     bool streamedWhole = StreamInflate(segment, length, streamed, streamMessage);
     Require(streamedWhole == !raised, "the streaming inflater refuses what decompressBuffer refuses");
     if (streamedWhole) Require(streamed == expected, "the streaming inflater gives zlib's bytes");
-    if (raised) Require(streamMessage == message, "both inflaters give the same message");
+    // The streaming inflater stands in for the form that the reader uses, with the initial size 0.
+    if (raised && initialSize == 0) Require(streamMessage == message, "both inflaters give the same message");
     return 0;
 }

@@ -93,7 +93,9 @@ TEST_F(FaultTest, FailedExtractionLeavesThePreviousFile) {
         auto expected = c.installed ? std::map<std::string, std::string>{{"x.dat", "old content"}}
                                     : std::map<std::string, std::string>{};
         EXPECT_EQ(files(), expected) << c.what;
-        if (c.installed) EXPECT_EQ(StampOf(target + "x.dat"), kOldStamp) << c.what;
+        if (c.installed) {
+            EXPECT_EQ(StampOf(target + "x.dat"), kOldStamp) << c.what;
+        }
     }
     freshFolder();
     EXPECT_TRUE(archive->extractFile(0, target + "x.dat")) << "without faults";
@@ -152,7 +154,9 @@ TEST_F(FaultTest, ApplyingAPartCountsAndLogsEachFailure) {
         expected.insert(expected.end(), c.log.begin(), c.log.end());
         EXPECT_EQ(log, expected) << c.what;
         EXPECT_EQ(files(), c.files) << c.what;
-        if (c.files.at("old.txt") == "old text") EXPECT_EQ(StampOf(oldFile), kOldStamp) << c.what;
+        if (c.files.at("old.txt") == "old text") {
+            EXPECT_EQ(StampOf(oldFile), kOldStamp) << c.what;
+        }
     }
 }
 
@@ -220,10 +224,16 @@ TEST_F(FaultCopyTest, FailedCopyLeavesThePreviousDestination) {
             EXPECT_GT(faults.faults(), 0) << c.what;
         }
         EXPECT_EQ(ListFolder(dir / "Fonts"), c.installed ? "font.ttf" : "") << c.what;
-        if (c.installed) EXPECT_EQ(ReadBytes(destination), "older font") << c.what;
-        if (c.installed) EXPECT_EQ(StampOf(destination), kOldStamp) << c.what;
+        if (c.installed) {
+            EXPECT_EQ(ReadBytes(destination), "older font") << c.what;
+        }
+        if (c.installed) {
+            EXPECT_EQ(StampOf(destination), kOldStamp) << c.what;
+        }
         ASSERT_EQ(prompter.questions().size(), c.message ? 1u : 0u) << c.what;
-        if (c.message) EXPECT_EQ(prompter.questions()[0].text, source + c.message) << c.what;
+        if (c.message) {
+            EXPECT_EQ(prompter.questions()[0].text, source + c.message) << c.what;
+        }
     }
 }
 

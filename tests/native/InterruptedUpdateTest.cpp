@@ -208,7 +208,9 @@ protected:
             EXPECT_TRUE(known) << when << ": unexpected file " << name;
         }
         Tree fonts = TreeOf(dir / "WINDOWS\\Fonts\\");
-        if (fonts.count("Demo.ttf")) EXPECT_EQ(fonts["Demo.ttf"].content, font_) << when << ": Demo.ttf";
+        if (fonts.count("Demo.ttf")) {
+            EXPECT_EQ(fonts["Demo.ttf"].content, font_) << when << ": Demo.ttf";
+        }
         std::string version = ReadRegistryString("R\\Tarnix.exe\\Projects\\Demo\\Ver", "", "", "");
         EXPECT_TRUE(version == "4.1" || version == "4.2") << when << ": version " << version;
     }
