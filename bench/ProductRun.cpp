@@ -1,0 +1,55 @@
+#include "ProductRun.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <exception>
+
+#include "BenchSupport.h"
+#include "driver/UpdateSession.h"
+#include "platform/NativeSandbox.h"
+
+RunOutcome ApplyWithProduct(const std::string& package, const std::string& sandbox) {
+    SetSandboxRoot(sandbox);
+    MakeFolders(sandbox + "/c/App");
+    RunOutcome outcome;
+    Stopwatch clock;
+    SessionView noWindow;
+    UpdateSession session(noWindow);
+    session.load(package);
+    outcome.succeeded = session.start(outcome.log, false);
+    outcome.seconds = clock.seconds();
+    return outcome;
+}
+
+LoadOutcome LoadWithProduct(const std::string& package) {
+    LoadOutcome outcome;
+    SessionView noWindow;
+    UpdateSession session(noWindow);
+    Stopwatch clock;
+    session.load(package);
+    outcome.seconds = clock.seconds();
+    outcome.entries = session.Archive.entryCount();
+    outcome.deletionLines = session.ToDelList.size();
+    return outcome;
+}
+
+std::int64_t SummaryCount(const StringList& log, const std::string& suffix) {
+    for (const std::string& line : log) {
+        std::size_t at = line.find(suffix);
+        if (at == std::string::npos || at == 0) continue;
+        char* end = nullptr;
+        long long n = std::strtoll(line.c_str(), &end, 10);
+        if (end != line.c_str()) return n;
+    }
+    return -1;
+}
+
+int ChildApply(const std::string& package, const std::string& sandbox) {
+    try {
+        RunOutcome outcome = ApplyWithProduct(package, sandbox);
+        return outcome.succeeded ? 0 : 1;
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "%s\n", e.what());
+        return 2;
+    }
+}

@@ -1,0 +1,34 @@
+// The measured scenarios. Each adds its figures to the report.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "Report.h"
+
+struct BenchOptions {
+    std::string workFolder;     // where packages and trees go (a temporary folder)
+    std::string mkupdate;       // the package tool of the same build
+    std::string updater;        // update.exe of the Windows build; empty: no size figure
+    int repetitions = 5;
+    double treeScale = 1.0;     // 1.0: about 200 MB
+    bool largePackages = true;  // the 1 GiB and 2 GiB packages
+};
+
+// Applying the generated tree: into an empty folder, over an older version and
+// once more with everything current; the zlib floor, unzip and tar beside it.
+// Leaves the tree's package in the work folder for the memory figures.
+struct TreePackage {
+    std::string path;
+    std::int64_t entries = 0;
+    std::int64_t bytes = 0;  // content of the part's entries
+};
+TreePackage MeasureThroughput(const BenchOptions& options, Report& report);
+// The package folder of the throughput figures: update.ini and add/App/...
+int MakePackageFolder(const std::string& folder, double scale);
+// Loading a package of 100,000 entries.
+void MeasureLoading(const BenchOptions& options, Report& report);
+// Peak resident memory of child processes applying large packages.
+void MeasurePeakMemory(const BenchOptions& options, const TreePackage& tree, Report& report);
+// The stripped size of update.exe and the DLLs it imports.
+void MeasureUpdaterSize(const BenchOptions& options, Report& report);

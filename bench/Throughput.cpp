@@ -1,0 +1,181 @@
+// Applying the generated tree, side by side with the zlib floor, unzip and tar.
+#include <cstdio>
+#include <fstream>
+#include <functional>
+#include <stdexcept>
+
+#include "BenchSupport.h"
+#include "ProductRun.h"
+#include "Scenarios.h"
+#include "SyntheticPackages.h"
+#include "TreeGenerator.h"
+#include "ZlibFloor.h"
+
+namespace {
+
+constexpr std::int64_t kOlderInstallTime = 1577872800;  // 2020-01-01, before the package's stamps
+constexpr std::uint64_t kTreeSeed = 20240315;
+
+// The package and the competitors' archives, and for every run fresh output
+// folders: writing into folders emptied by a deletion just before would make
+// every tool pay for the file system's handling of recently deleted files.
+struct Workspace {
+    explicit Workspace(const std::string& root)
+        : root(root), source(root + "/src"), tree(source + "/add/App"), stub(root + "/stub.exe"),
+          package(root + "/update.exe"), zip(root + "/tree.zip"), tarball(root + "/tree.tar.gz") {}
+    std::string root, source, tree, stub, package, zip, tarball;
+    std::string sandbox, installed, floorOut, unzipOut, tarOut;  // of the current run
+
+    void freshOutputs(int run) {
+        std::string n = std::to_string(run);
+        sandbox = root + "/sandbox" + n;
+        installed = sandbox + "/c/App";
+        floorOut = root + "/floor" + n;
+        unzipOut = root + "/unzip" + n;
+        tarOut = root + "/untar" + n;
+        for (const std::string& folder : {installed, floorOut, unzipOut, tarOut}) MakeFolders(folder);
+    }
+    void removeOutputs(int runs) {
+        for (int run = 0; run < runs; ++run)
+            for (const char* name : {"/sandbox", "/floor", "/unzip", "/untar"}) RemoveTree(root + name + std::to_string(run));
+    }
+};
+
+struct Samples {
+    std::vector<double> floor, apply, unzip, tar;
+};
+
+void WriteText(const std::string& path, const std::string& text) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out << text;
+    if (!out) throw std::runtime_error("cannot write " + path);
+}
+
+TreeInfo WritePackageFolder(const Workspace& w, double scale) {
+    MakeFolders(w.tree);
+    TreeInfo info = GenerateTree(w.tree, kTreeSeed, scale);
+    WriteText(w.source + "/update.ini", kBenchControlFile);
+    return info;
+}
+
+TreeInfo Prepare(const BenchOptions& o, const Workspace& w) {
+    TreeInfo info = WritePackageFolder(w, o.treeScale);
+    WriteText(w.stub, "MZ" + std::string(64 * 1024 - 2, '\0'));
+    RunChecked({o.mkupdate, "build", "--stub", w.stub, "--date", "2024-03-15 14:30:10", "--threads", "2", "-o",
+                w.package, w.source});
+    RunChecked({"zip", "-q", "-r", "-6", w.zip, "."}, w.tree);
+    RunChecked({"tar", "-czf", w.tarball, "-C", w.tree, "."});
+    return info;
+}
+
+void Expect(bool condition, const std::string& what) {
+    if (!condition) throw std::runtime_error("benchmark check failed: " + what);
+}
+
+void ExpectSameTree(const std::string& expected, const std::string& actual) {
+    std::string why;
+    Expect(SameTrees(expected, actual, why), why);
+}
+
+double ApplyChecked(const Workspace& w, const char* suffix, std::int64_t count) {
+    RunOutcome run = ApplyWithProduct(w.package, w.sandbox);
+    Expect(run.succeeded, "the update run failed");
+    Expect(SummaryCount(run.log, suffix) == count, std::string("the summary line of") + suffix);
+    return run.seconds;
+}
+
+double TimeFloor(const Workspace& w, const TreeInfo& info) {
+    Stopwatch clock;
+    std::int64_t bytes = ExtractWithZlib(w.package, "add\\App\\", w.floorOut);
+    double seconds = clock.seconds();
+    Expect(bytes == info.bytes, "the floor wrote every byte");
+    return seconds;
+}
+
+double TimeTool(const std::vector<std::string>& argv) { return RunChecked(argv).seconds; }
+
+// The four tools one after the other, starting with a different one in every
+// run, so that none always follows the same one.
+void EachTool(int run, const std::vector<std::function<void()>>& tools) {
+    for (std::size_t k = 0; k < tools.size(); ++k) tools[(k + std::size_t(run)) % tools.size()]();
+}
+
+// Each tool writes the whole tree once into its empty folder.
+void IntoEmptyFolders(const Workspace& w, const TreeInfo& info, int run, Samples& s) {
+    EachTool(run, {
+        [&] { s.floor.push_back(TimeFloor(w, info)); },
+        [&] {
+            s.apply.push_back(ApplyChecked(w, " Dateien zugef", info.files));
+            if (run == 0) ExpectSameTree(w.tree, w.installed);
+        },
+        [&] { s.unzip.push_back(TimeTool({"unzip", "-o", "-q", w.zip, "-d", w.unzipOut})); },
+        [&] { s.tar.push_back(TimeTool({"tar", "-xzf", w.tarball, "-C", w.tarOut})); },
+    });
+}
+
+// Every tool writes over its own earlier output; the installed files are made older first.
+void OverOlderFiles(const Workspace& w, const TreeInfo& info, int run, Samples& s) {
+    AgeFiles(w.installed, kOlderInstallTime);
+    EachTool(run, {
+        [&] { s.floor.push_back(TimeFloor(w, info)); },
+        [&] {
+            s.apply.push_back(ApplyChecked(w, " Dateien aktualisiert", info.files));
+            if (run == 0) ExpectSameTree(w.tree, w.installed);
+        },
+        [&] { s.unzip.push_back(TimeTool({"unzip", "-o", "-q", w.zip, "-d", w.unzipOut})); },
+        [&] { s.tar.push_back(TimeTool({"tar", "-xzf", w.tarball, "-C", w.tarOut})); },
+    });
+}
+
+double MBps(std::int64_t bytes, double seconds) { return double(bytes) / 1e6 / seconds; }
+
+void AddScenario(Report& report, const std::string& key, const std::string& where, const Samples& s,
+                 const TreeInfo& info) {
+    double apply = MBps(info.bytes, Median(s.apply)), floor = MBps(info.bytes, Median(s.floor));
+    double unzip = MBps(info.bytes, Median(s.unzip)), tar = MBps(info.bytes, Median(s.tar));
+    std::string runs = "median of " + std::to_string(s.apply.size());
+    report.add({key + ".apply", "apply " + where, apply, "MB/s", "", false, false, runs});
+    report.add({key + ".floor", "zlib floor " + where, floor, "MB/s", "", false, false, runs});
+    report.add({key + ".unzip", "unzip -o " + where, unzip, "MB/s", "", false, false, runs});
+    report.add({key + ".tar", "tar -xzf " + where, tar, "MB/s", "", false, false, runs});
+    report.add({key + ".ratio_floor", "  apply / floor " + where, apply / floor, "", ">= 0.90", true,
+                apply / floor >= 0.9, ""});
+    report.add({key + ".ratio_unzip", "  apply / unzip " + where, apply / unzip, "", "> 1", true, apply > unzip, ""});
+    report.add({key + ".ratio_tar", "  apply / tar " + where, apply / tar, "", "", false, false, ""});
+}
+
+}  // namespace
+
+int MakePackageFolder(const std::string& folder, double scale) {
+    Workspace w(folder);
+    TreeInfo info = WritePackageFolder(w, scale);
+    std::printf("%s: %lld files, %lld bytes\n", w.source.c_str(), (long long)info.files, (long long)info.bytes);
+    return 0;
+}
+
+TreePackage MeasureThroughput(const BenchOptions& o, Report& report) {
+    Workspace w(o.workFolder + "/tree");
+    Stopwatch preparation;
+    TreeInfo info = Prepare(o, w);
+    report.setContext("tree", std::to_string(info.files) + " files, " + std::to_string(info.bytes) + " bytes; package " +
+                                  std::to_string(FileSize(w.package)) + " bytes, zip " + std::to_string(FileSize(w.zip)) +
+                                  " bytes, tar.gz " + std::to_string(FileSize(w.tarball)) + " bytes");
+    report.setContext("preparation", Fixed(preparation.seconds(), 1) + " s (tree, mkupdate build, zip, tar)");
+
+    Samples empty, over;
+    std::vector<double> second;
+    for (int rep = 0; rep < o.repetitions; ++rep) {
+        w.freshOutputs(rep);
+        IntoEmptyFolders(w, info, rep, empty);
+        second.push_back(ApplyChecked(w, " wurden nicht aktualisiert", info.files));
+        OverOlderFiles(w, info, rep, over);
+        std::fprintf(stderr, "  throughput run %d of %d done\n", rep + 1, o.repetitions);
+    }
+    AddScenario(report, "empty", "into empty folder", empty, info);
+    AddScenario(report, "over", "over older version", over, info);
+    double perEntry = Median(second) / double(info.files + 2) * 1e6;
+    report.add({"second.per_entry", "second application, per entry", perEntry, "us", "", false, false,
+                Fixed(Median(second) * 1000, 1) + " ms for " + std::to_string(info.files + 2) + " entries"});
+    w.removeOutputs(o.repetitions);
+    return TreePackage{w.package, info.files + 2, info.bytes};
+}

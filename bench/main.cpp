@@ -1,0 +1,96 @@
+// update_bench: the performance figures of the updater, measured side by side
+// in one run, printed as a table and written to RESULTS/results.json.
+//
+//   update_bench --results DIR [--updater update.exe] [--repetitions N] [--quick]
+//   update_bench --make-tree DIR [SCALE]     the package folder alone, for profiling
+//   update_bench --child-apply PACKAGE SANDBOX   one update run, as the memory figures run it
+//   update_bench --child-floor PACKAGE FOLDER    the zlib floor alone
+//   update_bench --measure RESULT PROGRAM ARGS...  runs PROGRAM, writes its exit code,
+//                                                peak memory (KiB) and seconds to RESULT
+//
+// --quick makes a tree of about a tenth of the size and skips the 1 GiB and
+// 2 GiB packages (for trying the program out, not for figures).
+#include <cstdio>
+#include <cstdlib>
+#include <exception>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "BenchSupport.h"
+#include "ProductRun.h"
+#include "Scenarios.h"
+#include "ZlibFloor.h"
+
+namespace {
+
+struct CommandLine {
+    BenchOptions options;
+    std::string results;
+};
+
+bool Parse(int argc, char** argv, CommandLine& c) {
+    for (int i = 1; i < argc; ++i) {
+        std::string a = argv[i];
+        bool hasValue = i + 1 < argc;
+        if (a == "--results" && hasValue) c.results = argv[++i];
+        else if (a == "--updater" && hasValue) c.options.updater = argv[++i];
+        else if (a == "--repetitions" && hasValue) c.options.repetitions = std::max(1, std::atoi(argv[++i]));
+        else if (a == "--quick") {
+            c.options.treeScale = 0.1;
+            c.options.largePackages = false;
+        } else return false;
+    }
+    return !c.results.empty();
+}
+
+void CheckTools() {
+    for (const char* tool : {"zip", "unzip", "tar", "gzip"})
+        if (!ProgramExists(tool)) throw std::runtime_error(std::string(tool) + " is missing (make deps installs it)");
+}
+
+int Run(CommandLine& c) {
+    CheckTools();
+    MakeFolders(c.results);
+    TempFolder work("update-bench-");
+    c.options.workFolder = work.path();
+    c.options.mkupdate = ProgramFolder() + "/mkupdate";
+    Report report;
+    report.setContext("machine", std::to_string(std::thread::hardware_concurrency()) +
+                                     " cores, shared with other work; wall-clock medians");
+    Stopwatch total;
+    std::fprintf(stderr, "update_bench: tree, packages and throughput ...\n");
+    TreePackage tree = MeasureThroughput(c.options, report);
+    std::fprintf(stderr, "update_bench: loading 100,000 entries ...\n");
+    MeasureLoading(c.options, report);
+    std::fprintf(stderr, "update_bench: peak memory ...\n");
+    MeasurePeakMemory(c.options, tree, report);
+    MeasureUpdaterSize(c.options, report);
+    report.setContext("benchmark time", Fixed(total.seconds(), 1) + " s");
+    report.print();
+    report.writeJson(c.results + "/results.json");
+    std::printf("written: %s/results.json\n", c.results.c_str());
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc == 4 && std::string(argv[1]) == "--child-apply") return ChildApply(argv[2], argv[3]);
+    if (argc == 4 && std::string(argv[1]) == "--child-floor") return ChildFloor(argv[2], argv[3]);
+    if (argc >= 4 && std::string(argv[1]) == "--measure")
+        return MeasureChild(argv[2], std::vector<std::string>(argv + 3, argv + argc));
+    if ((argc == 3 || argc == 4) && std::string(argv[1]) == "--make-tree")
+        return MakePackageFolder(argv[2], argc == 4 ? std::atof(argv[3]) : 1.0);
+    CommandLine c;
+    if (!Parse(argc, argv, c)) {
+        std::fputs("usage: update_bench --results DIR [--updater update.exe] [--repetitions N] [--quick]\n", stderr);
+        return 2;
+    }
+    try {
+        return Run(c);
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "update_bench: %s\n", e.what());
+        return 1;
+    }
+}
