@@ -166,9 +166,11 @@ private:
 
 }  // namespace
 
-StreamResult TArchive::streamEntry(std::int32_t index, ByteSink& sink, SegmentInflater& inflater) const {
+StreamResult TArchive::streamEntry(std::int32_t index, ByteSink& sink, SegmentInflater& inflater,
+                                   FileHandle* archiveFile) const {
     const TPackedFile& e = entryAt(index);
-    std::unique_ptr<FileHandle> file = openReadOnly(archiveFileName);
+    std::unique_ptr<FileHandle> own = archiveFile ? nullptr : openReadOnly(archiveFileName);
+    FileHandle* file = archiveFile ? archiveFile : own.get();
     if (!file) return StreamResult::Unreadable;
     const std::int64_t fileSize = file->size();
     FileSource source(*file);

@@ -61,8 +61,11 @@ public:
     StringList readLines(const std::string& name) const;
     // Inflates the whole entry into `sink`, through one open handle of the
     // archive and the fixed buffers of `inflater`: memory stays bounded
-    // whatever the size of a segment. Raises as the segment form does.
-    StreamResult streamEntry(std::int32_t index, ByteSink& sink, SegmentInflater& inflater) const;
+    // whatever the size of a segment. Raises as the segment form does. The
+    // handle is `archiveFile` when the caller holds one for a series of
+    // entries (the run's check), else one opened for this entry alone.
+    StreamResult streamEntry(std::int32_t index, ByteSink& sink, SegmentInflater& inflater,
+                             FileHandle* archiveFile = nullptr) const;
     // Writes the whole entry to `target` and stamps it with the entry's date.
     // The target's folder must exist. An existing target is replaced only when
     // the new content is complete; on failure it stays as it was.

@@ -93,13 +93,16 @@ bool EntryMayBeWritten(const TPackedFile& entry, const TUpdatePart& part, std::s
 }
 
 // Inflates every segment of the entry, into a staged file when a target is
-// given; false with the problem when the data is damaged or cut short.
-bool VerifyEntry(const TArchive& archive, std::int32_t index, const std::string& target, StagedEntries& staging,
-                 std::string& problem) {
+// given; false with the problem when the data is damaged or cut short, or
+// when the archive could not be opened (`archiveFile` nullptr).
+bool VerifyEntry(const TArchive& archive, FileHandle* archiveFile, std::int32_t index, const std::string& target,
+                 StagedEntries& staging, std::string& problem) {
+    problem = "Segment unvollständig";
+    if (!archiveFile) return false;
     try {
-        StreamResult result = target.empty() ? staging.check(archive, index) : staging.stage(archive, index, target);
+        StreamResult result = target.empty() ? staging.check(archive, index, archiveFile)
+                                             : staging.stage(archive, index, target, archiveFile);
         if (result == StreamResult::Complete) return true;
-        problem = "Segment unvollständig";
     } catch (const std::exception& e) {
         problem = e.what();
     }
@@ -121,13 +124,16 @@ private:
 bool VerifyEntriesToWrite(const TArchive& archive, const TUpdateParts& parts, std::string& name, std::string& problem,
                           StagedEntries* staging) {
     StagedEntries checkOnly;
+    // The check is one request: it reads the archive through one handle.
+    std::unique_ptr<FileHandle> archiveFile = openReadOnly(archive.archiveFileName);
     for (std::int32_t i = 0; i < archive.entryCount(); ++i) {
         const TPackedFile& entry = archive.entryAt(i);
         std::string target;
         bool needed = false;
         for (std::size_t p = 0; p < parts.Count() && !needed; ++p) needed = EntryMayBeWritten(entry, parts[p], target);
         if (!needed) continue;
-        if (!VerifyEntry(archive, i, staging ? target : std::string(), staging ? *staging : checkOnly, problem)) {
+        if (!VerifyEntry(archive, archiveFile.get(), i, staging ? target : std::string(), staging ? *staging : checkOnly,
+                         problem)) {
             name = entry.name;
             return false;
         }

@@ -81,18 +81,28 @@ StagedEntries::~StagedEntries() {
         if (!claimedFolders_.count(UpperCased(*it))) Fs().removeFolder(*it);
 }
 
-StreamResult StagedEntries::check(const TArchive& archive, std::int32_t index) {
+StreamResult StagedEntries::check(const TArchive& archive, std::int32_t index, FileHandle* archiveFile) {
     DiscardSink sink;
-    return archive.streamEntry(index, sink, inflater_);
+    return archive.streamEntry(index, sink, inflater_, archiveFile);
 }
 
-StreamResult StagedEntries::stage(const TArchive& archive, std::int32_t index, const std::string& target) {
-    if (refused_ || staged_.count(index) || !CreateFolders(FolderPart(target), createdFolders_))
-        return check(archive, index);
+// Entries of one folder come one after the other: a folder made or found for
+// the last staged file is not looked up again. Should it be gone meanwhile,
+// the staged file cannot be created and the entry is only checked.
+bool StagedEntries::prepareFolder(const std::string& folder) {
+    if (folder == readyFolder_) return true;
+    if (!CreateFolders(folder, createdFolders_)) return false;
+    readyFolder_ = folder;
+    return true;
+}
+
+StreamResult StagedEntries::stage(const TArchive& archive, std::int32_t index, const std::string& target,
+                                  FileHandle* archiveFile) {
+    if (refused_ || staged_.count(index) || !prepareFolder(FolderPart(target))) return check(archive, index, archiveFile);
     PendingFile pending(target);
-    if (!pending.file()) return check(archive, index);
+    if (!pending.file()) return check(archive, index, archiveFile);
     StagingSink sink(*pending.file());
-    StreamResult result = archive.streamEntry(index, sink, inflater_);
+    StreamResult result = archive.streamEntry(index, sink, inflater_, archiveFile);
     if (result != StreamResult::Complete) return result;
     if (sink.failed()) {
         refused_ = true;

@@ -28,10 +28,12 @@ public:
     // target's folder when needed, and checks every segment on the way. The
     // result is that of the walk; raises as the walk does. When the staged
     // file cannot be created or written, the check goes on without it, and
-    // after a failed write nothing more is staged.
-    StreamResult stage(const TArchive& archive, std::int32_t index, const std::string& target);
+    // after a failed write nothing more is staged. `archiveFile`: a handle of
+    // the archive that the caller holds for the whole check, or nullptr.
+    StreamResult stage(const TArchive& archive, std::int32_t index, const std::string& target,
+                       FileHandle* archiveFile = nullptr);
     // Checks entry `index` without keeping anything.
-    StreamResult check(const TArchive& archive, std::int32_t index);
+    StreamResult check(const TArchive& archive, std::int32_t index, FileHandle* archiveFile = nullptr);
     // Moves the staged copy of entry `index` to `target`, replacing the file
     // there (`targetExists`: the caller found one). False when there is none
     // or the move fails; the caller then extracts the entry as usual. Either
@@ -41,9 +43,12 @@ public:
     std::size_t stagedCount() const { return staged_.size(); }
 
 private:
+    bool prepareFolder(const std::string& folder);
+
     std::map<std::int32_t, std::string> staged_;  // entry index -> staged file
     std::vector<std::string> createdFolders_;     // in the order of their creation
     std::set<std::string> claimedFolders_;        // folders of committed targets, upper case
+    std::string readyFolder_;                     // the folder the last staged file went to
     SegmentInflater inflater_;
     bool refused_ = false;  // a staged file could not be written: stage no more
 };
