@@ -10,6 +10,9 @@ bool OnlyDotsAndBlanks(const std::string& element) {
 
 bool IsContainedRelativePath(const std::string& path) {
     if (path.empty() || path.find(':') != std::string::npos) return false;
+    // A NUL would end the path that the system sees before the part checked here.
+    for (char c : path)
+        if (static_cast<unsigned char>(c) < 0x20) return false;
     std::size_t start = 0;
     for (;;) {
         std::size_t end = path.find_first_of("\\/", start);
