@@ -83,7 +83,8 @@ int RunSilent(const LaunchOptions& options, const std::string& executablePath) {
             code = kExitNotLoadable;
         }
     } catch (const std::exception& e) {
-        preamble.push_back(e.what());
+        // The error alone ("data error") would not tell an administrator what happened.
+        preamble.push_back(std::string(kDamagedUpdateText) + "\r\n" + e.what());
         code = kExitNotLoadable;
     }
     if (code == kExitSucceeded) {

@@ -1,5 +1,6 @@
 #include "update/StagedEntries.h"
 
+#include "base/Exception.h"
 #include "env/Text.h"
 #include "platform/FileSystem.h"
 #include "update/Folders.h"
@@ -29,6 +30,34 @@ private:
     FileHandle& file_;
     bool failed_ = false;
 };
+
+// Hands the bytes on and counts them.
+class CountingSink final : public ByteSink {
+public:
+    explicit CountingSink(ByteSink& next) : next_(next) {}
+    bool put(const unsigned char* data, std::size_t count) override {
+        total += count;
+        return next_.put(data, count);
+    }
+    std::uint64_t total = 0;
+
+private:
+    ByteSink& next_;
+};
+
+// The whole entry into `sink`. An entry whose segments inflate to another
+// length than the directory records is damaged as well: a stored size or data
+// offset that was damaged can take in the segments of the next entry, which
+// inflate without an error.
+StreamResult Walk(const TArchive& archive, std::int32_t index, ByteSink& sink, SegmentInflater& inflater,
+                  FileHandle* archiveFile) {
+    CountingSink counted(sink);
+    StreamResult result = archive.streamEntry(index, counted, inflater, archiveFile);
+    std::int32_t recorded = archive.entryAt(index).unpackedSize;
+    if (result == StreamResult::Complete && counted.total != static_cast<std::uint64_t>(recorded))
+        throw Exception(std::to_string(counted.total) + " Bytes entpackt statt " + std::to_string(recorded));
+    return result;
+}
 
 // Creates the folder and its missing parents as ForceFolder does, noting every
 // folder it creates; false instead of an error when one cannot be created.
@@ -83,7 +112,7 @@ StagedEntries::~StagedEntries() {
 
 StreamResult StagedEntries::check(const TArchive& archive, std::int32_t index, FileHandle* archiveFile) {
     DiscardSink sink;
-    return archive.streamEntry(index, sink, inflater_, archiveFile);
+    return Walk(archive, index, sink, inflater_, archiveFile);
 }
 
 // Entries of one folder come one after the other: a folder made or found for
@@ -102,7 +131,7 @@ StreamResult StagedEntries::stage(const TArchive& archive, std::int32_t index, c
     PendingFile pending(target);
     if (!pending.file()) return check(archive, index, archiveFile);
     StagingSink sink(*pending.file());
-    StreamResult result = archive.streamEntry(index, sink, inflater_, archiveFile);
+    StreamResult result = Walk(archive, index, sink, inflater_, archiveFile);
     if (result != StreamResult::Complete) return result;
     if (sink.failed()) {
         refused_ = true;

@@ -26,13 +26,14 @@ public:
 
     // Inflates entry `index` into a staged file beside `target`, creating the
     // target's folder when needed, and checks every segment on the way. The
-    // result is that of the walk; raises as the walk does. When the staged
+    // result is that of the walk; raises as the walk does, and when the entry
+    // inflates to another length than its unpackedSize. When the staged
     // file cannot be created or written, the check goes on without it, and
     // after a failed write nothing more is staged. `archiveFile`: a handle of
     // the archive that the caller holds for the whole check, or nullptr.
     StreamResult stage(const TArchive& archive, std::int32_t index, const std::string& target,
                        FileHandle* archiveFile = nullptr);
-    // Checks entry `index` without keeping anything.
+    // Checks entry `index`, its length included, without keeping anything.
     StreamResult check(const TArchive& archive, std::int32_t index, FileHandle* archiveFile = nullptr);
     // Moves the staged copy of entry `index` to `target`, replacing the file
     // there (`targetExists`: the caller found one). False when there is none
