@@ -2,11 +2,12 @@
 """Builds an update package for the end-to-end tests, independent of the
 product's own writer: a stub executable with the archive attached.
 
-  mkarchive.py --stub update.exe -o out.exe --date "2024-03-15 14:30:10" NAME=FILE ...
+  mkarchive.py --stub update.exe -o out.exe --date "2024-03-15 14:30:10" [--segment N] NAME=FILE ...
 
 NAME is the entry's name as stored (backslashes, any text, even names that a
 sound package never has); FILE is read as its content. "todel.txt" and
-"update.ini" must be among them. Entries keep the order given."""
+"update.ini" must be among them. Entries keep the order given. With
+--segment, contents longer than N bytes are stored as several segments."""
 import argparse
 import struct
 import zlib
@@ -25,6 +26,7 @@ def main():
     p.add_argument("--stub", required=True)
     p.add_argument("-o", dest="out", required=True)
     p.add_argument("--date", default="2024-03-15 14:30:10")
+    p.add_argument("--segment", type=int, default=0)
     p.add_argument("entries", nargs="+")
     a = p.parse_args()
     stamp = dos_stamp(a.date)
@@ -33,13 +35,17 @@ def main():
     for item in a.entries:
         name, path = item.split("=", 1)
         data = open(path, "rb").read()
-        items.append((name.encode("cp1252"), data, zlib.compress(data, 6)))
+        step = a.segment if a.segment > 0 and len(data) > a.segment else max(len(data), 1)
+        parts = [data[k:k + step] for k in range(0, max(len(data), 1), step)]
+        blob = b"".join(struct.pack("<i", len(z)) + z for z in (zlib.compress(p, 6) for p in parts))
+        items.append((name.encode("cp1252"), data, blob))
     dir_size = 12 + sum(20 + len(n) for n, _, _ in items)
     records, blobs, offset = b"", b"", dir_size
-    for name, data, z in items:
-        records += struct.pack("<iiiiI", len(name), offset, len(data), len(z), stamp) + name
-        blobs += struct.pack("<i", len(z)) + z
-        offset += 4 + len(z)
+    for name, data, blob in items:
+        # One segment: its stream's length; several: their total with length fields, minus 4.
+        records += struct.pack("<iiiiI", len(name), offset, len(data), len(blob) - 4, stamp) + name
+        blobs += blob
+        offset += len(blob)
     archive = struct.pack("<iii", dir_size, len(items), 1 << 20) + records + blobs
     with open(a.out, "wb") as f:
         f.write(host + archive + struct.pack("<ii", len(host), 0x1111))

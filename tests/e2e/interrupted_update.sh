@@ -1,0 +1,109 @@
+#!/usr/bin/env bash
+# Interrupted updates under Wine: update.exe is killed (SIGKILL, the whole
+# Wine process) at moments drawn with a fixed seed, spread evenly over the
+# time a run takes, and then run again. Right after each kill every file of the
+# application holds its old or its new content, whole; the run after it
+# finishes the update, and leaves exactly the files and registry values of an
+# uninterrupted run, temporary files included. INTERRUPTED_CASES sets the
+# number of kills (2; UPDATE_LONG_TESTS=1: 40), INTERRUPTED_SEED the seed.
+source "$(dirname "$0")/../wine/lib.sh"
+source "$SOURCE_DIR/tests/wine/update_fixture.sh"
+EXTRA_MAIN=() EXTRA_INI=()
+
+default_cases=2
+[ "${UPDATE_LONG_TESTS:-0}" != 0 ] && default_cases=40
+cases=${INTERRUPTED_CASES:-$default_cases}
+RANDOM=${INTERRUPTED_SEED:-8}
+
+# A Wine server that stays up between the runs, so that a run starts at once
+# and the kills fall on its work rather than on Wine's start-up.
+"$WINESERVER" -k 2>/dev/null || true
+"$WINESERVER" -p
+trap '"$WINESERVER" -k 2>/dev/null; rm -rf "$WORK"' EXIT
+
+# Enough data that writing it takes a while: files of 4 MB, some of them installed before.
+extra=()
+mkdir -p "$WORK/new" "$WORK/old"
+for i in $(seq 1 12); do
+  head -c 4000000 /dev/urandom > "$WORK/new/f$i.bin"
+  if [ $((i % 2)) = 0 ]; then
+    head -c 1000 /dev/urandom > "$WORK/old/f$i.bin"
+    extra+=('rep\Demo\f'"$i"'.bin='"$WORK/new/f$i.bin")
+  else
+    extra+=('add\Demo\f'"$i"'.bin='"$WORK/new/f$i.bin")
+  fi
+done
+build_package "$WORK/update.exe" "${extra[@]}"
+mkdir -p "$UPD"
+cp "$WORK/update.exe" "$UPD/update.exe"
+
+fresh_install() {
+  install_project 4.1
+  "$WINE" reg delete "$PROJECT" /v Status /f >/dev/null 2>&1 || true
+  for i in 2 4 6 8 10 12; do cp "$WORK/old/f$i.bin" "$APP/"; touch -d '2020-01-01 10:00:00' "$APP/f$i.bin"; done
+}
+# A silent run to its end; the server stays up, so this waits for the program only.
+run_silent() {
+  RC=0
+  (cd "$UPD" && "$WINE" 'C:\upd\update.exe' /S /LOG='C:\upd\update.log') || RC=$?
+}
+# Files with their stamps, and the two registry values.
+final_state() {
+  (cd "$APP" && find . -type f -printf '%p %TY-%Tm-%Td %TH:%TM\n' | sort) 
+  tree_state
+  echo "Ver=$(reg_get "$PROJECT\\Ver" "")"
+  echo "Status=$(reg_get "$PROJECT" Status)"
+}
+# Every file of the application is one that the update knows, old or new, whole.
+whole_files() {
+  local f name ok=0
+  for f in "$APP"/*.* "$APP"/sub/*; do
+    [ -f "$f" ] || continue
+    name=$(basename "$f")
+    case "$name" in *.~*) continue ;; esac  # a temporary file of the killed run
+    case "$name" in
+    f*.bin) cmp -s "$f" "$WORK/new/$name" || cmp -s "$f" "$WORK/old/$name" 2>/dev/null || { echo "$name is neither old nor new"; ok=1; } ;;
+    prog.exe) [ "$(cat "$f")" = "program v2" ] || { echo "prog.exe: $(wc -c < "$f") bytes"; ok=1; } ;;
+    readme.txt) case "$(cat "$f")" in "old readme" | "new readme") ;; *) echo "readme.txt: $(cat "$f")"; ok=1 ;; esac ;;
+    data.txt) [ "$(wc -c < "$f")" = 5000 ] || { echo "data.txt: $(wc -c < "$f") bytes"; ok=1 ;} ;;
+    old.dll) [ "$(cat "$f")" = obsolete ] || { echo "old.dll changed"; ok=1; } ;;
+    *) echo "unexpected $name"; ok=1 ;;
+    esac
+  done
+  return $ok
+}
+
+# The kills fall anywhere within the longer of two uninterrupted runs.
+duration_ms=0
+for _ in 1 2; do
+  fresh_install
+  start=$(date +%s%N)
+  run_silent
+  took=$((($(date +%s%N) - start) / 1000000))
+  [ "$took" -gt "$duration_ms" ] && duration_ms=$took
+  check "an uninterrupted run succeeds" equals "$RC" 0
+done
+reference=$(final_state)
+echo "an uninterrupted run takes up to ${duration_ms} ms"
+midway=0
+
+for n in $(seq 1 "$cases"); do
+  # Kill n falls at a random moment of the n-th of `cases` equal slices of a run.
+  delay_ms=$((duration_ms * ((n - 1) * 1000 / cases + RANDOM % (1000 / cases)) / 1000))
+  fresh_install
+  (cd "$UPD" && exec setsid "$WINE" 'C:\upd\update.exe' /S /LOG='C:\upd\update.log') </dev/null >/dev/null 2>&1 &
+  runner=$!
+  sleep "$(printf '%d.%03d' $((delay_ms / 1000)) $((delay_ms % 1000)))"
+  kill -KILL -- "-$runner" 2>/dev/null || true
+  wait "$runner" 2>/dev/null || true
+  sleep 0.2  # the server notices the end of the killed process and lets its files go
+  temporaries=$(cd "$APP" && find . -name '*.~*' | wc -l)
+  written=$(for i in $(seq 1 12); do if cmp -s "$APP/f$i.bin" "$WORK/new/f$i.bin"; then echo; fi; done | wc -l)
+  check "kill $n after ${delay_ms} ms: every file whole ($written of 12 written, $temporaries temporary)" whole_files
+  [ "$written" -lt 12 ] && [ "$temporaries" -gt 0 ] && midway=$((midway + 1))
+  run_silent
+  check "kill $n: the next run succeeds" equals "$RC" 0
+  check "kill $n: files, stamps and registry as after an uninterrupted run" equals "$(final_state)" "$reference"
+done
+echo "$cases kills, $midway of them while files were being written"
+finish
