@@ -7,7 +7,7 @@ JOBS       ?= $(shell nproc)
 CMAKE_GEN  := -G Ninja
 ABS_WIN32  := $(abspath $(WIN32DIR))
 
-.PHONY: all deps native win32 test test-native asan demo bench clean fuzz
+.PHONY: all deps native win32 test test-native asan demo bench clean fuzz test-long
 
 all: native win32
 
@@ -34,6 +34,12 @@ asan: deps
 	@cmake -S . -B $(ASANDIR) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Debug -DUPDATE_SANITIZE=ON >/dev/null
 	@cmake --build $(ASANDIR) -j $(JOBS)
 	@cd $(ASANDIR) && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 ctest --output-on-failure -j $(JOBS)
+
+# The long forms of the reliability tests: stopped updates stopped once more on a larger
+# package, 200 damaged downloads and 40 kills under Wine.
+test-long: all
+	@cd $(NATIVE) && UPDATE_LONG_TESTS=1 ctest --output-on-failure \
+	  -R '^(InterruptedUpdateTest\..*|e2e\.damaged_download|e2e\.interrupted_update)$$'
 
 # libFuzzer targets with clang, AddressSanitizer and UBSan, FUZZ_SECONDS each at nice 19 (fuzz/fuzz.sh).
 FUZZ_SECONDS ?= 600
