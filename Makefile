@@ -47,7 +47,7 @@ fuzz: deps
 	@FUZZ_SECONDS=$(FUZZ_SECONDS) JOBS=$(JOBS) bash fuzz/fuzz.sh $(BUILD)/fuzz
 
 demo: all
-	@bash scripts/demo.sh
+	@GUI=$(GUI) BUILD=$(BUILD) bash scripts/demo.sh
 
 # Performance figures side by side (native build; update.exe only from the Windows side):
 # a table on the terminal and $(BUILD)/bench/results.json.

@@ -1,0 +1,65 @@
+#!/usr/bin/env bash
+# The demo: builds the update package of demo/package, installs "Kasse 2.0"
+# into a throwaway Wine prefix, applies the update silently and prints the
+# log, then applies it again to show that nothing is updated twice.
+# GUI=1 opens the updater's window instead of the silent runs.
+set -euo pipefail
+ROOT="$(cd "$(dirname "$0")/.." && pwd)"
+BUILD="${BUILD:-build}"
+case "$BUILD" in /*) ;; *) BUILD="$ROOT/$BUILD" ;; esac
+MKUPDATE="$BUILD/native/mkupdate"
+STUB="$BUILD/win32/update.exe"
+export WINEPREFIX="$BUILD/demo/wineprefix" WINEDEBUG=-all WINEARCH=win32 WINEDLLOVERRIDES="mscoree,mshtml="
+WINE=$(command -v wine || command -v wine-stable)
+WINESERVER=$(command -v wineserver || command -v wineserver-stable)
+WINEBOOT=$(command -v wineboot || command -v wineboot-stable)
+PROJECT='HKLM\Software\Mevo\Tarnix.exe\Projects\Kasse'
+
+say() { printf '\n== %s\n' "$*"; }
+
+say "Baue das Update-Paket aus demo/package"
+stage="$BUILD/demo/package"
+rm -rf "$stage" && mkdir -p "$BUILD/demo" && cp -r "$ROOT/demo/package" "$stage"
+cp /usr/share/fonts/truetype/dejavu/DejaVuSans.ttf "$stage/"
+"$MKUPDATE" build --stub "$STUB" --date "2026-12-01 09:00:00" -o "$BUILD/demo/kasse-update.exe" "$stage"
+"$MKUPDATE" check "$BUILD/demo/kasse-update.exe" || true
+"$MKUPDATE" list "$BUILD/demo/kasse-update.exe"
+
+say "Neuer Wine-Präfix mit installierter Kasse 2.0"
+"$WINESERVER" -k 2>/dev/null || true
+rm -rf "$WINEPREFIX"
+"$WINEBOOT" -i >/dev/null 2>&1
+"$WINESERVER" -w
+C="$WINEPREFIX/drive_c"
+mkdir -p "$C/Kasse/alt" "$C/Update"
+printf 'Kasse 2.0\r\n' > "$C/Kasse/kasse.exe"
+printf 'Kasse 2.0\r\n' > "$C/Kasse/liesmich.txt"
+printf 'alt' > "$C/Kasse/alt/bericht.dll"
+touch -d '2025-06-01 08:00:00' "$C/Kasse/kasse.exe" "$C/Kasse/liesmich.txt" "$C/Kasse/alt/bericht.dll"
+"$WINE" reg add "$PROJECT\\Ver" /ve /d 2.0.3 /f >/dev/null
+"$WINE" reg add "$PROJECT\\Dir" /ve /d 'C:\Kasse\kasse.exe' /f >/dev/null
+cp "$BUILD/demo/kasse-update.exe" "$C/Update/"
+
+if [ "${GUI:-}" = 1 ]; then
+  say "Das Fenster des Updates (Start, dann Fertigstellen)"
+  (cd "$C/Update" && "$WINE" 'C:\Update\kasse-update.exe')
+  "$WINESERVER" -w
+  exit 0
+fi
+
+run() {
+  local rc=0
+  (cd "$C/Update" && "$WINE" 'C:\Update\kasse-update.exe' /S /V '/LOG=C:\Update\update.log') || rc=$?
+  "$WINESERVER" -w
+  iconv -f CP1252 -t UTF-8 < "$C/Update/update.log" | tr -d '\r'
+  echo "(Rückgabewert $rc)"
+  return $rc
+}
+
+say "Erster Lauf: das Update wird eingespielt"
+run
+say "Ergebnis"
+(cd "$C/Kasse" && find . -type f | sort)
+echo "Version in der Registry: $("$WINE" reg query "$PROJECT\\Ver" /ve | tr -d '\r' | awk -F'REG_SZ' 'NF>1 {gsub(/^[ \t]+/, "", $2); print $2}')"
+say "Zweiter Lauf: nichts wird ein zweites Mal aktualisiert"
+run
