@@ -1,6 +1,5 @@
 // File time stamps (MS-DOS stamps, local time), their tolerant comparison and
 // display form, and the strings of a file's version record.
-#include <cstdio>
 #include <cstdlib>
 
 #include "base/DosDate.h"
@@ -47,10 +46,11 @@ int Clamped(std::int64_t n) {
     return static_cast<int>(n);
 }
 
+// What "%02d" makes of n % 100, without the printf machinery that update.exe would carry for it.
 std::string TwoDigits(int n) {
-    char buffer[8];
-    std::snprintf(buffer, sizeof(buffer), "%02d", n % 100);
-    return buffer;
+    int v = n % 100;
+    if (v < 0) return "-" + std::to_string(-v);
+    return std::string{char('0' + v / 10), char('0' + v % 10)};
 }
 
 // "Name = Value" from the German block, else from the US English one; false when neither has it.
