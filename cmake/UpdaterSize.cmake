@@ -1,0 +1,35 @@
+# update.exe is the shipped program and is built for size, apart from the
+# tests' build of the same sources:
+# - its own copy of the core, compiled like the window code for link-time
+#   optimisation (whatever the program does not reach is left out), without
+#   RTTI (the updater uses neither dynamic_cast nor typeid) and without guards
+#   for local statics (only the user-interface thread runs the program's code);
+# - the C++ runtime of the compiler's win32 thread model when it is installed:
+#   the posix one, which GoogleTest needs, brings winpthread along, and the
+#   updater starts no threads;
+# - no relocation section (the image loads at its preferred base) and no symbols.
+# GCC 12 fails on some link-time partitions of PE objects; one partition avoids that.
+set(UPDATER_SIZE_FLAGS -fno-rtti -fno-threadsafe-statics)
+
+add_library(update_core_small STATIC ${CORE_SOURCES})
+target_include_directories(update_core_small PUBLIC ${CMAKE_SOURCE_DIR}/src ${CMAKE_SOURCE_DIR})
+get_target_property(CORE_LINK_LIBRARIES update_core INTERFACE_LINK_LIBRARIES)
+target_link_libraries(update_core_small PUBLIC ${CORE_LINK_LIBRARIES})
+target_compile_options(update_core_small PRIVATE ${UPDATER_SIZE_FLAGS})
+target_compile_options(update PRIVATE ${UPDATER_SIZE_FLAGS})
+set_target_properties(update_core_small update PROPERTIES INTERPROCEDURAL_OPTIMIZATION ON)
+
+get_target_property(UPDATER_LINK_LIBRARIES update LINK_LIBRARIES)
+list(TRANSFORM UPDATER_LINK_LIBRARIES REPLACE "^update_core$" "update_core_small")
+set_property(TARGET update PROPERTY LINK_LIBRARIES ${UPDATER_LINK_LIBRARIES})
+
+string(REPLACE "-posix" "-win32" UPDATER_RUNTIME_COMPILER "${CMAKE_CXX_COMPILER}")
+if(NOT UPDATER_RUNTIME_COMPILER STREQUAL CMAKE_CXX_COMPILER AND EXISTS "${UPDATER_RUNTIME_COMPILER}")
+  execute_process(COMMAND "${UPDATER_RUNTIME_COMPILER}" -print-file-name=libstdc++.a
+    OUTPUT_VARIABLE UPDATER_RUNTIME_LIBRARY OUTPUT_STRIP_TRAILING_WHITESPACE)
+  get_filename_component(UPDATER_RUNTIME_DIR "${UPDATER_RUNTIME_LIBRARY}" DIRECTORY)
+  if(EXISTS "${UPDATER_RUNTIME_DIR}/libstdc++.a")
+    target_link_options(update PRIVATE "-L${UPDATER_RUNTIME_DIR}")
+  endif()
+endif()
+target_link_options(update PRIVATE -flto-partition=one -Wl,--disable-reloc-section -s)
