@@ -102,6 +102,13 @@ private:
     std::string path_;
 };
 
+// Clears the read-only flag of a file that has it; false when there is nothing to clear.
+bool ClearedReadOnly(const std::string& path) {
+    std::uint32_t attributes = Fs().attributes(path);
+    if (attributes == kAttrInvalid || (attributes & (kAttrDirectory | kAttrReadOnly)) != kAttrReadOnly) return false;
+    return Fs().setAttributes(path, attributes & ~std::uint32_t(kAttrReadOnly));
+}
+
 }  // namespace
 
 StagedEntries::~StagedEntries() {
@@ -149,8 +156,11 @@ bool StagedEntries::commit(std::int32_t index, const std::string& target, bool t
     }
     auto it = staged_.find(index);
     if (it == staged_.end()) return false;
-    if (targetExists && !TargetReplaceable(target)) return false;
-    if (!Fs().replaceFile(it->second, target)) return false;
+    // The rename itself refuses a target in use or a folder; a read-only
+    // target has its flag cleared and is tried once more, as extraction does.
+    bool moved = Fs().replaceFile(it->second, target) ||
+                 (targetExists && ClearedReadOnly(target) && Fs().replaceFile(it->second, target));
+    if (!moved) return false;
     staged_.erase(it);
     return true;
 }

@@ -35,8 +35,9 @@ public:
     bool removeFolder(const std::string& p) override { return inner_.removeFolder(p); }
     bool removeFile(const std::string& p) override { return inner_.removeFile(p); }
     bool replaceFile(const std::string& from, const std::string& to) override {
-        if (from.find(".~s") != std::string::npos) ++stagedRenames;
-        return inner_.replaceFile(from, to);
+        bool moved = inner_.replaceFile(from, to);
+        if (moved && from.find(".~s") != std::string::npos) ++stagedRenames;
+        return moved;
     }
     std::uint32_t attributes(const std::string& p) override { return inner_.attributes(p); }
     bool setAttributes(const std::string& p, std::uint32_t a) override { return inner_.setAttributes(p, a); }
@@ -219,4 +220,18 @@ TEST_F(StagedEntriesTest, AnEntryStagedOnceIsWrittenToEveryTarget) {
     EXPECT_FALSE(staging.commit(prog, app_ + "two.exe", false));
     EXPECT_EQ(ReadBytes(app_ + "one.exe"), std::string(70000, 'p'));
     EXPECT_EQ(StampOf(app_ + "one.exe"), kNew);
+}
+
+TEST_F(StagedEntriesTest, ATargetInUseIsCountedAsAnErrorAndKeepsItsContent) {
+    std::string exe = writeUpdater();
+    std::unique_ptr<FileHandle> inUse = Fs().open(app_ + "readme.txt", OpenMode::ReadShared);
+    ASSERT_TRUE(inUse);
+    StringList log = run(exe);
+    inUse.reset();
+    EXPECT_EQ(log[1], "*** " + app_ + "readme.txt nicht (vollständig) geschrieben.");
+    EXPECT_EQ(log[3], "1 Dateien aktualisiert");
+    EXPECT_EQ(log[4], "1 Fehler");
+    EXPECT_EQ(ReadBytes(app_ + "readme.txt"), "old readme");
+    EXPECT_EQ(tree(), "current.txt other\nlocked.txt new\nprog.exe new\nreadme.txt old\nsub\\\nsub\\deeper\\\n"
+                      "sub\\deeper\\data.bin new\n");
 }
