@@ -15,6 +15,22 @@
 
 namespace fs = std::filesystem;
 
+double CpuClock::Now() {
+    struct rusage usage = {};
+    getrusage(RUSAGE_SELF, &usage);
+    auto seconds = [](const timeval& t) { return double(t.tv_sec) + double(t.tv_usec) / 1e6; };
+    return seconds(usage.ru_utime) + seconds(usage.ru_stime);
+}
+
+Timing Median(const std::vector<Timing>& runs) {
+    std::vector<double> wall, cpu;
+    for (const Timing& t : runs) {
+        wall.push_back(t.wall);
+        cpu.push_back(t.cpu);
+    }
+    return {Median(wall), Median(cpu)};
+}
+
 double Median(std::vector<double> values) {
     if (values.empty()) return 0;
     std::sort(values.begin(), values.end());
@@ -53,6 +69,8 @@ ChildResult RunChild(const std::vector<std::string>& argv, const std::string& wo
     r.seconds = clock.seconds();
     r.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
     r.peakResidentKiB = usage.ru_maxrss;
+    r.cpuSeconds = double(usage.ru_utime.tv_sec) + double(usage.ru_utime.tv_usec) / 1e6 +
+                   double(usage.ru_stime.tv_sec) + double(usage.ru_stime.tv_usec) / 1e6;
     return r;
 }
 

@@ -18,12 +18,33 @@ private:
     std::chrono::steady_clock::time_point start_;
 };
 
+// Processor time (user and system) of this process since construction: less
+// sensitive than wall-clock time to other work on a shared machine.
+class CpuClock {
+public:
+    CpuClock() : start_(Now()) {}
+    double seconds() const { return Now() - start_; }
+
+private:
+    static double Now();
+    double start_;
+};
+
+// One measured run: wall-clock and processor seconds.
+struct Timing {
+    double wall = 0;
+    double cpu = 0;
+};
+
 double Median(std::vector<double> values);
+// Medians of the wall-clock and of the processor seconds.
+Timing Median(const std::vector<Timing>& runs);
 
 // What a finished child process reports.
 struct ChildResult {
     int exitCode = -1;
     double seconds = 0;
+    double cpuSeconds = 0;             // user and system time of the child and what it waited for
     std::int64_t peakResidentKiB = 0;  // ru_maxrss of that child alone
 };
 

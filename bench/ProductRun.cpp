@@ -13,11 +13,13 @@ RunOutcome ApplyWithProduct(const std::string& package, const std::string& sandb
     MakeFolders(sandbox + "/c/App");
     RunOutcome outcome;
     Stopwatch clock;
+    CpuClock cpu;
     SessionView noWindow;
     UpdateSession session(noWindow);
     session.load(package);
     outcome.succeeded = session.start(outcome.log, false);
     outcome.seconds = clock.seconds();
+    outcome.cpuSeconds = cpu.seconds();
     return outcome;
 }
 

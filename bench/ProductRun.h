@@ -9,6 +9,7 @@
 
 struct RunOutcome {
     double seconds = 0;
+    double cpuSeconds = 0;
     bool succeeded = false;
     StringList log;
 };
