@@ -272,8 +272,8 @@ private:
     FileHandle& file_;
 };
 
-}  // namespace
-
+// Whether an existing target may be replaced (true when there is none); a
+// read-only one has its flag cleared first. False for a folder or a file in use.
 bool TargetReplaceable(const std::string& target) {
     std::uint32_t attributes = Fs().attributes(target);
     if (attributes == kAttrInvalid) return true;
@@ -283,6 +283,8 @@ bool TargetReplaceable(const std::string& target) {
     Fs().setAttributes(target, attributes & ~std::uint32_t(kAttrReadOnly));
     return Fs().open(target, OpenMode::ReadWrite) != nullptr;
 }
+
+}  // namespace
 
 // Segments are inflated straight into the temporary file, so that no segment
 // is ever held whole in memory.

@@ -88,10 +88,6 @@ private:
                    std::int32_t& length) const;
 };
 
-// Whether an existing target may be replaced (true when there is none); a
-// read-only one has its flag cleared first. False for a folder or a file in use.
-bool TargetReplaceable(const std::string& target);
-
 // Opens an existing file for reading only, sharing it with others; nullptr on failure.
 std::unique_ptr<class FileHandle> openReadOnly(const std::string& path);
 
