@@ -26,6 +26,9 @@ public:
     }
     void remove(const std::string& name) { fs::remove_all(root_ + "/" + name); }
     void rename(const std::string& from, const std::string& to) { fs::rename(root_ + "/" + from, root_ + "/" + to); }
+    void link(const std::string& target, const std::string& name) {
+        fs::create_directory_symlink(root_ + "/" + target, root_ + "/" + name);
+    }
 
 private:
     std::string root_;
@@ -72,12 +75,24 @@ TEST(FolderIndexTest, ChangesBehindTheFileSystemsBackAreSeenAtOnce) {
          [](Host& h, const std::string&) { h.remove("sub"), h.create("sub/X.TXT"); }, "SUB\\x.txt", "sub/X.TXT"},
         {"parent renamed, new folder in its place", [](Host& h, const std::string&) { h.create("p/sub/keep"); },
          {"p\\sub\\none.txt"},
-         [](Host& h, const std::string&) { h.rename("p", "q"), h.create("p/sub/y.txt"); }, "P\\Sub\\Y.TXT",
+         [](Host& h, const std::string&) { h.rename("p", "q"), h.create("p/sub/y.txt"); }, "p\\sub\\Y.TXT",
          "p/sub/y.txt"},
         {"files under the renamed parent", [](Host& h, const std::string&) { h.create("p/sub/keep"); },
          {"p\\sub\\none.txt"},
          [](Host& h, const std::string&) { h.create("p/sub/old.txt"), h.rename("p", "q"); }, "Q\\SUB\\OLD.TXT",
          "q/sub/old.txt"},
+        {"grandparent renamed, new folders in its place", [](Host& h, const std::string&) { h.create("g/p/sub/keep"); },
+         {"g\\p\\sub\\none.txt"},
+         [](Host& h, const std::string&) { h.rename("g", "h"), h.create("g/p/sub/z.txt"); }, "g\\p\\sub\\Z.TXT",
+         "g/p/sub/z.txt"},
+        {"reached through a link", [](Host& h, const std::string&) { h.create("real/sub/keep"), h.link("real", "link"); },
+         {"link\\sub\\none.txt"}, [](Host& h, const std::string&) { h.create("real/sub/new.txt"); },
+         "LINK\\SUB\\NEW.TXT", "real/sub/new.txt"},
+        {"link turned to another folder", [](Host& h, const std::string&) {
+             h.create("one/keep"), h.create("two/w.txt"), h.link("one", "link");
+         },
+         {"link\\none.txt"}, [](Host& h, const std::string&) { h.remove("link"), h.link("two", "link"); },
+         "LINK\\W.TXT", "two/w.txt"},
         {"umlaut in any case", Nothing, {"\xDC" "BER.TXT"}, [](Host& h, const std::string&) { h.create("\xC3\xBC" "ber.txt"); },
          "\xDC" "BER.TXT", "\xC3\xBC" "ber.txt"},
     };
