@@ -33,6 +33,12 @@ for i in $(seq 1 12); do
     extra+=('add\Demo\f'"$i"'.bin='"$WORK/new/f$i.bin")
   fi
 done
+# And many small ones, so that moving the staged files into place takes a while too.
+mkdir -p "$WORK/small"
+for i in $(seq 1 100); do
+  printf 'small file %d\n' "$i" > "$WORK/small/s$i.txt"
+  extra+=('add\Demo\small\s'"$i"'.txt='"$WORK/small/s$i.txt")
+done
 build_package "$WORK/update.exe" "${extra[@]}"
 mkdir -p "$UPD"
 cp "$WORK/update.exe" "$UPD/update.exe"
@@ -57,7 +63,7 @@ final_state() {
 # Every file of the application is one that the update knows, old or new, whole.
 whole_files() {
   local f name ok=0
-  for f in "$APP"/*.* "$APP"/sub/*; do
+  for f in "$APP"/*.* "$APP"/sub/* "$APP"/small/*; do
     [ -f "$f" ] || continue
     name=$(basename "$f")
     case "$name" in *.~*) continue ;; esac  # a temporary file of the killed run
@@ -67,6 +73,7 @@ whole_files() {
     readme.txt) case "$(cat "$f")" in "old readme" | "new readme") ;; *) echo "readme.txt: $(cat "$f")"; ok=1 ;; esac ;;
     data.txt) [ "$(wc -c < "$f")" = 5000 ] || { echo "data.txt: $(wc -c < "$f") bytes"; ok=1 ;} ;;
     old.dll) [ "$(cat "$f")" = obsolete ] || { echo "old.dll changed"; ok=1; } ;;
+    s*.txt) cmp -s "$f" "$WORK/small/$name" || { echo "$name is not whole"; ok=1; } ;;
     *) echo "unexpected $name"; ok=1 ;;
     esac
   done
@@ -99,11 +106,12 @@ for n in $(seq 1 "$cases"); do
   sleep 0.2  # the server notices the end of the killed process and lets its files go
   temporaries=$(cd "$APP" && find . -name '*.~*' | wc -l)
   written=$(for i in $(seq 1 12); do if cmp -s "$APP/f$i.bin" "$WORK/new/f$i.bin"; then echo; fi; done | wc -l)
-  check "kill $n after ${delay_ms} ms: every file whole ($written of 12 written, $temporaries temporary)" whole_files
-  [ "$written" -lt 12 ] && [ "$temporaries" -gt 0 ] && midway=$((midway + 1))
+  small=0; [ -d "$APP/small" ] && small=$(find "$APP/small" -name 's*.txt' | wc -l)
+  check "kill $n after ${delay_ms} ms: every file whole ($written of 12 large and $small of 100 small written, $temporaries temporary)" whole_files
+  if [ "$temporaries" -gt 0 ]; then midway=$((midway + 1)); fi
   run_silent
   check "kill $n: the next run succeeds" equals "$RC" 0
   check "kill $n: files, stamps and registry as after an uninterrupted run" equals "$(final_state)" "$reference"
 done
-echo "$cases kills, $midway of them while files were being written"
+echo "$cases kills, $midway of them with temporary files left, that is while files were being written"
 finish
