@@ -7,8 +7,8 @@
 # single allocation above 256 MB counts as a finding: no input of a few
 # kilobytes may make the updater ask for that much. The
 # summary gives executions and findings per target; the exit code is 1 when
-# anything was found. FUZZ_MERGE=1 adds the inputs that reach new code to the
-# committed corpus afterwards.
+# anything was found. FUZZ_MERGE=1 renews the committed corpus afterwards:
+# the seeds and the fewest inputs that reach every edge reached so far.
 #
 #   fuzz/fuzz.sh OUT [TARGET...]
 set -euo pipefail
@@ -34,6 +34,19 @@ max_len() {
   esac
 }
 
+# The committed corpus becomes the seeds plus the fewest inputs that reach
+# every edge reached so far (edges only, so that it stays small).
+merge() {
+  local target=$1 fresh="$OUT/merged/$1"
+  rm -rf "$fresh" && mkdir -p "$fresh"
+  cp "$SOURCE/fuzz/corpus/$target"/seed-* "$fresh/"
+  nice -n 19 "$OUT/build/fuzz_$target" -merge=1 -use_counters=0 -max_len="$(max_len "$target")" "$fresh" \
+    "$OUT/corpus/$target" "$SOURCE/fuzz/corpus/$target" >"$OUT/logs/$target.merge.log" 2>&1
+  find "$SOURCE/fuzz/corpus/$target" -type f ! -name 'seed-*' -delete
+  cp -n "$fresh"/* "$SOURCE/fuzz/corpus/$target/"
+  echo "$target: corpus of $(find "$SOURCE/fuzz/corpus/$target" -type f | wc -l) inputs"
+}
+
 found=0
 summary=""
 for target in "${TARGETS[@]}"; do
@@ -50,10 +63,7 @@ for target in "${TARGETS[@]}"; do
   findings=$(find "$OUT/artifacts/$target" -type f ! -name 'slow-unit-*' | wc -l)
   [ "$status" -eq 0 ] && [ "$findings" -eq 0 ] || found=1
   summary+=$(printf '%-14s %12s executions  %3d findings  exit %d' "$target" "${execs:-?}" "$findings" "$status")$'\n'
-  if [ "${FUZZ_MERGE:-0}" = 1 ]; then
-    nice -n 19 "$OUT/build/fuzz_$target" -merge=1 -max_len="$(max_len "$target")" \
-      "$SOURCE/fuzz/corpus/$target" "$OUT/corpus/$target" >>"$OUT/logs/$target.merge.log" 2>&1
-  fi
+  if [ "${FUZZ_MERGE:-0}" = 1 ]; then merge "$target"; fi
 done
 printf '%s' "$summary"
 exit "$found"
