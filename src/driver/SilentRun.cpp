@@ -51,6 +51,12 @@ std::string WithBackslash(std::string folder) {
     return folder;
 }
 
+int FileErrorCount(const TUpdateParts& parts) {
+    int errors = 0;
+    for (std::size_t i = 0; i < parts.Count(); ++i) errors += parts[i].ErrorCount;
+    return errors;
+}
+
 }  // namespace
 
 std::string LogFileText(const StringList& lines) {
@@ -91,6 +97,9 @@ int RunSilent(const LaunchOptions& options, const std::string& executablePath) {
         prompter.setSink(&log);
         try {
             code = session.start(log, options.extendedLog) ? kExitSucceeded : kExitNotSucceeded;
+            // A run whose parts could not write or delete every file still counts as
+            // finished for the window; a script is told that files are missing.
+            if (code == kExitSucceeded && FileErrorCount(*session.UpdateParts) > 0) code = kExitNotSucceeded;
         } catch (const std::exception& e) {
             log.push_back(e.what());
             code = kExitError;

@@ -291,6 +291,19 @@ TEST_F(UpdateSessionTest, SilentRunWritesTheLogFileAndTellsTheOutcome) {
     EXPECT_EQ(ReadBytes(dir / "update.log"), "Das Update ist beschädigt oder unvollständig.\r\n");
 }
 
+TEST_F(UpdateSessionTest, SilentRunWithFileErrorsTellsTheScript) {
+    std::string exe = writeUpdater(controlFile(), {{"add\\Demo\\..\\..\\evil.txt", "x", kNew}});
+    LaunchOptions options;
+    options.mode = LaunchMode::Silent;
+    options.logPath = dir / "update.log";
+    EXPECT_EQ(RunSilent(options, exe), kExitNotSucceeded);
+    std::string logText = ReadBytes(dir / "update.log");
+    EXPECT_NE(logText.find("1 Fehler\r\n"), std::string::npos) << logText;
+    EXPECT_NE(logText.find("Update beendet."), std::string::npos);
+    EXPECT_EQ(ReadBytes(app_ + "prog.exe"), "program v2");
+    EXPECT_FALSE(FileExists(dir / "evil.txt"));
+}
+
 TEST_F(UpdateSessionTest, UnpackingSkipsNamesThatLeaveTheFolder) {
     std::string exe = writeUpdater(controlFile(), {{"..\\evil.txt", "x", kNew}});
     LaunchOptions options;
