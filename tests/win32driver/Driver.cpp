@@ -93,12 +93,12 @@ std::string ClassOf(HWND h) {
 }
 
 // "ID" or "ID/CLASS" (the first window of that class inside control ID).
-HWND FindControl(HWND top, const std::string& spec) {
-    std::size_t slash = spec.find('/');
-    HWND h = ChildWithId(top, std::atoi(spec.substr(0, slash).c_str()));
+HWND FindControl(HWND top, const std::string& address) {
+    std::size_t slash = address.find('/');
+    HWND h = ChildWithId(top, std::atoi(address.substr(0, slash).c_str()));
     if (!h || slash == std::string::npos) return h;
     for (HWND inner : Children(h))
-        if (ClassOf(inner) == spec.substr(slash + 1)) return inner;
+        if (ClassOf(inner) == address.substr(slash + 1)) return inner;
     return nullptr;
 }
 
