@@ -15,6 +15,7 @@
 #include "env/Text.h"
 #include "tools/mkupdate/Commands.h"
 #include "tools/mkupdate/ControlFileLint.h"
+#include "tools/mkupdate/Host.h"
 #include "tools/mkupdate/SourceTree.h"
 
 namespace fs = std::filesystem;
@@ -158,8 +159,8 @@ int Report(const std::vector<std::string>& folderErrors, const std::vector<Findi
 int CommandCheck(const std::string& target) {
     PackageView view;
     std::error_code ec;
-    if (fs::is_directory(target, ec))
-        ViewFolder(target, view);
+    if (fs::is_directory(HostPath(target), ec))
+        ViewFolder(HostPath(target), view);
     else if (!ViewArchive(target, view))
         return kExitDamaged;
     std::vector<Finding> findings = std::move(view.findings);

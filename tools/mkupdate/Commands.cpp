@@ -14,6 +14,7 @@
 #include "env/Text.h"
 #include "update/Folders.h"
 #include "platform/FileSystem.h"
+#include "tools/mkupdate/Host.h"
 
 namespace {
 
@@ -135,7 +136,7 @@ int CommandExtract(const std::string& file, const std::string& folder) {
     // The folder itself is created here, as an absolute path, so that a
     // relative DIR of any length works.
     std::error_code ec;
-    std::filesystem::path absolute = std::filesystem::absolute(folder, ec);
+    std::filesystem::path absolute = std::filesystem::absolute(HostPath(folder), ec);
     if (!ec) std::filesystem::create_directories(absolute, ec);
     if (ec) {
         Error(folder + ": " + ec.message());
