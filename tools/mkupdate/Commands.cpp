@@ -15,6 +15,7 @@
 #include "update/Folders.h"
 #include "platform/FileSystem.h"
 #include "tools/mkupdate/Host.h"
+#include "tools/mkupdate/JsonReport.h"
 
 namespace {
 
@@ -89,14 +90,22 @@ std::string ExtractEntry(const TArchive& archive, std::int32_t i, const std::str
 
 }  // namespace
 
-int CommandList(const std::string& file) {
+int CommandList(const std::string& file, bool json) {
     TArchive archive;
     if (!Open(file, archive)) return kExitDamaged;
+    std::vector<ListedEntry> entries;
     for (std::int32_t i = 0; i < archive.entryCount(); ++i) {
         const TPackedFile& e = archive.entryAt(i);
-        std::printf("%s\t%d\t%d\t%d\t%s\n", Cp1252ToUtf8(e.name).c_str(), e.unpackedSize, e.storedSize,
-                    SegmentCount(archive, e), DateText(e.fileDate()).c_str());
+        entries.push_back(ListedEntry{Cp1252ToUtf8(e.name), e.unpackedSize, e.storedSize, SegmentCount(archive, e),
+                                      DateText(e.fileDate())});
     }
+    if (json) {
+        PrintListJson(file, entries);
+        return kExitOk;
+    }
+    for (const ListedEntry& e : entries)
+        std::printf("%s\t%lld\t%lld\t%d\t%s\n", e.name.c_str(), (long long)e.size, (long long)e.stored, e.segments,
+                    e.date.c_str());
     return kExitOk;
 }
 

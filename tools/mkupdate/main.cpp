@@ -21,8 +21,8 @@ void Usage() {
         "                      [--threads N] -o OUT DIR\n"
         "       mkupdate diff --section NAME [--project KEY] [--from VER[..VER]] [--to VER] [--touch]\n"
         "                     [--date \"YYYY-MM-DD hh:mm:ss\"] [--tz ZONE] OLD NEW -o DIR\n"
-        "       mkupdate check DIR|FILE\n"
-        "       mkupdate list FILE\n"
+        "       mkupdate check [--json] DIR|FILE\n"
+        "       mkupdate list [--json] FILE\n"
         "       mkupdate test FILE\n"
         "       mkupdate extract FILE DIR\n"
         "FILE is an updater with an attached archive or a stand-alone archive.\n"
@@ -36,8 +36,9 @@ int Dispatch(const std::vector<std::string>& args) {
     const std::string& command = args[0];
     if (command == "build") return CommandBuild(std::vector<std::string>(args.begin() + 1, args.end()));
     if (command == "diff") return CommandDiff(std::vector<std::string>(args.begin() + 1, args.end()));
-    if (command == "check" && args.size() == 2) return CommandCheck(args[1]);
-    if (command == "list" && args.size() == 2) return CommandList(args[1]);
+    bool json = args.size() == 3 && args[1] == "--json";
+    if (command == "check" && (args.size() == 2 || json)) return CommandCheck(args.back(), json);
+    if (command == "list" && (args.size() == 2 || json)) return CommandList(args.back(), json);
     if (command == "test" && args.size() == 2) return CommandTest(args[1]);
     if (command == "extract" && args.size() == 3) return CommandExtract(args[1], args[2]);
     return kExitUsage;
