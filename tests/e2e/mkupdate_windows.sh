@@ -25,8 +25,8 @@ put "$BASE/pkg/add/Demo/Grüße/März.txt" 'Umsätze'
 head -c 2100000 /dev/urandom > "$BASE/pkg/add/Demo/big.bin"
 
 # build: the package is the native one, byte for byte
-win build --stub 'C:\upd\update.exe' --date "$STAMP" --threads 2 -o 'C:\Büro\out\win.exe' 'C:\Büro\pkg'
 mkdir -p "$UPD" && cp "$WIN32_DIR/update.exe" "$UPD/update.exe"
+win build --stub 'C:\upd\update.exe' --date "$STAMP" --threads 2 -o 'C:\Büro\out\win.exe' 'C:\Büro\pkg'
 check "build exits 0" equals "$RC" 0
 "$MKUPDATE" build --stub "$WIN32_DIR/update.exe" --date "$STAMP" -o "$WORK/native.exe" "$BASE/pkg" >/dev/null
 check "built on Windows = built natively" cmp "$BASE/out/win.exe" "$WORK/native.exe"
