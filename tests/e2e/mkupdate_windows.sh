@@ -70,6 +70,9 @@ long='C:\Büro\out'; for _ in $(seq 25); do long+='\abcdefghij'; done
 win build --date "$STAMP" -o "$long\\p.exe" 'C:\Büro\pkg'
 check "long output path refused" equals "$RC" 1
 check "long output path explained" contains "$ERR" "Windows opens at most 259"
+win extract 'C:\Büro\out\win.exe' "$long"
+check "extract into a long path exits 1" equals "$RC" 1
+check "extract into a long path explained" contains "$ERR" "Windows opens at most 259"
 win frobnicate
 check "bad usage exits 2" equals "$RC" 2
 finish

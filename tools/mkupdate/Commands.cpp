@@ -80,6 +80,7 @@ std::string ExtractEntry(const TArchive& archive, std::int32_t i, const std::str
     std::string target = folder + name;
     for (char& c : target)
         if (c == '/') c = '\\';
+    if (std::string problem = HostPathProblem(HostPath(Cp1252ToUtf8(target))); !problem.empty()) return problem;
     try {
         ForceFolder(FolderPart(target));
         return archive.extractFile(i, target) ? "" : "not (completely) written";
