@@ -110,9 +110,12 @@ int CheckOutput(const DiffOptions& o, const DiffPlan& plan) {
         std::fprintf(stderr, "mkupdate: %s: already there; diff writes it itself\n", PathText(t).c_str());
         ++found;
     }
-    for (const PlannedFile& p : plan.files)
-        if (std::string problem = HostPathProblem(PackagePath(o, p)); !problem.empty() && ++found)
-            std::fprintf(stderr, "mkupdate: %s: %s\n", PathText(PackagePath(o, p)).c_str(), problem.c_str());
+    for (const PlannedFile& p : plan.files) {
+        std::string problem = HostPathProblem(PackagePath(o, p));
+        if (problem.empty()) continue;
+        std::fprintf(stderr, "mkupdate: %s: %s\n", PathText(PackagePath(o, p)).c_str(), problem.c_str());
+        ++found;
+    }
     return found ? Failure("nothing written: " + std::to_string(found) + " problem(s) with the package folder")
                  : kExitOk;
 }
@@ -194,11 +197,11 @@ bool CopyWithTime(const fs::path& from, const fs::path& to, std::int64_t modifie
 }
 
 int WritePackage(const DiffOptions& o, const DiffPlan& plan, std::int64_t buildEpoch) {
-    int failed = 0, touched = 0;
+    int failed = 0;
     for (const PlannedFile& p : plan.files) {
         bool touch = p.stale && o.touch;
         failed += CopyWithTime(p.file->path, PackagePath(o, p), touch ? buildEpoch : p.file->modified) ? 0 : 1;
-        if (touch && ++touched) std::printf("touched: %s gets the build date\n", p.file->shown.c_str());
+        if (touch) std::printf("touched: %s gets the build date\n", p.file->shown.c_str());
     }
     if (!WriteLines(o.out / "todel.txt", plan.deletions)) ++failed;
     std::vector<std::string> fontLines = FontLines(plan);
