@@ -60,7 +60,7 @@ check "diff counts" contains "$(cat "$WORK/diff.out")" "2 new, 3 changed, 2 dele
 check "check passes on what diff wrote" contains "$("$MKUPDATE" check "$WORK/pkg")" "0 error(s), 0 warning(s)"
 check "unchanged file left out" test ! -e "$WORK/pkg/add/Demo/bin/same.dll"
 mkdir -p "$UPD"
-check "build takes the folder" "$MKUPDATE" build --stub "$WIN32_DIR/update.exe" -o "$UPD/update.exe" "$WORK/pkg"
+check "build takes the folder" "$MKUPDATE" build --stub "$WIN_DIR/update.exe" -o "$UPD/update.exe" "$WORK/pkg"
 
 install_old
 run_update /S /LOG='C:\upd\update.log'
@@ -68,7 +68,7 @@ check "update exits 0" equals "$RC" 0
 check "installed tree is exactly NEW" equals "$(tree_full "$APP")" "$(tree_full "$NEW")"
 check "version written" equals "$(reg_get "$PROJECT\\Ver" "")" "4.2"
 check "font installed" cmp -s "$NEW/DejaVuDiff.ttf" "$C/windows/Fonts/DejaVuDiff.ttf"
-check "font registered under its full name" equals "$(reg_get "$FONT_KEY" "$FONT_VALUE")" "DejaVuDiff.ttf"
+check "font registered under its full name" equals "$(sys_reg_get "$FONT_KEY" "$FONT_VALUE")" "DejaVuDiff.ttf"
 
 after=$(tree_full "$APP")
 run_update /S /LOG='C:\upd\update.log'
@@ -91,7 +91,7 @@ check "nothing written when refused" test ! -e "$WORK/stale"
 make_package "$WORK/stale" --touch --date '2024-02-15 09:00:00'
 check "--touch exits 0" equals "$DIFF_RC" 0
 check "--touch says so" contains "$(cat "$WORK/diff.out")" "touched: bin/same.dll gets the build date"
-"$MKUPDATE" build --stub "$WIN32_DIR/update.exe" -o "$UPD/update.exe" "$WORK/stale" >/dev/null
+"$MKUPDATE" build --stub "$WIN_DIR/update.exe" -o "$UPD/update.exe" "$WORK/stale" >/dev/null
 install_old
 run_update /S /LOG='C:\upd\update.log'
 check "touched package exits 0" equals "$RC" 0

@@ -12,7 +12,7 @@ STAMP='2024-03-15 14:30:10'
 # Runs mkupdate.exe; sets RC, OUT (CR LF made LF) and ERR.
 win() {
   RC=0
-  "$WINE" "$WIN32_DIR/mkupdate.exe" "$@" > "$WORK/win.out" 2> "$WORK/win.err" || RC=$?
+  "$WINE" "$WIN_DIR/mkupdate.exe" "$@" > "$WORK/win.out" 2> "$WORK/win.err" || RC=$?
   OUT=$(tr -d '\r' < "$WORK/win.out"); ERR=$(tr -d '\r' < "$WORK/win.err")
 }
 tree_full() { (cd "$1" && find . -type f -printf '%P\n' | sort | while read -r f; do
@@ -25,10 +25,10 @@ put "$BASE/pkg/add/Demo/Grüße/März.txt" 'Umsätze'
 head -c 2100000 /dev/urandom > "$BASE/pkg/add/Demo/big.bin"
 
 # build: the package is the native one, byte for byte
-mkdir -p "$UPD" && cp "$WIN32_DIR/update.exe" "$UPD/update.exe"
+mkdir -p "$UPD" && cp "$WIN_DIR/update.exe" "$UPD/update.exe"
 win build --stub 'C:\upd\update.exe' --date "$STAMP" --threads 2 -o 'C:\Büro\out\win.exe' 'C:\Büro\pkg'
 check "build exits 0" equals "$RC" 0
-"$MKUPDATE" build --stub "$WIN32_DIR/update.exe" --date "$STAMP" -o "$WORK/native.exe" "$BASE/pkg" >/dev/null
+"$MKUPDATE" build --stub "$WIN_DIR/update.exe" --date "$STAMP" -o "$WORK/native.exe" "$BASE/pkg" >/dev/null
 check "built on Windows = built natively" cmp "$BASE/out/win.exe" "$WORK/native.exe"
 
 # list, test, extract, check on Windows paths
