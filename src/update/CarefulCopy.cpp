@@ -16,10 +16,7 @@ namespace {
 
 enum class Decision { Copy, Leave, Cancel };
 
-[[noreturn]] void RaiseIoError() {
-    std::uint32_t code = Fs().lastError();
-    throw EInOutError("E/A-Fehler " + std::to_string(code), code);
-}
+[[noreturn]] void RaiseIoError() { RaiseLastIoError(); }
 
 std::uint32_t WithArchive(std::uint32_t attributes) {
     return (attributes & ~std::uint32_t(kAttrNormal)) | kAttrArchive;
@@ -112,14 +109,14 @@ Decision Decide(FileHandle& src, std::int32_t srcStamp, const std::string& sourc
 }
 
 // A temporary file beside the destination; removed unless it replaced the destination.
-// A file that already has its name is the leftover of an interrupted earlier
-// run: it is removed and its name used again; one that cannot be removed is passed over.
+// A name that is taken is passed over, never removed: only a file that this
+// object created is the updater's own, whatever its name suggests.
 class TemporaryCopy {
 public:
     explicit TemporaryCopy(const std::string& destination) {
         for (int n = 0; n < 100; ++n) {
             std::string candidate = destination + ".~c" + std::to_string(n);
-            if (Fs().attributes(candidate) != kAttrInvalid && !Fs().removeFile(candidate)) continue;
+            if (Fs().attributes(candidate) != kAttrInvalid) continue;
             file_ = Fs().open(candidate, OpenMode::Create);
             if (file_) path_ = candidate;
             return;
