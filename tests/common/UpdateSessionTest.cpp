@@ -395,6 +395,35 @@ TEST_F(UpdateSessionTest, UnpackingSkipsNamesThatLeaveTheFolder) {
     EXPECT_EQ(ListFolder(dir / "out"), "add rep todel.txt update.ini");
 }
 
+// A package that cannot be loaded (a bad VCHK line, no deletion list) still has
+// its archive open: "alles auspacken" unpacks it for whoever has to look.
+TEST_F(UpdateSessionTest, AnArchiveThatFailedToLoadCanStillBeUnpacked) {
+    for (const char* ini : {"P=Demo\r\nVChk=4.0 R\\x\\Ver\r\n", "P=Demo\r\n"}) {
+        std::string exe = writeUpdater(ini);
+        if (std::string(ini) == "P=Demo\r\n") {
+            // A package without its deletion list.
+            std::ostringstream out;
+            out << std::string(1000, 'M');
+            ArchiveWriter writer(out, 1000);
+            writer.declare("update.ini", kNew);
+            writer.declare("add\\Demo\\prog.exe", kNew);
+            writer.addContent(0, ini);
+            writer.addContent(1, "program v2");
+            writer.finish(true);
+            WriteBytes(exe, out.str());
+        }
+        SessionView view;
+        UpdateSession session(view);
+        EXPECT_ANY_THROW(session.load(exe)) << ini;
+        EXPECT_FALSE(session.loaded());
+        ASSERT_TRUE(session.archiveOpen()) << ini;
+        RemoveTree(dir / "out");
+        Fs().createFolder(dir / "out");
+        session.unpackAll(dir / "out\\");
+        EXPECT_EQ(ReadBytes(dir / "out\\add\\Demo\\prog.exe"), "program v2") << ini;
+    }
+}
+
 TEST(LogFileTextTest, EveryLineEndBecomesCrLf) {
     EXPECT_EQ(LogFileText({"a", "\r\nb\rc\nd"}), "a\r\n\r\nb\r\nc\r\nd\r\n");
     EXPECT_EQ(LogFileText({}), "");

@@ -207,6 +207,9 @@ void TForm1::ApplicationEvents1Idle() {
 void TForm1::ButtonStartClick() {
     if (session_.running() || !session_.loaded()) return;
     bool extended = SendMessageA(control(kIdCheckBoxLongLog), BM_GETCHECK, 0, 0) == BST_CHECKED;
+    // Each run begins with an empty log: nothing of an earlier run stays on screen.
+    log_.clear();
+    syncLog();
     try {
         session_.start(log_, extended);
     } catch (...) {
@@ -226,7 +229,7 @@ void TForm1::FormKeyDown(WPARAM key) {
 }
 
 void TForm1::ButtonUnpackClick() {
-    if (!session_.loaded() || session_.running()) return;
+    if (!session_.archiveOpen() || session_.running()) return;
     if (!ChooseDirectory(hwnd_, unpackFolder_)) return;
     setBusyCursor(true);
     try {
@@ -298,11 +301,16 @@ void TForm1::setBusyCursor(bool busy) {
     SetCursor(LoadCursorA(nullptr, reinterpret_cast<LPCSTR>(busy ? IDC_WAIT : IDC_ARROW)));
 }
 
-// Brings the log area up to date with the log's lines: new lines are appended,
-// a log that was emptied empties the area.
+// Brings the log area up to date with the log's lines: when the log only grew
+// since the last time, its new lines are appended; otherwise (a new run
+// emptied it and wrote other lines, of any number) the area is written anew.
+// The log grows only at its end, so its first line and the last line shown
+// tell whether what is shown is still its beginning.
 void TForm1::syncLog() {
     HWND memo = control(kIdMemoProtokoll);
-    if (log_.size() < shownLines_ || shownLines_ == 0) {
+    bool grew = shownLines_ > 0 && shownLines_ <= log_.size() && log_.front() == shownFirst_ &&
+                log_[shownLines_ - 1] == shownLast_;
+    if (!grew) {
         SetWindowTextA(memo, Joined(log_, 0).c_str());
     } else if (log_.size() > shownLines_) {
         int end = GetWindowTextLengthA(memo);
@@ -310,6 +318,8 @@ void TForm1::syncLog() {
         SendMessageA(memo, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(Joined(log_, shownLines_).c_str()));
     }
     shownLines_ = log_.size();
+    shownFirst_ = log_.empty() ? std::string() : log_.front();
+    shownLast_ = log_.empty() ? std::string() : log_.back();
     SendMessageA(memo, EM_SCROLLCARET, 0, 0);
     UpdateWindow(memo);
 }

@@ -39,6 +39,7 @@ private:
     void pumpMessages() override;
     void setProgress(const std::string& text) override;
     void setBusyCursor(bool busy) override;
+    void showLog() override { syncLog(); }
 
     void syncLog();
     void showError(const std::string& text);
@@ -48,7 +49,9 @@ private:
     HINSTANCE instance_ = nullptr;
     UpdateSession session_;
     StringList log_;
+    // What the log area shows: the number of lines, and the first and last of them.
     std::size_t shownLines_ = 0;
+    std::string shownFirst_, shownLast_;
     std::string unpackFolder_;
     bool busy_ = false;
     bool firstIdle_ = true;
