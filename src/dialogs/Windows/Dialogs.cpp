@@ -50,6 +50,5 @@ bool ChooseDirectory(HWND owner, std::string& folder) {
     chooser.Directory = folder;
     bool chosen = chooser.Execute(owner);
     folder = chooser.Directory;
-    // An entry without a file-system path (the root) gives a lone "\": nothing to unpack into.
-    return chosen && folder != "\\";
+    return UnpackFolderChosen(chosen, folder);
 }
