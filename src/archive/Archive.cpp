@@ -193,11 +193,20 @@ StreamResult TArchive::streamEntry(std::int32_t index, ByteSink& sink, SegmentIn
     return StreamResult::Complete;
 }
 
-bool TArchive::takesInAnotherEntry(std::int32_t index) const {
-    const TPackedFile& e = entryAt(index);
-    const std::int64_t end = std::int64_t(e.dataOffset) + e.storedSize;
-    for (const auto& other : entries)
-        if (other->dataOffset > e.dataOffset && other->dataOffset < end) return true;
+bool TArchive::overlapsAnotherEntry(std::int32_t index) const {
+    // An extent of at least one byte: a single segment may record any stored size from 0.
+    auto extent = [](const TPackedFile& e, std::int64_t& start, std::int64_t& end) {
+        start = e.dataOffset;
+        end = start + std::max<std::int32_t>(e.storedSize, 1);
+    };
+    std::int64_t start = 0, end = 0;
+    extent(entryAt(index), start, end);
+    for (std::size_t j = 0; j < entries.size(); ++j) {
+        if (j == static_cast<std::size_t>(index)) continue;
+        std::int64_t otherStart = 0, otherEnd = 0;
+        extent(*entries[j], otherStart, otherEnd);
+        if (otherStart < end && start < otherEnd) return true;
+    }
     return false;
 }
 

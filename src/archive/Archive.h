@@ -71,12 +71,11 @@ public:
     // the new content is complete; on failure it stays as it was.
     bool extractFile(std::int32_t index, const std::string& target) const;
 
-    // Whether another entry's data starts inside the stored extent of entry
-    // `index` (after its own start): the mark of a stored size that was damaged
-    // so that the walk takes in the segments of the next entry, which inflate
-    // without an error. Writers that share data between entries point them at
-    // the same start, which is no such mark.
-    bool takesInAnotherEntry(std::int32_t index) const;
+    // Whether the stored extent of entry `index` (dataOffset, storedSize bytes)
+    // overlaps that of another entry: the mark of a stored size or data offset
+    // that was damaged so that the walk takes in segments of another entry,
+    // which inflate without an error.
+    bool overlapsAnotherEntry(std::int32_t index) const;
 
     // Index of the first entry whose name equals `name` ignoring case; -1 when none.
     std::int32_t indexOf(const std::string& name) const;

@@ -46,10 +46,10 @@ private:
 };
 
 // The whole entry into `sink`; `inflated` receives the byte count. A stored
-// size that was damaged can take in the segments of the next entry, which
-// inflate without an error: an entry whose stored extent reaches into another
-// entry and whose length differs from the recorded one is damaged. The length
-// alone decides nothing.
+// size or data offset that was damaged can take in segments of another entry,
+// which inflate without an error: an entry whose stored extent overlaps
+// another entry's and whose length differs from the recorded one is damaged.
+// The length alone decides nothing.
 StreamResult Walk(const TArchive& archive, std::int32_t index, ByteSink& sink, SegmentInflater& inflater,
                   FileHandle* archiveFile, std::uint64_t& inflated) {
     CountingSink counted(sink);
@@ -57,7 +57,7 @@ StreamResult Walk(const TArchive& archive, std::int32_t index, ByteSink& sink, S
     inflated = counted.total;
     std::int32_t recorded = archive.entryAt(index).unpackedSize;
     if (result == StreamResult::Complete && counted.total != static_cast<std::uint64_t>(recorded) &&
-        archive.takesInAnotherEntry(index))
+        archive.overlapsAnotherEntry(index))
         throw Exception(std::to_string(counted.total) + " Bytes entpackt statt " + std::to_string(recorded));
     return result;
 }

@@ -28,8 +28,8 @@ public:
     // target's folder when needed, and checks every segment on the way. The
     // result is that of the walk; raises as the walk does, and when the entry
     // inflates to another length than its unpackedSize while its stored extent
-    // takes in another entry's data (a damaged stored size: the one damage that
-    // only the length tells). A length that differs alone is no damage: other
+    // overlaps another entry's (a damaged stored size or data offset: the one
+    // damage that only the length tells). A length that differs alone is no damage: other
     // writers may record it differently (see lastLength). When the staged
     // file cannot be created or written, the check goes on without it, and
     // after a failed write nothing more is staged. `archiveFile`: a handle of

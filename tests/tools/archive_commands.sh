@@ -83,7 +83,7 @@ expect_in "warning: a.txt: inflates to 3 bytes, directory says 7" "$ERR" "test l
 run check longer.vpa
 expect_in "warning: a.txt: inflates to 3 bytes, directory says 7" "$OUT" "check longer warns"
 run test takes_next.vpa; expect_rc 1 "test takes_next"
-expect_in "a.txt: inflates to 17 bytes, directory says 3, and its stored size reaches into another entry" "$ERR" "test takes_next"
+expect_in "a.txt: inflates to 17 bytes, directory says 3, and its data overlaps another entry" "$ERR" "test takes_next"
 run check takes_next.vpa; expect_rc 1 "check takes_next"
 
 # Directories that contradict themselves: nothing listed, exit 1.

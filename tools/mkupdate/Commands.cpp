@@ -114,7 +114,7 @@ std::string InflateProblem(const TArchive& archive, std::int32_t index, std::str
         if (total == e.unpackedSize) return "";
         std::string mismatch =
             "inflates to " + std::to_string(total) + " bytes, directory says " + std::to_string(e.unpackedSize);
-        if (archive.takesInAnotherEntry(index)) return mismatch + ", and its stored size reaches into another entry";
+        if (archive.overlapsAnotherEntry(index)) return mismatch + ", and its data overlaps another entry";
         warning = mismatch;
         return "";
     } catch (const std::exception& ex) {

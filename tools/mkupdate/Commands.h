@@ -11,7 +11,7 @@ class TArchive;
 // Inflates entry `index` whole: empty when it is sound, else the problem.
 // `warning` receives a note when the entry inflates to another length than the
 // directory records, which alone is no damage (other writers may record that
-// field differently), unless its stored extent takes in another entry.
+// field differently), unless its data overlaps another entry's.
 std::string InflateProblem(const TArchive& archive, std::int32_t index, std::string& warning);
 
 int CommandList(const std::string& file);

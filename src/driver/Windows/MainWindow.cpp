@@ -149,10 +149,11 @@ void TForm1::createControls() {
         DWORD style;
         HGDIOBJ font;
     } specs[] = {
-        {kIdLabelUpdateName, "STATIC", "Das Update wird vorbereitet.", SS_LEFT | SS_NOPREFIX, headFont_.get()},
-        {kIdLabelVersion, "STATIC", "bitte warten!", SS_LEFT | SS_NOPREFIX, font_.get()},
+        {kIdLabelUpdateName, "STATIC", "Das Update wird vorbereitet.", SS_LEFT | SS_NOPREFIX | SS_ENDELLIPSIS,
+         headFont_.get()},
+        {kIdLabelVersion, "STATIC", "bitte warten!", SS_LEFT | SS_NOPREFIX | SS_ENDELLIPSIS, font_.get()},
         {kIdLabelCopyright, "STATIC", " © ", SS_CENTER | SS_NOTIFY | SS_NOPREFIX, boldFont_.get()},
-        {kIdLabelCoriText, "STATIC", "   ", SS_RIGHT | SS_NOPREFIX, font_.get()},
+        {kIdLabelCoriText, "STATIC", "   ", SS_RIGHT | SS_NOPREFIX | SS_ENDELLIPSIS, font_.get()},
         {kIdButtonStart, "BUTTON", "Start", BS_DEFPUSHBUTTON | WS_TABSTOP | WS_DISABLED, font_.get()},
         {kIdButtonComplete, "BUTTON", "Fertigstellen", BS_PUSHBUTTON | WS_TABSTOP | WS_DISABLED, font_.get()},
         {kIdButtonCancel, "BUTTON", "Abbrechen", BS_PUSHBUTTON | WS_TABSTOP, font_.get()},
@@ -169,26 +170,56 @@ void TForm1::createControls() {
         SendMessageA(h, WM_SETFONT, reinterpret_cast<WPARAM>(s.font), FALSE);
     }
     SendMessageA(control(kIdMemoProtokoll), EM_SETLIMITTEXT, 0, 0);
+    relayout();
+}
+
+// The headings take one line each and never overlap: a text too long for its
+// room ends in an ellipsis. The version and the credit share the line under
+// the heading while both fit side by side; otherwise the credit takes a line
+// of its own, right-aligned under the copyright sign, and everything below
+// moves down by one line.
+void TForm1::layout(int width, int height) {
+    auto place = [&](int id, int x, int y, int w, int h) { MoveWindow(control(id), x, y, w, h, TRUE); };
+    const int room = width - 24, gap = 16, line = 22;
+    place(kIdLabelUpdateName, 12, 8, width - 68, 30);
+    place(kIdLabelCopyright, width - 48, 8, 36, 22);
+    int versionWidth = textWidth(kIdLabelVersion), coriWidth = textWidth(kIdLabelCoriText);
+    bool shared = versionWidth + gap + coriWidth <= room;
+    place(kIdLabelVersion, 12, 40, shared ? room - coriWidth - gap : room, line);
+    int coriTop = shared ? 40 : 40 + line;
+    place(kIdLabelCoriText, shared ? width - 12 - coriWidth : 12, coriTop, shared ? coriWidth : room, line);
+    int top = coriTop + line + 10;
+    int x = 12;
+    for (int id : {kIdButtonStart, kIdButtonComplete, kIdButtonCancel}) {
+        place(id, x, top, 120, 30);
+        x += 130;
+    }
+    place(kIdButtonUnpack, x, top, 150, 30);
+    place(kIdCheckBoxLongLog, 12, top + 38, 260, 22);
+    place(kIdLabelProgress, 12, top + 64, room, 20);
+    int memoTop = top + 88;
+    place(kIdMemoProtokoll, 12, memoTop, room, height - memoTop - 12 > 40 ? height - memoTop - 12 : 40);
+}
+
+// The width in pixels of the control's text in its own font.
+int TForm1::textWidth(int id) const {
+    HWND label = control(id);
+    char text[256] = {};
+    int length = GetWindowTextA(label, text, sizeof text);
+    HDC dc = GetDC(label);
+    if (!dc) return 0;
+    HGDIOBJ previous = SelectObject(dc, reinterpret_cast<HGDIOBJ>(SendMessageA(label, WM_GETFONT, 0, 0)));
+    SIZE size = {};
+    GetTextExtentPoint32A(dc, text, length, &size);
+    SelectObject(dc, previous);
+    ReleaseDC(label, dc);
+    return size.cx + 4;
+}
+
+void TForm1::relayout() {
     RECT client;
     GetClientRect(hwnd_, &client);
     layout(client.right, client.bottom);
-}
-
-void TForm1::layout(int width, int height) {
-    auto place = [&](int id, int x, int y, int w, int h) { MoveWindow(control(id), x, y, w, h, TRUE); };
-    place(kIdLabelUpdateName, 12, 8, width - 200, 32);
-    place(kIdLabelVersion, 12, 42, width - 200, 22);
-    place(kIdLabelCopyright, width - 48, 8, 36, 22);
-    place(kIdLabelCoriText, width - 312, 34, 300, 20);
-    int x = 12;
-    for (int id : {kIdButtonStart, kIdButtonComplete, kIdButtonCancel}) {
-        place(id, x, 72, 120, 30);
-        x += 130;
-    }
-    place(kIdButtonUnpack, x, 72, 150, 30);
-    place(kIdCheckBoxLongLog, 12, 110, 260, 22);
-    place(kIdLabelProgress, 12, 136, width - 24, 20);
-    place(kIdMemoProtokoll, 12, 160, width - 24, height - 172 > 40 ? height - 172 : 40);
 }
 
 void TForm1::FormCreate() { LogThreshold = 2; }
@@ -264,8 +295,14 @@ void TForm1::onCommand(int id, int code) {
 }
 
 void TForm1::showUpdateName(const std::string& text) { SetWindowTextA(control(kIdLabelUpdateName), text.c_str()); }
-void TForm1::showVersionText(const std::string& text) { SetWindowTextA(control(kIdLabelVersion), text.c_str()); }
-void TForm1::showCoriText(const std::string& text) { SetWindowTextA(control(kIdLabelCoriText), text.c_str()); }
+void TForm1::showVersionText(const std::string& text) {
+    SetWindowTextA(control(kIdLabelVersion), text.c_str());
+    relayout();
+}
+void TForm1::showCoriText(const std::string& text) {
+    SetWindowTextA(control(kIdLabelCoriText), text.c_str());
+    relayout();
+}
 
 void TForm1::showCompleted() {
     EnableWindow(control(kIdButtonComplete), TRUE);

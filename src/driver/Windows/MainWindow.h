@@ -19,6 +19,8 @@ private:
     LRESULT handle(UINT msg, WPARAM wParam, LPARAM lParam);
     void createControls();
     void layout(int width, int height);
+    void relayout();  // the layout for the current client size
+    int textWidth(int id) const;
     bool preview(MSG& msg);
 
     void FormCreate();
