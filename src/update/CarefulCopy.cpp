@@ -109,14 +109,14 @@ Decision Decide(FileHandle& src, std::int32_t srcStamp, const std::string& sourc
 }
 
 // A temporary file beside the destination; removed unless it replaced the destination.
-// A name that is taken is passed over, never removed: only a file that this
-// object created is the updater's own, whatever its name suggests.
+// A file that already has its name is the leftover of an interrupted earlier
+// run: it is removed and its name used again; one that cannot be removed is passed over.
 class TemporaryCopy {
 public:
     explicit TemporaryCopy(const std::string& destination) {
         for (int n = 0; n < 100; ++n) {
             std::string candidate = destination + ".~c" + std::to_string(n);
-            if (Fs().attributes(candidate) != kAttrInvalid) continue;
+            if (Fs().attributes(candidate) != kAttrInvalid && !Fs().removeFile(candidate)) continue;
             file_ = Fs().open(candidate, OpenMode::Create);
             if (file_) path_ = candidate;
             return;
