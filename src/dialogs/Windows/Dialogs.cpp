@@ -1,5 +1,6 @@
 #include "dialogs/Windows/Dialogs.h"
 
+#include "dialogs/DirChooser.h"
 #include "dialogs/Windows/AboutBox.h"
 #include "dialogs/Windows/FormDirSel.h"
 #include "env/System.h"
