@@ -76,6 +76,7 @@ drive click Update Start
 for _ in $(seq 100); do case "$(control 111)" in *"neuer als"*) break ;; esac; sleep 0.2; done
 check "second Start: only the second run's log" equals "$(control 111)" \
   "1|1|~~Die Version des installierten Projekts Demo ist neuer als dieses Update.~~Das Update wird nicht ausgeführt."
+screenshot "$SHOTS/main-second-start.png"
 drive click Update Abbrechen
 "$WINE" "$DRIVER" waitgone Update 20 >/dev/null 2>&1
 wait $WINDOW_PID 2>/dev/null || true

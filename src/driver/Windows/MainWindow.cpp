@@ -15,6 +15,8 @@ namespace {
 constexpr UINT kMsgFirstIdle = WM_APP + 1;
 constexpr const char* kClassName = "TForm1";
 constexpr COLORREF kYellow = RGB(255, 255, 0), kBlue = RGB(0, 0, 160);
+constexpr const char* kHeadingFace = "Times New Roman";
+constexpr int kHeadingSizes[] = {24, 22, 20, 18, 16};  // pixels, largest first
 
 std::string ApplicationTitle() {
     std::string name = NamePart(OwnExePath);
@@ -140,7 +142,8 @@ LRESULT TForm1::handle(UINT msg, WPARAM wParam, LPARAM lParam) {
 void TForm1::createControls() {
     font_.reset(MakeFont("Arial", 16, FW_NORMAL));
     boldFont_.reset(MakeFont("Arial", 16, FW_BOLD));
-    headFont_.reset(MakeFont("Times New Roman", 24, FW_BOLD));
+    headFont_.reset(MakeFont(kHeadingFace, kHeadingSizes[0], FW_BOLD));
+    headingSize_ = kHeadingSizes[0];
     blueBrush_.reset(CreateSolidBrush(kBlue));
     struct ControlSpec {
         int id;
@@ -181,6 +184,7 @@ void TForm1::createControls() {
 void TForm1::layout(int width, int height) {
     auto place = [&](int id, int x, int y, int w, int h) { MoveWindow(control(id), x, y, w, h, TRUE); };
     const int room = width - 24, gap = 16, line = 22;
+    fitHeading(width - 68);
     place(kIdLabelUpdateName, 12, 8, width - 68, 30);
     place(kIdLabelCopyright, width - 48, 8, 36, 22);
     int versionWidth = textWidth(kIdLabelVersion), coriWidth = textWidth(kIdLabelCoriText);
@@ -201,25 +205,45 @@ void TForm1::layout(int width, int height) {
     place(kIdMemoProtokoll, 12, memoTop, room, height - memoTop - 12 > 40 ? height - memoTop - 12 : 40);
 }
 
-// The width in pixels of the control's text in its own font.
-int TForm1::textWidth(int id) const {
+// The width in pixels of the control's text in `font` (its own when nullptr),
+// with a little room for the control's own margins.
+int TForm1::textWidth(int id, HGDIOBJ font) const {
     HWND label = control(id);
     char text[256] = {};
     int length = GetWindowTextA(label, text, sizeof text);
     HDC dc = GetDC(label);
     if (!dc) return 0;
-    HGDIOBJ previous = SelectObject(dc, reinterpret_cast<HGDIOBJ>(SendMessageA(label, WM_GETFONT, 0, 0)));
+    if (!font) font = reinterpret_cast<HGDIOBJ>(SendMessageA(label, WM_GETFONT, 0, 0));
+    HGDIOBJ previous = SelectObject(dc, font);
     SIZE size = {};
     GetTextExtentPoint32A(dc, text, length, &size);
     SelectObject(dc, previous);
     ReleaseDC(label, dc);
-    return size.cx + 4;
+    return size.cx + 12;
+}
+
+// The heading keeps its large type while the name fits; a longer name is set
+// in smaller type, down to that of the other texts, before it is cut.
+void TForm1::fitHeading(int room) {
+    int size = kHeadingSizes[0];
+    for (int candidate : kHeadingSizes) {
+        size = candidate;
+        ScopedGdiObject font(MakeFont(kHeadingFace, candidate, FW_BOLD));
+        if (textWidth(kIdLabelUpdateName, font.get()) <= room) break;
+    }
+    if (size == headingSize_) return;
+    headingSize_ = size;
+    headFont_.reset(MakeFont(kHeadingFace, size, FW_BOLD));
+    SendMessageA(control(kIdLabelUpdateName), WM_SETFONT, reinterpret_cast<WPARAM>(headFont_.get()), TRUE);
 }
 
 void TForm1::relayout() {
     RECT client;
     GetClientRect(hwnd_, &client);
     layout(client.right, client.bottom);
+    // Controls that moved leave their old places, and those that moved onto
+    // them their new ones, to be painted anew.
+    RedrawWindow(hwnd_, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN);
 }
 
 void TForm1::FormCreate() { LogThreshold = 2; }
@@ -294,7 +318,10 @@ void TForm1::onCommand(int id, int code) {
     }
 }
 
-void TForm1::showUpdateName(const std::string& text) { SetWindowTextA(control(kIdLabelUpdateName), text.c_str()); }
+void TForm1::showUpdateName(const std::string& text) {
+    SetWindowTextA(control(kIdLabelUpdateName), text.c_str());
+    relayout();
+}
 void TForm1::showVersionText(const std::string& text) {
     SetWindowTextA(control(kIdLabelVersion), text.c_str());
     relayout();

@@ -20,7 +20,8 @@ private:
     void createControls();
     void layout(int width, int height);
     void relayout();  // the layout for the current client size
-    int textWidth(int id) const;
+    int textWidth(int id, HGDIOBJ font = nullptr) const;
+    void fitHeading(int room);
     bool preview(MSG& msg);
 
     void FormCreate();
@@ -58,4 +59,5 @@ private:
     bool busy_ = false;
     bool firstIdle_ = true;
     ScopedGdiObject font_, headFont_, boldFont_, blueBrush_;
+    int headingSize_ = 0;  // pixels of headFont_
 };
