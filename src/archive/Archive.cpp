@@ -28,6 +28,14 @@ std::string Hex8(std::int32_t v) {
     return out;
 }
 
+// A read of the archive: the byte count, which may fall short at the end of
+// the file; a read that fails in the system raises the input/output error.
+std::int64_t ReadFrom(FileHandle& file, void* buffer, std::int64_t count) {
+    std::int64_t got = file.read(buffer, count);
+    if (got < 0) RaiseLastIoError();
+    return got;
+}
+
 }  // namespace
 
 std::unique_ptr<FileHandle> openReadOnly(const std::string& path) { return Fs().open(path, OpenMode::ReadShared); }
@@ -41,7 +49,7 @@ bool TArchive::openAttached(const std::string& executablePath) {
     std::int64_t size = file->size();
     if (size < kTailSize || !file->seek(size - kTailSize)) throw Exception("seek failed (0)");
     unsigned char tail[kTailSize];
-    if (file->read(tail, kTailSize) != kTailSize) throw Exception("Lesefehler Tail");
+    if (ReadFrom(*file, tail, kTailSize) != kTailSize) throw Exception("Lesefehler Tail");
     if (static_cast<std::int32_t>(getU32(tail + 4)) != kArchiveMagic && !ReadTailBeforeCertificates(*file, size, tail))
         return false;
     baseOffset = static_cast<std::int32_t>(getU32(tail));
@@ -63,14 +71,14 @@ void TArchive::openFile(const std::string& path) {
 // before anything is allocated from its numbers.
 void TArchive::readDirectory(FileHandle& file, std::int64_t fileSize) {
     unsigned char head[4];
-    if (file.read(head, 4) != 4) CannotLoad(3);
+    if (ReadFrom(file, head, 4) != 4) CannotLoad(3);
     std::int32_t dirSize = static_cast<std::int32_t>(getU32(head));
     std::int64_t available = fileSize - baseOffset;
     if (dirSize < kDirectoryHeaderSize) CannotLoad(4);
     if (dirSize > available) CannotLoad(2);
 
     std::vector<unsigned char> block(static_cast<std::size_t>(dirSize - 4));
-    if (file.read(block.data(), std::int64_t(block.size())) != std::int64_t(block.size())) CannotLoad(2);
+    if (ReadFrom(file, block.data(), std::int64_t(block.size())) != std::int64_t(block.size())) CannotLoad(2);
 
     ByteReader reader(block.data(), block.size());
     std::int32_t count = 0, segSize = 0;
@@ -109,7 +117,7 @@ bool TArchive::segmentAt(FileHandle& file, std::int64_t fileSize, const TPackedF
         throw Exception("readBuffer: seek failed\r" + archiveFileName + "\r" + Hex8(e.dataOffset) + "\r" +
                         Hex8(baseOffset));
     unsigned char head[4];
-    if (file.read(head, 4) != 4) return false;
+    if (ReadFrom(file, head, 4) != 4) return false;
     length = static_cast<std::int32_t>(getU32(head));
     // A length beyond the end of the file is a segment cut short: nothing is
     // allocated from it.
@@ -140,7 +148,7 @@ std::int32_t TArchive::readBuffer(std::int32_t index, std::int32_t& position, st
     if (!segmentAt(*file, file->size(), e, position, length)) return -1;
     std::vector<unsigned char> input(static_cast<std::size_t>(std::max<std::int64_t>(inputSize, 0)));
     if (length > std::int64_t(input.size())) input.assign(static_cast<std::size_t>(length), 0);
-    if (file->read(input.data(), length) != length) return -1;
+    if (ReadFrom(*file, input.data(), length) != length) return -1;
     file.reset();
 
     std::vector<unsigned char> output;
@@ -157,7 +165,7 @@ class FileSource final : public ByteSource {
 public:
     explicit FileSource(FileHandle& file) : file_(file) {}
     bool read(unsigned char* buffer, std::size_t count) override {
-        return file_.read(buffer, std::int64_t(count)) == std::int64_t(count);
+        return ReadFrom(file_, buffer, std::int64_t(count)) == std::int64_t(count);
     }
 
 private:
@@ -183,6 +191,23 @@ StreamResult TArchive::streamEntry(std::int32_t index, ByteSink& sink, SegmentIn
         position = NextPosition(e, position, length);
     }
     return StreamResult::Complete;
+}
+
+bool TArchive::overlapsAnotherEntry(std::int32_t index) const {
+    // An extent of at least one byte: a single segment may record any stored size from 0.
+    auto extent = [](const TPackedFile& e, std::int64_t& start, std::int64_t& end) {
+        start = e.dataOffset;
+        end = start + std::max<std::int32_t>(e.storedSize, 1);
+    };
+    std::int64_t start = 0, end = 0;
+    extent(entryAt(index), start, end);
+    for (std::size_t j = 0; j < entries.size(); ++j) {
+        if (j == static_cast<std::size_t>(index)) continue;
+        std::int64_t otherStart = 0, otherEnd = 0;
+        extent(*entries[j], otherStart, otherEnd);
+        if (otherStart < end && start < otherEnd) return true;
+    }
+    return false;
 }
 
 std::int32_t TArchive::indexOf(const std::string& name) const {
@@ -228,14 +253,14 @@ StringList TArchive::readLines(const std::string& name) const {
 namespace {
 
 // A temporary file beside the target, removed again unless it was renamed over it.
-// A file that already has its name is what an interrupted earlier run left
-// behind: it is removed and its name used again; one that cannot be removed is passed over.
+// A name that is taken is passed over, never removed: only a file that this
+// object created is the updater's own, whatever its name suggests.
 class TemporaryTarget {
 public:
     explicit TemporaryTarget(const std::string& target) {
         for (int n = 0; n < 100; ++n) {
             std::string candidate = target + ".~u" + std::to_string(n);
-            if (Fs().attributes(candidate) != kAttrInvalid && !Fs().removeFile(candidate)) continue;
+            if (Fs().attributes(candidate) != kAttrInvalid) continue;
             file_ = Fs().open(candidate, OpenMode::Create);
             if (file_) path_ = candidate;
             return;

@@ -71,6 +71,12 @@ public:
     // the new content is complete; on failure it stays as it was.
     bool extractFile(std::int32_t index, const std::string& target) const;
 
+    // Whether the stored extent of entry `index` (dataOffset, storedSize bytes)
+    // overlaps that of another entry: the mark of a stored size or data offset
+    // that was damaged so that the walk takes in segments of another entry,
+    // which inflate without an error.
+    bool overlapsAnotherEntry(std::int32_t index) const;
+
     // Index of the first entry whose name equals `name` ignoring case; -1 when none.
     std::int32_t indexOf(const std::string& name) const;
 

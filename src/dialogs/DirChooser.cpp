@@ -1,11 +1,14 @@
 #include "dialogs/DirChooser.h"
 
+#include "env/MessageBoxes.h"
 #include "env/Text.h"
 #include "update/Folders.h"
 
 const char* const kNewFolderMenuText = "&Neuen Ordner anlegen";
 const char* const kNewFolderName = "Neuer Ordner";
 const char* const kFolderNotCreatedText = "Ordner konnte nicht angelegt werden";
+const char* const kNoUnpackFolderText =
+    "Hier kann nichts ausgepackt werden.\rBitte wählen Sie ein Laufwerk oder einen Ordner.";
 
 namespace {
 
@@ -49,6 +52,13 @@ std::string ChosenDirectory(const std::string& selectedPath) {
     std::string chosen = selectedPath;
     EnsureTrailingBackslash(chosen);
     return chosen;
+}
+
+bool UnpackFolderChosen(bool okPressed, const std::string& directory) {
+    if (!okPressed) return false;
+    if (directory != "\\") return true;
+    ShowInfo(kNoUnpackFolderText);
+    return false;
 }
 
 std::string NewFolderPath(const std::string& selectedPath, const std::string& name) {

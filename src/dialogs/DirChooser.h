@@ -11,6 +11,7 @@
 extern const char* const kNewFolderMenuText;       // "&Neuen Ordner anlegen"
 extern const char* const kNewFolderName;           // "Neuer Ordner"
 extern const char* const kFolderNotCreatedText;    // "Ordner konnte nicht angelegt werden"
+extern const char* const kNoUnpackFolderText;      // why the root entry takes nothing
 
 // The folder to select for `directory`: the directory itself or its nearest
 // existing ancestor; empty when the search finds none. The search gives up at
@@ -19,6 +20,10 @@ std::string NearestExistingFolder(const std::string& directory);
 // The chooser's result for the selected path: with a trailing backslash; a
 // single backslash for an entry without a file-system path.
 std::string ChosenDirectory(const std::string& selectedPath);
+// Whether "alles auspacken" has a folder to unpack into after the chooser
+// closed (`okPressed`) with `directory`. OK on the root entry (a lone "\\",
+// no folder of the file system) tells the user so in a short message.
+bool UnpackFolderChosen(bool okPressed, const std::string& directory);
 // The folder to create below the selected path; empty when the selection has
 // no file-system path (nothing may be created then).
 std::string NewFolderPath(const std::string& selectedPath, const std::string& name);

@@ -43,6 +43,7 @@ bool IsSwitch(const std::string& arg, const std::string& name) {
 bool ParseLaunchOptions(const std::vector<std::string>& args, LaunchOptions& options, std::string& error) {
     options = LaunchOptions();
     bool silent = false, unpack = false;
+    std::string unknown;  // the first argument that the updater does not know
     for (const std::string& arg : args) {
         std::string value;
         if (IsSwitch(arg, "?") || IsSwitch(arg, "H") || IsSwitch(arg, "HELP")) {
@@ -62,11 +63,14 @@ bool ParseLaunchOptions(const std::vector<std::string>& args, LaunchOptions& opt
             if (value.empty()) return error = "/UNPACK= braucht einen Ordner.", false;
             unpack = true;
             options.unpackFolder = value;
-        } else {
-            return error = "Unbekannter Schalter: " + arg, false;
+        } else if (unknown.empty()) {
+            unknown = arg;
         }
     }
     if (silent && unpack) return error = "/S und /UNPACK= schließen einander aus.", false;
+    // A run without a window refuses what it does not know; the window opens
+    // all the same (a shortcut or a distribution tool may add a file name).
+    if (!unknown.empty() && (silent || unpack)) return error = "Unbekannter Schalter: " + unknown, false;
     bool needsSilent = options.extendedLog || options.runFinalCommand || !options.logPath.empty();
     if (needsSilent && !silent) return error = "/V, /LOG= und /FINALCMD gelten nur mit /S.", false;
     options.mode = silent ? LaunchMode::Silent : unpack ? LaunchMode::Unpack : LaunchMode::Window;

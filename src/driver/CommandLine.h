@@ -34,7 +34,9 @@ enum ExitCode : int {
 // blanks separate, double quotes group.
 std::vector<std::string> SplitCommandLine(const std::string& commandLine);
 
-// False with `error` set for an unknown switch, a missing value or a conflict.
+// False with `error` set for a missing value, a conflict, or an argument that
+// the updater does not know in a run without a window (/S, /UNPACK=); the
+// window ignores such arguments.
 bool ParseLaunchOptions(const std::vector<std::string>& args, LaunchOptions& options, std::string& error);
 
 // The text that /? shows.

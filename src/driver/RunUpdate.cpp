@@ -77,7 +77,9 @@ std::string ProbableTarget(const TPackedFile& entry, const TUpdatePart& part, co
 }
 
 // Whether applying the part could write the entry: it is newer than what is
-// installed in the target folder or the second system folder, or nothing is.
+// installed in the second system folder, or than what is installed in the
+// target folder (where an "add" entry may also create it). An entry as new as
+// its installed copies, or one that replaces a file that is not there, is not.
 bool EntryMayBeWritten(const TPackedFile& entry, const TUpdatePart& part, std::string& target) {
     for (const char* kind : {"add\\", "rep\\"}) {
         std::string prefix = kind + part.SectionPrefix;
@@ -85,28 +87,35 @@ bool EntryMayBeWritten(const TPackedFile& entry, const TUpdatePart& part, std::s
         std::string rel = entry.name.substr(prefix.size());
         Installed main = LookUp(part.TargetFolder + rel);
         Installed alt = part.AltTargetFolder.empty() ? Installed{} : LookUp(part.AltTargetFolder + rel);
-        if (entry.fileDate() <= main.stamp && (part.AltTargetFolder.empty() || entry.fileDate() <= alt.stamp)) continue;
         target = ProbableTarget(entry, part, rel, kind[0] == 'a', main, alt);
-        return true;
+        if (!target.empty()) return true;
     }
     return false;
 }
 
 // Inflates every segment of the entry, into a staged file when a target is
 // given; false with the problem when the data is damaged or cut short, or
-// when the archive could not be opened (`archiveFile` nullptr).
+// when the archive could not be opened (`archiveFile` nullptr). A sound entry
+// whose length differs from the one the directory records is only noted in
+// the extended log: writers may record that length differently.
 bool VerifyEntry(const TArchive& archive, FileHandle* archiveFile, std::int32_t index, const std::string& target,
-                 StagedEntries& staging, std::string& problem) {
+                 StagedEntries& staging, const TUpdateParts& parts, std::string& problem) {
     problem = "Segment unvollständig";
     if (!archiveFile) return false;
     try {
         StreamResult result = target.empty() ? staging.check(archive, index, archiveFile)
                                              : staging.stage(archive, index, target, archiveFile);
-        if (result == StreamResult::Complete) return true;
+        if (result != StreamResult::Complete) return false;
     } catch (const std::exception& e) {
         problem = e.what();
+        return false;
     }
-    return false;
+    const TPackedFile& entry = archive.entryAt(index);
+    if (staging.lastLength() != static_cast<std::uint64_t>(entry.unpackedSize))
+        parts.LogMessage("Hinweis: " + entry.name + " ergibt " + std::to_string(staging.lastLength()) +
+                             " Bytes, das Verzeichnis nennt " + std::to_string(entry.unpackedSize) + ".",
+                         1);
+    return true;
 }
 
 // Lends the staged entries to the parts for the length of the application.
@@ -126,14 +135,18 @@ bool VerifyEntriesToWrite(const TArchive& archive, const TUpdateParts& parts, st
     StagedEntries checkOnly;
     // The check is one request: it reads the archive through one handle.
     std::unique_ptr<FileHandle> archiveFile = openReadOnly(archive.archiveFileName);
+    // Entries of a part whose own version check fails are never written.
+    std::vector<bool> applied(parts.Count());
+    for (std::size_t p = 0; p < parts.Count(); ++p) applied[p] = ClassifyVChk(parts[p].VChk) == kVChkPassed;
     for (std::int32_t i = 0; i < archive.entryCount(); ++i) {
         const TPackedFile& entry = archive.entryAt(i);
         std::string target;
         bool needed = false;
-        for (std::size_t p = 0; p < parts.Count() && !needed; ++p) needed = EntryMayBeWritten(entry, parts[p], target);
+        for (std::size_t p = 0; p < parts.Count() && !needed; ++p)
+            needed = applied[p] && EntryMayBeWritten(entry, parts[p], target);
         if (!needed) continue;
         if (!VerifyEntry(archive, archiveFile.get(), i, staging ? target : std::string(), staging ? *staging : checkOnly,
-                         problem)) {
+                         parts, problem)) {
             name = entry.name;
             return false;
         }

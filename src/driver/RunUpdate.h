@@ -20,7 +20,9 @@ extern const char* const kDamagedPackageText;
 bool RunUpdate(UpdateSession& session, StringList& log);
 
 // Inflates every segment of every entry that applying the parts could write
-// (an entry of a part that is newer than its installed copy, or missing).
+// (an entry of a part whose version check passes, newer than its installed
+// copy or missing). Entries that the run will not write are not looked at:
+// their damage does not stop the parts that can be applied.
 // False with the entry's name and the problem at the first damaged one. With
 // `staging`, the entries that will probably be written are staged on the way,
 // so that writing them needs no second inflation.

@@ -17,6 +17,7 @@ UpdateSession::LoadResult UpdateSession::load(const std::string& executablePath)
         if (!FileExists(kFallbackArchivePath)) return LoadResult::NoArchive;
         Archive.openFile(kFallbackArchivePath);
     }
+    archiveOpen_ = true;
     StringList lines = Archive.readLines("update.ini");
     UpdateParts = std::make_unique<TUpdateParts>();
     InterpretControlFile(lines, *UpdateParts, *this);

@@ -36,6 +36,9 @@ public:
     // NoArchive when there is neither an attached archive nor the fallback file.
     LoadResult load(const std::string& executablePath);
     bool loaded() const { return loaded_; }
+    // Whether the archive is open: also when loading failed after that (a bad
+    // control file, a missing deletion list), so that it can still be unpacked.
+    bool archiveOpen() const { return archiveOpen_; }
 
     // One run of the update; the log receives its lines. Ignored (false) while a
     // run is under way. Errors raised inside the run propagate.
@@ -46,7 +49,7 @@ public:
     // most once after a successful run.
     bool closeQuery();
 
-    // "alles auspacken" below `folder` (ends with "\").
+    // "alles auspacken" below `folder` (ends with "\"), whenever the archive is open.
     UnpackCounts unpackAll(const std::string& folder);
 
     // Fields set by the control file.
@@ -69,6 +72,7 @@ public:
 private:
     SessionView& view_;
     bool loaded_ = false;
+    bool archiveOpen_ = false;
     bool running_ = false;
 };
 

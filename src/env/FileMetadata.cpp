@@ -6,6 +6,7 @@
 #include "env/System.h"
 #include "env/Text.h"
 #include "platform/FileSystem.h"
+#include "platform/SystemInfo.h"
 #include "platform/VersionInfo.h"
 
 namespace {
@@ -106,8 +107,9 @@ std::string FileDateText(const std::string& path) {
     std::int32_t stamp = FileDateOf(path);
     if (stamp < 0) return std::string();
     CalendarTime t = UnpackDosDate(stamp);
-    return TwoDigits(t.day) + "." + TwoDigits(t.month) + "." + TwoDigits(t.year) + " " + TwoDigits(t.hour) + ":" +
-           TwoDigits(t.minute) + ":" + TwoDigits(t.second);
+    const std::string separator = Sys().timeSeparator();
+    return TwoDigits(t.day) + "." + TwoDigits(t.month) + "." + TwoDigits(t.year) + " " + TwoDigits(t.hour) +
+           separator + TwoDigits(t.minute) + separator + TwoDigits(t.second);
 }
 
 void ReadVersionStrings(const std::string& path, StringList& list) {

@@ -1,5 +1,7 @@
 #include "env/MessageBoxes.h"
 
+#include "env/UiHooks.h"
+
 int ShowMessageBox(const std::string& text, std::uint32_t style) {
     std::string message = text;
     // "$tag message": the tag and its blank are dropped; a tag alone shows nothing.
@@ -14,11 +16,18 @@ int ShowMessageBox(const std::string& text, std::uint32_t style) {
         message.erase(0, 1);
         style = (style & ~std::uint32_t(kMbIconMask)) | kMbIconHand;
     }
+    Ui().showLog();
     return Prompts().messageBox(message, style);
 }
 
 int WarnOkCancel(const std::string& text) { return ShowMessageBox(text, kMbOkCancel | kMbIconExclamation); }
 int InfoOk(const std::string& text) { return ShowMessageBox(text, kMbOk | kMbIconInformation); }
 int AskYesNoCancel(const std::string& text) { return ShowMessageBox(text, kMbYesNoCancel | kMbIconQuestion); }
-int ConfirmYesNoCancelAll(const std::string& text) { return Prompts().confirmYesNoCancelAll(text); }
-void ShowInfo(const std::string& text) { Prompts().showInfo(text); }
+int ConfirmYesNoCancelAll(const std::string& text) {
+    Ui().showLog();
+    return Prompts().confirmYesNoCancelAll(text);
+}
+void ShowInfo(const std::string& text) {
+    Ui().showLog();
+    Prompts().showInfo(text);
+}

@@ -13,6 +13,8 @@ public:
     virtual void setProgress(const std::string& text) {}
     // Shows the hourglass (true) or the default cursor (false).
     virtual void setBusyCursor(bool busy) {}
+    // Brings the log area up to date at once: a message box is about to open.
+    virtual void showLog() {}
 };
 
 UiHooks& Ui();

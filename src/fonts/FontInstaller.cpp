@@ -68,13 +68,18 @@ void MoveAsideInUse(const std::string& installed, const FontReport& report) {
 
 // Whether the font's registry value names the installed file. Writing it is the
 // last step of an installation, so a font that a run copied but could not
-// register before it was stopped does not count as installed.
+// register before it was stopped does not count as installed. Fonts without a
+// name of their own (no FONT key) all share the value " (TrueType)", which
+// names the last of them: for them a value that names any file counts, or
+// every run would register each of them again.
 bool Registered(WindowsVersion version, const std::string& fontName, const std::string& installed) {
     int code = static_cast<int>(version);
     if (code < 3) return true;  // these families register nothing
     std::string key = code < 7 ? "M\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Fonts"
                                : "M\\SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Fonts";
-    return SameText(ReadRegistryString(key, fontName + " (TrueType)", "", ""), NamePart(installed));
+    std::string registered = ReadRegistryString(key, fontName + " (TrueType)", "", "");
+    if (fontName.empty()) return !registered.empty();
+    return SameText(registered, NamePart(installed));
 }
 
 void RemoveOldResource(const std::string& resource, bool namedRemoveFont, const FontReport& report) {

@@ -1,5 +1,7 @@
 #include "platform/FileSystem.h"
 
+#include "base/Exception.h"
+
 #ifdef _WIN32
 #include "Windows/FileSystem.inc"
 #else
@@ -16,4 +18,9 @@ FileSystem* SetFileSystem(FileSystem* fs) {
     FileSystem* previous = g_current ? g_current : &PlatformFileSystem();
     g_current = fs;
     return previous;
+}
+
+void RaiseLastIoError() {
+    std::uint32_t code = Fs().lastError();
+    throw EInOutError("E/A-Fehler " + std::to_string(code), code);
 }

@@ -77,6 +77,11 @@ FileSystem* SetFileSystem(FileSystem* fs);
 // The platform's own implementation.
 FileSystem& PlatformFileSystem();
 
+// Raises the input/output error (EInOutError, "E/A-Fehler <code>") for the last
+// failed call of the file system: a read or write that failed in the system,
+// as opposed to one that ended early.
+[[noreturn]] void RaiseLastIoError();
+
 inline bool FileExists(const std::string& path) {
     std::uint32_t a = Fs().attributes(path);
     return a != kAttrInvalid && (a & kAttrDirectory) == 0;

@@ -22,6 +22,8 @@ public:
     // FormatMessageA from the system table; false when the system has no text.
     virtual bool messageText(std::uint32_t code, std::string& out) = 0;
     virtual std::uint32_t lastError() = 0;
+    // The user's time separator (GetLocaleInfoA, LOCALE_STIME); ":" when unknown.
+    virtual std::string timeSeparator() { return ":"; }
 };
 
 SystemInfo& Sys();
@@ -36,5 +38,6 @@ struct NativeSystemValues {
     std::string systemDirectory = "C:\\WINDOWS\\system32";
     std::string tempPath = "C:\\TEMP\\";
     std::string moduleFileName = "C:\\Update\\update.exe";
+    std::string timeSeparator = ":";
 };
 NativeSystemValues& NativeSystem();

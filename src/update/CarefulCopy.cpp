@@ -16,10 +16,7 @@ namespace {
 
 enum class Decision { Copy, Leave, Cancel };
 
-[[noreturn]] void RaiseIoError() {
-    std::uint32_t code = Fs().lastError();
-    throw EInOutError("E/A-Fehler " + std::to_string(code), code);
-}
+[[noreturn]] void RaiseIoError() { RaiseLastIoError(); }
 
 std::uint32_t WithArchive(std::uint32_t attributes) {
     return (attributes & ~std::uint32_t(kAttrNormal)) | kAttrArchive;

@@ -45,16 +45,19 @@ private:
     ByteSink& next_;
 };
 
-// The whole entry into `sink`. An entry whose segments inflate to another
-// length than the directory records is damaged as well: a stored size or data
-// offset that was damaged can take in the segments of the next entry, which
-// inflate without an error.
+// The whole entry into `sink`; `inflated` receives the byte count. A stored
+// size or data offset that was damaged can take in segments of another entry,
+// which inflate without an error: an entry whose stored extent overlaps
+// another entry's and whose length differs from the recorded one is damaged.
+// The length alone decides nothing.
 StreamResult Walk(const TArchive& archive, std::int32_t index, ByteSink& sink, SegmentInflater& inflater,
-                  FileHandle* archiveFile) {
+                  FileHandle* archiveFile, std::uint64_t& inflated) {
     CountingSink counted(sink);
     StreamResult result = archive.streamEntry(index, counted, inflater, archiveFile);
+    inflated = counted.total;
     std::int32_t recorded = archive.entryAt(index).unpackedSize;
-    if (result == StreamResult::Complete && counted.total != static_cast<std::uint64_t>(recorded))
+    if (result == StreamResult::Complete && counted.total != static_cast<std::uint64_t>(recorded) &&
+        archive.overlapsAnotherEntry(index))
         throw Exception(std::to_string(counted.total) + " Bytes entpackt statt " + std::to_string(recorded));
     return result;
 }
@@ -119,7 +122,7 @@ StagedEntries::~StagedEntries() {
 
 StreamResult StagedEntries::check(const TArchive& archive, std::int32_t index, FileHandle* archiveFile) {
     DiscardSink sink;
-    return Walk(archive, index, sink, inflater_, archiveFile);
+    return Walk(archive, index, sink, inflater_, archiveFile, lastLength_);
 }
 
 // Entries of one folder come one after the other: a folder made or found for
@@ -138,7 +141,7 @@ StreamResult StagedEntries::stage(const TArchive& archive, std::int32_t index, c
     PendingFile pending(target);
     if (!pending.file()) return check(archive, index, archiveFile);
     StagingSink sink(*pending.file());
-    StreamResult result = Walk(archive, index, sink, inflater_, archiveFile);
+    StreamResult result = Walk(archive, index, sink, inflater_, archiveFile, lastLength_);
     if (result != StreamResult::Complete) return result;
     if (sink.failed()) {
         refused_ = true;

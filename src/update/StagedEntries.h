@@ -27,7 +27,10 @@ public:
     // Inflates entry `index` into a staged file beside `target`, creating the
     // target's folder when needed, and checks every segment on the way. The
     // result is that of the walk; raises as the walk does, and when the entry
-    // inflates to another length than its unpackedSize. When the staged
+    // inflates to another length than its unpackedSize while its stored extent
+    // overlaps another entry's (a damaged stored size or data offset: the one
+    // damage that only the length tells). A length that differs alone is no damage: other
+    // writers may record it differently (see lastLength). When the staged
     // file cannot be created or written, the check goes on without it, and
     // after a failed write nothing more is staged. `archiveFile`: a handle of
     // the archive that the caller holds for the whole check, or nullptr.
@@ -42,6 +45,8 @@ public:
     bool commit(std::int32_t index, const std::string& target, bool targetExists);
 
     std::size_t stagedCount() const { return staged_.size(); }
+    // The byte count that the last check or staging inflated.
+    std::uint64_t lastLength() const { return lastLength_; }
 
 private:
     bool prepareFolder(const std::string& folder);
@@ -52,4 +57,5 @@ private:
     std::string readyFolder_;                     // the folder the last staged file went to
     SegmentInflater inflater_;
     bool refused_ = false;  // a staged file could not be written: stage no more
+    std::uint64_t lastLength_ = 0;
 };

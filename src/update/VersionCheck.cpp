@@ -44,11 +44,14 @@ void ParseVChk(const std::string& text, TVChkRec& record) {
 }
 
 int EvaluateVChk(const TVChkRec& record) {
+    int result = ClassifyVChk(record);
+    if (result == kVChkReversed) ShowInfo("früheste Version muss kleiner als späteste sein!");
+    return result;
+}
+
+int ClassifyVChk(const TVChkRec& record) {
     if (record.Earliest.empty() && record.Latest.empty()) return kVChkPassed;
-    if (CompareVersions(record.Latest, record.Earliest) < 0) {
-        ShowInfo("früheste Version muss kleiner als späteste sein!");
-        return kVChkReversed;
-    }
+    if (CompareVersions(record.Latest, record.Earliest) < 0) return kVChkReversed;
     std::string keyReference, valueName;
     SplitValueReference(record.Source, keyReference, valueName);
     std::string installed = ReadRegistryString(keyReference, valueName, "", "");

@@ -30,3 +30,6 @@ void ParseVChk(const std::string& text, TVChkRec& record);
 
 // Reads the installed version anew and returns one of the results above.
 int EvaluateVChk(const TVChkRec& record);
+// The same result without the message box of a reversed range: for a look
+// ahead at what applying the part will decide.
+int ClassifyVChk(const TVChkRec& record);

@@ -5,13 +5,16 @@
 #include <functional>
 #include <sstream>
 
+#include "FaultFileSystem.h"
 #include "TestSupport.h"
+#include "UpdateTestSupport.h"
 #include "archive/Archive.h"
 #include "archive/ArchiveWriter.h"
 #include "archive/Decompress.h"
 #include "base/ByteReader.h"
 #include "base/Exception.h"
 #include "platform/FileSystem.h"
+#include "update/CarefulCopy.h"
 
 namespace {
 
@@ -324,12 +327,64 @@ TEST_F(ArchiveTest, ReadOnlyTargetIsClearedAndReplaced) {
     EXPECT_EQ(Fs().attributes(target) & kAttrReadOnly, 0u);
 }
 
+// A replaced file keeps the attributes that the file system keeps for it, and
+// the archive attribute marks the new content. Files that merely carry the
+// name of a temporary file of the updater belong to someone else and stay.
+TEST_F(ArchiveTest, ReplacedFileKeepsItsAttributesAndForeignTemporaryNamesStay) {
+    const std::uint32_t kept = kAttrHidden | kAttrSystem;
+    std::string path = write("abc.vpa", BuildArchive({{"a.txt", "abc"}}));
+    std::string target = write("t.txt", "old");
+    ASSERT_TRUE(Fs().setAttributes(target, kept));
+    const std::uint32_t before = Fs().attributes(target) & kept;
+    std::string foreignExtract = write("t.txt.~u0", "not the updater's");
+    TArchive a;
+    a.openFile(path);
+    ASSERT_TRUE(a.extractFile(0, target));
+    EXPECT_EQ(ReadBytes(target), "abc");
+    EXPECT_EQ(Fs().attributes(target) & (kept | kAttrArchive), before | kAttrArchive);
+
+    std::string source = dir / "source.txt";
+    MakeFile(source, "copied", Stamp(2025, 1, 1, 0, 0, 0));
+    ASSERT_EQ(CopyFileChecked(source, target, kOverwriteAsk, -1), kCopyDone);
+    EXPECT_EQ(ReadBytes(target), "copied");
+    EXPECT_EQ(Fs().attributes(target) & (kept | kAttrArchive), before | kAttrArchive);
+    EXPECT_EQ(ReadBytes(foreignExtract), "not the updater's");
+    EXPECT_EQ(ListFolder(dir.path()), "abc.vpa source.txt t.txt t.txt.~u0");
+}
+
 TEST_F(ArchiveTest, MissingFolderCreatesNothing) {
     std::string path = write("abc.vpa", BuildArchive({{"a.txt", "abc"}}));
     TArchive a;
     a.openFile(path);
     EXPECT_FALSE(a.extractFile(0, dir / "no\\such\\a.txt"));
     EXPECT_EQ(ListFolder(dir.path()), "abc.vpa");
+}
+
+// A read that fails in the system is no short file: every request raises the
+// input/output error with the system's code instead of its short-read outcome.
+TEST_F(ArchiveTest, ReadsThatFailInTheSystemRaiseTheInputOutputError) {
+    std::string path = write("lines.vpa", BuildArchive({{"update.ini", "a\r\nb\r\n"}}, 0, true));
+    std::string target = write("update.ini", "previous");
+    const std::vector<std::pair<const char*, std::function<void(TArchive&)>>> requests = {
+        {"openAttached", [&](TArchive& a) { a.openAttached(path); }},
+        {"readLines", [&](TArchive& a) { a.readLines("update.ini"); }},
+        {"extractFile", [&](TArchive& a) { a.extractFile(0, target); }},
+    };
+    for (const auto& [what, request] : requests) {
+        TArchive a;
+        if (std::string(what) != "openAttached") ASSERT_TRUE(a.openAttached(path));
+        FaultFileSystem faults;
+        faults.fail(Fault::ReadFails, "lines.vpa");
+        try {
+            request(a);
+            ADD_FAILURE() << what << ": no error";
+        } catch (const EInOutError& e) {
+            EXPECT_EQ(std::string(e.what()), "E/A-Fehler 23") << what;
+            EXPECT_EQ(e.code(), 23u) << what;
+        }
+    }
+    EXPECT_EQ(ReadBytes(target), "previous");
+    EXPECT_EQ(ListFolder(dir.path()), "lines.vpa update.ini");
 }
 
 TEST_F(ArchiveTest, DamagedDataLeavesThePreviousFileUntouched) {

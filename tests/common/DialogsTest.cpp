@@ -7,6 +7,7 @@
 #include <memory>
 
 #include "TestSupport.h"
+#include "UpdateTestSupport.h"
 #include "dialogs/About.h"
 #include "dialogs/DirChooser.h"
 #include "env/System.h"
@@ -341,3 +342,25 @@ TEST(ChooserLayout, MinimumSize) {
 }
 
 }  // namespace
+
+// OK on the root entry unpacks nothing and says why; Cancel says nothing.
+TEST(ChooserUnpackFolder, OnlyAFolderOfTheFileSystemTakesTheFiles) {
+    struct Case {
+        bool ok;
+        const char* directory;
+        bool chosen;
+        bool told;
+    } cases[] = {
+        {true, "C:\\Daten\\", true, false},
+        {true, "C:\\", true, false},
+        {true, "\\", false, true},
+        {false, "\\", false, false},
+        {false, "C:\\Daten\\", false, false},
+    };
+    for (const Case& c : cases) {
+        TestPrompter prompter;
+        EXPECT_EQ(UnpackFolderChosen(c.ok, c.directory), c.chosen) << c.directory << " " << c.ok;
+        ASSERT_EQ(prompter.questions().size(), c.told ? 1u : 0u) << c.directory << " " << c.ok;
+        if (c.told) EXPECT_EQ(prompter.questions()[0].text, kNoUnpackFolderText);
+    }
+}

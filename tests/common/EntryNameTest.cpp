@@ -17,6 +17,10 @@ TEST(EntryNameTest, NamesThatStayInsideTheFolder) {
         {"", false},
         {"..\\evil.txt", false},
         {"a\\..\\..\\evil.txt", false},
+        {"../evil.txt", false},        // "/" separates as "\" does
+        {"App\\../x", false},
+        {"App/../../x", false},
+        {"App/./x", false},
         {"a\\. .\\b", false},
         {"\\root.txt", false},
         {"C:\\abs.txt", false},

@@ -66,6 +66,19 @@ TEST(EnvFileDates, StampsThroughTheFileSystem) {
     EXPECT_EQ(FileDateOf(dir / "a.*"), Stamp(2003, 7, 5, 9, 8, 6));
 }
 
+TEST(EnvFileDates, TheTimeTakesTheSystemsSeparator) {
+    TempFolder dir;
+    std::string file = dir / "a.txt";
+    WriteBytes(file, "abc");
+    ASSERT_TRUE(SetFileDate(file, Stamp(2003, 7, 5, 9, 8, 6)));
+    FakeSystemInfo info;
+    for (const char* separator : {".", ":", "h"}) {
+        info.separator = separator;
+        std::string s(separator);
+        EXPECT_EQ(FileDateText(file), "05.07.03 09" + s + "08" + s + "06") << separator;
+    }
+}
+
 TEST(EnvFileDates, MissingFilesAndFolders) {
     TempFolder dir;
     std::string folder = dir / "sub";

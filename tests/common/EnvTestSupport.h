@@ -70,12 +70,14 @@ public:
         return true;
     }
     std::uint32_t lastError() override { return lastErrorCode; }
+    std::string timeSeparator() override { return separator; }
 
     OsVersionRecord record{2, 5, 1, 2600};
     bool versionOk = true;
     std::string windowsFolder = "C:\\WINDOWS";
     std::string module = "C:\\Update\\update.exe";
     std::uint32_t lastErrorCode = 0;
+    std::string separator = ":";
 
 private:
     SystemInfo* previous_;

@@ -4,7 +4,7 @@
 
 namespace {
 
-constexpr std::uint32_t kErrAccessDenied = 5, kErrSharingViolation = 32, kErrDiskFull = 112;
+constexpr std::uint32_t kErrAccessDenied = 5, kErrCrc = 23, kErrSharingViolation = 32, kErrDiskFull = 112;
 
 std::string Folded(std::string text) {
     for (char& c : text)
@@ -18,7 +18,10 @@ public:
     FaultFile(FaultFileSystem& fs, std::unique_ptr<FileHandle> file, std::string path)
         : fs_(fs), file_(std::move(file)), path_(std::move(path)) {}
 
-    std::int64_t read(void* buffer, std::int64_t count) override { return file_->read(buffer, count); }
+    std::int64_t read(void* buffer, std::int64_t count) override {
+        if (fs_.hits(Fault::ReadFails, path_)) return fs_.inject(kErrCrc), -1;
+        return file_->read(buffer, count);
+    }
     bool seek(std::int64_t position) override { return file_->seek(position); }
     std::int64_t size() override { return file_->size(); }
     std::int32_t dosDate() override { return file_->dosDate(); }

@@ -28,6 +28,7 @@ enum class Fault {
     RemoveFails,  // a deletion is refused (error 32, the file is in use)
     FolderFails,  // a folder cannot be created (error 112)
     AttributesFail,  // attributes cannot be set (error 5)
+    ReadFails,    // a read fails in the system (error 23, a data error of the disk)
 };
 
 // Not an std::exception, so that no handler of the updater takes it for one of its errors.

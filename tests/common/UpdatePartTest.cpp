@@ -88,6 +88,8 @@ TEST(SetTDir, RegistryForm) {
         {"C:\\Prog\\App", "C:\\Prog\\App\\"},
         {"C:\\Prog\\App\\", "C:\\Prog\\App\\"},
         {"C:\\Prog\\App.old", "C:\\Prog\\"},
+        {"C:\\Prog.2\\App", "C:\\Prog.2\\App\\"},  // a dot in a parent folder is no extension
+        {"C:\\Prog.2\\App\\App.exe", "C:\\Prog.2\\App\\"},
         {"D:App.exe", "D:\\"},  // the folder part ends at ":"; a trailing "\" is then added
     };
     for (const auto& c : cases) {

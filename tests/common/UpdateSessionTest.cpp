@@ -3,8 +3,12 @@
 // and values it leaves, the close request with the final command, silent runs.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "UpdateTestSupport.h"
+#include "archive/Archive.h"
 #include "archive/ArchiveWriter.h"
+#include "base/ByteReader.h"
 #include "driver/RunUpdate.h"
 #include "driver/SilentRun.h"
 #include "driver/UpdateSession.h"
@@ -225,6 +229,81 @@ TEST_F(UpdateSessionTest, DamagedDataIsFoundBeforeTheFirstChange) {
     EXPECT_EQ(registryValue("R\\Tarnix.exe\\Projects\\Demo\\Ver", ""), "4.1");
 }
 
+namespace {
+
+// Flips a byte inside the zlib data of the named entry of the updater at `exe`.
+void DamageEntry(const std::string& exe, const std::string& name) {
+    TArchive probe;
+    probe.openAttached(exe);
+    std::string bytes = ReadBytes(exe);
+    std::size_t at = std::size_t(probe.baseOffset) + std::size_t(probe.entryAt(probe.indexOf(name)).dataOffset) + 4 + 6;
+    bytes[at] = static_cast<char>(bytes[at] ^ 0x40);
+    WriteBytes(exe, bytes);
+}
+
+// Records the given unpacked size for the named entry of the updater at `exe`.
+void RecordLength(const std::string& exe, const std::string& name, std::uint32_t length) {
+    TArchive probe;
+    probe.openAttached(exe);
+    std::size_t at = std::size_t(probe.baseOffset) + 12;
+    for (std::int32_t i = 0; i < probe.indexOf(name); ++i) at += 20 + probe.entryAt(i).name.size();
+    std::string bytes = ReadBytes(exe);
+    std::string field;
+    putU32(field, length);
+    bytes.replace(at + 8, 4, field);
+    WriteBytes(exe, bytes);
+}
+
+}  // namespace
+
+// Entries that the run will not write are not checked, so their damage stops
+// nothing: one of a part whose own version check fails, one as new as its
+// installed copy, one that replaces a file that is not installed. The parts
+// that can be applied are applied, and the run ends as the failing part says.
+TEST_F(UpdateSessionTest, DamageInEntriesTheRunWillNotWriteStopsNothing) {
+    Fs().createFolder(dir / "Extra");
+    MakeFile(app_ + "same.txt", "installed", kNew);
+    const std::string ini = controlFile() + "\r\n[Extra]\r\nN=Zusatz\r\nTDIR=" + dir / "Extra" +
+                            "\r\nVCHK=\"5.0\"<=R\\Tarnix.exe\\Projects\\Demo\\Ver\\<=\"5.1\"\r\n";
+    std::string exe = writeUpdater(ini, {{"add\\Extra\\x.dat", "extra data", kNew},
+                                         {"rep\\Demo\\same.txt", "same stamp", kNew}});
+    for (const char* name : {"add\\Extra\\x.dat", "rep\\Demo\\same.txt", "rep\\Demo\\notthere.txt"})
+        DamageEntry(exe, name);
+
+    SessionView view;
+    UpdateSession session(view);
+    session.load(exe);
+    StringList log;
+    EXPECT_FALSE(session.start(log, false));
+    ASSERT_FALSE(log.empty());
+    EXPECT_EQ(log[0], "\r\nDemo-Anwendung");
+    EXPECT_NE(std::find(log.begin(), log.end(),
+                        "\r\nDie Version des installierten Projekts Extra ist nicht mindestens 5.0.\r\n"
+                        "Das Update kann nicht ausgeführt werden."),
+              log.end());
+    EXPECT_EQ(ReadBytes(app_ + "prog.exe"), "program v2");
+    EXPECT_EQ(ReadBytes(app_ + "same.txt"), "installed");
+    EXPECT_EQ(ListFolder(dir / "Extra"), "");
+}
+
+// The length that the directory records decides nothing: a package whose
+// writer recorded other lengths installs, and the extended log notes each.
+TEST_F(UpdateSessionTest, RecordedLengthsThatDifferOnlyLeaveANote) {
+    std::string exe = writeUpdater(controlFile());
+    RecordLength(exe, "add\\Demo\\prog.exe", 0);
+    RecordLength(exe, "add\\Demo\\sub\\data.txt", 4096);
+    SessionView view;
+    UpdateSession session(view);
+    session.load(exe);
+    StringList log;
+    ASSERT_TRUE(session.start(log, true));
+    EXPECT_EQ(ReadBytes(app_ + "prog.exe"), "program v2");
+    EXPECT_EQ(ReadBytes(app_ + "sub\\data.txt"), std::string(5000, 'd'));
+    for (const char* note : {"Hinweis: add\\Demo\\prog.exe ergibt 10 Bytes, das Verzeichnis nennt 0.",
+                             "Hinweis: add\\Demo\\sub\\data.txt ergibt 5000 Bytes, das Verzeichnis nennt 4096."})
+        EXPECT_NE(std::find(log.begin(), log.end(), note), log.end()) << note;
+}
+
 TEST_F(UpdateSessionTest, WithoutAdministratorRightsNothingIsLogged) {
     SessionView view;
     UpdateSession session(view);
@@ -314,6 +393,35 @@ TEST_F(UpdateSessionTest, UnpackingSkipsNamesThatLeaveTheFolder) {
     EXPECT_EQ(StampOf(dir / "out\\rep\\Demo\\readme.txt"), kNew);
     EXPECT_FALSE(FileExists(dir / "evil.txt"));
     EXPECT_EQ(ListFolder(dir / "out"), "add rep todel.txt update.ini");
+}
+
+// A package that cannot be loaded (a bad VCHK line, no deletion list) still has
+// its archive open: "alles auspacken" unpacks it for whoever has to look.
+TEST_F(UpdateSessionTest, AnArchiveThatFailedToLoadCanStillBeUnpacked) {
+    for (const char* ini : {"P=Demo\r\nVChk=4.0 R\\x\\Ver\r\n", "P=Demo\r\n"}) {
+        std::string exe = writeUpdater(ini);
+        if (std::string(ini) == "P=Demo\r\n") {
+            // A package without its deletion list.
+            std::ostringstream out;
+            out << std::string(1000, 'M');
+            ArchiveWriter writer(out, 1000);
+            writer.declare("update.ini", kNew);
+            writer.declare("add\\Demo\\prog.exe", kNew);
+            writer.addContent(0, ini);
+            writer.addContent(1, "program v2");
+            writer.finish(true);
+            WriteBytes(exe, out.str());
+        }
+        SessionView view;
+        UpdateSession session(view);
+        EXPECT_ANY_THROW(session.load(exe)) << ini;
+        EXPECT_FALSE(session.loaded());
+        ASSERT_TRUE(session.archiveOpen()) << ini;
+        RemoveTree(dir / "out");
+        Fs().createFolder(dir / "out");
+        session.unpackAll(dir / "out\\");
+        EXPECT_EQ(ReadBytes(dir / "out\\add\\Demo\\prog.exe"), "program v2") << ini;
+    }
 }
 
 TEST(LogFileTextTest, EveryLineEndBecomesCrLf) {

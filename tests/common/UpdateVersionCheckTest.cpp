@@ -23,6 +23,10 @@ TEST(ParseVChk, Forms) {
         {"<=s<=4.3", "", "s", "4.3"},
         {"1<=s<=2<3", "1", "s", "2<3"},                                    // further "<" belong to Latest
         {"\"\"<=s<=\"\"", "", "s", ""},
+        {"4.0<=s<=", "4.0", "s", "="},  // "<=" at the very end: its "=" is the latest version
+        {"4.0<s<=", "4.0", "s", "="},
+        {"4.0<=s<", "4.0", "s", ""},
+        {"4.0<=<=4.3", "4.0", "", "4.3"},
     };
     for (const Case& c : cases) {
         TVChkRec record;

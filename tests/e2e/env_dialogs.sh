@@ -14,5 +14,5 @@ rm -rf "$work"
 echo "$out" | tr -d '\r'
 # Skipped tests would mean that no window could be created: that is a failure here.
 if echo "$out" | grep -q '\[  SKIPPED \]'; then echo "dialog tests were skipped"; exit 1; fi
-echo "$out" | grep -q '\[  PASSED  \] 4 tests' || status=1
+echo "$out" | grep -q '\[  PASSED  \] 5 tests' || status=1
 exit $status

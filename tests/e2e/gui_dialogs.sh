@@ -186,13 +186,16 @@ check "the tree grows with the window" equals "$tree_w $((client_h - tree_y - tr
 drive close "$CHOOSER"
 check "closing the window cancels" window_gone "$CHOOSER"
 
-# --- The root has no folder: OK unpacks nothing ---
+# --- The root has no folder: OK unpacks nothing and says why ---
 open_chooser
 click_item "$root_label"
 check "the root shows no path" equals "$(label)" ""
 drive clickid "$CHOOSER" 208
 window_gone "$CHOOSER"
-sleep 1
+check "OK on the root says why nothing is unpacked" window_open "$MSGBOX"
+check "in a short message" contains "$(drive dump "$MSGBOX")" "Hier kann nichts ausgepackt werden."
+drive click "$MSGBOX" OK || true
+window_gone "$MSGBOX" || true
 check "nothing is unpacked for the root" test ! -e "$C/update.ini"
 open_chooser
 check "the next call starts without a selection" equals "$(label)" ""

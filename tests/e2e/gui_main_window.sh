@@ -68,10 +68,57 @@ check "failed run: log names the version" contains "$(control 111)" "ist nicht m
 check "failed run: Start stays enabled" equals "$(control 106)" "1|1|Start"
 check "failed run: Fertigstellen stays disabled" equals "$(control 107)" "0|1|Fertigstellen"
 screenshot "$SHOTS/main-failed.png"
+
+# A second Start in the same window, refused for another reason: the log area
+# shows exactly the second run's log, nothing of the first.
+install_project 4.5
+drive click Update Start
+for _ in $(seq 100); do case "$(control 111)" in *"neuer als"*) break ;; esac; sleep 0.2; done
+check "second Start: only the second run's log" equals "$(control 111)" \
+  "1|1|~~Die Version des installierten Projekts Demo ist neuer als dieses Update.~~Das Update wird nicht ausgeführt."
+screenshot "$SHOTS/main-second-start.png"
 drive click Update Abbrechen
 "$WINE" "$DRIVER" waitgone Update 20 >/dev/null 2>&1
 wait $WINDOW_PID 2>/dev/null || true
 "$WINESERVER" -w
 check "failed run: no final command" test ! -e "$UPD/final.txt"
+
+# Headings of realistic length: each on one line of its own room, no two
+# labels overlapping, the buttons below them; a text too long ends in "...".
+# rect: "left top width height" of a control.
+overlap() {
+  local a b
+  read -r al at aw ah <<<"$1"; read -r bl bt bw bh <<<"$2"
+  [ "$al" -lt $((bl + bw)) ] && [ "$bl" -lt $((al + aw)) ] && [ "$at" -lt $((bt + bh)) ] && [ "$bt" -lt $((at + ah)) ]
+}
+labels_apart() {
+  local ids=(101 102 103 104 106) i j
+  for i in "${!ids[@]}"; do for j in "${!ids[@]}"; do
+    [ "$i" -lt "$j" ] || continue
+    if overlap "$(drive rect Update "${ids[$i]}")" "$(drive rect Update "${ids[$j]}")"; then
+      echo "controls ${ids[$i]} and ${ids[$j]} overlap"; return 1
+    fi
+  done; done
+}
+one_line() { local h; read -r _ _ _ h <<<"$(drive rect Update "$1")"; [ "$h" -le 30 ] || { echo "control $1 is $h high"; return 1; }; }
+install_project 4.1
+for texts in "long|Kassenprogramm für Bäckereien und Konditoreien|Version 2.1.7 vom 15. März 2026, Build 4711|© 2026 Mevo Software GmbH, Berlin" \
+             "longest|Warenwirtschaft und Kassenprogramm für Bäckereien, Filialen|Version 2.1.7 vom 15. März 2026, Build 4711 (Wartungsupdate)|© 2026 Mevo Software GmbH, Berlin-Charlottenburg, Germany" \
+             "short|Demo|4.2|© Mevo"; do
+  IFS='|' read -r shot p v cori <<<"$texts"
+  EXTRA_MAIN=("P=$p" "V=$v" "CORI=$cori") EXTRA_INI=()
+  build_package "$UPD/update.exe"
+  start_window
+  wait_control 106 "1|1|Start" >/dev/null
+  check "$shot texts: heading shown" equals "$(control 101)" "1|1|$p"
+  check "$shot texts: credit shown" equals "$(control 104)" "1|1|$cori"
+  check "$shot texts: no two labels overlap" labels_apart
+  for id in 101 102 104; do check "$shot texts: control $id on one line" one_line $id; done
+  screenshot "$SHOTS/main-$shot-texts.png"
+  drive click Update Abbrechen
+  "$WINE" "$DRIVER" waitgone Update 20 >/dev/null 2>&1
+  wait $WINDOW_PID 2>/dev/null || true
+  "$WINESERVER" -w
+done
 
 finish

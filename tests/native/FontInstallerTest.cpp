@@ -187,3 +187,26 @@ TEST(UniqueFileNameTest, NumbersBeforeTheExtension) {
     WriteBytes(dir / "noext", "");
     EXPECT_EQ(UniqueFileName(dir / "noext"), dir / "noext0");
 }
+
+// Fonts without a FONT key share the registry value " (TrueType)". Once
+// installed they are left alone by the next run; a run stopped before the
+// registration is still finished by the next one.
+TEST_F(FontInstallerTest, FontsWithoutAKeyAreLeftAloneOnTheNextRun) {
+    WritePackage(dir / "pkg.vpa", {{"todel.txt", "", kFontDate},
+                                   {"A.ttf", "font a", kFontDate},
+                                   {"B.ttf", "font b", kFontDate}});
+    TArchive archive;
+    archive.openFile(dir / "pkg.vpa");
+    auto noKey = [](const std::string&) { return std::string(); };
+    ASSERT_TRUE(InstallArchiveFonts(archive, noKey, &log_, 2));
+    EXPECT_EQ(NativeFonts().broadcasts, 2);
+    EXPECT_EQ(value(kNtFonts, " (TrueType)"), "B.ttf");
+    ASSERT_TRUE(InstallArchiveFonts(archive, noKey, &log_, 2));
+    EXPECT_EQ(NativeFonts().broadcasts, 2) << "a font without a key was installed again";
+
+    registry_.clear();
+    setFamily(2, 1, "Microsoft Windows XP");
+    ASSERT_TRUE(InstallArchiveFonts(archive, noKey, &log_, 2));
+    EXPECT_EQ(NativeFonts().broadcasts, 3);  // the first fills the shared value again
+    EXPECT_EQ(value(kNtFonts, " (TrueType)"), "A.ttf");
+}

@@ -73,8 +73,20 @@ cut.vpa|b\c.txt|segment cut short
 cutmulti.vpa|multi.txt|segment cut short
 TABLE
 
-# Directories that contradict themselves: nothing listed, exit 1.
+# A recorded length that differs is a warning only; with a stored size that
+# takes in the next entry's segment (inflating without an error) it is damage.
 bad_dir() { cp standalone.vpa "$1"; printf "$2" | dd of="$1" bs=1 seek="$3" conv=notrunc 2>/dev/null; }
+bad_dir longer.vpa '\x07' $((0x14))                 # a.txt records 7 bytes, inflates to 3
+bad_dir takes_next.vpa '\x23' $((0x18))             # a.txt's stored size 35 reaches over b\c.txt
+run test longer.vpa; expect_rc 0 "test longer"
+expect_in "warning: a.txt: inflates to 3 bytes, directory says 7" "$ERR" "test longer warns"
+run check longer.vpa
+expect_in "warning: a.txt: inflates to 3 bytes, directory says 7" "$OUT" "check longer warns"
+run test takes_next.vpa; expect_rc 1 "test takes_next"
+expect_in "a.txt: inflates to 17 bytes, directory says 3, and its data overlaps another entry" "$ERR" "test takes_next"
+run check takes_next.vpa; expect_rc 1 "check takes_next"
+
+# Directories that contradict themselves: nothing listed, exit 1.
 bad_dir huge_d.vpa '\x00\x00\x00\x7f' 0       # D far beyond the file
 bad_dir small_d.vpa '\x08\x00\x00\x00' 0      # D below 12
 bad_dir long_name.vpa '\xc8' $((0x0C))        # name length 200

@@ -16,6 +16,7 @@
 namespace {
 
 struct SeenBox {
+    HWND owner = nullptr;
     std::string caption;
     std::string text;  // of the first static control without SS_ICON
     std::vector<std::string> buttons;
@@ -81,6 +82,7 @@ private:
         if (box == nullptr) return;
         Sleep(200);  // let the box finish its start-up (and be moved)
         found_ = true;
+        seen_.owner = GetWindow(box, GW_OWNER);
         seen_.caption = WindowText(box);
         GetWindowRect(box, &seen_.rect);
         EnumChildWindows(box, ReadChild, reinterpret_cast<LPARAM>(&seen_));
@@ -151,6 +153,37 @@ TEST_F(EnvDialogs, MessageBoxWithoutOwnerHasTheApplicationTitle) {
     EXPECT_EQ(InfoOk("Hinweis"), kAnswerOk);
     ASSERT_TRUE(responder.found());
     EXPECT_EQ(responder.seen().caption, ApplicationTitle());
+}
+
+// The foreground belongs to a window of another thread: this thread has no
+// active window, as when the updater is not the active application. The
+// question is still owned by the main window and carries its title.
+TEST_F(EnvDialogs, MessageBoxIsOwnedByTheMainWindowWhenTheUpdaterIsNotActive) {
+    std::atomic<HWND> other{nullptr};
+    std::atomic<bool> done{false};
+    std::thread foreign([&] {
+        HWND h = CreateWindowExA(0, "EnvDialogsMain", "Andere Anwendung", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 700, 50,
+                                 200, 100, nullptr, nullptr, GetModuleHandleA(nullptr), nullptr);
+        SetForegroundWindow(h);
+        other = h;
+        while (!done) {
+            Pump();
+            Sleep(10);
+        }
+        DestroyWindow(h);
+    });
+    for (int i = 0; i < 100 && (other == nullptr || GetActiveWindow() != nullptr); ++i) {
+        Pump();
+        Sleep(20);
+    }
+    ASSERT_EQ(GetActiveWindow(), nullptr) << "the other thread's window did not take the foreground";
+    Responder responder(IDNO);
+    EXPECT_EQ(AskYesNoCancel("Datei ist jünger!\r\rTrotzdem kopieren?"), kAnswerNo);
+    done = true;
+    foreign.join();
+    ASSERT_TRUE(responder.found());
+    EXPECT_EQ(responder.seen().owner, main_);
+    EXPECT_EQ(responder.seen().caption, "Hauptfenster");
 }
 
 TEST_F(EnvDialogs, ConfirmationWithFourButtons) {

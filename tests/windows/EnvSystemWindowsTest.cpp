@@ -82,3 +82,18 @@ TEST(WindowsVersionProbe, MatchesTheExpectedFamily) {
 }
 
 }  // namespace
+
+// The time of a file date takes the user's time separator, as the locale names it.
+TEST(EnvSystemWindows, FileDateTextTakesTheLocaleTimeSeparator) {
+    char previous[8] = {};
+    ASSERT_GT(GetLocaleInfoA(LOCALE_USER_DEFAULT, LOCALE_STIME, previous, sizeof previous), 0);
+    TempFolder dir;
+    std::string file = dir / "a.txt";
+    WriteBytes(file, "abc");
+    ASSERT_TRUE(SetFileDate(file, Stamp(2003, 7, 5, 9, 8, 6)));
+    ASSERT_TRUE(SetLocaleInfoA(LOCALE_USER_DEFAULT, LOCALE_STIME, "."));
+    std::string text = FileDateText(file);
+    SetLocaleInfoA(LOCALE_USER_DEFAULT, LOCALE_STIME, previous);
+    EXPECT_EQ(text, "05.07.03 09.08.06");
+    EXPECT_EQ(FileDateText(file), "05.07.03 09" + std::string(previous) + "08" + previous + "06");
+}

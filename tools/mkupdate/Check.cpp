@@ -64,7 +64,15 @@ bool ViewArchive(const std::string& file, PackageView& view) {
         std::fprintf(stderr, "mkupdate: %s\n", Cp1252ToUtf8(e.what()).c_str());
         return false;
     }
-    for (std::int32_t i = 0; i < archive.entryCount(); ++i) view.names.push_back(archive.entryAt(i).name);
+    for (std::int32_t i = 0; i < archive.entryCount(); ++i) {
+        const std::string& name = archive.entryAt(i).name;
+        view.names.push_back(name);
+        std::string warning, problem = InflateProblem(archive, i, warning);
+        if (!problem.empty()) view.findings.push_back(Finding{true, name, problem + " (the entry is damaged)", "entry-damaged"});
+        if (!warning.empty())
+            view.findings.push_back(
+                Finding{false, name, warning + " (the updater ignores that length)", "entry-length-differs"});
+    }
     for (const char* name : {kControlFileName, kDeletionListName}) {
         std::vector<unsigned char> buffer;
         try {

@@ -110,33 +110,47 @@ int CommandList(const std::string& file, bool json) {
     return kExitOk;
 }
 
+std::string InflateProblem(const TArchive& archive, std::int32_t index, std::string& warning) {
+    const TPackedFile& e = archive.entryAt(index);
+    warning.clear();
+    try {
+        std::int64_t total = 0;
+        std::int32_t position = 0;
+        std::vector<unsigned char> buffer;
+        while (position >= 0) {
+            std::int32_t n = archive.readBuffer(index, position, buffer);
+            if (n < 0) return "segment cut short";
+            total += n;
+        }
+        if (total == e.unpackedSize) return "";
+        std::string mismatch =
+            "inflates to " + std::to_string(total) + " bytes, directory says " + std::to_string(e.unpackedSize);
+        if (archive.overlapsAnotherEntry(index)) return mismatch + ", and its data overlaps another entry";
+        warning = mismatch;
+        return "";
+    } catch (const std::exception& ex) {
+        return ex.what();
+    }
+}
+
 int CommandTest(const std::string& file) {
     TArchive archive;
     if (!Open(file, archive)) return kExitDamaged;
-    int damaged = 0;
+    int damaged = 0, warnings = 0;
     for (std::int32_t i = 0; i < archive.entryCount(); ++i) {
         const TPackedFile& e = archive.entryAt(i);
-        std::string problem;
-        try {
-            std::int64_t total = 0;
-            std::int32_t position = 0;
-            std::vector<unsigned char> buffer;
-            while (position >= 0 && problem.empty()) {
-                std::int32_t n = archive.readBuffer(i, position, buffer);
-                if (n < 0) problem = "segment cut short";
-                total += n;
-            }
-            if (problem.empty() && total != e.unpackedSize)
-                problem = "inflates to " + std::to_string(total) + " bytes, directory says " +
-                          std::to_string(e.unpackedSize);
-        } catch (const std::exception& ex) {
-            problem = ex.what();
+        std::string warning, problem = InflateProblem(archive, i, warning);
+        if (!warning.empty()) {
+            ++warnings;
+            std::fprintf(stderr, "mkupdate: warning: %s: %s\n", Cp1252ToUtf8(e.name).c_str(), warning.c_str());
         }
         if (problem.empty()) continue;
         ++damaged;
         Error(e.name + ": " + problem);
     }
-    std::printf("%d entries, %d damaged\n", archive.entryCount(), damaged);
+    std::printf("%d entries, %d damaged", archive.entryCount(), damaged);
+    if (warnings > 0) std::printf(", %d warning(s)", warnings);
+    std::printf("\n");
     return damaged == 0 ? kExitOk : kExitDamaged;
 }
 

@@ -1,9 +1,18 @@
 // The commands of mkupdate; file arguments are host paths in UTF-8.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 constexpr int kExitOk = 0, kExitDamaged = 1, kExitUsage = 2;
+
+class TArchive;
+
+// Inflates entry `index` whole: empty when it is sound, else the problem.
+// `warning` receives a note when the entry inflates to another length than the
+// directory records, which alone is no damage (other writers may record that
+// field differently), unless its data overlaps another entry's.
+std::string InflateProblem(const TArchive& archive, std::int32_t index, std::string& warning);
 
 // One line per entry, or one JSON document with `json`.
 int CommandList(const std::string& file, bool json = false);

@@ -1,5 +1,6 @@
 #include "dialogs/Windows/Dialogs.h"
 
+#include "dialogs/DirChooser.h"
 #include "dialogs/Windows/AboutBox.h"
 #include "dialogs/Windows/FormDirSel.h"
 #include "env/System.h"
@@ -50,6 +51,5 @@ bool ChooseDirectory(HWND owner, std::string& folder) {
     chooser.Directory = folder;
     bool chosen = chooser.Execute(owner);
     folder = chooser.Directory;
-    // An entry without a file-system path (the root) gives a lone "\": nothing to unpack into.
-    return chosen && folder != "\\";
+    return UnpackFolderChosen(chosen, folder);
 }

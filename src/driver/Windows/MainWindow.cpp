@@ -15,6 +15,8 @@ namespace {
 constexpr UINT kMsgFirstIdle = WM_APP + 1;
 constexpr const char* kClassName = "TForm1";
 constexpr COLORREF kYellow = RGB(255, 255, 0), kBlue = RGB(0, 0, 160);
+constexpr const char* kHeadingFace = "Times New Roman";
+constexpr int kHeadingSizes[] = {24, 22, 20, 18, 16};  // pixels, largest first
 
 std::string ApplicationTitle() {
     std::string name = NamePart(OwnExePath);
@@ -140,7 +142,8 @@ LRESULT TForm1::handle(UINT msg, WPARAM wParam, LPARAM lParam) {
 void TForm1::createControls() {
     font_.reset(MakeFont("Arial", 16, FW_NORMAL));
     boldFont_.reset(MakeFont("Arial", 16, FW_BOLD));
-    headFont_.reset(MakeFont("Times New Roman", 24, FW_BOLD));
+    headFont_.reset(MakeFont(kHeadingFace, kHeadingSizes[0], FW_BOLD));
+    headingSize_ = kHeadingSizes[0];
     blueBrush_.reset(CreateSolidBrush(kBlue));
     struct ControlSpec {
         int id;
@@ -149,10 +152,11 @@ void TForm1::createControls() {
         DWORD style;
         HGDIOBJ font;
     } specs[] = {
-        {kIdLabelUpdateName, "STATIC", "Das Update wird vorbereitet.", SS_LEFT | SS_NOPREFIX, headFont_.get()},
-        {kIdLabelVersion, "STATIC", "bitte warten!", SS_LEFT | SS_NOPREFIX, font_.get()},
+        {kIdLabelUpdateName, "STATIC", "Das Update wird vorbereitet.", SS_LEFT | SS_NOPREFIX | SS_ENDELLIPSIS,
+         headFont_.get()},
+        {kIdLabelVersion, "STATIC", "bitte warten!", SS_LEFT | SS_NOPREFIX | SS_ENDELLIPSIS, font_.get()},
         {kIdLabelCopyright, "STATIC", " © ", SS_CENTER | SS_NOTIFY | SS_NOPREFIX, boldFont_.get()},
-        {kIdLabelCoriText, "STATIC", "   ", SS_RIGHT | SS_NOPREFIX, font_.get()},
+        {kIdLabelCoriText, "STATIC", "   ", SS_RIGHT | SS_NOPREFIX | SS_ENDELLIPSIS, font_.get()},
         {kIdButtonStart, "BUTTON", "Start", BS_DEFPUSHBUTTON | WS_TABSTOP | WS_DISABLED, font_.get()},
         {kIdButtonComplete, "BUTTON", "Fertigstellen", BS_PUSHBUTTON | WS_TABSTOP | WS_DISABLED, font_.get()},
         {kIdButtonCancel, "BUTTON", "Abbrechen", BS_PUSHBUTTON | WS_TABSTOP, font_.get()},
@@ -169,26 +173,77 @@ void TForm1::createControls() {
         SendMessageA(h, WM_SETFONT, reinterpret_cast<WPARAM>(s.font), FALSE);
     }
     SendMessageA(control(kIdMemoProtokoll), EM_SETLIMITTEXT, 0, 0);
+    relayout();
+}
+
+// The headings take one line each and never overlap: a text too long for its
+// room ends in an ellipsis. The version and the credit share the line under
+// the heading while both fit side by side; otherwise the credit takes a line
+// of its own, right-aligned under the copyright sign, and everything below
+// moves down by one line.
+void TForm1::layout(int width, int height) {
+    auto place = [&](int id, int x, int y, int w, int h) { MoveWindow(control(id), x, y, w, h, TRUE); };
+    const int room = width - 24, gap = 16, line = 22;
+    fitHeading(width - 68);
+    place(kIdLabelUpdateName, 12, 8, width - 68, 30);
+    place(kIdLabelCopyright, width - 48, 8, 36, 22);
+    int versionWidth = textWidth(kIdLabelVersion), coriWidth = textWidth(kIdLabelCoriText);
+    bool shared = versionWidth + gap + coriWidth <= room;
+    place(kIdLabelVersion, 12, 40, shared ? room - coriWidth - gap : room, line);
+    int coriTop = shared ? 40 : 40 + line;
+    place(kIdLabelCoriText, shared ? width - 12 - coriWidth : 12, coriTop, shared ? coriWidth : room, line);
+    int top = coriTop + line + 10;
+    int x = 12;
+    for (int id : {kIdButtonStart, kIdButtonComplete, kIdButtonCancel}) {
+        place(id, x, top, 120, 30);
+        x += 130;
+    }
+    place(kIdButtonUnpack, x, top, 150, 30);
+    place(kIdCheckBoxLongLog, 12, top + 38, 260, 22);
+    place(kIdLabelProgress, 12, top + 64, room, 20);
+    int memoTop = top + 88;
+    place(kIdMemoProtokoll, 12, memoTop, room, height - memoTop - 12 > 40 ? height - memoTop - 12 : 40);
+}
+
+// The width in pixels of the control's text in `font` (its own when nullptr),
+// with a little room for the control's own margins.
+int TForm1::textWidth(int id, HGDIOBJ font) const {
+    HWND label = control(id);
+    char text[256] = {};
+    int length = GetWindowTextA(label, text, sizeof text);
+    HDC dc = GetDC(label);
+    if (!dc) return 0;
+    if (!font) font = reinterpret_cast<HGDIOBJ>(SendMessageA(label, WM_GETFONT, 0, 0));
+    HGDIOBJ previous = SelectObject(dc, font);
+    SIZE size = {};
+    GetTextExtentPoint32A(dc, text, length, &size);
+    SelectObject(dc, previous);
+    ReleaseDC(label, dc);
+    return size.cx + 12;
+}
+
+// The heading keeps its large type while the name fits; a longer name is set
+// in smaller type, down to that of the other texts, before it is cut.
+void TForm1::fitHeading(int room) {
+    int size = kHeadingSizes[0];
+    for (int candidate : kHeadingSizes) {
+        size = candidate;
+        ScopedGdiObject font(MakeFont(kHeadingFace, candidate, FW_BOLD));
+        if (textWidth(kIdLabelUpdateName, font.get()) <= room) break;
+    }
+    if (size == headingSize_) return;
+    headingSize_ = size;
+    headFont_.reset(MakeFont(kHeadingFace, size, FW_BOLD));
+    SendMessageA(control(kIdLabelUpdateName), WM_SETFONT, reinterpret_cast<WPARAM>(headFont_.get()), TRUE);
+}
+
+void TForm1::relayout() {
     RECT client;
     GetClientRect(hwnd_, &client);
     layout(client.right, client.bottom);
-}
-
-void TForm1::layout(int width, int height) {
-    auto place = [&](int id, int x, int y, int w, int h) { MoveWindow(control(id), x, y, w, h, TRUE); };
-    place(kIdLabelUpdateName, 12, 8, width - 200, 32);
-    place(kIdLabelVersion, 12, 42, width - 200, 22);
-    place(kIdLabelCopyright, width - 48, 8, 36, 22);
-    place(kIdLabelCoriText, width - 312, 34, 300, 20);
-    int x = 12;
-    for (int id : {kIdButtonStart, kIdButtonComplete, kIdButtonCancel}) {
-        place(id, x, 72, 120, 30);
-        x += 130;
-    }
-    place(kIdButtonUnpack, x, 72, 150, 30);
-    place(kIdCheckBoxLongLog, 12, 110, 260, 22);
-    place(kIdLabelProgress, 12, 136, width - 24, 20);
-    place(kIdMemoProtokoll, 12, 160, width - 24, height - 172 > 40 ? height - 172 : 40);
+    // Controls that moved leave their old places, and those that moved onto
+    // them their new ones, to be painted anew.
+    RedrawWindow(hwnd_, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN);
 }
 
 void TForm1::FormCreate() { LogThreshold = 2; }
@@ -207,6 +262,9 @@ void TForm1::ApplicationEvents1Idle() {
 void TForm1::ButtonStartClick() {
     if (session_.running() || !session_.loaded()) return;
     bool extended = SendMessageA(control(kIdCheckBoxLongLog), BM_GETCHECK, 0, 0) == BST_CHECKED;
+    // Each run begins with an empty log: nothing of an earlier run stays on screen.
+    log_.clear();
+    syncLog();
     try {
         session_.start(log_, extended);
     } catch (...) {
@@ -226,7 +284,7 @@ void TForm1::FormKeyDown(WPARAM key) {
 }
 
 void TForm1::ButtonUnpackClick() {
-    if (!session_.loaded() || session_.running()) return;
+    if (!session_.archiveOpen() || session_.running()) return;
     if (!ChooseDirectory(hwnd_, unpackFolder_)) return;
     setBusyCursor(true);
     try {
@@ -260,9 +318,18 @@ void TForm1::onCommand(int id, int code) {
     }
 }
 
-void TForm1::showUpdateName(const std::string& text) { SetWindowTextA(control(kIdLabelUpdateName), text.c_str()); }
-void TForm1::showVersionText(const std::string& text) { SetWindowTextA(control(kIdLabelVersion), text.c_str()); }
-void TForm1::showCoriText(const std::string& text) { SetWindowTextA(control(kIdLabelCoriText), text.c_str()); }
+void TForm1::showUpdateName(const std::string& text) {
+    SetWindowTextA(control(kIdLabelUpdateName), text.c_str());
+    relayout();
+}
+void TForm1::showVersionText(const std::string& text) {
+    SetWindowTextA(control(kIdLabelVersion), text.c_str());
+    relayout();
+}
+void TForm1::showCoriText(const std::string& text) {
+    SetWindowTextA(control(kIdLabelCoriText), text.c_str());
+    relayout();
+}
 
 void TForm1::showCompleted() {
     EnableWindow(control(kIdButtonComplete), TRUE);
@@ -298,11 +365,16 @@ void TForm1::setBusyCursor(bool busy) {
     SetCursor(LoadCursorA(nullptr, reinterpret_cast<LPCSTR>(busy ? IDC_WAIT : IDC_ARROW)));
 }
 
-// Brings the log area up to date with the log's lines: new lines are appended,
-// a log that was emptied empties the area.
+// Brings the log area up to date with the log's lines: when the log only grew
+// since the last time, its new lines are appended; otherwise (a new run
+// emptied it and wrote other lines, of any number) the area is written anew.
+// The log grows only at its end, so its first line and the last line shown
+// tell whether what is shown is still its beginning.
 void TForm1::syncLog() {
     HWND memo = control(kIdMemoProtokoll);
-    if (log_.size() < shownLines_ || shownLines_ == 0) {
+    bool grew = shownLines_ > 0 && shownLines_ <= log_.size() && log_.front() == shownFirst_ &&
+                log_[shownLines_ - 1] == shownLast_;
+    if (!grew) {
         SetWindowTextA(memo, Joined(log_, 0).c_str());
     } else if (log_.size() > shownLines_) {
         int end = GetWindowTextLengthA(memo);
@@ -310,6 +382,8 @@ void TForm1::syncLog() {
         SendMessageA(memo, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(Joined(log_, shownLines_).c_str()));
     }
     shownLines_ = log_.size();
+    shownFirst_ = log_.empty() ? std::string() : log_.front();
+    shownLast_ = log_.empty() ? std::string() : log_.back();
     SendMessageA(memo, EM_SCROLLCARET, 0, 0);
     UpdateWindow(memo);
 }

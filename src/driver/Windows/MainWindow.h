@@ -19,6 +19,9 @@ private:
     LRESULT handle(UINT msg, WPARAM wParam, LPARAM lParam);
     void createControls();
     void layout(int width, int height);
+    void relayout();  // the layout for the current client size
+    int textWidth(int id, HGDIOBJ font = nullptr) const;
+    void fitHeading(int room);
     bool preview(MSG& msg);
 
     void FormCreate();
@@ -39,6 +42,7 @@ private:
     void pumpMessages() override;
     void setProgress(const std::string& text) override;
     void setBusyCursor(bool busy) override;
+    void showLog() override { syncLog(); }
 
     void syncLog();
     void showError(const std::string& text);
@@ -48,9 +52,12 @@ private:
     HINSTANCE instance_ = nullptr;
     UpdateSession session_;
     StringList log_;
+    // What the log area shows: the number of lines, and the first and last of them.
     std::size_t shownLines_ = 0;
+    std::string shownFirst_, shownLast_;
     std::string unpackFolder_;
     bool busy_ = false;
     bool firstIdle_ = true;
     ScopedGdiObject font_, headFont_, boldFont_, blueBrush_;
+    int headingSize_ = 0;  // pixels of headFont_
 };
