@@ -16,8 +16,17 @@ class UpdateSession;
 extern const char* const kNoRightsText;
 extern const char* const kDamagedPackageText;
 
+// How a run ended, for the exit code of silent runs.
+enum class RunOutcome {
+    Succeeded,
+    Failed,
+    InstalledNewer,  // the installed version is beyond the update's range: nothing to do
+    ProgramRunning,  // a file named in [CheckRun] is in use
+};
+
 // Returns true when the update succeeded; then the session is completed.
-bool RunUpdate(UpdateSession& session, StringList& log);
+// `outcome`, when given, receives the reason of the ending.
+bool RunUpdate(UpdateSession& session, StringList& log, RunOutcome* outcome = nullptr);
 
 // Inflates every segment of every entry that applying the parts could write
 // (an entry of a part that is newer than its installed copy, or missing).

@@ -5,6 +5,13 @@
 
 constexpr int kExitOk = 0, kExitDamaged = 1, kExitUsage = 2;
 
+class TArchive;
+
+// Opens `path` (the updater's form: code page 1252, backslashes) as an updater
+// with an attached archive, or else as a stand-alone archive. Raises with the
+// reason; an updater without an archive is named as such.
+void OpenPackage(const std::string& path, TArchive& archive);
+
 int CommandList(const std::string& file);
 int CommandTest(const std::string& file);
 int CommandExtract(const std::string& file, const std::string& folder);
