@@ -142,10 +142,10 @@ bool VerifyEntriesToWrite(const TArchive& archive, const TUpdateParts& parts, st
     return true;
 }
 
-bool RunUpdate(UpdateSession& session, StringList& log, RunOutcome* outcome) {
-    RunOutcome ignored;
-    RunOutcome& ending = outcome ? *outcome : ignored;
-    ending = RunOutcome::Failed;
+bool RunUpdate(UpdateSession& session, StringList& log, RunEnding* endingOut) {
+    RunEnding ignored;
+    RunEnding& ending = endingOut ? *endingOut : ignored;
+    ending = RunEnding::Failed;
     TUpdateParts& parts = *session.UpdateParts;
     parts.Log = &log;
     log.clear();
@@ -154,12 +154,12 @@ bool RunUpdate(UpdateSession& session, StringList& log, RunOutcome* outcome) {
         return false;
     }
     if (!parts.CheckFilesFree()) {
-        ending = RunOutcome::ProgramRunning;
+        ending = RunEnding::ProgramRunning;
         return false;
     }
     int version = CheckMainVersion(parts, session.UpdateName);
     if (version != kVChkPassed) {
-        if (version == kVChkTooNew) ending = RunOutcome::InstalledNewer;
+        if (version == kVChkTooNew) ending = RunEnding::InstalledNewer;
         return false;
     }
 
@@ -183,7 +183,7 @@ bool RunUpdate(UpdateSession& session, StringList& log, RunOutcome* outcome) {
             session.Archive, [&](const std::string& file) { return parts.FontNameOf(file); }, &log, LogThreshold);
         TUpdateParts::WriteResultValue(parts.VResult);
         session.SetCompleted(true);
-        ending = RunOutcome::Succeeded;
+        ending = RunEnding::Succeeded;
         parts.LogMessage("\r\nUpdate beendet.\r\nKlicken Sie auf \"Fertigstellen\"!", 2);
     } else {
         parts.LogMessage(

@@ -17,7 +17,7 @@ extern const char* const kNoRightsText;
 extern const char* const kDamagedPackageText;
 
 // How a run ended, for the exit code of silent runs.
-enum class RunOutcome {
+enum class RunEnding {
     Succeeded,
     Failed,
     InstalledNewer,  // the installed version is beyond the update's range: nothing to do
@@ -25,8 +25,8 @@ enum class RunOutcome {
 };
 
 // Returns true when the update succeeded; then the session is completed.
-// `outcome`, when given, receives the reason of the ending.
-bool RunUpdate(UpdateSession& session, StringList& log, RunOutcome* outcome = nullptr);
+// `ending`, when given, receives how the run ended.
+bool RunUpdate(UpdateSession& session, StringList& log, RunEnding* ending = nullptr);
 
 // Inflates every segment of every entry that applying the parts could write
 // (an entry of a part that is newer than its installed copy, or missing).

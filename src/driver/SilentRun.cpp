@@ -88,11 +88,11 @@ std::string FinalCommandLine(bool started, bool wanted) {
 
 std::string ExitCodeLine(int code) { return "Rückgabewert: " + std::to_string(code); }
 
-int ExitCodeOf(RunOutcome outcome) {
-    switch (outcome) {
-    case RunOutcome::Succeeded: return kExitSucceeded;
-    case RunOutcome::InstalledNewer: return kExitNothingToDo;
-    case RunOutcome::ProgramRunning: return kExitProgramRunning;
+int ExitCodeOf(RunEnding ending) {
+    switch (ending) {
+    case RunEnding::Succeeded: return kExitSucceeded;
+    case RunEnding::InstalledNewer: return kExitNothingToDo;
+    case RunEnding::ProgramRunning: return kExitProgramRunning;
     default: return kExitNotSucceeded;
     }
 }
@@ -147,7 +147,7 @@ int RunSilent(const LaunchOptions& options, const std::string& executablePath) {
         prompter.setSink(&log);
         try {
             session.start(log, options.extendedLog);
-            code = ExitCodeOf(session.LastOutcome);
+            code = ExitCodeOf(session.LastEnding);
         } catch (const std::exception& e) {
             log.push_back(e.what());
             code = kExitError;

@@ -37,7 +37,7 @@ bool UpdateSession::start(StringList& log, bool extendedLog) {
         bool& flag;
         ~Guard() { flag = false; }
     } guard{running_};
-    RunSucceeded = RunUpdate(*this, log, &LastOutcome);
+    RunSucceeded = RunUpdate(*this, log, &LastEnding);
     return RunSucceeded;
 }
 

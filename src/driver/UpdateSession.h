@@ -64,7 +64,7 @@ public:
     std::string UpdateName, VersionText, CoriText, EMail, Www, FinalCmd;
     bool Completed = false;
     bool RunSucceeded = false;
-    RunOutcome LastOutcome = RunOutcome::Failed;
+    RunEnding LastEnding = RunEnding::Failed;
 
     TArchive Archive;
     std::unique_ptr<TUpdateParts> UpdateParts;

@@ -320,11 +320,12 @@ TEST_F(UpdateSessionTest, SilentRunWritesTheLogFileAndTellsTheOutcome) {
 
     // A log that cannot be written ends the run before anything changes.
     installProject("4.1");
+    MakeFile(app_ + "readme.txt", "old readme", kOld);
     WriteBytes(dir / "blocked", "a file where a folder is needed");
     options.logPath = dir / "blocked\\update.log";
     EXPECT_EQ(RunSilent(options, exe), kExitBadCommandLine);
     EXPECT_EQ(registryValue("R\\Tarnix.exe\\Projects\\Demo\\Ver", ""), "4.1");
-    EXPECT_FALSE(FileExists(app_ + "prog.exe"));
+    EXPECT_EQ(ReadBytes(app_ + "readme.txt"), "old readme");
 }
 
 TEST_F(UpdateSessionTest, SilentRunStartsTheFinalCommandOnlyWhenAskedAndSucceeded) {

@@ -123,7 +123,8 @@ void CheckPartEntry(const std::string& name, const ControlFileFacts& ini, std::v
 
 void CheckEntries(const PackageView& view, const ControlFileFacts& ini, std::vector<Finding>& out) {
     for (const std::string& name : view.names) {
-        std::string problem = WindowsNameProblem(name);
+        // A name that leaves its folder is reported below, as what it is.
+        std::string problem = IsContainedRelativePath(name) ? WindowsNameProblem(name) : std::string();
         if (!problem.empty()) out.push_back(Finding{true, name, problem});
         if (StartsWithText("add\\", name) || StartsWithText("rep\\", name)) {
             CheckPartEntry(name, ini, out);
