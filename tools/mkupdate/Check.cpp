@@ -48,7 +48,8 @@ void CheckFileDate(const SourceFile& file, std::vector<Finding>& out) {
     std::int32_t stamp = 0;
     std::string error;
     if (!policy.stampOf(file.modified, stamp, error))
-        return out.push_back(Finding{true, file.name, error + "; build refuses it: give the file a current date (touch)"});
+        return out.push_back(
+            Finding{true, file.name, error + "; build refuses it: give the file a current date (touch)"});
     if (policy.clamped() > 0)
         out.push_back(Finding{true, file.name,
                               "is dated before 1980; build stamps it 1980-01-01, older than any installed copy, so it "

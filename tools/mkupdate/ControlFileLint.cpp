@@ -184,17 +184,17 @@ std::size_t Utf8SequenceAt(const std::string& bytes, std::size_t at) {
 ControlFileFacts LintControlFile(const StringList& lines) { return Linter().run(lines); }
 
 void LintControlFileEncoding(const std::string& bytes, std::vector<Finding>& findings) {
-    const char* convert = "; save it in code page 1252 (e.g. iconv -f UTF-8 -t CP1252)";
+    const std::string convert = "; save it in code page 1252 (e.g. iconv -f UTF-8 -t CP1252)";
     if (bytes.rfind("\xEF\xBB\xBF", 0) == 0) {
-        findings.push_back(
-            Finding{true, "update.ini", std::string("starts with a UTF-8 byte order mark, which becomes part of the first line") + convert});
+        findings.push_back(Finding{true, "update.ini",
+                                   "starts with a UTF-8 byte order mark, which becomes part of the first line" + convert});
         return;
     }
     for (std::size_t i = 0; i < bytes.size(); ++i) {
         if (Utf8SequenceAt(bytes, i) == 0) continue;
         findings.push_back(Finding{true, "update.ini",
-                                   std::string("is UTF-8 text; the updater reads code page 1252, so umlauts, \"§\" and "
-                                               "folder names come out wrong") + convert});
+                                   "is UTF-8 text; the updater reads code page 1252, so umlauts, \"§\" and folder "
+                                   "names come out wrong" + convert});
         return;
     }
 }
