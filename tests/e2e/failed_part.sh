@@ -7,6 +7,7 @@ source "$SOURCE_DIR/tests/wine/update_fixture.sh"
 EXTRA_MAIN=('FINALCMD=cmd /c echo started> C:\upd\final.txt') EXTRA_INI=()
 
 install_project 4.1
+"$WINE" reg delete "$PROJECT" /v Status /f >/dev/null 2>&1 || true  # left by earlier tests in this prefix
 build_package "$UPD/update.exe"
 cp "$WIN32_DIR/win32driver.exe" "$UPD/"
 rm -f "$UPD/final.txt"

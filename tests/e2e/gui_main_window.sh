@@ -91,7 +91,7 @@ check "file error: Start enabled again" equals "$(control 106)" "1|1|Start"
 check "file error: Fertigstellen stays disabled" equals "$(control 107)" "0|1|Fertigstellen"
 check "file error: no result value" equals "$(reg_get "$PROJECT\\Ver" "")" "4.1"
 kill $holder 2>/dev/null || true
-for _ in $(seq 50); do ps -p $holder >/dev/null 2>&1 || break; sleep 0.2; done
+wait $holder 2>/dev/null || true  # at the latest when its hold ends
 sleep 1  # the server lets the file go
 drive click Update Start
 check "file error, second try: completed" wait_control 107 "1|1|Fertigstellen"
