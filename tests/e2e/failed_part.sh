@@ -7,9 +7,9 @@ source "$SOURCE_DIR/tests/wine/update_fixture.sh"
 EXTRA_MAIN=('FINALCMD=cmd /c echo started> C:\upd\final.txt') EXTRA_INI=()
 
 install_project 4.1
-"$WINE" reg delete "$PROJECT" /v Status /f >/dev/null 2>&1 || true  # left by earlier tests in this prefix
+app_reg delete "$PROJECT" /v Status /f >/dev/null 2>&1 || true  # left by earlier tests in this prefix
 build_package "$UPD/update.exe"
-cp "$WIN32_DIR/win32driver.exe" "$UPD/"
+cp "$WIN_DIR/win32driver.exe" "$UPD/"
 rm -f "$UPD/final.txt"
 "$WINE" 'C:\upd\win32driver.exe' hold 'C:\App\readme.txt' 20 > "$WORK/hold.out" &
 holder=$!
