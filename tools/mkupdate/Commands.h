@@ -12,6 +12,7 @@ class TArchive;
 // reason; an updater without an archive is named as such.
 void OpenPackage(const std::string& path, TArchive& archive);
 
-int CommandList(const std::string& file);
+// One line per entry, or one JSON document with `json`.
+int CommandList(const std::string& file, bool json = false);
 int CommandTest(const std::string& file);
 int CommandExtract(const std::string& file, const std::string& folder);
