@@ -60,7 +60,10 @@ TreeInfo WritePackageFolder(const Workspace& w, double scale) {
 
 TreeInfo Prepare(const BenchOptions& o, const Workspace& w) {
     TreeInfo info = WritePackageFolder(w, o.treeScale);
-    WriteText(w.stub, "MZ" + std::string(64 * 1024 - 2, '\0'));
+    std::string stub = "MZ" + std::string(64 * 1024 - 2, '\0');  // "PE\0\0" at 0x40, as 0x3C says
+    stub[0x3C] = 0x40;
+    stub.replace(0x40, 2, "PE");
+    WriteText(w.stub, stub);
     RunChecked({o.mkupdate, "build", "--stub", w.stub, "--date", "2024-03-15 14:30:10", "--threads", "2", "-o",
                 w.package, w.source});
     RunChecked({"zip", "-q", "-r", "-6", w.zip, "."}, w.tree);

@@ -40,54 +40,81 @@ bool IsSwitch(const std::string& arg, const std::string& name) {
 
 }  // namespace
 
+namespace {
+
+// The switches that installers of other makes know and administrators type from habit.
+bool IsSilentSwitch(const std::string& arg) {
+    return IsSwitch(arg, "S") || IsSwitch(arg, "SILENT") || IsSwitch(arg, "VERYSILENT");
+}
+
+// No message box and no restart happen in a silent run anyway.
+bool IsIgnoredSwitch(const std::string& arg) {
+    return IsSwitch(arg, "SUPPRESSMSGBOXES") || IsSwitch(arg, "NORESTART");
+}
+
+}  // namespace
+
 bool ParseLaunchOptions(const std::vector<std::string>& args, LaunchOptions& options, std::string& error) {
     options = LaunchOptions();
+    error.clear();
     bool silent = false, unpack = false;
     std::string unknown;  // the first argument that the updater does not know
-    for (const std::string& arg : args) {
+    // Every argument is read, even after an error, so that a silent run still
+    // knows its log file and can write the error into it.
+    auto fail = [&](const std::string& text) {
+        if (error.empty()) error = text;
+    };
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string& arg = args[i];
         std::string value;
         if (IsSwitch(arg, "?") || IsSwitch(arg, "H") || IsSwitch(arg, "HELP")) {
             options.mode = LaunchMode::Help;
             return true;
         }
-        if (IsSwitch(arg, "S")) {
+        if (IsSilentSwitch(arg)) {
             silent = true;
+        } else if (IsIgnoredSwitch(arg)) {
+            continue;
         } else if (IsSwitch(arg, "V")) {
             options.extendedLog = true;
         } else if (IsSwitch(arg, "FINALCMD")) {
             options.runFinalCommand = true;
-        } else if (SwitchWithValue(arg, "LOG", value)) {
-            if (value.empty()) return error = "/LOG= braucht einen Dateinamen.", false;
+        } else if (SwitchWithValue(arg, "LOG", value) || IsSwitch(arg, "LOG")) {
+            if (IsSwitch(arg, "LOG") && i + 1 < args.size()) value = args[++i];
+            if (value.empty()) fail("/LOG= braucht einen Dateinamen.");
             options.logPath = value;
         } else if (SwitchWithValue(arg, "UNPACK", value)) {
-            if (value.empty()) return error = "/UNPACK= braucht einen Ordner.", false;
+            if (value.empty()) fail("/UNPACK= braucht einen Ordner.");
             unpack = true;
             options.unpackFolder = value;
         } else if (unknown.empty()) {
             unknown = arg;
         }
     }
-    if (silent && unpack) return error = "/S und /UNPACK= schließen einander aus.", false;
     // A run without a window refuses what it does not know; the window opens
     // all the same (a shortcut or a distribution tool may add a file name).
-    if (!unknown.empty() && (silent || unpack)) return error = "Unbekannter Schalter: " + unknown, false;
+    if (!unknown.empty() && (silent || unpack)) fail("Unbekannter Schalter: " + unknown);
+    if (silent && unpack) fail("/S und /UNPACK= schließen einander aus.");
     bool needsSilent = options.extendedLog || options.runFinalCommand || !options.logPath.empty();
-    if (needsSilent && !silent) return error = "/V, /LOG= und /FINALCMD gelten nur mit /S.", false;
+    if (needsSilent && !silent) fail("/V, /LOG= und /FINALCMD gelten nur mit /S.");
     options.mode = silent ? LaunchMode::Silent : unpack ? LaunchMode::Unpack : LaunchMode::Window;
-    return true;
+    return error.empty();
 }
 
 std::string UsageText() {
     return "Aufruf: update.exe [/S [/V] [/LOG=Datei] [/FINALCMD]] | [/UNPACK=Ordner] | [/?]\r\n"
            "\r\n"
            "Ohne Schalter öffnet sich das Fenster des Updates.\r\n"
-           "/S            Update ohne Fenster ausführen\r\n"
+           "/S            Update ohne Fenster ausführen (auch /SILENT, /VERYSILENT)\r\n"
            "/V            erweitertes Protokoll (mit /S)\r\n"
-           "/LOG=Datei    Protokoll in eine Datei schreiben (mit /S)\r\n"
+           "/LOG=Datei    Protokoll in eine Datei schreiben (mit /S; auch /LOG Datei)\r\n"
            "/FINALCMD     abschließenden Befehl nach Erfolg starten (mit /S)\r\n"
            "/UNPACK=Ordner  alle Dateien des Updates in den Ordner auspacken\r\n"
            "/?            diese Hilfe\r\n"
+           "/SUPPRESSMSGBOXES und /NORESTART werden angenommen und übergangen.\r\n"
            "\r\n"
            "Rückgabewerte: 0 Update ausgeführt, 1 Update nicht erfolgreich,\r\n"
-           "2 Update nicht ladbar, 3 Abbruch durch Fehler, 4 falscher Aufruf.";
+           "2 Update nicht ladbar, 3 Abbruch durch Fehler, 4 falscher Aufruf\r\n"
+           "oder Protokoll nicht schreibbar, 5 nichts zu tun (installierte Version\r\n"
+           "neuer als dieses Update), 6 ein Programm aus [CheckRun] läuft noch.";
 }

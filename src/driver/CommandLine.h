@@ -1,8 +1,9 @@
 // The updater's command line. Without switches it opens its window; the
 // switches let administrators run it from scripts:
-//   /S            run the update without a window
+//   /S            run the update without a window (also /SILENT, /VERYSILENT)
 //   /V            extended log (with /S)
-//   /LOG=path     write the log to a file (code page 1252, CR LF)
+//   /LOG=path     write the log to a file (code page 1252, CR LF); also /LOG path
+//   /SUPPRESSMSGBOXES, /NORESTART   accepted and ignored
 //   /FINALCMD     start the final command after a successful silent run
 //   /UNPACK=DIR   extract every entry of the package below DIR, without a window
 //   /?            explain the switches
@@ -27,16 +28,19 @@ enum ExitCode : int {
     kExitNotSucceeded = 1,
     kExitNotLoadable = 2,
     kExitError = 3,
-    kExitBadCommandLine = 4,
+    kExitBadCommandLine = 4,  // also: the log file cannot be written
+    kExitNothingToDo = 5,     // the installed version is already beyond the update's range
+    kExitProgramRunning = 6,  // a file named in [CheckRun] is in use
 };
 
 // Splits a Windows command line (without the program name) into arguments:
 // blanks separate, double quotes group.
 std::vector<std::string> SplitCommandLine(const std::string& commandLine);
 
-// False with `error` set for a missing value, a conflict, or an argument that
-// the updater does not know in a run without a window (/S, /UNPACK=); the
-// window ignores such arguments.
+// False with `error` set (the first problem) for a missing value, a conflict,
+// or an argument that the updater does not know in a run without a window
+// (/S, /UNPACK=); the window ignores such arguments. The options are still read
+// from every argument, so a silent run can write the error into its log.
 bool ParseLaunchOptions(const std::vector<std::string>& args, LaunchOptions& options, std::string& error);
 
 // The text that /? shows.

@@ -31,24 +31,25 @@ public:
     ~BusyCursor() { Ui().setBusyCursor(false); }
 };
 
-// The main version check; false (after its log line) when the run must stop.
-bool MainVersionAccepted(const TUpdateParts& parts, const std::string& project) {
+// The main version check: its result, after the log line of a refusal.
+int CheckMainVersion(const TUpdateParts& parts, const std::string& project) {
     const std::string head = "\r\nDie Version des installierten Projekts " + project;
-    switch (EvaluateVChk(parts.MainVChk)) {
-    case kVChkPassed: return true;
+    int result = EvaluateVChk(parts.MainVChk);
+    switch (result) {
     case kVChkUnknown:
         parts.LogMessage(head + " kann nicht ermittelt werden.\r\nDas Update wird nicht ausgeführt.", 2);
-        return false;
+        break;
     case kVChkTooNew:
         parts.LogMessage(head + " ist neuer als dieses Update.\r\nDas Update wird nicht ausgeführt.", 2);
-        return false;
+        break;
     case kVChkTooOld:
         parts.LogMessage(head + " ist nicht mindestens " + parts.MainVChk.Earliest +
                              ".\r\nDas Update kann nicht ausgeführt werden.",
                          2);
-        return false;
-    default: return false;
+        break;
+    default: break;
     }
+    return result;
 }
 
 // What a lookup of an installed file tells: whether a file is there, and the
@@ -154,7 +155,10 @@ bool VerifyEntriesToWrite(const TArchive& archive, const TUpdateParts& parts, st
     return true;
 }
 
-bool RunUpdate(UpdateSession& session, StringList& log) {
+bool RunUpdate(UpdateSession& session, StringList& log, RunEnding* endingOut) {
+    RunEnding ignored;
+    RunEnding& ending = endingOut ? *endingOut : ignored;
+    ending = RunEnding::Failed;
     TUpdateParts& parts = *session.UpdateParts;
     parts.Log = &log;
     log.clear();
@@ -162,8 +166,15 @@ bool RunUpdate(UpdateSession& session, StringList& log) {
         ShowInfo(kNoRightsText);
         return false;
     }
-    if (!parts.CheckFilesFree()) return false;
-    if (!MainVersionAccepted(parts, session.UpdateName)) return false;
+    if (!parts.CheckFilesFree()) {
+        ending = RunEnding::ProgramRunning;
+        return false;
+    }
+    int version = CheckMainVersion(parts, session.UpdateName);
+    if (version != kVChkPassed) {
+        if (version == kVChkTooNew) ending = RunEnding::InstalledNewer;
+        return false;
+    }
 
     BusyCursor busy;
     for (std::size_t i = 0; i < parts.Count(); ++i)
@@ -185,6 +196,7 @@ bool RunUpdate(UpdateSession& session, StringList& log) {
             session.Archive, [&](const std::string& file) { return parts.FontNameOf(file); }, &log, LogThreshold);
         TUpdateParts::WriteResultValue(parts.VResult);
         session.SetCompleted(true);
+        ending = RunEnding::Succeeded;
         parts.LogMessage("\r\nUpdate beendet.\r\nKlicken Sie auf \"Fertigstellen\"!", 2);
     } else {
         parts.LogMessage(

@@ -16,8 +16,17 @@ class UpdateSession;
 extern const char* const kNoRightsText;
 extern const char* const kDamagedPackageText;
 
+// How a run ended, for the exit code of silent runs.
+enum class RunEnding {
+    Succeeded,
+    Failed,
+    InstalledNewer,  // the installed version is beyond the update's range: nothing to do
+    ProgramRunning,  // a file named in [CheckRun] is in use
+};
+
 // Returns true when the update succeeded; then the session is completed.
-bool RunUpdate(UpdateSession& session, StringList& log);
+// `ending`, when given, receives how the run ended.
+bool RunUpdate(UpdateSession& session, StringList& log, RunEnding* ending = nullptr);
 
 // Inflates every segment of every entry that applying the parts could write
 // (an entry of a part whose version check passes, newer than its installed

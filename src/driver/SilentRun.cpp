@@ -1,5 +1,6 @@
 #include "driver/SilentRun.h"
 
+#include <ctime>
 #include <exception>
 
 #include "driver/UpdateSession.h"
@@ -7,6 +8,7 @@
 #include "env/ScriptedPrompter.h"
 #include "env/Text.h"
 #include "platform/FileSystem.h"
+#include "update/Folders.h"
 #include "update/UpdateParts.h"
 
 namespace {
@@ -46,15 +48,58 @@ void WriteLogFile(const std::string& path, const StringList& lines) {
     if (file) file->write(text.data(), std::int64_t(text.size()));
 }
 
+// Creates the log file's folders and the file itself, before anything else
+// happens: false when the log could not be written.
+bool PrepareLogFile(const std::string& path) {
+    if (path.empty()) return true;
+    try {
+        ForceFolder(FolderPart(path));
+    } catch (const std::exception&) {
+        return false;
+    }
+    return Fs().open(path, OpenMode::Create) != nullptr;
+}
+
+std::string TwoDigits(int n) { return (n < 10 ? "0" : "") + std::to_string(n); }
+
+// The local time as "08.12.2026 21:40:05".
+std::string LocalTimeText() {
+    std::time_t now = std::time(nullptr);
+    const std::tm* t = std::localtime(&now);
+    if (!t) return {};
+    return TwoDigits(t->tm_mday) + "." + TwoDigits(t->tm_mon + 1) + "." + std::to_string(t->tm_year + 1900) + " " +
+           TwoDigits(t->tm_hour) + ":" + TwoDigits(t->tm_min) + ":" + TwoDigits(t->tm_sec);
+}
+
+// The log's first line: the package by its name and version (the file's name
+// while nothing is loaded), and the time the run began.
+std::string HeaderLine(const UpdateSession& session, const std::string& executablePath, const std::string& started) {
+    std::string package = session.UpdateName;
+    if (!session.VersionText.empty()) package += (package.empty() ? "" : " ") + session.VersionText;
+    if (package.empty()) package = NamePart(executablePath);
+    return "Update " + package + ", " + started;
+}
+
+std::string FinalCommandLine(bool started, bool wanted) {
+    if (started) return "Abschließender Befehl gestartet.";
+    if (!wanted) return "Abschließender Befehl nicht gestartet (ohne /FINALCMD).";
+    return "Abschließender Befehl nicht gestartet (Update nicht erfolgreich).";
+}
+
+std::string ExitCodeLine(int code) { return "Rückgabewert: " + std::to_string(code); }
+
+int ExitCodeOf(RunEnding ending) {
+    switch (ending) {
+    case RunEnding::Succeeded: return kExitSucceeded;
+    case RunEnding::InstalledNewer: return kExitNothingToDo;
+    case RunEnding::ProgramRunning: return kExitProgramRunning;
+    default: return kExitNotSucceeded;
+    }
+}
+
 std::string WithBackslash(std::string folder) {
     EnsureTrailingBackslash(folder);
     return folder;
-}
-
-int FileErrorCount(const TUpdateParts& parts) {
-    int errors = 0;
-    for (std::size_t i = 0; i < parts.Count(); ++i) errors += parts[i].ErrorCount;
-    return errors;
 }
 
 }  // namespace
@@ -77,7 +122,9 @@ std::string LogFileText(const StringList& lines) {
 }
 
 int RunSilent(const LaunchOptions& options, const std::string& executablePath) {
-    StringList preamble, log;
+    if (!PrepareLogFile(options.logPath)) return kExitBadCommandLine;
+    const std::string started = LocalTimeText();
+    StringList preamble, log, epilogue;
     LoggingPrompter prompter(&preamble);
     ScopedPrompter scope(prompter);
     SessionView noWindow;
@@ -88,6 +135,9 @@ int RunSilent(const LaunchOptions& options, const std::string& executablePath) {
             preamble.push_back(kDamagedUpdateText);
             code = kExitNotLoadable;
         }
+    } catch (const EControlFileError& e) {
+        preamble.push_back("Die Steuerdatei update.ini des Updates ist fehlerhaft:\r\n" + e.message());
+        code = kExitNotLoadable;
     } catch (const std::exception& e) {
         // The error alone ("data error") would not tell an administrator what happened.
         preamble.push_back(std::string(kDamagedUpdateText) + "\r\n" + e.what());
@@ -96,20 +146,35 @@ int RunSilent(const LaunchOptions& options, const std::string& executablePath) {
     if (code == kExitSucceeded) {
         prompter.setSink(&log);
         try {
-            code = session.start(log, options.extendedLog) ? kExitSucceeded : kExitNotSucceeded;
-            // A run whose parts could not write or delete every file still counts as
-            // finished for the window; a script is told that files are missing.
-            if (code == kExitSucceeded && FileErrorCount(*session.UpdateParts) > 0) code = kExitNotSucceeded;
+            session.start(log, options.extendedLog);
+            code = ExitCodeOf(session.LastEnding);
         } catch (const std::exception& e) {
             log.push_back(e.what());
             code = kExitError;
         }
-        if (code == kExitSucceeded && options.runFinalCommand) session.closeQuery();
+        if (!session.FinalCmd.empty()) {
+            bool start = code == kExitSucceeded && options.runFinalCommand;
+            if (start) session.closeQuery();
+            epilogue.push_back(FinalCommandLine(start, options.runFinalCommand));
+        }
     }
-    StringList all = preamble;
+    StringList all = {HeaderLine(session, executablePath, started)};
+    all.insert(all.end(), preamble.begin(), preamble.end());
     all.insert(all.end(), log.begin(), log.end());
+    all.insert(all.end(), epilogue.begin(), epilogue.end());
+    all.push_back(ExitCodeLine(code));
     WriteLogFile(options.logPath, all);
     return code;
+}
+
+int RefuseCommandLine(const LaunchOptions& options, const std::string& error, const std::string& executablePath) {
+    if (PrepareLogFile(options.logPath)) {
+        SessionView noWindow;
+        UpdateSession nothingLoaded(noWindow);
+        WriteLogFile(options.logPath, {HeaderLine(nothingLoaded, executablePath, LocalTimeText()), error,
+                                       ExitCodeLine(kExitBadCommandLine)});
+    }
+    return kExitBadCommandLine;
 }
 
 int RunUnpack(const LaunchOptions& options, const std::string& executablePath) {

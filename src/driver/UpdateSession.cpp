@@ -20,7 +20,11 @@ UpdateSession::LoadResult UpdateSession::load(const std::string& executablePath)
     archiveOpen_ = true;
     StringList lines = Archive.readLines("update.ini");
     UpdateParts = std::make_unique<TUpdateParts>();
-    InterpretControlFile(lines, *UpdateParts, *this);
+    try {
+        InterpretControlFile(lines, *UpdateParts, *this);
+    } catch (const Exception& e) {
+        throw EControlFileError(e.message());
+    }
     ToDelList = Archive.readLines("todel.txt");
     loaded_ = true;
     return LoadResult::Loaded;
@@ -34,7 +38,7 @@ bool UpdateSession::start(StringList& log, bool extendedLog) {
         bool& flag;
         ~Guard() { flag = false; }
     } guard{running_};
-    RunSucceeded = RunUpdate(*this, log);
+    RunSucceeded = RunUpdate(*this, log, &LastEnding);
     return RunSucceeded;
 }
 

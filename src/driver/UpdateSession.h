@@ -8,8 +8,10 @@
 #include <string>
 
 #include "archive/Archive.h"
+#include "base/Exception.h"
 #include "base/StringList.h"
 #include "driver/ControlFile.h"
+#include "driver/RunUpdate.h"
 #include "update/Unpack.h"
 
 class TUpdateParts;
@@ -32,8 +34,9 @@ public:
 
     enum class LoadResult { Loaded, NoArchive };
     // Opens the archive attached to `executablePath`, or the fixed fallback file;
-    // interprets "update.ini" and reads "todel.txt". Raises on a damaged package;
-    // NoArchive when there is neither an attached archive nor the fallback file.
+    // interprets "update.ini" and reads "todel.txt". Raises on a damaged package
+    // (EControlFileError when the control file's values are at fault); NoArchive
+    // when there is neither an attached archive nor the fallback file.
     LoadResult load(const std::string& executablePath);
     bool loaded() const { return loaded_; }
     // Whether the archive is open: also when loading failed after that (a bad
@@ -64,6 +67,7 @@ public:
     std::string UpdateName, VersionText, CoriText, EMail, Www, FinalCmd;
     bool Completed = false;
     bool RunSucceeded = false;
+    RunEnding LastEnding = RunEnding::Failed;
 
     TArchive Archive;
     std::unique_ptr<TUpdateParts> UpdateParts;
@@ -74,6 +78,12 @@ private:
     bool loaded_ = false;
     bool archiveOpen_ = false;
     bool running_ = false;
+};
+
+// An error in the values of "update.ini", raised while the update is loaded.
+class EControlFileError : public Exception {
+public:
+    using Exception::Exception;
 };
 
 // The text shown when there is no package at all.

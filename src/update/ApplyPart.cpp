@@ -127,7 +127,9 @@ bool ApplyFiles(TUpdatePart& part, const TArchive& archive, const StringList& to
     ApplyEntries(part, archive);
     DeleteListedFiles(part, toDelete);
     LogSummary(part);
-    return true;
+    // A part that left files unwritten or undeleted is not applied: it writes no
+    // result value, so the same package can repair it once the cause is gone.
+    return part.ErrorCount == 0;
 }
 
 bool InstallEntry(TUpdatePart& part, const TArchive& archive, const std::string& path, std::int32_t index,

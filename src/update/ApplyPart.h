@@ -20,9 +20,11 @@ class TUpdatePart;
 // when it is empty or does not exist.
 bool CheckTargetFolder(const TUpdatePart& part);
 // Tests the part's version range, then writes its files, deletes its listed
-// files and writes its VRESULT. False only when the version check stops it.
+// files and writes its VRESULT. False, without VRESULT, when the version check
+// stops it or a file could not be written or deleted.
 bool ApplyPart(TUpdatePart& part, const TArchive& archive, const StringList& toDelete);
-// The file work of an application: counters zeroed, entries, deletions, summary. Always true.
+// The file work of an application: counters zeroed, entries, deletions, summary.
+// True when no file failed (ErrorCount 0).
 bool ApplyFiles(TUpdatePart& part, const TArchive& archive, const StringList& toDelete);
 // Writes entry `index` to `path` when it is newer than an installed file (a
 // missing file is created only when `mayCreate`). True when it was written.

@@ -1,8 +1,10 @@
 // The updater's command line: which arguments open the window, which run
-// without one, and which are refused.
+// without one, and which are refused; the switches as administrators type them.
 #include <gtest/gtest.h>
 
 #include "driver/CommandLine.h"
+
+namespace {
 
 TEST(CommandLineTest, UnknownArgumentsStopOnlyARunWithoutAWindow) {
     struct Case {
@@ -30,3 +32,32 @@ TEST(CommandLineTest, UnknownArgumentsStopOnlyARunWithoutAWindow) {
         if (c.parsed) EXPECT_EQ(options.mode, c.mode) << what;
     }
 }
+
+TEST(CommandLineTest, SwitchesAndTheirErrors) {
+    struct Case {
+        std::string line;
+        LaunchMode mode;
+        std::string logPath;
+        std::string error;  // empty: accepted
+    } cases[] = {
+        {"/S /LOG=C:\\u.log", LaunchMode::Silent, "C:\\u.log", ""},
+        {"/VERYSILENT /SUPPRESSMSGBOXES /NORESTART", LaunchMode::Silent, "", ""},
+        {"-silent /log \"C:\\Log Folder\\u.log\"", LaunchMode::Silent, "C:\\Log Folder\\u.log", ""},
+        {"/S /LOG", LaunchMode::Silent, "", "/LOG= braucht einen Dateinamen."},
+        // The log file named after an unknown switch is still known, so the error can be written there.
+        {"/S /BOGUS /LOG=C:\\u.log /ALSO", LaunchMode::Silent, "C:\\u.log", "Unbekannter Schalter: /BOGUS"},
+        {"/BOGUS", LaunchMode::Window, "", ""},
+        {"/LOG=C:\\u.log", LaunchMode::Window, "C:\\u.log", "/V, /LOG= und /FINALCMD gelten nur mit /S."},
+        {"/SILENT /UNPACK=C:\\x", LaunchMode::Silent, "", "/S und /UNPACK= schließen einander aus."},
+    };
+    for (const Case& c : cases) {
+        LaunchOptions options;
+        std::string error;
+        EXPECT_EQ(ParseLaunchOptions(SplitCommandLine(c.line), options, error), c.error.empty()) << c.line;
+        EXPECT_EQ(error, c.error) << c.line;
+        EXPECT_EQ(options.mode, c.mode) << c.line;
+        EXPECT_EQ(options.logPath, c.logPath) << c.line;
+    }
+}
+
+}  // namespace

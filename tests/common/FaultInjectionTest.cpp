@@ -148,7 +148,7 @@ TEST_F(FaultTest, ApplyingAPartCountsAndLogsEachFailure) {
         {
             FaultFileSystem faults;
             faults.fail(c.fault, c.where);
-            EXPECT_TRUE(ApplyPart(part, *archive, toDelete)) << c.what;
+            EXPECT_FALSE(ApplyPart(part, *archive, toDelete)) << c.what << ": a part with failed files is not applied";
         }
         StringList expected = {"\r\nAnwendung Abc"};
         expected.insert(expected.end(), c.log.begin(), c.log.end());

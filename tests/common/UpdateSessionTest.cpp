@@ -358,16 +358,69 @@ TEST_F(UpdateSessionTest, SilentRunWritesTheLogFileAndTellsTheOutcome) {
     std::string exe = writeUpdater(controlFile());
     LaunchOptions options;
     options.mode = LaunchMode::Silent;
-    options.logPath = dir / "update.log";
+    options.logPath = dir / "logs\\new\\update.log";  // folders that do not exist yet
     EXPECT_EQ(RunSilent(options, exe), kExitSucceeded);
-    EXPECT_EQ(ReadBytes(dir / "update.log"), LogFileText(kSuccessLog));
-    EXPECT_EQ(ReadBytes(dir / "update.log").substr(0, 18), "\r\nDemo-Anwendung\r\n");
+    std::string text = ReadBytes(options.logPath);
+    const std::string header = "Update Demo 4.2, ";
+    ASSERT_EQ(text.substr(0, header.size()), header) << text;
+    std::size_t lineEnd = text.find("\r\n");
+    EXPECT_EQ(lineEnd, header.size() + 19) << "date and time dd.mm.yyyy hh:mm:ss: " << text;
+    EXPECT_EQ(text.substr(lineEnd + 2), LogFileText(kSuccessLog) + "Rückgabewert: 0\r\n");
 
-    installProject("3.0");
-    EXPECT_EQ(RunSilent(options, exe), kExitNotSucceeded);
+    // Each ending with the code a deployment tool can act on, and the log's last line naming it.
+    struct Case {
+        const char* what;
+        std::string installed;
+        std::string extraMain;
+        int code;
+        const char* logged;
+    } cases[] = {
+        {"installed version too old", "3.0", "", kExitNotSucceeded, "ist nicht mindestens 4.0."},
+        {"already newer: nothing to do", "4.4", "", kExitNothingToDo, "ist neuer als dieses Update."},
+        {"final command not asked for", "4.1", "FINALCMD=notepad.exe\r\n", kExitSucceeded,
+         "Abschließender Befehl nicht gestartet (ohne /FINALCMD).\r\n"},
+        {"control file at fault", "4.1", "VCHK=4.0\r\n", kExitNotLoadable,
+         "Die Steuerdatei update.ini des Updates ist fehlerhaft:\r\nupdate.ini: \"<=\" erwartet in VChk\r\n"},
+    };
+    for (const Case& c : cases) {
+        installProject(c.installed);
+        EXPECT_EQ(RunSilent(options, writeUpdater(controlFile(c.extraMain))), c.code) << c.what;
+        text = ReadBytes(options.logPath);
+        EXPECT_NE(text.find(c.logged), std::string::npos) << c.what << ": " << text;
+        std::string last = "Rückgabewert: " + std::to_string(c.code) + "\r\n";
+        EXPECT_EQ(text.substr(text.size() - last.size()), last) << c.what;
+    }
+
     WriteBytes(dir / "plain.exe", std::string(100, 'x'));
     EXPECT_EQ(RunSilent(options, dir / "plain.exe"), kExitNotLoadable);
-    EXPECT_EQ(ReadBytes(dir / "update.log"), "Das Update ist beschädigt oder unvollständig.\r\n");
+    EXPECT_EQ(ReadBytes(options.logPath).substr(ReadBytes(options.logPath).find("\r\n") + 2),
+              "Das Update ist beschädigt oder unvollständig.\r\nRückgabewert: 2\r\n");
+    EXPECT_EQ(ReadBytes(options.logPath).substr(0, 18), "Update plain.exe, ");
+
+    // A log that cannot be written ends the run before anything changes.
+    installProject("4.1");
+    MakeFile(app_ + "readme.txt", "old readme", kOld);
+    WriteBytes(dir / "blocked", "a file where a folder is needed");
+    options.logPath = dir / "blocked\\update.log";
+    EXPECT_EQ(RunSilent(options, exe), kExitBadCommandLine);
+    EXPECT_EQ(registryValue("R\\Tarnix.exe\\Projects\\Demo\\Ver", ""), "4.1");
+    EXPECT_EQ(ReadBytes(app_ + "readme.txt"), "old readme");
+}
+
+TEST_F(UpdateSessionTest, SilentRunStartsTheFinalCommandOnlyWhenAskedAndSucceeded) {
+    LaunchOptions options;
+    options.mode = LaunchMode::Silent;
+    options.logPath = dir / "update.log";
+    options.runFinalCommand = true;
+    std::string exe = writeUpdater(controlFile("FINALCMD=notepad.exe\r\n"));
+    installProject("3.0");
+    EXPECT_EQ(RunSilent(options, exe), kExitNotSucceeded);
+    EXPECT_TRUE(commands_.started.empty());
+    EXPECT_NE(ReadBytes(options.logPath).find("nicht gestartet (Update nicht erfolgreich)"), std::string::npos);
+    installProject("4.1");
+    EXPECT_EQ(RunSilent(options, exe), kExitSucceeded);
+    EXPECT_EQ(commands_.started, std::vector<std::string>{"notepad.exe"});
+    EXPECT_NE(ReadBytes(options.logPath).find("Abschließender Befehl gestartet.\r\nRückgabewert: 0"), std::string::npos);
 }
 
 TEST_F(UpdateSessionTest, SilentRunWithFileErrorsTellsTheScript) {
@@ -378,9 +431,12 @@ TEST_F(UpdateSessionTest, SilentRunWithFileErrorsTellsTheScript) {
     EXPECT_EQ(RunSilent(options, exe), kExitNotSucceeded);
     std::string logText = ReadBytes(dir / "update.log");
     EXPECT_NE(logText.find("1 Fehler\r\n"), std::string::npos) << logText;
-    EXPECT_NE(logText.find("Update beendet."), std::string::npos);
+    EXPECT_NE(logText.find("Es sind Fehler aufgetreten."), std::string::npos) << logText;
     EXPECT_EQ(ReadBytes(app_ + "prog.exe"), "program v2");
     EXPECT_FALSE(FileExists(dir / "evil.txt"));
+    // Neither the part's nor the update's result value claims the new version.
+    EXPECT_EQ(registryValue("R\\Tarnix.exe\\Projects\\Demo", "Status"), "(none)");
+    EXPECT_EQ(registryValue("R\\Tarnix.exe\\Projects\\Demo\\Ver", ""), "4.1");
 }
 
 TEST_F(UpdateSessionTest, UnpackingSkipsNamesThatLeaveTheFolder) {

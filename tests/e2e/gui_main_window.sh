@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The main window under Wine and a virtual display, driven by the Win32 test
 # driver: Preparing -> Ready -> Completed, Ctrl+F3, the final command started
-# once on closing, and a failed run that leaves "Start" enabled.
+# once on closing, a failed run that leaves "Start" enabled, and a part whose
+# file is held open, which fails the run until the file is free.
 source "$(dirname "$0")/../wine/lib.sh"
 source "$SOURCE_DIR/tests/wine/update_fixture.sh"
 start_xvfb
@@ -82,6 +83,34 @@ drive click Update Abbrechen
 wait $WINDOW_PID 2>/dev/null || true
 "$WINESERVER" -w
 check "failed run: no final command" test ! -e "$UPD/final.txt"
+
+# A part whose file is held open is not applied; "Start" tries again in the same window.
+install_project 4.1
+rm -f "$UPD/final.txt"
+"$WINE" "$DRIVER" hold 'C:\App\readme.txt' 60 > "$WORK/hold.out" &
+holder=$!
+for _ in $(seq 50); do grep -q holding "$WORK/hold.out" 2>/dev/null && break; sleep 0.2; done
+start_window
+wait_control 106 "1|1|Start" >/dev/null
+drive click Update Start
+for _ in $(seq 100); do case "$(control 111)" in *"Es sind Fehler"*) break ;; esac; sleep 0.2; done
+check "file error: log names the file" contains "$(control 111)" 'C:\App\readme.txt nicht (vollständig) geschrieben.'
+check "file error: error summary" contains "$(control 111)" "Es sind Fehler aufgetreten."
+check "file error: Start enabled again" equals "$(control 106)" "1|1|Start"
+check "file error: Fertigstellen stays disabled" equals "$(control 107)" "0|1|Fertigstellen"
+check "file error: no result value" equals "$(reg_get "$PROJECT\\Ver" "")" "4.1"
+kill $holder 2>/dev/null || true
+wait $holder 2>/dev/null || true  # at the latest when its hold ends
+sleep 1  # the server lets the file go
+drive click Update Start
+check "file error, second try: completed" wait_control 107 "1|1|Fertigstellen"
+check "file error, second try: file replaced" equals "$(cat "$APP/readme.txt")" "new readme"
+check "file error, second try: result value" equals "$(reg_get "$PROJECT\\Ver" "")" "4.2"
+drive click Update Fertigstellen
+"$WINE" "$DRIVER" waitgone Update 20 >/dev/null 2>&1
+wait $WINDOW_PID 2>/dev/null || true
+"$WINESERVER" -w
+check "file error, second try: final command started" equals "$(grep -c started "$UPD/final.txt" 2>/dev/null)" 1
 
 # Headings of realistic length: each on one line of its own room, no two
 # labels overlapping, the buttons below them; a text too long ends in "...".

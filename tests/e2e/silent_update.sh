@@ -6,13 +6,14 @@ source "$(dirname "$0")/../wine/lib.sh"
 source "$SOURCE_DIR/tests/wine/update_fixture.sh"
 EXTRA_MAIN=() EXTRA_INI=()
 
-success_log=$'\r\nDemo-Anwendung\r\n2 Dateien zugefügt\r\n1 Dateien aktualisiert\r\n1 Dateien gelöscht\r\n\r\nUpdate beendet.\r\nKlicken Sie auf "Fertigstellen"!\r'
+success_log=$'\r\nDemo-Anwendung\r\n2 Dateien zugefügt\r\n1 Dateien aktualisiert\r\n1 Dateien gelöscht\r\n\r\nUpdate beendet.\r\nKlicken Sie auf "Fertigstellen"!\r\nRückgabewert: 0\r'
 
 install_project 4.1
 build_package "$UPD/update.exe"
 run_update /S /LOG='C:\upd\update.log'
 check "success exits 0" equals "$RC" 0
-check "success log" equals "$LOG" "$success_log"
+check "success log" equals "${LOG#*$'\r\n'}" "$success_log"
+check "log begins with package and time" test -n "$(echo "$LOG" | head -1 | grep -E '^Update Demo 4\.2, [0-9]{2}\.[0-9]{2}\.[0-9]{4} [0-9]{2}:[0-9]{2}:[0-9]{2}'$'\r''$')"
 check "new file written" equals "$(cat "$APP/prog.exe")" "program v2"
 check "sub-folder created" equals "$(wc -c < "$APP/sub/data.txt")" 5000
 check "installed file replaced" equals "$(cat "$APP/readme.txt")" "new readme"
@@ -27,13 +28,15 @@ check "second run exits 0" equals "$RC" 0
 check "second run updates nothing" contains "$LOG" $'0 Dateien aktualisiert\r\n3 wurden nicht aktualisiert, da neuere oder gleiche Exemplare vorlagen.'
 check "extended log names the target folder" contains "$LOG" 'Zielordner: C:\App\'
 
-for refusal in "3.9|ist nicht mindestens 4.0." "4.3.1|ist neuer als dieses Update." "|kann nicht ermittelt werden."; do
-  install_project "${refusal%%|*}"
+# An installed version beyond the range means nothing to do (5), as a second run of an applied package finds.
+for refusal in "3.9|1|ist nicht mindestens 4.0." "4.3.1|5|ist neuer als dieses Update." "|1|kann nicht ermittelt werden."; do
+  IFS='|' read -r installed expected text <<< "$refusal"
+  install_project "$installed"
   before=$(tree_state)
   run_update /S /LOG='C:\upd\update.log'
-  check "refusal ${refusal%%|*} exits 1" equals "$RC" 1
-  check "refusal ${refusal%%|*} logged" contains "$LOG" "Die Version des installierten Projekts Demo ${refusal#*|}"
-  check "refusal ${refusal%%|*} changes nothing" equals "$(tree_state)" "$before"
+  check "refusal $installed exits $expected" equals "$RC" "$expected"
+  check "refusal $installed logged" contains "$LOG" "Die Version des installierten Projekts Demo $text"
+  check "refusal $installed changes nothing" equals "$(tree_state)" "$before"
 done
 
 install_project 4.1
@@ -53,7 +56,7 @@ before=$(tree_state)
 run_update /S /LOG='C:\upd\update.log'
 kill $holder 2>/dev/null || true
 "$WINESERVER" -k 2>/dev/null || true
-check "file in use exits 1" equals "$RC" 1
+check "file in use exits 6" equals "$RC" 6
 check "file in use named" contains "$LOG" "Die Datei readme.txt"
 check "file in use changes nothing" equals "$(tree_state)" "$before"
 EXTRA_INI=()
@@ -86,7 +89,25 @@ cp "$WIN_DIR/update.exe" "$UPD/update.exe"
 run_update /S /LOG='C:\upd\update.log'
 check "no package exits 2" equals "$RC" 2
 
-run_update /S /BOGUS
+run_update /S /BOGUS /LOG='C:\upd\update.log'
 check "bad command line exits 4" equals "$RC" 4
+check "unknown switch logged" contains "$LOG" $'Unbekannter Schalter: /BOGUS\r\nRückgabewert: 4'
 
+# Switches administrators type from habit; the log's folders are created.
+install_project 4.1
+build_package "$UPD/update.exe"
+rm -rf "$UPD/logs"
+run_update /VERYSILENT /SUPPRESSMSGBOXES /NORESTART /LOG 'C:\upd\logs\new\update.log'
+check "habitual switches run the update" equals "$RC" 0
+check "log written into new folders" contains "$(iconv -f CP1252 -t UTF-8 < "$UPD/logs/new/update.log" 2>/dev/null)" "Update beendet."
+
+# A log that cannot be written stops the run before anything changes.
+install_project 4.1
+before=$(tree_state)
+run_update /S /LOG='C:\upd\update.exe\update.log'
+check "unwritable log exits 4" equals "$RC" 4
+check "unwritable log changes nothing" equals "$(tree_state)" "$before"
+check "unwritable log leaves the version" equals "$(reg_get "$PROJECT\\Ver" "")" "4.1"
+
+"$WINESERVER" -k 2>/dev/null || true  # no server of these console runs is left to the next test
 finish

@@ -64,13 +64,25 @@ run build -o old.vpa tz; expect_rc 0 "pre-1980 mtime"
 expect_in "1980-01-01 00:00:00" "$ERR" "pre-1980 warning"
 
 # --- attached to an updater ----------------------------------------------------------
-head -c 1000 /dev/urandom >stub.exe
+# A stub with the headers of a Windows executable: "MZ", at 0x3C the offset 0x40 of "PE\0\0".
+{ printf 'MZ'; head -c 58 /dev/zero; u32 64; printf 'PE\0\0'; head -c 932 /dev/urandom; } >stub.exe
 run build --stub stub.exe --date "2024-03-15 14:30:10" -o app.exe pkg; expect_rc 0 "build --stub"
 cmp -s -n 1000 stub.exe app.exe || fail "the updater is not copied unchanged"
 [ "$(tail -c 8 app.exe | od -An -tx1 | tr -d ' \n')" = "e803000011110000" ] || fail "tail record"
 [ "$(( $(stat -c %s app.exe) - 1000 - 8 ))" = "$(stat -c %s d1.vpa)" ] || fail "attached archive differs in size"
 run test app.exe; expect_rc 0 "test attached"
 run build --stub app.exe -o twice.exe pkg; expect_rc 1 "a stub that carries an archive"
+head -c 1000 /dev/urandom >random.exe
+run build --stub random.exe -o nope.exe pkg; expect_rc 1 "a stub that is no Windows executable"
+expect_in "is no Windows executable" "$ERR" "stub refused with its reason"
+run build -o plain.exe pkg; expect_rc 0 "an .exe without --stub is built"
+expect_in "without --stub plain.exe is a stand-alone archive" "$ERR" ".exe without --stub warned"
+run list stub.exe; expect_rc 1 "a bare updater"
+expect_in "no archive attached" "$ERR" "a bare updater named as such"
+run --version; expect_rc 0 "--version"
+expect_in "mkupdate 1." "$OUT" "--version prints the version"
+run help; expect_rc 0 "help"
+expect_in "usage: mkupdate build" "$OUT" "help prints the usage"
 
 # --- control files in any case; a large update.ini stays one segment --------------
 mkdir -p big; { for n in $(seq 40000); do printf '; comment line %06d to fill the file\r\n' $n; done; } >big/UPDATE.INI

@@ -30,7 +30,7 @@ done <<'TABLE'
 0|update.ini:2: a tab before "=" makes the key unknown|P=x\r\nV\t=1.0\r\n[Demo]\r\nTDIR=C:\\A\r\n|
 0|update.ini:4: P is a main-section key; inside part [Demo] it is ignored|P=x\r\n[Demo]\r\nTDIR=C:\\A\r\nP=late\r\n|
 0|update.ini:2: TDIR belongs in a part section|P=x\r\nTDIR=C:\\A\r\n[Demo]\r\nTDIR=C:\\A\r\n|
-0|update.ini: part [Demo] has no TDIR|P=x\r\n[Demo]\r\nN=Demo\r\n|
+1|update.ini: part [Demo] has no TDIR|P=x\r\n[Demo]\r\nN=Demo\r\n|
 0|update.ini:3: unknown key "TARGET" is ignored|P=x\r\n[Demo]\r\nTarget=C:\\A\r\nTDIR=C:\\A\r\n|
 0|update.ini:2: an indented header is no header|P=x\r\n [Demo]\r\n[Demo]\r\nTDIR=C:\\A\r\n|
 0|the header does not end in "]"; the part is named "Demo]"|P=x\r\n[Demo] \r\nTDIR=C:\\A\r\n[Demo]\r\nTDIR=C:\\A\r\n|
@@ -40,8 +40,8 @@ done <<'TABLE'
 0|update.ini:3: the source of VCHK begins with """|P=x\r\n[Demo]\r\nVCHK=4.0<="R\\x\\Ver\\"<=4.3\r\nTDIR=C:\\A\r\n|
 0|the latest version "=" keeps|P=x\r\n[Demo]\r\nVCHK=4.0<=R\\x\\Ver\\<=\r\nTDIR=C:\\A\r\n|
 0|the earliest version " "4.0"" keeps|P=x\r\n[Demo]\r\nVCHK= "4.0"<=R\\x\\Ver\\<="4.3"\r\nTDIR=C:\\A\r\n|
-0|update.ini: looks like UTF-8|P=Grüße\r\n[Demo]\r\nTDIR=C:\\A\r\n|
-0|update.ini: starts with a UTF-8 byte order mark|\xef\xbb\xbfP=x\r\n[Demo]\r\nTDIR=C:\\A\r\n|
+1|update.ini: is UTF-8 text|P=Grüße\r\n[Demo]\r\nTDIR=C:\\A\r\n|
+1|update.ini: starts with a UTF-8 byte order mark|\xef\xbb\xbfP=x\r\n[Demo]\r\nTDIR=C:\\A\r\n|
 0|add\Other\c.txt: update.ini has no part [Other]|P=x\r\n[Demo]\r\nTDIR=C:\\A\r\n|mkdir -p add/Other; echo c >add/Other/c.txt
 0|todel.txt:2: "Other\old.dll" belongs to no part|P=x\r\n[Demo]\r\nTDIR=C:\\A\r\n|printf 'Demo\\old.dll\r\nOther\\old.dll\r\n' >todel.txt
 1|todel.txt:1: "Demo\..\..\boot.ini" would delete outside|P=x\r\n[Demo]\r\nTDIR=C:\\A\r\n|printf 'Demo\\..\\..\\boot.ini\r\n' >todel.txt
@@ -52,6 +52,15 @@ done <<'TABLE'
 0|stray.txt: is neither in an add\ or rep\ tree nor a top-level font|P=x\r\n[Demo]\r\nTDIR=C:\\A\r\n|echo s >stray.txt
 1|update.ini is missing|P=x\r\n|rm update.ini
 1|ā.txt: name not representable|P=x\r\n[Demo]\r\nTDIR=C:\\A\r\n|echo x >add/Demo/ā.txt
+1|update.ini:3: the value ends in " ; Programmordner", which is no remark|P=x\r\n[Demo]\r\nTDIR=C:\\A   ; Programmordner\r\n|
+1|update.ini:2: the value ends in " ;Bereich"|P=x\r\nVCHK="4.0"<=R\\x\\Ver\\<="4.3" ;Bereich\r\n[Demo]\r\nTDIR=C:\\A\r\n|
+0|update.ini:1: the value ends in "	; Name"|P=x	; Name\r\n[Demo]\r\nTDIR=C:\\A\r\n|
+0|0 error(s), 0 warning(s)|P=x;y\r\n[Demo]\r\nTDIR=C:\\A\r\n|
+1|add\Demo\sub\a.txt: is dated before 1980|P=x\r\n[Demo]\r\nTDIR=C:\\A\r\n|touch -d "1975-05-05 12:00:00" add/Demo/sub/a.txt
+1|rep\Demo\b.txt: the date 2050-... lies outside 1980 to 2043|P=x\r\n[Demo]\r\nTDIR=C:\\A\r\n|touch -d "2050-01-01 12:00:00" rep/Demo/b.txt
+1|add/Demo/NUL.txt: a name element is a Windows device name|P=x\r\n[Demo]\r\nTDIR=C:\\A\r\n|echo x >add/Demo/NUL.txt
+1|add/Demo/com1/x: a name element is a Windows device name|P=x\r\n[Demo]\r\nTDIR=C:\\A\r\n|mkdir add/Demo/com1; echo x >add/Demo/com1/x
+0|0 error(s), 0 warning(s)|P=x\r\n[Demo]\r\nTDIR=C:\\A\r\n|echo x >add/Demo/CONSOLE.txt; echo x >add/Demo/COM10
 TABLE
 
 # A built package: the same findings from its archive, and what only an archive can hold.

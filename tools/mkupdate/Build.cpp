@@ -13,6 +13,7 @@
 #include "archive/ArchiveWriter.h"
 #include "base/ByteReader.h"
 #include "base/Cp1252.h"
+#include "env/Text.h"
 #include "tools/mkupdate/Commands.h"
 #include "tools/mkupdate/Host.h"
 #include "tools/mkupdate/Options.h"
@@ -66,6 +67,13 @@ bool IsInside(const fs::path& file, const fs::path& dir) {
     return !rel.empty() && *rel.begin() != "..";
 }
 
+// A Windows executable: "MZ", and at the offset recorded at 0x3C the "PE\0\0" signature.
+bool IsWindowsExecutable(const std::string& bytes) {
+    if (bytes.size() < 0x40 || bytes.compare(0, 2, "MZ") != 0) return false;
+    std::uint32_t at = getU32(reinterpret_cast<const unsigned char*>(bytes.data()) + 0x3C);
+    return at <= bytes.size() - 4 && bytes.compare(at, 4, std::string("PE\0\0", 4)) == 0;
+}
+
 // Copies the updater to the front of `out`; returns its length, or -1 with `error` set.
 std::int64_t CopyStub(const fs::path& stub, std::ostream& out, std::string& error) {
     std::error_code ec;
@@ -78,6 +86,8 @@ std::int64_t CopyStub(const fs::path& stub, std::ostream& out, std::string& erro
     if (bytes.size() >= 8 &&
         getU32(reinterpret_cast<const unsigned char*>(bytes.data()) + bytes.size() - 4) == kArchiveMagic)
         return error = PathText(stub) + ": already carries an archive; give the bare updater", -1;
+    if (!IsWindowsExecutable(bytes))
+        return error = PathText(stub) + ": is no Windows executable; give the updater update.exe", -1;
     out.write(bytes.data(), std::streamsize(bytes.size()));
     return std::int64_t(bytes.size());
 }
@@ -135,6 +145,10 @@ int CommandBuild(const std::vector<std::string>& args) {
     std::int64_t buildEpoch = 0;
     if (int rc = ChooseStamps(o.date, o.zone, policy, buildEpoch)) return rc;
     if (IsInside(o.out, o.dir)) return Failure("the output " + PathText(o.out) + " lies inside the package folder");
+
+    if (o.stub.empty() && SameText(o.out.extension().string(), ".exe"))
+        std::fprintf(stderr, "mkupdate: warning: without --stub %s is a stand-alone archive, not a program\n",
+                     o.out.string().c_str());
 
     SourceTree tree = ScanSourceTree(o.dir);
     for (const std::string& e : tree.errors) std::fprintf(stderr, "mkupdate: %s\n", e.c_str());

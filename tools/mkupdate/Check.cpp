@@ -18,6 +18,7 @@
 #include "tools/mkupdate/Host.h"
 #include "tools/mkupdate/JsonReport.h"
 #include "tools/mkupdate/SourceTree.h"
+#include "tools/mkupdate/Stamps.h"
 
 namespace fs = std::filesystem;
 
@@ -41,10 +42,28 @@ std::string ReadHostFile(const fs::path& path) {
     return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
 }
 
+// A file date that build refuses (from 2044 on) or clamps to 1980, which makes
+// the entry older than any installed copy, so it is never written.
+void CheckFileDate(const SourceFile& file, std::vector<Finding>& out) {
+    if (file.path.empty()) return;
+    StampPolicy policy;
+    std::int32_t stamp = 0;
+    std::string error;
+    if (!policy.stampOf(file.modified, stamp, error))
+        return out.push_back(
+            Finding{true, file.name, error + "; build refuses it: give the file a current date (touch)", "file-date"});
+    if (policy.clamped() > 0)
+        out.push_back(Finding{true, file.name,
+                              "is dated before 1980; build stamps it 1980-01-01, older than any installed copy, so it "
+                              "is never written: give the file a current date (touch) or build with --date",
+                              "file-date-before-1980"});
+}
+
 void ViewFolder(const fs::path& dir, PackageView& view) {
     SourceTree tree = ScanSourceTree(dir);
     view.folderErrors = tree.errors;
     for (const SourceFile& f : tree.files) {
+        CheckFileDate(f, view.findings);
         view.names.push_back(f.name);
         if (f.name == kControlFileName) {
             view.hasControlFile = true;
@@ -59,7 +78,7 @@ bool ViewArchive(const std::string& file, PackageView& view) {
     TArchive archive;
     std::string path = Utf8ToCp1252(file);
     try {
-        if (!archive.openAttached(path)) archive.openFile(path);
+        OpenPackage(path, archive);
     } catch (const std::exception& e) {
         std::fprintf(stderr, "mkupdate: %s\n", Cp1252ToUtf8(e.what()).c_str());
         return false;
@@ -116,6 +135,9 @@ void CheckPartEntry(const std::string& name, const ControlFileFacts& ini, std::v
 
 void CheckEntries(const PackageView& view, const ControlFileFacts& ini, std::vector<Finding>& out) {
     for (const std::string& name : view.names) {
+        // A name that leaves its folder is reported below, as what it is.
+        std::string problem = IsContainedRelativePath(name) ? WindowsNameProblem(name) : std::string();
+        if (!problem.empty()) out.push_back(Finding{true, name, problem, "windows-name"});
         if (StartsWithText("add\\", name) || StartsWithText("rep\\", name)) {
             CheckPartEntry(name, ini, out);
         } else if (IsTopLevelFont(name)) {

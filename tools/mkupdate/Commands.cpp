@@ -10,6 +10,7 @@
 #include "base/ByteReader.h"
 #include "base/Cp1252.h"
 #include "base/DosDate.h"
+#include "base/Exception.h"
 #include "archive/EntryName.h"
 #include "env/Text.h"
 #include "update/Folders.h"
@@ -36,9 +37,8 @@ void Error(const std::string& cp1252Text) {
 
 // Opens the file as an updater with an attached archive, or else as a stand-alone archive.
 bool Open(const std::string& file, TArchive& archive) {
-    std::string path = UpdaterPath(file);
     try {
-        if (!archive.openAttached(path)) archive.openFile(path);
+        OpenPackage(UpdaterPath(file), archive);
         return true;
     } catch (const std::exception& e) {
         Error(e.what());
@@ -90,6 +90,16 @@ std::string ExtractEntry(const TArchive& archive, std::int32_t i, const std::str
 }
 
 }  // namespace
+
+void OpenPackage(const std::string& path, TArchive& archive) {
+    if (archive.openAttached(path)) return;
+    char head[2] = {};
+    std::unique_ptr<FileHandle> file = Fs().open(path, OpenMode::ReadShared);
+    if (file && file->read(head, 2) == 2 && head[0] == 'M' && head[1] == 'Z')
+        throw Exception(path + ": no archive attached; this is a bare updater (build a package with "
+                               "mkupdate build --stub)");
+    archive.openFile(path);
+}
 
 int CommandList(const std::string& file, bool json) {
     TArchive archive;

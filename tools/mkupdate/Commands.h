@@ -14,6 +14,11 @@ class TArchive;
 // field differently), unless its data overlaps another entry's.
 std::string InflateProblem(const TArchive& archive, std::int32_t index, std::string& warning);
 
+// Opens `path` (the updater's form: code page 1252, backslashes) as an updater
+// with an attached archive, or else as a stand-alone archive. Raises with the
+// reason; an updater without an archive is named as such.
+void OpenPackage(const std::string& path, TArchive& archive);
+
 // One line per entry, or one JSON document with `json`.
 int CommandList(const std::string& file, bool json = false);
 int CommandTest(const std::string& file);

@@ -77,6 +77,7 @@ private:
             return warn("unknown-key", number_, "unknown key \"" + key + "\" is ignored");
         }
         if (key != "FONT" && !mainKeys_.insert(key).second) warn("duplicate-key", number_, key + " given twice; the later value counts");
+        remark(key, value);
         if (key == "VCHK") versionCheck(value);
         if (key == "VRESULT") resultValue(value);
         if (key == "FONT") font(value);
@@ -89,6 +90,7 @@ private:
             return warn("unknown-key", number_, "unknown key \"" + key + "\" is ignored");
         }
         if (!partKeys_.insert(key).second) warn("duplicate-key", number_, key + " given twice in [" + partName_ + "]; the later value counts");
+        remark(key, value);
         if (key == "VCHK") versionCheck(value);
         if (key == "VRESULT") resultValue(value);
         if (key == "TDIR" && value.empty()) warn("empty-tdir", number_, "an empty TDIR names no folder");
@@ -96,7 +98,8 @@ private:
 
     void finishPart() {
         if (inPart_ && partKeys_.count("TDIR") == 0)
-            warn("no-tdir", 0, "part [" + partName_ + "] has no TDIR: the updater finds its application not installed and stops");
+            error("no-tdir", 0, "part [" + partName_ + "] has no TDIR: the updater finds its application not "
+                                "installed and stops; add a TDIR line with the target folder");
     }
 
     void versionCheck(const std::string& value) {
@@ -127,6 +130,19 @@ private:
         if (first == ' ' || last == ' ' || first == '"' || first == '\'' || first == '=')
             warn("version-blanks", number_, std::string("the ") + which + " version \"" + version +
                               "\" keeps its blanks, quotes or \"=\", and they are compared as text");
+    }
+
+    // ";" starts a remark only at the beginning of a line: after a value, blanks
+    // and remark become part of it. Fatal where the value names a folder, a
+    // registry value or a version.
+    void remark(const std::string& key, const std::string& value) {
+        std::size_t semicolon = value.find(';');
+        if (semicolon == std::string::npos || semicolon == 0) return;
+        if (value[semicolon - 1] != ' ' && value[semicolon - 1] != '\t') return;
+        std::string text = "the value ends in \"" + value.substr(semicolon - 1) +
+                           "\", which is no remark but part of the value; put remarks on lines of their own";
+        if (key == "TDIR" || key == "VCHK" || key == "VRESULT") return error("value-remark", number_, text);
+        warn("value-remark", number_, text);
     }
 
     void resultValue(const std::string& value) {
@@ -168,13 +184,19 @@ std::size_t Utf8SequenceAt(const std::string& bytes, std::size_t at) {
 ControlFileFacts LintControlFile(const StringList& lines) { return Linter().run(lines); }
 
 void LintControlFileEncoding(const std::string& bytes, std::vector<Finding>& findings) {
+    const std::string convert = "; save it in code page 1252 (e.g. iconv -f UTF-8 -t CP1252)";
     if (bytes.rfind("\xEF\xBB\xBF", 0) == 0) {
-        findings.push_back(Finding{false, "update.ini", "starts with a UTF-8 byte order mark, which becomes part of the first line", "utf8-bom"});
+        findings.push_back(Finding{true, "update.ini",
+                                   "starts with a UTF-8 byte order mark, which becomes part of the first line" + convert,
+                                   "utf8-bom"});
         return;
     }
     for (std::size_t i = 0; i < bytes.size(); ++i) {
         if (Utf8SequenceAt(bytes, i) == 0) continue;
-        findings.push_back(Finding{false, "update.ini", "looks like UTF-8; the updater reads code page 1252, so umlauts show wrong", "utf8-text"});
+        findings.push_back(Finding{true, "update.ini",
+                                   "is UTF-8 text; the updater reads code page 1252, so umlauts, \"§\" and folder "
+                                   "names come out wrong" + convert,
+                                   "utf8-text"});
         return;
     }
 }

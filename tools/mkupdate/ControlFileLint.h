@@ -27,6 +27,6 @@ struct ControlFileFacts {
 
 ControlFileFacts LintControlFile(const StringList& lines);
 
-// Warnings about the bytes of update.ini: a UTF-8 byte order mark or UTF-8
-// text, which the updater would show as code page 1252.
+// Errors about the bytes of update.ini: a UTF-8 byte order mark or UTF-8
+// text, which the updater would read as code page 1252.
 void LintControlFileEncoding(const std::string& bytes, std::vector<Finding>& findings);

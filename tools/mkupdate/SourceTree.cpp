@@ -98,6 +98,15 @@ void OrderAndComplete(SourceTree& tree) {
     }
 }
 
+// NUL, CON, PRN, AUX, COM1-COM9 and LPT1-LPT9 name devices, with any extension.
+bool IsReservedDeviceName(const std::string& element) {
+    std::string base = UpperCased(element.substr(0, element.find('.')));
+    while (!base.empty() && base.back() == ' ') base.pop_back();
+    if (base == "NUL" || base == "CON" || base == "PRN" || base == "AUX") return true;
+    return base.size() == 4 && (base.rfind("COM", 0) == 0 || base.rfind("LPT", 0) == 0) && base[3] >= '1' &&
+           base[3] <= '9';
+}
+
 }  // namespace
 
 std::string WindowsNameProblem(const std::string& name) {
@@ -110,6 +119,9 @@ std::string WindowsNameProblem(const std::string& name) {
                 return "name holds a character that Windows does not allow in file names";
         if (!element.empty() && (element.back() == '.' || element.back() == ' '))
             return "a name element ends with a dot or blank, which Windows drops";
+        if (IsReservedDeviceName(element))
+            return "a name element is a Windows device name (NUL, CON, PRN, AUX, COM1-9, LPT1-9), which no file or "
+                   "folder can bear; rename it";
         if (end == std::string::npos) return "";
         start = end + 1;
     }

@@ -44,5 +44,6 @@ SourceTree ScanSourceTree(const std::filesystem::path& dir);
 ReleaseTree ScanReleaseTree(const std::filesystem::path& dir);
 
 // Why the archive name cannot be written to a Windows folder, or empty when it
-// can: characters Windows refuses, elements ending in a dot or blank.
+// can: characters Windows refuses, elements ending in a dot or blank, device
+// names (NUL, CON, PRN, AUX, COM1-9, LPT1-9, with or without extension).
 std::string WindowsNameProblem(const std::string& name);

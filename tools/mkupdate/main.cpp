@@ -15,7 +15,10 @@
 
 namespace {
 
-void Usage() {
+// The release of the tool, the same as the updater's version record.
+constexpr const char* kVersion = "1.0.0";
+
+void Usage(std::FILE* to) {
     std::fputs(
         "usage: mkupdate build [--stub update.exe] [--date \"YYYY-MM-DD hh:mm:ss\"] [--tz ZONE]\n"
         "                      [--threads N] -o OUT DIR\n"
@@ -25,11 +28,12 @@ void Usage() {
         "       mkupdate list [--json] FILE\n"
         "       mkupdate test FILE\n"
         "       mkupdate extract FILE DIR\n"
+        "       mkupdate help | --help | --version\n"
         "FILE is an updater with an attached archive or a stand-alone archive.\n"
         "build: stamps are the files' modification times as local time of ZONE (default: this\n"
         "machine's); --date or SOURCE_DATE_EPOCH fixes them. Without --stub OUT is a stand-alone archive.\n"
         "diff: the package folder of an update from release OLD to release NEW of an application.\n",
-        stderr);
+        to);
 }
 
 int Dispatch(const std::vector<std::string>& args) {
@@ -48,11 +52,19 @@ int Dispatch(const std::vector<std::string>& args) {
 
 int main(int argc, char** argv) {
     std::vector<std::string> args = Utf8Arguments(argc, argv);
-    if (args.empty() || args[0] == "--help" || args[0] == "-h") {
-        Usage();
-        return args.empty() ? kExitUsage : kExitOk;
+    if (args.empty()) {
+        Usage(stderr);
+        return kExitUsage;
+    }
+    if (args[0] == "--help" || args[0] == "-h" || args[0] == "help") {
+        Usage(stdout);
+        return kExitOk;
+    }
+    if (args[0] == "--version") {
+        std::printf("mkupdate %s\n", kVersion);
+        return kExitOk;
     }
     int rc = Dispatch(args);
-    if (rc == kExitUsage) Usage();
+    if (rc == kExitUsage) Usage(stderr);
     return rc;
 }

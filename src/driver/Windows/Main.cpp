@@ -11,6 +11,7 @@
 #include "env/Registry.h"
 #include "env/System.h"
 #include "env/Text.h"
+#include "platform/SystemInfo.h"
 
 namespace {
 
@@ -34,12 +35,6 @@ void InitCommonControlsFromSystem() {
     initEx(&controls);
 }
 
-bool AsksForSilence(const std::vector<std::string>& args) {
-    for (const std::string& a : args)
-        if (SameText(a, "/S") || SameText(a, "-S")) return true;
-    return false;
-}
-
 }  // namespace
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int) {
@@ -49,7 +44,9 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int) {
     std::string error;
     bool parsed = ParseLaunchOptions(args, options, error);
     if (!parsed || options.mode == LaunchMode::Help) {
-        if (!parsed && AsksForSilence(args)) return kExitBadCommandLine;
+        if (!parsed && options.mode == LaunchMode::Silent) {
+            return RefuseCommandLine(options, error, Sys().moduleFileName());
+        }
         std::string text = parsed ? UsageText() : error + "\r\n\r\n" + UsageText();
         char path[261] = {};
         GetModuleFileNameA(nullptr, path, sizeof path);
