@@ -19,10 +19,15 @@ class TUpdatePart;
 // Logs the target folder (level 1); false, with the not-installed message,
 // when it is empty or does not exist.
 bool CheckTargetFolder(const TUpdatePart& part);
+// For a part with rollback: undoes, or finishes, what a killed run left of
+// it. False, after logging what stays, when something could not be undone.
+bool RecoverInterruptedPart(const TUpdatePart& part);
 // Tests the part's version range, then writes its files, deletes its listed
-// files and writes its VRESULT. False only when the version check stops it.
+// files and writes its VRESULT. False when the version check stops it, or
+// when a part with rollback could not make every change and undid them all.
 bool ApplyPart(TUpdatePart& part, const TArchive& archive, const StringList& toDelete);
-// The file work of an application: counters zeroed, entries, deletions, summary. Always true.
+// The file work of an application: counters zeroed, entries, deletions,
+// summary. Always true for a part without rollback.
 bool ApplyFiles(TUpdatePart& part, const TArchive& archive, const StringList& toDelete);
 // Writes entry `index` to `path` when it is newer than an installed file (a
 // missing file is created only when `mayCreate`). True when it was written.

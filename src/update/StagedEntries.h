@@ -17,6 +17,9 @@
 
 #include "archive/Archive.h"
 
+// Whether a file name is that of a staged file (name + ".~s" + digits).
+bool IsStagedFileName(const std::string& name);
+
 class StagedEntries {
 public:
     StagedEntries() = default;
@@ -42,6 +45,8 @@ public:
     bool commit(std::int32_t index, const std::string& target, bool targetExists);
 
     std::size_t stagedCount() const { return staged_.size(); }
+    // Whether the folder was created here and no entry has been written into it yet.
+    bool createdUnclaimed(const std::string& folder) const;
 
 private:
     bool prepareFolder(const std::string& folder);

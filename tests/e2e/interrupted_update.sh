@@ -4,11 +4,15 @@
 # time a run takes, and then run again. Right after each kill every file of the
 # application holds its old or its new content, whole; the run after it
 # finishes the update, and leaves exactly the files and registry values of an
-# uninterrupted run, temporary files included. INTERRUPTED_CASES sets the
-# number of kills (2; UPDATE_LONG_TESTS=1: 40), INTERRUPTED_SEED the seed.
+# uninterrupted run, temporary files included. A second part has ROLLBACK=1:
+# after the next run it is entirely new, and no copy that it kept is left.
+# INTERRUPTED_CASES sets the number of kills (2; UPDATE_LONG_TESTS=1: 40),
+# INTERRUPTED_SEED the seed.
 source "$(dirname "$0")/../wine/lib.sh"
 source "$SOURCE_DIR/tests/wine/update_fixture.sh"
-EXTRA_MAIN=() EXTRA_INI=()
+EXTRA_MAIN=() EXTRA_INI=("" "[Kern]" "N=Kern-Modul" 'TDIR=C:\Kern' "ROLLBACK=1" 'VResult=R\Tarnix.exe\Projects\Demo\Kern=2')
+EXTRA_TODEL=('Kern\alt.dll')
+KERN="$C/Kern"
 
 default_cases=2
 [ "${UPDATE_LONG_TESTS:-0}" != 0 ] && default_cases=40
@@ -39,6 +43,13 @@ for i in $(seq 1 100); do
   printf 'small file %d\n' "$i" > "$WORK/small/s$i.txt"
   extra+=('add\Demo\small\s'"$i"'.txt='"$WORK/small/s$i.txt")
 done
+# The part with rollback: files of 2 MB, half of them installed before, one in a new folder.
+mkdir -p "$WORK/kern"
+for i in 1 2 3 4; do
+  head -c 2000000 /dev/urandom > "$WORK/kern/k$i.bin"
+  if [ $((i % 2)) = 0 ]; then extra+=('rep\Kern\k'"$i"'.bin='"$WORK/kern/k$i.bin"); else extra+=('add\Kern\k'"$i"'.bin='"$WORK/kern/k$i.bin"); fi
+done
+extra+=('add\Kern\plugins\p.bin='"$WORK/kern/k1.bin")
 build_package "$WORK/update.exe" "${extra[@]}"
 mkdir -p "$UPD"
 cp "$WORK/update.exe" "$UPD/update.exe"
@@ -47,6 +58,11 @@ fresh_install() {
   install_project 4.1
   "$WINE" reg delete "$PROJECT" /v Status /f >/dev/null 2>&1 || true
   for i in 2 4 6 8 10 12; do cp "$WORK/old/f$i.bin" "$APP/"; touch -d '2020-01-01 10:00:00' "$APP/f$i.bin"; done
+  rm -rf "$KERN" && mkdir -p "$KERN"
+  for i in 2 4; do cp "$WORK/old/f$i.bin" "$KERN/k$i.bin"; done
+  printf 'alt' > "$KERN/alt.dll"
+  touch -d '2020-01-01 10:00:00' "$KERN"/*
+  "$WINE" reg delete "$PROJECT" /v Kern /f >/dev/null 2>&1 || true
 }
 # A silent run to its end; the server stays up, so this waits for the program only.
 run_silent() {
@@ -57,8 +73,10 @@ run_silent() {
 final_state() {
   (cd "$APP" && find . -type f -printf '%p %TY-%Tm-%Td %TH:%TM\n' | sort) 
   tree_state
+  (cd "$KERN" && find . -type f -printf '%p %TY-%Tm-%Td %TH:%TM\n' -exec md5sum {} + | sort)
   echo "Ver=$(reg_get "$PROJECT\\Ver" "")"
   echo "Status=$(reg_get "$PROJECT" Status)"
+  echo "Kern=$(reg_get "$PROJECT" Kern)"
 }
 # Every file of the application is one that the update knows, old or new, whole.
 whole_files() {
@@ -77,6 +95,17 @@ whole_files() {
     *) echo "unexpected $name"; ok=1 ;;
     esac
   done
+  for f in "$KERN"/* "$KERN"/plugins/*; do
+    [ -f "$f" ] || continue
+    name=$(basename "$f")
+    case "$name" in
+    *.~*) ;;  # kept copies, staged files and the journal of the killed run
+    k*.bin) cmp -s "$f" "$WORK/kern/$name" || cmp -s "$f" "$WORK/old/f${name#k}" 2>/dev/null || { echo "$name is neither old nor new"; ok=1; } ;;
+    p.bin) cmp -s "$f" "$WORK/kern/k1.bin" || { echo "p.bin is not whole"; ok=1; } ;;
+    alt.dll) [ "$(cat "$f")" = alt ] || { echo "alt.dll changed"; ok=1; } ;;
+    *) echo "unexpected Kern file $name"; ok=1 ;;
+    esac
+  done
   return $ok
 }
 
@@ -92,7 +121,7 @@ for _ in 1 2; do
 done
 reference=$(final_state)
 echo "an uninterrupted run takes up to ${duration_ms} ms"
-midway=0
+midway=0 amid_rollback=0
 
 for n in $(seq 1 "$cases"); do
   # Kill n falls at a random moment of the n-th of `cases` equal slices of a run.
@@ -105,13 +134,15 @@ for n in $(seq 1 "$cases"); do
   wait "$runner" 2>/dev/null || true
   sleep 0.2  # the server notices the end of the killed process and lets its files go
   temporaries=$(cd "$APP" && find . -name '*.~*' | wc -l)
+  kept=$(cd "$KERN" && find . -name '*.~r*' | wc -l)
   written=$(for i in $(seq 1 12); do if cmp -s "$APP/f$i.bin" "$WORK/new/f$i.bin"; then echo; fi; done | wc -l)
   small=0; [ -d "$APP/small" ] && small=$(find "$APP/small" -name 's*.txt' | wc -l)
-  check "kill $n after ${delay_ms} ms: every file whole ($written of 12 large and $small of 100 small written, $temporaries temporary)" whole_files
+  check "kill $n after ${delay_ms} ms: every file whole ($written of 12 large and $small of 100 small written, $temporaries temporary, $kept of the rollback journal and kept copies)" whole_files
   if [ "$temporaries" -gt 0 ]; then midway=$((midway + 1)); fi
+  if [ "$kept" -gt 0 ]; then amid_rollback=$((amid_rollback + 1)); fi
   run_silent
   check "kill $n: the next run succeeds" equals "$RC" 0
   check "kill $n: files, stamps and registry as after an uninterrupted run" equals "$(final_state)" "$reference"
 done
-echo "$cases kills, $midway of them with temporary files left, that is while files were being written"
+echo "$cases kills, $midway of them with temporary files left, that is while files were being written, $amid_rollback while the part with rollback was being applied"
 finish
