@@ -30,8 +30,6 @@ std::string VersionMessage(const TUpdatePart& part, int result) {
     }
 }
 
-// One entry of this part: first the second system folder (never created
-// there), then the target folder.
 // A part with rollback ends at its first failure: everything is undone anyway.
 bool StopsHere(const TUpdatePart& part) { return part.Journal && part.ErrorCount > 0; }
 
@@ -47,6 +45,8 @@ bool ReadyToWrite(const TUpdatePart& part, const std::string& path, bool exists,
     return exists ? journal->keep(path) : journal->noteNewFile(path);
 }
 
+// One entry of this part: first the second system folder (never created
+// there), then the target folder.
 void InstallPartEntry(TUpdatePart& part, const TArchive& archive, std::int32_t index, const std::string& rel,
                       bool mayCreate) {
     if (!part.AltTargetFolder.empty() && InstallEntry(part, archive, part.AltTargetFolder + rel, index, false))

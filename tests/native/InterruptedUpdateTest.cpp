@@ -192,7 +192,9 @@ protected:
         try {
             session.load(exe_);
             lastSucceeded_ = session.start(log, false);
-            if (renameFault.empty()) EXPECT_TRUE(lastSucceeded_) << LogText(log);
+            if (renameFault.empty()) {
+                EXPECT_TRUE(lastSucceeded_) << LogText(log);
+            }
         } catch (const Interrupted&) {
             return false;
         }
