@@ -2,32 +2,44 @@
 BUILD      ?= build
 NATIVE     := $(BUILD)/native
 WIN32DIR   := $(BUILD)/win32
+WIN64DIR   := $(BUILD)/win64
 ASANDIR    := $(BUILD)/asan
 JOBS       ?= $(shell nproc)
 CMAKE_GEN  := -G Ninja
 ABS_WIN32  := $(abspath $(WIN32DIR))
+ABS_WIN64  := $(abspath $(WIN64DIR))
 
-.PHONY: all deps native win32 test test-native asan demo bench clean fuzz test-long
+.PHONY: all deps native win32 win64 test test-native asan demo bench clean fuzz test-long
 
-all: native win32
+all: native win32 win64
 
 deps:
 	@bash scripts/install-deps.sh
 
 native: deps
-	@cmake -S . -B $(NATIVE) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DUPDATE_WIN32_DIR=$(ABS_WIN32) >/dev/null
+	@cmake -S . -B $(NATIVE) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DUPDATE_WIN32_DIR=$(ABS_WIN32) \
+	  -DUPDATE_WIN64_DIR=$(ABS_WIN64) >/dev/null
 	@cmake --build $(NATIVE) -j $(JOBS)
 
 win32: deps
 	@cmake -S . -B $(WIN32DIR) $(CMAKE_GEN) -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake -DCMAKE_BUILD_TYPE=MinSizeRel >/dev/null
 	@cmake --build $(WIN32DIR) -j $(JOBS)
 
-# Both suites: the native one and, under Wine, the Windows one; ends with ctest's summary.
+# The same sources for 64-bit Windows: the updater for installations without a
+# 32-bit subsystem, and the build whose tests run under Wine on every machine.
+win64: deps
+	@cmake -S . -B $(WIN64DIR) $(CMAKE_GEN) -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-x86_64.cmake -DCMAKE_BUILD_TYPE=MinSizeRel >/dev/null
+	@cmake --build $(WIN64DIR) -j $(JOBS)
+
+# The native suite and, under Wine, the Windows one for the 64-bit build and,
+# where this machine runs 32-bit programs, the 32-bit build (UPDATE_WINE32=0:
+# the 64-bit build only); ends with ctest's summary.
 test: all
-	@cd $(NATIVE) && ctest --output-on-failure -j $(JOBS) --timeout 900
+	@eval "$$(bash tests/wine/probe.sh)" && export UPDATE_WINE32 && \
+	  cd $(NATIVE) && ctest --output-on-failure -j $(JOBS) --timeout 900
 
 test-native: native
-	@cd $(NATIVE) && ctest --output-on-failure -j $(JOBS) -E '^(wine|e2e)\.'
+	@cd $(NATIVE) && ctest --output-on-failure -j $(JOBS) -E '^(wine|e2e)(32|64)\.'
 
 # The native core and its tests under AddressSanitizer and UndefinedBehaviorSanitizer.
 asan: deps
@@ -38,8 +50,9 @@ asan: deps
 # The long forms of the reliability tests: stopped updates stopped once more on a larger
 # package, 200 damaged downloads and 40 kills under Wine.
 test-long: all
-	@cd $(NATIVE) && UPDATE_LONG_TESTS=1 ctest --output-on-failure \
-	  -R '^(InterruptedUpdateTest\..*|e2e\.damaged_download|e2e\.interrupted_update)$$'
+	@eval "$$(bash tests/wine/probe.sh)" && export UPDATE_WINE32 && \
+	  cd $(NATIVE) && UPDATE_LONG_TESTS=1 ctest --output-on-failure \
+	  -R '^(InterruptedUpdateTest\..*|e2e(32|64)\.damaged_download|e2e(32|64)\.interrupted_update)$$'
 
 # libFuzzer targets with clang, AddressSanitizer and UBSan, FUZZ_SECONDS each at nice 19 (fuzz/fuzz.sh).
 FUZZ_SECONDS ?= 600

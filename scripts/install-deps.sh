@@ -5,8 +5,8 @@ set -euo pipefail
 
 packages=(
   cmake ninja-build g++ make zlib1g-dev libgtest-dev googletest
-  g++-mingw-w64-i686 libz-mingw-w64-dev
-  wine wine32:i386
+  g++-mingw-w64-i686 g++-mingw-w64-x86-64 libz-mingw-w64-dev
+  wine wine64 wine32:i386
   xvfb xdotool x11-utils xauth imagemagick fonts-dejavu-core
   osslsigncode openssl clang
   zip unzip

@@ -66,6 +66,12 @@ public:
     virtual std::uint32_t lastError() = 0;
 };
 
+// Whether a key path (relative to its hive) lies below Software\Microsoft\Windows or
+// Software\Microsoft\Windows NT, the keys that Windows itself reads: fonts, product
+// names, shell folders. A 64-bit updater opens every other key in the view of
+// 32-bit programs, where the host application, a 32-bit program, keeps its projects.
+bool IsWindowsOwnKey(const std::string& path);
+
 // The registry of the process: the platform's own unless a test has put another in place.
 RegistryService& Reg();
 // Installs `registry` (nullptr: the platform's own) and returns the one that was in place.

@@ -106,6 +106,28 @@ TEST(EnvRegistryNames, ResolutionTable) {
     }
 }
 
+// Windows' own keys stay in the system's view on 64-bit Windows; everything
+// else, the vendor's keys and what a result value names, in the 32-bit view.
+TEST(EnvRegistryNames, WindowsOwnKeys) {
+    struct Case {
+        const char* path;
+        bool own;
+    } cases[] = {
+        {"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Fonts", true},
+        {"Software\\Microsoft\\Windows\\CurrentVersion\\Fonts", true},
+        {"software\\microsoft\\windows", true},
+        {"Software\\Microsoft\\Windows\\Currentversion\\Explorer\\Shell Folders", true},
+        {"Software\\Microsoft\\WindowsApps", false},
+        {"Software\\Microsoft\\Windows Tools\\X", false},
+        {"Software\\Microsoft\\Office", false},
+        {"Software\\Mevo\\Tarnix.Exe\\Projects\\Demo\\Ver", false},
+        {"\\Software\\Microsoft\\Windows", false},
+        {"Software", false},
+        {"", false},
+    };
+    for (const Case& c : cases) EXPECT_EQ(IsWindowsOwnKey(c.path), c.own) << c.path;
+}
+
 TEST(EnvRegistryNames, SplitValueReferences) {
     struct Case {
         const char* reference;

@@ -41,7 +41,7 @@ installed_state() {
 }
 fresh_install() {
   install_project 4.1
-  "$WINE" reg delete "$PROJECT" /v Status /f >/dev/null 2>&1 || true
+  app_reg delete "$PROJECT" /v Status /f >/dev/null 2>&1 || true
   fresh=$(installed_state)
 }
 

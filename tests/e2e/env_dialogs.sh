@@ -6,7 +6,7 @@ source "$(dirname "$0")/../wine/lib.sh"
 start_xvfb
 work="$(drive_c)/envdlg"
 rm -rf "$work" && mkdir -p "$work"
-cp "$WIN32_DIR/unit_tests.exe" "$work/"
+cp "$WIN_DIR/unit_tests.exe" "$work/"
 status=0
 out=$(cd "$work" && "$WINE" 'C:\envdlg\unit_tests.exe' --gtest_color=no --gtest_filter='EnvDialogs.*' 2>&1) || status=$?
 "$WINESERVER" -w

@@ -34,9 +34,9 @@ for family in "win98|$WIN_KEY|Microsoft Windows 98|Windows" "nt40|$NT_KEY|Micros
   check "$version: nested TTF not installed" test ! -e "$FONTS/Nested.TTF"
   if [ "$branch" = "Windows" ]; then
     check "$version: resource file created" test -e "$FONTS/DejaVu Test.FOT"
-    check "$version: registered in the Windows branch" equals "$(reg_get "$WIN_KEY\\Fonts" "$VALUE")" "DejaVuSans.ttf"
+    check "$version: registered in the Windows branch" equals "$(sys_reg_get "$WIN_KEY\\Fonts" "$VALUE")" "DejaVuSans.ttf"
   else
-    check "$version: registered in the Windows NT branch" equals "$(reg_get "$NT_KEY\\Fonts" "$VALUE")" "DejaVuSans.ttf"
+    check "$version: registered in the Windows NT branch" equals "$(sys_reg_get "$NT_KEY\\Fonts" "$VALUE")" "DejaVuSans.ttf"
   fi
   if [ "$version" = nt40 ]; then
     check "$version: Win.Ini entry" grep -qa 'DejaVu Test (TrueType)=C:\\windows\\Fonts\\DejaVuSans.ttf' "$C/windows/win.ini"

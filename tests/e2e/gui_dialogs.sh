@@ -46,7 +46,7 @@ install_project 4.1
 WAHL="$C/Wahl"  # the folders this test creates, renames and unpacks into
 rm -rf "$WAHL" && mkdir -p "$WAHL"
 build_package "$UPD/update.exe"
-cp "$WIN32_DIR/win32driver.exe" "$UPD/"
+cp "$WIN_DIR/win32driver.exe" "$UPD/"
 year=$(date -r "$UPD/update.exe" +%Y)
 seconds=$(date -r "$UPD/update.exe" +%S)
 stamp="$(date -r "$UPD/update.exe" '+%d.%m.%y %H:%M:')$(printf '%02d' $((10#$seconds / 2 * 2)))"

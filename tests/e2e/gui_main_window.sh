@@ -24,7 +24,7 @@ start_window() {
 EXTRA_MAIN=('FINALCMD=cmd.exe /c echo started>>C:\upd\final.txt') EXTRA_INI=()
 install_project 4.1
 build_package "$UPD/update.exe"
-cp "$WIN32_DIR/win32driver.exe" "$UPD/"
+cp "$WIN_DIR/win32driver.exe" "$UPD/"
 rm -f "$UPD/final.txt"
 
 start_window

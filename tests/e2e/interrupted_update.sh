@@ -59,7 +59,7 @@ cp "$WORK/update.exe" "$UPD/update.exe"
 
 fresh_install() {
   install_project 4.1
-  "$WINE" reg delete "$PROJECT" /v Status /f >/dev/null 2>&1 || true
+  app_reg delete "$PROJECT" /v Status /f >/dev/null 2>&1 || true
   for i in 2 4 6 8 10 12; do cp "$WORK/old/f$i.bin" "$APP/"; touch -d '2020-01-01 10:00:00' "$APP/f$i.bin"; done
   rm -rf "$KERN" && mkdir -p "$KERN"
   cp "$WORK/old/f2.bin" "$KERN/k2.bin"

@@ -21,7 +21,7 @@ head -c 200000 /dev/urandom >pkg/add/Demo/sub/data.bin
 # An archive whose end is not 8-aligned makes the signer pad before its table.
 for n in 1 2 3 4 5 6 7 8; do
   head -c $n /dev/zero >pkg/add/Demo/pad.bin
-  "$MKUPDATE" build --stub "$WIN32_DIR/update.exe" --date "2024-03-15 14:30:10" -o app.exe pkg >/dev/null || fail "build"
+  "$MKUPDATE" build --stub "$WIN_DIR/update.exe" --date "2024-03-15 14:30:10" -o app.exe pkg >/dev/null || fail "build"
   [ $(( $(stat -c %s app.exe) % 8 )) -ne 0 ] && break
 done
 
@@ -38,7 +38,7 @@ grep -q "Signature verification: ok" verify.log || fail "signature not reported 
 diff <("$MKUPDATE" list app.exe) list.out >/dev/null || fail "signed and unsigned list differ"
 "$MKUPDATE" test signed.exe >/dev/null 2>&1 || fail "mkupdate test of the signed file"
 
-cp "$WIN32_DIR/update.exe" bare.exe
+cp "$WIN_DIR/update.exe" bare.exe
 timeout 120 "$WINE" 'C:\signed\bare.exe' /S; rc=$?
 [ $rc -eq 2 ] || fail "the bare updater exits $rc, expected 2 (no archive)"
 timeout 120 "$WINE" 'C:\signed\signed.exe' /S '/LOG=C:\signed\run.log'; rc=$?

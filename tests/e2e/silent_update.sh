@@ -45,7 +45,7 @@ check "missing target folder logged" contains "$LOG" $'ist nicht installiert.\r\
 install_project 4.1
 EXTRA_INI=("" "[CheckRun]" 'C:\App\readme.txt')
 build_package "$UPD/update.exe"
-cp "$WIN32_DIR/win32driver.exe" "$UPD/"
+cp "$WIN_DIR/win32driver.exe" "$UPD/"
 "$WINE" 'C:\upd\win32driver.exe' hold 'C:\App\readme.txt' 20 > "$WORK/hold.out" &
 holder=$!
 for _ in $(seq 50); do grep -q holding "$WORK/hold.out" 2>/dev/null && break; sleep 0.2; done
@@ -82,7 +82,7 @@ run_update /S /LOG='C:\upd\update.log'
 check "escaping entry never written" test ! -e "$C/evil.txt"
 check "escaping entry logged" contains "$LOG" 'evil.txt'
 
-cp "$WIN32_DIR/update.exe" "$UPD/update.exe"
+cp "$WIN_DIR/update.exe" "$UPD/update.exe"
 run_update /S /LOG='C:\upd\update.log'
 check "no package exits 2" equals "$RC" 2
 

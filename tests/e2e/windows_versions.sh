@@ -7,7 +7,7 @@
 source "$(dirname "$0")/../wine/lib.sh"
 work="$(drive_c)/winver"
 rm -rf "$work" && mkdir -p "$work"
-cp "$WIN32_DIR/unit_tests.exe" "$work/winver_probe.exe"
+cp "$WIN_DIR/unit_tests.exe" "$work/winver_probe.exe"
 
 APPKEY='HKCU\Software\Wine\AppDefaults\winver_probe.exe'
 NTKEY='HKLM\Software\Microsoft\Windows NT\CurrentVersion'

@@ -10,34 +10,42 @@
 
 namespace {
 
+// The helpers set up and check the keys where the updater keeps them: a 64-bit
+// build in the view of 32-bit programs, where the host application writes.
+constexpr bool kIs64Bit = sizeof(void*) == 8;
+constexpr REGSAM kAppView = kIs64Bit ? KEY_WOW64_32KEY : 0;
+
 // Removes a key with everything below it.
-void DeleteTree(HKEY root, const std::string& path) {
+void DeleteTree(HKEY root, const std::string& path, REGSAM view = kAppView) {
     HKEY raw = nullptr;
-    if (RegOpenKeyExA(root, path.c_str(), 0, KEY_ALL_ACCESS, &raw) != ERROR_SUCCESS) return;
+    if (RegOpenKeyExA(root, path.c_str(), 0, KEY_ALL_ACCESS | view, &raw) != ERROR_SUCCESS) return;
     {
         ScopedRegKey key(raw);
         char name[256];
         DWORD size = sizeof name;
         while (RegEnumKeyExA(key.get(), 0, name, &size, nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS) {
-            DeleteTree(key.get(), name);
+            DeleteTree(key.get(), name, view);
             size = sizeof name;
         }
+        // RegDeleteKeyA knows no views; the open key's handle leads to the right one.
+        RegDeleteKeyA(key.get(), "");
     }
-    RegDeleteKeyA(root, path.c_str());
 }
 
-void SetRaw(HKEY root, const std::string& path, const std::string& name, DWORD type, const std::string& bytes) {
+void SetRaw(HKEY root, const std::string& path, const std::string& name, DWORD type, const std::string& bytes,
+            REGSAM view = kAppView) {
     HKEY raw = nullptr;
-    ASSERT_EQ(RegCreateKeyExA(root, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &raw, nullptr), ERROR_SUCCESS);
+    ASSERT_EQ(RegCreateKeyExA(root, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS | view, nullptr, &raw, nullptr),
+              ERROR_SUCCESS);
     ScopedRegKey key(raw);
     ASSERT_EQ(RegSetValueExA(key.get(), name.c_str(), 0, type, reinterpret_cast<const BYTE*>(bytes.data()),
                              DWORD(bytes.size())),
               ERROR_SUCCESS);
 }
 
-std::string RawString(HKEY root, const std::string& path, const std::string& name) {
+std::string RawString(HKEY root, const std::string& path, const std::string& name, REGSAM view = kAppView) {
     HKEY raw = nullptr;
-    if (RegOpenKeyExA(root, path.c_str(), 0, KEY_READ, &raw) != ERROR_SUCCESS) return "(no key)";
+    if (RegOpenKeyExA(root, path.c_str(), 0, KEY_READ | view, &raw) != ERROR_SUCCESS) return "(no key)";
     ScopedRegKey key(raw);
     char buffer[512] = {};
     DWORD size = sizeof buffer - 1, type = 0;
@@ -150,6 +158,30 @@ TEST_F(EnvRealRegistry, ReadRegistryValueAndLookups) {
     EXPECT_FALSE(LookupRegistryReference("EnvNirgends", "", text));
     EXPECT_EQ(ExpandPlaceholders("%+§EnvTest\\% /d %§R\\EnvTest\\Dir%\\a.txt 100%%"),
               "\"C:\\Node\" /d \"C:\\Tarnix\\Demo\"\\a.txt 100%");
+}
+
+// A 64-bit updater and the 32-bit host application see the same project keys
+// and result values; fonts are registered in the system's own view, where the
+// 64-bit Windows looks for them. The 32-bit build has one view only.
+TEST_F(EnvRealRegistry, ApplicationKeysInTheViewOf32BitPrograms) {
+    const REGSAM ownView = kIs64Bit ? KEY_WOW64_64KEY : 0;
+    const std::string project = "Software\\Mevo\\EnvTest\\Projects\\Demo\\Ver";
+    SetRaw(HKEY_LOCAL_MACHINE, project, "", REG_SZ, Z("2.0"));
+    EXPECT_EQ(ReadRegistryString("R\\EnvTest\\Projects\\Demo\\Ver", "", "-", ""), "2.0");
+    WriteRegistryString("R\\EnvTest\\Projects\\Demo\\Ver", "", "2.1", "");
+    EXPECT_EQ(RawString(HKEY_LOCAL_MACHINE, project, "", kAppView), "2.1");
+    if (kIs64Bit) {
+        EXPECT_EQ(RawString(HKEY_LOCAL_MACHINE, project, "", ownView), "(no key)");
+    }
+
+    const std::string fonts = "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Fonts";
+    WriteRegistryString("M\\" + fonts, "EnvTest (TrueType)", "envtest.ttf", "");
+    EXPECT_EQ(RawString(HKEY_LOCAL_MACHINE, fonts, "EnvTest (TrueType)", ownView), "envtest.ttf");
+    EXPECT_EQ(ReadRegistryString("M\\" + fonts, "EnvTest (TrueType)", "-", ""), "envtest.ttf");
+    HKEY raw = nullptr;
+    ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, fonts.c_str(), 0, KEY_SET_VALUE | ownView, &raw), ERROR_SUCCESS);
+    ScopedRegKey key(raw);
+    RegDeleteValueA(key.get(), "EnvTest (TrueType)");
 }
 
 TEST_F(EnvRealRegistry, AdministratorUnderWine) { EXPECT_TRUE(HasAdminRights()); }

@@ -18,11 +18,13 @@ const std::int32_t kEntryStamp = Stamp(2024, 3, 15, 14, 30, 10);
 const std::int32_t kOlderStamp = Stamp(2023, 1, 20, 9, 0, 0);
 const std::int32_t kNewerStamp = Stamp(2024, 5, 2, 8, 5, 0);
 const char* const kProjectKey = "Software\\Mevo\\Tarnix.exe\\Projects\\WinApply";
+// The host application is a 32-bit program: a 64-bit build finds its keys in the 32-bit view.
+constexpr REGSAM kAppView = sizeof(void*) == 8 ? KEY_WOW64_32KEY : 0;
 
 void SetMachineString(const std::string& keyPath, const std::string& value) {
     HKEY raw = nullptr;
-    ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, keyPath.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &raw,
-                              nullptr),
+    ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, keyPath.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS | kAppView, nullptr,
+                              &raw, nullptr),
               ERROR_SUCCESS);
     ScopedRegKey key(raw);
     ASSERT_EQ(RegSetValueExA(key.get(), "", 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
@@ -32,7 +34,7 @@ void SetMachineString(const std::string& keyPath, const std::string& value) {
 
 std::string MachineString(const std::string& keyPath) {
     HKEY raw = nullptr;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, keyPath.c_str(), 0, KEY_READ, &raw) != ERROR_SUCCESS) return "(no key)";
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, keyPath.c_str(), 0, KEY_READ | kAppView, &raw) != ERROR_SUCCESS) return "(no key)";
     ScopedRegKey key(raw);
     char buffer[256] = {};
     DWORD size = sizeof buffer - 1, type = 0;

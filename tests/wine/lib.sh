@@ -1,12 +1,34 @@
 # Shared by the Wine test scripts: the Wine commands and a prefix per test run.
+# WIN_BITS (32 or 64) selects the build under test, WIN_DIR its folder: the
+# 32-bit build runs in a 32-bit prefix under Wine's 32-bit loader, the 64-bit
+# build in a 64-bit prefix under the 64-bit loader, called directly because
+# the `wine` wrapper takes the 32-bit loader whenever it is installed.
 set -euo pipefail
 
-WINE=${WINE:-$(command -v wine || command -v wine-stable || echo /usr/lib/wine/wine)}
-WINEBOOT=${WINEBOOT:-$(command -v wineboot || command -v wineboot-stable)}
-WINESERVER=${WINESERVER:-$(command -v wineserver || command -v wineserver-stable || echo /usr/lib/wine/wineserver)}
-export WINEARCH=win32 WINEDEBUG=${WINEDEBUG:--all} WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml=}
+WIN_BITS=${WIN_BITS:-32}
 : "${WINEPREFIX:?WINEPREFIX must be set}"
-export WINEPREFIX
+export WINEPREFIX WINEDEBUG=${WINEDEBUG:--all} WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml=}
+
+if [ "$WIN_BITS" = 64 ]; then
+  WINE=${WINE64:-/usr/lib/wine/wine64}
+  WINESERVER=${WINESERVER64:-/usr/lib/wine/wineserver64}
+  export WINEARCH=win64 WINELOADER="$WINE" WINESERVER
+  # The host application and the updater keep their keys where Windows puts
+  # those of 32-bit programs; the tests write and read them there too.
+  APP_REG_VIEW=/reg:32
+else
+  # Skipped, not passed, where Wine's 32-bit loader cannot run.
+  if [ -z "${UPDATE_WINE32:-}" ]; then eval "$(bash "$(dirname "${BASH_SOURCE[0]}")/probe.sh" 2>/dev/null)"; fi
+  if [ "$UPDATE_WINE32" != 1 ]; then
+    echo "skipped: the 32-bit build is not tested here (see the line of tests/wine/probe.sh)"
+    exit 77
+  fi
+  WINE=${WINE:-$(command -v wine || command -v wine-stable || echo /usr/lib/wine/wine)}
+  WINESERVER=${WINESERVER:-$(command -v wineserver || command -v wineserver-stable || echo /usr/lib/wine/wineserver)}
+  export WINEARCH=win32
+  APP_REG_VIEW=
+fi
+: "${WIN_DIR:?WIN_DIR must be set to the Windows build folder}"
 
 # The Windows path of a host path inside the prefix's drive C:.
 drive_c() { echo "$WINEPREFIX/drive_c"; }
@@ -14,8 +36,19 @@ drive_c() { echo "$WINEPREFIX/drive_c"; }
 # Runs a Windows program and waits for it; its exit code is returned.
 wine_run() { "$WINE" "$@"; }
 
+# reg.exe on the keys of the host application and the updater (HKLM\Software\Mevo ...),
+# in the registry view that 32-bit programs see. While Wine plays a Windows of
+# the 9x family it ignores a program's access mask, view flags included, so a
+# 64-bit program sees the system's own view there.
+app_reg() {
+  local view=$APP_REG_VIEW
+  case "${WINE_VERSION:-}" in win95 | win98 | winme) view= ;; esac
+  "$WINE" reg "$@" ${view:+"$view"}
+}
+
 # Sets HKCU\Software\Wine\Version (win98, nt40, win2k, winxp, win7).
 wine_set_version() {
+  WINE_VERSION=$1
   "$WINE" reg add 'HKCU\Software\Wine' /v Version /t REG_SZ /d "$1" /f >/dev/null
   "$WINESERVER" -w
 }
@@ -29,6 +62,8 @@ start_xvfb() {
     XVFB_PID=$!
     export DISPLAY=":$n"
     for _ in $(seq 50); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; done
+    # Another test may have taken the same display a moment earlier.
+    kill -0 "$XVFB_PID" 2>/dev/null || continue
     trap 'kill $XVFB_PID 2>/dev/null || true; rm -rf "${WORK:-/nonexistent}"' EXIT
     return 0
   done

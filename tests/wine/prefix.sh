@@ -5,7 +5,7 @@ case "${1:-}" in
 create)
   "$WINESERVER" -k 2>/dev/null || true
   rm -rf "$WINEPREFIX"
-  "$WINEBOOT" -i >/dev/null 2>&1
+  "$WINE" wineboot -i >/dev/null 2>&1
   "$WINESERVER" -w
   test -d "$WINEPREFIX/drive_c/windows" || { echo "prefix not created: $WINEPREFIX"; exit 1; }
   echo "prefix ready: $WINEPREFIX"

@@ -12,14 +12,18 @@ failures=0
 # Lines in the file given, with CR LF line ends (code page 1252).
 crlf_file() { local f="$1"; shift; printf '%s\r\n' "$@" | iconv -f UTF-8 -t CP1252 > "$f"; }
 
-reg_set_default() { "$WINE" reg add "$1" /ve /d "$2" /f >/dev/null 2>&1; }
-reg_delete() { "$WINE" reg delete "$1" /f >/dev/null 2>&1 || true; }
-# The data of a string value ("" for the default value), or "(none)".
-reg_get() {
-  local out
-  if [ -z "$2" ]; then out=$("$WINE" reg query "$1" /ve 2>/dev/null); else out=$("$WINE" reg query "$1" /v "$2" 2>/dev/null); fi
+reg_set_default() { app_reg add "$1" /ve /d "$2" /f >/dev/null 2>&1; }
+reg_delete() { app_reg delete "$1" /f >/dev/null 2>&1 || true; }
+# The data of a string value ("" for the default value), or "(none)": reg_get in the
+# application's view of the registry, sys_reg_get in the system's own (fonts, product names).
+reg_value() {
+  local out reg=$1; shift
+  if [ -z "$2" ]; then out=$($reg query "$1" /ve 2>/dev/null); else out=$($reg query "$1" /v "$2" 2>/dev/null); fi
   echo "$out" | tr -d '\r' | awk -F'REG_SZ' 'NF>1 {sub(/^[ \t]+/, "", $2); print $2; found=1} END {if (!found) print "(none)"}'
 }
+reg_get() { reg_value app_reg "$@"; }
+sys_reg() { "$WINE" reg "$@"; }
+sys_reg_get() { reg_value sys_reg "$@"; }
 
 install_project() {
   reg_set_default "$PROJECT\\Ver" "$1"
@@ -44,7 +48,7 @@ build_package() {
   head -c 5000 /dev/zero | tr '\0' 'd' > "$WORK/pkg/data.txt"
   printf 'new readme' > "$WORK/pkg/readme.txt"
   mkdir -p "$(dirname "$out")"
-  python3 "$SOURCE_DIR/tests/e2e/mkarchive.py" --stub "$WIN32_DIR/update.exe" -o "$out" \
+  python3 "$SOURCE_DIR/tests/e2e/mkarchive.py" --stub "$WIN_DIR/update.exe" -o "$out" \
     "todel.txt=$WORK/pkg/todel.txt" "update.ini=$WORK/pkg/update.ini" \
     'add\Demo\prog.exe='"$WORK/pkg/prog.exe" 'add\Demo\sub\data.txt='"$WORK/pkg/data.txt" \
     'rep\Demo\readme.txt='"$WORK/pkg/readme.txt" 'rep\Demo\notthere.txt='"$WORK/pkg/readme.txt" "$@"
