@@ -66,7 +66,7 @@ fresh_install() {
   for i in $(seq 1 60); do printf 'old %d\n' "$i" > "$KERN/t$i.txt"; done
   printf 'alt' > "$KERN/alt.dll"
   touch -d '2020-01-01 10:00:00' "$KERN"/*
-  "$WINE" reg delete "$PROJECT" /v Kern /f >/dev/null 2>&1 || true
+  app_reg delete "$PROJECT" /v Kern /f >/dev/null 2>&1 || true
 }
 # A silent run to its end; the server stays up, so this waits for the program only.
 run_silent() {

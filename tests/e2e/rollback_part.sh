@@ -28,7 +28,7 @@ install_kern() {
   [ "${1:-}" = blocked ] && mkdir "$KERN/zz.dat"
   touch -d '2020-01-01 10:00:00' "$KERN"/*
   chmod a-w "$KERN/kern.dll"
-  "$WINE" reg delete "$PROJECT" /v Kern /f >/dev/null 2>&1 || true
+  app_reg delete "$PROJECT" /v Kern /f >/dev/null 2>&1 || true
 }
 # Names, kinds, modes, stamps to the second and contents of everything in the part's folder.
 kern_state() {
@@ -51,7 +51,7 @@ check "blocked file: the update-wide result value is not written" equals "$(reg_
 
 install_project 4.1
 install_kern
-cp "$WIN32_DIR/win32driver.exe" "$UPD/"
+cp "$WIN_DIR/win32driver.exe" "$UPD/"
 "$WINE" 'C:\upd\win32driver.exe' hold 'C:\Kern\alt.dll' 20 > "$WORK/hold.out" &
 holder=$!
 for _ in $(seq 50); do grep -q holding "$WORK/hold.out" 2>/dev/null && break; sleep 0.2; done
