@@ -67,7 +67,9 @@ demo: all
 bench: native
 	@cmake -S . -B $(WIN32DIR) $(CMAKE_GEN) -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake -DCMAKE_BUILD_TYPE=MinSizeRel >/dev/null
 	@cmake --build $(WIN32DIR) -j $(JOBS) --target update
-	@$(NATIVE)/update_bench --results $(BUILD)/bench --updater $(WIN32DIR)/update.exe
+	@cmake -S . -B $(WIN64DIR) $(CMAKE_GEN) -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-x86_64.cmake -DCMAKE_BUILD_TYPE=MinSizeRel >/dev/null
+	@cmake --build $(WIN64DIR) -j $(JOBS) --target update
+	@$(NATIVE)/update_bench --results $(BUILD)/bench --updater $(WIN32DIR)/update.exe --updater64 $(WIN64DIR)/update.exe
 
 clean:
 	rm -rf $(BUILD)

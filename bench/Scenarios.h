@@ -9,7 +9,8 @@
 struct BenchOptions {
     std::string workFolder;     // where packages and trees go (a temporary folder)
     std::string mkupdate;       // the package tool of the same build
-    std::string updater;        // update.exe of the Windows build; empty: no size figure
+    std::string updater;        // update.exe of the 32-bit Windows build; empty: no size figure
+    std::string updater64;      // update.exe of the 64-bit Windows build; empty: no size figure
     int repetitions = 5;
     double treeScale = 1.0;     // 1.0: about 200 MB
     bool largePackages = true;  // the 1 GiB and 2 GiB packages

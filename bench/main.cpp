@@ -1,7 +1,7 @@
 // update_bench: the performance figures of the updater, measured side by side
 // in one run, printed as a table and written to RESULTS/results.json.
 //
-//   update_bench --results DIR [--updater update.exe] [--repetitions N] [--quick]
+//   update_bench --results DIR [--updater update.exe] [--updater64 update.exe] [--repetitions N] [--quick]
 //   update_bench --make-tree DIR [SCALE]     the package folder alone, for profiling
 //   update_bench --child-apply PACKAGE SANDBOX   one update run, as the memory figures run it
 //   update_bench --child-floor PACKAGE FOLDER    the zlib floor alone
@@ -35,6 +35,7 @@ bool Parse(int argc, char** argv, CommandLine& c) {
         bool hasValue = i + 1 < argc;
         if (a == "--results" && hasValue) c.results = argv[++i];
         else if (a == "--updater" && hasValue) c.options.updater = argv[++i];
+        else if (a == "--updater64" && hasValue) c.options.updater64 = argv[++i];
         else if (a == "--repetitions" && hasValue) c.options.repetitions = std::max(1, std::atoi(argv[++i]));
         else if (a == "--quick") {
             c.options.treeScale = 0.1;
@@ -84,7 +85,7 @@ int main(int argc, char** argv) {
         return MakePackageFolder(argv[2], argc == 4 ? std::atof(argv[3]) : 1.0);
     CommandLine c;
     if (!Parse(argc, argv, c)) {
-        std::fputs("usage: update_bench --results DIR [--updater update.exe] [--repetitions N] [--quick]\n", stderr);
+        std::fputs("usage: update_bench --results DIR [--updater update.exe] [--updater64 update.exe] [--repetitions N] [--quick]\n", stderr);
         return 2;
     }
     try {

@@ -7,7 +7,7 @@
 # - the C++ runtime of the compiler's win32 thread model when it is installed:
 #   the posix one, which GoogleTest needs, brings winpthread along, and the
 #   updater starts no threads;
-# - no relocation section (the image loads at its preferred base) and no symbols.
+# - no symbols. The relocations stay: Windows loads the image at a random address.
 # GCC 12 fails on some link-time partitions of PE objects; one partition avoids that.
 set(UPDATER_SIZE_FLAGS -fno-rtti -fno-threadsafe-statics)
 
@@ -32,4 +32,7 @@ if(NOT UPDATER_RUNTIME_COMPILER STREQUAL CMAKE_CXX_COMPILER AND EXISTS "${UPDATE
     target_link_options(update PRIVATE "-L${UPDATER_RUNTIME_DIR}")
   endif()
 endif()
-target_link_options(update PRIVATE -flto-partition=one -Wl,--disable-reloc-section -s)
+target_link_options(update PRIVATE -flto-partition=one -s)
+# The stack-protection entry points are called by code that the compiler
+# generates, which link-time optimisation does not see as a use.
+set_source_files_properties(${CMAKE_SOURCE_DIR}/src/driver/Windows/StackGuard.cpp PROPERTIES COMPILE_OPTIONS -fno-lto)

@@ -10,6 +10,7 @@ packages=(
   xvfb xdotool x11-utils xauth imagemagick fonts-dejavu-core
   osslsigncode openssl clang
   zip unzip
+  nlohmann-json3-dev
 )
 
 missing=()

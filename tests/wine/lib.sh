@@ -54,20 +54,24 @@ wine_set_version() {
 }
 
 # Starts a virtual X display for GUI tests and sets DISPLAY; it ends with the script.
+# Xvfb picks a free display number itself (-displayfd), so tests that run at the
+# same time never share or take each other's display.
 start_xvfb() {
-  local n
-  for n in $(seq 91 140); do
-    [ -e "/tmp/.X$n-lock" ] && continue
-    Xvfb ":$n" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
-    XVFB_PID=$!
-    export DISPLAY=":$n"
-    for _ in $(seq 50); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; done
-    # Another test may have taken the same display a moment earlier.
-    kill -0 "$XVFB_PID" 2>/dev/null || continue
-    trap 'kill $XVFB_PID 2>/dev/null || true; rm -rf "${WORK:-/nonexistent}"' EXIT
-    return 0
+  local numberfile n=""
+  numberfile=$(mktemp)
+  Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$numberfile" >/dev/null 2>&1 &
+  XVFB_PID=$!
+  trap 'kill $XVFB_PID 2>/dev/null || true; rm -rf "${WORK:-/nonexistent}"' EXIT
+  for _ in $(seq 100); do
+    n=$(head -n1 "$numberfile" 2>/dev/null || true)
+    [ -n "$n" ] && break
+    sleep 0.1
   done
-  echo "no free X display" >&2
+  rm -f "$numberfile"
+  [ -n "$n" ] || { echo "Xvfb did not start" >&2; return 1; }
+  export DISPLAY=":$n"
+  for _ in $(seq 50); do xdpyinfo >/dev/null 2>&1 && return 0; sleep 0.1; done
+  echo "no X display at $DISPLAY" >&2
   return 1
 }
 

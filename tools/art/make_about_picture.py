@@ -1,9 +1,11 @@
 #!/usr/bin/env python3
 """Draws the about box's picture VRN_TOKA: a 340 x 74 banner with 256 colours
 (a blue gradient with faint stripes, the updater's arrow-into-tray sign and
-"TARNIX UPDATE" in block letters) and writes it as an 8-bit Windows .bmp."""
+"TARNIX UPDATE" in block letters) and writes it as an 8-bit Windows .bmp; a
+path ending in ".z" gets the .bmp file as a zlib stream, as the updater keeps it."""
 import struct
 import sys
+import zlib
 
 WIDTH, HEIGHT = 340, 74
 YELLOW = (255, 220, 0)
@@ -104,8 +106,11 @@ def write_bmp(path, pixels):
     offset = 14 + 40 + len(colours)
     info = struct.pack("<IiiHHIIiiII", 40, WIDTH, HEIGHT, 1, 8, 0, len(data), 2835, 2835, 256, 0)
     head = struct.pack("<2sIHHI", b"BM", offset + len(data), 0, 0, offset)
+    file = head + info + colours + data
+    if path.endswith(".z"):
+        file = zlib.compress(file, 9)
     with open(path, "wb") as f:
-        f.write(head + info + colours + data)
+        f.write(file)
 
 
 if __name__ == "__main__":

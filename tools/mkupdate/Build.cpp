@@ -15,6 +15,7 @@
 #include "base/Cp1252.h"
 #include "tools/mkupdate/Commands.h"
 #include "tools/mkupdate/Host.h"
+#include "tools/mkupdate/Options.h"
 #include "tools/mkupdate/Progress.h"
 #include "tools/mkupdate/SegmentPipeline.h"
 #include "tools/mkupdate/SourceTree.h"
@@ -30,28 +31,6 @@ struct BuildOptions {
     unsigned threads = 0;
 };
 
-int UsageError(const std::string& reason) {
-    std::fprintf(stderr, "mkupdate: %s\n", reason.c_str());
-    return kExitUsage;
-}
-
-int Failure(const std::string& reason) {
-    std::fprintf(stderr, "mkupdate: %s\n", reason.c_str());
-    return kExitDamaged;
-}
-
-// Accepts "--name VALUE" and "--name=VALUE".
-bool TakeValue(const std::vector<std::string>& args, std::size_t& i, const std::string& name, std::string& value) {
-    const std::string& a = args[i];
-    if (a.rfind(name + "=", 0) == 0) {
-        value = a.substr(name.size() + 1);
-        return true;
-    }
-    if (a != name || i + 1 >= args.size()) return false;
-    value = args[++i];
-    return true;
-}
-
 bool ParseThreads(const std::string& text, unsigned& threads) {
     char* end = nullptr;
     long n = std::strtol(text.c_str(), &end, 10);
@@ -64,8 +43,8 @@ int ParseOptions(const std::vector<std::string>& args, BuildOptions& o) {
     std::vector<std::string> positional;
     for (std::size_t i = 0; i < args.size(); ++i) {
         std::string v;
-        if (TakeValue(args, i, "--stub", v)) o.stub = v;
-        else if (TakeValue(args, i, "-o", v)) o.out = v;
+        if (TakeValue(args, i, "--stub", v)) o.stub = HostPath(v);
+        else if (TakeValue(args, i, "-o", v)) o.out = HostPath(v);
         else if (TakeValue(args, i, "--date", v)) o.date = v;
         else if (TakeValue(args, i, "--tz", v)) o.zone = v;
         else if (TakeValue(args, i, "--threads", v)) {
@@ -75,30 +54,8 @@ int ParseOptions(const std::vector<std::string>& args, BuildOptions& o) {
     }
     if (positional.size() != 1) return UsageError("build wants exactly one folder");
     if (o.out.empty()) return UsageError("build wants -o OUT");
-    o.dir = positional[0];
+    o.dir = HostPath(positional[0]);
     if (o.threads == 0) o.threads = std::max(1u, std::thread::hardware_concurrency());
-    return kExitOk;
-}
-
-// --date, else SOURCE_DATE_EPOCH, fixes every stamp; otherwise each file's mtime counts.
-int ChooseStamps(const BuildOptions& o, StampPolicy& policy) {
-    std::string error;
-    if (o.zone && !SelectTimeZone(*o.zone, error)) return UsageError(error);
-    std::int32_t stamp = 0;
-    CalendarTime t;
-    if (o.date) {
-        if (!ParseDateText(*o.date, t)) return UsageError("--date wants \"YYYY-MM-DD hh:mm:ss\", not " + *o.date);
-        if (!StampOfCalendar(t, stamp, error)) return UsageError(error);
-        policy.fix(stamp);
-        return kExitOk;
-    }
-    const char* epoch = std::getenv("SOURCE_DATE_EPOCH");
-    if (!epoch || !*epoch) return kExitOk;
-    char* end = nullptr;
-    long long seconds = std::strtoll(epoch, &end, 10);
-    if (*end != '\0' || !LocalCalendar(seconds, t)) return UsageError("SOURCE_DATE_EPOCH is not a number of seconds");
-    if (!StampOfCalendar(t, stamp, error)) return UsageError("SOURCE_DATE_EPOCH: " + error);
-    policy.fix(stamp);
     return kExitOk;
 }
 
@@ -116,11 +73,11 @@ std::int64_t CopyStub(const fs::path& stub, std::ostream& out, std::string& erro
     std::ifstream in(stub, std::ios::binary);
     std::string bytes(ec ? 0 : std::size_t(size), '\0');
     if (ec || !in.read(bytes.data(), std::streamsize(bytes.size())) || bytes.empty())
-        return error = stub.string() + ": cannot be read", -1;
-    if (bytes.size() >= std::size_t(0x7FFFFFFF - (1 << 20))) return error = stub.string() + ": too large", -1;
+        return error = PathText(stub) + ": cannot be read", -1;
+    if (bytes.size() >= std::size_t(0x7FFFFFFF - (1 << 20))) return error = PathText(stub) + ": too large", -1;
     if (bytes.size() >= 8 &&
         getU32(reinterpret_cast<const unsigned char*>(bytes.data()) + bytes.size() - 4) == kArchiveMagic)
-        return error = stub.string() + ": already carries an archive; give the bare updater", -1;
+        return error = PathText(stub) + ": already carries an archive; give the bare updater", -1;
     out.write(bytes.data(), std::streamsize(bytes.size()));
     return std::int64_t(bytes.size());
 }
@@ -175,8 +132,9 @@ int CommandBuild(const std::vector<std::string>& args) {
     BuildOptions o;
     StampPolicy policy;
     if (int rc = ParseOptions(args, o)) return rc;
-    if (int rc = ChooseStamps(o, policy)) return rc;
-    if (IsInside(o.out, o.dir)) return Failure("the output " + o.out.string() + " lies inside the package folder");
+    std::int64_t buildEpoch = 0;
+    if (int rc = ChooseStamps(o.date, o.zone, policy, buildEpoch)) return rc;
+    if (IsInside(o.out, o.dir)) return Failure("the output " + PathText(o.out) + " lies inside the package folder");
 
     SourceTree tree = ScanSourceTree(o.dir);
     for (const std::string& e : tree.errors) std::fprintf(stderr, "mkupdate: %s\n", e.c_str());
@@ -184,22 +142,24 @@ int CommandBuild(const std::vector<std::string>& args) {
 
     fs::path temporary = o.out;
     temporary += ".mkupdate-part";
+    if (std::string problem = HostPathProblem(temporary); !problem.empty())
+        return Failure(PathText(o.out) + ": " + problem);
     std::int64_t length = 0;
     try {
         std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-        if (!out) throw Exception(temporary.string() + ": cannot be created");
+        if (!out) throw Exception(PathText(temporary) + ": cannot be created");
         length = WriteArchive(o, tree, policy, out);
         out.close();
-        if (!out) throw Exception(temporary.string() + ": write failed");
+        if (!out) throw Exception(PathText(temporary) + ": write failed");
         fs::rename(temporary, o.out);
     } catch (const std::exception& e) {
         std::error_code ignored;
         fs::remove(temporary, ignored);
-        return Failure(o.out.string() + ": " + e.what());
+        return Failure(PathText(o.out) + ": " + e.what());
     }
     if (policy.clamped() > 0)
         std::fprintf(stderr, "mkupdate: %d file(s) older than 1980 stamped 1980-01-01 00:00:00\n", policy.clamped());
-    std::printf("%s: %zu entries, archive of %lld bytes\n", o.out.string().c_str(), tree.files.size(),
+    std::printf("%s: %zu entries, archive of %lld bytes\n", PathText(o.out).c_str(), tree.files.size(),
                 (long long)length);
     return kExitOk;
 }

@@ -15,6 +15,8 @@
 #include "env/Text.h"
 #include "tools/mkupdate/Commands.h"
 #include "tools/mkupdate/ControlFileLint.h"
+#include "tools/mkupdate/Host.h"
+#include "tools/mkupdate/JsonReport.h"
 #include "tools/mkupdate/SourceTree.h"
 
 namespace fs = std::filesystem;
@@ -68,7 +70,7 @@ bool ViewArchive(const std::string& file, PackageView& view) {
         try {
             archive.readBuffer(name, buffer, true);
         } catch (const std::exception& e) {
-            view.findings.push_back(Finding{true, name, std::string(e.what()) + " (the updater cannot load the package)"});
+            view.findings.push_back(Finding{true, name, std::string(e.what()) + " (the updater cannot load the package)", "control-file-unreadable"});
             continue;
         }
         std::string bytes(buffer.begin(), buffer.end() - 1);
@@ -96,12 +98,12 @@ bool IsTopLevelFont(const std::string& name) {
 void CheckPartEntry(const std::string& name, const ControlFileFacts& ini, std::vector<Finding>& out) {
     std::size_t slash = name.find('\\', 4);
     if (slash == std::string::npos)
-        return out.push_back(Finding{false, name, "lies in no section folder; the updater never installs it"});
+        return out.push_back(Finding{false, name, "lies in no section folder; the updater never installs it", "entry-outside-section"});
     std::string section = name.substr(4, slash - 4);
     if (!HasPart(ini.parts, section))
-        out.push_back(Finding{false, name, "update.ini has no part [" + section + "]; the entry is never installed"});
+        out.push_back(Finding{false, name, "update.ini has no part [" + section + "]; the entry is never installed", "entry-unknown-part"});
     else if (!IsContainedRelativePath(name.substr(slash + 1)))
-        out.push_back(Finding{true, name, "would leave the part's target folder"});
+        out.push_back(Finding{true, name, "would leave the part's target folder", "entry-escapes"});
 }
 
 void CheckEntries(const PackageView& view, const ControlFileFacts& ini, std::vector<Finding>& out) {
@@ -111,9 +113,9 @@ void CheckEntries(const PackageView& view, const ControlFileFacts& ini, std::vec
         } else if (IsTopLevelFont(name)) {
             bool named = false;
             for (const FontKey& f : ini.fonts) named = named || SameText(f.fileName, name);
-            if (!named) out.push_back(Finding{false, name, "has no FONT key; it is installed under an empty font name"});
+            if (!named) out.push_back(Finding{false, name, "has no FONT key; it is installed under an empty font name", "font-unnamed"});
         } else if (name != kControlFileName && name != kDeletionListName) {
-            out.push_back(Finding{false, name, "is neither in an add\\ or rep\\ tree nor a top-level font; never used"});
+            out.push_back(Finding{false, name, "is neither in an add\\ or rep\\ tree nor a top-level font; never used", "unused-file"});
         }
     }
     for (const FontKey& f : ini.fonts) {
@@ -121,7 +123,7 @@ void CheckEntries(const PackageView& view, const ControlFileFacts& ini, std::vec
         for (const std::string& name : view.names) held = held || (IsTopLevelFont(name) && SameText(name, f.fileName));
         if (!held)
             out.push_back(Finding{false, "update.ini:" + std::to_string(f.line),
-                                  "FONT names \"" + f.fileName + "\", which is no .TTF file at the package's top level"});
+                                  "FONT names \"" + f.fileName + "\", which is no .TTF file at the package's top level", "font-missing"});
     }
 }
 
@@ -134,32 +136,38 @@ void CheckDeletions(const StringList& lines, const ControlFileFacts& ini, std::v
         for (const std::string& p : ini.parts)
             if (!part && StartsWithText(p + "\\", line)) part = &p;
         if (!part) {
-            out.push_back(Finding{false, where, "\"" + line + "\" belongs to no part; nothing is deleted"});
+            out.push_back(Finding{false, where, "\"" + line + "\" belongs to no part; nothing is deleted", "deletion-unknown-part"});
         } else if (!IsContainedRelativePath(line.substr(part->size() + 1))) {
-            out.push_back(Finding{true, where, "\"" + line + "\" would delete outside the part's target folder"});
+            out.push_back(Finding{true, where, "\"" + line + "\" would delete outside the part's target folder", "deletion-escapes"});
         }
     }
 }
 
-int Report(const std::vector<std::string>& folderErrors, const std::vector<Finding>& findings) {
-    int errors = int(folderErrors.size());
-    for (const std::string& e : folderErrors) std::printf("error: %s\n", e.c_str());
-    for (const Finding& f : findings) {
-        errors += f.error ? 1 : 0;
-        std::printf("%s: %s: %s\n", f.error ? "error" : "warning", Cp1252ToUtf8(f.where).c_str(),
-                    Cp1252ToUtf8(f.text).c_str());
+// Every finding in UTF-8; files the builder would refuse come first.
+std::vector<Finding> Utf8Findings(const std::vector<std::string>& folderErrors, const std::vector<Finding>& findings) {
+    std::vector<Finding> all;
+    for (const std::string& e : folderErrors) all.push_back(Finding{true, "", e, "unbuildable-file"});
+    for (const Finding& f : findings)
+        all.push_back(Finding{f.error, Cp1252ToUtf8(f.where), Cp1252ToUtf8(f.text), f.code});
+    return all;
+}
+
+void PrintText(const std::vector<Finding>& all, int errors) {
+    for (const Finding& f : all) {
+        const char* severity = f.error ? "error" : "warning";
+        if (f.where.empty()) std::printf("%s: %s\n", severity, f.text.c_str());
+        else std::printf("%s: %s: %s\n", severity, f.where.c_str(), f.text.c_str());
     }
-    std::printf("%d error(s), %d warning(s)\n", errors, int(findings.size() + folderErrors.size()) - errors);
-    return errors > 0 ? kExitDamaged : kExitOk;
+    std::printf("%d error(s), %d warning(s)\n", errors, int(all.size()) - errors);
 }
 
 }  // namespace
 
-int CommandCheck(const std::string& target) {
+int CommandCheck(const std::string& target, bool json) {
     PackageView view;
     std::error_code ec;
-    if (fs::is_directory(target, ec))
-        ViewFolder(target, view);
+    if (fs::is_directory(HostPath(target), ec))
+        ViewFolder(HostPath(target), view);
     else if (!ViewArchive(target, view))
         return kExitDamaged;
     std::vector<Finding> findings = std::move(view.findings);
@@ -170,5 +178,10 @@ int CommandCheck(const std::string& target) {
         CheckEntries(view, ini, findings);
         CheckDeletions(view.deletionLines, ini, findings);
     }
-    return Report(view.folderErrors, findings);
+    std::vector<Finding> all = Utf8Findings(view.folderErrors, findings);
+    int errors = 0;
+    for (const Finding& f : all) errors += f.error ? 1 : 0;
+    if (json) PrintCheckJson(target, all, errors);
+    else PrintText(all, errors);
+    return errors > 0 ? kExitDamaged : kExitOk;
 }

@@ -3,5 +3,6 @@
 
 #include <string>
 
-// Prints errors and warnings; 1 when there are errors, 0 otherwise.
-int CommandCheck(const std::string& target);
+// Prints errors and warnings, as text or as one JSON document; 1 when there
+// are errors, 0 otherwise.
+int CommandCheck(const std::string& target, bool json = false);

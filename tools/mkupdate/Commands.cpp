@@ -14,6 +14,8 @@
 #include "env/Text.h"
 #include "update/Folders.h"
 #include "platform/FileSystem.h"
+#include "tools/mkupdate/Host.h"
+#include "tools/mkupdate/JsonReport.h"
 
 namespace {
 
@@ -78,6 +80,7 @@ std::string ExtractEntry(const TArchive& archive, std::int32_t i, const std::str
     std::string target = folder + name;
     for (char& c : target)
         if (c == '/') c = '\\';
+    if (std::string problem = HostPathProblem(HostPath(Cp1252ToUtf8(target))); !problem.empty()) return problem;
     try {
         ForceFolder(FolderPart(target));
         return archive.extractFile(i, target) ? "" : "not (completely) written";
@@ -88,14 +91,22 @@ std::string ExtractEntry(const TArchive& archive, std::int32_t i, const std::str
 
 }  // namespace
 
-int CommandList(const std::string& file) {
+int CommandList(const std::string& file, bool json) {
     TArchive archive;
     if (!Open(file, archive)) return kExitDamaged;
+    std::vector<ListedEntry> entries;
     for (std::int32_t i = 0; i < archive.entryCount(); ++i) {
         const TPackedFile& e = archive.entryAt(i);
-        std::printf("%s\t%d\t%d\t%d\t%s\n", Cp1252ToUtf8(e.name).c_str(), e.unpackedSize, e.storedSize,
-                    SegmentCount(archive, e), DateText(e.fileDate()).c_str());
+        entries.push_back(ListedEntry{Cp1252ToUtf8(e.name), e.unpackedSize, e.storedSize, SegmentCount(archive, e),
+                                      DateText(e.fileDate())});
     }
+    if (json) {
+        PrintListJson(file, entries);
+        return kExitOk;
+    }
+    for (const ListedEntry& e : entries)
+        std::printf("%s\t%lld\t%lld\t%d\t%s\n", e.name.c_str(), (long long)e.size, (long long)e.stored, e.segments,
+                    e.date.c_str());
     return kExitOk;
 }
 
@@ -135,7 +146,7 @@ int CommandExtract(const std::string& file, const std::string& folder) {
     // The folder itself is created here, as an absolute path, so that a
     // relative DIR of any length works.
     std::error_code ec;
-    std::filesystem::path absolute = std::filesystem::absolute(folder, ec);
+    std::filesystem::path absolute = std::filesystem::absolute(HostPath(folder), ec);
     if (!ec) std::filesystem::create_directories(absolute, ec);
     if (ec) {
         Error(folder + ": " + ec.message());

@@ -5,6 +5,7 @@
 
 constexpr int kExitOk = 0, kExitDamaged = 1, kExitUsage = 2;
 
-int CommandList(const std::string& file);
+// One line per entry, or one JSON document with `json`.
+int CommandList(const std::string& file, bool json = false);
 int CommandTest(const std::string& file);
 int CommandExtract(const std::string& file, const std::string& folder);

@@ -19,7 +19,7 @@ public:
             line(lines[i]);
         }
         finishPart();
-        if (mainKeys_.count("P") == 0) warn(0, "no P key: the window keeps its initial heading");
+        if (mainKeys_.count("P") == 0) warn("no-heading", 0, "no P key: the window keeps its initial heading");
         return std::move(facts_);
     }
 
@@ -35,14 +35,14 @@ private:
         UpperCaseText(key);
         std::string value = text.substr(equals + 1);
         if (rawKey.find('\t') != std::string::npos)
-            return warn(number_, "a tab before \"=\" makes the key unknown; the line is ignored");
+            return warn("tab-before-equals", number_, "a tab before \"=\" makes the key unknown; the line is ignored");
         if (inPart_) return partKey(key, value);
         mainKey(key, value);
     }
 
     void header(const std::string& text) {
         std::string name = text.size() >= 2 ? text.substr(1, text.size() - 2) : std::string();
-        if (text.back() != ']') warn(number_, "the header does not end in \"]\"; the part is named \"" + name + "\"");
+        if (text.back() != ']') warn("header-bracket", number_, "the header does not end in \"]\"; the part is named \"" + name + "\"");
         if (SameText(name, "CheckRun")) {
             checkRun_ = true;
             return;
@@ -52,31 +52,31 @@ private:
         inPart_ = true;
         partKeys_.clear();
         partName_ = name;
-        if (name.empty()) warn(number_, "a part with an empty name");
+        if (name.empty()) warn("empty-part-name", number_, "a part with an empty name");
         for (const std::string& other : facts_.parts)
-            if (SameText(other, name)) warn(number_, "part [" + name + "] appears twice; both take the same entries");
+            if (SameText(other, name)) warn("duplicate-part", number_, "part [" + name + "] appears twice; both take the same entries");
         facts_.parts.push_back(name);
     }
 
     void checkRunLine(const std::string& text) {
         if (text.find('=') != std::string::npos)
-            warn(number_, "inside [CheckRun] this line names a file to test, it sets no key");
+            warn("checkrun-key", number_, "inside [CheckRun] this line names a file to test, it sets no key");
     }
 
     void lineWithoutKey(const std::string& text) {
         std::size_t first = text.find_first_not_of(' ');
         if (first == std::string::npos) return;
-        if (text[first] == '[') return warn(number_, "an indented header is no header; the line is ignored");
+        if (text[first] == '[') return warn("indented-header", number_, "an indented header is no header; the line is ignored");
         if (text[first] == ';') return;
-        warn(number_, "a line without \"=\" is ignored");
+        warn("no-equals", number_, "a line without \"=\" is ignored");
     }
 
     void mainKey(const std::string& key, const std::string& value) {
         if (kMainKeys.count(key) == 0) {
-            if (kPartKeys.count(key)) return warn(number_, key + " belongs in a part section; the main section ignores it");
-            return warn(number_, "unknown key \"" + key + "\" is ignored");
+            if (kPartKeys.count(key)) return warn("part-key-in-main", number_, key + " belongs in a part section; the main section ignores it");
+            return warn("unknown-key", number_, "unknown key \"" + key + "\" is ignored");
         }
-        if (key != "FONT" && !mainKeys_.insert(key).second) warn(number_, key + " given twice; the later value counts");
+        if (key != "FONT" && !mainKeys_.insert(key).second) warn("duplicate-key", number_, key + " given twice; the later value counts");
         if (key == "VCHK") versionCheck(value);
         if (key == "VRESULT") resultValue(value);
         if (key == "FONT") font(value);
@@ -85,20 +85,21 @@ private:
     void partKey(const std::string& key, const std::string& value) {
         if (kPartKeys.count(key) == 0) {
             if (kMainKeys.count(key))
-                return warn(number_, key + " is a main-section key; inside part [" + partName_ + "] it is ignored");
-            return warn(number_, "unknown key \"" + key + "\" is ignored");
+                return warn("main-key-in-part", number_, key + " is a main-section key; inside part [" + partName_ + "] it is ignored");
+            return warn("unknown-key", number_, "unknown key \"" + key + "\" is ignored");
         }
-        if (!partKeys_.insert(key).second) warn(number_, key + " given twice in [" + partName_ + "]; the later value counts");
+        if (!partKeys_.insert(key).second) warn("duplicate-key", number_, key + " given twice in [" + partName_ + "]; the later value counts");
         if (key == "VCHK") versionCheck(value);
         if (key == "VRESULT") resultValue(value);
-        if (key == "TDIR" && value.empty()) warn(number_, "an empty TDIR names no folder");
+        if (key == "TDIR" && value.empty()) warn("empty-tdir", number_, "an empty TDIR names no folder");
         if (key == "ROLLBACK" && value != "1")
-            warn(number_, "ROLLBACK=\"" + value + "\" is not 1: the part's changes are not undone when one fails");
+            warn("rollback-value", number_,
+                 "ROLLBACK=\"" + value + "\" is not 1: the part's changes are not undone when one fails");
     }
 
     void finishPart() {
         if (inPart_ && partKeys_.count("TDIR") == 0)
-            warn(0, "part [" + partName_ + "] has no TDIR: the updater finds its application not installed and stops");
+            warn("no-tdir", 0, "part [" + partName_ + "] has no TDIR: the updater finds its application not installed and stops");
     }
 
     void versionCheck(const std::string& value) {
@@ -106,19 +107,19 @@ private:
         try {
             ParseVChk(value, check);
         } catch (const std::exception& e) {
-            return error(number_, std::string(e.what()) + " (the updater stops reading here and cannot start)");
+            return error("vchk-syntax", number_, std::string(e.what()) + " (the updater stops reading here and cannot start)");
         }
         if (check.Earliest.empty() && check.Latest.empty())
-            return warn(number_, "VCHK without versions checks nothing");
+            return warn("vchk-empty", number_, "VCHK without versions checks nothing");
         if (CompareVersions(check.Latest, check.Earliest) < 0)
-            error(number_, "latest version \"" + check.Latest + "\" sorts before earliest \"" + check.Earliest +
+            error("vchk-reversed", number_, "latest version \"" + check.Latest + "\" sorts before earliest \"" + check.Earliest +
                                "\" (versions compare as text): the updater shows \"früheste Version muss kleiner "
                                "als späteste sein!\" and stops");
         versionText("earliest", check.Earliest);
         versionText("latest", check.Latest);
         char first = check.Source.empty() ? 'x' : check.Source[0];
         if (first == ' ' || first == '"' || first == '\'')
-            warn(number_, "the source of VCHK begins with \"" + std::string(1, first) +
+            warn("vchk-source", number_, "the source of VCHK begins with \"" + std::string(1, first) +
                               "\", which is taken as written and names no registry value");
     }
 
@@ -127,25 +128,25 @@ private:
         if (version.empty()) return;
         char first = version[0], last = version.back();
         if (first == ' ' || last == ' ' || first == '"' || first == '\'' || first == '=')
-            warn(number_, std::string("the ") + which + " version \"" + version +
+            warn("version-blanks", number_, std::string("the ") + which + " version \"" + version +
                               "\" keeps its blanks, quotes or \"=\", and they are compared as text");
     }
 
     void resultValue(const std::string& value) {
-        if (value.find('=') == std::string::npos) warn(number_, "VRESULT without \"=\" writes nothing");
+        if (value.find('=') == std::string::npos) warn("vresult-no-equals", number_, "VRESULT without \"=\" writes nothing");
     }
 
     void font(const std::string& value) {
         std::size_t comma = value.find(',');
-        if (comma == std::string::npos) return warn(number_, "FONT without \",\" names no font file");
+        if (comma == std::string::npos) return warn("font-no-comma", number_, "FONT without \",\" names no font file");
         facts_.fonts.push_back(FontKey{value.substr(0, comma), number_});
     }
 
-    void warn(int line, const std::string& text) { add(false, line, text); }
-    void error(int line, const std::string& text) { add(true, line, text); }
-    void add(bool isError, int line, const std::string& text) {
+    void warn(const char* code, int line, const std::string& text) { add(false, code, line, text); }
+    void error(const char* code, int line, const std::string& text) { add(true, code, line, text); }
+    void add(bool isError, const char* code, int line, const std::string& text) {
         std::string where = line > 0 ? "update.ini:" + std::to_string(line) : "update.ini";
-        facts_.findings.push_back(Finding{isError, where, text});
+        facts_.findings.push_back(Finding{isError, where, text, code});
     }
 
     ControlFileFacts facts_;
@@ -171,12 +172,12 @@ ControlFileFacts LintControlFile(const StringList& lines) { return Linter().run(
 
 void LintControlFileEncoding(const std::string& bytes, std::vector<Finding>& findings) {
     if (bytes.rfind("\xEF\xBB\xBF", 0) == 0) {
-        findings.push_back(Finding{false, "update.ini", "starts with a UTF-8 byte order mark, which becomes part of the first line"});
+        findings.push_back(Finding{false, "update.ini", "starts with a UTF-8 byte order mark, which becomes part of the first line", "utf8-bom"});
         return;
     }
     for (std::size_t i = 0; i < bytes.size(); ++i) {
         if (Utf8SequenceAt(bytes, i) == 0) continue;
-        findings.push_back(Finding{false, "update.ini", "looks like UTF-8; the updater reads code page 1252, so umlauts show wrong"});
+        findings.push_back(Finding{false, "update.ini", "looks like UTF-8; the updater reads code page 1252, so umlauts show wrong", "utf8-text"});
         return;
     }
 }

@@ -11,6 +11,7 @@ struct Finding {
     bool error = false;
     std::string where;  // "update.ini:12", an entry name, ...
     std::string text;   // code page 1252, like the names it quotes
+    std::string code;   // a short fixed name of the rule, for build pipelines
 };
 
 struct FontKey {

@@ -6,6 +6,8 @@
 #include <system_error>
 
 #ifdef _WIN32
+#include <windows.h>
+#include <shellapi.h>
 #include <io.h>
 #else
 #include <cstdlib>
@@ -16,6 +18,19 @@ namespace {
 
 void FromTm(const std::tm& t, CalendarTime& out) {
     out = CalendarTime{t.tm_year + 1900, t.tm_mon + 1, t.tm_mday, t.tm_hour, t.tm_min, t.tm_sec};
+}
+
+// A local time whose daylight saving the C library works out.
+std::tm TmOf(const CalendarTime& t) {
+    std::tm local{};
+    local.tm_year = t.year - 1900;
+    local.tm_mon = t.month - 1;
+    local.tm_mday = t.day;
+    local.tm_hour = t.hour;
+    local.tm_min = t.minute;
+    local.tm_sec = t.second;
+    local.tm_isdst = -1;
+    return local;
 }
 
 // A POSIX TZ text names its offset with digits ("CET-1CEST,M3.5.0,M10.5.0/3").
@@ -33,7 +48,53 @@ bool ModificationTime(const std::filesystem::path& path, std::int64_t& epochSeco
     return true;
 }
 
+bool SetModificationTime(const std::filesystem::path& path, std::int64_t epochSeconds) {
+    std::error_code ec;
+    auto system = std::chrono::sys_seconds(std::chrono::seconds(epochSeconds));
+    std::filesystem::last_write_time(path, std::chrono::file_clock::from_sys(system), ec);
+    return !ec;
+}
+
+std::filesystem::path HostPath(const std::string& utf8) { return std::filesystem::path(std::u8string(utf8.begin(), utf8.end())); }
+
+std::string PathText(const std::filesystem::path& path) {
+    std::u8string s = path.u8string();
+    return std::string(s.begin(), s.end());
+}
+
 #ifdef _WIN32
+
+// The wide command line, so that any name arrives whatever the code page.
+std::vector<std::string> Utf8Arguments(int, char**) {
+    int count = 0;
+    LPWSTR* wide = CommandLineToArgvW(GetCommandLineW(), &count);
+    std::vector<std::string> args;
+    for (int i = 1; wide && i < count; ++i) {
+        int n = WideCharToMultiByte(CP_UTF8, 0, wide[i], -1, nullptr, 0, nullptr, nullptr);
+        std::string arg(n > 0 ? std::size_t(n) : 1, '\0');
+        WideCharToMultiByte(CP_UTF8, 0, wide[i], -1, arg.data(), n, nullptr, nullptr);
+        arg.resize(arg.size() - 1);
+        args.push_back(arg);
+    }
+    LocalFree(wide);
+    return args;
+}
+
+// Windows programs that use no "\\?\" prefix open paths of up to 259 characters.
+std::string HostPathProblem(const std::filesystem::path& path) {
+    std::error_code ec;
+    std::size_t length = std::filesystem::absolute(path, ec).native().size();
+    if (ec || length < 260) return "";
+    return "the full path is " + std::to_string(length) + " characters long; Windows opens at most 259";
+}
+
+bool EpochOfLocal(const CalendarTime& t, std::int64_t& epochSeconds) {
+    std::tm local = TmOf(t);
+    __time64_t seconds = _mktime64(&local);
+    if (seconds == -1) return false;
+    epochSeconds = seconds;
+    return true;
+}
 
 // The Windows C runtime knows only POSIX-style TZ texts.
 bool SelectTimeZone(const std::string& zone, std::string& error) {
@@ -81,5 +142,17 @@ bool LocalCalendar(std::int64_t epochSeconds, CalendarTime& out) {
 }
 
 bool StderrIsTerminal() { return isatty(fileno(stderr)) != 0; }
+
+std::string HostPathProblem(const std::filesystem::path&) { return ""; }
+
+std::vector<std::string> Utf8Arguments(int argc, char** argv) { return std::vector<std::string>(argv + 1, argv + argc); }
+
+bool EpochOfLocal(const CalendarTime& t, std::int64_t& epochSeconds) {
+    std::tm local = TmOf(t);
+    time_t seconds = mktime(&local);
+    if (seconds == time_t(-1)) return false;
+    epochSeconds = seconds;
+    return true;
+}
 
 #endif

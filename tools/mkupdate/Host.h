@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #include "base/DosDate.h"
 
@@ -16,3 +17,15 @@ bool LocalCalendar(std::int64_t epochSeconds, CalendarTime& out);
 // A file's last-write time in seconds since 1970-01-01 00:00 UTC.
 bool ModificationTime(const std::filesystem::path& path, std::int64_t& epochSeconds);
 bool StderrIsTerminal();
+// Seconds since 1970 of a local calendar time in the selected zone; false when out of range.
+bool EpochOfLocal(const CalendarTime& t, std::int64_t& epochSeconds);
+bool SetModificationTime(const std::filesystem::path& path, std::int64_t epochSeconds);
+
+// The command-line arguments after the program's name, in UTF-8.
+std::vector<std::string> Utf8Arguments(int argc, char** argv);
+// Command-line arguments and the texts that name paths are UTF-8 on every host.
+std::filesystem::path HostPath(const std::string& utf8);
+std::string PathText(const std::filesystem::path& path);
+// Why the host cannot open `path`: on Windows, a full path of 260 characters
+// or more; empty when it can.
+std::string HostPathProblem(const std::filesystem::path& path);

@@ -20,28 +20,42 @@ std::string Utf8Of(const fs::path& p) {
     return std::string(s.begin(), s.end());
 }
 
-// Checks one file and appends it, or records why the archive cannot hold it.
-void AddFile(const fs::path& dir, const fs::path& path, SourceTree& tree) {
-    std::string shown = Utf8Of(path.lexically_relative(dir));
+// The archive name of a file below `dir` (code page 1252, backslashes) and
+// why the archive or Windows cannot hold it, or an empty problem.
+std::string ArchiveNameOf(const fs::path& dir, const fs::path& path, std::string& shown, std::string& problem) {
+    shown = Utf8Of(path.lexically_relative(dir));
     bool representable = true;
     std::string name = Utf8ToCp1252(shown, &representable);
-    if (name.find('\\') != std::string::npos)
-        return tree.errors.push_back(shown + ": name holds a backslash, which separates folders in the archive");
+    if (name.find('\\') != std::string::npos) {
+        problem = "name holds a backslash, which separates folders in the archive";
+        return name;
+    }
     std::replace(name.begin(), name.end(), '/', '\\');
-    if (!representable) return tree.errors.push_back(shown + ": name not representable in code page 1252");
-    if (name.size() > std::size_t(kMaxNameLength))
-        return tree.errors.push_back(shown + ": name is " + std::to_string(name.size()) +
-                                     " bytes long, the archive holds at most 127");
-    std::string problem = WindowsNameProblem(name);
-    if (!problem.empty()) return tree.errors.push_back(shown + ": " + problem);
+    if (!representable) problem = "name not representable in code page 1252";
+    else problem = WindowsNameProblem(name);
+    if (problem.empty()) problem = HostPathProblem(path);
+    return name;
+}
 
-    SourceFile file{name, path};
+// Size and modification time; false with `problem` set when the file cannot be read or is too large.
+bool ReadFacts(const fs::path& path, std::int64_t& size, std::int64_t& modified, std::string& problem) {
     std::error_code ec;
-    file.size = std::int64_t(fs::file_size(path, ec));
-    if (ec || !ModificationTime(path, file.modified)) return tree.errors.push_back(shown + ": cannot be read");
-    if (file.size > kMaxEntrySize)
-        return tree.errors.push_back(shown + ": " + std::to_string(file.size) +
-                                     " bytes, beyond the format's limit of 2 GiB");
+    size = std::int64_t(fs::file_size(path, ec));
+    if (ec || !ModificationTime(path, modified)) return problem = "cannot be read", false;
+    if (size > kMaxEntrySize)
+        return problem = std::to_string(size) + " bytes, beyond the format's limit of 2 GiB", false;
+    return true;
+}
+
+// Checks one file and appends it, or records why the archive cannot hold it.
+void AddFile(const fs::path& dir, const fs::path& path, SourceTree& tree) {
+    std::string shown, problem;
+    std::string name = ArchiveNameOf(dir, path, shown, problem);
+    if (problem.empty() && name.size() > std::size_t(kMaxNameLength))
+        problem = "name is " + std::to_string(name.size()) + " bytes long, the archive holds at most 127";
+    SourceFile file{name, path};
+    if (problem.empty()) ReadFacts(path, file.size, file.modified, problem);
+    if (!problem.empty()) return tree.errors.push_back(shown + ": " + problem);
     tree.files.push_back(std::move(file));
 }
 
@@ -101,21 +115,42 @@ std::string WindowsNameProblem(const std::string& name) {
     }
 }
 
-SourceTree ScanSourceTree(const fs::path& dir) {
-    SourceTree tree;
+// Calls `visit` for every file below `dir`; what cannot be walked goes to
+// `errors`. False when `dir` is no folder.
+template <class Visit>
+bool WalkFiles(const fs::path& dir, std::vector<std::string>& errors, Visit visit) {
     std::error_code ec;
     if (!fs::is_directory(dir, ec)) {
-        tree.errors.push_back(Utf8Of(dir) + ": not a folder");
-        return tree;
+        errors.push_back(Utf8Of(dir) + ": not a folder");
+        return false;
     }
     for (fs::recursive_directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) {
         if (it->is_directory(ec)) continue;
         if (it->is_regular_file(ec))
-            AddFile(dir, it->path(), tree);
+            visit(it->path());
         else
-            tree.errors.push_back(Utf8Of(it->path().lexically_relative(dir)) + ": neither a file nor a folder");
+            errors.push_back(Utf8Of(it->path().lexically_relative(dir)) + ": neither a file nor a folder");
     }
-    if (ec) tree.errors.push_back(Utf8Of(dir) + ": " + ec.message());
-    OrderAndComplete(tree);
+    if (ec) errors.push_back(Utf8Of(dir) + ": " + ec.message());
+    return true;
+}
+
+SourceTree ScanSourceTree(const fs::path& dir) {
+    SourceTree tree;
+    if (WalkFiles(dir, tree.errors, [&](const fs::path& path) { AddFile(dir, path, tree); })) OrderAndComplete(tree);
+    return tree;
+}
+
+ReleaseTree ScanReleaseTree(const fs::path& dir) {
+    ReleaseTree tree;
+    WalkFiles(dir, tree.errors, [&](const fs::path& path) {
+        ReleaseFile file;
+        file.path = path;
+        file.name = ArchiveNameOf(dir, path, file.shown, file.problem);
+        if (file.problem.empty()) ReadFacts(path, file.size, file.modified, file.problem);
+        tree.files.push_back(std::move(file));
+    });
+    std::sort(tree.files.begin(), tree.files.end(),
+              [](const ReleaseFile& a, const ReleaseFile& b) { return a.name < b.name; });
     return tree;
 }

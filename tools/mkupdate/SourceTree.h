@@ -21,10 +21,27 @@ struct SourceTree {
     bool generatedDeletionList = false;
 };
 
+// One file of a release of the application, as `mkupdate diff` compares them.
+struct ReleaseFile {
+    std::string name;             // relative name, code page 1252, backslashes
+    std::string shown;            // relative name, UTF-8, as the host spells it
+    std::filesystem::path path;
+    std::int64_t size = 0;
+    std::int64_t modified = 0;    // seconds since 1970, UTC
+    std::string problem;          // why the archive or Windows cannot hold it; empty when they can
+};
+
+struct ReleaseTree {
+    std::vector<ReleaseFile> files;   // in byte order of their names
+    std::vector<std::string> errors;  // what could not be walked, in UTF-8
+};
+
 inline const char* const kControlFileName = "update.ini";
 inline const char* const kDeletionListName = "todel.txt";
 
 SourceTree ScanSourceTree(const std::filesystem::path& dir);
+// Every file below `dir`, also those whose names the archive cannot hold.
+ReleaseTree ScanReleaseTree(const std::filesystem::path& dir);
 
 // Why the archive name cannot be written to a Windows folder, or empty when it
 // can: characters Windows refuses, elements ending in a dot or blank.

@@ -10,6 +10,8 @@
 #include "tools/mkupdate/Build.h"
 #include "tools/mkupdate/Check.h"
 #include "tools/mkupdate/Commands.h"
+#include "tools/mkupdate/Diff.h"
+#include "tools/mkupdate/Host.h"
 
 namespace {
 
@@ -17,21 +19,26 @@ void Usage() {
     std::fputs(
         "usage: mkupdate build [--stub update.exe] [--date \"YYYY-MM-DD hh:mm:ss\"] [--tz ZONE]\n"
         "                      [--threads N] -o OUT DIR\n"
-        "       mkupdate check DIR|FILE\n"
-        "       mkupdate list FILE\n"
+        "       mkupdate diff --section NAME [--project KEY] [--from VER[..VER]] [--to VER] [--touch]\n"
+        "                     [--date \"YYYY-MM-DD hh:mm:ss\"] [--tz ZONE] OLD NEW -o DIR\n"
+        "       mkupdate check [--json] DIR|FILE\n"
+        "       mkupdate list [--json] FILE\n"
         "       mkupdate test FILE\n"
         "       mkupdate extract FILE DIR\n"
         "FILE is an updater with an attached archive or a stand-alone archive.\n"
         "build: stamps are the files' modification times as local time of ZONE (default: this\n"
-        "machine's); --date or SOURCE_DATE_EPOCH fixes them. Without --stub OUT is a stand-alone archive.\n",
+        "machine's); --date or SOURCE_DATE_EPOCH fixes them. Without --stub OUT is a stand-alone archive.\n"
+        "diff: the package folder of an update from release OLD to release NEW of an application.\n",
         stderr);
 }
 
 int Dispatch(const std::vector<std::string>& args) {
     const std::string& command = args[0];
     if (command == "build") return CommandBuild(std::vector<std::string>(args.begin() + 1, args.end()));
-    if (command == "check" && args.size() == 2) return CommandCheck(args[1]);
-    if (command == "list" && args.size() == 2) return CommandList(args[1]);
+    if (command == "diff") return CommandDiff(std::vector<std::string>(args.begin() + 1, args.end()));
+    bool json = args.size() == 3 && args[1] == "--json";
+    if (command == "check" && (args.size() == 2 || json)) return CommandCheck(args.back(), json);
+    if (command == "list" && (args.size() == 2 || json)) return CommandList(args.back(), json);
     if (command == "test" && args.size() == 2) return CommandTest(args[1]);
     if (command == "extract" && args.size() == 3) return CommandExtract(args[1], args[2]);
     return kExitUsage;
@@ -40,7 +47,7 @@ int Dispatch(const std::vector<std::string>& args) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    std::vector<std::string> args(argv + 1, argv + argc);
+    std::vector<std::string> args = Utf8Arguments(argc, argv);
     if (args.empty() || args[0] == "--help" || args[0] == "-h") {
         Usage();
         return args.empty() ? kExitUsage : kExitOk;

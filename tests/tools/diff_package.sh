@@ -1,0 +1,68 @@
+#!/usr/bin/env bash
+# mkupdate diff on small releases: what it writes (entries, deletions, the
+# control file and its options) and what it refuses before writing anything.
+source "$(dirname "$0")/lib/tool_lib.sh"
+cd "$WORK"
+
+put() { mkdir -p "$(dirname "$1")"; printf '%s' "$2" > "$1"; }
+releases() {  # two small releases: old/ and new/, one changed file, one deleted
+  rm -rf old new pkg
+  put old/app.exe 'v1'; put old/keep.txt 'same'; put old/sub/gone.txt 'x'
+  put new/app.exe 'v2'; put new/keep.txt 'same'
+  touch -d '2024-01-01 10:00:00' old/app.exe old/keep.txt old/sub/gone.txt new/keep.txt
+  touch -d '2024-02-01 10:00:00' new/app.exe
+}
+ini() { iconv -f CP1252 -t UTF-8 < pkg/update.ini | tr -d '\r'; }
+
+# --- options become update.ini; an existing update.ini is kept ------------------
+releases
+run diff --section Prog --project Tarnix-Kunde --from 4.0..4.1.9 --to 4.2 old new -o pkg; expect_rc 0 "diff"
+expected='; Tarnix-Kunde: update made by mkupdate diff
+P=Tarnix-Kunde
+V=4.2
+VChk="4.0"<=R\Tarnix.exe\Projects\Tarnix-Kunde\Ver\<="4.1.9"
+VResult=R\Tarnix.exe\Projects\Tarnix-Kunde\Ver\=4.2
+
+[Prog]
+N=Prog
+TDIR=§R\Tarnix.exe\Projects\Tarnix-Kunde\Dir\
+VChk="4.0"<=R\Tarnix.exe\Projects\Tarnix-Kunde\Ver\<="4.1.9"'
+[ "$(ini)" = "$expected" ] || fail "update.ini: $(ini)"
+[ "$(find pkg -type f | sort | tr '\n' ' ')" = "pkg/add/Prog/app.exe pkg/todel.txt pkg/update.ini " ] || fail "files: $(find pkg -type f)"
+[ "$(cat pkg/todel.txt)" = $'Prog\\sub\\gone.txt\r' ] || fail "todel.txt: $(cat pkg/todel.txt)"
+[ "$(mtime pkg/add/Prog/app.exe)" = "$(mtime new/app.exe)" ] || fail "the copy keeps NEW's stamp"
+run diff --section Prog old new -o pkg; expect_rc 1 "a second diff into the same folder"
+expect_in "add/Prog: already there" "$ERR" "second diff"
+
+releases; mkdir pkg; printf 'P=Mine\r\n' > pkg/update.ini; cp /usr/share/fonts/truetype/dejavu/DejaVuSans.ttf new/Deja.TTF
+run diff --section Prog old new -o pkg; expect_rc 0 "diff with an update.ini of the author's"
+[ "$(cat pkg/update.ini)" = $'P=Mine\r' ] || fail "the author's update.ini overwritten"
+expect_in "update.ini kept; it needs the line FONT=Deja.TTF,DejaVu Sans" "$ERR" "FONT line for a kept update.ini"
+[ -f pkg/Deja.TTF ] || fail "font at the package's top level"
+
+# --- refusals: exit code, the reason, nothing written ----------------------------
+long=$(printf 'n%.0s' $(seq 115))
+while IFS='|' read -r rc text options setup; do
+  releases
+  eval "$setup"
+  eval run diff "$options" old new -o pkg; expect_rc "$rc" "refusal '$text'"
+  expect_in "$text" "$ERR" "refusal '$text'"
+  [ ! -e pkg ] || fail "refusal '$text' wrote $(find pkg)"
+done <<TABLE
+1|sub/$long: its package name add\\Prog\\sub\\$long is 128 bytes|--section Prog|put "new/sub/$long" x
+1|ā.txt: name not representable in code page 1252|--section Prog|put new/ā.txt x
+1|NEW: READ.ME and Read.me: names that differ only in letter case|--section Prog|put new/Read.me 1; put new/READ.ME 2
+1|a:b.txt: name holds a character that Windows does not allow|--section Prog|put new/a:b.txt x
+1|sub: a folder in OLD and a file in NEW|--section Prog|put new/sub x
+1|app.exe: a file in OLD and a folder in NEW|--section Prog|rm new/app.exe; put new/app.exe/x x
+1|app.exe: changed, but its stamp is not later than OLD's copy|--section Prog|touch -d '2024-01-01 10:00:01' new/app.exe
+1|the build date is not later than OLD's copy either|--section Prog --touch --date '2023-01-01 00:00:00'|touch -d '2023-06-01' new/app.exe
+2|--section CheckRun names the list of running programs|--section checkrun|
+2|--from 4.9..4.10: the latest version sorts before the earliest|--section Prog --from 4.9..4.10|
+2|--to "4.2 ": not empty, no blank at either end|--section Prog --to '4.2 '|
+2|diff wants --section NAME||
+TABLE
+releases
+run diff --section Prog old new -o new/pkg; expect_rc 1 "package folder inside NEW"
+expect_in "must lie outside OLD and NEW" "$ERR" "package folder inside NEW"
+finish

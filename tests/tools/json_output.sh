@@ -1,0 +1,47 @@
+#!/usr/bin/env bash
+# list --json and check --json: each is one JSON document that python's parser
+# takes, and it says what the text form says (names with umlauts and quotes,
+# sizes, segments, dates; findings with severity, code and place).
+source "$(dirname "$0")/lib/tool_lib.sh"
+cd "$WORK"
+
+mkdir -p pkg/add/Demo
+printf 'P=Demo\r\nVCHK=4.9<=R\\x\\Ver\\<=4.10\r\nBogus=1\r\n[Demo]\r\nTDIR=C:\\App\r\n' > pkg/update.ini
+printf 'quote' > 'pkg/add/Demo/Grüße & [1].txt'
+head -c $((1048576 + 10)) /dev/urandom > pkg/add/Demo/big.bin
+"$MKUPDATE" build --date "2024-03-15 14:30:10" -o p.vpa pkg >/dev/null || fail "build"
+
+run list p.vpa; text_list="$OUT"
+run list --json p.vpa; expect_rc 0 "list --json"
+python3 -c '
+import json, sys
+doc = json.load(sys.stdin)
+text = [line.split("\t") for line in sys.argv[1].split("\n")]
+got = [[e["name"], str(e["size"]), str(e["stored"]), str(e["segments"]), e["date"]] for e in doc["entries"]]
+assert doc["file"] == "p.vpa", doc["file"]
+assert got == text, (got, text)
+assert "add\\Demo\\Grüße & [1].txt" in [e["name"] for e in doc["entries"]]
+assert [e["segments"] for e in doc["entries"] if e["name"].endswith("big.bin")] == [2]
+' "$text_list" <<< "$OUT" || fail "list --json does not say what list says"
+
+run check --json pkg; expect_rc 1 "check --json of a package with an error"
+python3 -c '
+import json, sys
+doc = json.load(sys.stdin)
+by_code = {f["code"]: f for f in doc["findings"]}
+assert doc["errors"] == 1 and doc["warnings"] == len(doc["findings"]) - 1, doc
+assert by_code["vchk-reversed"]["severity"] == "error" and by_code["vchk-reversed"]["where"] == "update.ini:2"
+assert "sorts before earliest" in by_code["vchk-reversed"]["text"]
+assert by_code["unknown-key"]["severity"] == "warning" and "BOGUS" in by_code["unknown-key"]["text"]
+assert all(f["code"] for f in doc["findings"]), doc
+' <<< "$OUT" || fail "check --json findings"
+
+mkdir -p bad; printf 'P=x\r\n' > bad/update.ini; printf x > bad/ā.txt
+run check --json bad; expect_rc 1 "check --json of a file the builder refuses"
+python3 -c '
+import json, sys
+doc = json.load(sys.stdin)
+f = doc["findings"][0]
+assert (f["severity"], f["code"]) == ("error", "unbuildable-file") and f["text"].startswith("ā.txt: "), doc
+' <<< "$OUT" || fail "check --json of a file the builder refuses"
+finish

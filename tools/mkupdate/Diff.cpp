@@ -1,0 +1,248 @@
+// The package folder of an update from one release of an application to the
+// next: changed and new files under add\<section>\, fonts at the top level,
+// todel.txt for the files the new release no longer has, and update.ini.
+#include "tools/mkupdate/Diff.h"
+
+#include <cstdio>
+#include <fstream>
+#include <optional>
+#include <system_error>
+
+#include "base/Cp1252.h"
+#include "env/Text.h"
+#include "tools/mkupdate/Commands.h"
+#include "tools/mkupdate/DiffPlan.h"
+#include "tools/mkupdate/FontName.h"
+#include "tools/mkupdate/Host.h"
+#include "tools/mkupdate/Options.h"
+#include "update/VersionCheck.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+struct DiffOptions {
+    std::string section, project, from, fromLatest, to;  // code page 1252
+    std::optional<std::string> date, zone;
+    bool touch = false;
+    fs::path oldDir, newDir, out;
+};
+
+// A text for update.ini in code page 1252, or empty with `error` set.
+std::string IniText(const std::string& option, const std::string& utf8, const char* forbidden, std::string& error) {
+    bool ok = true;
+    std::string text = Utf8ToCp1252(utf8, &ok);
+    for (unsigned char c : text) ok = ok && c >= 32 && std::string(forbidden).find(char(c)) == std::string::npos;
+    if (text.empty() || text.front() == ' ' || text.back() == ' ') ok = false;
+    if (!ok) error = option + " \"" + utf8 + "\": not empty, no blank at either end, code page 1252, none of " + forbidden;
+    return ok ? text : std::string();
+}
+
+int CheckTexts(DiffOptions& o, const std::string& fromText) {
+    std::string error;
+    if (o.section.empty() || (o.section = IniText("--section", o.section, "\\[]<>:\"|?*", error)).empty())
+        return UsageError(error.empty() ? "diff wants --section NAME" : error);
+    if (SameText(o.section, "CheckRun")) return UsageError("--section CheckRun names the list of running programs");
+    if (o.project.empty()) o.project = Cp1252ToUtf8(o.section);
+    if ((o.project = IniText("--project", o.project, "\\=%", error)).empty()) return UsageError(error);
+    if (!fromText.empty()) {
+        std::size_t dots = fromText.find("..");
+        std::string latest = dots == std::string::npos ? fromText : fromText.substr(dots + 2);
+        if ((o.from = IniText("--from", fromText.substr(0, dots), "\"'<=", error)).empty() ||
+            (o.fromLatest = IniText("--from", latest, "\"'<=", error)).empty())
+            return UsageError(error);
+        if (CompareVersions(o.fromLatest, o.from) < 0)
+            return UsageError("--from " + fromText + ": the latest version sorts before the earliest (versions compare as text)");
+    }
+    if (!o.to.empty() && (o.to = IniText("--to", o.to, "\"'<=", error)).empty()) return UsageError(error);
+    return kExitOk;
+}
+
+int ParseOptions(const std::vector<std::string>& args, DiffOptions& o) {
+    std::vector<std::string> positional;
+    std::string from;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        std::string v;
+        if (TakeValue(args, i, "--section", v)) o.section = v;
+        else if (TakeValue(args, i, "--project", v)) o.project = v;
+        else if (TakeValue(args, i, "--from", v)) from = v;
+        else if (TakeValue(args, i, "--to", v)) o.to = v;
+        else if (TakeValue(args, i, "--date", v)) o.date = v;
+        else if (TakeValue(args, i, "--tz", v)) o.zone = v;
+        else if (TakeValue(args, i, "-o", v)) o.out = HostPath(v);
+        else if (args[i] == "--touch") o.touch = true;
+        else if (!args[i].empty() && args[i][0] == '-') return UsageError("unknown or incomplete option " + args[i]);
+        else positional.push_back(args[i]);
+    }
+    if (positional.size() != 2) return UsageError("diff wants two folders, OLD and NEW");
+    if (o.out.empty()) return UsageError("diff wants -o DIR");
+    o.oldDir = HostPath(positional[0]);
+    o.newDir = HostPath(positional[1]);
+    return CheckTexts(o, from);
+}
+
+bool Overlap(const fs::path& a, const fs::path& b) {
+    std::error_code ec;
+    fs::path ca = fs::weakly_canonical(a, ec), cb = fs::weakly_canonical(b, ec);
+    auto inside = [](const fs::path& x, const fs::path& y) {
+        fs::path rel = x.lexically_relative(y);
+        return !rel.empty() && *rel.begin() != "..";
+    };
+    return inside(ca, cb) || inside(cb, ca);
+}
+
+fs::path PackagePath(const DiffOptions& o, const PlannedFile& p) {
+    if (p.font) return o.out / HostPath(p.file->shown);
+    return o.out / "add" / HostPath(Cp1252ToUtf8(o.section)) / HostPath(p.file->shown);
+}
+
+// What diff writes must not be there yet: it would mix with an earlier run.
+int CheckOutput(const DiffOptions& o, const DiffPlan& plan) {
+    if (Overlap(o.out, o.oldDir) || Overlap(o.out, o.newDir))
+        return Failure(PathText(o.out) + ": the package folder must lie outside OLD and NEW");
+    std::vector<fs::path> taken = {o.out / "add" / HostPath(Cp1252ToUtf8(o.section)), o.out / "todel.txt"};
+    for (const PlannedFile& p : plan.files)
+        if (p.font) taken.push_back(PackagePath(o, p));
+    int found = 0;
+    for (const fs::path& t : taken) {
+        std::error_code ec;
+        if (!fs::exists(t, ec)) continue;
+        std::fprintf(stderr, "mkupdate: %s: already there; diff writes it itself\n", PathText(t).c_str());
+        ++found;
+    }
+    for (const PlannedFile& p : plan.files) {
+        std::string problem = HostPathProblem(PackagePath(o, p));
+        if (problem.empty()) continue;
+        std::fprintf(stderr, "mkupdate: %s: %s\n", PathText(PackagePath(o, p)).c_str(), problem.c_str());
+        ++found;
+    }
+    return found ? Failure("nothing written: " + std::to_string(found) + " problem(s) with the package folder")
+                 : kExitOk;
+}
+
+// Stale files get the build date when --touch allows it; false when that date does not win either.
+bool TouchStale(const DiffOptions& o, const DiffPlan& plan, std::int32_t buildStamp) {
+    int stale = 0, refused = 0;
+    for (const PlannedFile& p : plan.files) {
+        if (!p.stale) continue;
+        ++stale;
+        if (!o.touch) {
+            std::fprintf(stderr, "mkupdate: %s: changed, but its stamp is not later than OLD's copy; "
+                                 "the updater would keep the old file\n", p.file->shown.c_str());
+        } else if (!StampWins(buildStamp, p.oldStamp, p.font)) {
+            std::fprintf(stderr, "mkupdate: %s: the build date is not later than OLD's copy either\n",
+                         p.file->shown.c_str());
+            ++refused;
+        }
+    }
+    if (stale == 0) return true;
+    if (!o.touch) {
+        std::fprintf(stderr, "mkupdate: nothing written: %d changed file(s) would never be installed; give them a "
+                             "later modification time or use --touch\n", stale);
+        return false;
+    }
+    if (refused) std::fprintf(stderr, "mkupdate: nothing written; give a later --date\n");
+    return refused == 0;
+}
+
+bool WriteLines(const fs::path& file, const std::vector<std::string>& lines) {
+    std::ofstream out(file, std::ios::binary | std::ios::trunc);
+    for (const std::string& line : lines) out << line << "\r\n";
+    out.close();
+    return bool(out);
+}
+
+std::string VersionCheckLine(const DiffOptions& o, const std::string& verRef) {
+    return "VChk=\"" + o.from + "\"<=" + verRef + "<=\"" + o.fromLatest + "\"";
+}
+
+std::vector<std::string> ControlFileLines(const DiffOptions& o, const std::vector<std::string>& fontLines) {
+    std::string key = "R\\Tarnix.exe\\Projects\\" + o.project;
+    std::vector<std::string> lines = {"; " + o.project + ": update made by mkupdate diff", "P=" + o.project};
+    if (!o.to.empty()) lines.push_back("V=" + o.to);
+    if (!o.from.empty()) lines.push_back(VersionCheckLine(o, key + "\\Ver\\"));
+    if (!o.to.empty()) lines.push_back("VResult=" + key + "\\Ver\\=" + o.to);
+    lines.insert(lines.end(), fontLines.begin(), fontLines.end());
+    lines.insert(lines.end(), {"", "[" + o.section + "]", "N=" + o.section, "TDIR=§" + key + "\\Dir\\"});
+    if (!o.from.empty()) lines.push_back(VersionCheckLine(o, key + "\\Ver\\"));
+    return lines;
+}
+
+// FONT keys of the fonts the package carries: their full names from the files.
+std::vector<std::string> FontLines(const DiffPlan& plan) {
+    std::vector<std::string> lines;
+    for (const PlannedFile& p : plan.files) {
+        if (!p.font) continue;
+        std::string name = TrueTypeFullName(p.file->path);
+        if (name.empty()) {
+            name = p.file->name.substr(0, p.file->name.size() - 4);
+            std::fprintf(stderr, "mkupdate: %s: no full font name found; registered as \"%s\"\n",
+                         p.file->shown.c_str(), Cp1252ToUtf8(name).c_str());
+        }
+        lines.push_back("FONT=" + p.file->name + "," + name);
+    }
+    return lines;
+}
+
+// Copies a file of NEW and gives the copy the modification time `modified`.
+bool CopyWithTime(const fs::path& from, const fs::path& to, std::int64_t modified) {
+    std::error_code ec;
+    fs::create_directories(to.parent_path(), ec);
+    if (!ec) fs::copy_file(from, to, fs::copy_options::overwrite_existing, ec);
+    if (ec || !SetModificationTime(to, modified)) {
+        std::fprintf(stderr, "mkupdate: %s: %s\n", PathText(to).c_str(), ec ? ec.message().c_str() : "time not set");
+        return false;
+    }
+    return true;
+}
+
+int WritePackage(const DiffOptions& o, const DiffPlan& plan, std::int64_t buildEpoch) {
+    int failed = 0;
+    for (const PlannedFile& p : plan.files) {
+        bool touch = p.stale && o.touch;
+        failed += CopyWithTime(p.file->path, PackagePath(o, p), touch ? buildEpoch : p.file->modified) ? 0 : 1;
+        if (touch) std::printf("touched: %s gets the build date\n", p.file->shown.c_str());
+    }
+    if (!WriteLines(o.out / "todel.txt", plan.deletions)) ++failed;
+    std::vector<std::string> fontLines = FontLines(plan);
+    std::error_code ec;
+    fs::path ini = o.out / "update.ini";
+    bool kept = fs::exists(ini, ec);
+    if (kept) {
+        for (const std::string& line : fontLines)
+            std::fprintf(stderr, "mkupdate: update.ini kept; it needs the line %s\n", Cp1252ToUtf8(line).c_str());
+    } else if (!WriteLines(ini, ControlFileLines(o, fontLines))) {
+        ++failed;
+    }
+    int added = 0, changed = 0, fonts = 0;
+    for (const PlannedFile& p : plan.files) (p.font ? fonts : p.changed ? changed : added) += 1;
+    std::printf("%s: %d new, %d changed, %zu deleted, %d font(s); update.ini %s\n", PathText(o.out).c_str(), added,
+                changed, plan.deletions.size(), fonts, kept ? "kept" : "written");
+    return failed ? Failure(std::to_string(failed) + " file(s) not written") : kExitOk;
+}
+
+}  // namespace
+
+int CommandDiff(const std::vector<std::string>& args) {
+    DiffOptions o;
+    if (int rc = ParseOptions(args, o)) return rc;
+    StampPolicy fixed, zone;
+    std::int64_t buildEpoch = 0;
+    if (int rc = ChooseStamps(o.date, o.zone, fixed, buildEpoch)) return rc;
+    std::int32_t buildStamp = 0;
+    std::string error;
+    if (!zone.stampOf(buildEpoch, buildStamp, error)) return UsageError("the build date: " + error);
+
+    ReleaseTree oldTree = ScanReleaseTree(o.oldDir), newTree = ScanReleaseTree(o.newDir);
+    std::vector<std::string> problems = oldTree.errors;
+    problems.insert(problems.end(), newTree.errors.begin(), newTree.errors.end());
+    DiffPlan plan = PlanDiff(oldTree, newTree, o.section, zone);
+    problems.insert(problems.end(), plan.problems.begin(), plan.problems.end());
+    for (const std::string& p : problems) std::fprintf(stderr, "mkupdate: %s\n", p.c_str());
+    if (!problems.empty()) return Failure("nothing written: " + std::to_string(problems.size()) + " problem(s)");
+    for (const std::string& n : plan.notes) std::fprintf(stderr, "mkupdate: note: %s\n", n.c_str());
+    if (o.from.empty()) std::fprintf(stderr, "mkupdate: note: without --from every installed version receives this update\n");
+    if (!TouchStale(o, plan, buildStamp)) return kExitDamaged;
+    if (int rc = CheckOutput(o, plan)) return rc;
+    return WritePackage(o, plan, buildEpoch);
+}

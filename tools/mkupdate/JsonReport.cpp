@@ -1,0 +1,32 @@
+#include "tools/mkupdate/JsonReport.h"
+
+#include <cstdio>
+
+#include <nlohmann/json.hpp>
+
+namespace {
+
+void Print(const nlohmann::json& document) {
+    // Texts that are no valid UTF-8 are written with replacement characters rather than refused.
+    std::string text = document.dump(2, ' ', false, nlohmann::json::error_handler_t::replace);
+    std::fwrite(text.data(), 1, text.size(), stdout);
+    std::fputc('\n', stdout);
+}
+
+}  // namespace
+
+void PrintListJson(const std::string& file, const std::vector<ListedEntry>& entries) {
+    nlohmann::json list = nlohmann::json::array();
+    for (const ListedEntry& e : entries)
+        list.push_back({{"name", e.name}, {"size", e.size}, {"stored", e.stored}, {"segments", e.segments},
+                        {"date", e.date}});
+    Print({{"file", file}, {"entries", list}});
+}
+
+void PrintCheckJson(const std::string& target, const std::vector<Finding>& findings, int errors) {
+    nlohmann::json list = nlohmann::json::array();
+    for (const Finding& f : findings)
+        list.push_back({{"severity", f.error ? "error" : "warning"}, {"code", f.code}, {"where", f.where},
+                        {"text", f.text}});
+    Print({{"target", target}, {"errors", errors}, {"warnings", int(findings.size()) - errors}, {"findings", list}});
+}

@@ -1,0 +1,20 @@
+// The machine-readable forms of `list --json` and `check --json`: one JSON
+// document on standard output, texts in UTF-8.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "tools/mkupdate/ControlFileLint.h"
+
+struct ListedEntry {
+    std::string name;  // UTF-8
+    std::int64_t size = 0, stored = 0;
+    int segments = 0;  // -1 when a length field lies outside the file
+    std::string date;  // "YYYY-MM-DD hh:mm:ss"
+};
+
+void PrintListJson(const std::string& file, const std::vector<ListedEntry>& entries);
+// `findings` in UTF-8.
+void PrintCheckJson(const std::string& target, const std::vector<Finding>& findings, int errors);
