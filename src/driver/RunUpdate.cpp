@@ -179,6 +179,9 @@ bool RunUpdate(UpdateSession& session, StringList& log, RunEnding* endingOut) {
     BusyCursor busy;
     for (std::size_t i = 0; i < parts.Count(); ++i)
         if (!CheckTargetFolder(parts[i])) return false;
+    // What a killed run left of a part with rollback goes before the check looks at the installed files.
+    for (std::size_t i = 0; i < parts.Count(); ++i)
+        if (!RecoverInterruptedPart(parts[i])) return false;
     StagedEntries staging;
     std::string damagedEntry, problem;
     if (!VerifyEntriesToWrite(session.Archive, parts, damagedEntry, problem, &staging)) {

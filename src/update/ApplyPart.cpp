@@ -7,6 +7,7 @@
 #include "env/UiHooks.h"
 #include "platform/FileSystem.h"
 #include "update/Folders.h"
+#include "update/Rollback.h"
 #include "update/StagedEntries.h"
 #include "update/UpdateParts.h"
 
@@ -29,6 +30,21 @@ std::string VersionMessage(const TUpdatePart& part, int result) {
     }
 }
 
+// A part with rollback ends at its first failure: everything is undone anyway.
+bool StopsHere(const TUpdatePart& part) { return part.Journal && part.ErrorCount > 0; }
+
+// A part with rollback notes what writing the entry will change, and keeps
+// the file that it replaces, before anything is written.
+bool ReadyToWrite(const TUpdatePart& part, const std::string& path, bool exists, bool mayCreate) {
+    RollbackJournal* journal = part.Journal;
+    if (journal && mayCreate &&
+        !journal->noteNewFolders(FolderPart(path), part.TargetFolder, part.Owner->Staging))
+        return false;
+    if (mayCreate) ForceFolder(FolderPart(path));
+    if (!journal) return true;
+    return exists ? journal->keep(path) : journal->noteNewFile(path);
+}
+
 // One entry of this part: first the second system folder (never created
 // there), then the target folder.
 void InstallPartEntry(TUpdatePart& part, const TArchive& archive, std::int32_t index, const std::string& rel,
@@ -41,7 +57,7 @@ void InstallPartEntry(TUpdatePart& part, const TArchive& archive, std::int32_t i
 void ApplyEntries(TUpdatePart& part, const TArchive& archive) {
     const std::string addPrefix = "add\\" + part.SectionPrefix;
     const std::string repPrefix = "rep\\" + part.SectionPrefix;
-    for (std::int32_t i = 0; i < archive.entryCount(); ++i) {
+    for (std::int32_t i = 0; i < archive.entryCount() && !StopsHere(part); ++i) {
         const std::string& name = archive.entryAt(i).name;
         Ui().setProgress(name + ": " + part.SectionName);
         bool add = StartsWithText(addPrefix, name);
@@ -56,8 +72,16 @@ void ApplyEntries(TUpdatePart& part, const TArchive& archive) {
     }
 }
 
+// A part with rollback keeps a listed file instead of deleting it; a
+// read-only file is refused, as a deletion refuses it.
+bool RemoveListedFile(const TUpdatePart& part, const std::string& path) {
+    if (!part.Journal) return Fs().removeFile(path);
+    return (Fs().attributes(path) & kAttrReadOnly) == 0 && part.Journal->keep(path);
+}
+
 void DeleteListedFiles(TUpdatePart& part, const StringList& toDelete) {
     for (const std::string& line : toDelete) {
+        if (StopsHere(part)) return;
         if (!StartsWithText(part.SectionPrefix, line)) continue;
         std::string rel = line.substr(part.SectionPrefix.size());
         if (rel.empty()) continue;  // names the folder itself, never a file
@@ -68,7 +92,7 @@ void DeleteListedFiles(TUpdatePart& part, const StringList& toDelete) {
         }
         std::string path = part.TargetFolder + rel;
         if (!FileExists(path)) continue;
-        if (Fs().removeFile(path)) {
+        if (RemoveListedFile(part, path)) {
             ++part.DeletedCount;
             continue;
         }
@@ -97,7 +121,74 @@ void LogSummary(const TUpdatePart& part) {
             kResult);
 }
 
+std::string PartName(const TUpdatePart& part) {
+    return part.DisplayName.empty() ? part.SectionName : part.DisplayName;
+}
+
+void LogLines(const TUpdatePart& part, const StringList& lines) {
+    for (const std::string& line : lines) Log(part, line, kResult);
+}
+
+void Undo(const TUpdatePart& part, RollbackJournal& journal) {
+    StringList problems;
+    journal.undo(problems);
+    LogLines(part, problems);
+    Log(part, "Die Änderungen an " + PartName(part) + " wurden zurückgenommen.", kResult);
+}
+
+// Lends the journal to the part while its files are written.
+class JournalLent {
+public:
+    JournalLent(TUpdatePart& part, RollbackJournal& journal) : part_(part) { part_.Journal = &journal; }
+    ~JournalLent() { part_.Journal = nullptr; }
+
+private:
+    TUpdatePart& part_;
+};
+
+// The file work of a part with rollback: all of it, or, after the first
+// failure (an error included), none of it.
+bool ApplyAllOrNothing(TUpdatePart& part, const TArchive& archive, const StringList& toDelete) {
+    RollbackJournal journal(part.TargetFolder);
+    JournalLent lent(part, journal);
+    try {
+        ApplyEntries(part, archive);
+        DeleteListedFiles(part, toDelete);
+    } catch (const std::exception&) {
+        Undo(part, journal);
+        throw;
+    }
+    StringList problems;
+    if (part.ErrorCount == 0 && !journal.commit(problems)) {
+        ++part.ErrorCount;
+        Log(part, "*** " + journal.path() + " nicht (vollständig) geschrieben.", kResult);
+    }
+    if (part.ErrorCount > 0) {
+        Undo(part, journal);
+        return false;
+    }
+    LogLines(part, problems);
+    LogSummary(part);
+    return true;
+}
+
 }  // namespace
+
+bool RecoverInterruptedPart(const TUpdatePart& part) {
+    if (!part.Rollback) return true;
+    StringList problems;
+    int found = 0;
+    bool recovered = RollbackJournal::Recover(part.TargetFolder, problems, found);
+    LogLines(part, problems);
+    if (found > 0 && recovered)
+        Log(part, "Die Änderungen eines abgebrochenen Laufs an " + PartName(part) + " wurden bereinigt.", kDetail);
+    if (!recovered)
+        Log(part,
+            "Die Änderungen eines abgebrochenen Laufs an " + PartName(part) +
+                " konnten nicht zurückgenommen werden.\r\nDas Update kann nicht ausgeführt werden.",
+            kResult);
+    return recovered;
+}
 
 bool CheckTargetFolder(const TUpdatePart& part) {
     Log(part, "Zielordner: " + part.TargetFolder, kDetail);
@@ -124,6 +215,7 @@ bool ApplyPart(TUpdatePart& part, const TArchive& archive, const StringList& toD
 
 bool ApplyFiles(TUpdatePart& part, const TArchive& archive, const StringList& toDelete) {
     part.ResetCounters();
+    if (part.Rollback) return ApplyAllOrNothing(part, archive, toDelete);
     ApplyEntries(part, archive);
     DeleteListedFiles(part, toDelete);
     LogSummary(part);
@@ -141,8 +233,12 @@ bool InstallEntry(TUpdatePart& part, const TArchive& archive, const std::string&
         ++part.KeptCount;
         return false;
     }
-    if (mayCreate) ForceFolder(FolderPart(path));
-    if (WriteEntry(part, archive, index, path, exists)) {
+    // A kept file is no longer there to be replaced; its successor takes its
+    // attributes as a replaced file does, the read-only flag aside.
+    const std::uint32_t previous = part.Journal && exists ? Fs().attributes(path) : kAttrInvalid;
+    if (ReadyToWrite(part, path, exists, mayCreate) && WriteEntry(part, archive, index, path, exists && !part.Journal)) {
+        if (previous != kAttrInvalid)
+            Fs().setAttributes(path, (previous & ~std::uint32_t(kAttrReadOnly | kAttrDirectory)) | kAttrArchive);
         ++(exists ? part.UpdatedCount : part.AddedCount);
         return true;
     }

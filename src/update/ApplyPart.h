@@ -19,9 +19,13 @@ class TUpdatePart;
 // Logs the target folder (level 1); false, with the not-installed message,
 // when it is empty or does not exist.
 bool CheckTargetFolder(const TUpdatePart& part);
+// For a part with rollback: undoes, or finishes, what a killed run left of
+// it. False, after logging what stays, when something could not be undone.
+bool RecoverInterruptedPart(const TUpdatePart& part);
 // Tests the part's version range, then writes its files, deletes its listed
 // files and writes its VRESULT. False, without VRESULT, when the version check
-// stops it or a file could not be written or deleted.
+// stops it or a file could not be written or deleted (a part with rollback has
+// then undone all its changes).
 bool ApplyPart(TUpdatePart& part, const TArchive& archive, const StringList& toDelete);
 // The file work of an application: counters zeroed, entries, deletions, summary.
 // True when no file failed (ErrorCount 0).

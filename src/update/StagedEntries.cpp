@@ -8,6 +8,7 @@
 namespace {
 
 constexpr int kNameAttempts = 100;
+const std::string kStagedMark = ".~s";
 
 // Takes the inflated bytes and drops them: a check alone.
 class DiscardSink final : public ByteSink {
@@ -80,7 +81,7 @@ class PendingFile {
 public:
     explicit PendingFile(const std::string& target) {
         for (int n = 0; n < kNameAttempts && !file_; ++n) {
-            std::string candidate = target + ".~s" + std::to_string(n);
+            std::string candidate = target + kStagedMark + std::to_string(n);
             file_ = Fs().open(candidate, OpenMode::Create);
             if (file_) path_ = candidate;
         }
@@ -113,6 +114,21 @@ bool ClearedReadOnly(const std::string& path) {
 }
 
 }  // namespace
+
+bool IsStagedFileName(const std::string& name) {
+    std::size_t mark = name.rfind(kStagedMark);
+    if (mark == std::string::npos || mark + kStagedMark.size() == name.size()) return false;
+    return name.find_first_not_of("0123456789", mark + kStagedMark.size()) == std::string::npos;
+}
+
+bool StagedEntries::createdUnclaimed(const std::string& folder) const {
+    std::string key = UpperCased(folder);
+    DropTrailingBackslash(key);
+    if (claimedFolders_.count(key)) return false;
+    for (const std::string& created : createdFolders_)
+        if (UpperCased(created) == key) return true;
+    return false;
+}
 
 StagedEntries::~StagedEntries() {
     for (const auto& staged : staged_) Fs().removeFile(staged.second);

@@ -17,6 +17,9 @@
 
 #include "archive/Archive.h"
 
+// Whether a file name is that of a staged file (name + ".~s" + digits).
+bool IsStagedFileName(const std::string& name);
+
 class StagedEntries {
 public:
     StagedEntries() = default;
@@ -47,6 +50,8 @@ public:
     std::size_t stagedCount() const { return staged_.size(); }
     // The byte count that the last check or staging inflated.
     std::uint64_t lastLength() const { return lastLength_; }
+    // Whether the folder was created here and no entry has been written into it yet.
+    bool createdUnclaimed(const std::string& folder) const;
 
 private:
     bool prepareFolder(const std::string& folder);

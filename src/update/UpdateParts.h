@@ -13,6 +13,7 @@
 #include "base/StringList.h"
 #include "update/VersionCheck.h"
 
+class RollbackJournal;
 class StagedEntries;
 class TUpdateParts;
 
@@ -60,6 +61,8 @@ public:
     std::string VResult;
     std::string DisplayName;
     std::string SectionPrefix;  // SectionName + "\"
+    bool Rollback = false;               // ROLLBACK=1: all of the part's changes or none
+    RollbackJournal* Journal = nullptr;  // not owned; set while a part with rollback is applied
 };
 
 class TUpdateParts {

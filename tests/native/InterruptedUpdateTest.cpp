@@ -4,7 +4,9 @@
 // folder, the registry and the font table) equals that of a run that was never
 // interrupted. In between, every file of the application is whole: its old
 // content or its new one. UPDATE_LONG_TESTS=1 interrupts the second run too,
-// at every point, on a larger package.
+// at every point, on a larger package. A second part with ROLLBACK=1 is, after
+// any interruption and one more run, entirely new when that run succeeds and
+// entirely as before when it fails, with no kept copy left.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -72,13 +74,13 @@ std::string Describe(const Tree& tree) {
 bool IsTemporary(const std::string& name) { return name.find(".~") != std::string::npos; }
 
 struct State {
-    Tree app, fonts;
+    Tree app, kern, fonts;
     std::string registry;
     // Fonts the session's font table holds; a font added once more by the run
     // that finishes an interrupted one only counts twice until the session ends.
     std::set<std::string> fontTable;
     bool operator==(const State& o) const {
-        return app == o.app && fonts == o.fonts && registry == o.registry && fontTable == o.fontTable;
+        return app == o.app && kern == o.kern && fonts == o.fonts && registry == o.registry && fontTable == o.fontTable;
     }
 };
 
@@ -97,6 +99,11 @@ protected:
                   {"sub\\data.bin", "", Pattern(300000, 1)},
                   {"big.bin", Pattern(150000, 2), Pattern(250000, 3)},
                   {"old.dll", "obsolete", ""}};
+        kern_ = {{"kern.dll", "kern v1", "kern v2"},
+                 {"plug\\p.dll", "", Pattern(20000, 5)},
+                 {"big.dat", Pattern(60000, 6), Pattern(90000, 7)},
+                 {"alt.dll", "alt", ""},
+                 {"zz.dat", "", "zz"}};
         if (LongForm())
             for (int i = 0; i < 20; ++i)
                 files_.push_back({"more\\f" + std::to_string(i) + ".dat", i % 2 ? "" : "old " + std::to_string(i),
@@ -121,15 +128,21 @@ protected:
         auto add = [&](const std::string& name, const std::string& content) {
             contents.push_back({writer.declare(name, kNew), content});
         };
-        add("todel.txt", "Demo\\old.dll\r\n");
+        add("todel.txt", "Demo\\old.dll\r\nKern\\alt.dll\r\n");
         add("update.ini",
             "P=Demo\r\nV=4.2\r\nVChk=\"4.0\"<=R\\Tarnix.exe\\Projects\\Demo\\Ver\\<=\"4.3\"\r\n"
             "VResult=R\\Tarnix.exe\\Projects\\Demo\\Ver\\=4.2\r\nFONT=Demo.ttf,Demo Sans\r\n\r\n"
             "[Demo]\r\nN=Demo-Anwendung\r\nTDIR=§R\\Tarnix.exe\\Projects\\Demo\\Dir\\\r\n"
-            "VResult=R\\Tarnix.exe\\Projects\\Demo\\Status=aktualisiert\r\n");
+            "VResult=R\\Tarnix.exe\\Projects\\Demo\\Status=aktualisiert\r\n\r\n"
+            "[Kern]\r\nN=Kern-Modul\r\nTDIR=" + kern() + "\r\nROLLBACK=1\r\n"
+            "VResult=R\\Tarnix.exe\\Projects\\Demo\\Kern=2\r\n");
         for (const AppFile& f : files_) {
             if (f.after.empty()) continue;
             add((f.before.empty() ? "add\\Demo\\" : "rep\\Demo\\") + f.name, f.after);
+        }
+        for (const AppFile& f : kern_) {
+            if (f.after.empty()) continue;
+            add((f.before.empty() ? "add\\Kern\\" : "rep\\Kern\\") + f.name, f.after);
         }
         add("Demo.ttf", font_);
         for (const auto& [index, content] : contents) writer.addContent(index, content, 40000);
@@ -141,8 +154,12 @@ protected:
     // The project as installed before the update, the fonts folder empty.
     void installFresh() {
         RemoveTree(dir / "App");
+        RemoveTree(dir / "Kern");
         RemoveTree(dir / "WINDOWS");
         Fs().createFolder(dir / "App");
+        Fs().createFolder(dir / "Kern");
+        for (const AppFile& f : kern_)
+            if (!f.before.empty()) MakeFile(kern() + f.name, f.before, kOld);
         Fs().createFolder(dir / "WINDOWS");
         Fs().createFolder(dir / "WINDOWS\\Fonts");
         for (const AppFile& f : files_) {
@@ -160,22 +177,29 @@ protected:
 
     static std::string FolderOf(const std::string& name) { return name.substr(0, name.rfind('\\')); }
     std::string app() const { return dir / "App\\"; }
+    std::string kern() const { return dir / "Kern\\"; }
 
     // One run in a session of its own; false when it was interrupted.
-    bool run(int interruptAfter, int* changes = nullptr) {
+    // With `renameFault`, renames to paths that contain it fail. `lastSucceeded_`
+    // and `lastJournal_` tell how a run that was not interrupted ended.
+    bool run(int interruptAfter, int* changes = nullptr, const std::string& renameFault = "") {
         FaultFileSystem faults;
         faults.interruptAfter(interruptAfter);
+        if (!renameFault.empty()) faults.fail(Fault::RenameFails, renameFault);
         SessionView view;
         UpdateSession session(view);
         StringList log;
         try {
             session.load(exe_);
-            bool succeeded = session.start(log, false);
-            EXPECT_TRUE(succeeded) << LogText(log);
+            lastSucceeded_ = session.start(log, false);
+            if (renameFault.empty()) {
+                EXPECT_TRUE(lastSucceeded_) << LogText(log);
+            }
         } catch (const Interrupted&) {
             return false;
         }
         if (changes) *changes = faults.changes();
+        lastJournal_ = faults.journal();
         return true;
     }
 
@@ -190,23 +214,14 @@ protected:
         // A font resource file is made anew by every installation and carries the time it was made.
         for (auto& [name, file] : fonts)
             if (name.size() > 4 && name.compare(name.size() - 4, 4, ".FOT") == 0) file.stamp = 0;
-        return {TreeOf(app()), fonts, ExportRegText(registry_, RootKey::LocalMachine),
+        return {TreeOf(app()), TreeOf(kern()), fonts, ExportRegText(registry_, RootKey::LocalMachine),
                 {NativeFonts().added.begin(), NativeFonts().added.end()}};
     }
 
     // Every file of the application holds its old or its new content, whole.
     void expectWhole(const std::string& when) {
-        for (const auto& [name, file] : TreeOf(app())) {
-            if (IsTemporary(name)) continue;
-            bool known = false;
-            for (const AppFile& f : files_) {
-                if (f.name != name) continue;
-                known = true;
-                EXPECT_TRUE(file.content == f.before || file.content == f.after)
-                    << when << ": " << name << " holds " << file.content.size() << " bytes";
-            }
-            EXPECT_TRUE(known) << when << ": unexpected file " << name;
-        }
+        expectWhole(when, app(), files_);
+        expectWhole(when, kern(), kern_);
         Tree fonts = TreeOf(dir / "WINDOWS\\Fonts\\");
         if (fonts.count("Demo.ttf")) {
             EXPECT_EQ(fonts["Demo.ttf"].content, font_) << when << ": Demo.ttf";
@@ -214,9 +229,24 @@ protected:
         std::string version = ReadRegistryString("R\\Tarnix.exe\\Projects\\Demo\\Ver", "", "", "");
         EXPECT_TRUE(version == "4.1" || version == "4.2") << when << ": version " << version;
     }
+    void expectWhole(const std::string& when, const std::string& folder, const std::vector<AppFile>& files) {
+        for (const auto& [name, file] : TreeOf(folder)) {
+            if (IsTemporary(name)) continue;
+            bool known = false;
+            for (const AppFile& f : files) {
+                if (f.name != name) continue;
+                known = true;
+                EXPECT_TRUE(file.content == f.before || file.content == f.after)
+                    << when << ": " << name << " holds " << file.content.size() << " bytes";
+            }
+            EXPECT_TRUE(known) << when << ": unexpected file " << name;
+        }
+    }
 
     TempFolder dir;
-    std::vector<AppFile> files_;
+    std::vector<AppFile> files_, kern_;
+    bool lastSucceeded_ = false;
+    std::vector<std::string> lastJournal_;
     const std::string font_ = Pattern(70000, 4);
     std::string exe_;
     MemoryRegistry registry_;
@@ -246,12 +276,42 @@ TEST_F(InterruptedUpdateTest, EveryInterruptionIsFinishedByTheNextRun) {
         ASSERT_TRUE(run(-1));
         State finished = state();
         EXPECT_EQ(Describe(finished.app), Describe(reference.app)) << "interrupted after change " << k;
+        EXPECT_EQ(Describe(finished.kern), Describe(reference.kern)) << "interrupted after change " << k;
         EXPECT_EQ(Describe(finished.fonts), Describe(reference.fonts)) << "interrupted after change " << k;
         EXPECT_EQ(finished.registry, reference.registry) << "interrupted after change " << k;
         EXPECT_TRUE(finished == reference) << "interrupted after change " << k;
         if (::testing::Test::HasFailure()) break;
     }
     std::printf("%d interruption points\n", total);
+}
+
+// The run after the interruption cannot delete the listed file of the part
+// with rollback. Interrupted before that part had noted its success, the part
+// ends as it was before the interrupted run; interrupted after it, entirely new.
+TEST_F(InterruptedUpdateTest, RollbackPartIsAsBeforeWhenTheNextRunFails) {
+    installFresh();
+    const Tree before = TreeOf(kern());
+    int total = 0;
+    ASSERT_TRUE(run(-1, &total));
+    const State reference = state();
+    int succeededAt = -1;  // the change that notes the part's success: the journal's last write
+    for (int i = 0; i < int(lastJournal_.size()); ++i)
+        if (lastJournal_[i].rfind("write ", 0) == 0 && lastJournal_[i].find(".~rj") != std::string::npos) succeededAt = i;
+    ASSERT_GT(succeededAt, 0);
+
+    for (int k = 0; k < total; ++k) {
+        installFresh();
+        ASSERT_FALSE(run(k)) << "the run stops after change " << k;
+        ASSERT_TRUE(run(-1, nullptr, "alt.dll.~r"));
+        bool afterSuccess = k > succeededAt;
+        EXPECT_EQ(lastSucceeded_, afterSuccess) << "interrupted after change " << k;
+        const Tree& expected = afterSuccess ? reference.kern : before;
+        EXPECT_EQ(Describe(TreeOf(kern())), Describe(expected)) << "interrupted after change " << k;
+        EXPECT_TRUE(TreeOf(kern()) == expected) << "interrupted after change " << k;
+        EXPECT_TRUE(TreeOf(app()) == reference.app) << "interrupted after change " << k;
+        EXPECT_EQ(ReadRegistryString("R\\Tarnix.exe\\Projects\\Demo", "Kern", "", ""), afterSuccess ? "2" : "");
+        if (::testing::Test::HasFailure()) break;
+    }
 }
 
 TEST_F(InterruptedUpdateTest, SecondInterruptionIsFinishedTooLongForm) {

@@ -36,13 +36,14 @@ install_project() {
 }
 
 # The package's files under $WORK/pkg; extra "NAME=FILE" entries may follow.
+# EXTRA_MAIN and EXTRA_INI add lines to update.ini, EXTRA_TODEL (optional) to todel.txt.
 build_package() {
   local out="$1"; shift
   mkdir -p "$WORK/pkg"
   crlf_file "$WORK/pkg/update.ini" "P=Demo" "V=4.2" 'VChk="4.0"<=R\Tarnix.exe\Projects\Demo\Ver\<="4.3"' \
     'VResult=R\Tarnix.exe\Projects\Demo\Ver\=4.2' "${EXTRA_MAIN[@]}" "" "[Demo]" "N=Demo-Anwendung" \
     'TDIR=§R\Tarnix.exe\Projects\Demo\Dir\' 'VResult=R\Tarnix.exe\Projects\Demo\Status=aktualisiert' "${EXTRA_INI[@]}"
-  crlf_file "$WORK/pkg/todel.txt" 'Demo\old.dll' ""
+  crlf_file "$WORK/pkg/todel.txt" 'Demo\old.dll' ${EXTRA_TODEL[@]+"${EXTRA_TODEL[@]}"} ""
   printf 'program v2' > "$WORK/pkg/prog.exe"
   head -c 5000 /dev/zero | tr '\0' 'd' > "$WORK/pkg/data.txt"
   printf 'new readme' > "$WORK/pkg/readme.txt"

@@ -9,7 +9,7 @@
 namespace {
 
 const std::set<std::string> kMainKeys = {"P", "V", "FINALCMD", "CORI", "EMAIL", "WWW", "VCHK", "VRESULT", "FONT"};
-const std::set<std::string> kPartKeys = {"N", "TDIR", "VCHK", "VRESULT"};
+const std::set<std::string> kPartKeys = {"N", "TDIR", "VCHK", "VRESULT", "ROLLBACK"};
 
 class Linter {
 public:
@@ -94,6 +94,9 @@ private:
         if (key == "VCHK") versionCheck(value);
         if (key == "VRESULT") resultValue(value);
         if (key == "TDIR" && value.empty()) warn("empty-tdir", number_, "an empty TDIR names no folder");
+        if (key == "ROLLBACK" && value != "1")
+            warn("rollback-value", number_,
+                 "ROLLBACK=\"" + value + "\" is not 1: the part's changes are not undone when one fails");
     }
 
     void finishPart() {

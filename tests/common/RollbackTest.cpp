@@ -1,0 +1,158 @@
+// Parts with ROLLBACK=1: after any failure the part's files are as before,
+// content, stamp and attributes, with no file of the updater's own left; on
+// success the result equals that of the same part without rollback.
+#include <gtest/gtest.h>
+
+#include <map>
+#include <memory>
+
+#include "FaultFileSystem.h"
+#include "UpdateTestSupport.h"
+#include "archive/Archive.h"
+#include "env/Registry.h"
+#include "update/ApplyPart.h"
+
+namespace {
+
+const std::int32_t kEntryStamp = Stamp(2040, 3, 15, 14, 30, 10);  // newer than any folder made now
+const std::int32_t kOlderStamp = Stamp(2023, 1, 20, 9, 0, 0);
+
+// Every file and folder below `folder`: content, stamp and attributes.
+std::string Snapshot(const std::string& folder) {
+    std::map<std::string, std::string> lines;
+    std::vector<FindData> children;
+    Fs().listFolder(folder, children);
+    for (const FindData& c : children) {
+        std::string path = folder + c.name;
+        std::string line = std::to_string(c.dosDate) + " " + std::to_string(c.attributes);
+        if (c.attributes & kAttrDirectory)
+            line += " [" + Snapshot(path + "\\") + "]";
+        else
+            line += " " + ReadBytes(path);
+        lines[c.name] = line;
+    }
+    std::string text;
+    for (const auto& [name, line] : lines) text += name + ": " + line + "\n";
+    return text;
+}
+
+class RollbackTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        parts.Log = &log;
+        Fs().createFolder(dir / "App");
+        Fs().createFolder(target + "blocked");  // a folder where the file should go, older than the entry
+        MakeFile(target + "kern.dll", "kern v1", kOlderStamp);
+        Fs().setAttributes(target + "kern.dll", kAttrReadOnly | kAttrHidden);
+        MakeFile(target + "alt.dll", "alt", kOlderStamp);
+        WritePackage(dir / "pkg.vpa", {{"rep\\Kern\\kern.dll", "kern v2", kEntryStamp},
+                                       {"add\\Kern\\neu\\tief\\n.dat", "n", kEntryStamp},
+                                       {"add\\Kern\\z.dat", std::string(5000, 'z'), kEntryStamp},
+                                       {"add\\Kern\\blocked", "b", kEntryStamp}});
+        archive.openFile(dir / "pkg.vpa");
+        toDelete = {"Kern\\alt.dll"};
+    }
+    void TearDown() override { Fs().setAttributes(target + "kern.dll", kAttrNormal); }
+
+    TUpdatePart& part(bool rollback) {
+        TUpdatePart& p = parts.Add("Kern");
+        p.DisplayName = "Kern-Modul";
+        p.SetTDir(target);
+        p.Rollback = rollback;
+        p.VResult = "R\\Tarnix.exe\\Projects\\" + project + "\\Ver\\=2";
+        return p;
+    }
+    std::string result() { return ReadRegistryString("R\\Tarnix.exe\\Projects\\" + project + "\\Ver", "", "", ""); }
+
+    TempFolder dir;
+    const std::string target = dir / "App\\";
+    TUpdateParts parts;
+    StringList log;
+    StringList toDelete;
+    TArchive archive;
+    ScopedLogThreshold threshold{2};
+    RecordingUi ui;
+    TestPrompter prompter;
+    std::string project = std::string("Rollback") + ::testing::UnitTest::GetInstance()->current_test_info()->name();
+};
+
+TEST_F(RollbackTest, AnyFailureLeavesThePartAsItWas) {
+    const std::string rolledBack = "Die Änderungen an Kern-Modul wurden zurückgenommen.";
+    struct Case {
+        const char* what;
+        Fault fault;
+        const char* faultPath;
+        bool holdDeleted;
+        std::string failureLine;
+    };
+    const Case cases[] = {
+        {"a folder where a file goes", Fault::ShortWrite, "nothing", false,
+         "*** " + target + "blocked nicht (vollständig) geschrieben."},
+        {"a write cut short", Fault::DiskFull, "z.dat", false, "*** " + target + "z.dat nicht (vollständig) geschrieben."},
+        {"a listed file held open", Fault::ShortWrite, "nothing", true, target + "alt.dll konnte nicht gelöscht werden"},
+        {"the journal cannot be made", Fault::CreateFails, ".~rj", false,
+         "*** " + target + "kern.dll nicht (vollständig) geschrieben."},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        if (c.holdDeleted) RemoveTree(target + "blocked");
+        const std::string before = Snapshot(target);
+        TUpdatePart& p = part(true);
+        log.clear();
+        {
+            FaultFileSystem faults;
+            faults.fail(c.fault, c.faultPath);
+            std::unique_ptr<FileHandle> held = c.holdDeleted ? Fs().open(target + "alt.dll", OpenMode::ReadShared) : nullptr;
+            EXPECT_FALSE(ApplyPart(p, archive, toDelete));
+        }
+        EXPECT_EQ(Snapshot(target), before);
+        EXPECT_EQ(result(), "");
+        EXPECT_EQ(log, (StringList{"\r\nKern-Modul", c.failureLine, rolledBack}));
+        if (c.holdDeleted) Fs().createFolder(target + "blocked");
+    }
+}
+
+TEST_F(RollbackTest, SuccessEqualsAPartWithoutRollback) {
+    RemoveTree(target + "blocked");
+    const std::string before = Snapshot(target);
+    EXPECT_TRUE(ApplyPart(part(false), archive, toDelete));
+    const std::string without = Snapshot(target);
+    const StringList withoutLog = log;
+
+    Fs().setAttributes(target + "kern.dll", kAttrNormal);
+    RemoveTree(target);
+    Fs().createFolder(target);
+    MakeFile(target + "kern.dll", "kern v1", kOlderStamp);
+    Fs().setAttributes(target + "kern.dll", kAttrReadOnly | kAttrHidden);
+    MakeFile(target + "alt.dll", "alt", kOlderStamp);
+    ASSERT_EQ(Snapshot(target), before);
+    log.clear();
+    EXPECT_TRUE(ApplyPart(part(true), archive, toDelete));
+    EXPECT_EQ(Snapshot(target), without);
+    EXPECT_EQ(log, withoutLog);
+    EXPECT_EQ(result(), "2");
+}
+
+// An undo that fails names the file, and the journal stays: the next run
+// finishes the undo before it changes anything.
+TEST_F(RollbackTest, FailedUndoIsLoggedAndFinishedByTheNextRun) {
+    const std::string before = Snapshot(target);
+    TUpdatePart& p = part(true);
+    {
+        FaultFileSystem faults;
+        faults.fail(Fault::RemoveFails, "n.dat");
+        EXPECT_FALSE(ApplyPart(p, archive, toDelete));
+    }
+    EXPECT_EQ(log, (StringList{"\r\nKern-Modul", "*** " + target + "blocked nicht (vollständig) geschrieben.",
+                               "*** " + target + "neu\\tief\\n.dat konnte nicht entfernt werden.",
+                               "*** " + target + "neu\\tief konnte nicht entfernt werden.",
+                               "*** " + target + "neu konnte nicht entfernt werden.",
+                               "Die Änderungen an Kern-Modul wurden zurückgenommen."}));
+    EXPECT_NE(Snapshot(target), before);
+    log.clear();
+    EXPECT_TRUE(RecoverInterruptedPart(p));
+    EXPECT_EQ(Snapshot(target), before);
+    EXPECT_TRUE(log.empty());
+}
+
+}  // namespace

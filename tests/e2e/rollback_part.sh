@@ -1,0 +1,85 @@
+#!/usr/bin/env bash
+# A second part with ROLLBACK=1 under Wine. When one of its files cannot be
+# written (a folder of the file's name, older than the entry) or a file on
+# its deletion list is held open, that part stays as it was, file for file
+# and stamp for stamp, while the first part is applied; it writes no result
+# value and the log says that its changes were taken back. Without the key
+# the same package leaves that part half new, as ever.
+source "$(dirname "$0")/../wine/lib.sh"
+source "$SOURCE_DIR/tests/wine/update_fixture.sh"
+EXTRA_MAIN=() EXTRA_INI=() EXTRA_TODEL=('Kern\alt.dll')
+
+KERN="$C/Kern"
+mkdir -p "$WORK/kern"
+printf 'kern v2' > "$WORK/kern/kern.dll"
+printf 'neu' > "$WORK/kern/neu.dll"
+printf 'plugin' > "$WORK/kern/p.dll"
+printf 'zz' > "$WORK/kern/zz.dat"
+kern_entries=('rep\Kern\kern.dll='"$WORK/kern/kern.dll" 'add\Kern\neu.dll='"$WORK/kern/neu.dll"
+  'add\Kern\plugins\p.dll='"$WORK/kern/p.dll" 'add\Kern\zz.dat='"$WORK/kern/zz.dat")
+kern_part() { EXTRA_INI=("" "[Kern]" "N=Kern-Modul" 'TDIR=C:\Kern' 'VResult=R\Tarnix.exe\Projects\Demo\Kern=2' "$@"); }
+
+# The installed part: a read-only file to be replaced, a file to be deleted,
+# and (with "blocked") a folder where zz.dat should go, all from 2020.
+install_kern() {
+  rm -rf "$KERN" && mkdir -p "$KERN"
+  printf 'kern v1' > "$KERN/kern.dll"
+  printf 'alt' > "$KERN/alt.dll"
+  [ "${1:-}" = blocked ] && mkdir "$KERN/zz.dat"
+  touch -d '2020-01-01 10:00:00' "$KERN"/*
+  chmod a-w "$KERN/kern.dll"
+  app_reg delete "$PROJECT" /v Kern /f >/dev/null 2>&1 || true
+}
+# Names, kinds, modes, stamps to the second and contents of everything in the part's folder.
+kern_state() {
+  (cd "$KERN" && find . -mindepth 1 -printf '%p %y %m %TY-%Tm-%Td %TH:%TM:%TS\n' | sort && find . -type f -exec md5sum {} + | sort)
+}
+rolled_back=$'*** C:\\Kern\\zz.dat nicht (vollständig) geschrieben.\r\nDie Änderungen an Kern-Modul wurden zurückgenommen.'
+
+kern_part ROLLBACK=1
+build_package "$UPD/update.exe" "${kern_entries[@]}"
+install_project 4.1
+install_kern blocked
+before=$(kern_state)
+run_update /S /LOG='C:\upd\update.log'
+check "blocked file: the run fails" equals "$RC" 1
+check "blocked file: the part is as before, stamps and modes included" equals "$(kern_state)" "$before"
+check "blocked file: the rollback is logged" contains "$LOG" "$rolled_back"
+check "blocked file: no result value for the part" equals "$(reg_get "$PROJECT" Kern)" "(none)"
+check "blocked file: the first part is applied" equals "$(cat "$APP/prog.exe") $(reg_get "$PROJECT" Status)" "program v2 aktualisiert"
+check "blocked file: the update-wide result value is not written" equals "$(reg_get "$PROJECT\\Ver" "")" "4.1"
+
+install_project 4.1
+install_kern
+cp "$WIN_DIR/win32driver.exe" "$UPD/"
+"$WINE" 'C:\upd\win32driver.exe' hold 'C:\Kern\alt.dll' 20 > "$WORK/hold.out" &
+holder=$!
+for _ in $(seq 50); do grep -q holding "$WORK/hold.out" 2>/dev/null && break; sleep 0.2; done
+before=$(kern_state)
+run_update /S /LOG='C:\upd\update.log'
+kill $holder 2>/dev/null || true
+"$WINESERVER" -k 2>/dev/null || true
+check "listed file held open: the run fails" equals "$RC" 1
+check "listed file held open: every written file is taken back" equals "$(kern_state)" "$before"
+check "listed file held open: the rollback is logged" contains "$LOG" $'C:\\Kern\\alt.dll konnte nicht gelöscht werden\r\nDie Änderungen an Kern-Modul wurden zurückgenommen.'
+
+install_project 4.1
+install_kern
+run_update /S /LOG='C:\upd\update.log'
+check "nothing in the way: the run succeeds" equals "$RC" 0
+check "nothing in the way: the part is applied, no kept copy left" equals "$(cd "$KERN" && find . -type f | sort | tr '\n' ' ')" \
+  "./kern.dll ./neu.dll ./plugins/p.dll ./zz.dat "
+check "nothing in the way: the replaced file carries the entry's date" equals "$(date -r "$KERN/kern.dll" '+%Y-%m-%d %H:%M:%S')" "2024-03-15 14:30:10"
+check "nothing in the way: the part's result value" equals "$(reg_get "$PROJECT" Kern)" "2"
+
+kern_part
+build_package "$UPD/update.exe" "${kern_entries[@]}"
+install_project 4.1
+install_kern blocked
+run_update /S /LOG='C:\upd\update.log'
+check "without the key: the run fails as ever" equals "$RC" 1
+check "without the key: the part is half new" equals "$(cat "$KERN/kern.dll") $(cat "$KERN/neu.dll") $([ -e "$KERN/alt.dll" ] || echo deleted)" "kern v2 neu deleted"
+check "without the key: the failure is counted" contains "$LOG" $'*** C:\\Kern\\zz.dat nicht (vollständig) geschrieben.\r\n'
+check "without the key: no rollback" equals "$(echo "$LOG" | grep -c zurückgenommen)" 0
+
+finish
