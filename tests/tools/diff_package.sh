@@ -33,6 +33,10 @@ VChk="4.0"<=R\Tarnix.exe\Projects\Tarnix-Kunde\Ver\<="4.1.9"'
 [ "$(mtime pkg/add/Prog/app.exe)" = "$(mtime new/app.exe)" ] || fail "the copy keeps NEW's stamp"
 run diff --section Prog old new -o pkg; expect_rc 1 "a second diff into the same folder"
 expect_in "add/Prog: already there" "$ERR" "second diff"
+releases
+run diff --section Prog --rollback old new -o pkg; expect_rc 0 "diff --rollback"
+[ "$(ini | tail -n 2)" = $'TDIR=§R\\Tarnix.exe\\Projects\\Prog\\Dir\\\nROLLBACK=1' ] || fail "--rollback: $(ini)"
+run check pkg; expect_rc 0 "check on what diff --rollback wrote"
 
 releases; mkdir pkg; printf 'P=Mine\r\n' > pkg/update.ini; cp /usr/share/fonts/truetype/dejavu/DejaVuSans.ttf new/Deja.TTF
 run diff --section Prog old new -o pkg; expect_rc 0 "diff with an update.ini of the author's"

@@ -25,6 +25,7 @@ struct DiffOptions {
     std::string section, project, from, fromLatest, to;  // code page 1252
     std::optional<std::string> date, zone;
     bool touch = false;
+    bool rollback = false;  // the part is applied all or nothing (ROLLBACK=1)
     fs::path oldDir, newDir, out;
 };
 
@@ -71,6 +72,7 @@ int ParseOptions(const std::vector<std::string>& args, DiffOptions& o) {
         else if (TakeValue(args, i, "--tz", v)) o.zone = v;
         else if (TakeValue(args, i, "-o", v)) o.out = HostPath(v);
         else if (args[i] == "--touch") o.touch = true;
+        else if (args[i] == "--rollback") o.rollback = true;
         else if (!args[i].empty() && args[i][0] == '-') return UsageError("unknown or incomplete option " + args[i]);
         else positional.push_back(args[i]);
     }
@@ -165,6 +167,7 @@ std::vector<std::string> ControlFileLines(const DiffOptions& o, const std::vecto
     lines.insert(lines.end(), fontLines.begin(), fontLines.end());
     lines.insert(lines.end(), {"", "[" + o.section + "]", "N=" + o.section, "TDIR=§" + key + "\\Dir\\"});
     if (!o.from.empty()) lines.push_back(VersionCheckLine(o, key + "\\Ver\\"));
+    if (o.rollback) lines.push_back("ROLLBACK=1");
     return lines;
 }
 
