@@ -72,7 +72,7 @@ check "font registered under its full name" equals "$(sys_reg_get "$FONT_KEY" "$
 
 after=$(tree_full "$APP")
 run_update /S /LOG='C:\upd\update.log'
-check "second run is refused by the version" equals "$RC" 1
+check "second run is refused by the version" equals "$RC" 5
 check "second run names the version" contains "$LOG" "ist neuer als dieses Update."
 check "second run changes nothing" equals "$(tree_full "$APP")" "$after"
 reg_set_default "$PROJECT\\Ver" 4.1

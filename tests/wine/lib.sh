@@ -58,6 +58,9 @@ wine_set_version() {
 # same time never share or take each other's display.
 start_xvfb() {
   local numberfile n=""
+  # A server that an earlier test left running would lend its display-less
+  # desktop to the programs of this one.
+  "$WINESERVER" -k 2>/dev/null || true
   numberfile=$(mktemp)
   Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$numberfile" >/dev/null 2>&1 &
   XVFB_PID=$!

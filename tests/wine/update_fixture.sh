@@ -13,7 +13,11 @@ failures=0
 crlf_file() { local f="$1"; shift; printf '%s\r\n' "$@" | iconv -f UTF-8 -t CP1252 > "$f"; }
 
 reg_set_default() { app_reg add "$1" /ve /d "$2" /f >/dev/null 2>&1; }
-reg_delete() { app_reg delete "$1" /f >/dev/null 2>&1 || true; }
+# Removes a value of a key ("" for the default value).
+reg_delete_value() {
+  if [ -z "$2" ]; then app_reg delete "$1" /ve /f >/dev/null 2>&1 || true
+  else app_reg delete "$1" /v "$2" /f >/dev/null 2>&1 || true; fi
+}
 # The data of a string value ("" for the default value), or "(none)": reg_get in the
 # application's view of the registry, sys_reg_get in the system's own (fonts, product names).
 reg_value() {
@@ -28,7 +32,7 @@ sys_reg_get() { reg_value sys_reg "$@"; }
 install_project() {
   reg_set_default "$PROJECT\\Ver" "$1"
   reg_set_default "$PROJECT\\Dir" 'C:\App\Demo.exe'
-  reg_delete "$PROJECT\\Status"
+  reg_delete_value "$PROJECT" Status
   rm -rf "$APP" && mkdir -p "$APP"
   printf 'old readme' > "$APP/readme.txt"
   printf 'obsolete' > "$APP/old.dll"
