@@ -15,6 +15,7 @@ say() { printf '\n== %s\n' "$*"; }
 
 # The 32-bit updater where this machine runs 32-bit programs, otherwise the
 # 64-bit one under 64-bit Wine, whose loader is called directly.
+[ "${UPDATE_WINE32:-}" = 0 ] && FORCED64=1
 eval "$(bash "$ROOT/tests/wine/probe.sh" 2>/dev/null)"
 if [ "$UPDATE_WINE32" = 1 ]; then
   STUB="$BUILD/win32/update.exe"
@@ -31,7 +32,8 @@ else
   export WINESERVER
   # The host application is a 32-bit program: its keys lie in the 32-bit view.
   REG_VIEW=(/reg:32)
-  say "Das 64-Bit-Update (build/win64/update.exe) unter 64-Bit-Wine: dieser Rechner führt keine 32-Bit-Programme aus"
+  if [ "${UPDATE_WINE32:-}" = 0 ] && [ -n "${FORCED64:-}" ]; then why="UPDATE_WINE32=0"; else why="dieser Rechner führt keine 32-Bit-Programme aus"; fi
+  say "Das 64-Bit-Update (build/win64/update.exe) unter 64-Bit-Wine ($why)"
 fi
 
 say "Baue das Update-Paket aus demo/package"
