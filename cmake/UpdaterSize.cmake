@@ -32,7 +32,7 @@ if(NOT UPDATER_RUNTIME_COMPILER STREQUAL CMAKE_CXX_COMPILER AND EXISTS "${UPDATE
     target_link_options(update PRIVATE "-L${UPDATER_RUNTIME_DIR}")
   endif()
 endif()
-target_link_options(update PRIVATE -flto-partition=one -s)
+target_link_options(update PRIVATE -flto-partition=one -s -Wl,--gc-sections)
 # The stack-protection entry points are called by code that the compiler
 # generates, which link-time optimisation does not see as a use.
 set_source_files_properties(${CMAKE_SOURCE_DIR}/src/driver/Windows/StackGuard.cpp PROPERTIES COMPILE_OPTIONS -fno-lto)
