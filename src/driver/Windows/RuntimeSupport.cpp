@@ -9,7 +9,9 @@
 //
 // zlib's inflate refers to its CRC-32 only for gzip streams, which the updater
 // never opens (it inflates zlib streams, checked by Adler-32); a bitwise CRC-32
-// stands in for the table-driven one and its 8 KB of code and tables.
+// stands in for the table-driven one and its 8 KB of code and tables. Its
+// Adler-32 is the plain running sums below, in place of zlib's unrolled loop
+// and the combining functions that come with it (2 KB).
 #include <cstdlib>
 #include <exception>
 #include <new>
@@ -52,4 +54,23 @@ extern "C" uLong crc32(uLong crc, const Bytef* buffer, uInt length) {
         for (int bit = 0; bit < 8; ++bit) crc = (crc & 1) ? (crc >> 1) ^ 0xEDB88320ul : crc >> 1;
     }
     return ~crc & 0xFFFFFFFFul;
+}
+
+extern "C" uLong adler32(uLong adler, const Bytef* buffer, uInt length) {
+    if (!buffer) return 1;
+    constexpr unsigned long kBase = 65521;
+    constexpr uInt kMaxRun = 5552;  // the most bytes whose sums cannot overflow 32 bits
+    unsigned long low = adler & 0xFFFF;
+    unsigned long high = (adler >> 16) & 0xFFFF;
+    while (length > 0) {
+        uInt run = length < kMaxRun ? length : kMaxRun;
+        length -= run;
+        while (run-- > 0) {
+            low += *buffer++;
+            high += low;
+        }
+        low %= kBase;
+        high %= kBase;
+    }
+    return (high << 16) | low;
 }
