@@ -7,7 +7,8 @@
 # - the C++ runtime of the compiler's win32 thread model when it is installed:
 #   the posix one, which GoogleTest needs, brings winpthread along, and the
 #   updater starts no threads;
-# - no symbols. The relocations stay: Windows loads the image at a random address.
+# - no symbols, and no sections of the runtime libraries that nothing refers to.
+#   The relocations stay: Windows loads the image at a random address.
 # GCC 12 fails on some link-time partitions of PE objects; one partition avoids that.
 set(UPDATER_SIZE_FLAGS -fno-rtti -fno-threadsafe-statics)
 
