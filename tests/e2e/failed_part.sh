@@ -11,9 +11,7 @@ app_reg delete "$PROJECT" /v Status /f >/dev/null 2>&1 || true  # left by earlie
 build_package "$UPD/update.exe"
 cp "$WIN_DIR/win32driver.exe" "$UPD/"
 rm -f "$UPD/final.txt"
-"$WINE" 'C:\upd\win32driver.exe' hold 'C:\App\readme.txt' 20 > "$WORK/hold.out" &
-holder=$!
-for _ in $(seq 50); do grep -q holding "$WORK/hold.out" 2>/dev/null && break; sleep 0.2; done
+hold_file 'C:\App\readme.txt' 20
 run_update /S /FINALCMD /LOG='C:\upd\update.log'
 kill $holder 2>/dev/null || true
 "$WINESERVER" -k 2>/dev/null || true

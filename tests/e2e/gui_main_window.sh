@@ -87,9 +87,7 @@ check "failed run: no final command" test ! -e "$UPD/final.txt"
 # A part whose file is held open is not applied; "Start" tries again in the same window.
 install_project 4.1
 rm -f "$UPD/final.txt"
-"$WINE" "$DRIVER" hold 'C:\App\readme.txt' 60 > "$WORK/hold.out" &
-holder=$!
-for _ in $(seq 50); do grep -q holding "$WORK/hold.out" 2>/dev/null && break; sleep 0.2; done
+hold_file 'C:\App\readme.txt' 60
 start_window
 wait_control 106 "1|1|Start" >/dev/null
 drive click Update Start

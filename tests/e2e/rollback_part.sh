@@ -52,9 +52,7 @@ check "blocked file: the update-wide result value is not written" equals "$(reg_
 install_project 4.1
 install_kern
 cp "$WIN_DIR/win32driver.exe" "$UPD/"
-"$WINE" 'C:\upd\win32driver.exe' hold 'C:\Kern\alt.dll' 20 > "$WORK/hold.out" &
-holder=$!
-for _ in $(seq 50); do grep -q holding "$WORK/hold.out" 2>/dev/null && break; sleep 0.2; done
+hold_file 'C:\Kern\alt.dll' 20
 before=$(kern_state)
 run_update /S /LOG='C:\upd\update.log'
 kill $holder 2>/dev/null || true

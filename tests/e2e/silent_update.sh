@@ -49,9 +49,7 @@ install_project 4.1
 EXTRA_INI=("" "[CheckRun]" 'C:\App\readme.txt')
 build_package "$UPD/update.exe"
 cp "$WIN_DIR/win32driver.exe" "$UPD/"
-"$WINE" 'C:\upd\win32driver.exe' hold 'C:\App\readme.txt' 20 > "$WORK/hold.out" &
-holder=$!
-for _ in $(seq 50); do grep -q holding "$WORK/hold.out" 2>/dev/null && break; sleep 0.2; done
+hold_file 'C:\App\readme.txt' 20
 before=$(tree_state)
 run_update /S /LOG='C:\upd\update.log'
 kill $holder 2>/dev/null || true

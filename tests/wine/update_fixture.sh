@@ -69,6 +69,14 @@ run_update() {
 }
 
 # The state of the installed application: names, sizes and contents' checksums.
+# Starts the test driver (copied to C:\upd) holding the Windows path $1 open for $2 seconds and
+# waits until it holds it; $holder is its process.
+hold_file() {
+  "$WINE" 'C:\upd\win32driver.exe' hold "$1" "$2" > "$WORK/hold.out" &
+  holder=$!
+  for _ in $(seq 50); do grep -q holding "$WORK/hold.out" 2>/dev/null && break; sleep 0.2; done
+}
+
 tree_state() { (cd "$APP" && find . -type f -exec md5sum {} + | sort); }
 
 check() {
