@@ -9,12 +9,8 @@ EXTRA_MAIN=('FINALCMD=cmd /c echo started> C:\upd\final.txt') EXTRA_INI=()
 install_project 4.1
 app_reg delete "$PROJECT" /v Status /f >/dev/null 2>&1 || true  # left by earlier tests in this prefix
 build_package "$UPD/update.exe"
-cp "$WIN_DIR/win32driver.exe" "$UPD/"
 rm -f "$UPD/final.txt"
-hold_file 'C:\App\readme.txt' 20
-run_update /S /FINALCMD /LOG='C:\upd\update.log'
-kill $holder 2>/dev/null || true
-"$WINESERVER" -k 2>/dev/null || true
+run_update_holding 'C:\App\readme.txt' /S /FINALCMD /LOG='C:\upd\update.log'
 check "part with a file error exits 1" equals "$RC" 1
 check "the file is named" contains "$LOG" '*** C:\App\readme.txt nicht (vollständig) geschrieben.'
 check "error summary, not success" contains "$LOG" $'Es sind Fehler aufgetreten.'

@@ -51,12 +51,8 @@ check "blocked file: the update-wide result value is not written" equals "$(reg_
 
 install_project 4.1
 install_kern
-cp "$WIN_DIR/win32driver.exe" "$UPD/"
-hold_file 'C:\Kern\alt.dll' 20
 before=$(kern_state)
-run_update /S /LOG='C:\upd\update.log'
-kill $holder 2>/dev/null || true
-"$WINESERVER" -k 2>/dev/null || true
+run_update_holding 'C:\Kern\alt.dll' /S /LOG='C:\upd\update.log'
 check "listed file held open: the run fails" equals "$RC" 1
 check "listed file held open: every written file is taken back" equals "$(kern_state)" "$before"
 check "listed file held open: the rollback is logged" contains "$LOG" $'C:\\Kern\\alt.dll konnte nicht gelöscht werden\r\nDie Änderungen an Kern-Modul wurden zurückgenommen.'

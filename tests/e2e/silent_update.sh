@@ -48,12 +48,8 @@ check "missing target folder logged" contains "$LOG" $'ist nicht installiert.\r\
 install_project 4.1
 EXTRA_INI=("" "[CheckRun]" 'C:\App\readme.txt')
 build_package "$UPD/update.exe"
-cp "$WIN_DIR/win32driver.exe" "$UPD/"
-hold_file 'C:\App\readme.txt' 20
 before=$(tree_state)
-run_update /S /LOG='C:\upd\update.log'
-kill $holder 2>/dev/null || true
-"$WINESERVER" -k 2>/dev/null || true
+run_update_holding 'C:\App\readme.txt' /S /LOG='C:\upd\update.log'
 check "file in use exits 6" equals "$RC" 6
 check "file in use named" contains "$LOG" "Die Datei readme.txt"
 check "file in use changes nothing" equals "$(tree_state)" "$before"

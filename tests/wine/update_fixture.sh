@@ -68,7 +68,6 @@ run_update() {
   if [ -f "$UPD/update.log" ]; then LOG=$(iconv -f CP1252 -t UTF-8 < "$UPD/update.log"); fi
 }
 
-# The state of the installed application: names, sizes and contents' checksums.
 # Starts the test driver (copied to C:\upd) holding the Windows path $1 open for $2 seconds and
 # waits until it holds it; $holder is its process.
 hold_file() {
@@ -77,6 +76,18 @@ hold_file() {
   for _ in $(seq 50); do grep -q holding "$WORK/hold.out" 2>/dev/null && break; sleep 0.2; done
 }
 
+# run_update with the switches after $1 while the test driver holds the Windows path $1 open;
+# the driver and the Wine server are gone afterwards.
+run_update_holding() {
+  local path="$1"; shift
+  cp "$WIN_DIR/win32driver.exe" "$UPD/"
+  hold_file "$path" 20
+  run_update "$@"
+  kill "$holder" 2>/dev/null || true
+  "$WINESERVER" -k 2>/dev/null || true
+}
+
+# The state of the installed application: names, sizes and contents' checksums.
 tree_state() { (cd "$APP" && find . -type f -exec md5sum {} + | sort); }
 
 check() {
