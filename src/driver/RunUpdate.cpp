@@ -11,6 +11,7 @@
 #include "fonts/FontInstaller.h"
 #include "platform/FileSystem.h"
 #include "update/ApplyPart.h"
+#include "update/PartWriter.h"
 #include "update/StagedEntries.h"
 #include "update/UpdateParts.h"
 #include "update/VersionCheck.h"
@@ -119,16 +120,6 @@ bool VerifyEntry(const TArchive& archive, FileHandle* archiveFile, std::int32_t 
     return true;
 }
 
-// Lends the staged entries to the parts for the length of the application.
-class StagingLent {
-public:
-    StagingLent(TUpdateParts& parts, StagedEntries& staging) : parts_(parts) { parts_.Staging = &staging; }
-    ~StagingLent() { parts_.Staging = nullptr; }
-
-private:
-    TUpdateParts& parts_;
-};
-
 }  // namespace
 
 bool VerifyEntriesToWrite(const TArchive& archive, const TUpdateParts& parts, std::string& name, std::string& problem,
@@ -166,6 +157,12 @@ bool RunUpdate(UpdateSession& session, StringList& log, RunEnding* endingOut) {
         ShowInfo(kNoRightsText);
         return false;
     }
+    // What a killed run left is finished or undone before anything is looked
+    // at, whichever package comes next: the checks then see the application
+    // as it is, and a journal never outlives the run that found it.
+    for (std::size_t i = 0; i < parts.Count(); ++i)
+        if (!RecoverInterruptedPart(parts[i])) return false;
+    for (std::size_t i = 0; i < parts.Count(); ++i) RemoveLeftoversOf(parts[i], session.Archive, session.ToDelList);
     if (!parts.CheckFilesFree()) {
         ending = RunEnding::ProgramRunning;
         return false;
@@ -179,16 +176,13 @@ bool RunUpdate(UpdateSession& session, StringList& log, RunEnding* endingOut) {
     BusyCursor busy;
     for (std::size_t i = 0; i < parts.Count(); ++i)
         if (!CheckTargetFolder(parts[i])) return false;
-    // What a killed run left of a part with rollback goes before the check looks at the installed files.
-    for (std::size_t i = 0; i < parts.Count(); ++i)
-        if (!RecoverInterruptedPart(parts[i])) return false;
     StagedEntries staging;
     std::string damagedEntry, problem;
     if (!VerifyEntriesToWrite(session.Archive, parts, damagedEntry, problem, &staging)) {
         parts.LogMessage(std::string("\r\n") + kDamagedPackageText + "\r\n" + damagedEntry + ": " + problem, 2);
         return false;
     }
-    StagingLent lent(parts, staging);
+    Lent<StagedEntries> lent(parts.Staging, staging);
 
     bool succeeded = true;
     for (std::size_t i = 0; i < parts.Count(); ++i)

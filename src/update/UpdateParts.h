@@ -13,7 +13,7 @@
 #include "base/StringList.h"
 #include "update/VersionCheck.h"
 
-class RollbackJournal;
+class PartWriter;
 class StagedEntries;
 class TUpdateParts;
 
@@ -62,7 +62,7 @@ public:
     std::string DisplayName;
     std::string SectionPrefix;  // SectionName + "\"
     bool Rollback = false;               // ROLLBACK=1: all of the part's changes or none
-    RollbackJournal* Journal = nullptr;  // not owned; set while a part with rollback is applied
+    PartWriter* Writer = nullptr;  // not owned; how the part writes, set while it is applied
 };
 
 class TUpdateParts {

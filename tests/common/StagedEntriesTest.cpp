@@ -39,6 +39,7 @@ public:
         if (moved && from.find(".~s") != std::string::npos) ++stagedRenames;
         return moved;
     }
+    bool renameOver(const std::string& from, const std::string& to) override { return inner_.renameOver(from, to); }
     std::uint32_t attributes(const std::string& p) override { return inner_.attributes(p); }
     bool setAttributes(const std::string& p, std::uint32_t a) override { return inner_.setAttributes(p, a); }
     std::uint32_t lastError() override { return inner_.lastError(); }
