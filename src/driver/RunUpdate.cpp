@@ -2,6 +2,7 @@
 
 #include "archive/Archive.h"
 #include "archive/EntryName.h"
+#include "driver/HeldFiles.h"
 #include "driver/UpdateSession.h"
 #include "env/MessageBoxes.h"
 #include "env/Registry.h"
@@ -10,6 +11,9 @@
 #include "env/UiHooks.h"
 #include "fonts/FontInstaller.h"
 #include "platform/FileSystem.h"
+#include "platform/Prompter.h"
+#include "platform/SystemInfo.h"
+#include "platform/UpdaterLock.h"
 #include "update/ApplyPart.h"
 #include "update/PartWriter.h"
 #include "update/StagedEntries.h"
@@ -22,6 +26,9 @@ const char* const kNoRightsText =
     "Melden Sie sich als Administrator an oder bitten Sie Ihren\r"
     "Administrator, das Update auszuführen.";
 const char* const kDamagedPackageText = "Das Update ist beschädigt oder unvollständig.";
+const char* const kAnotherUpdateText =
+    "Ein anderes Update wird gerade ausgeführt.\r"
+    "Warten Sie, bis es beendet ist, und versuchen Sie es dann erneut.";
 
 namespace {
 
@@ -83,16 +90,8 @@ std::string ProbableTarget(const TPackedFile& entry, const TUpdatePart& part, co
 // target folder (where an "add" entry may also create it). An entry as new as
 // its installed copies, or one that replaces a file that is not there, is not.
 bool EntryMayBeWritten(const TPackedFile& entry, const TUpdatePart& part, std::string& target) {
-    for (const char* kind : {"add\\", "rep\\"}) {
-        std::string prefix = kind + part.SectionPrefix;
-        if (!StartsWithText(prefix, entry.name)) continue;
-        std::string rel = entry.name.substr(prefix.size());
-        Installed main = LookUp(part.TargetFolder + rel);
-        Installed alt = part.AltTargetFolder.empty() ? Installed{} : LookUp(part.AltTargetFolder + rel);
-        target = ProbableTarget(entry, part, rel, kind[0] == 'a', main, alt);
-        if (!target.empty()) return true;
-    }
-    return false;
+    target = ProbableTargetOf(entry, part);
+    return !target.empty();
 }
 
 // Inflates every segment of the entry, into a staged file when a target is
@@ -120,7 +119,57 @@ bool VerifyEntry(const TArchive& archive, FileHandle* archiveFile, std::int32_t 
     return true;
 }
 
+// Tests `ready` at once and then once a second, for up to `seconds` seconds.
+template <class Ready>
+bool WaitUntil(unsigned seconds, Ready ready) {
+    for (unsigned waited = 0;; ++waited) {
+        if (ready()) return true;
+        if (waited >= seconds) return false;
+        Sys().pause(1000);
+    }
+}
+
+// The files of the run that are held open, tested again while the user asks
+// for it (window) or for up to `waitSeconds` (silent). True when the run may
+// go on: nothing is held, or only files of parts with REBOOTOK, which are
+// handed to their parts to be replaced at the next start of Windows.
+bool FilesFreeOrDeferred(const UpdateSession& session, TUpdateParts& parts, unsigned waitSeconds) {
+    for (;;) {
+        std::vector<HeldFile> held;
+        WaitUntil(waitSeconds, [&] {
+            held = FindHeldFiles(session.Archive, parts, session.ToDelList);
+            return held.empty();
+        });
+        std::vector<HeldFile> blocking;
+        for (const HeldFile& h : held)
+            if (!parts[h.part].RebootOk || h.tooLong) blocking.push_back(h);
+        if (blocking.empty()) {
+            for (const HeldFile& h : held) parts[h.part].HeldUntilRestart.push_back(h.path);
+            return true;
+        }
+        if (AskRetryCancel(HeldFilesText(blocking)) != kAnswerRetry) return false;
+    }
+}
+
+void ForgetHeldFiles(TUpdateParts& parts) {
+    parts.RestartNeeded = false;
+    for (std::size_t i = 0; i < parts.Count(); ++i) parts[i].HeldUntilRestart.clear();
+}
+
 }  // namespace
+
+std::string ProbableTargetOf(const TPackedFile& entry, const TUpdatePart& part) {
+    for (const char* kind : {"add\\", "rep\\"}) {
+        std::string prefix = kind + part.SectionPrefix;
+        if (!StartsWithText(prefix, entry.name)) continue;
+        std::string rel = entry.name.substr(prefix.size());
+        Installed main = LookUp(part.TargetFolder + rel);
+        Installed alt = part.AltTargetFolder.empty() ? Installed{} : LookUp(part.AltTargetFolder + rel);
+        std::string target = ProbableTarget(entry, part, rel, kind[0] == 'a', main, alt);
+        if (!target.empty()) return target;
+    }
+    return {};
+}
 
 bool VerifyEntriesToWrite(const TArchive& archive, const TUpdateParts& parts, std::string& name, std::string& problem,
                           StagedEntries* staging) {
@@ -157,12 +206,21 @@ bool RunUpdate(UpdateSession& session, StringList& log, RunEnding* endingOut) {
         ShowInfo(kNoRightsText);
         return false;
     }
+    // Held until the run ends: no other updater applies, or recovers a journal, meanwhile.
+    std::unique_ptr<UpdaterLock> lock;
+    if (!WaitUntil(session.WaitSeconds, [&] { return (lock = TryLockUpdater()) != nullptr; })) {
+        ShowInfo(kAnotherUpdateText);
+        ending = RunEnding::AnotherRunning;
+        return false;
+    }
+    ForgetHeldFiles(parts);
     // What a killed run left is finished or undone before anything is looked
     // at, whichever package comes next: the checks then see the application
     // as it is, and a journal never outlives the run that found it.
     for (std::size_t i = 0; i < parts.Count(); ++i)
         if (!RecoverInterruptedPart(parts[i])) return false;
     for (std::size_t i = 0; i < parts.Count(); ++i) RemoveLeftoversOf(parts[i], session.Archive, session.ToDelList);
+    WaitUntil(session.WaitSeconds, [&] { return parts.FirstCheckRunFileInUse().empty(); });
     if (!parts.CheckFilesFree()) {
         ending = RunEnding::ProgramRunning;
         return false;
@@ -182,6 +240,11 @@ bool RunUpdate(UpdateSession& session, StringList& log, RunEnding* endingOut) {
         parts.LogMessage(std::string("\r\n") + kDamagedPackageText + "\r\n" + damagedEntry + ": " + problem, 2);
         return false;
     }
+    if (!FilesFreeOrDeferred(session, parts, session.WaitSeconds)) {
+        parts.LogMessage("\r\nDas Update wird nicht ausgeführt: Dateien werden benutzt.", 2);
+        ending = RunEnding::FilesHeld;
+        return false;
+    }
     Lent<StagedEntries> lent(parts.Staging, staging);
 
     bool succeeded = true;
@@ -193,8 +256,13 @@ bool RunUpdate(UpdateSession& session, StringList& log, RunEnding* endingOut) {
             session.Archive, [&](const std::string& file) { return parts.FontNameOf(file); }, &log, LogThreshold);
         TUpdateParts::WriteResultValue(parts.VResult);
         session.SetCompleted(true);
-        ending = RunEnding::Succeeded;
-        parts.LogMessage("\r\nUpdate beendet.\r\nKlicken Sie auf \"Fertigstellen\"!", 2);
+        ending = parts.RestartNeeded ? RunEnding::RestartNeeded : RunEnding::Succeeded;
+        if (parts.RestartNeeded)
+            parts.LogMessage("\r\nUpdate beendet.\r\nEinige Dateien werden erst beim nächsten Start von Windows ersetzt:\r\n"
+                             "Starten Sie Windows neu, sobald Sie können.\r\nKlicken Sie auf \"Fertigstellen\"!",
+                             2);
+        else
+            parts.LogMessage("\r\nUpdate beendet.\r\nKlicken Sie auf \"Fertigstellen\"!", 2);
     } else {
         parts.LogMessage(
             "\r\nUpdate beendet.\r\nEs sind Fehler aufgetreten.\r\n"
