@@ -39,6 +39,12 @@ public:
     ~BusyCursor() { Ui().setBusyCursor(false); }
 };
 
+// Ends the progress that the check begins, however the run ends.
+class ProgressShown {
+public:
+    ~ProgressShown() { Progress().end(); }
+};
+
 // The main version check: its result, after the log line of a refusal.
 int CheckMainVersion(const TUpdateParts& parts, const std::string& project) {
     const std::string head = "\r\nDie Version des installierten Projekts " + project;
@@ -179,6 +185,8 @@ bool VerifyEntriesToWrite(const TArchive& archive, const TUpdateParts& parts, st
     // Entries of a part whose own version check fails are never written.
     std::vector<bool> applied(parts.Count());
     for (std::size_t p = 0; p < parts.Count(); ++p) applied[p] = ClassifyVChk(parts[p].VChk) == kVChkPassed;
+    std::vector<std::pair<std::int32_t, std::string>> planned;  // entry index, probable target
+    std::uint64_t bytes = 0;
     for (std::int32_t i = 0; i < archive.entryCount(); ++i) {
         const TPackedFile& entry = archive.entryAt(i);
         std::string target;
@@ -186,9 +194,15 @@ bool VerifyEntriesToWrite(const TArchive& archive, const TUpdateParts& parts, st
         for (std::size_t p = 0; p < parts.Count() && !needed; ++p)
             needed = applied[p] && EntryMayBeWritten(entry, parts[p], target);
         if (!needed) continue;
-        if (!VerifyEntry(archive, archiveFile.get(), i, staging ? target : std::string(), staging ? *staging : checkOnly,
-                         parts, problem)) {
-            name = entry.name;
+        planned.emplace_back(i, target);
+        bytes += entry.unpackedSize > 0 ? std::uint64_t(entry.unpackedSize) : 0;
+    }
+    // A run inflates each entry here and writes it later: twice its length of work.
+    if (staging) Progress().begin(2 * bytes);
+    for (const auto& [index, target] : planned) {
+        if (!VerifyEntry(archive, archiveFile.get(), index, staging ? target : std::string(),
+                         staging ? *staging : checkOnly, parts, problem)) {
+            name = archive.entryAt(index).name;
             return false;
         }
     }
@@ -232,6 +246,7 @@ bool RunUpdate(UpdateSession& session, StringList& log, RunEnding* endingOut) {
     }
 
     BusyCursor busy;
+    ProgressShown progress;
     for (std::size_t i = 0; i < parts.Count(); ++i)
         if (!CheckTargetFolder(parts[i])) return false;
     StagedEntries staging;
@@ -267,7 +282,7 @@ bool RunUpdate(UpdateSession& session, StringList& log, RunEnding* endingOut) {
         parts.LogMessage(
             "\r\nUpdate beendet.\r\nEs sind Fehler aufgetreten.\r\n"
             "Das Update sollte nach Beseitigung der Fehlerursache wiederholt werden.\r\n"
-            "Klicken Sie auf \"Fertigstellen\" oder \"Abbrechen\"!",
+            "Klicken Sie auf \"Start\", um es zu wiederholen, oder auf \"Abbrechen\"!",
             2);
     }
     return succeeded;

@@ -313,8 +313,10 @@ bool InstallEntry(TUpdatePart& part, const TArchive& archive, const std::string&
     // A kept file is no longer there to be replaced; its successor takes its
     // attributes as a replaced file does, the read-only flag aside.
     const std::uint32_t previous = !writer.replacesInPlace() && exists ? Fs().attributes(path) : kAttrInvalid;
-    if (writer.prepareWrite(path, exists, mayCreate, WhatEntryWrites(part, archive, index)) &&
+    const Written written = WhatEntryWrites(part, archive, index);
+    if (writer.prepareWrite(path, exists, mayCreate, written) &&
         WriteEntry(part, archive, index, path, exists && writer.replacesInPlace())) {
+        Progress().advance(std::uint64_t(written.size));
         if (previous != kAttrInvalid)
             Fs().setAttributes(path, (previous & ~std::uint32_t(kAttrReadOnly | kAttrDirectory)) | kAttrArchive);
         ++(exists ? part.UpdatedCount : part.AddedCount);

@@ -147,7 +147,7 @@ const StringList kLog = {
     "\r\nDie Version des installierten Projekts Other kann nicht ermittelt werden.\r\nDas Update wird nicht ausgeführt.",
     "\r\nUpdate beendet.\r\nEs sind Fehler aufgetreten.\r\n"
     "Das Update sollte nach Beseitigung der Fehlerursache wiederholt werden.\r\n"
-    "Klicken Sie auf \"Fertigstellen\" oder \"Abbrechen\"!",
+    "Klicken Sie auf \"Start\", um es zu wiederholen, oder auf \"Abbrechen\"!",
 };
 
 const char* const kTreeAfterRun =
