@@ -1,5 +1,7 @@
 #include "driver/CommandLine.h"
 
+#include <cstdlib>
+
 #include "env/Text.h"
 
 std::vector<std::string> SplitCommandLine(const std::string& commandLine) {
@@ -87,7 +89,7 @@ bool ParseLaunchOptions(const std::vector<std::string>& args, LaunchOptions& opt
             if (value.empty() || value.size() > 5 || value.find_first_not_of("0123456789") != std::string::npos)
                 fail("/WAIT= braucht eine Zahl von Sekunden.");
             else
-                options.waitSeconds = unsigned(std::stoul(value));
+                options.waitSeconds = unsigned(std::strtoul(value.c_str(), nullptr, 10));
             waitGiven = true;
         } else if (SwitchWithValue(arg, "UNPACK", value)) {
             if (value.empty()) fail("/UNPACK= braucht einen Ordner.");
