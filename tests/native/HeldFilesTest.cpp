@@ -15,6 +15,7 @@
 #include "platform/FileHolders.h"
 #include "platform/RestartSchedule.h"
 #include "platform/UpdaterLock.h"
+#include "update/Folders.h"
 
 namespace {
 
@@ -40,10 +41,11 @@ protected:
 
     void writeUpdater() {
         std::string ini = "P=Demo\r\nV=1\r\n\r\n[Demo]\r\nN=Demo\r\nTDIR=" + app_ + "\r\n\r\n[Kern]\r\nN=Kern\r\nTDIR=" +
-                          kern_ + "\r\nREBOOTOK=1\r\nVRESULT=R\\Tarnix.exe\\Projects\\" + project_ + "\\Kern=2\r\n";
+                          kern_ + "\r\nREBOOTOK=1\r\nVRESULT=R\\Tarnix.exe\\Projects\\" + project_ + "\\Kern=2\r\n" + extraIni_;
         std::vector<PackageEntry> all = {{"todel.txt", "Kern\\alt.dll\r\n", kNew}, {"update.ini", ini, kNew},
                                          {"rep\\Kern\\kern.dll", "kern v2", kNew}, {"add\\Demo\\neu.txt", "neu", kNew}};
         for (int i = 1; i <= kDemoFiles; ++i) all.push_back({"rep\\Demo\\" + Numbered(i), "new", kNew});
+        all.insert(all.end(), extra_.begin(), extra_.end());
         std::ostringstream out;
         ArchiveWriter writer(out, 0);
         for (const PackageEntry& e : all) writer.declare(e.name, e.date);
@@ -76,6 +78,8 @@ protected:
     }
     std::string prompted() const { return prompter.questions().empty() ? "" : prompter.questions().back().text; }
 
+    std::vector<PackageEntry> extra_;
+    std::string extraIni_;
     TempFolder dir;
     const std::string app_ = dir / "App\\", kern_ = dir / "Kern\\";
     std::string project_ = std::string("Held") + ::testing::UnitTest::GetInstance()->current_test_info()->name();
@@ -102,6 +106,17 @@ TEST_F(HeldFilesTest, HeldFilesAreNamedAndNothingChanges) {
     EXPECT_NE(prompted().find(app_ + "f10.dll\r    und 2 weitere\r"), std::string::npos) << prompted();
     EXPECT_EQ(prompted().find("f11.dll"), std::string::npos);
     EXPECT_EQ(state(), before);
+
+    // A path that Windows cannot hold stops the run the same way, before anything is written.
+    const std::string deep = app_ + std::string(120, 'd') + "\\" + std::string(100, 'e') + "\\";
+    ForceFolder(deep);
+    const std::string longName = std::string(260 - deep.size(), 'x');
+    extraIni_ = "\r\n[Tief]\r\nTDIR=" + deep + "\r\n";
+    extra_ = {{"add\\Tief\\" + longName, "long", kNew}};
+    writeUpdater();
+    EXPECT_FALSE(run({}));
+    EXPECT_NE(prompted().find(deep + longName + " (Pfad zu lang)\r"), std::string::npos) << prompted();
+    EXPECT_EQ(ReadBytes(app_ + "f01.dll"), "old");
 }
 
 // "Wiederholen" tests again: the program has let go meanwhile, and the run goes on.
