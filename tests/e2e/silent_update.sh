@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The updater run silently under Wine on a real package: success, a second
 # run, version refusals, a missing target folder, a file in use, a damaged
-# package and an entry that would leave its folder.
+# package, an entry that would leave its folder, and Windows' own keys seen as
+# the 32-bit build sees them.
 source "$(dirname "$0")/../wine/lib.sh"
 source "$SOURCE_DIR/tests/wine/update_fixture.sh"
 EXTRA_MAIN=() EXTRA_INI=()
@@ -78,6 +79,40 @@ build_package "$UPD/update.exe" 'add\Demo\..\..\evil.txt='"$WORK/evil.txt"
 run_update /S /LOG='C:\upd\update.log'
 check "escaping entry never written" test ! -e "$C/evil.txt"
 check "escaping entry logged" contains "$LOG" 'evil.txt'
+
+# Either build sees the registry as the 32-bit one does: a value that only the view of 32-bit
+# programs holds, below Windows' own keys, names the part's folder and fills the final command.
+UNINSTALL='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\DemoApp'
+install_project 4.1
+reg_set_default "$PROJECT\\Dir" 'C:\Gone\Demo.exe'
+app_reg add "$UNINSTALL" /v InstallLocation /d 'C:\App' /f >/dev/null
+if [ "$WIN_BITS" = 64 ]; then
+  check "uninstall value lies in the 32-bit view only" equals "$(sys_reg_get "$UNINSTALL" InstallLocation)" "(none)"
+fi
+EXTRA_MAIN=('FINALCMD=cmd.exe /c echo %§V\Uninstall\DemoApp\InstallLocation%>C:\upd\final.txt')
+EXTRA_INI=('TDIR=§V\Uninstall\DemoApp\InstallLocation')
+build_package "$UPD/update.exe"
+rm -f "$UPD/final.txt"
+run_update /S /FINALCMD /LOG='C:\upd\update.log'
+check "folder from the 32-bit view: exits 0" equals "$RC" 0
+check "folder from the 32-bit view: file written" equals "$(cat "$APP/prog.exe" 2>/dev/null)" "program v2"
+check "final command started" contains "$LOG" $'Abschließender Befehl gestartet.\r\nRückgabewert: 0'
+check "placeholder read from the 32-bit view" equals "$(tr -d '\r' < "$UPD/final.txt" 2>/dev/null)" 'C:\App'
+EXTRA_MAIN=() EXTRA_INI=()
+
+if [ "$WIN_BITS" = 64 ]; then
+  # 64-bit Windows without its 32-bit subsystem has one registry view, the plain one.
+  mv "$C/windows/system32/wow64.dll" "$WORK/"
+  install_project 3.0
+  APP_REG_VIEW= install_project 4.1
+  build_package "$UPD/update.exe"
+  run_update /S /LOG='C:\upd\update.log'
+  mv "$WORK/wow64.dll" "$C/windows/system32/"
+  check "without a 32-bit subsystem: the plain view's version accepted" equals "$RC" 0
+  check "without a 32-bit subsystem: result in the plain view" equals "$(sys_reg_get "$PROJECT\\Ver" "")" "4.2"
+  check "without a 32-bit subsystem: 32-bit view untouched" equals "$(reg_get "$PROJECT\\Ver" "")" "3.0"
+  sys_reg delete 'HKLM\Software\Mevo' /f >/dev/null 2>&1 || true
+fi
 
 cp "$WIN_DIR/update.exe" "$UPD/update.exe"
 run_update /S /LOG='C:\upd\update.log'
