@@ -80,10 +80,14 @@ std::string HeaderLine(const UpdateSession& session, const std::string& executab
     return "Update " + package + ", " + started;
 }
 
-std::string FinalCommandLine(bool started, bool wanted) {
-    if (started) return "Abschließender Befehl gestartet.";
+// The log's line on the final command: started, or not started and why. It is
+// started only when asked for and after a successful run.
+std::string FinalCommandLine(UpdateSession& session, bool wanted, bool succeeded) {
     if (!wanted) return "Abschließender Befehl nicht gestartet (ohne /FINALCMD).";
-    return "Abschließender Befehl nicht gestartet (Update nicht erfolgreich).";
+    if (!succeeded) return "Abschließender Befehl nicht gestartet (Update nicht erfolgreich).";
+    std::string error;
+    if (session.startFinalCommand(error)) return "Abschließender Befehl gestartet.";
+    return "Abschließender Befehl konnte nicht gestartet werden: " + error;
 }
 
 std::string ExitCodeLine(int code) { return "Rückgabewert: " + std::to_string(code); }
@@ -152,11 +156,8 @@ int RunSilent(const LaunchOptions& options, const std::string& executablePath) {
             log.push_back(e.what());
             code = kExitError;
         }
-        if (!session.FinalCmd.empty()) {
-            bool start = code == kExitSucceeded && options.runFinalCommand;
-            if (start) session.closeQuery();
-            epilogue.push_back(FinalCommandLine(start, options.runFinalCommand));
-        }
+        if (!session.FinalCmd.empty())
+            epilogue.push_back(FinalCommandLine(session, options.runFinalCommand, code == kExitSucceeded));
     }
     StringList all = {HeaderLine(session, executablePath, started)};
     all.insert(all.end(), preamble.begin(), preamble.end());

@@ -16,6 +16,7 @@
 #include "platform/MemoryRegistry.h"
 #include "platform/Process.h"
 #include "platform/RegText.h"
+#include "platform/SystemInfo.h"
 
 namespace {
 
@@ -41,11 +42,13 @@ class CommandRecorder : public ProgramStarter {
 public:
     CommandRecorder() : previous_(SetProgramStarter(this)) {}
     ~CommandRecorder() override { SetProgramStarter(previous_); }
-    bool start(const std::string& commandLine, int showMode) override {
+    bool start(const std::string& commandLine, int showMode, std::uint32_t& error) override {
         started.push_back(commandLine);
-        return showMode == 5;
+        error = failWith;
+        return showMode == 5 && failWith == 0;
     }
     std::vector<std::string> started;
+    std::uint32_t failWith = 0;  // the error of every start; 0: they all start
 
 private:
     ProgramStarter* previous_;
@@ -421,6 +424,18 @@ TEST_F(UpdateSessionTest, SilentRunStartsTheFinalCommandOnlyWhenAskedAndSucceede
     EXPECT_EQ(RunSilent(options, exe), kExitSucceeded);
     EXPECT_EQ(commands_.started, std::vector<std::string>{"notepad.exe"});
     EXPECT_NE(ReadBytes(options.logPath).find("Abschließender Befehl gestartet.\r\nRückgabewert: 0"), std::string::npos);
+
+    // A command that cannot be started is named with the system's reason; the update itself succeeded.
+    installProject("4.1");
+    commands_.failWith = 2;
+    EXPECT_EQ(RunSilent(options, exe), kExitSucceeded);
+    std::string reason;
+    ASSERT_TRUE(Sys().messageText(2, reason));
+    reason.erase(reason.find_last_not_of("\r\n") + 1);
+    EXPECT_NE(ReadBytes(options.logPath).find("Abschließender Befehl konnte nicht gestartet werden: " + reason +
+                                              "\r\nRückgabewert: 0\r\n"),
+              std::string::npos)
+        << ReadBytes(options.logPath);
 }
 
 TEST_F(UpdateSessionTest, SilentRunWithFileErrorsTellsTheScript) {

@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # The updater run silently under Wine on a real package: success, a second
 # run, version refusals, a missing target folder, a file in use, a damaged
-# package, an entry that would leave its folder, and Windows' own keys seen as
-# the 32-bit build sees them.
+# package, an entry that would leave its folder, Windows' own keys seen as the
+# 32-bit build sees them, and a final command that cannot be started.
 source "$(dirname "$0")/../wine/lib.sh"
 source "$SOURCE_DIR/tests/wine/update_fixture.sh"
 EXTRA_MAIN=() EXTRA_INI=()
@@ -99,6 +99,16 @@ check "folder from the 32-bit view: file written" equals "$(cat "$APP/prog.exe" 
 check "final command started" contains "$LOG" $'Abschließender Befehl gestartet.\r\nRückgabewert: 0'
 check "placeholder read from the 32-bit view" equals "$(tr -d '\r' < "$UPD/final.txt" 2>/dev/null)" 'C:\App'
 EXTRA_MAIN=() EXTRA_INI=()
+
+# A final command that cannot be started: the log names the system's reason; the update succeeded.
+install_project 4.1
+EXTRA_MAIN=('FINALCMD=C:\Nirgends\fehlt.exe')
+build_package "$UPD/update.exe"
+run_update /S /FINALCMD /LOG='C:\upd\update.log'
+check "unstartable final command exits 0" equals "$RC" 0
+check "unstartable final command logged with a reason" test -n "$(grep -E $'^Abschließender Befehl konnte nicht gestartet werden: .+\r$' <<< "$LOG")"
+check "unstartable final command: no claim it started" eval '! grep -q "Befehl gestartet" <<< "$LOG"'
+EXTRA_MAIN=()
 
 if [ "$WIN_BITS" = 64 ]; then
   # 64-bit Windows without its 32-bit subsystem has one registry view, the plain one.
