@@ -5,6 +5,7 @@
 
 #include <algorithm>
 
+#include "EnvTestSupport.h"
 #include "UpdateTestSupport.h"
 #include "archive/Archive.h"
 #include "archive/ArchiveWriter.h"
@@ -13,6 +14,7 @@
 #include "driver/SilentRun.h"
 #include "driver/UpdateSession.h"
 #include "env/Registry.h"
+#include "env/System.h"
 #include "platform/MemoryRegistry.h"
 #include "platform/Process.h"
 #include "platform/RegText.h"
@@ -436,6 +438,48 @@ TEST_F(UpdateSessionTest, SilentRunStartsTheFinalCommandOnlyWhenAskedAndSucceede
                                               "\r\nRückgabewert: 0\r\n"),
               std::string::npos)
         << ReadBytes(options.logPath);
+}
+
+// A run without a window asks nobody, whatever happens: a warning at start-up,
+// a bad switch, an error that nothing on its way catches. Each ends with its
+// exit code, and the log says why.
+TEST_F(UpdateSessionTest, RunsWithoutAWindowAskNobody) {
+    ScopedRegistryNames names;
+    const std::string exePath = OwnExePath, exeFolder = OwnExeFolder, windowsFolder = WindowsFolder;
+    FakeSystemInfo sys;
+    sys.module = writeUpdater(controlFile());
+    struct Case {
+        const char* what;
+        LaunchMode mode;
+        const char* windowsFolder;
+        const char* raise;
+        const char* commandLineError;
+        int code;
+        const char* logged;
+    } cases[] = {
+        {"Windows folder at fault", LaunchMode::Silent, "WINDOWS", "", "", kExitSucceeded,
+         "Windows-Pfad fehlerhaft oder unvollständig\r\n\r\nDemo-Anwendung\r\n"},
+        {"unknown switch while unpacking", LaunchMode::Unpack, "C:\\WINDOWS", "", "Unbekannter Schalter: /Q",
+         kExitBadCommandLine, "\r\nUnbekannter Schalter: /Q\r\nRückgabewert: 4\r\n"},
+        {"an error escapes", LaunchMode::Silent, "C:\\WINDOWS", "Speicher voll", "", kExitError,
+         "\r\nSpeicher voll\r\nRückgabewert: 3\r\n"},
+    };
+    for (const Case& c : cases) {
+        installProject("4.1");
+        sys.windowsFolder = c.windowsFolder;
+        sys.raise = c.raise;
+        LaunchOptions options;
+        options.mode = c.mode;
+        options.logPath = dir / "update.log";
+        options.unpackFolder = dir / "out";
+        EXPECT_EQ(RunWithoutWindow(options, c.commandLineError), c.code) << c.what;
+        std::string text = ReadBytes(options.logPath);
+        EXPECT_NE(text.find(c.logged), std::string::npos) << c.what << ": " << text;
+        EXPECT_TRUE(prompter_.questions().empty()) << c.what << ": " << prompter_.questions()[0].text;
+    }
+    OwnExePath = exePath;
+    OwnExeFolder = exeFolder;
+    WindowsFolder = windowsFolder;
 }
 
 TEST_F(UpdateSessionTest, SilentRunWithFileErrorsTellsTheScript) {

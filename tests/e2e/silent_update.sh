@@ -2,7 +2,8 @@
 # The updater run silently under Wine on a real package: success, a second
 # run, version refusals, a missing target folder, a file in use, a damaged
 # package, an entry that would leave its folder, Windows' own keys seen as the
-# 32-bit build sees them, and a final command that cannot be started.
+# 32-bit build sees them, the final command, and runs without a window that
+# open none whatever goes wrong.
 source "$(dirname "$0")/../wine/lib.sh"
 source "$SOURCE_DIR/tests/wine/update_fixture.sh"
 EXTRA_MAIN=() EXTRA_INI=()
@@ -148,5 +149,30 @@ check "unwritable log exits 4" equals "$RC" 4
 check "unwritable log changes nothing" equals "$(tree_state)" "$before"
 check "unwritable log leaves the version" equals "$(reg_get "$PROJECT\\Ver" "")" "4.1"
 
-"$WINESERVER" -k 2>/dev/null || true  # no server of these console runs is left to the next test
+# Runs without a window open none on any path, on a display where a message box would show:
+# the test driver starts each run and names every window it opens.
+start_xvfb
+cp "$WIN_DIR/win32driver.exe" "$UPD/"
+install_project 4.1
+build_package "$UPD/update.exe"
+printf 'a file' > "$UPD/blocker"
+while IFS='|' read -r what args code logged; do
+  rm -f "$UPD/update.log"
+  # shellcheck disable=SC2086  # the switches are split at blanks on purpose
+  out=$(cd "$UPD" && "$WINE" 'C:\upd\win32driver.exe' run 60 'C:\upd\update.exe' $args 2>&1 | tr -d '\r') || true
+  check "$what: no window, exit $code" equals "$out" "exit $code"
+  if [ -n "$logged" ]; then
+    check "$what: logged" contains "$(iconv -f CP1252 -t UTF-8 < "$UPD/update.log" 2>/dev/null)" "$logged"
+  fi
+done <<'RUNS'
+unknown switch while unpacking|/UNPACK=C:\x /Q|4|
+unknown switch while unpacking, with a log|/UNPACK=C:\x /Q /LOG=C:\upd\update.log|4|Unbekannter Schalter: /Q
+log without /S|/UNPACK=C:\x /LOG=C:\upd\update.log|4|gelten nur mit /S.
+failed unpack|/UNPACK=C:\upd\blocker\x|3|
+RUNS
+cp "$WIN_DIR/update.exe" "$UPD/update.exe"
+out=$(cd "$UPD" && "$WINE" 'C:\upd\win32driver.exe' run 60 'C:\upd\update.exe' /UNPACK=C:\x 2>&1 | tr -d '\r') || true
+check "unpack without a package: no window, exit 2" equals "$out" "exit 2"
+
+"$WINESERVER" -k 2>/dev/null || true  # no server of these runs is left to the next test
 finish
