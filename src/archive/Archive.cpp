@@ -9,7 +9,9 @@
 #include "base/ByteReader.h"
 #include "base/Exception.h"
 #include "env/Text.h"
+#include "env/UiHooks.h"
 #include "platform/FileSystem.h"
+#include "platform/TempFiles.h"
 #include "platform/SystemInfo.h"
 
 namespace {
@@ -252,44 +254,12 @@ StringList TArchive::readLines(const std::string& name) const {
 
 namespace {
 
-// A temporary file beside the target, removed again unless it was renamed over it.
-// A name that is taken is passed over, never removed: only a file that this
-// object created is the updater's own, whatever its name suggests.
-class TemporaryTarget {
-public:
-    explicit TemporaryTarget(const std::string& target) {
-        for (int n = 0; n < 100; ++n) {
-            std::string candidate = target + ".~u" + std::to_string(n);
-            if (Fs().attributes(candidate) != kAttrInvalid) continue;
-            file_ = Fs().open(candidate, OpenMode::Create);
-            if (file_) path_ = candidate;
-            return;
-        }
-    }
-    ~TemporaryTarget() {
-        file_.reset();
-        if (!path_.empty()) Fs().removeFile(path_);
-    }
-    FileHandle* file() { return file_.get(); }
-
-    bool commit(const std::string& target, std::int32_t stamp) {
-        file_->setDosDate(stamp);
-        file_.reset();
-        if (!Fs().replaceFile(path_, target)) return false;
-        path_.clear();
-        return true;
-    }
-
-private:
-    std::unique_ptr<FileHandle> file_;
-    std::string path_;
-};
-
 // Writes inflated bytes into the temporary file.
 class FileSink final : public ByteSink {
 public:
     explicit FileSink(FileHandle& file) : file_(file) {}
     bool put(const unsigned char* data, std::size_t count) override {
+        Progress().advance(0);  // the window answers while a large entry is written
         return file_.write(data, std::int64_t(count)) == std::int64_t(count);
     }
 
@@ -303,10 +273,7 @@ bool TargetReplaceable(const std::string& target) {
     std::uint32_t attributes = Fs().attributes(target);
     if (attributes == kAttrInvalid) return true;
     if (attributes & kAttrDirectory) return false;
-    if (Fs().open(target, OpenMode::ReadWrite)) return true;
-    if ((attributes & kAttrReadOnly) == 0) return false;
-    Fs().setAttributes(target, attributes & ~std::uint32_t(kAttrReadOnly));
-    return Fs().open(target, OpenMode::ReadWrite) != nullptr;
+    return EvenIfReadOnly(target, [&] { return Fs().open(target, OpenMode::ReadWrite) != nullptr; });
 }
 
 }  // namespace
@@ -316,7 +283,7 @@ bool TargetReplaceable(const std::string& target) {
 bool TArchive::extractFile(std::int32_t index, const std::string& target) const {
     const TPackedFile& e = entryAt(index);
     if (!TargetReplaceable(target)) return false;
-    TemporaryTarget temp(target);
+    TempFile temp(target, TempKind::Extract);
     if (!temp.file()) return false;
     FileSink sink(*temp.file());
     SegmentInflater inflater;

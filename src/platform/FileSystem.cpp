@@ -24,3 +24,9 @@ void RaiseLastIoError() {
     std::uint32_t code = Fs().lastError();
     throw EInOutError("E/A-Fehler " + std::to_string(code), code);
 }
+
+bool SettleFailedReplace(FileSystem& fs, const std::string& from, const std::string& to, const std::string& backup) {
+    if (fs.attributes(to) != kAttrInvalid) return true;
+    if (fs.attributes(backup) != kAttrInvalid && fs.renameOver(backup, to)) return true;
+    return fs.attributes(from) != kAttrInvalid && fs.renameOver(from, to);
+}

@@ -62,8 +62,12 @@ public:
     virtual bool createFolder(const std::string& path) = 0;
     virtual bool removeFolder(const std::string& path) = 0;
     virtual bool removeFile(const std::string& path) = 0;
-    // Renames `from` to `to`, replacing an existing `to`.
+    // Puts `from` in the place of `to`: a file that is replaced keeps its
+    // attributes (the archive bit added) and creation time, as a new version of it.
     virtual bool replaceFile(const std::string& from, const std::string& to) = 0;
+    // Renames `from` to `to` in one step where the system can, replacing an
+    // existing `to`; the file keeps its own attributes.
+    virtual bool renameOver(const std::string& from, const std::string& to) = 0;
     virtual std::uint32_t attributes(const std::string& path) = 0;  // kAttrInvalid when missing
     virtual bool setAttributes(const std::string& path, std::uint32_t attributes) = 0;
     // The system's error code of the last failed call on this thread.
@@ -81,6 +85,17 @@ FileSystem& PlatformFileSystem();
 // failed call of the file system: a read or write that failed in the system,
 // as opposed to one that ended early.
 [[noreturn]] void RaiseLastIoError();
+
+// After the system's replace of `to` by `from`, with the backup name
+// `backup`, failed: puts the replaced file back where the failure left it
+// elsewhere, so that `to` is never left empty. ReplaceFile documents two such
+// failures: ERROR_UNABLE_TO_MOVE_REPLACEMENT (1176), after which the replaced
+// file may be gone and the replacement lies under its own name, and
+// ERROR_UNABLE_TO_MOVE_REPLACEMENT_2 (1177), after which the replaced file lies
+// under the backup name. The old file comes back from the backup name; when
+// nothing of it is left, the replacement is moved into place. False when `to`
+// stays empty all the same.
+bool SettleFailedReplace(FileSystem& fs, const std::string& from, const std::string& to, const std::string& backup);
 
 inline bool FileExists(const std::string& path) {
     std::uint32_t a = Fs().attributes(path);

@@ -6,8 +6,10 @@
 #include "env/Text.h"
 #include "env/UiHooks.h"
 #include "platform/FileSystem.h"
+#include "platform/RestartSchedule.h"
+#include "platform/TempFiles.h"
 #include "update/Folders.h"
-#include "update/Rollback.h"
+#include "update/PartWriter.h"
 #include "update/StagedEntries.h"
 #include "update/UpdateParts.h"
 
@@ -30,19 +32,58 @@ std::string VersionMessage(const TUpdatePart& part, int result) {
     }
 }
 
-// A part with rollback ends at its first failure: everything is undone anyway.
-bool StopsHere(const TUpdatePart& part) { return part.Journal && part.ErrorCount > 0; }
+// How a part writes when it is not being applied (InstallEntry called on its own).
+PartWriter& WriterOf(const TUpdatePart& part) {
+    static PlainWriter plain;
+    return part.Writer ? *part.Writer : plain;
+}
 
-// A part with rollback notes what writing the entry will change, and keeps
-// the file that it replaces, before anything is written.
-bool ReadyToWrite(const TUpdatePart& part, const std::string& path, bool exists, bool mayCreate) {
-    RollbackJournal* journal = part.Journal;
-    if (journal && mayCreate &&
-        !journal->noteNewFolders(FolderPart(path), part.TargetFolder, part.Owner->Staging))
+// A part with rollback ends at its first failure: everything is undone anyway.
+bool StopsHere(const TUpdatePart& part) { return WriterOf(part).stopsAtFirstError() && part.ErrorCount > 0; }
+
+// Whether the file at `path` was found held open before the run's first change
+// in a part with REBOOTOK: it is replaced, or deleted, at the next start of Windows.
+bool HeldUntilRestart(const TUpdatePart& part, const std::string& path) {
+    for (const std::string& held : part.HeldUntilRestart)
+        if (SameText(held, path)) return true;
+    return false;
+}
+
+// Writes inflated bytes into a file, while it can.
+class FileSink final : public ByteSink {
+public:
+    explicit FileSink(FileHandle& file) : file_(file) {}
+    bool put(const unsigned char* data, std::size_t count) override {
+        return file_.write(data, std::int64_t(count)) == std::int64_t(count);
+    }
+
+private:
+    FileHandle& file_;
+};
+
+// The entry inflated beside the held file, to be moved over it by Windows at its next start.
+bool ReplaceAtRestart(TUpdatePart& part, const TArchive& archive, std::int32_t index, const std::string& path) {
+    TempFile pending(path, TempKind::Pending);
+    if (!pending.file()) return false;
+    FileSink sink(*pending.file());
+    SegmentInflater inflater;
+    if (archive.streamEntry(index, sink, inflater) != StreamResult::Complete) return false;
+    std::string staged = pending.release(archive.entryAt(index).fileDate());
+    if (!ScheduleAtRestart(staged, path)) {
+        Fs().removeFile(staged);
         return false;
-    if (mayCreate) ForceFolder(FolderPart(path));
-    if (!journal) return true;
-    return exists ? journal->keep(path) : journal->noteNewFile(path);
+    }
+    part.Owner->RestartNeeded = true;
+    Log(part, path + " wird beim nächsten Neustart ersetzt.", kResult);
+    return true;
+}
+
+// What writing entry `index` leaves at its path: the length that the run's
+// check inflated, or the one the directory records, and the entry's stamp.
+Written WhatEntryWrites(const TUpdatePart& part, const TArchive& archive, std::int32_t index) {
+    const TPackedFile& entry = archive.entryAt(index);
+    std::int64_t length = part.Owner->Staging ? part.Owner->Staging->lengthOf(index) : -1;
+    return {length >= 0 ? length : std::int64_t(entry.unpackedSize), entry.fileDate()};
 }
 
 // One entry of this part: first the second system folder (never created
@@ -72,13 +113,6 @@ void ApplyEntries(TUpdatePart& part, const TArchive& archive) {
     }
 }
 
-// A part with rollback keeps a listed file instead of deleting it; a
-// read-only file is refused, as a deletion refuses it.
-bool RemoveListedFile(const TUpdatePart& part, const std::string& path) {
-    if (!part.Journal) return Fs().removeFile(path);
-    return (Fs().attributes(path) & kAttrReadOnly) == 0 && part.Journal->keep(path);
-}
-
 void DeleteListedFiles(TUpdatePart& part, const StringList& toDelete) {
     for (const std::string& line : toDelete) {
         if (StopsHere(part)) return;
@@ -92,7 +126,18 @@ void DeleteListedFiles(TUpdatePart& part, const StringList& toDelete) {
         }
         std::string path = part.TargetFolder + rel;
         if (!FileExists(path)) continue;
-        if (RemoveListedFile(part, path)) {
+        if (HeldUntilRestart(part, path)) {
+            if (!ScheduleAtRestart(path, "")) {
+                ++part.ErrorCount;
+                Log(part, path + " konnte nicht gelöscht werden", kResult);
+                continue;
+            }
+            part.Owner->RestartNeeded = true;
+            Log(part, path + " wird beim nächsten Neustart gelöscht.", kResult);
+            ++part.DeletedCount;
+            continue;
+        }
+        if (WriterOf(part).removeListed(path)) {
             ++part.DeletedCount;
             continue;
         }
@@ -129,28 +174,28 @@ void LogLines(const TUpdatePart& part, const StringList& lines) {
     for (const std::string& line : lines) Log(part, line, kResult);
 }
 
-void Undo(const TUpdatePart& part, RollbackJournal& journal) {
-    StringList problems;
-    journal.undo(problems);
-    LogLines(part, problems);
-    Log(part, "Die Änderungen an " + PartName(part) + " wurden zurückgenommen.", kResult);
+void LogReport(const TUpdatePart& part, const UndoReport& report) {
+    for (const std::string& line : report.notices) Log(part, line, kDetail);
+    LogLines(part, report.problems);
 }
 
-// Lends the journal to the part while its files are written.
-class JournalLent {
-public:
-    JournalLent(TUpdatePart& part, RollbackJournal& journal) : part_(part) { part_.Journal = &journal; }
-    ~JournalLent() { part_.Journal = nullptr; }
-
-private:
-    TUpdatePart& part_;
-};
+// Takes back what the part changed; says so only when all of it went back.
+void Undo(const TUpdatePart& part, RollbackJournal& journal) {
+    UndoReport report;
+    journal.undo(report);
+    LogReport(part, report);
+    if (report.problems.empty())
+        Log(part, "Die Änderungen an " + PartName(part) + " wurden zurückgenommen.", kResult);
+    else
+        Log(part, "Die Änderungen an " + PartName(part) + " konnten nicht alle zurückgenommen werden.", kResult);
+}
 
 // The file work of a part with rollback: all of it, or, after the first
 // failure (an error included), none of it.
 bool ApplyAllOrNothing(TUpdatePart& part, const TArchive& archive, const StringList& toDelete) {
-    RollbackJournal journal(part.TargetFolder);
-    JournalLent lent(part, journal);
+    JournaledWriter writer(part, part.Owner->Staging);
+    Lent<PartWriter> lent(part.Writer, writer);
+    RollbackJournal& journal = writer.journal();
     try {
         ApplyEntries(part, archive);
         DeleteListedFiles(part, toDelete);
@@ -161,7 +206,7 @@ bool ApplyAllOrNothing(TUpdatePart& part, const TArchive& archive, const StringL
     StringList problems;
     if (part.ErrorCount == 0 && !journal.commit(problems)) {
         ++part.ErrorCount;
-        Log(part, "*** " + journal.path() + " nicht (vollständig) geschrieben.", kResult);
+        Log(part, writer.failureLine(journal.path()), kResult);
     }
     if (part.ErrorCount > 0) {
         Undo(part, journal);
@@ -175,19 +220,42 @@ bool ApplyAllOrNothing(TUpdatePart& part, const TArchive& archive, const StringL
 }  // namespace
 
 bool RecoverInterruptedPart(const TUpdatePart& part) {
-    if (!part.Rollback) return true;
-    StringList problems;
-    int found = 0;
-    bool recovered = RollbackJournal::Recover(part.TargetFolder, problems, found);
-    LogLines(part, problems);
-    if (found > 0 && recovered)
-        Log(part, "Die Änderungen eines abgebrochenen Laufs an " + PartName(part) + " wurden bereinigt.", kDetail);
-    if (!recovered)
-        Log(part,
-            "Die Änderungen eines abgebrochenen Laufs an " + PartName(part) +
-                " konnten nicht zurückgenommen werden.\r\nDas Update kann nicht ausgeführt werden.",
-            kResult);
-    return recovered;
+    if (part.TargetFolder.empty() || !FolderExists(part.TargetFolder)) return true;
+    UndoReport report;
+    RollbackJournal::Recovery recovery = RollbackJournal::Recover(part.TargetFolder, report);
+    LogReport(part, report);
+    const std::string head = "Ein abgebrochenes Update in " + part.TargetFolder;
+    switch (recovery) {
+    case RollbackJournal::Recovery::NothingFound: return true;
+    case RollbackJournal::Recovery::Undone: Log(part, head + " wurde zurückgenommen.", kResult); return true;
+    case RollbackJournal::Recovery::Finished: Log(part, head + " wurde abgeschlossen.", kResult); return true;
+    case RollbackJournal::Recovery::Failed: break;
+    }
+    Log(part, head + " konnte nicht zurückgenommen werden.\r\nDas Update kann nicht ausgeführt werden.", kResult);
+    return false;
+}
+
+void RemoveLeftoversOf(const TUpdatePart& part, const TArchive& archive, const StringList& toDelete) {
+    if (part.TargetFolder.empty()) return;
+    std::vector<std::string> targets;
+    for (const std::string& kind : {std::string("add\\"), std::string("rep\\")}) {
+        const std::string prefix = kind + part.SectionPrefix;
+        for (std::int32_t i = 0; i < archive.entryCount(); ++i) {
+            const std::string& name = archive.entryAt(i).name;
+            if (!StartsWithText(prefix, name)) continue;
+            std::string rel = name.substr(prefix.size());
+            if (!IsContainedRelativePath(rel)) continue;
+            targets.push_back(part.TargetFolder + rel);
+            if (!part.AltTargetFolder.empty()) targets.push_back(part.AltTargetFolder + rel);
+        }
+    }
+    for (const std::string& line : toDelete) {
+        if (!StartsWithText(part.SectionPrefix, line)) continue;
+        std::string rel = line.substr(part.SectionPrefix.size());
+        if (!rel.empty() && IsContainedRelativePath(rel)) targets.push_back(part.TargetFolder + rel);
+    }
+    for (const std::string& removed : RemoveLeftoverTemporaries(targets))
+        Log(part, removed + " (Rest eines abgebrochenen Updates) entfernt", kDetail);
 }
 
 bool CheckTargetFolder(const TUpdatePart& part) {
@@ -216,6 +284,8 @@ bool ApplyPart(TUpdatePart& part, const TArchive& archive, const StringList& toD
 bool ApplyFiles(TUpdatePart& part, const TArchive& archive, const StringList& toDelete) {
     part.ResetCounters();
     if (part.Rollback) return ApplyAllOrNothing(part, archive, toDelete);
+    PlainWriter writer;
+    Lent<PartWriter> lent(part.Writer, writer);
     ApplyEntries(part, archive);
     DeleteListedFiles(part, toDelete);
     LogSummary(part);
@@ -233,16 +303,26 @@ bool InstallEntry(TUpdatePart& part, const TArchive& archive, const std::string&
         ++part.KeptCount;
         return false;
     }
+    if (exists && HeldUntilRestart(part, path)) {
+        if (ReplaceAtRestart(part, archive, index, path)) return ++part.UpdatedCount, true;
+        ++part.ErrorCount;
+        Log(part, "*** " + path + " nicht (vollständig) geschrieben.", kResult);
+        return false;
+    }
+    PartWriter& writer = WriterOf(part);
     // A kept file is no longer there to be replaced; its successor takes its
     // attributes as a replaced file does, the read-only flag aside.
-    const std::uint32_t previous = part.Journal && exists ? Fs().attributes(path) : kAttrInvalid;
-    if (ReadyToWrite(part, path, exists, mayCreate) && WriteEntry(part, archive, index, path, exists && !part.Journal)) {
+    const std::uint32_t previous = !writer.replacesInPlace() && exists ? Fs().attributes(path) : kAttrInvalid;
+    const Written written = WhatEntryWrites(part, archive, index);
+    if (writer.prepareWrite(path, exists, mayCreate, written) &&
+        WriteEntry(part, archive, index, path, exists && writer.replacesInPlace())) {
+        Progress().advance(std::uint64_t(written.size));
         if (previous != kAttrInvalid)
             Fs().setAttributes(path, (previous & ~std::uint32_t(kAttrReadOnly | kAttrDirectory)) | kAttrArchive);
         ++(exists ? part.UpdatedCount : part.AddedCount);
         return true;
     }
     ++part.ErrorCount;
-    Log(part, "*** " + path + " nicht (vollständig) geschrieben.", kResult);
+    Log(part, writer.failureLine(path), kResult);
     return false;
 }

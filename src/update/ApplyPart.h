@@ -19,9 +19,14 @@ class TUpdatePart;
 // Logs the target folder (level 1); false, with the not-installed message,
 // when it is empty or does not exist.
 bool CheckTargetFolder(const TUpdatePart& part);
-// For a part with rollback: undoes, or finishes, what a killed run left of
-// it. False, after logging what stays, when something could not be undone.
+// Undoes, or finishes, every journal that a killed run left in the part's
+// target folder, whether or not this package gives the part rollback; logs
+// what it did. False, after logging why, when a journal could not be read or
+// finished: it stays for the next run. True when the folder does not resolve.
 bool RecoverInterruptedPart(const TUpdatePart& part);
+// Removes the temporaries that killed runs left beside the part's targets
+// (entries and deletion lines).
+void RemoveLeftoversOf(const TUpdatePart& part, const TArchive& archive, const StringList& toDelete);
 // Tests the part's version range, then writes its files, deletes its listed
 // files and writes its VRESULT. False, without VRESULT, when the version check
 // stops it or a file could not be written or deleted (a part with rollback has

@@ -10,6 +10,7 @@
 #include "env/System.h"
 #include "env/UiHooks.h"
 #include "platform/FileSystem.h"
+#include "platform/TempFiles.h"
 #include "update/Folders.h"
 
 namespace {
@@ -108,50 +109,20 @@ Decision Decide(FileHandle& src, std::int32_t srcStamp, const std::string& sourc
     return DecideAgainstOpen(src, *dst, srcStamp, source, destination);
 }
 
-// A temporary file beside the destination; removed unless it replaced the destination.
-// A file that already has its name is the leftover of an interrupted earlier
-// run: it is removed and its name used again; one that cannot be removed is passed over.
-class TemporaryCopy {
-public:
-    explicit TemporaryCopy(const std::string& destination) {
-        for (int n = 0; n < 100; ++n) {
-            std::string candidate = destination + ".~c" + std::to_string(n);
-            if (Fs().attributes(candidate) != kAttrInvalid && !Fs().removeFile(candidate)) continue;
-            file_ = Fs().open(candidate, OpenMode::Create);
-            if (file_) path_ = candidate;
-            return;
-        }
-    }
-    ~TemporaryCopy() {
-        file_.reset();
-        if (!path_.empty()) Fs().removeFile(path_);
-    }
-    TemporaryCopy(const TemporaryCopy&) = delete;
-    TemporaryCopy& operator=(const TemporaryCopy&) = delete;
-
-    FileHandle* file() { return file_.get(); }
-
-    // Stamps the copy, closes it and renames it over the destination, whose
-    // attributes it takes over (with the archive attribute added).
-    bool commit(const std::string& destination, std::int32_t stamp) {
-        file_->setDosDate(stamp);
-        file_.reset();
-        std::uint32_t previous = Fs().attributes(destination);
-        // A write-protected destination may not be replaced, whatever the rename would allow.
-        if (previous != kAttrInvalid && (previous & (kAttrReadOnly | kAttrDirectory))) return false;
-        if (!Fs().replaceFile(path_, destination)) return false;
-        path_.clear();
-        if (previous != kAttrInvalid) Fs().setAttributes(destination, WithArchive(previous));
-        return true;
-    }
-
-private:
-    std::unique_ptr<FileHandle> file_;
-    std::string path_;
-};
+// Renames the copy over the destination, whose attributes it takes over (with
+// the archive attribute added). A write-protected destination may not be
+// replaced, whatever the rename would allow.
+bool CommitCopy(TempFile& copy, const std::string& destination, std::int32_t stamp) {
+    std::uint32_t previous = Fs().attributes(destination);
+    if (previous != kAttrInvalid && (previous & (kAttrReadOnly | kAttrDirectory))) return false;
+    if (!copy.commit(destination, stamp)) return false;
+    if (previous != kAttrInvalid) Fs().setAttributes(destination, WithArchive(previous));
+    return true;
+}
 
 int CopyInto(FileHandle& src, const std::string& source, const std::string& destination, std::int32_t stamp) {
-    TemporaryCopy temp(destination);
+    RemoveLeftoverTemporaries({destination});  // what a killed copy left
+    TempFile temp(destination, TempKind::Copy);
     if (!temp.file()) return kCopyFailed;
     std::vector<char> buffer = Buffer(kCopyBlockSize);
     if (!src.seek(0)) RaiseIoError();
@@ -167,7 +138,7 @@ int CopyInto(FileHandle& src, const std::string& source, const std::string& dest
             return kCopyFailed;
         }
     }
-    return temp.commit(destination, stamp) ? kCopyDone : kCopyFailed;
+    return CommitCopy(temp, destination, stamp) ? kCopyDone : kCopyFailed;
 }
 
 }  // namespace

@@ -3,16 +3,22 @@
 // change: a file about to be replaced or deleted is kept under a name of the
 // updater's own (its path + ".~r" + n; renamed, so that it keeps its
 // attributes and stamp), and a new file or folder is noted before it is made.
-// When the part succeeds, the kept copies are removed; when it fails, the
-// journal is undone in reverse order. A journal that a killed run left behind
-// is found by the next run before it changes anything: undone, or, when the
-// killed part had already succeeded, finished by removing its kept copies.
+// Each note also says what the run is going to write at the path (size and
+// stamp, or nothing for a deleted file). When the part succeeds, the kept
+// copies are removed; when it fails, the journal is undone in reverse order.
+// A journal that a killed run left behind is found by the next run of any
+// package before it looks at anything: undone, or, when the killed part had
+// already succeeded, finished by removing its kept copies.
 //
-// Every step of an undo does nothing when it finds its change not made (a
-// kept copy that is not there, a new file that is gone), so an undo that is
-// itself interrupted is simply done again.
+// An undo puts back only what the run wrote: a file at a noted path that is
+// not the one the run wrote (another installer has been there since) stays,
+// and its kept copy goes. A kept copy comes back by one rename over the new
+// file, so that the path never stays empty. Every step of an undo does nothing
+// when it finds its change not made (a kept copy that is not there, a new file
+// that is gone), so an undo that is itself interrupted is simply done again.
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
@@ -22,19 +28,41 @@
 class FileHandle;
 class StagedEntries;
 
+// What a run writes at a path, as its journal notes it.
+struct Written {
+    static constexpr std::int64_t kNothing = -1;  // the path is left empty (a deleted file)
+    static constexpr std::int64_t kUnknown = -2;  // a journal of an earlier version does not say
+    std::int64_t size = kUnknown;
+    std::int32_t stamp = -1;
+
+    static Written Nothing() { return {kNothing, -1}; }
+    // Whether what is at `path` now is what the run wrote (nothing counts, too:
+    // there is nothing there that someone else put).
+    bool isAt(const std::string& path) const;
+};
+
+// What the lines of an undo or recovery say: `problems` keep the journal and
+// are errors (level 2), `notices` name files left as someone else put them (level 1).
+struct UndoReport {
+    StringList problems, notices;
+};
+
 class RollbackJournal {
 public:
+    enum class Change : char { Kept = 'K', NewFile = 'N', NewFolder = 'D', Succeeded = 'C' };
+
     // The journal is made in `folder` (ending with "\") at the first change.
     explicit RollbackJournal(std::string folder);
     ~RollbackJournal();
     RollbackJournal(const RollbackJournal&) = delete;
     RollbackJournal& operator=(const RollbackJournal&) = delete;
 
-    // A file about to be replaced or deleted: false, with nothing changed, when
-    // another program holds it open (it could be neither replaced nor deleted)
-    // or it cannot be noted or renamed; otherwise it is gone from its name.
-    bool keep(const std::string& path);
-    bool noteNewFile(const std::string& path);
+    // A file about to be replaced by `written` (or deleted: Written::Nothing()):
+    // false, with nothing changed, when another program holds it open (it could
+    // be neither replaced nor deleted) or it cannot be noted or renamed;
+    // otherwise it is gone from its name.
+    bool keep(const std::string& path, const Written& written);
+    bool noteNewFile(const std::string& path, const Written& written);
     // Notes the folders from `folder` up to `top` (not included) that writing
     // into `folder` makes new: those missing, and those that staging created
     // and no entry has been written into yet.
@@ -44,29 +72,34 @@ public:
     // kept copy that stays gets a line in `problems` and keeps the journal for
     // the next run. False, with nothing removed, when the note cannot be written.
     bool commit(StringList& problems);
-    // Undoes every change in reverse order; a line in `problems` per change
-    // that stays (the journal then stays too, for the next run).
-    void undo(StringList& problems);
+    // Undoes every change in reverse order.
+    void undo(UndoReport& report);
+    // Whether the journal itself could not be made or written.
+    bool failed() const { return failed_; }
 
     const std::string& path() const { return path_; }
 
-    // Journals that a killed run left in `folder`, each undone or finished.
-    // False when something could not be undone; `found` counts the journals.
-    static bool Recover(const std::string& folder, StringList& problems, int& found);
+    enum class Recovery { NothingFound, Undone, Finished, Failed };
+    // Journals that a killed run left in `folder`, each undone or finished. A
+    // journal that cannot be read, or whose undo leaves something, stays (Failed).
+    static Recovery Recover(const std::string& folder, UndoReport& report);
 
 private:
     struct Record {
-        char kind;  // 'K' kept copy, 'N' new file, 'D' new folder, 'C' the part succeeded
+        Change change;
         std::string path, kept;
+        Written written;
     };
 
     bool note(const Record& record);
     bool open();
     void removeKeptCopies(StringList& problems);
+    void undoRecord(const Record& record, UndoReport& report);
     void finish(const StringList& problems);
-    void load(const std::string& path);
+    bool load(const std::string& path);
 
     std::string folder_, path_;
     std::unique_ptr<FileHandle> file_;
     std::vector<Record> records_;
+    bool failed_ = false;
 };

@@ -2,12 +2,13 @@
 
 #include "base/Exception.h"
 #include "env/Text.h"
+#include "env/UiHooks.h"
 #include "platform/FileSystem.h"
+#include "platform/TempFiles.h"
 #include "update/Folders.h"
 
 namespace {
 
-constexpr int kNameAttempts = 100;
 const std::string kStagedMark = ".~s";
 
 // Takes the inflated bytes and drops them: a check alone.
@@ -32,12 +33,13 @@ private:
     bool failed_ = false;
 };
 
-// Hands the bytes on and counts them.
+// Hands the bytes on and counts them, for the entry and for the run's progress.
 class CountingSink final : public ByteSink {
 public:
     explicit CountingSink(ByteSink& next) : next_(next) {}
     bool put(const unsigned char* data, std::size_t count) override {
         total += count;
+        Progress().advance(count);
         return next_.put(data, count);
     }
     std::uint64_t total = 0;
@@ -74,45 +76,6 @@ bool CreateFolders(const std::string& path, std::vector<std::string>& created) {
     return true;
 }
 
-// A new file beside the target; removed again unless kept. A file that already
-// has its name is the leftover of an interrupted earlier run and is written
-// over; one that cannot be is passed over.
-class PendingFile {
-public:
-    explicit PendingFile(const std::string& target) {
-        for (int n = 0; n < kNameAttempts && !file_; ++n) {
-            std::string candidate = target + kStagedMark + std::to_string(n);
-            file_ = Fs().open(candidate, OpenMode::Create);
-            if (file_) path_ = candidate;
-        }
-    }
-    ~PendingFile() {
-        file_.reset();
-        if (!path_.empty()) Fs().removeFile(path_);
-    }
-    FileHandle* file() { return file_.get(); }
-
-    // Stamps and closes the file and hands its path over.
-    std::string keep(std::int32_t stamp) {
-        file_->setDosDate(stamp);
-        file_.reset();
-        std::string path;
-        path.swap(path_);
-        return path;
-    }
-
-private:
-    std::unique_ptr<FileHandle> file_;
-    std::string path_;
-};
-
-// Clears the read-only flag of a file that has it; false when there is nothing to clear.
-bool ClearedReadOnly(const std::string& path) {
-    std::uint32_t attributes = Fs().attributes(path);
-    if (attributes == kAttrInvalid || (attributes & (kAttrDirectory | kAttrReadOnly)) != kAttrReadOnly) return false;
-    return Fs().setAttributes(path, attributes & ~std::uint32_t(kAttrReadOnly));
-}
-
 }  // namespace
 
 bool IsStagedFileName(const std::string& name) {
@@ -138,7 +101,14 @@ StagedEntries::~StagedEntries() {
 
 StreamResult StagedEntries::check(const TArchive& archive, std::int32_t index, FileHandle* archiveFile) {
     DiscardSink sink;
-    return Walk(archive, index, sink, inflater_, archiveFile, lastLength_);
+    StreamResult result = Walk(archive, index, sink, inflater_, archiveFile, lastLength_);
+    if (result == StreamResult::Complete) lengths_[index] = lastLength_;
+    return result;
+}
+
+std::int64_t StagedEntries::lengthOf(std::int32_t index) const {
+    auto it = lengths_.find(index);
+    return it == lengths_.end() ? -1 : std::int64_t(it->second);
 }
 
 // Entries of one folder come one after the other: a folder made or found for
@@ -154,16 +124,17 @@ bool StagedEntries::prepareFolder(const std::string& folder) {
 StreamResult StagedEntries::stage(const TArchive& archive, std::int32_t index, const std::string& target,
                                   FileHandle* archiveFile) {
     if (refused_ || staged_.count(index) || !prepareFolder(FolderPart(target))) return check(archive, index, archiveFile);
-    PendingFile pending(target);
+    TempFile pending(target, TempKind::Staged);
     if (!pending.file()) return check(archive, index, archiveFile);
     StagingSink sink(*pending.file());
     StreamResult result = Walk(archive, index, sink, inflater_, archiveFile, lastLength_);
     if (result != StreamResult::Complete) return result;
+    lengths_[index] = lastLength_;
     if (sink.failed()) {
         refused_ = true;
         return result;
     }
-    staged_[index] = pending.keep(archive.entryAt(index).fileDate());
+    staged_[index] = pending.release(archive.entryAt(index).fileDate());
     return result;
 }
 
@@ -177,8 +148,9 @@ bool StagedEntries::commit(std::int32_t index, const std::string& target, bool t
     if (it == staged_.end()) return false;
     // The rename itself refuses a target in use or a folder; a read-only
     // target has its flag cleared and is tried once more, as extraction does.
-    bool moved = Fs().replaceFile(it->second, target) ||
-                 (targetExists && ClearedReadOnly(target) && Fs().replaceFile(it->second, target));
+    const std::string& staged = it->second;
+    bool moved = targetExists ? EvenIfReadOnly(target, [&] { return Fs().replaceFile(staged, target); })
+                              : Fs().replaceFile(staged, target);
     if (!moved) return false;
     staged_.erase(it);
     return true;

@@ -1,8 +1,8 @@
 // Entries inflated ahead of a run's first change. A run checks every entry
 // that it may write before it changes anything (RunUpdate). Instead of
 // inflating such an entry once for the check and once more to write it, the
-// check inflates it into a staged file beside its probable target (target +
-// ".~s0"), already stamped with the entry's date; writing the entry later
+// check inflates it into a staged file beside its probable target (a
+// temporary of kind Staged, TempFiles.h), already stamped with the entry's date; writing the entry later
 // renames that file into place. When the object goes away, staged files that
 // were not used are removed, and so are the folders created for them that
 // writing an entry did not ask for: a refused run leaves nothing behind, and
@@ -48,6 +48,8 @@ public:
     bool commit(std::int32_t index, const std::string& target, bool targetExists);
 
     std::size_t stagedCount() const { return staged_.size(); }
+    // The byte count that checking or staging entry `index` inflated; -1 when it was not checked.
+    std::int64_t lengthOf(std::int32_t index) const;
     // The byte count that the last check or staging inflated.
     std::uint64_t lastLength() const { return lastLength_; }
     // Whether the folder was created here and no entry has been written into it yet.
@@ -57,6 +59,7 @@ private:
     bool prepareFolder(const std::string& folder);
 
     std::map<std::int32_t, std::string> staged_;  // entry index -> staged file
+    std::map<std::int32_t, std::uint64_t> lengths_;  // entry index -> inflated length
     std::vector<std::string> createdFolders_;     // in the order of their creation
     std::set<std::string> claimedFolders_;        // folders of committed targets, upper case
     std::string readyFolder_;                     // the folder the last staged file went to

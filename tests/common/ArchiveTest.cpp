@@ -330,13 +330,16 @@ TEST_F(ArchiveTest, ReadOnlyTargetIsClearedAndReplaced) {
 // A replaced file keeps the attributes that the file system keeps for it, and
 // the archive attribute marks the new content. Files that merely carry the
 // name of a temporary file of the updater belong to someone else and stay.
-TEST_F(ArchiveTest, ReplacedFileKeepsItsAttributesAndForeignTemporaryNamesStay) {
+// A file under a temporary name of the updater's is never reused while it
+// exists; the careful copy removes it as the leftover of a killed copy.
+TEST_F(ArchiveTest, ReplacedFileKeepsItsAttributesAndTemporaryNamesAreNotReused) {
     const std::uint32_t kept = kAttrHidden | kAttrSystem;
     std::string path = write("abc.vpa", BuildArchive({{"a.txt", "abc"}}));
     std::string target = write("t.txt", "old");
     ASSERT_TRUE(Fs().setAttributes(target, kept));
     const std::uint32_t before = Fs().attributes(target) & kept;
-    std::string foreignExtract = write("t.txt.~u0", "not the updater's");
+    std::string leftover = write("t.txt.~u0", "left by a killed run");
+    std::string foreign = write("t.txt.~x0", "not the updater's");
     TArchive a;
     a.openFile(path);
     ASSERT_TRUE(a.extractFile(0, target));
@@ -348,8 +351,8 @@ TEST_F(ArchiveTest, ReplacedFileKeepsItsAttributesAndForeignTemporaryNamesStay) 
     ASSERT_EQ(CopyFileChecked(source, target, kOverwriteAsk, -1), kCopyDone);
     EXPECT_EQ(ReadBytes(target), "copied");
     EXPECT_EQ(Fs().attributes(target) & (kept | kAttrArchive), before | kAttrArchive);
-    EXPECT_EQ(ReadBytes(foreignExtract), "not the updater's");
-    EXPECT_EQ(ListFolder(dir.path()), "abc.vpa source.txt t.txt t.txt.~u0");
+    EXPECT_EQ(ReadBytes(foreign), "not the updater's");
+    EXPECT_EQ(ListFolder(dir.path()), "abc.vpa source.txt t.txt t.txt.~x0");
 }
 
 TEST_F(ArchiveTest, MissingFolderCreatesNothing) {

@@ -132,6 +132,13 @@ bool FaultFileSystem::replaceFile(const std::string& from, const std::string& to
     return real_->replaceFile(from, to);
 }
 
+bool FaultFileSystem::renameOver(const std::string& from, const std::string& to) {
+    if (!change("rename", from + " -> " + to)) return false;
+    if (hits(Fault::RenameFails, to) || hits(Fault::RenameFromFails, from)) return inject(kErrAccessDenied), false;
+    delegated();
+    return real_->renameOver(from, to);
+}
+
 std::uint32_t FaultFileSystem::attributes(const std::string& path) {
     if (frozen_) return kAttrInvalid;
     delegated();

@@ -25,6 +25,7 @@ enum class Fault {
     DiskFull,     // a write stores half its bytes and fails with error 112
     CreateFails,  // a file cannot be created (error 112)
     RenameFails,  // a rename is refused (error 5)
+    RenameFromFails,  // a rename in one step (renameOver) of a path that contains the part is refused (error 5)
     RemoveFails,  // a deletion is refused (error 32, the file is in use)
     FolderFails,  // a folder cannot be created (error 112)
     AttributesFail,  // attributes cannot be set (error 5)
@@ -59,6 +60,7 @@ public:
     bool removeFolder(const std::string& path) override;
     bool removeFile(const std::string& path) override;
     bool replaceFile(const std::string& from, const std::string& to) override;
+    bool renameOver(const std::string& from, const std::string& to) override;
     std::uint32_t attributes(const std::string& path) override;
     bool setAttributes(const std::string& path, std::uint32_t attributes) override;
     std::uint32_t lastError() override;

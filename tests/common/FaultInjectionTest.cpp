@@ -238,3 +238,39 @@ TEST_F(FaultCopyTest, FailedCopyLeavesThePreviousDestination) {
 }
 
 }  // namespace
+
+// What ReplaceFile leaves after its documented failures, and what is made of
+// it: the target is never left empty. 1176 without the old file at its name
+// (it is gone: the replacement is moved in); 1177 with the old file under the
+// backup name (it is put back); either with the first rename refused too.
+TEST(SettleFailedReplaceTest, TargetIsNeverLeftEmpty) {
+    struct Case {
+        const char* what;
+        bool oldAtTarget, oldAtBackup;
+        const char* refusedRename;  // renames in one step from a path that contains this fail
+        const char* expected;       // the target's content afterwards
+    };
+    const Case cases[] = {
+        {"nothing moved (1175, or 1176 with a backup name)", true, false, "", "old"},
+        {"1176: the old file gone", false, false, "", "new"},
+        {"1177: the old file under the backup name", false, true, "", "old"},
+        {"1177, and the backup cannot be renamed back", false, true, ".~b0", "new"},
+    };
+    TempFolder dir;
+    const std::string target = dir / "t.dll", from = dir / "t.dll.~s0", backup = dir / "t.dll.~b0";
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        for (const std::string& path : {target, from, backup}) Fs().removeFile(path);
+        WriteBytes(from, "new");
+        if (c.oldAtTarget) WriteBytes(target, "old");
+        if (c.oldAtBackup) WriteBytes(backup, "old");
+        FaultFileSystem faults;
+        if (*c.refusedRename) faults.fail(Fault::RenameFromFails, c.refusedRename);
+        EXPECT_TRUE(SettleFailedReplace(Fs(), from, target, backup));
+        EXPECT_EQ(ReadBytes(target), c.expected);
+    }
+    FaultFileSystem faults;  // every rename refused: nothing to be done, and it says so
+    Fs().removeFile(target);
+    faults.fail(Fault::RenameFromFails, "t.dll");
+    EXPECT_FALSE(SettleFailedReplace(Fs(), from, target, backup));
+}

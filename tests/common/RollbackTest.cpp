@@ -40,11 +40,7 @@ class RollbackTest : public ::testing::Test {
 protected:
     void SetUp() override {
         parts.Log = &log;
-        Fs().createFolder(dir / "App");
-        Fs().createFolder(target + "blocked");  // a folder where the file should go, older than the entry
-        MakeFile(target + "kern.dll", "kern v1", kOlderStamp);
-        Fs().setAttributes(target + "kern.dll", kAttrReadOnly | kAttrHidden);
-        MakeFile(target + "alt.dll", "alt", kOlderStamp);
+        install();
         WritePackage(dir / "pkg.vpa", {{"rep\\Kern\\kern.dll", "kern v2", kEntryStamp},
                                        {"add\\Kern\\neu\\tief\\n.dat", "n", kEntryStamp},
                                        {"add\\Kern\\z.dat", std::string(5000, 'z'), kEntryStamp},
@@ -53,6 +49,21 @@ protected:
         toDelete = {"Kern\\alt.dll"};
     }
     void TearDown() override { Fs().setAttributes(target + "kern.dll", kAttrNormal); }
+
+    void install() {
+        if (FileExists(target + "kern.dll")) Fs().setAttributes(target + "kern.dll", kAttrNormal);
+        RemoveTree(target);
+        Fs().createFolder(target);
+        Fs().createFolder(target + "blocked");  // a folder where the file should go, older than the entry
+        MakeFile(target + "kern.dll", "kern v1", kOlderStamp);
+        Fs().setAttributes(target + "kern.dll", kAttrReadOnly | kAttrHidden);
+        MakeFile(target + "alt.dll", "alt", kOlderStamp);
+    }
+    // What another installer does to kern.dll: version 3, of its own date.
+    void replaceKernByOtherMeans() {
+        Fs().setAttributes(target + "kern.dll", kAttrNormal);
+        MakeFile(target + "kern.dll", "kern v3", Stamp(2041, 1, 1, 8, 0, 0));
+    }
 
     TUpdatePart& part(bool rollback) {
         TUpdatePart& p = parts.Add("Kern");
@@ -91,7 +102,7 @@ TEST_F(RollbackTest, AnyFailureLeavesThePartAsItWas) {
         {"a write cut short", Fault::DiskFull, "z.dat", false, "*** " + target + "z.dat nicht (vollständig) geschrieben."},
         {"a listed file held open", Fault::ShortWrite, "nothing", true, target + "alt.dll konnte nicht gelöscht werden"},
         {"the journal cannot be made", Fault::CreateFails, ".~rj", false,
-         "*** " + target + "kern.dll nicht (vollständig) geschrieben."},
+         "*** " + target + "~update0.~rj konnte nicht geschrieben werden."},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -133,26 +144,84 @@ TEST_F(RollbackTest, SuccessEqualsAPartWithoutRollback) {
     EXPECT_EQ(result(), "2");
 }
 
-// An undo that fails names the file, and the journal stays: the next run
-// finishes the undo before it changes anything.
+// An undo that fails names the file and says that the changes could not all
+// be taken back; the path of a kept copy that cannot be renamed back still
+// holds the new file. The journal stays: the next run, of a package without
+// rollback too, finishes the undo before it changes anything.
 TEST_F(RollbackTest, FailedUndoIsLoggedAndFinishedByTheNextRun) {
-    const std::string before = Snapshot(target);
-    TUpdatePart& p = part(true);
-    {
-        FaultFileSystem faults;
-        faults.fail(Fault::RemoveFails, "n.dat");
-        EXPECT_FALSE(ApplyPart(p, archive, toDelete));
+    struct Case {
+        const char* what;
+        Fault fault;
+        const char* faultPath;
+        StringList undoLines;
+    };
+    const Case cases[] = {
+        {"a new file cannot be removed", Fault::RemoveFails, "n.dat",
+         {"*** " + target + "neu\\tief\\n.dat konnte nicht entfernt werden.",
+          "*** " + target + "neu\\tief konnte nicht entfernt werden.", "*** " + target + "neu konnte nicht entfernt werden."}},
+        {"a kept copy cannot be renamed back", Fault::RenameFromFails, ".~r0",
+         {"*** " + target + "kern.dll konnte nicht wiederhergestellt werden (vorige Fassung: " + target +
+          "kern.dll.~r0)."}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        install();
+        const std::string before = Snapshot(target);
+        log.clear();
+        {
+            FaultFileSystem faults;
+            faults.fail(c.fault, c.faultPath);
+            EXPECT_FALSE(ApplyPart(part(true), archive, toDelete));
+        }
+        StringList expected = {"\r\nKern-Modul", "*** " + target + "blocked nicht (vollständig) geschrieben."};
+        expected.insert(expected.end(), c.undoLines.begin(), c.undoLines.end());
+        expected.push_back("Die Änderungen an Kern-Modul konnten nicht alle zurückgenommen werden.");
+        EXPECT_EQ(log, expected);
+        EXPECT_TRUE(FileExists(target + "kern.dll"));
+        EXPECT_NE(Snapshot(target), before);
+        log.clear();
+        EXPECT_TRUE(RecoverInterruptedPart(part(false)));
+        EXPECT_EQ(Snapshot(target), before);
+        EXPECT_EQ(log, StringList{"Ein abgebrochenes Update in " + target + " wurde zurückgenommen."});
     }
-    EXPECT_EQ(log, (StringList{"\r\nKern-Modul", "*** " + target + "blocked nicht (vollständig) geschrieben.",
-                               "*** " + target + "neu\\tief\\n.dat konnte nicht entfernt werden.",
-                               "*** " + target + "neu\\tief konnte nicht entfernt werden.",
-                               "*** " + target + "neu konnte nicht entfernt werden.",
-                               "Die Änderungen an Kern-Modul wurden zurückgenommen."}));
-    EXPECT_NE(Snapshot(target), before);
-    log.clear();
-    EXPECT_TRUE(RecoverInterruptedPart(p));
-    EXPECT_EQ(Snapshot(target), before);
-    EXPECT_TRUE(log.empty());
+}
+
+// A run killed at any point, then the next run of a package without rollback:
+// the part is as before the killed run, except that a file which another
+// installer put at a path of the journal meanwhile stays as that installer left it.
+TEST_F(RollbackTest, KilledRunIsUndoneKeepingWhatOthersInstalledSince) {
+    RemoveTree(target + "blocked");
+    int succeededAt = -1;  // the change that notes the part's success; a kill after it leaves the part new
+    {
+        FaultFileSystem counting;
+        EXPECT_TRUE(ApplyPart(part(true), archive, toDelete));
+        for (int i = 0; i < int(counting.journal().size()); ++i)
+            if (counting.journal()[i].rfind("write ", 0) == 0 && counting.journal()[i].find(".~rj") != std::string::npos)
+                succeededAt = i;
+    }
+    ASSERT_GT(succeededAt, 0);
+    for (bool replaced : {false, true}) {
+        install();
+        RemoveTree(target + "blocked");
+        if (replaced) replaceKernByOtherMeans();
+        const std::string expected = Snapshot(target);
+        for (int k = 0; k < succeededAt && !HasFailure(); ++k) {
+            SCOPED_TRACE("killed after change " + std::to_string(k) + (replaced ? ", kern.dll replaced since" : ""));
+            install();
+            RemoveTree(target + "blocked");
+            {
+                FaultFileSystem faults;
+                faults.interruptAfter(k);
+                EXPECT_THROW(ApplyPart(part(true), archive, toDelete), Interrupted);
+            }
+            if (replaced) replaceKernByOtherMeans();
+            log.clear();
+            TUpdatePart& next = part(false);
+            EXPECT_TRUE(RecoverInterruptedPart(next)) << ::testing::PrintToString(log);
+            RemoveLeftoversOf(next, archive, toDelete);
+            EXPECT_EQ(Snapshot(target), expected);
+        }
+    }
 }
 
 }  // namespace

@@ -200,6 +200,7 @@ public:
     bool removeFolder(const std::string& p) override { return real_->removeFolder(p); }
     bool removeFile(const std::string& p) override { return real_->removeFile(p); }
     bool replaceFile(const std::string& f, const std::string& t) override { return real_->replaceFile(f, t); }
+    bool renameOver(const std::string& f, const std::string& t) override { return real_->renameOver(f, t); }
     std::uint32_t attributes(const std::string& p) override { return real_->attributes(p); }
     bool setAttributes(const std::string& p, std::uint32_t a) override { return real_->setAttributes(p, a); }
     std::uint32_t lastError() override { return real_->lastError(); }

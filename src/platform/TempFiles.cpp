@@ -1,0 +1,88 @@
+#include "platform/TempFiles.h"
+
+#include <map>
+#include <set>
+
+#include "env/Text.h"
+
+namespace {
+
+constexpr int kNameAttempts = 100;
+const char* const kKinds = "ucsrb";
+
+std::string FolderOf(const std::string& path) {
+    std::size_t slash = path.rfind('\\');
+    return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+}
+
+}  // namespace
+
+std::string TempName(const std::string& target, TempKind kind, int number) {
+    return target + ".~" + static_cast<char>(kind) + std::to_string(number);
+}
+
+std::string FreeTempName(const std::string& target, TempKind kind) {
+    for (int n = 0; n < kNameAttempts; ++n) {
+        std::string candidate = TempName(target, kind, n);
+        if (Fs().attributes(candidate) == kAttrInvalid) return candidate;
+    }
+    return {};
+}
+
+bool ParseTempName(const std::string& fileName, std::string& base) {
+    std::size_t digits = fileName.find_last_not_of("0123456789");
+    if (digits == std::string::npos || digits + 1 == fileName.size() || fileName.size() - digits > 3) return false;
+    if (digits < 3 || fileName[digits - 2] != '.' || fileName[digits - 1] != '~') return false;
+    char kind = static_cast<char>(fileName[digits] | 0x20);
+    if (std::string(kKinds).find(kind) == std::string::npos) return false;
+    base = fileName.substr(0, digits - 2);
+    return true;
+}
+
+TempFile::TempFile(const std::string& target, TempKind kind) {
+    std::string candidate = FreeTempName(target, kind);
+    if (candidate.empty()) return;
+    file_ = Fs().open(candidate, OpenMode::Create);
+    if (file_) path_ = candidate;
+}
+
+TempFile::~TempFile() {
+    file_.reset();
+    if (!path_.empty()) Fs().removeFile(path_);
+}
+
+std::string TempFile::release(std::int32_t stamp) {
+    file_->setDosDate(stamp);
+    file_.reset();
+    std::string path;
+    path.swap(path_);
+    return path;
+}
+
+bool TempFile::commit(const std::string& target, std::int32_t stamp) {
+    file_->setDosDate(stamp);
+    file_.reset();
+    if (!Fs().replaceFile(path_, target)) return false;
+    path_.clear();
+    return true;
+}
+
+std::vector<std::string> RemoveLeftoverTemporaries(const std::vector<std::string>& targets) {
+    std::map<std::string, std::set<std::string>> namesByFolder;  // folder as given -> target names, upper case
+    for (const std::string& target : targets) {
+        std::string folder = FolderOf(target);
+        namesByFolder[folder].insert(UpperCased(target.substr(folder.size())));
+    }
+    std::vector<std::string> removed;
+    for (const auto& [folder, names] : namesByFolder) {
+        std::vector<FindData> children;
+        if (folder.empty() || !Fs().listFolder(folder, children)) continue;
+        for (const FindData& child : children) {
+            std::string base;
+            if ((child.attributes & kAttrDirectory) || !ParseTempName(child.name, base)) continue;
+            if (!names.count(UpperCased(base))) continue;
+            if (RemoveFileAnyway(folder + child.name)) removed.push_back(folder + child.name);
+        }
+    }
+    return removed;
+}
