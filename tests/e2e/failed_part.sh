@@ -18,10 +18,10 @@ fresh() {
   app_reg delete "$PROJECT" /v Status /f >/dev/null 2>&1 || true  # left by earlier runs in this prefix
   rm -f "$UPD/final.txt"
 }
-# A silent run in the background while this script goes on; its exit code lands in $WORK/$1.rc.
+# A silent run in the background while this script goes on; the driver's report lands in $WORK/$1.out.
 run_in_background() {
   local name=$1; shift
-  (cd "$UPD" && "$WINE" "$WIN_DIR/win32driver.exe" exitcode 'C:\upd\update.exe' "$@" > "$WORK/$name.rc") &
+  (cd "$UPD" && "$WINE" "$WIN_DIR/win32driver.exe" run 3600 'C:\upd\update.exe' "$@" > "$WORK/$name.out") &
 }
 log_of() { iconv -f CP1252 -t UTF-8 < "$UPD/$1"; }
 
@@ -54,11 +54,11 @@ for second in "" /WAIT=60; do
     check "second updater: 1618 at once, nothing written" equals "$RC $(cat "$APP/readme.txt")" "1618 old readme"
     check "second updater: says why" contains "$(log_of second.log)" "Ein anderes Update wird gerade ausgeführt."
   else
-    check "second updater with /WAIT: waits its turn and finds nothing to write" equals "$RC $(tr -d '\r' < "$WORK/first.rc")" "0 0"
+    check "second updater with /WAIT: waits its turn and finds nothing to write" equals "$RC $(exit_code_in "$WORK/first.out")" "0 0"
     check "second updater with /WAIT: writes no file" contains "$(log_of second.log)" $'\r\n0 Dateien aktualisiert\r\n'
   fi
   "$WINESERVER" -w
-  check "first updater${second:+ (second with /WAIT)}: applied" equals "$(tr -d '\r' < "$WORK/first.rc") $(cat "$APP/readme.txt")" "0 new readme"
+  check "first updater${second:+ (second with /WAIT)}: applied" equals "$(exit_code_in "$WORK/first.out") $(cat "$APP/readme.txt")" "0 new readme"
 done
 
 EXTRA_INI=(REBOOTOK=1)

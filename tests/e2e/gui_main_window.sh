@@ -17,6 +17,13 @@ wait_control() {
   for _ in $(seq 100); do [ "$(control "$id")" = "$want" ] && return 0; sleep 0.2; done
   echo "control $id: $(control "$id"), wanted $want"; return 1
 }
+# Ends the window with the button given and waits until it and its Wine processes are gone.
+close_with() {
+  drive click Update "$1"
+  "$WINE" "$DRIVER" waitgone Update 20 >/dev/null 2>&1
+  wait $WINDOW_PID 2>/dev/null || true
+  "$WINESERVER" -w
+}
 start_window() {
   (cd "$UPD" && "$WINE" 'C:\upd\update.exe') &
   WINDOW_PID=$!
@@ -54,10 +61,7 @@ check "completed: log ends with the success line" contains "$(control 111)" 'Upd
 check "completed: files written" equals "$(cat "$APP/prog.exe")" "program v2"
 screenshot "$SHOTS/main-completed.png"
 
-drive click Update Fertigstellen
-"$WINE" "$DRIVER" waitgone Update 20 >/dev/null 2>&1
-wait $WINDOW_PID 2>/dev/null || true
-"$WINESERVER" -w
+close_with Fertigstellen
 check "final command started once" equals "$(grep -c started "$UPD/final.txt" 2>/dev/null)" 1
 
 install_project 3.9
@@ -79,10 +83,7 @@ for _ in $(seq 100); do case "$(control 111)" in *"neuer als"*) break ;; esac; s
 check "second Start: only the second run's log" equals "$(control 111)" \
   "1|1|~~Die Version des installierten Projekts Demo ist neuer als dieses Update.~~Das Update wird nicht ausgeführt."
 screenshot "$SHOTS/main-second-start.png"
-drive click Update Abbrechen
-"$WINE" "$DRIVER" waitgone Update 20 >/dev/null 2>&1
-wait $WINDOW_PID 2>/dev/null || true
-"$WINESERVER" -w
+close_with Abbrechen
 check "failed run: no final command" test ! -e "$UPD/final.txt"
 
 # A file of a part held open is found before any change: one message names it,
@@ -106,10 +107,7 @@ drive click class=#32770 Wiederholen
 check "held file, Wiederholen: completed" wait_control 107 "1|1|Fertigstellen"
 check "held file, Wiederholen: file replaced" equals "$(cat "$APP/readme.txt")" "new readme"
 check "held file, Wiederholen: result value" equals "$(reg_get "$PROJECT\Ver" "")" "4.2"
-drive click Update Fertigstellen
-"$WINE" "$DRIVER" waitgone Update 20 >/dev/null 2>&1
-wait $WINDOW_PID 2>/dev/null || true
-"$WINESERVER" -w
+close_with Fertigstellen
 check "held file, Wiederholen: final command started" equals "$(grep -c started "$UPD/final.txt" 2>/dev/null)" 1
 
 # A run that writes an entry of 1 GiB: the window answers throughout, shows
@@ -128,10 +126,7 @@ check "1 GiB entry: the window answers WM_NULL within 500 ms throughout" \
   drive answers Update 300 500 107
 check "1 GiB entry: the close box did not end the run" wait_control 107 "1|1|Fertigstellen"
 check "1 GiB entry: written whole" equals "$(stat -c %s "$APP/big.bin")" 1073741824
-drive click Update Fertigstellen
-"$WINE" "$DRIVER" waitgone Update 20 >/dev/null 2>&1
-wait $WINDOW_PID 2>/dev/null || true
-"$WINESERVER" -w
+close_with Fertigstellen
 rm -f "$APP/big.bin"
 EXTRA_MAIN=('FINALCMD=cmd.exe /c echo started>>C:\upd\final.txt')
 build_package "$UPD/update.exe"
@@ -168,10 +163,7 @@ for texts in "long|Kassenprogramm für Bäckereien und Konditoreien|Version 2.1.
   check "$shot texts: no two labels overlap" labels_apart
   for id in 101 102 104; do check "$shot texts: control $id on one line" one_line $id; done
   screenshot "$SHOTS/main-$shot-texts.png"
-  drive click Update Abbrechen
-  "$WINE" "$DRIVER" waitgone Update 20 >/dev/null 2>&1
-  wait $WINDOW_PID 2>/dev/null || true
-  "$WINESERVER" -w
+  close_with Abbrechen
 done
 
 finish

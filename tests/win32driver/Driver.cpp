@@ -21,15 +21,15 @@
 //   win32driver resize CAPTION WIDTH HEIGHT     sets the window's size
 //   win32driver tree CAPTION ID                 the items of tree-view ID: "depth|selected|label"
 //   win32driver treepoint CAPTION ID LABEL      screen position "x y" of the first item with that label
-//   win32driver exitcode PROGRAM [ARG...]      runs PROGRAM, waits for it and prints its exit code
-//                                               whole (a Unix parent sees only its low 8 bits)
 //   win32driver answers CAPTION SECONDS MS [ID] sends WM_NULL every 50 ms for SECONDS, or until control ID
 //                                               is enabled; fails when the window takes more than MS to
 //                                               answer one; prints the longest answer time in ms
-//   win32driver run SECONDS PROGRAM [ARG...]    starts PROGRAM with the arguments joined by blanks; one line
-//                                               "window CLASS|CAPTION" for each visible top-level window it
-//                                               shows, then "exit CODE", or "still running" after SECONDS
-//                                               (the program is then ended and the driver exits with 1)
+//   win32driver run SECONDS PROGRAM [ARG...]    starts PROGRAM with the arguments joined by blanks (one with
+//                                               a blank in quotes); one line "window CLASS|CAPTION" for each
+//                                               visible top-level window it shows, then "exit CODE", the code
+//                                               whole (a Unix parent of a Windows program sees only its low
+//                                               8 bits), or "still running" after SECONDS (the program is
+//                                               then ended and the driver exits with 1)
 //
 // CAPTION may also be "class=NAME" for the top-level window of that class. ID
 // may be "ID/CLASS": the first window of that class inside control ID.
@@ -263,7 +263,8 @@ int main(int argc, char** argv) {
     double seconds = 10;
     if (cmd == "run" && a.size() > 2) {
         std::string commandLine = a[2];
-        for (std::size_t i = 3; i < a.size(); ++i) commandLine += " " + a[i];
+        for (std::size_t i = 3; i < a.size(); ++i)
+            commandLine += a[i].find(' ') == std::string::npos ? " " + a[i] : " \"" + a[i] + "\"";
         return RunWatched(std::atof(a[1].c_str()), commandLine);
     }
     if (cmd == "hold" && a.size() > 2) {
@@ -272,22 +273,6 @@ int main(int argc, char** argv) {
         std::printf("holding\n");
         std::fflush(stdout);
         Sleep(static_cast<DWORD>(std::atof(a[2].c_str()) * 1000));
-        return 0;
-    }
-    if (cmd == "exitcode") {
-        std::string line;
-        for (std::size_t i = 1; i < a.size(); ++i) line += (i > 1 ? " \"" : "\"") + a[i] + "\"";
-        STARTUPINFOA si = {};
-        si.cb = sizeof si;
-        PROCESS_INFORMATION pi = {};
-        if (!CreateProcessA(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi))
-            return Fail("cannot start " + a[1]);
-        WaitForSingleObject(pi.hProcess, INFINITE);
-        DWORD code = 0;
-        GetExitCodeProcess(pi.hProcess, &code);
-        CloseHandle(pi.hThread);
-        CloseHandle(pi.hProcess);
-        std::printf("%lu\n", static_cast<unsigned long>(code));
         return 0;
     }
     if (cmd == "waitgone") {

@@ -63,9 +63,11 @@ build_package() {
 # its low 8 bits: 1618 would read 82); RC receives the code.
 run_windows_program() {
   RC=0
-  (cd "$UPD" && "$WINE" "$WIN_DIR/win32driver.exe" exitcode "$@" > "$WORK/exitcode.out") || RC=$?
-  if [ "$RC" = 0 ]; then RC=$(tr -d '\r\n' < "$WORK/exitcode.out"); fi
+  (cd "$UPD" && "$WINE" "$WIN_DIR/win32driver.exe" run 3600 "$@" > "$WORK/exitcode.out") || RC=$?
+  if [ "$RC" = 0 ]; then RC=$(exit_code_in "$WORK/exitcode.out"); fi
 }
+# The exit code that the driver's "run" wrote into the file given.
+exit_code_in() { tr -d '\r' < "$1" | sed -n 's/^exit //p'; }
 
 # Runs the updater with the switches given; sets RC and LOG (the log file in UTF-8).
 run_update() {
