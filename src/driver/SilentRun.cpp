@@ -84,10 +84,12 @@ std::string HeaderLine(const UpdateSession& session, const std::string& executab
 }
 
 // The log's line on the final command: started, or not started and why. It is
-// started only when asked for and after a successful run.
-std::string FinalCommandLine(UpdateSession& session, bool wanted, bool succeeded) {
+// started only when asked for and after a successful run, and not while files
+// of the application wait for the next start of Windows.
+std::string FinalCommandLine(UpdateSession& session, bool wanted, int code) {
     if (!wanted) return "Abschließender Befehl nicht gestartet (ohne /FINALCMD).";
-    if (!succeeded) return "Abschließender Befehl nicht gestartet (Update nicht erfolgreich).";
+    if (code == kExitRestartNeeded) return "Abschließender Befehl nicht gestartet (erst nach dem Neustart von Windows).";
+    if (code != kExitSucceeded) return "Abschließender Befehl nicht gestartet (Update nicht erfolgreich).";
     std::string error;
     if (session.startFinalCommand(error)) return "Abschließender Befehl gestartet.";
     return "Abschließender Befehl konnte nicht gestartet werden: " + error;
@@ -181,7 +183,7 @@ int RunSilent(const LaunchOptions& options, const std::string& executablePath, c
             code = kExitError;
         }
         if (!session.FinalCmd.empty())
-            epilogue.push_back(FinalCommandLine(session, options.runFinalCommand, code == kExitSucceeded));
+            epilogue.push_back(FinalCommandLine(session, options.runFinalCommand, code));
     }
     StringList all = {HeaderLine(session, executablePath, started)};
     all.insert(all.end(), preamble.begin(), preamble.end());

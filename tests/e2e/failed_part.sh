@@ -64,8 +64,9 @@ done
 EXTRA_INI=(REBOOTOK=1)
 build_package "$UPD/update.exe"
 fresh
-run_update_holding 'C:\App\readme.txt' /S /LOG='C:\upd\update.log'
+run_update_holding 'C:\App\readme.txt' /S /FINALCMD /LOG='C:\upd\update.log'
 check "REBOOTOK: exit 3010" equals "$RC" 3010
+check "REBOOTOK: no final command before the restart" contains "$LOG" 'Abschließender Befehl nicht gestartet (erst nach dem Neustart von Windows).'
 check "REBOOTOK: the other files are written, the held one is not yet" \
   equals "$(cat "$APP/prog.exe") $([ -e "$APP/old.dll" ] || echo deleted) $(cat "$APP/readme.txt")" "program v2 deleted old readme"
 check "REBOOTOK: the part's result value" equals "$(reg_get "$PROJECT" Status)" "aktualisiert"
