@@ -109,23 +109,31 @@ bool ParseLaunchOptions(const std::vector<std::string>& args, LaunchOptions& opt
     return error.empty();
 }
 
+// In columns that blanks align: the window shows it in a fixed-pitch font.
 std::string UsageText() {
-    return "Aufruf: update.exe [/S [/V] [/LOG=Datei] [/FINALCMD] [/WAIT=Sekunden]] | [/UNPACK=Ordner] | [/?]\r\n"
+    return "Aufruf: update.exe [/S [/V] [/LOG=Datei] [/FINALCMD] [/WAIT=Sekunden]]\r\n"
+           "                  | [/UNPACK=Ordner] | [/?]\r\n"
            "\r\n"
            "Ohne Schalter öffnet sich das Fenster des Updates.\r\n"
-           "/S            Update ohne Fenster ausführen (auch /SILENT, /VERYSILENT)\r\n"
-           "/V            erweitertes Protokoll (mit /S)\r\n"
-           "/LOG=Datei    Protokoll in eine Datei schreiben (mit /S; auch /LOG Datei)\r\n"
-           "/FINALCMD     abschließenden Befehl nach Erfolg starten (mit /S)\r\n"
-           "/WAIT=Sekunden  so lange auf benutzte Dateien und ein anderes Update warten (mit /S)\r\n"
-           "/UNPACK=Ordner  alle Dateien des Updates in den Ordner auspacken\r\n"
-           "/?            diese Hilfe\r\n"
+           "/S               Update ohne Fenster ausführen (auch /SILENT, /VERYSILENT)\r\n"
+           "/V               erweitertes Protokoll (mit /S)\r\n"
+           "/LOG=Datei       Protokoll in eine Datei schreiben (mit /S; auch /LOG Datei)\r\n"
+           "/FINALCMD        abschließenden Befehl nach Erfolg starten (mit /S)\r\n"
+           "/WAIT=Sekunden   so lange auf benutzte Dateien und ein anderes Update\r\n"
+           "                 warten (mit /S)\r\n"
+           "/UNPACK=Ordner   alle Dateien des Updates in den Ordner auspacken\r\n"
+           "/?               diese Hilfe\r\n"
            "/SUPPRESSMSGBOXES und /NORESTART werden angenommen und übergangen.\r\n"
            "\r\n"
-           "Rückgabewerte: 0 Update ausgeführt, 1 Update nicht erfolgreich,\r\n"
-           "2 Update nicht ladbar, 3 Abbruch durch Fehler, 4 falscher Aufruf\r\n"
-           "oder Protokoll nicht schreibbar, 5 nichts zu tun (installierte Version\r\n"
-           "neuer als dieses Update), 1618 Dateien werden benutzt (auch aus [CheckRun])\r\n"
-           "oder ein anderes Update läuft: nichts geändert, 3010 Update ausgeführt,\r\n"
-           "einige Dateien werden beim nächsten Neustart ersetzt.";
+           "Rückgabewerte:\r\n"
+           "   0             Update ausgeführt\r\n"
+           "   1             Update nicht erfolgreich\r\n"
+           "   2             Update nicht ladbar\r\n"
+           "   3             Abbruch durch Fehler\r\n"
+           "   4             falscher Aufruf oder Protokoll nicht schreibbar\r\n"
+           "   5             nichts zu tun: installierte Version neuer als dieses Update\r\n"
+           "1618             Dateien werden benutzt (auch aus [CheckRun]) oder ein\r\n"
+           "                 anderes Update läuft: nichts geändert\r\n"
+           "3010             Update ausgeführt, einige Dateien werden beim nächsten\r\n"
+           "                 Neustart ersetzt";
 }

@@ -10,6 +10,8 @@
 #endif
 #include <windows.h>
 
+#include <string>
+
 #include "base/ScopedHandle.h"
 
 struct FileHandleTraits {
@@ -63,6 +65,11 @@ HMODULE LoadSystemLibrary(const char* name);
 // everything loaded from now on, also by the system's own DLLs; a no-op where
 // Windows has neither SetDefaultDllDirectories nor SetDllDirectoryA.
 void RestrictDllSearchPath();
+
+// A message in columns that blanks align (the switches of /?), in a fixed-pitch
+// font, with OK and an information or error icon; what a message box would
+// show ragged in a proportional font. Part of the platform's prompter.
+int ShowColumnsBox(const std::string& text, const std::string& caption, bool error);
 
 using ScopedFileHandle = ScopedHandle<FileHandleTraits>;
 using ScopedFindHandle = ScopedHandle<FindHandleTraits>;

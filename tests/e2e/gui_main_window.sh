@@ -2,8 +2,8 @@
 # The main window under Wine and a virtual display, driven by the Win32 test
 # driver: Preparing -> Ready -> Completed, Ctrl+F3, the final command started
 # once on closing, a failed run that leaves "Start" enabled, a part whose file
-# is held open (the message with "Wiederholen"), and a run of a 1 GiB entry
-# during which the window answers.
+# is held open (the message with "Wiederholen"), a run of a 1 GiB entry
+# during which the window answers, and the box of /?.
 source "$(dirname "$0")/../wine/lib.sh"
 source "$SOURCE_DIR/tests/wine/update_fixture.sh"
 start_xvfb
@@ -165,5 +165,15 @@ for texts in "long|Kassenprogramm für Bäckereien und Konditoreien|Version 2.1.
   screenshot "$SHOTS/main-$shot-texts.png"
   close_with Abbrechen
 done
+
+# /? lists the switches and exit codes in columns that line up (a fixed-pitch font).
+(cd "$UPD" && "$WINE" 'C:\upd\update.exe' /?) &
+usage_pid=$!
+"$WINE" "$DRIVER" wait class=#32770 30 >/dev/null 2>&1
+check "/?: switches and exit codes in columns" contains "$(drive dump class=#32770)" "/WAIT=Sekunden   so lange auf"
+screenshot "$SHOTS/usage.png"
+drive click class=#32770 OK
+wait $usage_pid 2>/dev/null || true
+"$WINESERVER" -w
 
 finish

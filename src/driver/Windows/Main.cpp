@@ -58,7 +58,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int) {
         std::string text = parsed ? UsageText() : error + "\r\n\r\n" + UsageText();
         char path[261] = {};
         GetModuleFileNameA(nullptr, path, sizeof path);
-        MessageBoxA(nullptr, text.c_str(), ProgramTitle(path).c_str(), MB_OK | (parsed ? MB_ICONINFORMATION : MB_ICONHAND));
+        ShowColumnsBox(text, ProgramTitle(path), !parsed);
         return parsed ? kExitSucceeded : kExitBadCommandLine;
     }
     try {
