@@ -34,6 +34,8 @@ bool RunUpdate(UpdateSession& session, StringList& log, RunEnding* ending = null
 // their damage does not stop the parts that can be applied.
 // False with the entry's name and the problem at the first damaged one. With
 // `staging`, the entries that will probably be written are staged on the way,
-// so that writing them needs no second inflation.
+// so that writing them needs no second inflation. A patch entry is built
+// from the installed file it applies to; when that is not the expected file,
+// `name` is empty and `problem` the message that names it.
 bool VerifyEntriesToWrite(const TArchive& archive, const TUpdateParts& parts, std::string& name, std::string& problem,
                           StagedEntries* staging = nullptr);

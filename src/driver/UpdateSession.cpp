@@ -2,6 +2,7 @@
 
 #include "archive/ArchiveFormat.h"
 #include "driver/RunUpdate.h"
+#include "env/MessageBoxes.h"
 #include "env/Registry.h"
 #include "platform/FileSystem.h"
 #include "platform/Process.h"
@@ -56,7 +57,11 @@ bool UpdateSession::closeQuery() {
     return allowed;
 }
 
-UnpackCounts UpdateSession::unpackAll(const std::string& folder) { return UnpackAll(Archive, folder); }
+UnpackCounts UpdateSession::unpackAll(const std::string& folder) {
+    UnpackCounts counts = UnpackAll(Archive, folder);
+    if (!counts.patches.empty()) ShowInfo(PatchEntriesNote(counts));
+    return counts;
+}
 
 void UpdateSession::SetUpdateName(const std::string& text) {
     UpdateName = text;

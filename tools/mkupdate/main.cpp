@@ -23,7 +23,7 @@ void Usage(std::FILE* to) {
         "usage: mkupdate build [--stub update.exe] [--date \"YYYY-MM-DD hh:mm:ss\"] [--tz ZONE]\n"
         "                      [--threads N] -o OUT DIR\n"
         "       mkupdate diff --section NAME [--project KEY] [--from VER[..VER]] [--to VER] [--touch]\n"
-        "                     [--rollback] [--date \"YYYY-MM-DD hh:mm:ss\"] [--tz ZONE] OLD NEW -o DIR\n"
+        "                     [--rollback] [--patch] [--date \"YYYY-MM-DD hh:mm:ss\"] [--tz ZONE] OLD NEW -o DIR\n"
         "       mkupdate check [--json] DIR|FILE\n"
         "       mkupdate list [--json] FILE\n"
         "       mkupdate test FILE\n"

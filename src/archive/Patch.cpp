@@ -1,0 +1,239 @@
+#include "archive/Patch.h"
+
+#include <algorithm>
+#include <cstring>
+#include <zlib.h>
+
+#include "archive/ArchiveFormat.h"
+#include "base/ByteReader.h"
+#include "env/Text.h"
+#include "platform/FileSystem.h"
+
+namespace {
+
+// Pieces of the new file and reads of the old one: the applier's whole working memory
+// besides zlib's state.
+constexpr std::size_t kChunk = 64 * 1024;
+
+}  // namespace
+
+struct PatchApplier::Stream {
+    z_stream z{};
+};
+
+bool IsPatchEntryName(const std::string& name) { return StartsWithText("pat\\", name); }
+
+bool ReadPatchHeader(const unsigned char* data, std::size_t size, PatchHeader& out) {
+    ByteReader reader(data, size);
+    std::uint32_t magic = 0;
+    if (!reader.readU32(magic) || magic != kPatchMagic) return false;
+    if (!reader.readS32(out.oldSize) || !reader.readU32(out.oldCrc) || !reader.readS32(out.newSize) ||
+        !reader.readU32(out.newCrc))
+        return false;
+    return out.oldSize >= 0 && out.newSize >= 0;
+}
+
+std::string PatchHeaderBytes(const PatchHeader& header) {
+    std::string bytes;
+    putU32(bytes, kPatchMagic);
+    putU32(bytes, std::uint32_t(header.oldSize));
+    putU32(bytes, header.oldCrc);
+    putU32(bytes, std::uint32_t(header.newSize));
+    putU32(bytes, header.newCrc);
+    return bytes;
+}
+
+std::uint32_t Crc32(std::uint32_t crc, const unsigned char* data, std::size_t size) {
+    return std::uint32_t(crc32(crc, data, uInt(size)));
+}
+
+std::int64_t HandlePatchBase::size() { return file_.size(); }
+
+bool HandlePatchBase::read(std::int64_t position, unsigned char* buffer, std::size_t count) {
+    return file_.seek(position) && file_.read(buffer, std::int64_t(count)) == std::int64_t(count);
+}
+
+bool BufferPatchBase::read(std::int64_t position, unsigned char* buffer, std::size_t count) {
+    if (position < 0 || std::uint64_t(position) > size_ || count > size_ - std::size_t(position)) return false;
+    std::memcpy(buffer, data_ + position, count);
+    return true;
+}
+
+PatchApplier::PatchApplier(PatchBase* base, ByteSink& out)
+    : base_(base), out_(out), inflated_(kChunk), work_(kChunk), window_(kChunk) {}
+
+PatchApplier::~PatchApplier() {
+    if (!stream_) return;
+    inflateEnd(&stream_->z);
+    delete stream_;
+}
+
+bool PatchApplier::fail(PatchOutcome outcome, const std::string& problem) {
+    step_ = Step::Failed;
+    outcome_ = outcome;
+    problem_ = problem;
+    return false;
+}
+
+bool PatchApplier::put(const unsigned char* data, std::size_t count) {
+    taken_ += count;
+    if (step_ == Step::Failed) return false;
+    if (step_ == Step::Header) {
+        std::size_t need = std::min(count, kPatchHeaderSize - pending_.size());
+        pending_.insert(pending_.end(), data, data + need);
+        data += need;
+        count -= need;
+        if (pending_.size() < kPatchHeaderSize) return true;
+        if (!start()) return false;
+    }
+    if (count == 0) return true;
+    if (step_ == Step::Ended) return fail(PatchOutcome::Damaged, "Daten hinter dem Ende des Patches");
+    return inflateSome(data, count);
+}
+
+// The header is complete: the old file is checked before any of the new one is built.
+bool PatchApplier::start() {
+    if (!ReadPatchHeader(pending_.data(), pending_.size(), header_))
+        return fail(PatchOutcome::Damaged, "Patchkopf fehlerhaft");
+    pending_.clear();
+    if (base_ && !checkBase()) return false;
+    stream_ = new Stream;
+    stream_->z.zalloc = zlibAlloc;
+    stream_->z.zfree = zlibFree;
+    if (inflateInit(&stream_->z) != Z_OK) return fail(PatchOutcome::Damaged, "zu wenig Speicher");
+    step_ = Step::Control;
+    return true;
+}
+
+bool PatchApplier::checkBase() {
+    if (base_->size() != header_.oldSize)
+        return fail(PatchOutcome::BaseDiffers, std::to_string(base_->size()) + " Bytes statt " +
+                                                   std::to_string(header_.oldSize));
+    std::uint32_t crc = 0;
+    for (std::int64_t at = 0; at < header_.oldSize; at += std::int64_t(kChunk)) {
+        std::size_t count = std::size_t(std::min<std::int64_t>(std::int64_t(kChunk), header_.oldSize - at));
+        if (!base_->read(at, window_.data(), count)) return fail(PatchOutcome::BaseDiffers, "nicht lesbar");
+        crc = Crc32(crc, window_.data(), count);
+    }
+    if (crc != header_.oldCrc) return fail(PatchOutcome::BaseDiffers, "anderer Inhalt (CRC-32)");
+    return true;
+}
+
+bool PatchApplier::inflateSome(const unsigned char* data, std::size_t count) {
+    z_stream& z = stream_->z;
+    z.next_in = const_cast<unsigned char*>(data);
+    z.avail_in = uInt(count);
+    while (z.avail_in > 0) {
+        z.next_out = inflated_.data();
+        z.avail_out = uInt(inflated_.size());
+        int code = inflate(&z, Z_NO_FLUSH);
+        if (code != Z_OK && code != Z_STREAM_END) return fail(PatchOutcome::Damaged, "Patchdaten fehlerhaft (zlib)");
+        if (!consume(inflated_.data(), inflated_.size() - z.avail_out)) return false;
+        if (code != Z_STREAM_END) continue;
+        if (z.avail_in > 0) return fail(PatchOutcome::Damaged, "Daten hinter dem Ende des Patches");
+        if (step_ != Step::Control || !pending_.empty())
+            return fail(PatchOutcome::Damaged, "Patch endet mitten in einem Abschnitt");
+        step_ = Step::Ended;
+    }
+    return true;
+}
+
+// The inflated records, whatever pieces they come in.
+bool PatchApplier::consume(const unsigned char* data, std::size_t count) {
+    while (count > 0) {
+        std::size_t used = 0;
+        if (step_ == Step::Control) {
+            used = std::min(count, kPatchControlSize - pending_.size());
+            pending_.insert(pending_.end(), data, data + used);
+            if (pending_.size() == kPatchControlSize && !beginRecord()) return false;
+        } else if (step_ == Step::Diff) {
+            used = std::min<std::size_t>({count, diffLeft_, work_.size()});
+            if (!takeDiff(data, used)) return false;
+        } else if (step_ == Step::Extra) {
+            used = std::min<std::size_t>(count, extraLeft_);
+            extraLeft_ -= std::uint32_t(used);
+            if (!emit(data, used)) return false;
+            if (extraLeft_ == 0) step_ = Step::Control;
+        } else {
+            return fail(PatchOutcome::Damaged, "Daten hinter dem Ende des Patches");
+        }
+        data += used;
+        count -= used;
+    }
+    return true;
+}
+
+// A control record: its seek must stay in the old file, its lengths fit the
+// new file, and its diff run the old one.
+bool PatchApplier::beginRecord() {
+    ByteReader reader(pending_.data(), pending_.size());
+    reader.readU32(diffLeft_);
+    reader.readU32(extraLeft_);
+    reader.readS32(seek_);
+    pending_.clear();
+    std::int64_t start = basePosition_ + seek_;
+    if (start < 0 || start > header_.oldSize) return fail(PatchOutcome::Damaged, "Patch springt aus der alten Datei");
+    basePosition_ = start;
+    if (diffLeft_ > header_.oldSize - basePosition_)
+        return fail(PatchOutcome::Damaged, "Patch liest hinter dem Ende der alten Datei");
+    std::uint64_t room = std::uint64_t(header_.newSize) - written_;
+    if (std::uint64_t(diffLeft_) + extraLeft_ > room)
+        return fail(PatchOutcome::Damaged, "Patch ergibt mehr Bytes als sein Kopf nennt");
+    // Every record makes at least one byte: the records are no more than the new file's bytes.
+    if (diffLeft_ == 0 && extraLeft_ == 0) return fail(PatchOutcome::Damaged, "leerer Abschnitt im Patch");
+    step_ = diffLeft_ > 0 ? Step::Diff : Step::Extra;
+    return true;
+}
+
+// Old bytes plus the patch's differences, byte by byte (modulo 256).
+bool PatchApplier::takeDiff(const unsigned char* data, std::size_t count) {
+    if (!readBase(basePosition_, work_.data(), count)) return false;
+    for (std::size_t i = 0; i < count; ++i) work_[i] = static_cast<unsigned char>(work_[i] + data[i]);
+    basePosition_ += std::int64_t(count);
+    diffLeft_ -= std::uint32_t(count);
+    if (!emit(work_.data(), count)) return false;
+    if (diffLeft_ == 0) step_ = extraLeft_ > 0 ? Step::Extra : Step::Control;
+    return true;
+}
+
+// Reads of the old file go through a window: runs that follow one another
+// read the file once, in pieces of kChunk.
+bool PatchApplier::readBase(std::int64_t position, unsigned char* buffer, std::size_t count) {
+    while (count > 0) {
+        bool inside = position >= windowStart_ && position < windowStart_ + std::int64_t(windowLength_);
+        if (!inside) {
+            windowStart_ = position;
+            windowLength_ = std::size_t(std::min<std::int64_t>(std::int64_t(window_.size()), header_.oldSize - position));
+            if (!base_) std::memset(window_.data(), 0, windowLength_);
+            else if (!base_->read(position, window_.data(), windowLength_))
+                return fail(PatchOutcome::BaseDiffers, "nicht lesbar");
+        }
+        std::size_t offset = std::size_t(position - windowStart_);
+        std::size_t piece = std::min(count, windowLength_ - offset);
+        std::memcpy(buffer, window_.data() + offset, piece);
+        buffer += piece;
+        position += std::int64_t(piece);
+        count -= piece;
+    }
+    return true;
+}
+
+bool PatchApplier::emit(const unsigned char* data, std::size_t count) {
+    if (count == 0) return true;
+    crc_ = Crc32(crc_, data, count);
+    written_ += count;
+    if (!out_.put(data, count)) return fail(PatchOutcome::NotTaken, "nicht geschrieben");
+    return true;
+}
+
+PatchOutcome PatchApplier::finish() {
+    if (step_ == Step::Failed) return outcome_;
+    if (step_ == Step::Header) return fail(PatchOutcome::Damaged, "Patchkopf unvollständig"), outcome_;
+    if (step_ != Step::Ended) return fail(PatchOutcome::Damaged, "Patch unvollständig"), outcome_;
+    if (written_ != std::uint64_t(header_.newSize))
+        return fail(PatchOutcome::Damaged, "Patch ergibt " + std::to_string(written_) + " Bytes statt " +
+                                               std::to_string(header_.newSize)),
+               outcome_;
+    if (base_ && crc_ != header_.newCrc) return fail(PatchOutcome::Damaged, "Ergebnis hat falsche CRC-32"), outcome_;
+    return PatchOutcome::Built;
+}
