@@ -68,6 +68,8 @@ int Run(CommandLine& c) {
     MeasureLoading(c.options, report);
     std::fprintf(stderr, "update_bench: peak memory ...\n");
     MeasurePeakMemory(c.options, tree, report);
+    std::fprintf(stderr, "update_bench: patch entries ...\n");
+    MeasurePatching(c.options, report);
     MeasureUpdaterSize(c.options, report);
     report.setContext("benchmark time", Fixed(total.seconds(), 1) + " s");
     report.print();

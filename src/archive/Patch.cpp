@@ -112,7 +112,7 @@ bool PatchApplier::checkBase() {
     std::uint32_t crc = 0;
     for (std::int64_t at = 0; at < header_.oldSize; at += std::int64_t(kChunk)) {
         std::size_t count = std::size_t(std::min<std::int64_t>(std::int64_t(kChunk), header_.oldSize - at));
-        if (!base_->read(at, window_.data(), count)) return fail(PatchOutcome::BaseDiffers, "nicht lesbar");
+        if (!base_->read(at, window_.data(), count)) return fail(PatchOutcome::BaseUnreadable, "nicht lesbar");
         crc = Crc32(crc, window_.data(), count);
     }
     if (crc != header_.oldCrc) return fail(PatchOutcome::BaseDiffers, "anderer Inhalt (CRC-32)");
@@ -206,7 +206,7 @@ bool PatchApplier::readBase(std::int64_t position, unsigned char* buffer, std::s
             windowLength_ = std::size_t(std::min<std::int64_t>(std::int64_t(window_.size()), header_.oldSize - position));
             if (!base_) std::memset(window_.data(), 0, windowLength_);
             else if (!base_->read(position, window_.data(), windowLength_))
-                return fail(PatchOutcome::BaseDiffers, "nicht lesbar");
+                return fail(PatchOutcome::BaseUnreadable, "nicht lesbar");
         }
         std::size_t offset = std::size_t(position - windowStart_);
         std::size_t piece = std::min(count, windowLength_ - offset);

@@ -65,7 +65,8 @@ private:
 
 enum class PatchOutcome {
     Built,       // the new file is complete, its size and CRC-32 as the header says
-    BaseDiffers, // the old file is not the one the patch was made for, or cannot be read
+    BaseDiffers, // the old file is not the one the patch was made for
+    BaseUnreadable,  // the old file cannot be read
     Damaged,     // the patch itself is faulty or cut short
     NotTaken,    // the sink refused bytes
 };

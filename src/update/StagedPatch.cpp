@@ -23,9 +23,15 @@ private:
     bool failed_;
 };
 
+const char* const kNotRun = ".\r\nDas Update wird nicht ausgeführt.";
+
 std::string DiffersText(const std::string& target, const std::string& why) {
     return "Die installierte Datei " + target + " ist nicht die, für die dieses Update gemacht ist (" + why +
-           "; von Hand geändert oder eine andere Version).\r\nDas Update wird nicht ausgeführt.";
+           "; von Hand geändert oder eine andere Version)" + kNotRun;
+}
+
+std::string UnreadableText(const std::string& target) {
+    return "Die installierte Datei " + target + " kann nicht gelesen werden" + kNotRun;
 }
 
 }  // namespace
@@ -33,7 +39,7 @@ std::string DiffersText(const std::string& target, const std::string& why) {
 StreamResult StagedEntries::stagePatch(const TArchive& archive, std::int32_t index, const std::string& target,
                                        FileHandle* archiveFile) {
     std::unique_ptr<FileHandle> installed = openReadOnly(target);
-    if (!installed) throw InstalledFileDiffers(DiffersText(target, "nicht lesbar"));
+    if (!installed) throw InstalledFileDiffers(UnreadableText(target));
     HandlePatchBase base(*installed);
     // Without a staged file the patch is checked all the same; writing the
     // entry then fails, as a patch is never written from anything else.
@@ -45,6 +51,7 @@ StreamResult StagedEntries::stagePatch(const TArchive& archive, std::int32_t ind
     if (result == StreamResult::Unreadable) return result;
     switch (applier.finish()) {
     case PatchOutcome::BaseDiffers: throw InstalledFileDiffers(DiffersText(target, applier.problem()));
+    case PatchOutcome::BaseUnreadable: throw InstalledFileDiffers(UnreadableText(target));
     case PatchOutcome::Damaged: throw Exception(applier.problem());
     case PatchOutcome::NotTaken: return StreamResult::NotTaken;
     case PatchOutcome::Built: break;

@@ -6,7 +6,7 @@
 #include "base/Exception.h"
 
 // The installed file is not the one the patch was made for (changed by hand,
-// another version) or cannot be read; the text names it, in German.
+// another version) or cannot be read; the message names it, in German.
 class InstalledFileDiffers : public Exception {
 public:
     using Exception::Exception;
