@@ -6,6 +6,7 @@
 
 #include <algorithm>
 
+#include "FaultFileSystem.h"
 #include "UpdateTestSupport.h"
 #include "archive/ArchiveWriter.h"
 #include "archive/Patch.h"
@@ -213,6 +214,18 @@ TEST_F(PatchRunTest, WrongInstalledFileOrDamagedPatchStopsBeforeAnyChange) {
         EXPECT_EQ(ReadBytes(app_ + "readme.txt"), "old readme") << c.what;
         EXPECT_EQ(ListFolder(dir / "App"), "prog.exe readme.txt") << c.what << ": no staged file is left";
     }
+}
+
+// The patch's data is no file: when its result could not be staged, the
+// entry is not written at all, and the installed file stays as it was.
+TEST_F(PatchRunTest, APatchWhoseResultCouldNotBeStagedIsNotWritten) {
+    std::string package = writeUpdater(MakePatch(kOldFile, "ABDxy", {{kDiff3, "xy", 0}}), false);
+    FaultFileSystem faults;
+    faults.fail(Fault::DiskFull, ".~s");
+    StringList log;
+    EXPECT_FALSE(run(package, log));
+    EXPECT_EQ(ReadBytes(app_ + "prog.exe"), kOldFile);
+    EXPECT_NE(logText(log).find(app_ + "prog.exe"), std::string::npos) << logText(log);
 }
 
 }  // namespace
