@@ -24,6 +24,16 @@ struct Made {
     double diffSeconds = 0;
 };
 
+// A host that build takes for an updater: "PE\0\0" at 0x40, as 0x3C says.
+std::string WriteStub(const BenchOptions& o) {
+    std::string stub = "MZ" + std::string(64 * 1024 - 2, '\0');
+    stub[0x3C] = 0x40;
+    stub.replace(0x40, 2, "PE");
+    std::string path = o.workFolder + "/patch-stub.exe";
+    std::ofstream(path, std::ios::binary) << stub;
+    return path;
+}
+
 // diff into a folder that already holds an update.ini with a plain target
 // folder (diff keeps it), then build; the package and the time diff took.
 Made MakePackage(const BenchOptions& o, const std::string& name, const std::string& oldDir, const std::string& newDir,
@@ -36,7 +46,7 @@ Made MakePackage(const BenchOptions& o, const std::string& name, const std::stri
     Made made;
     made.diffSeconds = RunChecked(diff).seconds;
     made.package = folder + ".vpa";
-    RunChecked({o.mkupdate, "build", "--tz", "UTC", "-o", made.package, folder});
+    RunChecked({o.mkupdate, "build", "--stub", WriteStub(o), "--tz", "UTC", "-o", made.package, folder});
     return made;
 }
 
