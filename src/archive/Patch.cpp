@@ -127,8 +127,10 @@ bool PatchApplier::inflateSome(const unsigned char* data, std::size_t count) {
         z.next_out = inflated_.data();
         z.avail_out = uInt(inflated_.size());
         int code = inflate(&z, Z_NO_FLUSH);
-        if (code != Z_OK && code != Z_STREAM_END) return fail(PatchOutcome::Damaged, "Patchdaten fehlerhaft (zlib)");
+        // What inflated before an error is taken first, so that the outcome
+        // does not depend on the pieces the data comes in.
         if (!consume(inflated_.data(), inflated_.size() - z.avail_out)) return false;
+        if (code != Z_OK && code != Z_STREAM_END) return fail(PatchOutcome::Damaged, "Patchdaten fehlerhaft (zlib)");
         if (code != Z_STREAM_END) continue;
         if (z.avail_in > 0) return fail(PatchOutcome::Damaged, "Daten hinter dem Ende des Patches");
         if (step_ != Step::Control || !pending_.empty())

@@ -44,6 +44,7 @@ private:
     bool agrees(std::int64_t newPos, std::int64_t offset) const;
     std::int64_t stretchForward(std::int64_t until) const;
     std::int64_t stretchBackward(std::int64_t scan, const Match& match) const;
+    void splitOverlap(std::int64_t scan, const Match& match, std::int64_t& forward, std::int64_t& backward) const;
     void emit(std::int64_t diffLength, std::int64_t extraLength);
 
     const unsigned char* old_;
@@ -117,6 +118,24 @@ std::int64_t Differ::stretchBackward(std::int64_t scan, const Match& match) cons
     return best;
 }
 
+// Where the run stretched forward and the one stretched backward share bytes,
+// they are split where the earlier run agrees most often, compared with the later one.
+void Differ::splitOverlap(std::int64_t scan, const Match& match, std::int64_t& forward, std::int64_t& backward) const {
+    std::int64_t overlap = lastScan_ + forward - (scan - backward);
+    if (overlap <= 0) return;
+    std::int64_t score = 0, bestScore = 0, split = 0;
+    for (std::int64_t i = 0; i < overlap; ++i) {
+        if (new_[lastScan_ + forward - overlap + i] == old_[lastPos_ + forward - overlap + i]) ++score;
+        if (new_[scan - backward + i] == old_[match.oldPos - backward + i]) --score;
+        if (score > bestScore) {
+            bestScore = score;
+            split = i + 1;
+        }
+    }
+    forward += split - overlap;
+    backward -= split;
+}
+
 // One record: a diff run from lastPos_ over lastScan_, then new bytes.
 void Differ::emit(std::int64_t diffLength, std::int64_t extraLength) {
     if (diffLength + extraLength == 0) return;
@@ -149,22 +168,7 @@ std::string Differ::records() {
 
         std::int64_t forward = stretchForward(scan);
         std::int64_t backward = scan < m_ ? stretchBackward(scan, match) : 0;
-        std::int64_t overlap = lastScan_ + forward - (scan - backward);
-        if (overlap > 0) {
-            // The two runs meet: split the shared bytes where the earlier run
-            // agrees most often, compared with the later one.
-            std::int64_t score = 0, bestScore = 0, split = 0;
-            for (std::int64_t i = 0; i < overlap; ++i) {
-                if (new_[lastScan_ + forward - overlap + i] == old_[lastPos_ + forward - overlap + i]) ++score;
-                if (new_[scan - backward + i] == old_[match.oldPos - backward + i]) --score;
-                if (score > bestScore) {
-                    bestScore = score;
-                    split = i + 1;
-                }
-            }
-            forward += split - overlap;
-            backward -= split;
-        }
+        splitOverlap(scan, match, forward, backward);
         emit(forward, (scan - backward) - (lastScan_ + forward));
         lastScan_ = scan - backward;
         lastPos_ = match.oldPos - backward;
