@@ -9,6 +9,7 @@
 #include "base/ByteReader.h"
 #include "base/Exception.h"
 #include "env/Text.h"
+#include "env/UiHooks.h"
 #include "platform/FileSystem.h"
 #include "platform/TempFiles.h"
 #include "platform/SystemInfo.h"
@@ -258,6 +259,7 @@ class FileSink final : public ByteSink {
 public:
     explicit FileSink(FileHandle& file) : file_(file) {}
     bool put(const unsigned char* data, std::size_t count) override {
+        Progress().advance(0);  // the window answers while a large entry is written
         return file_.write(data, std::int64_t(count)) == std::int64_t(count);
     }
 

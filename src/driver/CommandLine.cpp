@@ -1,5 +1,7 @@
 #include "driver/CommandLine.h"
 
+#include <cstdlib>
+
 #include "env/Text.h"
 
 std::vector<std::string> SplitCommandLine(const std::string& commandLine) {
@@ -57,7 +59,7 @@ bool IsIgnoredSwitch(const std::string& arg) {
 bool ParseLaunchOptions(const std::vector<std::string>& args, LaunchOptions& options, std::string& error) {
     options = LaunchOptions();
     error.clear();
-    bool silent = false, unpack = false;
+    bool silent = false, unpack = false, waitGiven = false;
     std::string unknown;  // the first argument that the updater does not know
     // Every argument is read, even after an error, so that a silent run still
     // knows its log file and can write the error into it.
@@ -83,6 +85,12 @@ bool ParseLaunchOptions(const std::vector<std::string>& args, LaunchOptions& opt
             if (IsSwitch(arg, "LOG") && i + 1 < args.size()) value = args[++i];
             if (value.empty()) fail("/LOG= braucht einen Dateinamen.");
             options.logPath = value;
+        } else if (SwitchWithValue(arg, "WAIT", value)) {
+            if (value.empty() || value.size() > 5 || value.find_first_not_of("0123456789") != std::string::npos)
+                fail("/WAIT= braucht eine Zahl von Sekunden.");
+            else
+                options.waitSeconds = unsigned(std::strtoul(value.c_str(), nullptr, 10));
+            waitGiven = true;
         } else if (SwitchWithValue(arg, "UNPACK", value)) {
             if (value.empty()) fail("/UNPACK= braucht einen Ordner.");
             unpack = true;
@@ -95,20 +103,21 @@ bool ParseLaunchOptions(const std::vector<std::string>& args, LaunchOptions& opt
     // all the same (a shortcut or a distribution tool may add a file name).
     if (!unknown.empty() && (silent || unpack)) fail("Unbekannter Schalter: " + unknown);
     if (silent && unpack) fail("/S und /UNPACK= schließen einander aus.");
-    bool needsSilent = options.extendedLog || options.runFinalCommand || !options.logPath.empty();
-    if (needsSilent && !silent) fail("/V, /LOG= und /FINALCMD gelten nur mit /S.");
+    bool needsSilent = options.extendedLog || options.runFinalCommand || !options.logPath.empty() || waitGiven;
+    if (needsSilent && !silent) fail("/V, /LOG=, /FINALCMD und /WAIT= gelten nur mit /S.");
     options.mode = silent ? LaunchMode::Silent : unpack ? LaunchMode::Unpack : LaunchMode::Window;
     return error.empty();
 }
 
 std::string UsageText() {
-    return "Aufruf: update.exe [/S [/V] [/LOG=Datei] [/FINALCMD]] | [/UNPACK=Ordner] | [/?]\r\n"
+    return "Aufruf: update.exe [/S [/V] [/LOG=Datei] [/FINALCMD] [/WAIT=Sekunden]] | [/UNPACK=Ordner] | [/?]\r\n"
            "\r\n"
            "Ohne Schalter öffnet sich das Fenster des Updates.\r\n"
            "/S            Update ohne Fenster ausführen (auch /SILENT, /VERYSILENT)\r\n"
            "/V            erweitertes Protokoll (mit /S)\r\n"
            "/LOG=Datei    Protokoll in eine Datei schreiben (mit /S; auch /LOG Datei)\r\n"
            "/FINALCMD     abschließenden Befehl nach Erfolg starten (mit /S)\r\n"
+           "/WAIT=Sekunden  so lange auf benutzte Dateien und ein anderes Update warten (mit /S)\r\n"
            "/UNPACK=Ordner  alle Dateien des Updates in den Ordner auspacken\r\n"
            "/?            diese Hilfe\r\n"
            "/SUPPRESSMSGBOXES und /NORESTART werden angenommen und übergangen.\r\n"
@@ -116,5 +125,7 @@ std::string UsageText() {
            "Rückgabewerte: 0 Update ausgeführt, 1 Update nicht erfolgreich,\r\n"
            "2 Update nicht ladbar, 3 Abbruch durch Fehler, 4 falscher Aufruf\r\n"
            "oder Protokoll nicht schreibbar, 5 nichts zu tun (installierte Version\r\n"
-           "neuer als dieses Update), 6 ein Programm aus [CheckRun] läuft noch.";
+           "neuer als dieses Update), 1618 Dateien werden benutzt (auch aus [CheckRun])\r\n"
+           "oder ein anderes Update läuft: nichts geändert, 3010 Update ausgeführt,\r\n"
+           "einige Dateien werden beim nächsten Neustart ersetzt.";
 }

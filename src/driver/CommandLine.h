@@ -5,6 +5,7 @@
 //   /LOG=path     write the log to a file (code page 1252, CR LF); also /LOG path
 //   /SUPPRESSMSGBOXES, /NORESTART   accepted and ignored
 //   /FINALCMD     start the final command after a successful silent run
+//   /WAIT=N       (with /S) wait up to N seconds for files in use and another updater
 //   /UNPACK=DIR   extract every entry of the package below DIR, without a window
 //   /?            explain the switches
 #pragma once
@@ -20,6 +21,7 @@ struct LaunchOptions {
     bool runFinalCommand = false;
     std::string logPath;
     std::string unpackFolder;
+    unsigned waitSeconds = 0;
 };
 
 // Exit codes of silent runs.
@@ -30,7 +32,11 @@ enum ExitCode : int {
     kExitError = 3,
     kExitBadCommandLine = 4,  // also: the log file cannot be written
     kExitNothingToDo = 5,     // the installed version is already beyond the update's range
-    kExitProgramRunning = 6,  // a file named in [CheckRun] is in use
+    // Files in use (named in [CheckRun], or to be replaced or deleted), or another
+    // updater at work: nothing was changed. Windows Installer's "another
+    // installation is in progress", which deployment tools retry by default.
+    kExitBusy = 1618,
+    kExitRestartNeeded = 3010,  // succeeded; held files are replaced at the next start of Windows
 };
 
 // Splits a Windows command line (without the program name) into arguments:

@@ -54,6 +54,7 @@ private:
         else if (key == "VCHK") part_->SetVChk(value);
         else if (key == "VRESULT") part_->VResult = value;
         else if (key == "ROLLBACK") part_->Rollback = value == "1";
+        else if (key == "REBOOTOK") part_->RebootOk = value == "1";
     }
 
     // File name, ",", font name; without "," the whole value is the font name.

@@ -3,6 +3,7 @@
 #include "archive/Archive.h"
 #include "archive/EntryName.h"
 #include "archive/Patch.h"
+#include "driver/HeldFiles.h"
 #include "driver/UpdateSession.h"
 #include "env/MessageBoxes.h"
 #include "env/Registry.h"
@@ -11,6 +12,9 @@
 #include "env/UiHooks.h"
 #include "fonts/FontInstaller.h"
 #include "platform/FileSystem.h"
+#include "platform/Prompter.h"
+#include "platform/SystemInfo.h"
+#include "platform/UpdaterLock.h"
 #include "update/ApplyPart.h"
 #include "update/PartWriter.h"
 #include "update/StagedEntries.h"
@@ -24,6 +28,9 @@ const char* const kNoRightsText =
     "Melden Sie sich als Administrator an oder bitten Sie Ihren\r"
     "Administrator, das Update auszuführen.";
 const char* const kDamagedPackageText = "Das Update ist beschädigt oder unvollständig.";
+const char* const kAnotherUpdateText =
+    "Ein anderes Update wird gerade ausgeführt.\r"
+    "Warten Sie, bis es beendet ist, und versuchen Sie es dann erneut.";
 
 namespace {
 
@@ -32,6 +39,12 @@ class BusyCursor {
 public:
     BusyCursor() { Ui().setBusyCursor(true); }
     ~BusyCursor() { Ui().setBusyCursor(false); }
+};
+
+// Ends the progress that the check begins, however the run ends.
+class ProgressShown {
+public:
+    ~ProgressShown() { Progress().end(); }
 };
 
 // The main version check: its result, after the log line of a refusal.
@@ -86,16 +99,8 @@ std::string ProbableTarget(const TPackedFile& entry, const TUpdatePart& part, co
 // its installed copies, or one that replaces or patches a file that is not
 // there, is not.
 bool EntryMayBeWritten(const TPackedFile& entry, const TUpdatePart& part, std::string& target) {
-    for (const char* kind : {"add\\", "rep\\", "pat\\"}) {
-        std::string prefix = kind + part.SectionPrefix;
-        if (!StartsWithText(prefix, entry.name)) continue;
-        std::string rel = entry.name.substr(prefix.size());
-        Installed main = LookUp(part.TargetFolder + rel);
-        Installed alt = part.AltTargetFolder.empty() ? Installed{} : LookUp(part.AltTargetFolder + rel);
-        target = ProbableTarget(entry, part, rel, kind[0] == 'a', main, alt);
-        if (!target.empty()) return true;
-    }
-    return false;
+    target = ProbableTargetOf(entry, part);
+    return !target.empty();
 }
 
 // Inflates every segment of the entry, into a staged file when a target is
@@ -131,7 +136,57 @@ bool VerifyEntry(const TArchive& archive, FileHandle* archiveFile, std::int32_t 
     return true;
 }
 
+// Tests `ready` at once and then once a second, for up to `seconds` seconds.
+template <class Ready>
+bool WaitUntil(unsigned seconds, Ready ready) {
+    for (unsigned waited = 0;; ++waited) {
+        if (ready()) return true;
+        if (waited >= seconds) return false;
+        Sys().pause(1000);
+    }
+}
+
+// The files of the run that are held open, tested again while the user asks
+// for it (window) or for up to `waitSeconds` (silent). True when the run may
+// go on: nothing is held, or only files of parts with REBOOTOK, which are
+// handed to their parts to be replaced at the next start of Windows.
+bool FilesFreeOrDeferred(const UpdateSession& session, TUpdateParts& parts, unsigned waitSeconds) {
+    for (;;) {
+        std::vector<HeldFile> held;
+        WaitUntil(waitSeconds, [&] {
+            held = FindHeldFiles(session.Archive, parts, session.ToDelList);
+            return held.empty();
+        });
+        std::vector<HeldFile> blocking;
+        for (const HeldFile& h : held)
+            if (!parts[h.part].RebootOk || h.tooLong) blocking.push_back(h);
+        if (blocking.empty()) {
+            for (const HeldFile& h : held) parts[h.part].HeldUntilRestart.push_back(h.path);
+            return true;
+        }
+        if (AskRetryCancel(HeldFilesText(blocking)) != kAnswerRetry) return false;
+    }
+}
+
+void ForgetHeldFiles(TUpdateParts& parts) {
+    parts.RestartNeeded = false;
+    for (std::size_t i = 0; i < parts.Count(); ++i) parts[i].HeldUntilRestart.clear();
+}
+
 }  // namespace
+
+std::string ProbableTargetOf(const TPackedFile& entry, const TUpdatePart& part) {
+    for (const char* kind : {"add\\", "rep\\", "pat\\"}) {
+        std::string prefix = kind + part.SectionPrefix;
+        if (!StartsWithText(prefix, entry.name)) continue;
+        std::string rel = entry.name.substr(prefix.size());
+        Installed main = LookUp(part.TargetFolder + rel);
+        Installed alt = part.AltTargetFolder.empty() ? Installed{} : LookUp(part.AltTargetFolder + rel);
+        std::string target = ProbableTarget(entry, part, rel, kind[0] == 'a', main, alt);
+        if (!target.empty()) return target;
+    }
+    return {};
+}
 
 bool VerifyEntriesToWrite(const TArchive& archive, const TUpdateParts& parts, std::string& name, std::string& problem,
                           StagedEntries* staging) {
@@ -141,6 +196,8 @@ bool VerifyEntriesToWrite(const TArchive& archive, const TUpdateParts& parts, st
     // Entries of a part whose own version check fails are never written.
     std::vector<bool> applied(parts.Count());
     for (std::size_t p = 0; p < parts.Count(); ++p) applied[p] = ClassifyVChk(parts[p].VChk) == kVChkPassed;
+    std::vector<std::pair<std::int32_t, std::string>> planned;  // entry index, probable target
+    std::uint64_t bytes = 0;
     for (std::int32_t i = 0; i < archive.entryCount(); ++i) {
         const TPackedFile& entry = archive.entryAt(i);
         std::string target;
@@ -148,11 +205,17 @@ bool VerifyEntriesToWrite(const TArchive& archive, const TUpdateParts& parts, st
         for (std::size_t p = 0; p < parts.Count() && !needed; ++p)
             needed = applied[p] && EntryMayBeWritten(entry, parts[p], target);
         if (!needed) continue;
+        planned.emplace_back(i, target);
+        bytes += entry.unpackedSize > 0 ? std::uint64_t(entry.unpackedSize) : 0;
+    }
+    // A run inflates each entry here and writes it later: twice its length of work.
+    if (staging) Progress().begin(2 * bytes);
+    for (const auto& [index, target] : planned) {
         bool differs = false;
-        if (!staging && !IsPatchEntryName(entry.name)) target.clear();
-        if (!VerifyEntry(archive, archiveFile.get(), i, target, staging ? *staging : checkOnly, parts, problem,
-                         differs)) {
-            name = differs ? std::string() : entry.name;
+        bool patch = IsPatchEntryName(archive.entryAt(index).name);
+        if (!VerifyEntry(archive, archiveFile.get(), index, staging || patch ? target : std::string(),
+                         staging ? *staging : checkOnly, parts, problem, differs)) {
+            name = differs ? std::string() : archive.entryAt(index).name;
             return false;
         }
     }
@@ -170,12 +233,21 @@ bool RunUpdate(UpdateSession& session, StringList& log, RunEnding* endingOut) {
         ShowInfo(kNoRightsText);
         return false;
     }
+    // Held until the run ends: no other updater applies, or recovers a journal, meanwhile.
+    std::unique_ptr<UpdaterLock> lock;
+    if (!WaitUntil(session.WaitSeconds, [&] { return (lock = TryLockUpdater()) != nullptr; })) {
+        ShowInfo(kAnotherUpdateText);
+        ending = RunEnding::AnotherRunning;
+        return false;
+    }
+    ForgetHeldFiles(parts);
     // What a killed run left is finished or undone before anything is looked
     // at, whichever package comes next: the checks then see the application
     // as it is, and a journal never outlives the run that found it.
     for (std::size_t i = 0; i < parts.Count(); ++i)
         if (!RecoverInterruptedPart(parts[i])) return false;
     for (std::size_t i = 0; i < parts.Count(); ++i) RemoveLeftoversOf(parts[i], session.Archive, session.ToDelList);
+    WaitUntil(session.WaitSeconds, [&] { return parts.FirstCheckRunFileInUse().empty(); });
     if (!parts.CheckFilesFree()) {
         ending = RunEnding::ProgramRunning;
         return false;
@@ -187,6 +259,7 @@ bool RunUpdate(UpdateSession& session, StringList& log, RunEnding* endingOut) {
     }
 
     BusyCursor busy;
+    ProgressShown progress;
     for (std::size_t i = 0; i < parts.Count(); ++i)
         if (!CheckTargetFolder(parts[i])) return false;
     StagedEntries staging;
@@ -194,6 +267,11 @@ bool RunUpdate(UpdateSession& session, StringList& log, RunEnding* endingOut) {
     if (!VerifyEntriesToWrite(session.Archive, parts, damagedEntry, problem, &staging)) {
         if (damagedEntry.empty()) parts.LogMessage("\r\n" + problem, 2);
         else parts.LogMessage(std::string("\r\n") + kDamagedPackageText + "\r\n" + damagedEntry + ": " + problem, 2);
+        return false;
+    }
+    if (!FilesFreeOrDeferred(session, parts, session.WaitSeconds)) {
+        parts.LogMessage("\r\nDas Update wird nicht ausgeführt: Dateien werden benutzt.", 2);
+        ending = RunEnding::FilesHeld;
         return false;
     }
     Lent<StagedEntries> lent(parts.Staging, staging);
@@ -207,13 +285,18 @@ bool RunUpdate(UpdateSession& session, StringList& log, RunEnding* endingOut) {
             session.Archive, [&](const std::string& file) { return parts.FontNameOf(file); }, &log, LogThreshold);
         TUpdateParts::WriteResultValue(parts.VResult);
         session.SetCompleted(true);
-        ending = RunEnding::Succeeded;
-        parts.LogMessage("\r\nUpdate beendet.\r\nKlicken Sie auf \"Fertigstellen\"!", 2);
+        ending = parts.RestartNeeded ? RunEnding::RestartNeeded : RunEnding::Succeeded;
+        if (parts.RestartNeeded)
+            parts.LogMessage("\r\nUpdate beendet.\r\nEinige Dateien werden erst beim nächsten Start von Windows ersetzt:\r\n"
+                             "Starten Sie Windows neu, sobald Sie können.\r\nKlicken Sie auf \"Fertigstellen\"!",
+                             2);
+        else
+            parts.LogMessage("\r\nUpdate beendet.\r\nKlicken Sie auf \"Fertigstellen\"!", 2);
     } else {
         parts.LogMessage(
             "\r\nUpdate beendet.\r\nEs sind Fehler aufgetreten.\r\n"
             "Das Update sollte nach Beseitigung der Fehlerursache wiederholt werden.\r\n"
-            "Klicken Sie auf \"Fertigstellen\" oder \"Abbrechen\"!",
+            "Klicken Sie auf \"Start\", um es zu wiederholen, oder auf \"Abbrechen\"!",
             2);
     }
     return succeeded;

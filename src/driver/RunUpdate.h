@@ -9,6 +9,8 @@
 
 class StagedEntries;
 class TArchive;
+class TPackedFile;
+class TUpdatePart;
 class TUpdateParts;
 class UpdateSession;
 
@@ -22,6 +24,9 @@ enum class RunEnding {
     Failed,
     InstalledNewer,  // the installed version is beyond the update's range: nothing to do
     ProgramRunning,  // a file named in [CheckRun] is in use
+    FilesHeld,       // a file that the run would replace or delete is in use: nothing was changed
+    AnotherRunning,  // another updater is applying a package
+    RestartNeeded,   // succeeded; files held open are replaced at the next start of Windows
 };
 
 // Returns true when the update succeeded; then the session is completed.
@@ -37,5 +42,8 @@ bool RunUpdate(UpdateSession& session, StringList& log, RunEnding* ending = null
 // so that writing them needs no second inflation. A patch entry is built
 // from the installed file it applies to; when that is not the expected file,
 // `name` is empty and `problem` the message that names it.
+// Where applying `part` will most probably write `entry` (empty: most probably not at all).
+std::string ProbableTargetOf(const TPackedFile& entry, const TUpdatePart& part);
+
 bool VerifyEntriesToWrite(const TArchive& archive, const TUpdateParts& parts, std::string& name, std::string& problem,
                           StagedEntries* staging = nullptr);

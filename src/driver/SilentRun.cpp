@@ -92,7 +92,10 @@ int ExitCodeOf(RunEnding ending) {
     switch (ending) {
     case RunEnding::Succeeded: return kExitSucceeded;
     case RunEnding::InstalledNewer: return kExitNothingToDo;
-    case RunEnding::ProgramRunning: return kExitProgramRunning;
+    case RunEnding::ProgramRunning:
+    case RunEnding::FilesHeld:
+    case RunEnding::AnotherRunning: return kExitBusy;
+    case RunEnding::RestartNeeded: return kExitRestartNeeded;
     default: return kExitNotSucceeded;
     }
 }
@@ -145,6 +148,7 @@ int RunSilent(const LaunchOptions& options, const std::string& executablePath) {
     }
     if (code == kExitSucceeded) {
         prompter.setSink(&log);
+        session.WaitSeconds = options.waitSeconds;
         try {
             session.start(log, options.extendedLog);
             code = ExitCodeOf(session.LastEnding);

@@ -68,6 +68,8 @@ public:
     bool Completed = false;
     bool RunSucceeded = false;
     RunEnding LastEnding = RunEnding::Failed;
+    // Seconds a silent run waits for held files, [CheckRun] programs and another updater (/WAIT=N).
+    unsigned WaitSeconds = 0;
 
     TArchive Archive;
     std::unique_ptr<TUpdateParts> UpdateParts;

@@ -23,6 +23,7 @@ int ShowMessageBox(const std::string& text, std::uint32_t style) {
 int WarnOkCancel(const std::string& text) { return ShowMessageBox(text, kMbOkCancel | kMbIconExclamation); }
 int InfoOk(const std::string& text) { return ShowMessageBox(text, kMbOk | kMbIconInformation); }
 int AskYesNoCancel(const std::string& text) { return ShowMessageBox(text, kMbYesNoCancel | kMbIconQuestion); }
+int AskRetryCancel(const std::string& text) { return ShowMessageBox(text, kMbRetryCancel | kMbIconExclamation); }
 int ConfirmYesNoCancelAll(const std::string& text) {
     Ui().showLog();
     return Prompts().confirmYesNoCancelAll(text);

@@ -12,5 +12,6 @@ int ShowMessageBox(const std::string& text, std::uint32_t style);
 int WarnOkCancel(const std::string& text);    // OK and Cancel, exclamation icon (0x31)
 int InfoOk(const std::string& text);          // OK, information icon (0x40)
 int AskYesNoCancel(const std::string& text);  // Yes, No and Cancel, question icon (0x23)
+int AskRetryCancel(const std::string& text);  // "Wiederholen" and "Abbrechen", exclamation icon (0x35)
 int ConfirmYesNoCancelAll(const std::string& text);
 void ShowInfo(const std::string& text);

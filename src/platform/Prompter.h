@@ -11,6 +11,7 @@ enum : int {
     kAnswerNone = 0,
     kAnswerOk = 1,
     kAnswerCancel = 2,
+    kAnswerRetry = 4,
     kAnswerYes = 6,
     kAnswerNo = 7,
     kAnswerAll = 100,
@@ -22,6 +23,7 @@ enum : std::uint32_t {
     kMbOkCancel = 0x01,
     kMbYesNoCancel = 0x03,
     kMbYesNo = 0x04,
+    kMbRetryCancel = 0x05,  // "Wiederholen" and "Abbrechen"
     kMbButtonMask = 0x0F,
     kMbIconHand = 0x10,
     kMbIconQuestion = 0x20,

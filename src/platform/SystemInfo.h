@@ -24,6 +24,8 @@ public:
     virtual std::uint32_t lastError() = 0;
     // The user's time separator (GetLocaleInfoA, LOCALE_STIME); ":" when unknown.
     virtual std::string timeSeparator() { return ":"; }
+    // Waits; the default, for stand-ins of tests, returns at once.
+    virtual void pause(unsigned milliseconds) {}
 };
 
 SystemInfo& Sys();

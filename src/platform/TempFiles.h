@@ -19,6 +19,8 @@ enum class TempKind : char {
     Staged = 's',   // an entry inflated by the check before the first change
     Kept = 'r',     // the previous file, kept by a part with rollback
     Backup = 'b',   // the replaced file while the system replaces it
+    Pending = 'p',  // a new file that Windows moves over its target at its next start:
+                    // never a leftover, so never removed by RemoveLeftoverTemporaries
 };
 
 std::string TempName(const std::string& target, TempKind kind, int number);

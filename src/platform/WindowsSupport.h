@@ -36,6 +36,13 @@ struct GdiObjectTraits {
     static void close(handle_type h) { ::DeleteObject(h); }
 };
 
+// Kernel objects whose functions report failure with nullptr (mutexes, events).
+struct KernelObjectTraits {
+    using handle_type = HANDLE;
+    static handle_type invalid() { return nullptr; }
+    static void close(handle_type h) { ::CloseHandle(h); }
+};
+
 struct ModuleTraits {
     using handle_type = HMODULE;
     static handle_type invalid() { return nullptr; }
@@ -62,3 +69,4 @@ using ScopedFindHandle = ScopedHandle<FindHandleTraits>;
 using ScopedRegKey = ScopedHandle<RegKeyTraits>;
 using ScopedGdiObject = ScopedHandle<GdiObjectTraits>;
 using ScopedModule = ScopedHandle<ModuleTraits>;
+using ScopedKernelObject = ScopedHandle<KernelObjectTraits>;

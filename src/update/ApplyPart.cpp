@@ -7,10 +7,12 @@
 #include "env/Text.h"
 #include "env/UiHooks.h"
 #include "platform/FileSystem.h"
+#include "platform/RestartSchedule.h"
 #include "platform/TempFiles.h"
 #include "update/Folders.h"
 #include "update/PartWriter.h"
 #include "update/StagedEntries.h"
+#include "update/StagedPatch.h"
 #include "update/UpdateParts.h"
 
 namespace {
@@ -40,6 +42,47 @@ PartWriter& WriterOf(const TUpdatePart& part) {
 
 // A part with rollback ends at its first failure: everything is undone anyway.
 bool StopsHere(const TUpdatePart& part) { return WriterOf(part).stopsAtFirstError() && part.ErrorCount > 0; }
+
+// Whether the file at `path` was found held open before the run's first change
+// in a part with REBOOTOK: it is replaced, or deleted, at the next start of Windows.
+bool HeldUntilRestart(const TUpdatePart& part, const std::string& path) {
+    for (const std::string& held : part.HeldUntilRestart)
+        if (SameText(held, path)) return true;
+    return false;
+}
+
+// Writes inflated bytes into a file, while it can.
+class FileSink final : public ByteSink {
+public:
+    explicit FileSink(FileHandle& file) : file_(file) {}
+    bool put(const unsigned char* data, std::size_t count) override {
+        return file_.write(data, std::int64_t(count)) == std::int64_t(count);
+    }
+
+private:
+    FileHandle& file_;
+};
+
+// The entry inflated beside the held file, to be moved over it by Windows at its next start.
+bool ReplaceAtRestart(TUpdatePart& part, const TArchive& archive, std::int32_t index, const std::string& path) {
+    TempFile pending(path, TempKind::Pending);
+    if (!pending.file()) return false;
+    FileSink sink(*pending.file());
+    SegmentInflater inflater;
+    // A patch entry's data is no file: its result is built from the held file, which can be read.
+    bool complete = IsPatchEntryName(archive.entryAt(index).name)
+                        ? WritePatchedFile(archive, index, path, *pending.file())
+                        : archive.streamEntry(index, sink, inflater) == StreamResult::Complete;
+    if (!complete) return false;
+    std::string staged = pending.release(archive.entryAt(index).fileDate());
+    if (!ScheduleAtRestart(staged, path)) {
+        Fs().removeFile(staged);
+        return false;
+    }
+    part.Owner->RestartNeeded = true;
+    Log(part, path + " wird beim nächsten Neustart ersetzt.", kResult);
+    return true;
+}
 
 // What writing entry `index` leaves at its path: the length that the run's
 // check inflated, or the one the directory records, and the entry's stamp.
@@ -91,6 +134,17 @@ void DeleteListedFiles(TUpdatePart& part, const StringList& toDelete) {
         }
         std::string path = part.TargetFolder + rel;
         if (!FileExists(path)) continue;
+        if (HeldUntilRestart(part, path)) {
+            if (!ScheduleAtRestart(path, "")) {
+                ++part.ErrorCount;
+                Log(part, path + " konnte nicht gelöscht werden", kResult);
+                continue;
+            }
+            part.Owner->RestartNeeded = true;
+            Log(part, path + " wird beim nächsten Neustart gelöscht.", kResult);
+            ++part.DeletedCount;
+            continue;
+        }
         if (WriterOf(part).removeListed(path)) {
             ++part.DeletedCount;
             continue;
@@ -258,12 +312,22 @@ bool InstallEntry(TUpdatePart& part, const TArchive& archive, const std::string&
         ++part.KeptCount;
         return false;
     }
+    if (exists && HeldUntilRestart(part, path)) {
+        if (ReplaceAtRestart(part, archive, index, path)) return ++part.UpdatedCount, true;
+        ++part.ErrorCount;
+        Log(part, "*** " + path + " nicht (vollständig) geschrieben.", kResult);
+        return false;
+    }
     PartWriter& writer = WriterOf(part);
     // A kept file is no longer there to be replaced; its successor takes its
     // attributes as a replaced file does, the read-only flag aside.
     const std::uint32_t previous = !writer.replacesInPlace() && exists ? Fs().attributes(path) : kAttrInvalid;
-    if (writer.prepareWrite(path, exists, mayCreate, WhatEntryWrites(part, archive, index)) &&
+    const Written written = WhatEntryWrites(part, archive, index);
+    if (writer.prepareWrite(path, exists, mayCreate, written) &&
         WriteEntry(part, archive, index, path, exists && writer.replacesInPlace())) {
+        // The run's progress counts a patch by its own length, as the check inflated it.
+        const bool patch = IsPatchEntryName(archive.entryAt(index).name);
+        Progress().advance(std::uint64_t(patch ? archive.entryAt(index).unpackedSize : written.size));
         if (previous != kAttrInvalid)
             Fs().setAttributes(path, (previous & ~std::uint32_t(kAttrReadOnly | kAttrDirectory)) | kAttrArchive);
         ++(exists ? part.UpdatedCount : part.AddedCount);

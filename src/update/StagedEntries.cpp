@@ -2,6 +2,7 @@
 
 #include "base/Exception.h"
 #include "env/Text.h"
+#include "env/UiHooks.h"
 #include "platform/FileSystem.h"
 #include "platform/TempFiles.h"
 #include "update/Folders.h"
@@ -32,12 +33,13 @@ private:
     bool failed_ = false;
 };
 
-// Hands the bytes on and counts them.
+// Hands the bytes on and counts them, for the entry and for the run's progress.
 class CountingSink final : public ByteSink {
 public:
     explicit CountingSink(ByteSink& next) : next_(next) {}
     bool put(const unsigned char* data, std::size_t count) override {
         total += count;
+        Progress().advance(count);
         return next_.put(data, count);
     }
     std::uint64_t total = 0;

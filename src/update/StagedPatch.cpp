@@ -1,6 +1,7 @@
 #include "update/StagedPatch.h"
 
 #include "archive/Patch.h"
+#include "env/UiHooks.h"
 #include "platform/FileSystem.h"
 #include "platform/TempFiles.h"
 #include "update/StagedEntries.h"
@@ -25,6 +26,20 @@ private:
 
 const char* const kNotRun = ".\r\nDas Update wird nicht ausgeführt.";
 
+// Hands the patch's data on and counts it for the run's progress, which lets
+// the window answer while a large file is built.
+class ProgressSink final : public ByteSink {
+public:
+    explicit ProgressSink(ByteSink& next) : next_(next) {}
+    bool put(const unsigned char* data, std::size_t count) override {
+        Progress().advance(count);
+        return next_.put(data, count);
+    }
+
+private:
+    ByteSink& next_;
+};
+
 std::string DiffersText(const std::string& target, const std::string& why) {
     return "Die installierte Datei " + target + " ist nicht die, für die dieses Update gemacht ist (" + why +
            "; von Hand geändert oder eine andere Version)" + kNotRun;
@@ -46,7 +61,8 @@ StreamResult StagedEntries::stagePatch(const TArchive& archive, std::int32_t ind
     TempFile pending(target, TempKind::Staged);
     PatchedFileSink sink(refused_ ? nullptr : pending.file());
     PatchApplier applier(&base, sink);
-    StreamResult result = archive.streamEntry(index, applier, inflater_, archiveFile);
+    ProgressSink counted(applier);
+    StreamResult result = archive.streamEntry(index, counted, inflater_, archiveFile);
     lastLength_ = applier.taken();
     if (result == StreamResult::Unreadable) return result;
     switch (applier.finish()) {
@@ -63,4 +79,19 @@ StreamResult StagedEntries::stagePatch(const TArchive& archive, std::int32_t ind
     }
     staged_[index] = pending.release(archive.entryAt(index).fileDate());
     return StreamResult::Complete;
+}
+
+bool WritePatchedFile(const TArchive& archive, std::int32_t index, const std::string& installed, FileHandle& out) {
+    std::unique_ptr<FileHandle> file = openReadOnly(installed);
+    if (!file) return false;
+    HandlePatchBase base(*file);
+    PatchedFileSink sink(&out);
+    PatchApplier applier(&base, sink);
+    SegmentInflater inflater;
+    try {
+        if (archive.streamEntry(index, applier, inflater) != StreamResult::Complete) return false;
+    } catch (const std::exception&) {
+        return false;
+    }
+    return applier.finish() == PatchOutcome::Built && !sink.failed();
 }

@@ -83,19 +83,24 @@ std::string TUpdateParts::FontNameOf(const std::string& fileName) const {
     return {};
 }
 
-bool TUpdateParts::CheckFilesFree() const {
+std::string TUpdateParts::FirstCheckRunFileInUse() const {
     for (const std::string& line : CheckRunList) {
         std::string name = ExpandPlaceholders(line.substr(0, kPathCapacity));
         if (name.empty() || !FileExists(name)) continue;
-        if (Fs().open(name, OpenMode::ReadExclusive)) continue;
-        ShowInfo("Die Datei " + NamePart(name) + "\rwird im Moment benutzt oder darf von Ihnen " +
-                 "nicht geändert werden.\r" + "Beenden Sie erst alle anderen Anwendungen\r" +
-                 "und versuchen Sie es erneut, ggf. nach Neustart des Computers.\r\r" +
-                 "Wenden Sie sich notfalls an den verantwortlichen Administrator,\r" +
-                 "um dieses Update ausführen zu lassen!");
-        return false;
+        if (!Fs().open(name, OpenMode::ReadExclusive)) return name;
     }
-    return true;
+    return {};
+}
+
+bool TUpdateParts::CheckFilesFree() const {
+    std::string name = FirstCheckRunFileInUse();
+    if (name.empty()) return true;
+    ShowInfo("Die Datei " + NamePart(name) + "\rwird im Moment benutzt oder darf von Ihnen " +
+             "nicht geändert werden.\r" + "Beenden Sie erst alle anderen Anwendungen\r" +
+             "und versuchen Sie es erneut, ggf. nach Neustart des Computers.\r\r" +
+             "Wenden Sie sich notfalls an den verantwortlichen Administrator,\r" +
+             "um dieses Update ausführen zu lassen!");
+    return false;
 }
 
 void TUpdateParts::WriteResultValue(const std::string& text) {

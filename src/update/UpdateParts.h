@@ -62,6 +62,8 @@ public:
     std::string DisplayName;
     std::string SectionPrefix;  // SectionName + "\"
     bool Rollback = false;               // ROLLBACK=1: all of the part's changes or none
+    bool RebootOk = false;               // REBOOTOK=1: a file held open is replaced at the next start of Windows
+    std::vector<std::string> HeldUntilRestart;  // such files of this run (REBOOTOK), as the check found them
     PartWriter* Writer = nullptr;  // not owned; how the part writes, set while it is applied
 };
 
@@ -85,12 +87,15 @@ public:
     // True when every CheckRun file can be opened exclusively; otherwise the
     // first one in use is named in a message box and the result is false.
     bool CheckFilesFree() const;
+    // The first CheckRun file in use, as its line expands; empty when there is none.
+    std::string FirstCheckRunFileInUse() const;
     // Writes a VRESULT text (registry path "=" value); nothing without "=".
     static void WriteResultValue(const std::string& text);
 
     std::vector<std::unique_ptr<TUpdatePart>> Items;
     StringList* Log = nullptr;  // not owned; set by each run
     StagedEntries* Staging = nullptr;  // not owned; entries a run staged, while it applies the parts
+    bool RestartNeeded = false;        // a part scheduled files for the next start of Windows
     TVChkRec MainVChk;
     std::string VResult;
     StringList CheckRunList;

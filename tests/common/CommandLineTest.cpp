@@ -21,7 +21,7 @@ TEST(CommandLineTest, UnknownArgumentsStopOnlyARunWithoutAWindow) {
         {{"/UNPACK=C:\\x", "/Y"}, false, LaunchMode::Window, "Unbekannter Schalter: /Y"},
         {{"/S", "/V", "/LOG=C:\\u.log"}, true, LaunchMode::Silent, ""},
         {{"/BOGUS", "/?"}, true, LaunchMode::Help, ""},
-        {{"/V"}, false, LaunchMode::Window, "/V, /LOG= und /FINALCMD gelten nur mit /S."},
+        {{"/V"}, false, LaunchMode::Window, "/V, /LOG=, /FINALCMD und /WAIT= gelten nur mit /S."},
     };
     for (const Case& c : cases) {
         LaunchOptions options;
@@ -47,8 +47,12 @@ TEST(CommandLineTest, SwitchesAndTheirErrors) {
         // The log file named after an unknown switch is still known, so the error can be written there.
         {"/S /BOGUS /LOG=C:\\u.log /ALSO", LaunchMode::Silent, "C:\\u.log", "Unbekannter Schalter: /BOGUS"},
         {"/BOGUS", LaunchMode::Window, "", ""},
-        {"/LOG=C:\\u.log", LaunchMode::Window, "C:\\u.log", "/V, /LOG= und /FINALCMD gelten nur mit /S."},
+        {"/LOG=C:\\u.log", LaunchMode::Window, "C:\\u.log", "/V, /LOG=, /FINALCMD und /WAIT= gelten nur mit /S."},
         {"/SILENT /UNPACK=C:\\x", LaunchMode::Silent, "", "/S und /UNPACK= schließen einander aus."},
+        {"/S /WAIT=30", LaunchMode::Silent, "", ""},
+        {"/S /WAIT=", LaunchMode::Silent, "", "/WAIT= braucht eine Zahl von Sekunden."},
+        {"/S /WAIT=-1", LaunchMode::Silent, "", "/WAIT= braucht eine Zahl von Sekunden."},
+        {"/WAIT=30", LaunchMode::Window, "", "/V, /LOG=, /FINALCMD und /WAIT= gelten nur mit /S."},
     };
     for (const Case& c : cases) {
         LaunchOptions options;
@@ -57,6 +61,7 @@ TEST(CommandLineTest, SwitchesAndTheirErrors) {
         EXPECT_EQ(error, c.error) << c.line;
         EXPECT_EQ(options.mode, c.mode) << c.line;
         EXPECT_EQ(options.logPath, c.logPath) << c.line;
+        EXPECT_EQ(options.waitSeconds, c.line.find("WAIT=30") != std::string::npos ? 30u : 0u) << c.line;
     }
 }
 

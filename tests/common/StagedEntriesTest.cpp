@@ -147,7 +147,7 @@ const StringList kLog = {
     "\r\nDie Version des installierten Projekts Other kann nicht ermittelt werden.\r\nDas Update wird nicht ausgeführt.",
     "\r\nUpdate beendet.\r\nEs sind Fehler aufgetreten.\r\n"
     "Das Update sollte nach Beseitigung der Fehlerursache wiederholt werden.\r\n"
-    "Klicken Sie auf \"Fertigstellen\" oder \"Abbrechen\"!",
+    "Klicken Sie auf \"Start\", um es zu wiederholen, oder auf \"Abbrechen\"!",
 };
 
 const char* const kTreeAfterRun =
@@ -223,16 +223,19 @@ TEST_F(StagedEntriesTest, AnEntryStagedOnceIsWrittenToEveryTarget) {
     EXPECT_EQ(StampOf(app_ + "one.exe"), kNew);
 }
 
-TEST_F(StagedEntriesTest, ATargetInUseIsCountedAsAnErrorAndKeepsItsContent) {
+// A target held open by another program stops the run before its first
+// change: every file stays as it was, and no staged file is left.
+TEST_F(StagedEntriesTest, ATargetInUseStopsTheRunBeforeAnyChange) {
     std::string exe = writeUpdater();
+    const std::string before = tree();
     std::unique_ptr<FileHandle> inUse = Fs().open(app_ + "readme.txt", OpenMode::ReadShared);
     ASSERT_TRUE(inUse);
     StringList log = run(exe);
     inUse.reset();
-    EXPECT_EQ(log[1], "*** " + app_ + "readme.txt nicht (vollständig) geschrieben.");
-    EXPECT_EQ(log[3], "1 Dateien aktualisiert");
-    EXPECT_EQ(log[4], "1 Fehler");
-    EXPECT_EQ(ReadBytes(app_ + "readme.txt"), "old readme");
-    EXPECT_EQ(tree(), "current.txt other\nlocked.txt new\nprog.exe new\nreadme.txt old\nsub\\\nsub\\deeper\\\n"
-                      "sub\\deeper\\data.bin new\n");
+    ASSERT_EQ(prompter_.questions().size(), 1u);
+    EXPECT_EQ(prompter_.questions()[0].text,
+              "Diese Dateien werden im Moment benutzt und können nicht ersetzt werden:\r    " + app_ +
+                  "readme.txt\r\rBeenden Sie die Programme, die sie benutzen, und versuchen Sie es erneut.");
+    EXPECT_EQ(log, StringList{"\r\nDas Update wird nicht ausgeführt: Dateien werden benutzt."});
+    EXPECT_EQ(tree(), before);
 }

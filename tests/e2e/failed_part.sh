@@ -1,28 +1,97 @@
 #!/usr/bin/env bash
-# A part that cannot write one of its files is not applied: no result value
-# claims the new version, the silent run exits 1 and starts no final command,
-# and the same package run again once the file is free completes the update.
+# Files in use and parts that fail. A file of a part held open by a program
+# that [CheckRun] does not name is found before the first change: the silent
+# run exits 1618 and names it, and no file or registry value changes; with
+# /WAIT the run waits until the holder lets go. Of two updaters started
+# together one applies, the other ends with 1618 or, with /WAIT, waits its
+# turn. A part with REBOOTOK=1 leaves a held file to the next start of Windows
+# (exit 3010), which Wine carries out at `wineboot -r`. A part that cannot
+# write one of its files (a folder in the way) is not applied: no result
+# value, exit 1, no final command; run again once the cause is gone, the same
+# package completes the update.
 source "$(dirname "$0")/../wine/lib.sh"
 source "$SOURCE_DIR/tests/wine/update_fixture.sh"
 EXTRA_MAIN=('FINALCMD=cmd /c echo started> C:\upd\final.txt') EXTRA_INI=()
 
-install_project 4.1
-app_reg delete "$PROJECT" /v Status /f >/dev/null 2>&1 || true  # left by earlier tests in this prefix
+fresh() {
+  install_project 4.1
+  app_reg delete "$PROJECT" /v Status /f >/dev/null 2>&1 || true  # left by earlier runs in this prefix
+  rm -f "$UPD/final.txt"
+}
+# A silent run in the background while this script goes on; its exit code lands in $WORK/$1.rc.
+run_in_background() {
+  local name=$1; shift
+  (cd "$UPD" && "$WINE" 'C:\upd\update.exe' "$@"; echo $? > "$WORK/$name.rc") &
+}
+log_of() { iconv -f CP1252 -t UTF-8 < "$UPD/$1"; }
+
 build_package "$UPD/update.exe"
-rm -f "$UPD/final.txt"
+fresh
+before=$(tree_state)
 run_update_holding 'C:\App\readme.txt' /S /FINALCMD /LOG='C:\upd\update.log'
+check "held file: exit 1618" equals "$RC" 1618
+check "held file: named in the log" contains "$LOG" $'benutzt und können nicht ersetzt werden:\r\n    C:\\App\\readme.txt\r\n'
+check "held file: no file changed" equals "$(tree_state)" "$before"
+check "held file: no result value" equals "$(reg_get "$PROJECT" Status) $(reg_get "$PROJECT\\Ver" "")" "(none) 4.1"
+check "held file: no final command" test ! -e "$UPD/final.txt"
+run_update /S /LOG='C:\upd\update.log'
+check "released: the same package applies" equals "$RC $(cat "$APP/readme.txt")" "0 new readme"
+
+fresh
+cp "$WIN_DIR/win32driver.exe" "$UPD/"
+hold_file 'C:\App\readme.txt' 4
+run_update /S /WAIT=30 /LOG='C:\upd\update.log'
+check "/WAIT=30: applied once the holder let go" equals "$RC $(cat "$APP/readme.txt")" "0 new readme"
+
+# The first updater holds the lock while it waits for the held file.
+for second in "" /WAIT=60; do
+  fresh
+  hold_file 'C:\App\readme.txt' 12
+  run_in_background first /S /WAIT=60 /LOG='C:\upd\first.log'
+  sleep 4
+  RC=0; (cd "$UPD" && "$WINE" 'C:\upd\update.exe' /S $second /LOG='C:\upd\second.log') || RC=$?
+  if [ -z "$second" ]; then
+    check "second updater: 1618 at once, nothing written" equals "$RC $(cat "$APP/readme.txt")" "1618 old readme"
+    check "second updater: says why" contains "$(log_of second.log)" "Ein anderes Update wird gerade ausgeführt."
+  else
+    check "second updater with /WAIT: waits its turn and finds nothing to write" equals "$RC $(cat "$WORK/first.rc")" "0 0"
+    check "second updater with /WAIT: writes no file" contains "$(log_of second.log)" $'\r\n0 Dateien aktualisiert\r\n'
+  fi
+  "$WINESERVER" -w
+  check "first updater${second:+ (second with /WAIT)}: applied" equals "$(cat "$WORK/first.rc") $(cat "$APP/readme.txt")" "0 new readme"
+done
+
+EXTRA_INI=(REBOOTOK=1)
+build_package "$UPD/update.exe"
+fresh
+run_update_holding 'C:\App\readme.txt' /S /LOG='C:\upd\update.log'
+check "REBOOTOK: exit 3010" equals "$RC" 3010
+check "REBOOTOK: the other files are written, the held one is not yet" \
+  equals "$(cat "$APP/prog.exe") $([ -e "$APP/old.dll" ] || echo deleted) $(cat "$APP/readme.txt")" "program v2 deleted old readme"
+check "REBOOTOK: the part's result value" equals "$(reg_get "$PROJECT" Status)" "aktualisiert"
+check "REBOOTOK: the log names the file" contains "$LOG" 'C:\App\readme.txt wird beim nächsten Neustart ersetzt.'
+"$WINE" wineboot -r >/dev/null 2>&1
+"$WINESERVER" -w
+check "REBOOTOK, after the restart: the new file, no temporary left" \
+  equals "$(cat "$APP/readme.txt") $(cd "$APP" && find . -name '*~*' | wc -l)" "new readme 0"
+
+EXTRA_INI=()
+build_package "$UPD/update.exe"
+fresh
+mkdir "$APP/prog.exe"  # a folder where the part's new file goes
+run_update /S /FINALCMD /LOG='C:\upd\update.log'
 check "part with a file error exits 1" equals "$RC" 1
-check "the file is named" contains "$LOG" '*** C:\App\readme.txt nicht (vollständig) geschrieben.'
+check "the file is named" contains "$LOG" '*** C:\App\prog.exe nicht (vollständig) geschrieben.'
 check "error summary, not success" contains "$LOG" $'Es sind Fehler aufgetreten.'
 check "final command not started" contains "$LOG" 'Abschließender Befehl nicht gestartet (Update nicht erfolgreich).'
 check "no final command ran" test ! -e "$UPD/final.txt"
-check "held file unchanged" equals "$(cat "$APP/readme.txt")" "old readme"
 check "part VRESULT not written" equals "$(reg_get "$PROJECT" Status)" "(none)"
 check "main VRESULT not written" equals "$(reg_get "$PROJECT\\Ver" "")" "4.1"
 
+rmdir "$APP/prog.exe"
 run_update /S /FINALCMD /LOG='C:\upd\update.log'
 check "second run after the cause is gone exits 0" equals "$RC" 0
-check "second run replaces the file" equals "$(cat "$APP/readme.txt")" "new readme"
+check "second run writes the file" equals "$(cat "$APP/prog.exe")" "program v2"
 check "second run writes the part VRESULT" equals "$(reg_get "$PROJECT" Status)" "aktualisiert"
 check "second run writes the main VRESULT" equals "$(reg_get "$PROJECT\\Ver" "")" "4.2"
 check "second run started the final command" test -e "$UPD/final.txt"

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # The main window under Wine and a virtual display, driven by the Win32 test
 # driver: Preparing -> Ready -> Completed, Ctrl+F3, the final command started
-# once on closing, a failed run that leaves "Start" enabled, and a part whose
-# file is held open, which fails the run until the file is free.
+# once on closing, a failed run that leaves "Start" enabled, a part whose file
+# is held open (the message with "Wiederholen"), and a run of a 1 GiB entry
+# during which the window answers.
 source "$(dirname "$0")/../wine/lib.sh"
 source "$SOURCE_DIR/tests/wine/update_fixture.sh"
 start_xvfb
@@ -84,31 +85,56 @@ wait $WINDOW_PID 2>/dev/null || true
 "$WINESERVER" -w
 check "failed run: no final command" test ! -e "$UPD/final.txt"
 
-# A part whose file is held open is not applied; "Start" tries again in the same window.
+# A file of a part held open is found before any change: one message names it,
+# with "Wiederholen" and "Abbrechen"; once the holder lets go, "Wiederholen"
+# completes the run.
 install_project 4.1
 rm -f "$UPD/final.txt"
 hold_file 'C:\App\readme.txt' 60
 start_window
 wait_control 106 "1|1|Start" >/dev/null
 drive click Update Start
-for _ in $(seq 100); do case "$(control 111)" in *"Es sind Fehler"*) break ;; esac; sleep 0.2; done
-check "file error: log names the file" contains "$(control 111)" 'C:\App\readme.txt nicht (vollständig) geschrieben.'
-check "file error: error summary" contains "$(control 111)" "Es sind Fehler aufgetreten."
-check "file error: Start enabled again" equals "$(control 106)" "1|1|Start"
-check "file error: Fertigstellen stays disabled" equals "$(control 107)" "0|1|Fertigstellen"
-check "file error: no result value" equals "$(reg_get "$PROJECT\\Ver" "")" "4.1"
+"$WINE" "$DRIVER" wait class=#32770 30 >/dev/null 2>&1
+check "held file: the message names it" contains "$(drive dump class=#32770)" 'C:\App\readme.txt'
+check "held file: Wiederholen and Abbrechen" equals "$(drive dump class=#32770 | awk -F'|' '$2 == "Button" {printf "%s ", $5}')" "Wiederholen Abbrechen "
+check "held file: nothing written" equals "$(cat "$APP/prog.exe" 2>/dev/null || echo none)" "none"
+screenshot "$SHOTS/main-files-in-use.png"
 kill $holder 2>/dev/null || true
-wait $holder 2>/dev/null || true  # at the latest when its hold ends
+wait $holder 2>/dev/null || true
 sleep 1  # the server lets the file go
-drive click Update Start
-check "file error, second try: completed" wait_control 107 "1|1|Fertigstellen"
-check "file error, second try: file replaced" equals "$(cat "$APP/readme.txt")" "new readme"
-check "file error, second try: result value" equals "$(reg_get "$PROJECT\\Ver" "")" "4.2"
+drive click class=#32770 Wiederholen
+check "held file, Wiederholen: completed" wait_control 107 "1|1|Fertigstellen"
+check "held file, Wiederholen: file replaced" equals "$(cat "$APP/readme.txt")" "new readme"
+check "held file, Wiederholen: result value" equals "$(reg_get "$PROJECT\Ver" "")" "4.2"
 drive click Update Fertigstellen
 "$WINE" "$DRIVER" waitgone Update 20 >/dev/null 2>&1
 wait $WINDOW_PID 2>/dev/null || true
 "$WINESERVER" -w
-check "file error, second try: final command started" equals "$(grep -c started "$UPD/final.txt" 2>/dev/null)" 1
+check "held file, Wiederholen: final command started" equals "$(grep -c started "$UPD/final.txt" 2>/dev/null)" 1
+
+# A run that writes an entry of 1 GiB: the window answers throughout, shows
+# its progress, and ignores its close box until the run has ended.
+install_project 4.1
+head -c 1073741824 /dev/zero > "$WORK/big.bin"
+build_package "$UPD/update.exe" 'add\Demo\big.bin='"$WORK/big.bin"
+rm -f "$WORK/big.bin"
+start_window
+wait_control 106 "1|1|Start" >/dev/null
+drive click Update Start
+sleep 2
+screenshot "$SHOTS/main-progress.png"
+drive close Update
+check "1 GiB entry: the window answers WM_NULL within 500 ms throughout" \
+  drive answers Update 300 500 107
+check "1 GiB entry: the close box did not end the run" wait_control 107 "1|1|Fertigstellen"
+check "1 GiB entry: written whole" equals "$(stat -c %s "$APP/big.bin")" 1073741824
+drive click Update Fertigstellen
+"$WINE" "$DRIVER" waitgone Update 20 >/dev/null 2>&1
+wait $WINDOW_PID 2>/dev/null || true
+"$WINESERVER" -w
+rm -f "$APP/big.bin"
+EXTRA_MAIN=('FINALCMD=cmd.exe /c echo started>>C:\upd\final.txt')
+build_package "$UPD/update.exe"
 
 # Headings of realistic length: each on one line of its own room, no two
 # labels overlapping, the buttons below them; a text too long ends in "...".

@@ -3,8 +3,13 @@
 # written (a folder of the file's name, older than the entry) or a file on
 # its deletion list is held open, that part stays as it was, file for file
 # and stamp for stamp, while the first part is applied; it writes no result
-# value and the log says that its changes were taken back. Without the key
-# the same package leaves that part half new, as ever.
+# value and the log says that its changes were taken back (a file held open
+# is found before any change, for every part). Without the key
+# the same package leaves that part half new, as ever. What a killed run of
+# the part left (its journal, a kept copy, new files) is taken back by the
+# next run of any package before it looks at anything, except for a file that
+# another installer put in place since; a kept copy that cannot be renamed
+# back stops that run with the journal kept, and the run after it finishes.
 source "$(dirname "$0")/../wine/lib.sh"
 source "$SOURCE_DIR/tests/wine/update_fixture.sh"
 EXTRA_MAIN=() EXTRA_INI=() EXTRA_TODEL=('Kern\alt.dll')
@@ -53,9 +58,9 @@ install_project 4.1
 install_kern
 before=$(kern_state)
 run_update_holding 'C:\Kern\alt.dll' /S /LOG='C:\upd\update.log'
-check "listed file held open: the run fails" equals "$RC" 1
-check "listed file held open: every written file is taken back" equals "$(kern_state)" "$before"
-check "listed file held open: the rollback is logged" contains "$LOG" $'C:\\Kern\\alt.dll konnte nicht gelöscht werden\r\nDie Änderungen an Kern-Modul wurden zurückgenommen.'
+check "listed file held open: found before any change" equals "$RC" 1618
+check "listed file held open: the part is as before" equals "$(kern_state)" "$before"
+check "listed file held open: named in the log" contains "$LOG" $'    C:\\Kern\\alt.dll\r\n'
 
 install_project 4.1
 install_kern
@@ -75,5 +80,50 @@ check "without the key: the run fails as ever" equals "$RC" 1
 check "without the key: the part is half new" equals "$(cat "$KERN/kern.dll") $(cat "$KERN/neu.dll") $([ -e "$KERN/alt.dll" ] || echo deleted)" "kern v2 neu deleted"
 check "without the key: the failure is counted" contains "$LOG" $'*** C:\\Kern\\zz.dat nicht (vollständig) geschrieben.\r\n'
 check "without the key: no rollback" equals "$(echo "$LOG" | grep -c zurückgenommen)" 0
+
+# What a run of the package with rollback leaves when it is killed after it
+# wrote kern.dll and neu.dll: the kept copy of kern.dll, the two new files with
+# the entry's date, and the journal that notes what the run wrote (size and
+# MS-DOS stamp of 2024-03-15 14:30:10).
+kill_kern_run() {
+  mv "$KERN/kern.dll" "$KERN/kern.dll.~r0"
+  printf 'kern v2' > "$KERN/kern.dll" && printf 'neu' > "$KERN/neu.dll"
+  touch -d '2024-03-15 14:30:10' "$KERN/kern.dll" "$KERN/neu.dll"
+  crlf_file "$KERN/~update0.~rj" 'KC:\Kern\kern.dll|C:\Kern\kern.dll.~r0|7|1483699141' 'NC:\Kern\neu.dll||3|1483699141'
+}
+leftovers() { (cd "$KERN" && find . -name '*~*' | sort | tr '\n' ' '); }
+
+install_project 4.5
+install_kern
+before=$(kern_state)
+kill_kern_run
+run_update /S /LOG='C:\upd\update.log'
+check "killed run, then a package without the key: nothing to do" equals "$RC" 5
+check "killed run, then a package without the key: the part is as before the killed run" equals "$(kern_state)" "$before"
+check "killed run, then a package without the key: the recovery is logged" contains "$LOG" 'Ein abgebrochenes Update in C:\Kern\ wurde zurückgenommen.'
+install_project 4.1
+run_update /S /LOG='C:\upd\update.log'
+check "killed run, then a package without the key: it applies" equals "$RC $(cat "$KERN/kern.dll") $(leftovers)" "0 kern v2 "
+
+kern_part ROLLBACK=1
+build_package "$UPD/update.exe" "${kern_entries[@]}"
+install_project 4.1
+install_kern
+kill_kern_run
+chmod u+w "$KERN/kern.dll" && printf 'kern v3' > "$KERN/kern.dll" && touch -d '2025-01-01 08:00:00' "$KERN/kern.dll"
+run_update /S /LOG='C:\upd\update.log'
+check "killed run, kern.dll replaced since: the run succeeds" equals "$RC" 0
+check "killed run, kern.dll replaced since: the replacement stays, nothing is left" equals "$(cat "$KERN/kern.dll") $(leftovers)" "kern v3 "
+
+install_project 4.1
+install_kern
+kill_kern_run
+run_update_holding 'C:\Kern\kern.dll.~r0' /S /LOG='C:\upd\update.log'
+check "kept copy held: the run fails before any change" equals "$RC $(cat "$KERN/kern.dll") $(cat "$KERN/alt.dll")" "1 kern v2 alt"
+check "kept copy held: the failure is logged" contains "$LOG" $'*** C:\\Kern\\kern.dll konnte nicht wiederhergestellt werden (vorige Fassung: C:\\Kern\\kern.dll.~r0).\r\nEin abgebrochenes Update in C:\\Kern\\ konnte nicht zurückgenommen werden.'
+check "kept copy held: the journal stays" equals "$(leftovers)" "./kern.dll.~r0 ./~update0.~rj "
+run_update /S /LOG='C:\upd\update.log'
+check "kept copy released: the next run finishes and applies" equals "$RC $(cat "$KERN/kern.dll") $(leftovers)" "0 kern v2 "
+check "kept copy released: the recovery is logged" contains "$LOG" 'Ein abgebrochenes Update in C:\Kern\ wurde zurückgenommen.'
 
 finish

@@ -50,7 +50,7 @@ EXTRA_INI=("" "[CheckRun]" 'C:\App\readme.txt')
 build_package "$UPD/update.exe"
 before=$(tree_state)
 run_update_holding 'C:\App\readme.txt' /S /LOG='C:\upd\update.log'
-check "file in use exits 6" equals "$RC" 6
+check "file in use exits 1618" equals "$RC" 1618
 check "file in use named" contains "$LOG" "Die Datei readme.txt"
 check "file in use changes nothing" equals "$(tree_state)" "$before"
 EXTRA_INI=()

@@ -38,6 +38,8 @@ done <<'TABLE'
 0|update.ini:4: TDIR given twice in [Demo]|P=x\r\n[Demo]\r\nTDIR=C:\\A\r\nTDIR=C:\\B\r\n|
 0|update.ini:4: ROLLBACK=" 1" is not 1: the part's changes are not undone|P=x\r\n[Demo]\r\nTDIR=C:\\A\r\nROLLBACK= 1\r\n|
 0|0 error(s), 0 warning(s)|P=x\r\n[Demo]\r\nTDIR=C:\\A\r\nRollback=1\r\n|
+1|update.ini: part [Demo] has ROLLBACK=1 and REBOOTOK=1|P=x\r\n[Demo]\r\nTDIR=C:\\A\r\nROLLBACK=1\r\nREBOOTOK=1\r\n|
+0|0 error(s), 0 warning(s)|P=x\r\n[Demo]\r\nTDIR=C:\\A\r\nREBOOTOK=1\r\n[Kern]\r\nTDIR=C:\\B\r\nROLLBACK=1\r\n|
 0|update.ini: no P key|V=1\r\n[Demo]\r\nTDIR=C:\\A\r\n|
 0|update.ini:3: the source of VCHK begins with """|P=x\r\n[Demo]\r\nVCHK=4.0<="R\\x\\Ver\\"<=4.3\r\nTDIR=C:\\A\r\n|
 0|the latest version "=" keeps|P=x\r\n[Demo]\r\nVCHK=4.0<=R\\x\\Ver\\<=\r\nTDIR=C:\\A\r\n|

@@ -37,6 +37,10 @@ releases
 run diff --section Prog --rollback old new -o pkg; expect_rc 0 "diff --rollback"
 [ "$(ini | tail -n 2)" = $'TDIR=§R\\Tarnix.exe\\Projects\\Prog\\Dir\\\nROLLBACK=1' ] || fail "--rollback: $(ini)"
 run check pkg; expect_rc 0 "check on what diff --rollback wrote"
+releases
+run diff --section Prog --rebootok old new -o pkg; expect_rc 0 "diff --rebootok"
+[ "$(ini | tail -n 1)" = 'REBOOTOK=1' ] || fail "--rebootok: $(ini)"
+run diff --section Prog --rollback --rebootok old new -o pkg2; expect_rc 2 "--rollback with --rebootok"
 
 releases; mkdir pkg; printf 'P=Mine\r\n' > pkg/update.ini; cp /usr/share/fonts/truetype/dejavu/DejaVuSans.ttf new/Deja.TTF
 run diff --section Prog old new -o pkg; expect_rc 0 "diff with an update.ini of the author's"

@@ -21,10 +21,14 @@
 //   win32driver resize CAPTION WIDTH HEIGHT     sets the window's size
 //   win32driver tree CAPTION ID                 the items of tree-view ID: "depth|selected|label"
 //   win32driver treepoint CAPTION ID LABEL      screen position "x y" of the first item with that label
+//   win32driver answers CAPTION SECONDS MS [ID] sends WM_NULL every 50 ms for SECONDS, or until control ID
+//                                               is enabled; fails when the window takes more than MS to
+//                                               answer one; prints the longest answer time in ms
 //
 // CAPTION may also be "class=NAME" for the top-level window of that class. ID
 // may be "ID/CLASS": the first window of that class inside control ID.
 // Exit code 0 on success, 1 when a window or control is not found in time.
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -226,6 +230,21 @@ int main(int argc, char** argv) {
     HWND top = FindTopLevel(a[1], seconds);
     if (!top) return Fail("no window: " + a[1]);
     if (cmd == "wait") return 0;
+    if (cmd == "answers" && a.size() > 3) {
+        DWORD until = GetTickCount() + static_cast<DWORD>(std::atof(a[2].c_str()) * 1000);
+        DWORD limit = static_cast<DWORD>(std::atoi(a[3].c_str())), longest = 0;
+        HWND done = a.size() > 4 ? FindControl(top, a[4]) : nullptr;
+        while (GetTickCount() < until && IsWindow(top) && !(done && IsWindowEnabled(done))) {
+            DWORD start = GetTickCount();
+            DWORD_PTR result = 0;
+            if (!SendMessageTimeoutA(top, WM_NULL, 0, 0, SMTO_NORMAL, limit, &result) && IsWindow(top))
+                return Fail("no answer within " + a[3] + " ms");
+            longest = std::max<DWORD>(longest, GetTickCount() - start);
+            Sleep(50);
+        }
+        std::printf("%lu\n", static_cast<unsigned long>(longest));
+        return 0;
+    }
     if (cmd == "dump") {
         for (HWND h : Children(top)) {
             char cls[64] = {};

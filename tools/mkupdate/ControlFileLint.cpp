@@ -9,7 +9,7 @@
 namespace {
 
 const std::set<std::string> kMainKeys = {"P", "V", "FINALCMD", "CORI", "EMAIL", "WWW", "VCHK", "VRESULT", "FONT"};
-const std::set<std::string> kPartKeys = {"N", "TDIR", "VCHK", "VRESULT", "ROLLBACK"};
+const std::set<std::string> kPartKeys = {"N", "TDIR", "VCHK", "VRESULT", "ROLLBACK", "REBOOTOK"};
 
 class Linter {
 public:
@@ -51,6 +51,7 @@ private:
         checkRun_ = false;
         inPart_ = true;
         partKeys_.clear();
+        rollback_ = rebootOk_ = false;
         partName_ = name;
         if (name.empty()) warn("empty-part-name", number_, "a part with an empty name");
         for (const std::string& other : facts_.parts)
@@ -97,9 +98,18 @@ private:
         if (key == "ROLLBACK" && value != "1")
             warn("rollback-value", number_,
                  "ROLLBACK=\"" + value + "\" is not 1: the part's changes are not undone when one fails");
+        if (key == "REBOOTOK" && value != "1")
+            warn("rebootok-value", number_,
+                 "REBOOTOK=\"" + value + "\" is not 1: a file held open makes the part fail instead of being "
+                 "replaced at the next start of Windows");
+        if (key == "ROLLBACK") rollback_ = value == "1";
+        if (key == "REBOOTOK") rebootOk_ = value == "1";
     }
 
     void finishPart() {
+        if (inPart_ && rollback_ && rebootOk_)
+            error("rebootok-with-rollback", 0, "part [" + partName_ + "] has ROLLBACK=1 and REBOOTOK=1: a change "
+                                               "left to the next start of Windows cannot be undone; keep one of them");
         if (inPart_ && partKeys_.count("TDIR") == 0)
             error("no-tdir", 0, "part [" + partName_ + "] has no TDIR: the updater finds its application not "
                                 "installed and stops; add a TDIR line with the target folder");
@@ -168,6 +178,7 @@ private:
     ControlFileFacts facts_;
     int number_ = 0;
     bool checkRun_ = false, inPart_ = false;
+    bool rollback_ = false, rebootOk_ = false;  // of the current part
     std::string partName_;
     std::set<std::string> mainKeys_, partKeys_;
 };

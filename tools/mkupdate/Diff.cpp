@@ -29,6 +29,7 @@ struct DiffOptions {
     std::optional<std::string> date, zone;
     bool touch = false;
     bool rollback = false;  // the part is applied all or nothing (ROLLBACK=1)
+    bool rebootOk = false;  // held files are replaced at the next start of Windows (REBOOTOK=1)
     bool patch = false;     // changed files as patches where they are clearly smaller
     fs::path oldDir, newDir, out;
 };
@@ -77,11 +78,13 @@ int ParseOptions(const std::vector<std::string>& args, DiffOptions& o) {
         else if (TakeValue(args, i, "-o", v)) o.out = HostPath(v);
         else if (args[i] == "--touch") o.touch = true;
         else if (args[i] == "--rollback") o.rollback = true;
+        else if (args[i] == "--rebootok") o.rebootOk = true;
         else if (args[i] == "--patch") o.patch = true;
         else if (!args[i].empty() && args[i][0] == '-') return UsageError("unknown or incomplete option " + args[i]);
         else positional.push_back(args[i]);
     }
     if (positional.size() != 2) return UsageError("diff wants two folders, OLD and NEW");
+    if (o.rollback && o.rebootOk) return UsageError("--rollback and --rebootok exclude each other");
     if (o.out.empty()) return UsageError("diff wants -o DIR");
     if (o.patch && !SuffixSortAvailable())
         return UsageError("--patch: this build of mkupdate makes no patches (it has no suffix sorting library); "
@@ -181,6 +184,7 @@ std::vector<std::string> ControlFileLines(const DiffOptions& o, const std::vecto
     lines.insert(lines.end(), {"", "[" + o.section + "]", "N=" + o.section, "TDIR=§" + key + "\\Dir\\"});
     if (!o.from.empty()) lines.push_back(VersionCheckLine(o, key + "\\Ver\\"));
     if (o.rollback) lines.push_back("ROLLBACK=1");
+    if (o.rebootOk) lines.push_back("REBOOTOK=1");
     return lines;
 }
 

@@ -1,4 +1,4 @@
-// mkupdate diff --section NAME [--project KEY] [--from VER] [--to VER] [--touch] [--rollback]
+// mkupdate diff --section NAME [--project KEY] [--from VER] [--to VER] [--touch] [--rollback | --rebootok]
 //               [--date "YYYY-MM-DD hh:mm:ss"] [--tz ZONE] OLD NEW -o DIR
 #pragma once
 

@@ -1,5 +1,6 @@
 #include "driver/Windows/MainWindow.h"
 
+#include <commctrl.h>
 #include <exception>
 
 #include "dialogs/Windows/Dialogs.h"
@@ -13,6 +14,8 @@
 namespace {
 
 constexpr UINT kMsgFirstIdle = WM_APP + 1;
+constexpr int kProgressSteps = 1000;
+constexpr DWORD kPumpInterval = 40;  // milliseconds between two turns of the message loop during work
 constexpr const char* kClassName = "TForm1";
 constexpr COLORREF kYellow = RGB(255, 255, 0), kBlue = RGB(0, 0, 160);
 constexpr const char* kHeadingFace = "Times New Roman";
@@ -130,6 +133,8 @@ LRESULT TForm1::handle(UINT msg, WPARAM wParam, LPARAM lParam) {
         }
         break;
     case WM_CLOSE:
+        // While a run is under way the window stays: the run is on the stack below this message.
+        if (session_.running()) return 0;
         if (FormCloseQuery()) DestroyWindow(hwnd_);
         return 0;
     case WM_DESTROY:
@@ -163,6 +168,7 @@ void TForm1::createControls() {
         {kIdButtonUnpack, "BUTTON", "alles auspacken", BS_PUSHBUTTON | WS_TABSTOP, font_.get()},
         {kIdCheckBoxLongLog, "BUTTON", "erweitertes Protokoll", BS_AUTOCHECKBOX | WS_TABSTOP, font_.get()},
         {kIdLabelProgress, "STATIC", "", SS_LEFT | SS_NOPREFIX | SS_ENDELLIPSIS, font_.get()},
+        {kIdProgressBar, "msctls_progress32", "", 0, nullptr},
         {kIdMemoProtokoll, "EDIT", "",
          ES_MULTILINE | ES_READONLY | ES_AUTOVSCROLL | WS_VSCROLL | WS_BORDER | WS_TABSTOP, font_.get()},
     };
@@ -173,6 +179,7 @@ void TForm1::createControls() {
         SendMessageA(h, WM_SETFONT, reinterpret_cast<WPARAM>(s.font), FALSE);
     }
     SendMessageA(control(kIdMemoProtokoll), EM_SETLIMITTEXT, 0, 0);
+    SendMessageA(control(kIdProgressBar), PBM_SETRANGE, 0, MAKELPARAM(0, kProgressSteps));
     relayout();
 }
 
@@ -200,7 +207,9 @@ void TForm1::layout(int width, int height) {
     }
     place(kIdButtonUnpack, x, top, 150, 30);
     place(kIdCheckBoxLongLog, 12, top + 38, 260, 22);
-    place(kIdLabelProgress, 12, top + 64, room, 20);
+    const int bar = room / 3;
+    place(kIdLabelProgress, 12, top + 64, room - bar - 8, 20);
+    place(kIdProgressBar, 12 + room - bar, top + 66, bar, 16);
     int memoTop = top + 88;
     place(kIdMemoProtokoll, 12, memoTop, room, height - memoTop - 12 > 40 ? height - memoTop - 12 : 40);
 }
@@ -273,6 +282,7 @@ void TForm1::ButtonStartClick() {
     }
     syncLog();
     SetWindowTextA(control(kIdLabelProgress), "");
+    if (!session_.RunSucceeded) SendMessageA(control(kIdProgressBar), PBM_SETPOS, 0, 0);
 }
 
 bool TForm1::FormCloseQuery() { return session_.closeQuery(); }
@@ -358,6 +368,16 @@ void TForm1::setProgress(const std::string& text) {
     SetWindowTextA(label, text.c_str());
     UpdateWindow(label);
     syncLog();
+}
+
+void TForm1::showWork(std::uint64_t done, std::uint64_t total) {
+    WPARAM position = total ? WPARAM(done * kProgressSteps / total) : 0;
+    HWND bar = control(kIdProgressBar);
+    if (SendMessageA(bar, PBM_GETPOS, 0, 0) != LRESULT(position)) SendMessageA(bar, PBM_SETPOS, position, 0);
+    DWORD now = GetTickCount();
+    if (now - lastPump_ < kPumpInterval) return;
+    lastPump_ = now;
+    pumpMessages();
 }
 
 void TForm1::setBusyCursor(bool busy) {

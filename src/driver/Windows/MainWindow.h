@@ -43,6 +43,7 @@ private:
     void setProgress(const std::string& text) override;
     void setBusyCursor(bool busy) override;
     void showLog() override { syncLog(); }
+    void showWork(std::uint64_t done, std::uint64_t total) override;
 
     void syncLog();
     void showError(const std::string& text);
@@ -58,6 +59,7 @@ private:
     std::string unpackFolder_;
     bool busy_ = false;
     bool firstIdle_ = true;
+    DWORD lastPump_ = 0;  // when showWork last let the message loop run (GetTickCount)
     ScopedGdiObject font_, headFont_, boldFont_, blueBrush_;
     int headingSize_ = 0;  // pixels of headFont_
 };

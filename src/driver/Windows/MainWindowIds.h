@@ -13,4 +13,5 @@ enum MainWindowControl : int {
     kIdButtonUnpack = 109,
     kIdLabelProgress = 110,
     kIdMemoProtokoll = 111,
+    kIdProgressBar = 112,
 };

@@ -1,0 +1,160 @@
+// Files in use, found before the run's first change: named with the programs
+// that hold them (through the platform's holder seam), nothing changed while
+// any is held; in a part with REBOOTOK they are left to the next start of
+// Windows instead. A second updater does not apply while one holds the lock.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <memory>
+#include <sstream>
+
+#include "common/UpdateTestSupport.h"
+#include "archive/ArchiveWriter.h"
+#include "driver/UpdateSession.h"
+#include "env/Registry.h"
+#include "platform/FileHolders.h"
+#include "platform/RestartSchedule.h"
+#include "platform/UpdaterLock.h"
+#include "update/Folders.h"
+
+namespace {
+
+const std::int32_t kOld = Stamp(2020, 1, 1, 10, 0, 0);
+const std::int32_t kNew = Stamp(2024, 3, 15, 14, 30, 10);
+constexpr int kDemoFiles = 12;
+
+std::string Numbered(int i) { return (i < 10 ? "f0" : "f") + std::to_string(i) + ".dll"; }
+
+class HeldFilesTest : public ::testing::Test {
+protected:
+    HeldFilesTest() {
+        Fs().createFolder(dir / "App");
+        Fs().createFolder(dir / "Kern");
+        for (int i = 1; i <= kDemoFiles; ++i) MakeFile(app_ + Numbered(i), "old", kOld);
+        MakeFile(kern_ + "kern.dll", "kern v1", kOld);
+        MakeFile(kern_ + "alt.dll", "alt", kOld);
+        NativeFileHolders().clear();
+        NativeScheduledChanges().clear();
+        writeUpdater();
+    }
+    ~HeldFilesTest() override { NativeFileHolders().clear(); }
+
+    void writeUpdater() {
+        std::string ini = "P=Demo\r\nV=1\r\n\r\n[Demo]\r\nN=Demo\r\nTDIR=" + app_ + "\r\n\r\n[Kern]\r\nN=Kern\r\nTDIR=" +
+                          kern_ + "\r\nREBOOTOK=1\r\nVRESULT=R\\Tarnix.exe\\Projects\\" + project_ + "\\Kern=2\r\n" + extraIni_;
+        std::vector<PackageEntry> all = {{"todel.txt", "Kern\\alt.dll\r\n", kNew}, {"update.ini", ini, kNew},
+                                         {"rep\\Kern\\kern.dll", "kern v2", kNew}, {"add\\Demo\\neu.txt", "neu", kNew}};
+        for (int i = 1; i <= kDemoFiles; ++i) all.push_back({"rep\\Demo\\" + Numbered(i), "new", kNew});
+        all.insert(all.end(), extra_.begin(), extra_.end());
+        std::ostringstream out;
+        ArchiveWriter writer(out, 0);
+        for (const PackageEntry& e : all) writer.declare(e.name, e.date);
+        for (std::size_t i = 0; i < all.size(); ++i) writer.addContent(i, all[i].content);
+        writer.finish(true);
+        WriteBytes(dir / "update.exe", out.str());
+    }
+
+    // Runs the update while the given files are held open by "another program".
+    bool run(const std::vector<std::string>& held) {
+        std::vector<std::unique_ptr<FileHandle>> handles;
+        for (const std::string& path : held) handles.push_back(Fs().open(path, OpenMode::ReadShared));
+        SessionView view;
+        UpdateSession session(view);
+        session.load(dir / "update.exe");
+        log.clear();
+        bool succeeded = session.start(log, false);
+        ending = session.LastEnding;
+        return succeeded;
+    }
+    std::string state() {
+        std::string text;
+        for (const std::string& folder : {app_, kern_}) {
+            std::vector<FindData> children;
+            Fs().listFolder(folder, children);
+            std::sort(children.begin(), children.end(), [](const FindData& a, const FindData& b) { return a.name < b.name; });
+            for (const FindData& c : children) text += c.name + "=" + ReadBytes(folder + c.name) + " ";
+        }
+        return text;
+    }
+    std::string prompted() const { return prompter.questions().empty() ? "" : prompter.questions().back().text; }
+
+    std::vector<PackageEntry> extra_;
+    std::string extraIni_;
+    TempFolder dir;
+    const std::string app_ = dir / "App\\", kern_ = dir / "Kern\\";
+    std::string project_ = std::string("Held") + ::testing::UnitTest::GetInstance()->current_test_info()->name();
+    StringList log;
+    RunEnding ending = RunEnding::Succeeded;
+    TestPrompter prompter;
+    RecordingUi ui;
+    ScopedLogThreshold threshold{2};
+};
+
+TEST_F(HeldFilesTest, HeldFilesAreNamedAndNothingChanges) {
+    const std::string before = state();
+    NativeFileHolders()[app_ + "f03.dll"] = {{"Notepad", 4711}, {"Explorer", 12}};
+    EXPECT_FALSE(run({app_ + "f03.dll"}));
+    EXPECT_EQ(ending, RunEnding::FilesHeld);
+    EXPECT_EQ(prompted(), "Diese Dateien werden im Moment benutzt und können nicht ersetzt werden:\r    " + app_ +
+                              "f03.dll (benutzt von Notepad, Prozess 4711, Explorer, Prozess 12)\r\r"
+                              "Beenden Sie die Programme, die sie benutzen, und versuchen Sie es erneut.");
+    EXPECT_EQ(state(), before);
+
+    std::vector<std::string> all;
+    for (int i = 1; i <= kDemoFiles; ++i) all.push_back(app_ + Numbered(i));
+    EXPECT_FALSE(run(all));
+    EXPECT_NE(prompted().find(app_ + "f10.dll\r    und 2 weitere\r"), std::string::npos) << prompted();
+    EXPECT_EQ(prompted().find("f11.dll"), std::string::npos);
+    EXPECT_EQ(state(), before);
+
+    // A path that Windows cannot hold stops the run the same way, before anything is written.
+    const std::string deep = app_ + std::string(120, 'd') + "\\" + std::string(100, 'e') + "\\";
+    ForceFolder(deep);
+    const std::string longName = std::string(260 - deep.size(), 'x');
+    extraIni_ = "\r\n[Tief]\r\nTDIR=" + deep + "\r\n";
+    extra_ = {{"add\\Tief\\" + longName, "long", kNew}};
+    writeUpdater();
+    EXPECT_FALSE(run({}));
+    EXPECT_NE(prompted().find(deep + longName + " (Pfad zu lang)\r"), std::string::npos) << prompted();
+    EXPECT_EQ(ReadBytes(app_ + "f01.dll"), "old");
+}
+
+// "Wiederholen" tests again: the program has let go meanwhile, and the run goes on.
+TEST_F(HeldFilesTest, RetryGoesOnOnceTheFileIsFree) {
+    auto holder = std::make_shared<std::unique_ptr<FileHandle>>(Fs().open(app_ + "f01.dll", OpenMode::ReadShared));
+    prompter.setPolicy([holder](const PromptQuestion&) {
+        holder->reset();
+        return int(kAnswerRetry);
+    });
+    EXPECT_TRUE(run({}));
+    EXPECT_EQ(prompter.questions().size(), 1u);
+    EXPECT_EQ(ReadBytes(app_ + "f01.dll"), "new");
+}
+
+TEST_F(HeldFilesTest, RebootOkPartLeavesHeldFilesToTheNextStart) {
+    EXPECT_TRUE(run({kern_ + "kern.dll", kern_ + "alt.dll"}));
+    EXPECT_EQ(ending, RunEnding::RestartNeeded);
+    const std::vector<std::pair<std::string, std::string>> scheduled = {{kern_ + "kern.dll.~p0", kern_ + "kern.dll"},
+                                                                         {kern_ + "alt.dll", ""}};
+    EXPECT_EQ(NativeScheduledChanges(), scheduled);
+    EXPECT_EQ(ReadBytes(kern_ + "kern.dll") + " " + ReadBytes(kern_ + "kern.dll.~p0"), "kern v1 kern v2");
+    EXPECT_EQ(ReadBytes(app_ + "f01.dll"), "new");
+    EXPECT_EQ(ReadRegistryString("R\\Tarnix.exe\\Projects\\" + project_, "Kern", "", ""), "2");
+    const StringList expected = {"\r\nKern", kern_ + "kern.dll wird beim nächsten Neustart ersetzt.",
+                                 kern_ + "alt.dll wird beim nächsten Neustart gelöscht.", "1 Dateien aktualisiert",
+                                 "1 Dateien gelöscht"};
+    EXPECT_TRUE(std::search(log.begin(), log.end(), expected.begin(), expected.end()) != log.end());
+}
+
+TEST_F(HeldFilesTest, SecondUpdaterDoesNotApply) {
+    const std::string before = state();
+    std::unique_ptr<UpdaterLock> first = TryLockUpdater();
+    ASSERT_TRUE(first);
+    EXPECT_FALSE(run({}));
+    EXPECT_EQ(ending, RunEnding::AnotherRunning);
+    EXPECT_EQ(state(), before);
+    first.reset();
+    EXPECT_TRUE(run({}));
+}
+
+}  // namespace
