@@ -6,7 +6,6 @@
 
 #include "archive/ArchiveFormat.h"
 #include "base/ByteReader.h"
-#include "env/Text.h"
 #include "platform/FileSystem.h"
 
 namespace {
@@ -20,8 +19,6 @@ constexpr std::size_t kChunk = 64 * 1024;
 struct PatchApplier::Stream {
     z_stream z{};
 };
-
-bool IsPatchEntryName(const std::string& name) { return StartsWithText("pat\\", name); }
 
 bool ReadPatchHeader(const unsigned char* data, std::size_t size, PatchHeader& out) {
     ByteReader reader(data, size);
@@ -60,7 +57,8 @@ bool BufferPatchBase::read(std::int64_t position, unsigned char* buffer, std::si
 }
 
 PatchApplier::PatchApplier(PatchBase* base, ByteSink& out)
-    : base_(base), out_(out), inflated_(kChunk), work_(kChunk), window_(kChunk) {}
+    : base_(base), out_(out), buffers_(new unsigned char[3 * kChunk]), inflated_(buffers_.get()),
+      work_(inflated_ + kChunk), window_(work_ + kChunk) {}
 
 PatchApplier::~PatchApplier() {
     if (!stream_) return;
@@ -79,11 +77,11 @@ bool PatchApplier::put(const unsigned char* data, std::size_t count) {
     taken_ += count;
     if (step_ == Step::Failed) return false;
     if (step_ == Step::Header) {
-        std::size_t need = std::min(count, kPatchHeaderSize - pending_.size());
-        pending_.insert(pending_.end(), data, data + need);
-        data += need;
-        count -= need;
-        if (pending_.size() < kPatchHeaderSize) return true;
+        std::size_t used = 0;
+        bool complete = takePending(data, count, kPatchHeaderSize, used);
+        data += used;
+        count -= used;
+        if (!complete) return true;
         if (!start()) return false;
     }
     if (count == 0) return true;
@@ -93,9 +91,8 @@ bool PatchApplier::put(const unsigned char* data, std::size_t count) {
 
 // The header is complete: the old file is checked before any of the new one is built.
 bool PatchApplier::start() {
-    if (!ReadPatchHeader(pending_.data(), pending_.size(), header_))
-        return fail(PatchOutcome::Damaged, "Patchkopf fehlerhaft");
-    pending_.clear();
+    if (!ReadPatchHeader(pending_, pendingSize_, header_)) return fail(PatchOutcome::Damaged, "Patchkopf fehlerhaft");
+    pendingSize_ = 0;
     if (base_ && !checkBase()) return false;
     stream_ = new Stream;
     stream_->z.zalloc = zlibAlloc;
@@ -107,13 +104,12 @@ bool PatchApplier::start() {
 
 bool PatchApplier::checkBase() {
     if (base_->size() != header_.oldSize)
-        return fail(PatchOutcome::BaseDiffers, std::to_string(base_->size()) + " Bytes statt " +
-                                                   std::to_string(header_.oldSize));
+        return fail(PatchOutcome::BaseDiffers, "andere Größe");
     std::uint32_t crc = 0;
     for (std::int64_t at = 0; at < header_.oldSize; at += std::int64_t(kChunk)) {
         std::size_t count = std::size_t(std::min<std::int64_t>(std::int64_t(kChunk), header_.oldSize - at));
-        if (!base_->read(at, window_.data(), count)) return fail(PatchOutcome::BaseUnreadable, "nicht lesbar");
-        crc = Crc32(crc, window_.data(), count);
+        if (!base_->read(at, window_, count)) return fail(PatchOutcome::BaseUnreadable, "nicht lesbar");
+        crc = Crc32(crc, window_, count);
     }
     if (crc != header_.oldCrc) return fail(PatchOutcome::BaseDiffers, "anderer Inhalt (CRC-32)");
     return true;
@@ -124,20 +120,28 @@ bool PatchApplier::inflateSome(const unsigned char* data, std::size_t count) {
     z.next_in = const_cast<unsigned char*>(data);
     z.avail_in = uInt(count);
     while (z.avail_in > 0) {
-        z.next_out = inflated_.data();
-        z.avail_out = uInt(inflated_.size());
+        z.next_out = inflated_;
+        z.avail_out = uInt(kChunk);
         int code = inflate(&z, Z_NO_FLUSH);
         // What inflated before an error is taken first, so that the outcome
         // does not depend on the pieces the data comes in.
-        if (!consume(inflated_.data(), inflated_.size() - z.avail_out)) return false;
+        if (!consume(inflated_, kChunk - z.avail_out)) return false;
         if (code != Z_OK && code != Z_STREAM_END) return fail(PatchOutcome::Damaged, "Patchdaten fehlerhaft (zlib)");
         if (code != Z_STREAM_END) continue;
         if (z.avail_in > 0) return fail(PatchOutcome::Damaged, "Daten hinter dem Ende des Patches");
-        if (step_ != Step::Control || !pending_.empty())
+        if (step_ != Step::Control || pendingSize_ != 0)
             return fail(PatchOutcome::Damaged, "Patch endet mitten in einem Abschnitt");
         step_ = Step::Ended;
     }
     return true;
+}
+
+// Gathers a header or control record of `want` bytes in pending_; true once it is complete.
+bool PatchApplier::takePending(const unsigned char* data, std::size_t count, std::size_t want, std::size_t& used) {
+    used = std::min(count, want - pendingSize_);
+    std::memcpy(pending_ + pendingSize_, data, used);
+    pendingSize_ += used;
+    return pendingSize_ == want;
 }
 
 // The inflated records, whatever pieces they come in.
@@ -145,11 +149,9 @@ bool PatchApplier::consume(const unsigned char* data, std::size_t count) {
     while (count > 0) {
         std::size_t used = 0;
         if (step_ == Step::Control) {
-            used = std::min(count, kPatchControlSize - pending_.size());
-            pending_.insert(pending_.end(), data, data + used);
-            if (pending_.size() == kPatchControlSize && !beginRecord()) return false;
+            if (takePending(data, count, kPatchControlSize, used) && !beginRecord()) return false;
         } else if (step_ == Step::Diff) {
-            used = std::min<std::size_t>({count, diffLeft_, work_.size()});
+            used = std::min(std::min(count, std::size_t(diffLeft_)), kChunk);
             if (!takeDiff(data, used)) return false;
         } else if (step_ == Step::Extra) {
             used = std::min<std::size_t>(count, extraLeft_);
@@ -168,11 +170,11 @@ bool PatchApplier::consume(const unsigned char* data, std::size_t count) {
 // A control record: its seek must stay in the old file, its lengths fit the
 // new file, and its diff run the old one.
 bool PatchApplier::beginRecord() {
-    ByteReader reader(pending_.data(), pending_.size());
+    ByteReader reader(pending_, pendingSize_);
     reader.readU32(diffLeft_);
     reader.readU32(extraLeft_);
     reader.readS32(seek_);
-    pending_.clear();
+    pendingSize_ = 0;
     std::int64_t start = basePosition_ + seek_;
     if (start < 0 || start > header_.oldSize) return fail(PatchOutcome::Damaged, "Patch springt aus der alten Datei");
     basePosition_ = start;
@@ -189,11 +191,11 @@ bool PatchApplier::beginRecord() {
 
 // Old bytes plus the patch's differences, byte by byte (modulo 256).
 bool PatchApplier::takeDiff(const unsigned char* data, std::size_t count) {
-    if (!readBase(basePosition_, work_.data(), count)) return false;
+    if (!readBase(basePosition_, work_, count)) return false;
     for (std::size_t i = 0; i < count; ++i) work_[i] = static_cast<unsigned char>(work_[i] + data[i]);
     basePosition_ += std::int64_t(count);
     diffLeft_ -= std::uint32_t(count);
-    if (!emit(work_.data(), count)) return false;
+    if (!emit(work_, count)) return false;
     if (diffLeft_ == 0) step_ = extraLeft_ > 0 ? Step::Extra : Step::Control;
     return true;
 }
@@ -205,14 +207,14 @@ bool PatchApplier::readBase(std::int64_t position, unsigned char* buffer, std::s
         bool inside = position >= windowStart_ && position < windowStart_ + std::int64_t(windowLength_);
         if (!inside) {
             windowStart_ = position;
-            windowLength_ = std::size_t(std::min<std::int64_t>(std::int64_t(window_.size()), header_.oldSize - position));
-            if (!base_) std::memset(window_.data(), 0, windowLength_);
-            else if (!base_->read(position, window_.data(), windowLength_))
+            windowLength_ = std::size_t(std::min<std::int64_t>(std::int64_t(kChunk), header_.oldSize - position));
+            if (!base_) std::memset(window_, 0, windowLength_);
+            else if (!base_->read(position, window_, windowLength_))
                 return fail(PatchOutcome::BaseUnreadable, "nicht lesbar");
         }
         std::size_t offset = std::size_t(position - windowStart_);
         std::size_t piece = std::min(count, windowLength_ - offset);
-        std::memcpy(buffer, window_.data() + offset, piece);
+        std::memcpy(buffer, window_ + offset, piece);
         buffer += piece;
         position += std::int64_t(piece);
         count -= piece;
@@ -233,9 +235,7 @@ PatchOutcome PatchApplier::finish() {
     if (step_ == Step::Header) return fail(PatchOutcome::Damaged, "Patchkopf unvollständig"), outcome_;
     if (step_ != Step::Ended) return fail(PatchOutcome::Damaged, "Patch unvollständig"), outcome_;
     if (written_ != std::uint64_t(header_.newSize))
-        return fail(PatchOutcome::Damaged, "Patch ergibt " + std::to_string(written_) + " Bytes statt " +
-                                               std::to_string(header_.newSize)),
-               outcome_;
+        return fail(PatchOutcome::Damaged, "Patch ergibt weniger Bytes als sein Kopf nennt"), outcome_;
     if (base_ && crc_ != header_.newCrc) return fail(PatchOutcome::Damaged, "Ergebnis hat falsche CRC-32"), outcome_;
     return PatchOutcome::Built;
 }

@@ -7,10 +7,12 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
-#include <vector>
 
+#include "archive/ArchiveFormat.h"
 #include "archive/Decompress.h"
+#include "env/Text.h"
 
 class FileHandle;
 
@@ -22,7 +24,7 @@ struct PatchHeader {
 };
 
 // Whether `name` is that of a patch entry ("pat\" in any letter case).
-bool IsPatchEntryName(const std::string& name);
+inline bool IsPatchEntryName(const std::string& name) { return StartsWithText("pat\\", name); }
 // The header from the first bytes of a patch; false when they are too few,
 // lack the magic or give a negative size.
 bool ReadPatchHeader(const unsigned char* data, std::size_t size, PatchHeader& out);
@@ -104,6 +106,7 @@ private:
     bool takeDiff(const unsigned char* data, std::size_t count);
     bool emit(const unsigned char* data, std::size_t count);
     bool readBase(std::int64_t position, unsigned char* buffer, std::size_t count);
+    bool takePending(const unsigned char* data, std::size_t count, std::size_t want, std::size_t& used);
 
     PatchBase* base_;
     ByteSink& out_;
@@ -111,8 +114,14 @@ private:
     Step step_ = Step::Header;
     PatchOutcome outcome_ = PatchOutcome::Built;
     std::string problem_;
-    std::vector<unsigned char> pending_;  // the header or a control record, while it is incomplete
-    std::vector<unsigned char> inflated_, work_, window_;
+    // The header or a control record while it is incomplete.
+    unsigned char pending_[kPatchHeaderSize] = {};
+    std::size_t pendingSize_ = 0;
+    // One block: inflated records, diff runs added to the old bytes, the window on the old file.
+    std::unique_ptr<unsigned char[]> buffers_;
+    unsigned char* inflated_;
+    unsigned char* work_;
+    unsigned char* window_;
     std::int64_t windowStart_ = 0;
     std::size_t windowLength_ = 0;
     struct Stream;

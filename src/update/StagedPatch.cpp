@@ -24,8 +24,6 @@ private:
     bool failed_;
 };
 
-const char* const kNotRun = ".\r\nDas Update wird nicht ausgeführt.";
-
 // Hands the patch's data on and counts it for the run's progress, which lets
 // the window answer while a large file is built.
 class ProgressSink final : public ByteSink {
@@ -40,6 +38,9 @@ private:
     ByteSink& next_;
 };
 
+const char* const kNotRun = ".\r\nDas Update wird nicht ausgeführt.";
+
+// The installed file does not fit the patch: `why` says how.
 std::string DiffersText(const std::string& target, const std::string& why) {
     return "Die installierte Datei " + target + " ist nicht die, für die dieses Update gemacht ist (" + why +
            "; von Hand geändert oder eine andere Version)" + kNotRun;
@@ -49,31 +50,53 @@ std::string UnreadableText(const std::string& target) {
     return "Die installierte Datei " + target + " kann nicht gelesen werden" + kNotRun;
 }
 
+// What building a patch's new file came to.
+struct PatchBuild {
+    std::uint64_t taken = 0;    // bytes of patch data
+    std::uint64_t written = 0;  // bytes of the new file
+    bool stored = false;        // the new file is complete in `out`
+};
+
+// Builds the new file of patch entry `index` from the installed `target` into
+// `out` (nullptr: checked only). Raises InstalledFileDiffers when `target` is
+// not the file the patch was made for, Exception when the patch is damaged;
+// false when the archive cannot be read.
+bool BuildPatched(const TArchive& archive, std::int32_t index, const std::string& target, FileHandle* out,
+                  SegmentInflater& inflater, FileHandle* archiveFile, PatchBuild& build) {
+    std::unique_ptr<FileHandle> installed = openReadOnly(target);
+    if (!installed) throw InstalledFileDiffers(UnreadableText(target));
+    HandlePatchBase base(*installed);
+    PatchedFileSink sink(out);
+    PatchApplier applier(&base, sink);
+    ProgressSink counted(applier);
+    StreamResult result = archive.streamEntry(index, counted, inflater, archiveFile);
+    build.taken = applier.taken();
+    if (result == StreamResult::Unreadable) return false;
+    switch (applier.finish()) {
+    case PatchOutcome::BaseDiffers: throw InstalledFileDiffers(DiffersText(target, applier.problem()));
+    case PatchOutcome::BaseUnreadable: throw InstalledFileDiffers(UnreadableText(target));
+    case PatchOutcome::Damaged:
+    case PatchOutcome::NotTaken: throw Exception(applier.problem());
+    case PatchOutcome::Built: break;
+    }
+    build.written = applier.written();
+    build.stored = !sink.failed();
+    return true;
+}
+
 }  // namespace
 
 StreamResult StagedEntries::stagePatch(const TArchive& archive, std::int32_t index, const std::string& target,
                                        FileHandle* archiveFile) {
-    std::unique_ptr<FileHandle> installed = openReadOnly(target);
-    if (!installed) throw InstalledFileDiffers(UnreadableText(target));
-    HandlePatchBase base(*installed);
     // Without a staged file the patch is checked all the same; writing the
     // entry then fails, as a patch is never written from anything else.
     TempFile pending(target, TempKind::Staged);
-    PatchedFileSink sink(refused_ ? nullptr : pending.file());
-    PatchApplier applier(&base, sink);
-    ProgressSink counted(applier);
-    StreamResult result = archive.streamEntry(index, counted, inflater_, archiveFile);
-    lastLength_ = applier.taken();
-    if (result == StreamResult::Unreadable) return result;
-    switch (applier.finish()) {
-    case PatchOutcome::BaseDiffers: throw InstalledFileDiffers(DiffersText(target, applier.problem()));
-    case PatchOutcome::BaseUnreadable: throw InstalledFileDiffers(UnreadableText(target));
-    case PatchOutcome::Damaged: throw Exception(applier.problem());
-    case PatchOutcome::NotTaken: return StreamResult::NotTaken;
-    case PatchOutcome::Built: break;
-    }
-    lengths_[index] = applier.written();
-    if (sink.failed()) {
+    PatchBuild build;
+    bool read = BuildPatched(archive, index, target, refused_ ? nullptr : pending.file(), inflater_, archiveFile, build);
+    lastLength_ = build.taken;
+    if (!read) return StreamResult::Unreadable;
+    lengths_[index] = build.written;
+    if (!build.stored) {
         refused_ = refused_ || pending.file() != nullptr;
         return StreamResult::Complete;
     }
@@ -82,16 +105,11 @@ StreamResult StagedEntries::stagePatch(const TArchive& archive, std::int32_t ind
 }
 
 bool WritePatchedFile(const TArchive& archive, std::int32_t index, const std::string& installed, FileHandle& out) {
-    std::unique_ptr<FileHandle> file = openReadOnly(installed);
-    if (!file) return false;
-    HandlePatchBase base(*file);
-    PatchedFileSink sink(&out);
-    PatchApplier applier(&base, sink);
     SegmentInflater inflater;
+    PatchBuild build;
     try {
-        if (archive.streamEntry(index, applier, inflater) != StreamResult::Complete) return false;
+        return BuildPatched(archive, index, installed, &out, inflater, nullptr, build) && build.stored;
     } catch (const std::exception&) {
         return false;
     }
-    return applier.finish() == PatchOutcome::Built && !sink.failed();
 }
