@@ -5,9 +5,12 @@
 
 #include "driver/UpdateSession.h"
 #include "env/MessageBoxes.h"
+#include "env/Registry.h"
 #include "env/ScriptedPrompter.h"
+#include "env/System.h"
 #include "env/Text.h"
 #include "platform/FileSystem.h"
+#include "platform/SystemInfo.h"
 #include "update/Folders.h"
 #include "update/UpdateParts.h"
 
@@ -80,10 +83,14 @@ std::string HeaderLine(const UpdateSession& session, const std::string& executab
     return "Update " + package + ", " + started;
 }
 
-std::string FinalCommandLine(bool started, bool wanted) {
-    if (started) return "Abschließender Befehl gestartet.";
+// The log's line on the final command: started, or not started and why. It is
+// started only when asked for and after a successful run.
+std::string FinalCommandLine(UpdateSession& session, bool wanted, bool succeeded) {
     if (!wanted) return "Abschließender Befehl nicht gestartet (ohne /FINALCMD).";
-    return "Abschließender Befehl nicht gestartet (Update nicht erfolgreich).";
+    if (!succeeded) return "Abschließender Befehl nicht gestartet (Update nicht erfolgreich).";
+    std::string error;
+    if (session.startFinalCommand(error)) return "Abschließender Befehl gestartet.";
+    return "Abschließender Befehl konnte nicht gestartet werden: " + error;
 }
 
 std::string ExitCodeLine(int code) { return "Rückgabewert: " + std::to_string(code); }
@@ -105,6 +112,23 @@ std::string WithBackslash(std::string folder) {
     return folder;
 }
 
+// A run that ends before any package is loaded: the log, when one is named,
+// holds the header, `lines` and the exit code `code`, which is returned.
+int EndEarly(const LaunchOptions& options, const StringList& lines, int code) {
+    try {
+        if (!PrepareLogFile(options.logPath)) return code;
+        SessionView noWindow;
+        UpdateSession nothingLoaded(noWindow);
+        StringList all = {HeaderLine(nothingLoaded, Sys().moduleFileName(), LocalTimeText())};
+        all.insert(all.end(), lines.begin(), lines.end());
+        all.push_back(ExitCodeLine(code));
+        WriteLogFile(options.logPath, all);
+    } catch (...) {
+        // The exit code says what happened even without the log.
+    }
+    return code;
+}
+
 }  // namespace
 
 std::string LogFileText(const StringList& lines) {
@@ -124,10 +148,10 @@ std::string LogFileText(const StringList& lines) {
     return text;
 }
 
-int RunSilent(const LaunchOptions& options, const std::string& executablePath) {
+int RunSilent(const LaunchOptions& options, const std::string& executablePath, const StringList& startup) {
     if (!PrepareLogFile(options.logPath)) return kExitBadCommandLine;
     const std::string started = LocalTimeText();
-    StringList preamble, log, epilogue;
+    StringList preamble = startup, log, epilogue;
     LoggingPrompter prompter(&preamble);
     ScopedPrompter scope(prompter);
     SessionView noWindow;
@@ -156,11 +180,8 @@ int RunSilent(const LaunchOptions& options, const std::string& executablePath) {
             log.push_back(e.what());
             code = kExitError;
         }
-        if (!session.FinalCmd.empty()) {
-            bool start = code == kExitSucceeded && options.runFinalCommand;
-            if (start) session.closeQuery();
-            epilogue.push_back(FinalCommandLine(start, options.runFinalCommand));
-        }
+        if (!session.FinalCmd.empty())
+            epilogue.push_back(FinalCommandLine(session, options.runFinalCommand, code == kExitSucceeded));
     }
     StringList all = {HeaderLine(session, executablePath, started)};
     all.insert(all.end(), preamble.begin(), preamble.end());
@@ -171,14 +192,25 @@ int RunSilent(const LaunchOptions& options, const std::string& executablePath) {
     return code;
 }
 
-int RefuseCommandLine(const LaunchOptions& options, const std::string& error, const std::string& executablePath) {
-    if (PrepareLogFile(options.logPath)) {
-        SessionView noWindow;
-        UpdateSession nothingLoaded(noWindow);
-        WriteLogFile(options.logPath, {HeaderLine(nothingLoaded, executablePath, LocalTimeText()), error,
-                                       ExitCodeLine(kExitBadCommandLine)});
+int RunWithoutWindow(const LaunchOptions& options, const std::string& commandLineError) {
+    StringList startup;  // what start-up would have shown in a message box
+    LoggingPrompter prompter(&startup);
+    ScopedPrompter scope(prompter);
+    try {
+        InitSystemPaths();
+        InitRegistryNames(OwnExePath);
+        if (!commandLineError.empty()) {
+            startup.push_back(commandLineError);
+            return EndEarly(options, startup, kExitBadCommandLine);
+        }
+        if (options.mode == LaunchMode::Unpack) return RunUnpack(options, OwnExePath);
+        return RunSilent(options, OwnExePath, startup);
+    } catch (const std::exception& e) {
+        startup.push_back(e.what());
+    } catch (...) {
+        startup.push_back("Unbekannter Fehler");
     }
-    return kExitBadCommandLine;
+    return EndEarly(options, startup, kExitError);
 }
 
 int RunUnpack(const LaunchOptions& options, const std::string& executablePath) {

@@ -9,14 +9,18 @@
 #include "base/StringList.h"
 #include "driver/CommandLine.h"
 
+// A run without a window (/S or /UNPACK=) from start to end, which shows
+// nothing on any path: the outcome is the exit code and, with /LOG=, the log.
+// A `commandLineError` (ParseLaunchOptions) refuses the run with exit code 4;
+// the process-wide start-up values are computed here, a warning of theirs kept
+// for the log; an error that escapes the run ends it with exit code 3.
+int RunWithoutWindow(const LaunchOptions& options, const std::string& commandLineError);
 // The exit code of a silent update run (see ExitCode). The log file, when one
 // is named, is created first (with its folders): exit code 4 when it cannot
-// be. It begins with the package's name, version and the time, and ends with
-// whether the final command was started and the exit code.
-int RunSilent(const LaunchOptions& options, const std::string& executablePath);
-// A silent run whose command line is wrong: the error goes into the log file
-// when one is named; always exit code 4.
-int RefuseCommandLine(const LaunchOptions& options, const std::string& error, const std::string& executablePath);
+// be. It begins with the package's name, version and the time, then the
+// `startup` messages, and ends with whether the final command was started and
+// the exit code.
+int RunSilent(const LaunchOptions& options, const std::string& executablePath, const StringList& startup = {});
 // The exit code of an unpacking run: 0 all entries written, 1 some not, 2 no package, 3 an error.
 int RunUnpack(const LaunchOptions& options, const std::string& executablePath);
 

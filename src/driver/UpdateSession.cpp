@@ -4,6 +4,7 @@
 #include "driver/RunUpdate.h"
 #include "env/MessageBoxes.h"
 #include "env/Registry.h"
+#include "env/System.h"
 #include "platform/FileSystem.h"
 #include "platform/Process.h"
 #include "update/UpdateParts.h"
@@ -49,12 +50,20 @@ bool UpdateSession::closeQuery() {
     bool allowed = LogThreshold != 1;
     LogThreshold = 2;
     if (!RunSucceeded) return allowed;
-    if (Completed) {
-        std::string command = FinalCmd.substr(0, 255);
-        if (!command.empty()) StartProgram(ExpandPlaceholders(command), 5);
-    }
+    std::string ignored;  // the window neither waits for the command nor reports on it
+    if (Completed) startFinalCommand(ignored);
     FinalCmd.clear();
     return allowed;
+}
+
+bool UpdateSession::startFinalCommand(std::string& error) {
+    std::string command = ExpandPlaceholders(FinalCmd.substr(0, 255));
+    FinalCmd.clear();
+    std::uint32_t code = 0;
+    if (StartProgram(command, 5, code)) return true;
+    error = SystemErrorText(code);
+    while (!error.empty() && (error.back() == '\n' || error.back() == '\r' || error.back() == ' ')) error.pop_back();
+    return false;
 }
 
 UnpackCounts UpdateSession::unpackAll(const std::string& folder) {

@@ -51,6 +51,9 @@ public:
     // A close request: whether closing is allowed. Starts the final command at
     // most once after a successful run.
     bool closeQuery();
+    // Starts the final command (its first 255 characters, placeholders expanded)
+    // and clears it; false with `error`, the system's text, when it could not start.
+    bool startFinalCommand(std::string& error);
 
     // "alles auspacken" below `folder` (ends with "\"), whenever the archive is open.
     UnpackCounts unpackAll(const std::string& folder);

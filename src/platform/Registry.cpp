@@ -1,18 +1,23 @@
 #include "platform/Registry.h"
 
-#include <cstring>
+namespace {
 
-bool IsWindowsOwnKey(const std::string& path) {
-    static const char kPrefix[] = "software\\microsoft\\windows";
-    const std::size_t length = sizeof kPrefix - 1;
-    if (path.size() < length) return false;
-    for (std::size_t i = 0; i < length; ++i) {
-        char c = path[i];
+// `lowerPrefix` is in lower case; letters of `text` count in either case.
+bool StartsWithIgnoringCase(const std::string& text, const std::string& lowerPrefix) {
+    if (text.size() < lowerPrefix.size()) return false;
+    for (std::size_t i = 0; i < lowerPrefix.size(); ++i) {
+        char c = text[i];
         if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 0x20);
-        if (c != kPrefix[i]) return false;
+        if (c != lowerPrefix[i]) return false;
     }
-    // "Windows" and "Windows NT" are Windows' own; "WindowsApps" or a vendor's "Windows Tools" are not.
-    return path.size() == length || path[length] == '\\' || path.compare(length, 3, " NT") == 0;
+    return true;
+}
+
+}  // namespace
+
+bool InViewOf32BitPrograms(const std::string& path, bool viewExists) {
+    // Fonts, FontSubstitutes, FontLink, FontMapper, FontDpi: one key for both views.
+    return viewExists && !StartsWithIgnoringCase(path, "software\\microsoft\\windows nt\\currentversion\\font");
 }
 
 #ifdef _WIN32

@@ -66,11 +66,13 @@ public:
     virtual std::uint32_t lastError() = 0;
 };
 
-// Whether a key path (relative to its hive) lies below Software\Microsoft\Windows or
-// Software\Microsoft\Windows NT, the keys that Windows itself reads: fonts, product
-// names, shell folders. A 64-bit updater opens every other key in the view of
-// 32-bit programs, where the host application, a 32-bit program, keeps its projects.
-bool IsWindowsOwnKey(const std::string& path);
+// Whether a 64-bit updater opens the key `path` (relative to its hive) in the
+// view of 32-bit programs, so that it sees the registry as the 32-bit updater
+// does on the same machine: every key, where that view exists
+// (`viewExists`: Windows has its 32-bit subsystem), except the font keys below
+// Software\Microsoft\Windows NT\CurrentVersion, which 64-bit Windows shares
+// between both views and reads fonts from.
+bool InViewOf32BitPrograms(const std::string& path, bool viewExists);
 
 // The registry of the process: the platform's own unless a test has put another in place.
 RegistryService& Reg();

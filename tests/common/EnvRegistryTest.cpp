@@ -106,26 +106,27 @@ TEST(EnvRegistryNames, ResolutionTable) {
     }
 }
 
-// Windows' own keys stay in the system's view on 64-bit Windows; everything
-// else, the vendor's keys and what a result value names, in the 32-bit view.
-TEST(EnvRegistryNames, WindowsOwnKeys) {
+// A 64-bit updater sees every key as the 32-bit one does, Windows' own keys
+// too; only the font keys, shared by both views, and a machine without 32-bit
+// programs take the plain view.
+TEST(EnvRegistryNames, KeysInTheViewOf32BitPrograms) {
     struct Case {
         const char* path;
-        bool own;
+        bool viewExists;
+        bool in32BitView;
     } cases[] = {
-        {"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Fonts", true},
-        {"Software\\Microsoft\\Windows\\CurrentVersion\\Fonts", true},
-        {"software\\microsoft\\windows", true},
-        {"Software\\Microsoft\\Windows\\Currentversion\\Explorer\\Shell Folders", true},
-        {"Software\\Microsoft\\WindowsApps", false},
-        {"Software\\Microsoft\\Windows Tools\\X", false},
-        {"Software\\Microsoft\\Office", false},
-        {"Software\\Mevo\\Tarnix.Exe\\Projects\\Demo\\Ver", false},
-        {"\\Software\\Microsoft\\Windows", false},
-        {"Software", false},
-        {"", false},
+        {"Software\\Microsoft\\Windows\\Currentversion\\Uninstall\\Demo", true, true},
+        {"Software\\Microsoft\\Windows NT\\CurrentVersion", true, true},
+        {"Software\\Mevo\\Tarnix.Exe\\Projects\\Demo\\Ver", true, true},
+        {"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Fonts", true, false},
+        {"software\\microsoft\\windows nt\\currentversion\\FontSubstitutes", true, false},
+        {"Software\\Microsoft\\Windows NT\\CurrentVersion\\FontLink\\SystemLink", true, false},
+        {"Software\\Microsoft\\Windows\\CurrentVersion\\Fonts", true, true},
+        {"Software\\Mevo\\Tarnix.Exe\\Projects\\Demo\\Ver", false, false},
+        {"", true, true},
     };
-    for (const Case& c : cases) EXPECT_EQ(IsWindowsOwnKey(c.path), c.own) << c.path;
+    for (const Case& c : cases)
+        EXPECT_EQ(InViewOf32BitPrograms(c.path, c.viewExists), c.in32BitView) << c.path << " " << c.viewExists;
 }
 
 TEST(EnvRegistryNames, SplitValueReferences) {

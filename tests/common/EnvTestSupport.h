@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "base/Exception.h"
 #include "env/Registry.h"
 #include "platform/MemoryRegistry.h"
 #include "platform/RegText.h"
@@ -56,6 +57,7 @@ public:
         return versionOk;
     }
     bool windowsDirectory(std::string& out, unsigned capacity) override {
+        if (!raise.empty()) throw Exception(raise);
         if (windowsFolder.empty() || windowsFolder.size() > capacity) return false;
         out = windowsFolder;
         return true;
@@ -78,6 +80,7 @@ public:
     std::string module = "C:\\Update\\update.exe";
     std::uint32_t lastErrorCode = 0;
     std::string separator = ":";
+    std::string raise;  // when set, asking for the Windows folder raises an error with this text
 
 private:
     SystemInfo* previous_;

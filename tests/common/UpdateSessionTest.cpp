@@ -5,6 +5,7 @@
 
 #include <algorithm>
 
+#include "EnvTestSupport.h"
 #include "UpdateTestSupport.h"
 #include "archive/Archive.h"
 #include "archive/ArchiveWriter.h"
@@ -13,6 +14,7 @@
 #include "driver/SilentRun.h"
 #include "driver/UpdateSession.h"
 #include "env/Registry.h"
+#include "env/System.h"
 #include "platform/MemoryRegistry.h"
 #include "platform/Process.h"
 #include "platform/RegText.h"
@@ -41,7 +43,7 @@ class CommandRecorder : public ProgramStarter {
 public:
     CommandRecorder() : previous_(SetProgramStarter(this)) {}
     ~CommandRecorder() override { SetProgramStarter(previous_); }
-    bool start(const std::string& commandLine, int showMode) override {
+    bool start(const std::string& commandLine, int showMode, std::uint32_t&) override {
         started.push_back(commandLine);
         return showMode == 5;
     }
@@ -421,6 +423,40 @@ TEST_F(UpdateSessionTest, SilentRunStartsTheFinalCommandOnlyWhenAskedAndSucceede
     EXPECT_EQ(RunSilent(options, exe), kExitSucceeded);
     EXPECT_EQ(commands_.started, std::vector<std::string>{"notepad.exe"});
     EXPECT_NE(ReadBytes(options.logPath).find("Abschließender Befehl gestartet.\r\nRückgabewert: 0"), std::string::npos);
+}
+
+// A silent run asks nobody, whatever happens: a warning at start-up, an error
+// that nothing on its way catches. Each ends with its exit code, and the log
+// says why. (A bad switch: tests/e2e/silent_update.sh.)
+TEST_F(UpdateSessionTest, RunsWithoutAWindowAskNobody) {
+    ScopedRegistryNames names;
+    const std::string exePath = OwnExePath, exeFolder = OwnExeFolder, windowsFolder = WindowsFolder;
+    FakeSystemInfo sys;
+    sys.module = writeUpdater(controlFile());
+    struct Case {
+        const char* windowsFolder;
+        const char* raise;
+        int code;
+        const char* logged;
+    } cases[] = {
+        {"WINDOWS", "", kExitSucceeded, "Windows-Pfad fehlerhaft oder unvollständig\r\n\r\nDemo-Anwendung\r\n"},
+        {"C:\\WINDOWS", "Speicher voll", kExitError, "\r\nSpeicher voll\r\nRückgabewert: 3\r\n"},
+    };
+    for (const Case& c : cases) {
+        installProject("4.1");
+        sys.windowsFolder = c.windowsFolder;
+        sys.raise = c.raise;
+        LaunchOptions options;
+        options.mode = LaunchMode::Silent;
+        options.logPath = dir / "update.log";
+        EXPECT_EQ(RunWithoutWindow(options, ""), c.code) << c.logged;
+        std::string text = ReadBytes(options.logPath);
+        EXPECT_NE(text.find(c.logged), std::string::npos) << text;
+        EXPECT_TRUE(prompter_.questions().empty()) << prompter_.questions()[0].text;
+    }
+    OwnExePath = exePath;
+    OwnExeFolder = exeFolder;
+    WindowsFolder = windowsFolder;
 }
 
 TEST_F(UpdateSessionTest, SilentRunWithFileErrorsTellsTheScript) {

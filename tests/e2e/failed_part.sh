@@ -21,7 +21,7 @@ fresh() {
 # A silent run in the background while this script goes on; its exit code lands in $WORK/$1.rc.
 run_in_background() {
   local name=$1; shift
-  (cd "$UPD" && "$WINE" 'C:\upd\update.exe' "$@"; echo $? > "$WORK/$name.rc") &
+  (cd "$UPD" && "$WINE" "$WIN_DIR/win32driver.exe" exitcode 'C:\upd\update.exe' "$@" > "$WORK/$name.rc") &
 }
 log_of() { iconv -f CP1252 -t UTF-8 < "$UPD/$1"; }
 
@@ -49,16 +49,16 @@ for second in "" /WAIT=60; do
   hold_file 'C:\App\readme.txt' 12
   run_in_background first /S /WAIT=60 /LOG='C:\upd\first.log'
   sleep 4
-  RC=0; (cd "$UPD" && "$WINE" 'C:\upd\update.exe' /S $second /LOG='C:\upd\second.log') || RC=$?
+  run_windows_program 'C:\upd\update.exe' /S $second /LOG='C:\upd\second.log'
   if [ -z "$second" ]; then
     check "second updater: 1618 at once, nothing written" equals "$RC $(cat "$APP/readme.txt")" "1618 old readme"
     check "second updater: says why" contains "$(log_of second.log)" "Ein anderes Update wird gerade ausgeführt."
   else
-    check "second updater with /WAIT: waits its turn and finds nothing to write" equals "$RC $(cat "$WORK/first.rc")" "0 0"
+    check "second updater with /WAIT: waits its turn and finds nothing to write" equals "$RC $(tr -d '\r' < "$WORK/first.rc")" "0 0"
     check "second updater with /WAIT: writes no file" contains "$(log_of second.log)" $'\r\n0 Dateien aktualisiert\r\n'
   fi
   "$WINESERVER" -w
-  check "first updater${second:+ (second with /WAIT)}: applied" equals "$(cat "$WORK/first.rc") $(cat "$APP/readme.txt")" "0 new readme"
+  check "first updater${second:+ (second with /WAIT)}: applied" equals "$(tr -d '\r' < "$WORK/first.rc") $(cat "$APP/readme.txt")" "0 new readme"
 done
 
 EXTRA_INI=(REBOOTOK=1)
@@ -78,7 +78,7 @@ check "REBOOTOK, after the restart: the new file, no temporary left" \
 EXTRA_INI=()
 build_package "$UPD/update.exe"
 fresh
-mkdir "$APP/prog.exe"  # a folder where the part's new file goes
+mkdir "$APP/prog.exe" && touch -d "2020-01-01 10:00:00" "$APP/prog.exe"  # a folder, older than the entry, where its file goes
 run_update /S /FINALCMD /LOG='C:\upd\update.log'
 check "part with a file error exits 1" equals "$RC" 1
 check "the file is named" contains "$LOG" '*** C:\App\prog.exe nicht (vollständig) geschrieben.'

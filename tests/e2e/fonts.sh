@@ -11,7 +11,8 @@ NT_KEY='HKLM\Software\Microsoft\Windows NT\CurrentVersion'
 VALUE='DejaVu Test (TrueType)'
 EXTRA_MAIN=('FONT=DejaVuSans.ttf,DejaVu Test') EXTRA_INI=()
 
-set_product() { "$WINE" reg add "$1" /v ProductName /d "$2" /f >/dev/null 2>&1; }
+# Where the updater reads it: the view of 32-bit programs (app_reg).
+set_product() { app_reg add "$1" /v ProductName /d "$2" /f >/dev/null 2>&1; }
 reset_font() {
   rm -f "$FONTS/DejaVuSans.ttf" "$FONTS"/DejaVuSans0.ttf "$FONTS/DejaVu Test.FOT" "$FONTS/DejaVu Test Standard.FOT"
   "$WINE" reg delete "$WIN_KEY\\Fonts" /v "$VALUE" /f >/dev/null 2>&1 || true

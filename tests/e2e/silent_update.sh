@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # The updater run silently under Wine on a real package: success, a second
 # run, version refusals, a missing target folder, a file in use, a damaged
-# package and an entry that would leave its folder.
+# package, an entry that would leave its folder, Windows' own keys seen as the
+# 32-bit build sees them, the final command, and runs without a window that
+# open none whatever goes wrong.
 source "$(dirname "$0")/../wine/lib.sh"
 source "$SOURCE_DIR/tests/wine/update_fixture.sh"
 EXTRA_MAIN=() EXTRA_INI=()
@@ -79,6 +81,50 @@ run_update /S /LOG='C:\upd\update.log'
 check "escaping entry never written" test ! -e "$C/evil.txt"
 check "escaping entry logged" contains "$LOG" 'evil.txt'
 
+# Either build sees the registry as the 32-bit one does: a value that only the view of 32-bit
+# programs holds, below Windows' own keys, names the part's folder and fills the final command.
+UNINSTALL='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\DemoApp'
+install_project 4.1
+reg_set_default "$PROJECT\\Dir" 'C:\Gone\Demo.exe'
+app_reg add "$UNINSTALL" /v InstallLocation /d 'C:\App' /f >/dev/null
+if [ "$WIN_BITS" = 64 ]; then
+  check "uninstall value lies in the 32-bit view only" equals "$(sys_reg_get "$UNINSTALL" InstallLocation)" "(none)"
+fi
+EXTRA_MAIN=('FINALCMD=cmd.exe /c echo %§V\Uninstall\DemoApp\InstallLocation%>C:\upd\final.txt')
+EXTRA_INI=('TDIR=§V\Uninstall\DemoApp\InstallLocation')
+build_package "$UPD/update.exe"
+rm -f "$UPD/final.txt"
+run_update /S /FINALCMD /LOG='C:\upd\update.log'
+check "folder from the 32-bit view: exits 0" equals "$RC" 0
+check "folder from the 32-bit view: file written" equals "$(cat "$APP/prog.exe" 2>/dev/null)" "program v2"
+check "final command started" contains "$LOG" $'Abschließender Befehl gestartet.\r\nRückgabewert: 0'
+check "placeholder read from the 32-bit view" equals "$(tr -d '\r' < "$UPD/final.txt" 2>/dev/null)" 'C:\App'
+EXTRA_MAIN=() EXTRA_INI=()
+
+# A final command that cannot be started: the log names the system's reason; the update succeeded.
+install_project 4.1
+EXTRA_MAIN=('FINALCMD=C:\Nirgends\fehlt.exe')
+build_package "$UPD/update.exe"
+run_update /S /FINALCMD /LOG='C:\upd\update.log'
+check "unstartable final command exits 0" equals "$RC" 0
+check "unstartable final command logged with a reason" test -n "$(grep -E $'^Abschließender Befehl konnte nicht gestartet werden: .+\r$' <<< "$LOG")"
+check "unstartable final command: no claim it started" eval '! grep -q "Befehl gestartet" <<< "$LOG"'
+EXTRA_MAIN=()
+
+if [ "$WIN_BITS" = 64 ]; then
+  # 64-bit Windows without its 32-bit subsystem has one registry view, the plain one.
+  mv "$C/windows/system32/wow64.dll" "$WORK/"
+  install_project 3.0
+  APP_REG_VIEW= install_project 4.1
+  build_package "$UPD/update.exe"
+  run_update /S /LOG='C:\upd\update.log'
+  mv "$WORK/wow64.dll" "$C/windows/system32/"
+  check "without a 32-bit subsystem: the plain view's version accepted" equals "$RC" 0
+  check "without a 32-bit subsystem: result in the plain view" equals "$(sys_reg_get "$PROJECT\\Ver" "")" "4.2"
+  check "without a 32-bit subsystem: 32-bit view untouched" equals "$(reg_get "$PROJECT\\Ver" "")" "3.0"
+  sys_reg delete 'HKLM\Software\Mevo' /f >/dev/null 2>&1 || true
+fi
+
 cp "$WIN_DIR/update.exe" "$UPD/update.exe"
 run_update /S /LOG='C:\upd\update.log'
 check "no package exits 2" equals "$RC" 2
@@ -103,5 +149,30 @@ check "unwritable log exits 4" equals "$RC" 4
 check "unwritable log changes nothing" equals "$(tree_state)" "$before"
 check "unwritable log leaves the version" equals "$(reg_get "$PROJECT\\Ver" "")" "4.1"
 
-"$WINESERVER" -k 2>/dev/null || true  # no server of these console runs is left to the next test
+# Runs without a window open none on any path, on a display where a message box would show:
+# the test driver starts each run and names every window it opens.
+start_xvfb
+cp "$WIN_DIR/win32driver.exe" "$UPD/"
+install_project 4.1
+build_package "$UPD/update.exe"
+printf 'a file' > "$UPD/blocker"
+while IFS='|' read -r what args code logged; do
+  rm -f "$UPD/update.log"
+  # shellcheck disable=SC2086  # the switches are split at blanks on purpose
+  out=$(cd "$UPD" && "$WINE" 'C:\upd\win32driver.exe' run 60 'C:\upd\update.exe' $args 2>&1 | tr -d '\r') || true
+  check "$what: no window, exit $code" equals "$out" "exit $code"
+  if [ -n "$logged" ]; then
+    check "$what: logged" contains "$(iconv -f CP1252 -t UTF-8 < "$UPD/update.log" 2>/dev/null)" "$logged"
+  fi
+done <<'RUNS'
+unknown switch while unpacking|/UNPACK=C:\x /Q|4|
+unknown switch while unpacking, with a log|/UNPACK=C:\x /Q /LOG=C:\upd\update.log|4|Unbekannter Schalter: /Q
+log without /S|/UNPACK=C:\x /LOG=C:\upd\update.log|4|gelten nur mit /S.
+failed unpack|/UNPACK=C:\upd\blocker\x|3|
+RUNS
+cp "$WIN_DIR/update.exe" "$UPD/update.exe"
+out=$(cd "$UPD" && "$WINE" 'C:\upd\win32driver.exe' run 60 'C:\upd\update.exe' /UNPACK=C:\x 2>&1 | tr -d '\r') || true
+check "unpack without a package: no window, exit 2" equals "$out" "exit 2"
+
+"$WINESERVER" -k 2>/dev/null || true  # no server of these runs is left to the next test
 finish

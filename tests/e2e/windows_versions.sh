@@ -3,7 +3,9 @@
 # Wine's Version setting is made for the probe program alone
 # (HKCU\Software\Wine\AppDefaults\winver_probe.exe), so other programs in the
 # prefix keep their version; Wine does not change the product names with it,
-# so the script writes the ones the detection reads and restores them at the end.
+# so the script writes the ones the detection reads and restores them at the end:
+# in every registry view, as the 64-bit build reads the view of 32-bit programs
+# (and the system's own where Wine, playing Windows 9x, ignores view flags).
 source "$(dirname "$0")/../wine/lib.sh"
 work="$(drive_c)/winver"
 rm -rf "$work" && mkdir -p "$work"
@@ -13,24 +15,29 @@ APPKEY='HKCU\Software\Wine\AppDefaults\winver_probe.exe'
 NTKEY='HKLM\Software\Microsoft\Windows NT\CurrentVersion'
 WINKEY='HKLM\Software\Microsoft\Windows\CurrentVersion'
 
-# The data of a string value, or "(none)".
+# The data of a string value in the view given ("" or /reg:32), or "(none)".
 reg_get() {
-  { "$WINE" reg query "$1" /v "$2" 2>/dev/null || true; } | tr -d '\r' |
+  { "$WINE" reg query "$1" /v "$2" ${3:+"$3"} 2>/dev/null || true; } | tr -d '\r' |
     awk -F'REG_SZ' 'NF>1 {sub(/^[ \t]+/, "", $2); print $2; found=1} END {if (!found) print "(none)"}'
 }
-reg_put() {
+reg_put_view() {
   if [ "$3" = "(none)" ]; then
-    "$WINE" reg delete "$1" /v "$2" /f >/dev/null 2>&1 || true
+    "$WINE" reg delete "$1" /v "$2" /f ${4:+"$4"} >/dev/null 2>&1 || true
   else
-    "$WINE" reg add "$1" /v "$2" /t REG_SZ /d "$3" /f >/dev/null
+    "$WINE" reg add "$1" /v "$2" /t REG_SZ /d "$3" /f ${4:+"$4"} >/dev/null
   fi
 }
+VIEWS=("" ${APP_REG_VIEW:+"$APP_REG_VIEW"})
+reg_put() { for view in "${VIEWS[@]}"; do reg_put_view "$1" "$2" "$3" "$view"; done; }
 
-saved_nt=$(reg_get "$NTKEY" ProductName)
-saved_win=$(reg_get "$WINKEY" ProductName)
+declare -A saved
+for key in "$NTKEY" "$WINKEY"; do
+  for view in "${VIEWS[@]}"; do saved["$key|$view"]=$(reg_get "$key" ProductName "$view"); done
+done
 restore() {
-  reg_put "$NTKEY" ProductName "$saved_nt"
-  reg_put "$WINKEY" ProductName "$saved_win"
+  for key in "$NTKEY" "$WINKEY"; do
+    for view in "${VIEWS[@]}"; do reg_put_view "$key" ProductName "${saved["$key|$view"]}" "$view"; done
+  done
   "$WINE" reg delete "$APPKEY" /f >/dev/null 2>&1 || true
   "$WINESERVER" -w
   rm -rf "$work"

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # list --json and check --json: each is one JSON document that python's parser
 # takes, and it says what the text form says (names with umlauts and quotes,
-# sizes, segments, dates; findings with severity, code and place).
+# sizes, segments, dates; findings with severity, code and place); a package
+# that cannot be read at all gives a document with the error.
 source "$(dirname "$0")/lib/tool_lib.sh"
 cd "$WORK"
 
@@ -44,4 +45,15 @@ doc = json.load(sys.stdin)
 f = doc["findings"][0]
 assert (f["severity"], f["code"]) == ("error", "unbuildable-file") and f["text"].startswith("ā.txt: "), doc
 ' <<< "$OUT" || fail "check --json of a file the builder refuses"
+# A package that cannot be read at all: the same exit code, and a document that names the error.
+printf 'no archive here' > garbage.exe
+for call in "list|file|garbage.exe" "check|target|garbage.exe" "list|file|missing.exe" "check|target|missing.exe"; do
+  IFS='|' read -r command key file <<< "$call"
+  run "$command" --json "$file"; expect_rc 1 "$command --json $file"
+  python3 -c '
+import json, sys
+doc = json.load(sys.stdin)
+assert doc[sys.argv[1]] == sys.argv[2] and doc["error"], doc
+' "$key" "$file" <<< "$OUT" || fail "$command --json $file: no document with the error: $OUT"
+done
 finish

@@ -21,9 +21,15 @@
 //   win32driver resize CAPTION WIDTH HEIGHT     sets the window's size
 //   win32driver tree CAPTION ID                 the items of tree-view ID: "depth|selected|label"
 //   win32driver treepoint CAPTION ID LABEL      screen position "x y" of the first item with that label
+//   win32driver exitcode PROGRAM [ARG...]      runs PROGRAM, waits for it and prints its exit code
+//                                               whole (a Unix parent sees only its low 8 bits)
 //   win32driver answers CAPTION SECONDS MS [ID] sends WM_NULL every 50 ms for SECONDS, or until control ID
 //                                               is enabled; fails when the window takes more than MS to
 //                                               answer one; prints the longest answer time in ms
+//   win32driver run SECONDS PROGRAM [ARG...]    starts PROGRAM with the arguments joined by blanks; one line
+//                                               "window CLASS|CAPTION" for each visible top-level window it
+//                                               shows, then "exit CODE", or "still running" after SECONDS
+//                                               (the program is then ended and the driver exits with 1)
 //
 // CAPTION may also be "class=NAME" for the top-level window of that class. ID
 // may be "ID/CLASS": the first window of that class inside control ID.
@@ -106,6 +112,13 @@ HWND FindControl(HWND top, const std::string& address) {
     return nullptr;
 }
 
+struct ProcessTraits {
+    using handle_type = HANDLE;
+    static handle_type invalid() { return nullptr; }
+    static void close(handle_type h) { ::CloseHandle(h); }
+};
+using ScopedProcess = ScopedHandle<ProcessTraits>;
+
 // A block of memory inside the process that owns a window, for messages whose
 // parameters point to memory (tree-view items and rectangles).
 class RemoteBuffer {
@@ -129,12 +142,7 @@ public:
     }
 
 private:
-    struct ProcessTraits {
-        using handle_type = HANDLE;
-        static handle_type invalid() { return nullptr; }
-        static void close(handle_type h) { ::CloseHandle(h); }
-    };
-    ScopedHandle<ProcessTraits> process_;
+    ScopedProcess process_;
     void* address_ = nullptr;
     std::size_t size_;
 };
@@ -202,6 +210,50 @@ int Fail(const std::string& what) {
     return 1;
 }
 
+// The visible top-level windows of one process, each printed when first seen.
+struct WindowWatch {
+    DWORD processId;
+    std::vector<HWND> seen;
+};
+
+BOOL CALLBACK NoteWindow(HWND h, LPARAM p) {
+    auto* watch = reinterpret_cast<WindowWatch*>(p);
+    DWORD owner = 0;
+    GetWindowThreadProcessId(h, &owner);
+    if (owner != watch->processId || !IsWindowVisible(h)) return TRUE;
+    for (HWND known : watch->seen)
+        if (known == h) return TRUE;
+    watch->seen.push_back(h);
+    std::printf("window %s|%s\n", ClassOf(h).c_str(), OneLine(TextOf(h)).c_str());
+    std::fflush(stdout);
+    return TRUE;
+}
+
+// Starts a command line and watches it until it ends, looking for its windows every 50 ms.
+int RunWatched(double seconds, std::string commandLine) {
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION info = {};
+    if (!CreateProcessA(nullptr, &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info))
+        return Fail("cannot start " + commandLine);
+    ScopedProcess process(info.hProcess), thread(info.hThread);
+    WindowWatch watch{info.dwProcessId, {}};
+    DWORD until = GetTickCount() + static_cast<DWORD>(seconds * 1000);
+    for (;;) {
+        EnumWindows(NoteWindow, reinterpret_cast<LPARAM>(&watch));
+        if (WaitForSingleObject(process.get(), 50) == WAIT_OBJECT_0) break;
+        if (GetTickCount() > until) {
+            TerminateProcess(process.get(), 1);
+            std::printf("still running\n");
+            return 1;
+        }
+    }
+    DWORD code = 0;
+    GetExitCodeProcess(process.get(), &code);
+    std::printf("exit %lu\n", static_cast<unsigned long>(code));
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -209,12 +261,33 @@ int main(int argc, char** argv) {
     if (a.size() < 2) return Fail("usage: see the head of Driver.cpp");
     const std::string& cmd = a[0];
     double seconds = 10;
+    if (cmd == "run" && a.size() > 2) {
+        std::string commandLine = a[2];
+        for (std::size_t i = 3; i < a.size(); ++i) commandLine += " " + a[i];
+        return RunWatched(std::atof(a[1].c_str()), commandLine);
+    }
     if (cmd == "hold" && a.size() > 2) {
         ScopedFileHandle h(CreateFileA(a[1].c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
         if (!h) return Fail("cannot open " + a[1]);
         std::printf("holding\n");
         std::fflush(stdout);
         Sleep(static_cast<DWORD>(std::atof(a[2].c_str()) * 1000));
+        return 0;
+    }
+    if (cmd == "exitcode") {
+        std::string line;
+        for (std::size_t i = 1; i < a.size(); ++i) line += (i > 1 ? " \"" : "\"") + a[i] + "\"";
+        STARTUPINFOA si = {};
+        si.cb = sizeof si;
+        PROCESS_INFORMATION pi = {};
+        if (!CreateProcessA(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi))
+            return Fail("cannot start " + a[1]);
+        WaitForSingleObject(pi.hProcess, INFINITE);
+        DWORD code = 0;
+        GetExitCodeProcess(pi.hProcess, &code);
+        CloseHandle(pi.hThread);
+        CloseHandle(pi.hProcess);
+        std::printf("%lu\n", static_cast<unsigned long>(code));
         return 0;
     }
     if (cmd == "waitgone") {

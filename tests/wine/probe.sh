@@ -10,7 +10,10 @@ if [ "${UPDATE_WINE32:-}" = 0 ]; then
   verdict=0 reason="UPDATE_WINE32=0 asks for the 64-bit build only"
 elif [ ! -x "$loader32" ]; then
   verdict=0 reason="Wine's 32-bit loader is not installed ($loader32)"
-elif ! err=$(timeout 10 "$loader32" --version 2>&1 >/dev/null); then
+# Started from a shell, not by timeout itself: timeout hands a file that the
+# kernel refuses to /bin/sh as a script, whose syntax error would hide the
+# loader's own error; the shell reports the kernel's ("Exec format error").
+elif ! err=$(timeout 10 bash -c '"$1" --version' probe "$loader32" 2>&1 >/dev/null); then
   verdict=0 reason="this machine runs no 32-bit programs${err:+: ${err##*: }}"
 else
   verdict=1 reason="this machine runs 32-bit programs"

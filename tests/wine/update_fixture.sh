@@ -58,11 +58,19 @@ build_package() {
     'rep\Demo\readme.txt='"$WORK/pkg/readme.txt" 'rep\Demo\notthere.txt='"$WORK/pkg/readme.txt" "$@"
 }
 
+# Runs the updater with the switches given, through the test driver, which
+# passes on its exit code whole (a Unix parent of a Windows program sees only
+# its low 8 bits: 1618 would read 82); RC receives the code.
+run_windows_program() {
+  RC=0
+  (cd "$UPD" && "$WINE" "$WIN_DIR/win32driver.exe" exitcode "$@" > "$WORK/exitcode.out") || RC=$?
+  if [ "$RC" = 0 ]; then RC=$(tr -d '\r\n' < "$WORK/exitcode.out"); fi
+}
+
 # Runs the updater with the switches given; sets RC and LOG (the log file in UTF-8).
 run_update() {
   rm -f "$UPD/update.log"
-  RC=0
-  (cd "$UPD" && "$WINE" 'C:\upd\update.exe' "$@") || RC=$?
+  run_windows_program 'C:\upd\update.exe' "$@"
   "$WINESERVER" -w
   LOG=""
   if [ -f "$UPD/update.log" ]; then LOG=$(iconv -f CP1252 -t UTF-8 < "$UPD/update.log"); fi

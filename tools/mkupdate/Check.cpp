@@ -33,6 +33,7 @@ struct PackageView {
     bool hasControlFile = false;
     std::vector<Finding> findings;
     std::vector<std::string> folderErrors;  // files the builder would refuse, UTF-8
+    std::string openError;                  // why a package could not be read at all, UTF-8
 };
 
 // The text as readLines takes it: up to the first NUL, split at CR LF, CR, LF.
@@ -88,7 +89,8 @@ bool ViewArchive(const std::string& file, PackageView& view) {
     try {
         OpenPackage(path, archive);
     } catch (const std::exception& e) {
-        std::fprintf(stderr, "mkupdate: %s\n", Cp1252ToUtf8(e.what()).c_str());
+        view.openError = ErrorText(e.what());
+        std::fprintf(stderr, "mkupdate: %s\n", view.openError.c_str());
         return false;
     }
     for (std::int32_t i = 0; i < archive.entryCount(); ++i) {
@@ -207,8 +209,10 @@ int CommandCheck(const std::string& target, bool json) {
     std::error_code ec;
     if (fs::is_directory(HostPath(target), ec))
         ViewFolder(HostPath(target), view);
-    else if (!ViewArchive(target, view))
+    else if (!ViewArchive(target, view)) {
+        if (json) PrintOpenErrorJson("target", target, view.openError);
         return kExitDamaged;
+    }
     std::vector<Finding> findings = std::move(view.findings);
     if (view.hasControlFile) {
         LintControlFileEncoding(view.controlBytes, findings);

@@ -29,22 +29,24 @@ std::string UpdaterPath(const std::string& hostPath) {
     return p;
 }
 
-void Error(const std::string& cp1252Text) {
-    std::string text = Cp1252ToUtf8(cp1252Text);
-    for (char& c : text)
-        if (c == '\r') c = ' ';
-    std::fprintf(stderr, "mkupdate: %s\n", text.c_str());
-}
+void Error(const std::string& cp1252Text) { std::fprintf(stderr, "mkupdate: %s\n", ErrorText(cp1252Text).c_str()); }
 
-// Opens the file as an updater with an attached archive, or else as a stand-alone archive.
-bool Open(const std::string& file, TArchive& archive) {
+// Opens the file as an updater with an attached archive, or else as a stand-alone
+// archive; false with the error on standard error and in `problem` (UTF-8).
+bool Open(const std::string& file, TArchive& archive, std::string& problem) {
     try {
         OpenPackage(UpdaterPath(file), archive);
         return true;
     } catch (const std::exception& e) {
+        problem = ErrorText(e.what());
         Error(e.what());
         return false;
     }
+}
+
+bool Open(const std::string& file, TArchive& archive) {
+    std::string problem;
+    return Open(file, archive, problem);
 }
 
 std::string DateText(std::int32_t stamp) {
@@ -92,6 +94,13 @@ std::string ExtractEntry(const TArchive& archive, std::int32_t i, const std::str
 
 }  // namespace
 
+std::string ErrorText(const std::string& cp1252Text) {
+    std::string text = Cp1252ToUtf8(cp1252Text);
+    for (char& c : text)
+        if (c == '\r') c = ' ';
+    return text;
+}
+
 void OpenPackage(const std::string& path, TArchive& archive) {
     if (archive.openAttached(path)) return;
     char head[2] = {};
@@ -104,7 +113,11 @@ void OpenPackage(const std::string& path, TArchive& archive) {
 
 int CommandList(const std::string& file, bool json) {
     TArchive archive;
-    if (!Open(file, archive)) return kExitDamaged;
+    std::string problem;
+    if (!Open(file, archive, problem)) {
+        if (json) PrintOpenErrorJson("file", file, problem);
+        return kExitDamaged;
+    }
     std::vector<ListedEntry> entries;
     for (std::int32_t i = 0; i < archive.entryCount(); ++i) {
         const TPackedFile& e = archive.entryAt(i);

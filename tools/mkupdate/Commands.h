@@ -19,6 +19,9 @@ std::string InflateProblem(const TArchive& archive, std::int32_t index, std::str
 // reason; an updater without an archive is named as such.
 void OpenPackage(const std::string& path, TArchive& archive);
 
+// An error text of the updater's layers (code page 1252) as mkupdate prints it: UTF-8, on one line.
+std::string ErrorText(const std::string& cp1252Text);
+
 // One line per entry, or one JSON document with `json`.
 int CommandList(const std::string& file, bool json = false);
 int CommandTest(const std::string& file);

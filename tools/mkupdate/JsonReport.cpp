@@ -33,3 +33,7 @@ void PrintCheckJson(const std::string& target, const std::vector<Finding>& findi
                         {"text", f.text}});
     Print({{"target", target}, {"errors", errors}, {"warnings", int(findings.size()) - errors}, {"findings", list}});
 }
+
+void PrintOpenErrorJson(const char* subjectKey, const std::string& subject, const std::string& error) {
+    Print({{subjectKey, subject}, {"error", error}});
+}

@@ -20,3 +20,5 @@ struct ListedEntry {
 void PrintListJson(const std::string& file, const std::vector<ListedEntry>& entries);
 // `findings` in UTF-8.
 void PrintCheckJson(const std::string& target, const std::vector<Finding>& findings, int errors);
+// A package that could not be read at all: {"<subjectKey>": subject, "error": error}; `error` in UTF-8.
+void PrintOpenErrorJson(const char* subjectKey, const std::string& subject, const std::string& error);

@@ -5,13 +5,14 @@
 #include <commctrl.h>
 #include <objbase.h>
 
+#include <exception>
+
 #include "driver/CommandLine.h"
 #include "driver/SilentRun.h"
 #include "driver/Windows/MainWindow.h"
 #include "env/Registry.h"
 #include "env/System.h"
 #include "env/Text.h"
-#include "platform/SystemInfo.h"
 
 namespace {
 
@@ -35,6 +36,15 @@ void InitCommonControlsFromSystem() {
     initEx(&controls);
 }
 
+// A run without a window shows none on any path: no box of the system for a
+// drive without a disk or a crash either, and a runtime that gives up ends the
+// process with exit code 3 instead of showing its own message box.
+int RunQuietly(const LaunchOptions& options, const std::string& commandLineError) {
+    SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX | SEM_NOOPENFILEERRORBOX);
+    std::set_terminate([] { TerminateProcess(GetCurrentProcess(), kExitError); });
+    return RunWithoutWindow(options, commandLineError);
+}
+
 }  // namespace
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int) {
@@ -43,10 +53,8 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int) {
     LaunchOptions options;
     std::string error;
     bool parsed = ParseLaunchOptions(args, options, error);
+    if (options.mode == LaunchMode::Silent || options.mode == LaunchMode::Unpack) return RunQuietly(options, error);
     if (!parsed || options.mode == LaunchMode::Help) {
-        if (!parsed && options.mode == LaunchMode::Silent) {
-            return RefuseCommandLine(options, error, Sys().moduleFileName());
-        }
         std::string text = parsed ? UsageText() : error + "\r\n\r\n" + UsageText();
         char path[261] = {};
         GetModuleFileNameA(nullptr, path, sizeof path);
@@ -54,11 +62,6 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int) {
         return parsed ? kExitSucceeded : kExitBadCommandLine;
     }
     try {
-        if (options.mode == LaunchMode::Silent || options.mode == LaunchMode::Unpack) {
-            InitSystemPaths();
-            InitRegistryNames(OwnExePath);
-            return options.mode == LaunchMode::Silent ? RunSilent(options, OwnExePath) : RunUnpack(options, OwnExePath);
-        }
         InitCommonControlsFromSystem();
         OleInitialize(nullptr);
         InitSystemPaths();
