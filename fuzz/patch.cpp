@@ -48,7 +48,7 @@ Verdict Apply(PatchBase* base, const std::uint8_t* data, std::size_t size, std::
         if (!applier.put(data + at, std::min(piece, size - at))) break;
     PatchOutcome outcome = applier.finish();
     Require(sink.total == applier.written(), "the applier counts what it hands on");
-    Require(outcome == PatchOutcome::Built || !applier.problem().empty(), "a refused patch says why");
+    Require(outcome == PatchOutcome::Built || *applier.problem() != 0, "a refused patch says why");
     if (applier.header().newSize >= 0 && size >= 20)
         Require(sink.total <= std::uint64_t(applier.header().newSize) || outcome != PatchOutcome::Built,
                 "a built file has no more bytes than the header gives");

@@ -14,6 +14,11 @@ namespace {
 // besides zlib's state.
 constexpr std::size_t kChunk = 64 * 1024;
 
+// What is wrong with a damaged patch, in three texts: each text adds to update.exe.
+const char* const kFaulty = "Patchdaten fehlerhaft";          // zlib, records, data after the end
+const char* const kMismatch = "Patch passt nicht zu seinem Kopf";  // outside the old file, another length
+const char* const kIncomplete = "Patch unvollständig";
+
 }  // namespace
 
 struct PatchApplier::Stream {
@@ -66,7 +71,7 @@ PatchApplier::~PatchApplier() {
     delete stream_;
 }
 
-bool PatchApplier::fail(PatchOutcome outcome, const std::string& problem) {
+bool PatchApplier::fail(PatchOutcome outcome, const char* problem) {
     step_ = Step::Failed;
     outcome_ = outcome;
     problem_ = problem;
@@ -85,7 +90,7 @@ bool PatchApplier::put(const unsigned char* data, std::size_t count) {
         if (!start()) return false;
     }
     if (count == 0) return true;
-    if (step_ == Step::Ended) return fail(PatchOutcome::Damaged, "Daten hinter dem Ende des Patches");
+    if (step_ == Step::Ended) return fail(PatchOutcome::Damaged, kFaulty);
     return inflateSome(data, count);
 }
 
@@ -126,11 +131,11 @@ bool PatchApplier::inflateSome(const unsigned char* data, std::size_t count) {
         // What inflated before an error is taken first, so that the outcome
         // does not depend on the pieces the data comes in.
         if (!consume(inflated_, kChunk - z.avail_out)) return false;
-        if (code != Z_OK && code != Z_STREAM_END) return fail(PatchOutcome::Damaged, "Patchdaten fehlerhaft (zlib)");
+        if (code != Z_OK && code != Z_STREAM_END) return fail(PatchOutcome::Damaged, kFaulty);
         if (code != Z_STREAM_END) continue;
-        if (z.avail_in > 0) return fail(PatchOutcome::Damaged, "Daten hinter dem Ende des Patches");
+        if (z.avail_in > 0) return fail(PatchOutcome::Damaged, kFaulty);
         if (step_ != Step::Control || pendingSize_ != 0)
-            return fail(PatchOutcome::Damaged, "Patch endet mitten in einem Abschnitt");
+            return fail(PatchOutcome::Damaged, kFaulty);
         step_ = Step::Ended;
     }
     return true;
@@ -159,7 +164,7 @@ bool PatchApplier::consume(const unsigned char* data, std::size_t count) {
             if (!emit(data, used)) return false;
             if (extraLeft_ == 0) step_ = Step::Control;
         } else {
-            return fail(PatchOutcome::Damaged, "Daten hinter dem Ende des Patches");
+            return fail(PatchOutcome::Damaged, kFaulty);
         }
         data += used;
         count -= used;
@@ -176,15 +181,15 @@ bool PatchApplier::beginRecord() {
     reader.readS32(seek_);
     pendingSize_ = 0;
     std::int64_t start = basePosition_ + seek_;
-    if (start < 0 || start > header_.oldSize) return fail(PatchOutcome::Damaged, "Patch springt aus der alten Datei");
+    if (start < 0 || start > header_.oldSize) return fail(PatchOutcome::Damaged, kMismatch);
     basePosition_ = start;
     if (diffLeft_ > header_.oldSize - basePosition_)
-        return fail(PatchOutcome::Damaged, "Patch liest hinter dem Ende der alten Datei");
+        return fail(PatchOutcome::Damaged, kMismatch);
     std::uint64_t room = std::uint64_t(header_.newSize) - written_;
     if (std::uint64_t(diffLeft_) + extraLeft_ > room)
-        return fail(PatchOutcome::Damaged, "Patch ergibt mehr Bytes als sein Kopf nennt");
+        return fail(PatchOutcome::Damaged, kMismatch);
     // Every record makes at least one byte: the records are no more than the new file's bytes.
-    if (diffLeft_ == 0 && extraLeft_ == 0) return fail(PatchOutcome::Damaged, "leerer Abschnitt im Patch");
+    if (diffLeft_ == 0 && extraLeft_ == 0) return fail(PatchOutcome::Damaged, kFaulty);
     step_ = diffLeft_ > 0 ? Step::Diff : Step::Extra;
     return true;
 }
@@ -232,10 +237,10 @@ bool PatchApplier::emit(const unsigned char* data, std::size_t count) {
 
 PatchOutcome PatchApplier::finish() {
     if (step_ == Step::Failed) return outcome_;
-    if (step_ == Step::Header) return fail(PatchOutcome::Damaged, "Patchkopf unvollständig"), outcome_;
-    if (step_ != Step::Ended) return fail(PatchOutcome::Damaged, "Patch unvollständig"), outcome_;
+    if (step_ == Step::Header) return fail(PatchOutcome::Damaged, kIncomplete), outcome_;
+    if (step_ != Step::Ended) return fail(PatchOutcome::Damaged, kIncomplete), outcome_;
     if (written_ != std::uint64_t(header_.newSize))
-        return fail(PatchOutcome::Damaged, "Patch ergibt weniger Bytes als sein Kopf nennt"), outcome_;
+        return fail(PatchOutcome::Damaged, kMismatch), outcome_;
     if (base_ && crc_ != header_.newCrc) return fail(PatchOutcome::Damaged, "Ergebnis hat falsche CRC-32"), outcome_;
     return PatchOutcome::Built;
 }

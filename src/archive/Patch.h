@@ -89,7 +89,7 @@ public:
     // After the last byte of the entry: what the patch came to.
     PatchOutcome finish();
     // Why it failed, in German; empty when it did not.
-    const std::string& problem() const { return problem_; }
+    const char* problem() const { return problem_; }
     const PatchHeader& header() const { return header_; }
     std::uint64_t taken() const { return taken_; }      // bytes of patch data received
     std::uint64_t written() const { return written_; }  // bytes of the new file handed on
@@ -97,7 +97,7 @@ public:
 private:
     enum class Step { Header, Control, Diff, Extra, Ended, Failed };
 
-    bool fail(PatchOutcome outcome, const std::string& problem);
+    bool fail(PatchOutcome outcome, const char* problem);
     bool start();
     bool checkBase();
     bool inflateSome(const unsigned char* data, std::size_t count);
@@ -113,7 +113,7 @@ private:
     PatchHeader header_;
     Step step_ = Step::Header;
     PatchOutcome outcome_ = PatchOutcome::Built;
-    std::string problem_;
+    const char* problem_ = "";
     // The header or a control record while it is incomplete.
     unsigned char pending_[kPatchHeaderSize] = {};
     std::size_t pendingSize_ = 0;

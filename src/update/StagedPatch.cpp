@@ -76,7 +76,7 @@ bool BuildPatched(const TArchive& archive, std::int32_t index, const std::string
     case PatchOutcome::BaseDiffers: throw InstalledFileDiffers(DiffersText(target, applier.problem()));
     case PatchOutcome::BaseUnreadable: throw InstalledFileDiffers(UnreadableText(target));
     case PatchOutcome::Damaged:
-    case PatchOutcome::NotTaken: throw Exception(applier.problem());
+    case PatchOutcome::NotTaken: throw Exception(std::string(applier.problem()));
     case PatchOutcome::Built: break;
     }
     build.written = applier.written();
