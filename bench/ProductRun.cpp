@@ -49,7 +49,9 @@ std::int64_t SummaryCount(const StringList& log, const std::string& suffix) {
 int ChildApply(const std::string& package, const std::string& sandbox) {
     try {
         RunOutcome outcome = ApplyWithProduct(package, sandbox);
-        return outcome.succeeded ? 0 : 1;
+        if (outcome.succeeded) return 0;
+        for (const std::string& line : outcome.log) std::fprintf(stderr, "%s\n", line.c_str());
+        return 1;
     } catch (const std::exception& e) {
         std::fprintf(stderr, "%s\n", e.what());
         return 2;

@@ -31,5 +31,8 @@ int MakePackageFolder(const std::string& folder, double scale);
 void MeasureLoading(const BenchOptions& options, Report& report);
 // Peak resident memory of child processes applying large packages.
 void MeasurePeakMemory(const BenchOptions& options, const TreePackage& tree, Report& report);
+// Patch entries on a release pair: package sizes with and without --patch,
+// the time to make the patches, run time and peak memory of applying them.
+void MeasurePatching(const BenchOptions& options, Report& report);
 // The stripped size of update.exe and the DLLs it imports.
 void MeasureUpdaterSize(const BenchOptions& options, Report& report);

@@ -3,6 +3,7 @@
 //
 //   update_bench --results DIR [--updater update.exe] [--updater64 update.exe] [--repetitions N] [--quick]
 //   update_bench --make-tree DIR [SCALE]     the package folder alone, for profiling
+//   update_bench --make-release-pair OLD NEW  the two releases of the patch figures
 //   update_bench --child-apply PACKAGE SANDBOX   one update run, as the memory figures run it
 //   update_bench --child-floor PACKAGE FOLDER    the zlib floor alone
 //   update_bench --measure RESULT PROGRAM ARGS...  runs PROGRAM, writes its exit code,
@@ -19,6 +20,7 @@
 
 #include "BenchSupport.h"
 #include "ProductRun.h"
+#include "ReleasePair.h"
 #include "Scenarios.h"
 #include "ZlibFloor.h"
 
@@ -66,6 +68,8 @@ int Run(CommandLine& c) {
     MeasureLoading(c.options, report);
     std::fprintf(stderr, "update_bench: peak memory ...\n");
     MeasurePeakMemory(c.options, tree, report);
+    std::fprintf(stderr, "update_bench: patch entries ...\n");
+    MeasurePatching(c.options, report);
     MeasureUpdaterSize(c.options, report);
     report.setContext("benchmark time", Fixed(total.seconds(), 1) + " s");
     report.print();
@@ -81,6 +85,7 @@ int main(int argc, char** argv) {
     if (argc == 4 && std::string(argv[1]) == "--child-floor") return ChildFloor(argv[2], argv[3]);
     if (argc >= 4 && std::string(argv[1]) == "--measure")
         return MeasureChild(argv[2], std::vector<std::string>(argv + 3, argv + argc));
+    if (argc == 4 && std::string(argv[1]) == "--make-release-pair") return WriteReleasePair(argv[2], argv[3]), 0;
     if ((argc == 3 || argc == 4) && std::string(argv[1]) == "--make-tree")
         return MakePackageFolder(argv[2], argc == 4 ? std::atof(argv[3]) : 1.0);
     CommandLine c;

@@ -28,7 +28,7 @@ nice -n 19 cmake --build "$OUT/build" -j "${JOBS:-2}"
 
 max_len() {
   case "$1" in
-  archive | decompress) echo 4096 ;;
+  archive | decompress | patch) echo 4096 ;;
   control_file) echo 2048 ;;
   *) echo 512 ;;
   esac

@@ -103,10 +103,44 @@ def placeholder_seeds():
     }
 
 
+PATCH_OLD = bytes((i * 7 + i // 256) & 0xFF for i in range(4096))  # the old file of the patch target
+
+
+def patch(records, old=PATCH_OLD, new_size=None, new_crc=None, old_crc=None, tail=b""):
+    """A patch's data: `records` are (diff bytes, extra bytes, seek); the new file follows from them."""
+    body, new, at = b"", b"", 0
+    for diff, extra, seek in records:
+        at += seek
+        body += struct.pack("<IIi", len(diff), len(extra), seek) + diff + extra
+        new += bytes((old[(at + k) % len(old)] + d) & 0xFF for k, d in enumerate(diff)) + extra
+        at += len(diff)
+    head = struct.pack("<IiIiI", 0x31544150, len(old), zlib.crc32(old) if old_crc is None else old_crc,
+                       len(new) if new_size is None else new_size, zlib.crc32(new) if new_crc is None else new_crc)
+    return head + zlib.compress(body, 9) + tail
+
+
+def patch_seeds():
+    moved = [(bytes(1000), b"inserted", 0), (bytes([0, 0, 4, 0]) * 250, b"", 100), (bytes(500), b"end", -2000)]
+    seeds = {
+        "moved-code": patch(moved),
+        "extra-only": patch([(b"", b"a whole new file", 0)]),
+        "empty-result": patch([]),
+        "lying-size": patch(moved, new_size=100),
+        "wrong-old-crc": patch(moved, old_crc=1),
+        "wrong-new-crc": patch(moved, new_crc=1),
+        "seek-outside": patch([(bytes(10), b"", 5000)]),
+        "trailing-bytes": patch(moved, tail=b"x"),
+        "cut-short": patch(moved)[:-3],
+        "bad-magic": b"PAT0" + patch(moved)[4:],
+    }
+    return {name: b"\x05" + data for name, data in seeds.items()}
+
+
 def main():
     root = sys.argv[1] if len(sys.argv) > 1 else os.path.join(os.path.dirname(os.path.abspath(__file__)), "corpus")
     for target, seeds in (("archive", archive_seeds()), ("decompress", decompress_seeds()),
-                          ("control_file", control_file_seeds()), ("placeholders", placeholder_seeds())):
+                          ("control_file", control_file_seeds()), ("placeholders", placeholder_seeds()),
+                          ("patch", patch_seeds())):
         os.makedirs(os.path.join(root, target), exist_ok=True)
         for name, data in seeds.items():
             with open(os.path.join(root, target, "seed-" + name), "wb") as f:

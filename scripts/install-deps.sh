@@ -11,6 +11,7 @@ packages=(
   osslsigncode openssl clang
   zip unzip
   nlohmann-json3-dev
+  libdivsufsort-dev
 )
 
 missing=()

@@ -31,8 +31,27 @@
 // The walk of an entry keeps a position that starts at 0 and grows by 4 + S
 // after each segment; the entry is complete as soon as the position reaches
 // storedSize. An empty file is one segment holding 78 9C 03 00 00 00 00 01.
+//
+// Patch entry data (an entry named pat\<Section>\<path>, inflated as any entry):
+// it turns one exact installed file (the old file) into the new one.
+//   +0  u32 magic 0x31544150 ("PAT1")
+//   +4  s32 size of the old file
+//   +8  u32 CRC-32 of the old file (that of zlib's crc32)
+//   +12 s32 size of the new file
+//   +16 u32 CRC-32 of the new file
+//   +20 one zlib stream to the end of the data; inflated, it holds records
+//       back to back until they have made the new file's size:
+//         +0  u32 diff length A
+//         +4  u32 extra length E (A + E at least 1)
+//         +8  s32 seek: moves the old position (0 at the start) first; it
+//             stays within 0 .. old size
+//         +12 A bytes, each added modulo 256 to the old file's byte at the old
+//             position, which advances by A (never past the old file's end)
+//         then E bytes of the new file as they are
+// Nothing follows the zlib stream. The new file is the records' output in order.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 constexpr std::int32_t kArchiveMagic = 0x1111;
@@ -41,6 +60,9 @@ constexpr std::int32_t kDirectoryHeaderSize = 12;
 constexpr std::int32_t kEntryFixedSize = 20;
 constexpr std::int32_t kMaxNameLength = 127;
 constexpr std::int32_t kDefaultSegmentSize = 1 << 20;
+constexpr std::uint32_t kPatchMagic = 0x31544150;
+constexpr std::size_t kPatchHeaderSize = 20;
+constexpr std::size_t kPatchControlSize = 12;
 
 // The fixed stand-alone archive that the updater opens when its own file carries none.
 constexpr const char* kFallbackArchivePath = "c:\\Auslieferung\\vantUp37.vpa";

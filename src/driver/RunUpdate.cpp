@@ -2,6 +2,7 @@
 
 #include "archive/Archive.h"
 #include "archive/EntryName.h"
+#include "archive/Patch.h"
 #include "driver/HeldFiles.h"
 #include "driver/UpdateSession.h"
 #include "env/MessageBoxes.h"
@@ -17,6 +18,7 @@
 #include "update/ApplyPart.h"
 #include "update/PartWriter.h"
 #include "update/StagedEntries.h"
+#include "update/StagedPatch.h"
 #include "update/UpdateParts.h"
 #include "update/VersionCheck.h"
 
@@ -94,7 +96,8 @@ std::string ProbableTarget(const TPackedFile& entry, const TUpdatePart& part, co
 // Whether applying the part could write the entry: it is newer than what is
 // installed in the second system folder, or than what is installed in the
 // target folder (where an "add" entry may also create it). An entry as new as
-// its installed copies, or one that replaces a file that is not there, is not.
+// its installed copies, or one that replaces or patches a file that is not
+// there, is not.
 bool EntryMayBeWritten(const TPackedFile& entry, const TUpdatePart& part, std::string& target) {
     target = ProbableTargetOf(entry, part);
     return !target.empty();
@@ -102,17 +105,25 @@ bool EntryMayBeWritten(const TPackedFile& entry, const TUpdatePart& part, std::s
 
 // Inflates every segment of the entry, into a staged file when a target is
 // given; false with the problem when the data is damaged or cut short, or
-// when the archive could not be opened (`archiveFile` nullptr). A sound entry
+// when the archive could not be opened (`archiveFile` nullptr). A patch entry
+// is always built from its target; when that is not the file the patch was
+// made for, `differs` is set and the problem is the whole message. A sound entry
 // whose length differs from the one the directory records is only noted in
 // the extended log: writers may record that length differently.
 bool VerifyEntry(const TArchive& archive, FileHandle* archiveFile, std::int32_t index, const std::string& target,
-                 StagedEntries& staging, const TUpdateParts& parts, std::string& problem) {
+                 StagedEntries& staging, const TUpdateParts& parts, std::string& problem, bool& differs) {
     problem = "Segment unvollständig";
     if (!archiveFile) return false;
     try {
-        StreamResult result = target.empty() ? staging.check(archive, index, archiveFile)
-                                             : staging.stage(archive, index, target, archiveFile);
+        StreamResult result = IsPatchEntryName(archive.entryAt(index).name)
+                                  ? staging.stagePatch(archive, index, target, archiveFile)
+                              : target.empty() ? staging.check(archive, index, archiveFile)
+                                               : staging.stage(archive, index, target, archiveFile);
         if (result != StreamResult::Complete) return false;
+    } catch (const InstalledFileDiffers& e) {
+        problem = e.what();
+        differs = true;
+        return false;
     } catch (const std::exception& e) {
         problem = e.what();
         return false;
@@ -165,7 +176,7 @@ void ForgetHeldFiles(TUpdateParts& parts) {
 }  // namespace
 
 std::string ProbableTargetOf(const TPackedFile& entry, const TUpdatePart& part) {
-    for (const char* kind : {"add\\", "rep\\"}) {
+    for (const char* kind : {"add\\", "rep\\", "pat\\"}) {
         std::string prefix = kind + part.SectionPrefix;
         if (!StartsWithText(prefix, entry.name)) continue;
         std::string rel = entry.name.substr(prefix.size());
@@ -200,9 +211,11 @@ bool VerifyEntriesToWrite(const TArchive& archive, const TUpdateParts& parts, st
     // A run inflates each entry here and writes it later: twice its length of work.
     if (staging) Progress().begin(2 * bytes);
     for (const auto& [index, target] : planned) {
-        if (!VerifyEntry(archive, archiveFile.get(), index, staging ? target : std::string(),
-                         staging ? *staging : checkOnly, parts, problem)) {
-            name = archive.entryAt(index).name;
+        bool differs = false;
+        bool patch = IsPatchEntryName(archive.entryAt(index).name);
+        if (!VerifyEntry(archive, archiveFile.get(), index, staging || patch ? target : std::string(),
+                         staging ? *staging : checkOnly, parts, problem, differs)) {
+            name = differs ? std::string() : archive.entryAt(index).name;
             return false;
         }
     }
@@ -252,7 +265,8 @@ bool RunUpdate(UpdateSession& session, StringList& log, RunEnding* endingOut) {
     StagedEntries staging;
     std::string damagedEntry, problem;
     if (!VerifyEntriesToWrite(session.Archive, parts, damagedEntry, problem, &staging)) {
-        parts.LogMessage(std::string("\r\n") + kDamagedPackageText + "\r\n" + damagedEntry + ": " + problem, 2);
+        if (damagedEntry.empty()) parts.LogMessage("\r\n" + problem, 2);
+        else parts.LogMessage(std::string("\r\n") + kDamagedPackageText + "\r\n" + damagedEntry + ": " + problem, 2);
         return false;
     }
     if (!FilesFreeOrDeferred(session, parts, session.WaitSeconds)) {

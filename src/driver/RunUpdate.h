@@ -39,7 +39,9 @@ bool RunUpdate(UpdateSession& session, StringList& log, RunEnding* ending = null
 // their damage does not stop the parts that can be applied.
 // False with the entry's name and the problem at the first damaged one. With
 // `staging`, the entries that will probably be written are staged on the way,
-// so that writing them needs no second inflation.
+// so that writing them needs no second inflation. A patch entry is built
+// from the installed file it applies to; when that is not the expected file,
+// `name` is empty and `problem` the message that names it.
 // Where applying `part` will most probably write `entry` (empty: most probably not at all).
 std::string ProbableTargetOf(const TPackedFile& entry, const TUpdatePart& part);
 

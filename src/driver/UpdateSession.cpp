@@ -2,6 +2,7 @@
 
 #include "archive/ArchiveFormat.h"
 #include "driver/RunUpdate.h"
+#include "env/MessageBoxes.h"
 #include "env/Registry.h"
 #include "env/System.h"
 #include "platform/FileSystem.h"
@@ -65,7 +66,11 @@ bool UpdateSession::startFinalCommand(std::string& error) {
     return false;
 }
 
-UnpackCounts UpdateSession::unpackAll(const std::string& folder) { return UnpackAll(Archive, folder); }
+UnpackCounts UpdateSession::unpackAll(const std::string& folder) {
+    UnpackCounts counts = UnpackAll(Archive, folder);
+    if (!counts.patches.empty()) ShowInfo(PatchEntriesNote(counts));
+    return counts;
+}
 
 void UpdateSession::SetUpdateName(const std::string& text) {
     UpdateName = text;

@@ -2,6 +2,7 @@
 
 #include "archive/Archive.h"
 #include "archive/EntryName.h"
+#include "archive/Patch.h"
 #include "env/System.h"
 #include "env/Text.h"
 #include "env/UiHooks.h"
@@ -11,6 +12,7 @@
 #include "update/Folders.h"
 #include "update/PartWriter.h"
 #include "update/StagedEntries.h"
+#include "update/StagedPatch.h"
 #include "update/UpdateParts.h"
 
 namespace {
@@ -67,7 +69,11 @@ bool ReplaceAtRestart(TUpdatePart& part, const TArchive& archive, std::int32_t i
     if (!pending.file()) return false;
     FileSink sink(*pending.file());
     SegmentInflater inflater;
-    if (archive.streamEntry(index, sink, inflater) != StreamResult::Complete) return false;
+    // A patch entry's data is no file: its result is built from the held file, which can be read.
+    bool complete = IsPatchEntryName(archive.entryAt(index).name)
+                        ? WritePatchedFile(archive, index, path, *pending.file())
+                        : archive.streamEntry(index, sink, inflater) == StreamResult::Complete;
+    if (!complete) return false;
     std::string staged = pending.release(archive.entryAt(index).fileDate());
     if (!ScheduleAtRestart(staged, path)) {
         Fs().removeFile(staged);
@@ -95,15 +101,17 @@ void InstallPartEntry(TUpdatePart& part, const TArchive& archive, std::int32_t i
     InstallEntry(part, archive, part.TargetFolder + rel, index, mayCreate);
 }
 
+// A patch entry ("pat\") is written like a "rep\" one.
 void ApplyEntries(TUpdatePart& part, const TArchive& archive) {
     const std::string addPrefix = "add\\" + part.SectionPrefix;
     const std::string repPrefix = "rep\\" + part.SectionPrefix;
+    const std::string patPrefix = "pat\\" + part.SectionPrefix;
     for (std::int32_t i = 0; i < archive.entryCount() && !StopsHere(part); ++i) {
         const std::string& name = archive.entryAt(i).name;
         Ui().setProgress(name + ": " + part.SectionName);
         bool add = StartsWithText(addPrefix, name);
-        if (!add && !StartsWithText(repPrefix, name)) continue;
-        std::string rel = name.substr((add ? addPrefix : repPrefix).size());
+        if (!add && !StartsWithText(repPrefix, name) && !StartsWithText(patPrefix, name)) continue;
+        std::string rel = name.substr(addPrefix.size());  // the three prefixes are equally long
         if (!IsContainedRelativePath(rel)) {
             ++part.ErrorCount;
             Log(part, "*** " + name + " liegt außerhalb des Zielordners und wird nicht geschrieben.", kResult);
@@ -146,12 +154,13 @@ void DeleteListedFiles(TUpdatePart& part, const StringList& toDelete) {
     }
 }
 
-// A copy staged by the run's check is moved into place; otherwise the entry is extracted.
+// A copy staged by the run's check is moved into place; otherwise the entry is
+// extracted. A patch entry's data is no file: without its staged result it is not written.
 bool WriteEntry(const TUpdatePart& part, const TArchive& archive, std::int32_t index, const std::string& path,
                 bool exists) {
     StagedEntries* staged = part.Owner->Staging;
     if (staged && staged->commit(index, path, exists)) return true;
-    return archive.extractFile(index, path);
+    return !IsPatchEntryName(archive.entryAt(index).name) && archive.extractFile(index, path);
 }
 
 void LogSummary(const TUpdatePart& part) {
@@ -238,7 +247,7 @@ bool RecoverInterruptedPart(const TUpdatePart& part) {
 void RemoveLeftoversOf(const TUpdatePart& part, const TArchive& archive, const StringList& toDelete) {
     if (part.TargetFolder.empty()) return;
     std::vector<std::string> targets;
-    for (const std::string& kind : {std::string("add\\"), std::string("rep\\")}) {
+    for (const std::string& kind : {std::string("add\\"), std::string("rep\\"), std::string("pat\\")}) {
         const std::string prefix = kind + part.SectionPrefix;
         for (std::int32_t i = 0; i < archive.entryCount(); ++i) {
             const std::string& name = archive.entryAt(i).name;
@@ -316,7 +325,9 @@ bool InstallEntry(TUpdatePart& part, const TArchive& archive, const std::string&
     const Written written = WhatEntryWrites(part, archive, index);
     if (writer.prepareWrite(path, exists, mayCreate, written) &&
         WriteEntry(part, archive, index, path, exists && writer.replacesInPlace())) {
-        Progress().advance(std::uint64_t(written.size));
+        // The run's progress counts a patch by its own length, as the check inflated it.
+        const bool patch = IsPatchEntryName(archive.entryAt(index).name);
+        Progress().advance(std::uint64_t(patch ? archive.entryAt(index).unpackedSize : written.size));
         if (previous != kAttrInvalid)
             Fs().setAttributes(path, (previous & ~std::uint32_t(kAttrReadOnly | kAttrDirectory)) | kAttrArchive);
         ++(exists ? part.UpdatedCount : part.AddedCount);

@@ -39,6 +39,12 @@ public:
     // the archive that the caller holds for the whole check, or nullptr.
     StreamResult stage(const TArchive& archive, std::int32_t index, const std::string& target,
                        FileHandle* archiveFile = nullptr);
+    // A patch entry (Patch.h): builds the new file from the installed `target`
+    // into a staged file beside it. Raises InstalledFileDiffers (StagedPatch.h)
+    // when `target` is not the file the patch was made for, and as stage does
+    // when the patch is damaged. lengthOf then gives the new file's length.
+    StreamResult stagePatch(const TArchive& archive, std::int32_t index, const std::string& target,
+                            FileHandle* archiveFile = nullptr);
     // Checks entry `index`, its length included, without keeping anything.
     StreamResult check(const TArchive& archive, std::int32_t index, FileHandle* archiveFile = nullptr);
     // Moves the staged copy of entry `index` to `target`, replacing the file

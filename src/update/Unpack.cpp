@@ -2,6 +2,7 @@
 
 #include "archive/Archive.h"
 #include "archive/EntryName.h"
+#include "archive/Patch.h"
 #include "env/Text.h"
 #include "update/Folders.h"
 
@@ -22,10 +23,19 @@ UnpackCounts UnpackAll(const TArchive& archive, const std::string& folder,
         ForceFolder(FolderPart(target));
         if (archive.extractFile(i, target)) {
             ++counts.extracted;
+            if (IsPatchEntryName(name)) counts.patches.push_back(name);
         } else {
             ++counts.failed;
             if (failed) failed(name);
         }
     }
     return counts;
+}
+
+std::string PatchEntriesNote(const UnpackCounts& counts) {
+    if (counts.patches.empty()) return {};
+    std::string text = "Diese Einträge sind Patches: Sie ergeben die neue Datei nur zusammen mit der installierten "
+                       "und wurden so ausgepackt, wie sie im Update liegen:";
+    for (const std::string& name : counts.patches) text += "\r\n" + name;
+    return text;
 }

@@ -1,5 +1,5 @@
 // "alles auspacken": every entry below the chosen folder, sub-folders created,
-// names that would leave the folder refused.
+// names that would leave the folder refused, patch entries written as they are and named.
 #include <gtest/gtest.h>
 
 #include "UpdateTestSupport.h"
@@ -14,6 +14,7 @@ TEST(UnpackAll, EveryEntryBelowTheFolderAndNothingOutside) {
     WritePackage(dir / "pkg.vpa", {{"update.ini", "P=x", stamp},
                                    {"add\\Abc\\sub\\x.dat", "x", stamp},
                                    {"rep/Abc/y.dat", "y", stamp},
+                                   {"pat\\Abc\\z.exe", "a patch", stamp},
                                    {"..\\evil.dat", "evil", stamp},
                                    {"add\\..\\..\\evil.dat", "evil", stamp},
                                    {"C:\\evil.dat", "evil", stamp},
@@ -27,12 +28,14 @@ TEST(UnpackAll, EveryEntryBelowTheFolderAndNothingOutside) {
     UnpackCounts counts =
         UnpackAll(archive, dir / "Out\\", [&](const std::string& name) { refused.push_back(name); });
 
-    EXPECT_EQ(counts.extracted, 4);
+    EXPECT_EQ(counts.extracted, 5);
+    EXPECT_EQ(counts.patches, (std::vector<std::string>{"pat\\Abc\\z.exe"}));
+    EXPECT_NE(PatchEntriesNote(counts).find("\r\npat\\Abc\\z.exe"), std::string::npos);
     EXPECT_EQ(counts.failed, 0);
     EXPECT_EQ(counts.refused, 4);
     EXPECT_EQ(refused, (std::vector<std::string>{"..\\evil.dat", "add\\..\\..\\evil.dat", "C:\\evil.dat", "\\evil.dat"}));
     EXPECT_EQ(ListFolder(dir.path()), "Out pkg.vpa");
-    EXPECT_EQ(ListFolder(dir / "Out"), "add rep todel.txt update.ini");
+    EXPECT_EQ(ListFolder(dir / "Out"), "add pat rep todel.txt update.ini");
     EXPECT_EQ(ReadBytes(dir / "Out\\update.ini"), "P=x");
     EXPECT_EQ(ReadBytes(dir / "Out\\add\\Abc\\sub\\x.dat"), "x");
     EXPECT_EQ(StampOf(dir / "Out\\rep\\Abc\\y.dat"), stamp);

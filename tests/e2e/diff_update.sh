@@ -3,6 +3,10 @@
 # Wine to the installed older one gives exactly the newer one (names, contents,
 # stamps), its version in the registry and its font; a second run changes
 # nothing. A changed file with an older stamp installs only with --touch.
+# With --patch, two releases of a 5.5 MB program give a package of at most a
+# fifth of the size that installs the same; an installation changed by hand,
+# a flipped byte in a patch and a patch header that lies are refused before
+# any change.
 source "$(dirname "$0")/../wine/lib.sh"
 source "$SOURCE_DIR/tests/wine/update_fixture.sh"
 MKUPDATE="$NATIVE_DIR/mkupdate"
@@ -97,5 +101,63 @@ run_update /S /LOG='C:\upd\update.log'
 check "touched package exits 0" equals "$RC" 0
 check "touched file installed" equals "$(cat "$APP/bin/same.dll")" "patched library"
 check "touched file carries the build date" equals "$(date -r "$APP/bin/same.dll" '+%Y-%m-%d %H:%M:%S')" "2024-02-15 09:00:00"
+install_old
+
+# --patch on a release pair with a program of 5.5 MB: a changed program and data file, an unchanged
+# library, a new and a deleted file.
+OLD="$WORK/rel-old" NEW="$WORK/rel-new"
+"$NATIVE_DIR/update_bench" --make-release-pair "$OLD" "$NEW"
+find "$OLD" "$NEW" -type f -exec touch -d '2024-01-10 10:00:00' {} +
+touch -d '2024-03-01 12:00:02' "$NEW/Demo.exe" "$NEW/Daten/Preise.dat" "$NEW/neu.txt"
+make_package "$WORK/whole"
+make_package "$WORK/patched" --patch
+check "--patch exits 0" equals "$DIFF_RC" 0
+check "--patch writes both changed files as patches" contains "$(cat "$WORK/diff.out")" "2 changed file(s) as patches"
+check "check passes on the patch package" contains "$("$MKUPDATE" check "$WORK/patched")" "0 error(s), 0 warning(s)"
+# Damaged copies, built from the package folder: a flipped byte inside the patch's zlib stream
+# (header 20 bytes, then the stream), and a header whose new size (+12) is one more than it is.
+cp -a "$WORK/patched" "$WORK/flipped" && cp -a "$WORK/patched" "$WORK/lying"
+python3 - "$WORK/flipped/pat/Demo/Demo.exe" "$WORK/lying/pat/Demo/Demo.exe" <<'PY'
+import struct, sys
+for path, edit in zip(sys.argv[1:], ("flip", "lie")):
+    data = bytearray(open(path, "rb").read())
+    if edit == "flip": data[20 + len(data) // 2] ^= 0x10
+    else: struct.pack_into("<i", data, 12, struct.unpack_from("<i", data, 12)[0] + 1)
+    open(path, "wb").write(data)
+PY
+touch -d '2024-03-01 12:00:02' "$WORK/flipped/pat/Demo/Demo.exe" "$WORK/lying/pat/Demo/Demo.exe"
+for pkg in whole patched flipped lying; do
+  "$MKUPDATE" build --stub "$WIN_DIR/update.exe" -o "$UPD/$pkg.exe" "$WORK/$pkg" >/dev/null
+done
+whole=$(stat -c %s "$UPD/whole.exe") patched=$(stat -c %s "$UPD/patched.exe")
+check "patch package ($patched bytes) is at most a fifth of the whole one ($whole)" test $((patched * 5)) -le "$whole"
+check "test finds the flipped byte" contains "$("$MKUPDATE" test "$UPD/flipped.exe" 2>&1)" "1 damaged"
+
+cp "$UPD/patched.exe" "$UPD/update.exe"
+install_old
+run_update /S /LOG='C:\upd\update.log'
+check "patch package exits 0" equals "$RC" 0
+check "patched installation is exactly NEW" equals "$(tree_full "$APP")" "$(tree_full "$NEW")"
+
+# Refused before any change: the program changed by hand (same size and stamp), then damaged patches.
+for refused in hand flipped lying; do
+  install_old
+  if [ $refused = hand ]; then
+    printf 'X' | dd of="$APP/Demo.exe" bs=1 seek=300000 conv=notrunc status=none
+    touch -d '2024-01-10 10:00:00' "$APP/Demo.exe"
+  else
+    cp "$UPD/$refused.exe" "$UPD/update.exe"
+  fi
+  before=$(tree_full "$APP")
+  run_update /S /LOG='C:\upd\update.log'
+  check "$refused: exits 1" equals "$RC" 1
+  check "$refused: installation unchanged" equals "$(tree_full "$APP")" "$before"
+  check "$refused: version unchanged" equals "$(reg_get "$PROJECT\\Ver" "")" "4.1"
+  if [ $refused = hand ]; then
+    check "$refused: names the file" contains "$LOG" 'Die installierte Datei C:\App\Demo.exe ist nicht die'
+  else
+    check "$refused: says the package is damaged" contains "$LOG" 'pat\Demo\Demo.exe: '
+  fi
+done
 install_old
 finish

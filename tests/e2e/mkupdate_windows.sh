@@ -67,6 +67,9 @@ touch -d '2023-01-01 10:00:00' "$BASE/rel/new/Demo.exe"
 win diff --section Demo 'C:\Büro\rel\old' 'C:\Büro\rel\new' -o 'C:\Büro\out\stale'
 check "diff refuses a stale stamp" equals "$RC" 1
 check "diff names the stale file" contains "$ERR" "Demo.exe: changed, but its stamp is not later"
+win diff --patch --section Demo 'C:\Büro\rel\old' 'C:\Büro\rel\new' -o 'C:\Büro\out\patch'
+check "diff --patch refused: no patches on Windows" equals "$RC|$(test -e "$BASE/out/patch" && echo written)" "2|"
+check "diff --patch says why" contains "$ERR" "this build of mkupdate makes no patches"
 
 # paths Windows cannot open, and bad usage
 long='C:\Büro\out'; for _ in $(seq 25); do long+='\abcdefghij'; done

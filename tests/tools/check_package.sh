@@ -53,7 +53,7 @@ done <<'TABLE'
 0|update.ini:2: FONT names "Gone.ttf", which is no .TTF file|P=x\r\nFONT=Gone.ttf,Gone\r\n[Demo]\r\nTDIR=C:\\A\r\n|
 0|0 error(s), 0 warning(s)|P=x\r\nFONT=font.ttf,Font\r\n[Demo]\r\nTDIR=C:\\A\r\n|echo f >FONT.TTF
 0|update.ini:2: FONT without "," names no font file|P=x\r\nFONT=Font\r\n[Demo]\r\nTDIR=C:\\A\r\n|
-0|stray.txt: is neither in an add\ or rep\ tree nor a top-level font|P=x\r\n[Demo]\r\nTDIR=C:\\A\r\n|echo s >stray.txt
+0|stray.txt: is neither in an add\, rep\ or pat\ tree nor a top-level font|P=x\r\n[Demo]\r\nTDIR=C:\\A\r\n|echo s >stray.txt
 1|update.ini is missing|P=x\r\n|rm update.ini
 1|ā.txt: name not representable|P=x\r\n[Demo]\r\nTDIR=C:\\A\r\n|echo x >add/Demo/ā.txt
 1|update.ini:3: the value ends in " ; Programmordner", which is no remark|P=x\r\n[Demo]\r\nTDIR=C:\\A   ; Programmordner\r\n|

@@ -73,4 +73,31 @@ TABLE
 releases
 run diff --section Prog old new -o new/pkg; expect_rc 1 "package folder inside NEW"
 expect_in "must lie outside OLD and NEW" "$ERR" "package folder inside NEW"
+
+# --- --patch: a patch where it is clearly smaller, the whole file otherwise ------
+releases
+head -c 200000 /dev/urandom > old/big.bin
+{ head -c 100000 old/big.bin; printf 'inserted'; tail -c +100001 old/big.bin; } > new/big.bin
+touch -d '2024-01-01 10:00:00' old/big.bin; touch -d '2024-02-01 10:00:00' new/big.bin
+run diff --section Prog --patch old new -o pkg; expect_rc 0 "diff --patch"
+[ "$(find pkg -type f | sort | tr '\n' ' ')" = "pkg/add/Prog/app.exe pkg/pat/Prog/big.bin pkg/todel.txt pkg/update.ini " ] ||
+  fail "--patch: a patch for big.bin only: $(find pkg -type f)"
+[ "$(mtime pkg/pat/Prog/big.bin)" = "$(mtime new/big.bin)" ] || fail "the patch keeps NEW's stamp"
+run build -o p.vpa pkg; expect_rc 0 "build with a patch"
+run list p.vpa; expect_in $'pat\\Prog\\big.bin\t' "$OUT" "list"
+expect_in $'\tpatch 200000 -> 200008' "$OUT" "list shows the patch's sizes"
+run list --json p.vpa
+python3 -c 'import json,sys; e=[x for x in json.load(sys.stdin)["entries"] if x["kind"]=="patch"]; sys.exit(not (len(e)==1 and e[0]["patch"]=={"from_size":200000,"to_size":200008}))' <<< "$OUT" ||
+  fail "list --json: $OUT"
+run test p.vpa; expect_rc 0 "test of a sound patch"
+# Damaged patch files in the package folder (header: +0 magic, +4 old size, +12 new size; stream from +20).
+cp pkg/pat/Prog/big.bin good.pat
+printf 'PAT0' | dd of=pkg/pat/Prog/big.bin conv=notrunc status=none
+run check pkg; expect_rc 1 "check, a patch without its magic"; expect_in "Patchkopf fehlerhaft" "$OUT" "check"
+cp good.pat pkg/pat/Prog/big.bin; printf '\x01' | dd of=pkg/pat/Prog/big.bin bs=1 seek=12 conv=notrunc status=none
+run check pkg; expect_rc 1 "check, a header that lies about the new size"
+expect_in "patch-damaged" "$("$MKUPDATE" check --json pkg)" "check --json"
+cp good.pat pkg/pat/Prog/big.bin; printf '\xff' | dd of=pkg/pat/Prog/big.bin bs=1 seek=60 conv=notrunc status=none
+run build -o p.vpa pkg; run test p.vpa; expect_rc 1 "test, a flipped byte in the patch"
+expect_in "pat\\Prog\\big.bin: patch:" "$ERR" "test names the entry"
 finish

@@ -17,6 +17,7 @@
 #include "tools/mkupdate/ControlFileLint.h"
 #include "tools/mkupdate/Host.h"
 #include "tools/mkupdate/JsonReport.h"
+#include "tools/mkupdate/PatchEntries.h"
 #include "tools/mkupdate/SourceTree.h"
 #include "tools/mkupdate/Stamps.h"
 
@@ -60,12 +61,19 @@ void CheckFileDate(const SourceFile& file, std::vector<Finding>& out) {
                               "file-date-before-1980"});
 }
 
+// A patch that the updater would refuse whatever the installed file is.
+void CheckPatch(const std::string& name, const std::string& utf8Problem, PackageView& view) {
+    if (!utf8Problem.empty())
+        view.findings.push_back(Finding{true, name, Utf8ToCp1252(utf8Problem) + " (the updater refuses it)", "patch-damaged"});
+}
+
 void ViewFolder(const fs::path& dir, PackageView& view) {
     SourceTree tree = ScanSourceTree(dir);
     view.folderErrors = tree.errors;
     for (const SourceFile& f : tree.files) {
         CheckFileDate(f, view.findings);
         view.names.push_back(f.name);
+        if (IsPatchEntryName(f.name) && !f.path.empty()) CheckPatch(f.name, PatchFileProblem(f.path), view);
         if (f.name == kControlFileName) {
             view.hasControlFile = true;
             view.controlBytes = ReadHostFile(f.path);
@@ -90,6 +98,7 @@ bool ViewArchive(const std::string& file, PackageView& view) {
         view.names.push_back(name);
         std::string warning, problem = InflateProblem(archive, i, warning);
         if (!problem.empty()) view.findings.push_back(Finding{true, name, problem + " (the entry is damaged)", "entry-damaged"});
+        else if (IsPatchEntryName(name)) CheckPatch(name, PatchEntryProblem(archive, i), view);
         if (!warning.empty())
             view.findings.push_back(
                 Finding{false, name, warning + " (the updater ignores that length)", "entry-length-differs"});
@@ -123,7 +132,7 @@ bool IsTopLevelFont(const std::string& name) {
     return name.find('\\') == std::string::npos && name.size() >= 4 && SameText(name.substr(name.size() - 4), ".TTF");
 }
 
-// An "add\" or "rep\" entry: its section must exist and its path stay inside the target folder.
+// An "add\", "rep\" or "pat\" entry: its section must exist and its path stay inside the target folder.
 void CheckPartEntry(const std::string& name, const ControlFileFacts& ini, std::vector<Finding>& out) {
     std::size_t slash = name.find('\\', 4);
     if (slash == std::string::npos)
@@ -140,14 +149,14 @@ void CheckEntries(const PackageView& view, const ControlFileFacts& ini, std::vec
         // A name that leaves its folder is reported below, as what it is.
         std::string problem = IsContainedRelativePath(name) ? WindowsNameProblem(name) : std::string();
         if (!problem.empty()) out.push_back(Finding{true, name, problem, "windows-name"});
-        if (StartsWithText("add\\", name) || StartsWithText("rep\\", name)) {
+        if (StartsWithText("add\\", name) || StartsWithText("rep\\", name) || IsPatchEntryName(name)) {
             CheckPartEntry(name, ini, out);
         } else if (IsTopLevelFont(name)) {
             bool named = false;
             for (const FontKey& f : ini.fonts) named = named || SameText(f.fileName, name);
             if (!named) out.push_back(Finding{false, name, "has no FONT key; it is installed under an empty font name", "font-unnamed"});
         } else if (name != kControlFileName && name != kDeletionListName) {
-            out.push_back(Finding{false, name, "is neither in an add\\ or rep\\ tree nor a top-level font; never used", "unused-file"});
+            out.push_back(Finding{false, name, "is neither in an add\\, rep\\ or pat\\ tree nor a top-level font; never used", "unused-file"});
         }
     }
     for (const FontKey& f : ini.fonts) {

@@ -17,6 +17,7 @@
 #include "platform/FileSystem.h"
 #include "tools/mkupdate/Host.h"
 #include "tools/mkupdate/JsonReport.h"
+#include "tools/mkupdate/PatchEntries.h"
 
 namespace {
 
@@ -122,14 +123,23 @@ int CommandList(const std::string& file, bool json) {
         const TPackedFile& e = archive.entryAt(i);
         entries.push_back(ListedEntry{Cp1252ToUtf8(e.name), e.unpackedSize, e.storedSize, SegmentCount(archive, e),
                                       DateText(e.fileDate())});
+        PatchHeader header;
+        if (!IsPatchEntryName(e.name)) continue;
+        entries.back().patch = true;
+        if (!PatchEntryHeader(archive, i, header)) continue;
+        entries.back().patchFrom = header.oldSize;
+        entries.back().patchTo = header.newSize;
     }
     if (json) {
         PrintListJson(file, entries);
         return kExitOk;
     }
-    for (const ListedEntry& e : entries)
-        std::printf("%s\t%lld\t%lld\t%d\t%s\n", e.name.c_str(), (long long)e.size, (long long)e.stored, e.segments,
+    for (const ListedEntry& e : entries) {
+        std::printf("%s\t%lld\t%lld\t%d\t%s", e.name.c_str(), (long long)e.size, (long long)e.stored, e.segments,
                     e.date.c_str());
+        if (e.patch) std::printf("\tpatch %lld -> %lld", (long long)e.patchFrom, (long long)e.patchTo);
+        std::printf("\n");
+    }
     return kExitOk;
 }
 
@@ -163,6 +173,7 @@ int CommandTest(const std::string& file) {
     for (std::int32_t i = 0; i < archive.entryCount(); ++i) {
         const TPackedFile& e = archive.entryAt(i);
         std::string warning, problem = InflateProblem(archive, i, warning);
+        if (problem.empty() && IsPatchEntryName(e.name)) problem = Utf8ToCp1252(PatchEntryProblem(archive, i));
         if (!warning.empty()) {
             ++warnings;
             std::fprintf(stderr, "mkupdate: warning: %s: %s\n", Cp1252ToUtf8(e.name).c_str(), warning.c_str());

@@ -1,6 +1,7 @@
 // The package folder of an update from one release of an application to the
-// next: changed and new files under add\<section>\, fonts at the top level,
-// todel.txt for the files the new release no longer has, and update.ini.
+// next: changed and new files under add\<section>\ (with --patch, changed
+// files as patches under pat\<section>\ where that pays), fonts at the top
+// level, todel.txt for the files the new release no longer has, and update.ini.
 #include "tools/mkupdate/Diff.h"
 
 #include <cstdio>
@@ -11,10 +12,12 @@
 #include "base/Cp1252.h"
 #include "env/Text.h"
 #include "tools/mkupdate/Commands.h"
+#include "tools/mkupdate/DiffPatch.h"
 #include "tools/mkupdate/DiffPlan.h"
 #include "tools/mkupdate/FontName.h"
 #include "tools/mkupdate/Host.h"
 #include "tools/mkupdate/Options.h"
+#include "tools/mkupdate/SuffixSort.h"
 #include "update/VersionCheck.h"
 
 namespace fs = std::filesystem;
@@ -27,6 +30,7 @@ struct DiffOptions {
     bool touch = false;
     bool rollback = false;  // the part is applied all or nothing (ROLLBACK=1)
     bool rebootOk = false;  // held files are replaced at the next start of Windows (REBOOTOK=1)
+    bool patch = false;     // changed files as patches where they are clearly smaller
     fs::path oldDir, newDir, out;
 };
 
@@ -75,12 +79,16 @@ int ParseOptions(const std::vector<std::string>& args, DiffOptions& o) {
         else if (args[i] == "--touch") o.touch = true;
         else if (args[i] == "--rollback") o.rollback = true;
         else if (args[i] == "--rebootok") o.rebootOk = true;
+        else if (args[i] == "--patch") o.patch = true;
         else if (!args[i].empty() && args[i][0] == '-') return UsageError("unknown or incomplete option " + args[i]);
         else positional.push_back(args[i]);
     }
     if (positional.size() != 2) return UsageError("diff wants two folders, OLD and NEW");
     if (o.rollback && o.rebootOk) return UsageError("--rollback and --rebootok exclude each other");
     if (o.out.empty()) return UsageError("diff wants -o DIR");
+    if (o.patch && !SuffixSortAvailable())
+        return UsageError("--patch: this build of mkupdate makes no patches (it has no suffix sorting library); "
+                          "make the package with the Linux tool");
     o.oldDir = HostPath(positional[0]);
     o.newDir = HostPath(positional[1]);
     return CheckTexts(o, from);
@@ -101,11 +109,16 @@ fs::path PackagePath(const DiffOptions& o, const PlannedFile& p) {
     return o.out / "add" / HostPath(Cp1252ToUtf8(o.section)) / HostPath(p.file->shown);
 }
 
+fs::path PatchPath(const DiffOptions& o, const PlannedFile& p) {
+    return o.out / "pat" / HostPath(Cp1252ToUtf8(o.section)) / HostPath(p.file->shown);
+}
+
 // What diff writes must not be there yet: it would mix with an earlier run.
 int CheckOutput(const DiffOptions& o, const DiffPlan& plan) {
     if (Overlap(o.out, o.oldDir) || Overlap(o.out, o.newDir))
         return Failure(PathText(o.out) + ": the package folder must lie outside OLD and NEW");
     std::vector<fs::path> taken = {o.out / "add" / HostPath(Cp1252ToUtf8(o.section)), o.out / "todel.txt"};
+    if (o.patch) taken.push_back(o.out / "pat" / HostPath(Cp1252ToUtf8(o.section)));
     for (const PlannedFile& p : plan.files)
         if (p.font) taken.push_back(PackagePath(o, p));
     int found = 0;
@@ -203,11 +216,46 @@ bool CopyWithTime(const fs::path& from, const fs::path& to, std::int64_t modifie
     return true;
 }
 
+// Writes `bytes` to a new file of the package and gives it the modification time `modified`.
+bool WriteFileWithTime(const fs::path& to, const std::string& bytes, std::int64_t modified) {
+    std::error_code ec;
+    fs::create_directories(to.parent_path(), ec);
+    std::ofstream out(to, std::ios::binary | std::ios::trunc);
+    out << bytes;
+    out.close();
+    if (!out || !SetModificationTime(to, modified)) {
+        std::fprintf(stderr, "mkupdate: %s: not written\n", PathText(to).c_str());
+        return false;
+    }
+    return true;
+}
+
+// How a changed file went into the package with --patch.
+enum class PatchResult { WholeFile, Patch, Failed };
+
+// Writes the patch of a changed file when it pays.
+PatchResult WritePatch(const DiffOptions& o, const PlannedFile& p, std::int64_t modified) {
+    if (!o.patch || !p.changed || p.font) return PatchResult::WholeFile;
+    PatchDecision d = DecidePatch(p.oldFile->path, p.file->path);
+    if (!d.error.empty()) {
+        std::fprintf(stderr, "mkupdate: %s: %s\n", p.file->shown.c_str(), d.error.c_str());
+        return PatchResult::Failed;
+    }
+    std::printf("%s: %s, %llu bytes as patch, %llu whole\n", p.file->shown.c_str(),
+                d.usePatch ? "patch" : "whole file", (unsigned long long)d.patchSize, (unsigned long long)d.wholeSize);
+    if (!d.usePatch) return PatchResult::WholeFile;
+    return WriteFileWithTime(PatchPath(o, p), d.patch, modified) ? PatchResult::Patch : PatchResult::Failed;
+}
+
 int WritePackage(const DiffOptions& o, const DiffPlan& plan, std::int64_t buildEpoch) {
-    int failed = 0;
+    int failed = 0, patched = 0;
     for (const PlannedFile& p : plan.files) {
         bool touch = p.stale && o.touch;
-        failed += CopyWithTime(p.file->path, PackagePath(o, p), touch ? buildEpoch : p.file->modified) ? 0 : 1;
+        std::int64_t modified = touch ? buildEpoch : p.file->modified;
+        PatchResult patch = WritePatch(o, p, modified);
+        patched += patch == PatchResult::Patch ? 1 : 0;
+        if (patch == PatchResult::WholeFile) failed += CopyWithTime(p.file->path, PackagePath(o, p), modified) ? 0 : 1;
+        failed += patch == PatchResult::Failed ? 1 : 0;
         if (touch) std::printf("touched: %s gets the build date\n", p.file->shown.c_str());
     }
     if (!WriteLines(o.out / "todel.txt", plan.deletions)) ++failed;
@@ -223,8 +271,10 @@ int WritePackage(const DiffOptions& o, const DiffPlan& plan, std::int64_t buildE
     }
     int added = 0, changed = 0, fonts = 0;
     for (const PlannedFile& p : plan.files) (p.font ? fonts : p.changed ? changed : added) += 1;
-    std::printf("%s: %d new, %d changed, %zu deleted, %d font(s); update.ini %s\n", PathText(o.out).c_str(), added,
+    std::printf("%s: %d new, %d changed, %zu deleted, %d font(s); update.ini %s", PathText(o.out).c_str(), added,
                 changed, plan.deletions.size(), fonts, kept ? "kept" : "written");
+    if (o.patch) std::printf("; %d changed file(s) as patches", patched);
+    std::printf("\n");
     return failed ? Failure(std::to_string(failed) + " file(s) not written") : kExitOk;
 }
 

@@ -83,7 +83,7 @@ private:
             plan_.notes.push_back(f.shown + ": installed as " + old->shown +
                                   "; Windows keeps the installed letter case of a name");
         if (old && old->problem.empty() && f.problem.empty() && SameContent(*old, f)) return;
-        PlannedFile p{&f, f.name, IsTopLevelFontName(f.name), old != nullptr};
+        PlannedFile p{&f, old, f.name, IsTopLevelFontName(f.name), old != nullptr};
         if (!p.font) p.entry = "add\\" + section_ + "\\" + f.name;
         std::string problem = f.problem;
         if (problem.empty() && p.entry.size() > std::size_t(kMaxNameLength))

@@ -12,6 +12,7 @@
 
 struct PlannedFile {
     const ReleaseFile* file = nullptr;  // the new release's copy
+    const ReleaseFile* oldFile = nullptr;  // the old release's copy of a changed file
     std::string entry;                  // "add\<section>\<name>", or the name of a top-level font
     bool font = false;
     bool changed = false;               // the old release has it with other content; else it is new

@@ -17,9 +17,12 @@ void Print(const nlohmann::json& document) {
 
 void PrintListJson(const std::string& file, const std::vector<ListedEntry>& entries) {
     nlohmann::json list = nlohmann::json::array();
-    for (const ListedEntry& e : entries)
-        list.push_back({{"name", e.name}, {"size", e.size}, {"stored", e.stored}, {"segments", e.segments},
-                        {"date", e.date}});
+    for (const ListedEntry& e : entries) {
+        nlohmann::json entry = {{"name", e.name}, {"size", e.size}, {"stored", e.stored}, {"segments", e.segments},
+                                {"date", e.date}, {"kind", e.patch ? "patch" : "file"}};
+        if (e.patch) entry["patch"] = {{"from_size", e.patchFrom}, {"to_size", e.patchTo}};
+        list.push_back(entry);
+    }
     Print({{"file", file}, {"entries", list}});
 }
 

@@ -13,6 +13,8 @@ struct ListedEntry {
     std::int64_t size = 0, stored = 0;
     int segments = 0;  // -1 when a length field lies outside the file
     std::string date;  // "YYYY-MM-DD hh:mm:ss"
+    bool patch = false;                      // a patch entry (pat\...)
+    std::int64_t patchFrom = -1, patchTo = -1;  // its header's old and new sizes; -1 when damaged
 };
 
 void PrintListJson(const std::string& file, const std::vector<ListedEntry>& entries);

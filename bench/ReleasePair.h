@@ -1,0 +1,14 @@
+// Two releases of an application for the patch figures and the patch
+// end-to-end test: a program of about 6 MB that looks like a compiled one
+// (code from a small instruction vocabulary with absolute addresses and
+// relative calls, strings, embedded compressed resources), whose next release
+// inserts functions and strings so that much of the code moves and its
+// addresses change; a data file with a few changed lines; an unchanged
+// library; a file that goes and one that comes. Fixed seed: the same bytes on
+// every machine. Contents only; the caller sets the modification times.
+#pragma once
+
+#include <string>
+
+// Writes OLD and NEW (created when missing).
+void WriteReleasePair(const std::string& oldDir, const std::string& newDir);

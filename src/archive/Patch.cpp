@@ -1,0 +1,246 @@
+#include "archive/Patch.h"
+
+#include <algorithm>
+#include <cstring>
+#include <zlib.h>
+
+#include "archive/ArchiveFormat.h"
+#include "base/ByteReader.h"
+#include "platform/FileSystem.h"
+
+namespace {
+
+// Pieces of the new file and reads of the old one: the applier's whole working memory
+// besides zlib's state.
+constexpr std::size_t kChunk = 64 * 1024;
+
+// What is wrong with a damaged patch, in three texts: each text adds to update.exe.
+const char* const kFaulty = "Patchdaten fehlerhaft";          // zlib, records, data after the end
+const char* const kMismatch = "Patch passt nicht zu seinem Kopf";  // outside the old file, another length
+const char* const kIncomplete = "Patch unvollständig";
+
+}  // namespace
+
+struct PatchApplier::Stream {
+    z_stream z{};
+};
+
+bool ReadPatchHeader(const unsigned char* data, std::size_t size, PatchHeader& out) {
+    ByteReader reader(data, size);
+    std::uint32_t magic = 0;
+    if (!reader.readU32(magic) || magic != kPatchMagic) return false;
+    if (!reader.readS32(out.oldSize) || !reader.readU32(out.oldCrc) || !reader.readS32(out.newSize) ||
+        !reader.readU32(out.newCrc))
+        return false;
+    return out.oldSize >= 0 && out.newSize >= 0;
+}
+
+std::string PatchHeaderBytes(const PatchHeader& header) {
+    std::string bytes;
+    putU32(bytes, kPatchMagic);
+    putU32(bytes, std::uint32_t(header.oldSize));
+    putU32(bytes, header.oldCrc);
+    putU32(bytes, std::uint32_t(header.newSize));
+    putU32(bytes, header.newCrc);
+    return bytes;
+}
+
+std::uint32_t Crc32(std::uint32_t crc, const unsigned char* data, std::size_t size) {
+    return std::uint32_t(crc32(crc, data, uInt(size)));
+}
+
+std::int64_t HandlePatchBase::size() { return file_.size(); }
+
+bool HandlePatchBase::read(std::int64_t position, unsigned char* buffer, std::size_t count) {
+    return file_.seek(position) && file_.read(buffer, std::int64_t(count)) == std::int64_t(count);
+}
+
+bool BufferPatchBase::read(std::int64_t position, unsigned char* buffer, std::size_t count) {
+    if (position < 0 || std::uint64_t(position) > size_ || count > size_ - std::size_t(position)) return false;
+    std::memcpy(buffer, data_ + position, count);
+    return true;
+}
+
+PatchApplier::PatchApplier(PatchBase* base, ByteSink& out)
+    : base_(base), out_(out), buffers_(new unsigned char[3 * kChunk]), inflated_(buffers_.get()),
+      work_(inflated_ + kChunk), window_(work_ + kChunk) {}
+
+PatchApplier::~PatchApplier() {
+    if (!stream_) return;
+    inflateEnd(&stream_->z);
+    delete stream_;
+}
+
+bool PatchApplier::fail(PatchOutcome outcome, const char* problem) {
+    step_ = Step::Failed;
+    outcome_ = outcome;
+    problem_ = problem;
+    return false;
+}
+
+bool PatchApplier::put(const unsigned char* data, std::size_t count) {
+    taken_ += count;
+    if (step_ == Step::Failed) return false;
+    if (step_ == Step::Header) {
+        std::size_t used = 0;
+        bool complete = takePending(data, count, kPatchHeaderSize, used);
+        data += used;
+        count -= used;
+        if (!complete) return true;
+        if (!start()) return false;
+    }
+    if (count == 0) return true;
+    if (step_ == Step::Ended) return fail(PatchOutcome::Damaged, kFaulty);
+    return inflateSome(data, count);
+}
+
+// The header is complete: the old file is checked before any of the new one is built.
+bool PatchApplier::start() {
+    if (!ReadPatchHeader(pending_, pendingSize_, header_)) return fail(PatchOutcome::Damaged, "Patchkopf fehlerhaft");
+    pendingSize_ = 0;
+    if (base_ && !checkBase()) return false;
+    stream_ = new Stream;
+    stream_->z.zalloc = zlibAlloc;
+    stream_->z.zfree = zlibFree;
+    if (inflateInit(&stream_->z) != Z_OK) return fail(PatchOutcome::Damaged, "zu wenig Speicher");
+    step_ = Step::Control;
+    return true;
+}
+
+bool PatchApplier::checkBase() {
+    if (base_->size() != header_.oldSize)
+        return fail(PatchOutcome::BaseDiffers, "andere Größe");
+    std::uint32_t crc = 0;
+    for (std::int64_t at = 0; at < header_.oldSize; at += std::int64_t(kChunk)) {
+        std::size_t count = std::size_t(std::min<std::int64_t>(std::int64_t(kChunk), header_.oldSize - at));
+        if (!base_->read(at, window_, count)) return fail(PatchOutcome::BaseUnreadable, "nicht lesbar");
+        crc = Crc32(crc, window_, count);
+    }
+    if (crc != header_.oldCrc) return fail(PatchOutcome::BaseDiffers, "anderer Inhalt (CRC-32)");
+    return true;
+}
+
+bool PatchApplier::inflateSome(const unsigned char* data, std::size_t count) {
+    z_stream& z = stream_->z;
+    z.next_in = const_cast<unsigned char*>(data);
+    z.avail_in = uInt(count);
+    while (z.avail_in > 0) {
+        z.next_out = inflated_;
+        z.avail_out = uInt(kChunk);
+        int code = inflate(&z, Z_NO_FLUSH);
+        // What inflated before an error is taken first, so that the outcome
+        // does not depend on the pieces the data comes in.
+        if (!consume(inflated_, kChunk - z.avail_out)) return false;
+        if (code != Z_OK && code != Z_STREAM_END) return fail(PatchOutcome::Damaged, kFaulty);
+        if (code != Z_STREAM_END) continue;
+        if (z.avail_in > 0) return fail(PatchOutcome::Damaged, kFaulty);
+        if (step_ != Step::Control || pendingSize_ != 0)
+            return fail(PatchOutcome::Damaged, kFaulty);
+        step_ = Step::Ended;
+    }
+    return true;
+}
+
+// Gathers a header or control record of `want` bytes in pending_; true once it is complete.
+bool PatchApplier::takePending(const unsigned char* data, std::size_t count, std::size_t want, std::size_t& used) {
+    used = std::min(count, want - pendingSize_);
+    std::memcpy(pending_ + pendingSize_, data, used);
+    pendingSize_ += used;
+    return pendingSize_ == want;
+}
+
+// The inflated records, whatever pieces they come in.
+bool PatchApplier::consume(const unsigned char* data, std::size_t count) {
+    while (count > 0) {
+        std::size_t used = 0;
+        if (step_ == Step::Control) {
+            if (takePending(data, count, kPatchControlSize, used) && !beginRecord()) return false;
+        } else if (step_ == Step::Diff) {
+            used = std::min(std::min(count, std::size_t(diffLeft_)), kChunk);
+            if (!takeDiff(data, used)) return false;
+        } else if (step_ == Step::Extra) {
+            used = std::min<std::size_t>(count, extraLeft_);
+            extraLeft_ -= std::uint32_t(used);
+            if (!emit(data, used)) return false;
+            if (extraLeft_ == 0) step_ = Step::Control;
+        } else {
+            return fail(PatchOutcome::Damaged, kFaulty);
+        }
+        data += used;
+        count -= used;
+    }
+    return true;
+}
+
+// A control record: its seek must stay in the old file, its lengths fit the
+// new file, and its diff run the old one.
+bool PatchApplier::beginRecord() {
+    ByteReader reader(pending_, pendingSize_);
+    reader.readU32(diffLeft_);
+    reader.readU32(extraLeft_);
+    reader.readS32(seek_);
+    pendingSize_ = 0;
+    std::int64_t start = basePosition_ + seek_;
+    if (start < 0 || start > header_.oldSize) return fail(PatchOutcome::Damaged, kMismatch);
+    basePosition_ = start;
+    if (diffLeft_ > header_.oldSize - basePosition_)
+        return fail(PatchOutcome::Damaged, kMismatch);
+    std::uint64_t room = std::uint64_t(header_.newSize) - written_;
+    if (std::uint64_t(diffLeft_) + extraLeft_ > room)
+        return fail(PatchOutcome::Damaged, kMismatch);
+    // Every record makes at least one byte: the records are no more than the new file's bytes.
+    if (diffLeft_ == 0 && extraLeft_ == 0) return fail(PatchOutcome::Damaged, kFaulty);
+    step_ = diffLeft_ > 0 ? Step::Diff : Step::Extra;
+    return true;
+}
+
+// Old bytes plus the patch's differences, byte by byte (modulo 256).
+bool PatchApplier::takeDiff(const unsigned char* data, std::size_t count) {
+    if (!readBase(basePosition_, work_, count)) return false;
+    for (std::size_t i = 0; i < count; ++i) work_[i] = static_cast<unsigned char>(work_[i] + data[i]);
+    basePosition_ += std::int64_t(count);
+    diffLeft_ -= std::uint32_t(count);
+    if (!emit(work_, count)) return false;
+    if (diffLeft_ == 0) step_ = extraLeft_ > 0 ? Step::Extra : Step::Control;
+    return true;
+}
+
+// Reads of the old file go through a window: runs that follow one another
+// read the file once, in pieces of kChunk.
+bool PatchApplier::readBase(std::int64_t position, unsigned char* buffer, std::size_t count) {
+    while (count > 0) {
+        bool inside = position >= windowStart_ && position < windowStart_ + std::int64_t(windowLength_);
+        if (!inside) {
+            windowStart_ = position;
+            windowLength_ = std::size_t(std::min<std::int64_t>(std::int64_t(kChunk), header_.oldSize - position));
+            if (!base_) std::memset(window_, 0, windowLength_);
+            else if (!base_->read(position, window_, windowLength_))
+                return fail(PatchOutcome::BaseUnreadable, "nicht lesbar");
+        }
+        std::size_t offset = std::size_t(position - windowStart_);
+        std::size_t piece = std::min(count, windowLength_ - offset);
+        std::memcpy(buffer, window_ + offset, piece);
+        buffer += piece;
+        position += std::int64_t(piece);
+        count -= piece;
+    }
+    return true;
+}
+
+bool PatchApplier::emit(const unsigned char* data, std::size_t count) {
+    if (count == 0) return true;
+    crc_ = Crc32(crc_, data, count);
+    written_ += count;
+    if (!out_.put(data, count)) return fail(PatchOutcome::NotTaken, "nicht geschrieben");
+    return true;
+}
+
+PatchOutcome PatchApplier::finish() {
+    if (step_ == Step::Failed) return outcome_;
+    if (step_ == Step::Header) return fail(PatchOutcome::Damaged, kIncomplete), outcome_;
+    if (step_ != Step::Ended) return fail(PatchOutcome::Damaged, kIncomplete), outcome_;
+    if (written_ != std::uint64_t(header_.newSize))
+        return fail(PatchOutcome::Damaged, kMismatch), outcome_;
+    if (base_ && crc_ != header_.newCrc) return fail(PatchOutcome::Damaged, "Ergebnis hat falsche CRC-32"), outcome_;
+    return PatchOutcome::Built;
+}

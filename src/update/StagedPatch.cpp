@@ -1,0 +1,115 @@
+#include "update/StagedPatch.h"
+
+#include "archive/Patch.h"
+#include "env/UiHooks.h"
+#include "platform/FileSystem.h"
+#include "platform/TempFiles.h"
+#include "update/StagedEntries.h"
+
+namespace {
+
+// Writes the new file while it can; after a failed write it takes the bytes
+// without writing them, so that the patch is still checked to its end.
+class PatchedFileSink final : public ByteSink {
+public:
+    explicit PatchedFileSink(FileHandle* file) : file_(file), failed_(file == nullptr) {}
+    bool put(const unsigned char* data, std::size_t count) override {
+        if (!failed_ && file_->write(data, std::int64_t(count)) != std::int64_t(count)) failed_ = true;
+        return true;
+    }
+    bool failed() const { return failed_; }
+
+private:
+    FileHandle* file_;
+    bool failed_;
+};
+
+// Hands the patch's data on and counts it for the run's progress, which lets
+// the window answer while a large file is built.
+class ProgressSink final : public ByteSink {
+public:
+    explicit ProgressSink(ByteSink& next) : next_(next) {}
+    bool put(const unsigned char* data, std::size_t count) override {
+        Progress().advance(count);
+        return next_.put(data, count);
+    }
+
+private:
+    ByteSink& next_;
+};
+
+const char* const kNotRun = ".\r\nDas Update wird nicht ausgeführt.";
+
+// The installed file does not fit the patch: `why` says how.
+std::string DiffersText(const std::string& target, const std::string& why) {
+    return "Die installierte Datei " + target + " ist nicht die, für die dieses Update gemacht ist (" + why +
+           "; von Hand geändert oder eine andere Version)" + kNotRun;
+}
+
+std::string UnreadableText(const std::string& target) {
+    return "Die installierte Datei " + target + " kann nicht gelesen werden" + kNotRun;
+}
+
+// What building a patch's new file came to.
+struct PatchBuild {
+    std::uint64_t taken = 0;    // bytes of patch data
+    std::uint64_t written = 0;  // bytes of the new file
+    bool stored = false;        // the new file is complete in `out`
+};
+
+// Builds the new file of patch entry `index` from the installed `target` into
+// `out` (nullptr: checked only). Raises InstalledFileDiffers when `target` is
+// not the file the patch was made for, Exception when the patch is damaged;
+// false when the archive cannot be read.
+bool BuildPatched(const TArchive& archive, std::int32_t index, const std::string& target, FileHandle* out,
+                  SegmentInflater& inflater, FileHandle* archiveFile, PatchBuild& build) {
+    std::unique_ptr<FileHandle> installed = openReadOnly(target);
+    if (!installed) throw InstalledFileDiffers(UnreadableText(target));
+    HandlePatchBase base(*installed);
+    PatchedFileSink sink(out);
+    PatchApplier applier(&base, sink);
+    ProgressSink counted(applier);
+    StreamResult result = archive.streamEntry(index, counted, inflater, archiveFile);
+    build.taken = applier.taken();
+    if (result == StreamResult::Unreadable) return false;
+    switch (applier.finish()) {
+    case PatchOutcome::BaseDiffers: throw InstalledFileDiffers(DiffersText(target, applier.problem()));
+    case PatchOutcome::BaseUnreadable: throw InstalledFileDiffers(UnreadableText(target));
+    case PatchOutcome::Damaged:
+    case PatchOutcome::NotTaken: throw Exception(std::string(applier.problem()));
+    case PatchOutcome::Built: break;
+    }
+    build.written = applier.written();
+    build.stored = !sink.failed();
+    return true;
+}
+
+}  // namespace
+
+StreamResult StagedEntries::stagePatch(const TArchive& archive, std::int32_t index, const std::string& target,
+                                       FileHandle* archiveFile) {
+    // Without a staged file the patch is checked all the same; writing the
+    // entry then fails, as a patch is never written from anything else.
+    TempFile pending(target, TempKind::Staged);
+    PatchBuild build;
+    bool read = BuildPatched(archive, index, target, refused_ ? nullptr : pending.file(), inflater_, archiveFile, build);
+    lastLength_ = build.taken;
+    if (!read) return StreamResult::Unreadable;
+    lengths_[index] = build.written;
+    if (!build.stored) {
+        refused_ = refused_ || pending.file() != nullptr;
+        return StreamResult::Complete;
+    }
+    staged_[index] = pending.release(archive.entryAt(index).fileDate());
+    return StreamResult::Complete;
+}
+
+bool WritePatchedFile(const TArchive& archive, std::int32_t index, const std::string& installed, FileHandle& out) {
+    SegmentInflater inflater;
+    PatchBuild build;
+    try {
+        return BuildPatched(archive, index, installed, &out, inflater, nullptr, build) && build.stored;
+    } catch (const std::exception&) {
+        return false;
+    }
+}

@@ -1,0 +1,207 @@
+// The search follows the approach of Percival's binary diff: at each position
+// of the new file, the longest match in the old file (binary search over the
+// old file's suffix array); a match is taken as the next alignment when it is
+// clearly longer than what the current alignment still matches there. Between
+// two alignments, the run under the earlier one is stretched forward and the
+// run under the later one backward for as long as at least half of their
+// bytes agree: those runs become difference bytes (mostly zeros, where code
+// moved and its addresses changed), the gap between them new bytes.
+#include "tools/mkupdate/PatchMaker.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
+#include <zlib.h>
+
+#include "archive/ArchiveFormat.h"
+#include "archive/Patch.h"
+#include "base/ByteReader.h"
+#include "tools/mkupdate/SuffixSort.h"
+
+namespace {
+
+// How many more bytes a match must cover than the current alignment does
+// there before it becomes the next alignment: less makes many short records.
+constexpr std::int64_t kSwitchGain = 8;
+
+struct Match {
+    std::int64_t oldPos = 0;
+    std::int64_t length = 0;
+};
+
+class Differ {
+public:
+    Differ(const std::vector<unsigned char>& oldData, const std::vector<unsigned char>& newData,
+           const std::vector<std::int32_t>& suffixes)
+        : old_(oldData.data()), new_(newData.data()), n_(std::int64_t(oldData.size())),
+          m_(std::int64_t(newData.size())), suffixes_(suffixes) {}
+
+    std::string records();
+
+private:
+    Match longest(std::int64_t at) const;
+    std::int64_t commonPrefix(std::int64_t oldPos, std::int64_t newPos) const;
+    bool agrees(std::int64_t newPos, std::int64_t offset) const;
+    std::int64_t stretchForward(std::int64_t until) const;
+    std::int64_t stretchBackward(std::int64_t scan, const Match& match) const;
+    void splitOverlap(std::int64_t scan, const Match& match, std::int64_t& forward, std::int64_t& backward) const;
+    void emit(std::int64_t diffLength, std::int64_t extraLength);
+
+    const unsigned char* old_;
+    const unsigned char* new_;
+    std::int64_t n_, m_;
+    const std::vector<std::int32_t>& suffixes_;
+    std::int64_t lastScan_ = 0, lastPos_ = 0;  // where the current alignment's run starts
+    std::int64_t oldAt_ = 0;                   // the applier's old position after the last record
+    std::string out_;
+};
+
+std::int64_t Differ::commonPrefix(std::int64_t oldPos, std::int64_t newPos) const {
+    std::int64_t most = std::min(n_ - oldPos, m_ - newPos), i = 0;
+    while (i < most && old_[oldPos + i] == new_[newPos + i]) ++i;
+    return i;
+}
+
+// Binary search for the place of new[at..] among the old file's suffixes; the
+// longest match is with one of its two neighbours.
+Match Differ::longest(std::int64_t at) const {
+    std::int64_t low = 0, high = n_;
+    const std::int64_t rest = m_ - at;
+    while (low < high) {
+        std::int64_t mid = low + (high - low) / 2;
+        std::int64_t pos = suffixes_[std::size_t(mid)];
+        std::int64_t common = std::min(n_ - pos, rest);
+        int order = std::memcmp(old_ + pos, new_ + at, std::size_t(common));
+        bool before = order < 0 || (order == 0 && n_ - pos < rest);
+        if (before) low = mid + 1;
+        else high = mid;
+    }
+    Match best;
+    for (std::int64_t i : {low - 1, low}) {
+        if (i < 0 || i >= n_) continue;
+        std::int64_t pos = suffixes_[std::size_t(i)];
+        std::int64_t length = commonPrefix(pos, at);
+        if (length > best.length) best = Match{pos, length};
+    }
+    return best;
+}
+
+bool Differ::agrees(std::int64_t newPos, std::int64_t offset) const {
+    std::int64_t oldPos = newPos + offset;
+    return oldPos >= 0 && oldPos < n_ && old_[oldPos] == new_[newPos];
+}
+
+// The length of the run from lastScan_ under the current alignment that
+// scores best, counting +1 for an agreeing byte and -1 for another one.
+std::int64_t Differ::stretchForward(std::int64_t until) const {
+    std::int64_t agreeing = 0, bestScore = 0, best = 0;
+    for (std::int64_t i = 0; lastScan_ + i < until && lastPos_ + i < n_; ++i) {
+        if (old_[lastPos_ + i] == new_[lastScan_ + i]) ++agreeing;
+        if (2 * agreeing - (i + 1) > bestScore) {
+            bestScore = 2 * agreeing - (i + 1);
+            best = i + 1;
+        }
+    }
+    return best;
+}
+
+// The same backwards from the new match, no further back than lastScan_.
+std::int64_t Differ::stretchBackward(std::int64_t scan, const Match& match) const {
+    std::int64_t agreeing = 0, bestScore = 0, best = 0;
+    for (std::int64_t i = 1; scan - i >= lastScan_ && match.oldPos - i >= 0; ++i) {
+        if (old_[match.oldPos - i] == new_[scan - i]) ++agreeing;
+        if (2 * agreeing - i > bestScore) {
+            bestScore = 2 * agreeing - i;
+            best = i;
+        }
+    }
+    return best;
+}
+
+// Where the run stretched forward and the one stretched backward share bytes,
+// they are split where the earlier run agrees most often, compared with the later one.
+void Differ::splitOverlap(std::int64_t scan, const Match& match, std::int64_t& forward, std::int64_t& backward) const {
+    std::int64_t overlap = lastScan_ + forward - (scan - backward);
+    if (overlap <= 0) return;
+    std::int64_t score = 0, bestScore = 0, split = 0;
+    for (std::int64_t i = 0; i < overlap; ++i) {
+        if (new_[lastScan_ + forward - overlap + i] == old_[lastPos_ + forward - overlap + i]) ++score;
+        if (new_[scan - backward + i] == old_[match.oldPos - backward + i]) --score;
+        if (score > bestScore) {
+            bestScore = score;
+            split = i + 1;
+        }
+    }
+    forward += split - overlap;
+    backward -= split;
+}
+
+// One record: a diff run from lastPos_ over lastScan_, then new bytes.
+void Differ::emit(std::int64_t diffLength, std::int64_t extraLength) {
+    if (diffLength + extraLength == 0) return;
+    putU32(out_, std::uint32_t(diffLength));
+    putU32(out_, std::uint32_t(extraLength));
+    putU32(out_, std::uint32_t(std::int32_t(lastPos_ - oldAt_)));
+    for (std::int64_t i = 0; i < diffLength; ++i)
+        out_.push_back(static_cast<char>(new_[lastScan_ + i] - old_[lastPos_ + i]));
+    out_.append(reinterpret_cast<const char*>(new_ + lastScan_ + diffLength), std::size_t(extraLength));
+    oldAt_ = lastPos_ + diffLength;
+}
+
+std::string Differ::records() {
+    std::int64_t scan = 0, lastOffset = 0;
+    Match match;
+    while (scan < m_) {
+        // Look for the next alignment; the current one agrees on `agreeing`
+        // of the bytes that the match found at `scan` covers.
+        std::int64_t agreeing = 0;
+        scan += match.length;
+        for (std::int64_t counted = scan; scan < m_; ++scan) {
+            match = longest(scan);
+            for (; counted < scan + match.length; ++counted)
+                if (agrees(counted, lastOffset)) ++agreeing;
+            if ((match.length == agreeing && match.length != 0) || match.length > agreeing + kSwitchGain) break;
+            if (agrees(scan, lastOffset)) --agreeing;
+        }
+        // The current alignment covers the match as well: go on under it.
+        if (match.length == agreeing && scan < m_) continue;
+
+        std::int64_t forward = stretchForward(scan);
+        std::int64_t backward = scan < m_ ? stretchBackward(scan, match) : 0;
+        splitOverlap(scan, match, forward, backward);
+        emit(forward, (scan - backward) - (lastScan_ + forward));
+        lastScan_ = scan - backward;
+        lastPos_ = match.oldPos - backward;
+        lastOffset = match.oldPos - scan;
+    }
+    return std::move(out_);
+}
+
+bool Deflate(const std::string& data, std::string& out) {
+    uLongf size = compressBound(uLong(data.size()));
+    out.resize(size);
+    if (compress2(reinterpret_cast<Bytef*>(out.data()), &size, reinterpret_cast<const Bytef*>(data.data()),
+                  uLong(data.size()), Z_BEST_COMPRESSION) != Z_OK)
+        return false;
+    out.resize(size);
+    return true;
+}
+
+}  // namespace
+
+bool MakePatch(const std::vector<unsigned char>& oldData, const std::vector<unsigned char>& newData,
+               std::string& patch) {
+    constexpr std::size_t kLimit = 0x7FFFFFFF;
+    if (oldData.size() >= kLimit || newData.size() >= kLimit) return false;
+    std::vector<std::int32_t> suffixes;
+    if (!SortSuffixes(oldData.data(), std::int32_t(oldData.size()), suffixes)) return false;
+    PatchHeader header;
+    header.oldSize = std::int32_t(oldData.size());
+    header.oldCrc = Crc32(0, oldData.data(), oldData.size());
+    header.newSize = std::int32_t(newData.size());
+    header.newCrc = Crc32(0, newData.data(), newData.size());
+    std::string body;
+    if (!Deflate(Differ(oldData, newData, suffixes).records(), body)) return false;
+    patch = PatchHeaderBytes(header) + body;
+    return true;
+}
