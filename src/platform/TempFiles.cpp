@@ -1,8 +1,5 @@
 #include "platform/TempFiles.h"
 
-#include <map>
-#include <set>
-
 #include "env/Text.h"
 
 namespace {
@@ -13,6 +10,13 @@ const char* const kKinds = "ucsrb";
 std::string FolderOf(const std::string& path) {
     std::size_t slash = path.rfind('\\');
     return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+}
+
+// Whether `path` is one of the targets, ignoring case.
+bool IsOneOf(const std::string& path, const std::vector<std::string>& targets) {
+    for (const std::string& target : targets)
+        if (SameText(target, path)) return true;
+    return false;
 }
 
 }  // namespace
@@ -68,20 +72,20 @@ bool TempFile::commit(const std::string& target, std::int32_t stamp) {
 }
 
 std::vector<std::string> RemoveLeftoverTemporaries(const std::vector<std::string>& targets) {
-    std::map<std::string, std::set<std::string>> namesByFolder;  // folder as given -> target names, upper case
+    std::vector<std::string> folders;  // each listed once; temporaries are rare, so a name is looked up plainly
     for (const std::string& target : targets) {
         std::string folder = FolderOf(target);
-        namesByFolder[folder].insert(UpperCased(target.substr(folder.size())));
+        if (!folder.empty() && !IsOneOf(folder, folders)) folders.push_back(folder);
     }
     std::vector<std::string> removed;
-    for (const auto& [folder, names] : namesByFolder) {
+    for (const std::string& folder : folders) {
         std::vector<FindData> children;
-        if (folder.empty() || !Fs().listFolder(folder, children)) continue;
+        if (!Fs().listFolder(folder, children)) continue;
         for (const FindData& child : children) {
             std::string base;
             if ((child.attributes & kAttrDirectory) || !ParseTempName(child.name, base)) continue;
-            if (!names.count(UpperCased(base))) continue;
-            if (RemoveFileAnyway(folder + child.name)) removed.push_back(folder + child.name);
+            if (IsOneOf(folder + base, targets) && RemoveFileAnyway(folder + child.name))
+                removed.push_back(folder + child.name);
         }
     }
     return removed;
