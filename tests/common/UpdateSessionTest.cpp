@@ -93,13 +93,7 @@ protected:
             {"rep\\Demo\\notthere.txt", "never written", kNew},
         };
         entries.insert(entries.end(), extra.begin(), extra.end());
-        std::ostringstream out;
-        out << std::string(1000, 'M');
-        ArchiveWriter writer(out, 1000);
-        for (const PackageEntry& e : entries) writer.declare(e.name, e.date);
-        for (std::size_t i = 0; i < entries.size(); ++i) writer.addContent(i, entries[i].content);
-        writer.finish(true);
-        WriteBytes(dir / "update.exe", out.str());
+        WriteUpdater(dir / "update.exe", entries, 1000);
         return dir / "update.exe";
     }
 

@@ -56,14 +56,28 @@ struct PackageEntry {
     std::int32_t date;
 };
 
-// Writes a stand-alone archive of the entries to `path`.
-inline void WritePackage(const std::string& path, const std::vector<PackageEntry>& entries) {
+// Writes the archive of the entries to `path`: after `hostBytes` bytes that
+// stand for the updater and with the tail that finds it there when `attached`,
+// or stand-alone.
+inline void WriteArchive(const std::string& path, const std::vector<PackageEntry>& entries, bool attached,
+                         std::size_t hostBytes = 0) {
     std::ostringstream out;
-    ArchiveWriter writer(out, 0);
+    out << std::string(hostBytes, 'M');
+    ArchiveWriter writer(out, static_cast<std::int32_t>(hostBytes));
     for (const PackageEntry& e : entries) writer.declare(e.name, e.date);
     for (std::size_t i = 0; i < entries.size(); ++i) writer.addContent(i, entries[i].content);
-    writer.finish(false);
+    writer.finish(attached);
     WriteBytes(path, out.str());
+}
+
+// Writes a stand-alone archive of the entries to `path`.
+inline void WritePackage(const std::string& path, const std::vector<PackageEntry>& entries) {
+    WriteArchive(path, entries, false);
+}
+
+// Writes an updater with the archive of the entries attached to `path`.
+inline void WriteUpdater(const std::string& path, const std::vector<PackageEntry>& entries, std::size_t hostBytes = 0) {
+    WriteArchive(path, entries, true, hostBytes);
 }
 
 // A file with the given content and last-write stamp.

@@ -46,12 +46,7 @@ protected:
                                          {"rep\\Kern\\kern.dll", "kern v2", kNew}, {"add\\Demo\\neu.txt", "neu", kNew}};
         for (int i = 1; i <= kDemoFiles; ++i) all.push_back({"rep\\Demo\\" + Numbered(i), "new", kNew});
         all.insert(all.end(), extra_.begin(), extra_.end());
-        std::ostringstream out;
-        ArchiveWriter writer(out, 0);
-        for (const PackageEntry& e : all) writer.declare(e.name, e.date);
-        for (std::size_t i = 0; i < all.size(); ++i) writer.addContent(i, all[i].content);
-        writer.finish(true);
-        WriteBytes(dir / "update.exe", out.str());
+        WriteUpdater(dir / "update.exe", all);
     }
 
     // Runs the update while the given files are held open by "another program".

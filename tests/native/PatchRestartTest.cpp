@@ -31,12 +31,7 @@ TEST(PatchRestart, HeldPatchedFileIsReplacedByItsNewVersionAtTheNextStart) {
     std::vector<PackageEntry> entries = {{"todel.txt", "", stamp},
                                          {"update.ini", "P=Demo\r\n\r\n[Demo]\r\nTDIR=" + app + "\r\nREBOOTOK=1\r\n", stamp},
                                          {"pat\\Demo\\prog.exe", patch, stamp}};
-    std::ostringstream out;
-    ArchiveWriter writer(out, 0);
-    for (const PackageEntry& e : entries) writer.declare(e.name, e.date);
-    for (std::size_t i = 0; i < entries.size(); ++i) writer.addContent(i, entries[i].content);
-    writer.finish(true);
-    WriteBytes(dir / "update.exe", out.str());
+    WriteUpdater(dir / "update.exe", entries);
 
     TestPrompter prompter;
     RecordingUi ui;
