@@ -284,9 +284,12 @@ bool TArchive::extractFile(std::int32_t index, const std::string& target) const 
     const TPackedFile& e = entryAt(index);
     if (!TargetReplaceable(target)) return false;
     TempFile temp(target, TempKind::Extract);
-    if (!temp.file()) return false;
-    FileSink sink(*temp.file());
-    SegmentInflater inflater;
-    if (streamEntry(index, sink, inflater) != StreamResult::Complete) return false;
+    if (!temp.file() || !inflateInto(index, *temp.file())) return false;
     return temp.commit(target, e.fileDate());
+}
+
+bool TArchive::inflateInto(std::int32_t index, FileHandle& file) const {
+    FileSink sink(file);
+    SegmentInflater inflater;
+    return streamEntry(index, sink, inflater) == StreamResult::Complete;
 }

@@ -66,6 +66,9 @@ public:
     // entries (the run's check), else one opened for this entry alone.
     StreamResult streamEntry(std::int32_t index, ByteSink& sink, SegmentInflater& inflater,
                              FileHandle* archiveFile = nullptr) const;
+    // Inflates the whole entry into an open file as it goes; true when it is
+    // complete and every byte was written.
+    bool inflateInto(std::int32_t index, FileHandle& file) const;
     // Writes the whole entry to `target` and stamps it with the entry's date.
     // The target's folder must exist. An existing target is replaced only when
     // the new content is complete; on failure it stays as it was.

@@ -93,15 +93,6 @@ std::string ProbableTarget(const TPackedFile& entry, const TUpdatePart& part, co
     return {};
 }
 
-// Whether applying the part could write the entry: it is newer than what is
-// installed in the second system folder, or than what is installed in the
-// target folder (where an "add" entry may also create it). An entry as new as
-// its installed copies, or one that replaces or patches a file that is not
-// there, is not.
-bool EntryMayBeWritten(const TPackedFile& entry, const TUpdatePart& part, std::string& target) {
-    target = ProbableTargetOf(entry, part);
-    return !target.empty();
-}
 
 // Inflates every segment of the entry, into a staged file when a target is
 // given; false with the problem when the data is damaged or cut short, or
@@ -203,7 +194,7 @@ bool VerifyEntriesToWrite(const TArchive& archive, const TUpdateParts& parts, st
         std::string target;
         bool needed = false;
         for (std::size_t p = 0; p < parts.Count() && !needed; ++p)
-            needed = applied[p] && EntryMayBeWritten(entry, parts[p], target);
+            needed = applied[p] && !(target = ProbableTargetOf(entry, parts[p])).empty();
         if (!needed) continue;
         planned.emplace_back(i, target);
         bytes += entry.unpackedSize > 0 ? std::uint64_t(entry.unpackedSize) : 0;

@@ -51,28 +51,14 @@ bool HeldUntilRestart(const TUpdatePart& part, const std::string& path) {
     return false;
 }
 
-// Writes inflated bytes into a file, while it can.
-class FileSink final : public ByteSink {
-public:
-    explicit FileSink(FileHandle& file) : file_(file) {}
-    bool put(const unsigned char* data, std::size_t count) override {
-        return file_.write(data, std::int64_t(count)) == std::int64_t(count);
-    }
-
-private:
-    FileHandle& file_;
-};
-
 // The entry inflated beside the held file, to be moved over it by Windows at its next start.
 bool ReplaceAtRestart(TUpdatePart& part, const TArchive& archive, std::int32_t index, const std::string& path) {
     TempFile pending(path, TempKind::Pending);
     if (!pending.file()) return false;
-    FileSink sink(*pending.file());
-    SegmentInflater inflater;
     // A patch entry's data is no file: its result is built from the held file, which can be read.
     bool complete = IsPatchEntryName(archive.entryAt(index).name)
                         ? WritePatchedFile(archive, index, path, *pending.file())
-                        : archive.streamEntry(index, sink, inflater) == StreamResult::Complete;
+                        : archive.inflateInto(index, *pending.file());
     if (!complete) return false;
     std::string staged = pending.release(archive.entryAt(index).fileDate());
     if (!ScheduleAtRestart(staged, path)) {
