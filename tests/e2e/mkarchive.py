@@ -21,6 +21,32 @@ def dos_stamp(text):
     return date << 16 | time
 
 
+def compressed_segments(path, segment):
+    """The entry's size and its stored form: each segment (the whole content
+    unless --segment splits it) as a length field and a zlib stream. The file
+    is read in pieces, so that an entry of a GiB needs no GiB of memory."""
+    chunk = 1 << 20
+    blob, size, streams = b"", 0, []
+    with open(path, "rb") as f:
+        z, left = zlib.compressobj(6), segment
+        stream = b""
+        while True:
+            piece = f.read(min(chunk, left) if segment > 0 else chunk)
+            if not piece:
+                break
+            size += len(piece)
+            stream += z.compress(piece)
+            if segment > 0:
+                left -= len(piece)
+                if left == 0:
+                    streams.append(stream + z.flush())
+                    z, left, stream = zlib.compressobj(6), segment, b""
+        if stream or not streams or left != segment:
+            streams.append(stream + z.flush())
+    blob = b"".join(struct.pack("<i", len(s)) + s for s in streams)
+    return size, blob
+
+
 def main():
     p = argparse.ArgumentParser()
     p.add_argument("--stub", required=True)
@@ -34,16 +60,13 @@ def main():
     items = []
     for item in a.entries:
         name, path = item.split("=", 1)
-        data = open(path, "rb").read()
-        step = a.segment if a.segment > 0 and len(data) > a.segment else max(len(data), 1)
-        parts = [data[k:k + step] for k in range(0, max(len(data), 1), step)]
-        blob = b"".join(struct.pack("<i", len(z)) + z for z in (zlib.compress(p, 6) for p in parts))
-        items.append((name.encode("cp1252"), data, blob))
+        size, blob = compressed_segments(path, a.segment)
+        items.append((name.encode("cp1252"), size, blob))
     dir_size = 12 + sum(20 + len(n) for n, _, _ in items)
     records, blobs, offset = b"", b"", dir_size
-    for name, data, blob in items:
+    for name, size, blob in items:
         # One segment: its stream's length; several: their total with length fields, minus 4.
-        records += struct.pack("<iiiiI", len(name), offset, len(data), len(blob) - 4, stamp) + name
+        records += struct.pack("<iiiiI", len(name), offset, size, len(blob) - 4, stamp) + name
         blobs += blob
         offset += len(blob)
     archive = struct.pack("<iii", dir_size, len(items), 1 << 20) + records + blobs

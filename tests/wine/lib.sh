@@ -3,7 +3,9 @@
 # 32-bit build runs in a 32-bit prefix under Wine's 32-bit loader, the 64-bit
 # build in a 64-bit prefix under the 64-bit loader, called directly because
 # the `wine` wrapper takes the 32-bit loader whenever it is installed.
-set -euo pipefail
+set -eEuo pipefail
+# A command that stops the script says so: which line, which command.
+trap 'echo "stopped: ${BASH_SOURCE[0]##*/}:$LINENO: $BASH_COMMAND (exit $?)" >&2' ERR
 
 WIN_BITS=${WIN_BITS:-32}
 : "${WINEPREFIX:?WINEPREFIX must be set}"
