@@ -152,4 +152,24 @@ TEST_F(HeldFilesTest, SecondUpdaterDoesNotApply) {
     EXPECT_TRUE(run({}));
 }
 
+// Windows 9x carries out WININIT.INI's [rename] lines in order: each change
+// goes after the ones scheduled before it, inside the section, whatever
+// follows it in the file.
+TEST(WininitText, ALineGoesAfterTheEarlierOnesOfItsSection) {
+    const struct {
+        const char* text;
+        const char* expected;
+    } cases[] = {
+        {"", "[rename]\r\nB=B.~p1\r\n"},
+        {"[Settings]\r\nX=1", "[Settings]\r\nX=1\r\n[rename]\r\nB=B.~p1\r\n"},
+        {"[rename]\r\nA=A.~p0\r\n", "[rename]\r\nA=A.~p0\r\nB=B.~p1\r\n"},
+        {"[Rename]\r\nA=A.~p0\r\n[Other]\r\nY=2\r\n", "[Rename]\r\nA=A.~p0\r\nB=B.~p1\r\n[Other]\r\nY=2\r\n"},
+        {"[rename]\r\nA=A.~p0", "[rename]\r\nA=A.~p0\r\nB=B.~p1\r\n"},
+    };
+    for (const auto& c : cases) EXPECT_EQ(WithRenameLine(c.text, "B=B.~p1"), c.expected) << c.text;
+    // A replacement and then the deletion of the same file: deleted at the restart.
+    EXPECT_EQ(WithRenameLine(WithRenameLine("", "KERN.DLL=KERN~1.~P0"), "NUL=KERN.DLL"),
+              "[rename]\r\nKERN.DLL=KERN~1.~P0\r\nNUL=KERN.DLL\r\n");
+}
+
 }  // namespace
