@@ -11,5 +11,11 @@
 // At the next start `from` replaces `to`; with `to` empty, `from` is deleted.
 bool ScheduleAtRestart(const std::string& from, const std::string& to);
 
+// WININIT.INI's `text` with `line` added at the end of its [rename] section,
+// which is added when there is none. Windows 9x carries the lines out in
+// order, so a later change (a newer copy, a deletion after a replacement)
+// must come after the earlier ones.
+std::string WithRenameLine(const std::string& text, const std::string& line);
+
 // Native build: the scheduled changes in order, (from, to).
 std::vector<std::pair<std::string, std::string>>& NativeScheduledChanges();

@@ -33,6 +33,16 @@ std::string FreeTempName(const std::string& target, TempKind kind) {
     return {};
 }
 
+std::vector<std::string> PendingCopiesOf(const std::string& target) {
+    std::vector<std::string> copies;
+    for (int n = 0; n < kNameAttempts; ++n) {
+        std::string candidate = TempName(target, TempKind::Pending, n);
+        if (Fs().attributes(candidate) == kAttrInvalid) break;
+        copies.push_back(candidate);
+    }
+    return copies;
+}
+
 bool ParseTempName(const std::string& fileName, std::string& base) {
     std::size_t digits = fileName.find_last_not_of("0123456789");
     if (digits == std::string::npos || digits + 1 == fileName.size() || fileName.size() - digits > 3) return false;

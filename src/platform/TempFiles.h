@@ -29,6 +29,10 @@ std::string FreeTempName(const std::string& target, TempKind kind);
 // Whether `fileName` (without folder) follows the rule; `base` receives the target's name.
 bool ParseTempName(const std::string& fileName, std::string& base);
 
+// The copies beside `target` that Windows is to move over it at its next
+// start (runs before this one left them): ".~p0" on, up to the first free number.
+std::vector<std::string> PendingCopiesOf(const std::string& target);
+
 // A new file under a free temporary name beside a target, removed again
 // unless released.
 class TempFile {

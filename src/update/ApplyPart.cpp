@@ -1,5 +1,7 @@
 #include "update/ApplyPart.h"
 
+#include <algorithm>
+
 #include "archive/Archive.h"
 #include "archive/EntryName.h"
 #include "archive/Patch.h"
@@ -49,6 +51,24 @@ bool HeldUntilRestart(const TUpdatePart& part, const std::string& path) {
     for (const std::string& held : part.HeldUntilRestart)
         if (SameText(held, path)) return true;
     return false;
+}
+
+// The stamp of the file at `path` after the next start of Windows: a run
+// before this one may have left a newer copy to be moved over it then.
+std::int32_t StampAfterRestart(const std::string& path) {
+    std::int32_t stamp = FileDateOf(path);
+    for (const std::string& copy : PendingCopiesOf(path)) stamp = std::max(stamp, FileDateOf(copy));
+    return stamp;
+}
+
+// What this run wrote to, or deleted at, `path` is what stays: the copies that
+// earlier runs left to be moved over it at the next start go.
+void DropPendingCopies(TUpdatePart& part, const std::string& path) {
+    for (const std::string& copy : PendingCopiesOf(path)) {
+        if (RemoveFileAnyway(copy)) continue;
+        ++part.ErrorCount;
+        Log(part, copy + " konnte nicht gelöscht werden", kResult);
+    }
 }
 
 // The entry inflated beside the held file, to be moved over it by Windows at its next start.
@@ -133,6 +153,7 @@ void DeleteListedFiles(TUpdatePart& part, const StringList& toDelete) {
         }
         if (WriterOf(part).removeListed(path)) {
             ++part.DeletedCount;
+            DropPendingCopies(part, path);
             continue;
         }
         ++part.ErrorCount;
@@ -293,7 +314,7 @@ bool InstallEntry(TUpdatePart& part, const TArchive& archive, const std::string&
                   bool mayCreate) {
     bool exists = FileExists(path);
     if (!exists && !mayCreate) return false;
-    if (archive.entryAt(index).fileDate() <= FileDateOf(path)) {
+    if (archive.entryAt(index).fileDate() <= StampAfterRestart(path)) {
         Log(part, path + " (neuere oder gleiche existiert)", kDetail);
         ++part.KeptCount;
         return false;
@@ -317,6 +338,7 @@ bool InstallEntry(TUpdatePart& part, const TArchive& archive, const std::string&
         if (previous != kAttrInvalid)
             Fs().setAttributes(path, (previous & ~std::uint32_t(kAttrReadOnly | kAttrDirectory)) | kAttrArchive);
         ++(exists ? part.UpdatedCount : part.AddedCount);
+        DropPendingCopies(part, path);
         return true;
     }
     ++part.ErrorCount;

@@ -42,8 +42,8 @@ protected:
     void writeUpdater() {
         std::string ini = "P=Demo\r\nV=1\r\n\r\n[Demo]\r\nN=Demo\r\nTDIR=" + app_ + "\r\n\r\n[Kern]\r\nN=Kern\r\nTDIR=" +
                           kern_ + "\r\nREBOOTOK=1\r\nVRESULT=R\\Tarnix.exe\\Projects\\" + project_ + "\\Kern=2\r\n" + extraIni_;
-        std::vector<PackageEntry> all = {{"todel.txt", "Kern\\alt.dll\r\n", kNew}, {"update.ini", ini, kNew},
-                                         {"rep\\Kern\\kern.dll", "kern v2", kNew}, {"add\\Demo\\neu.txt", "neu", kNew}};
+        std::vector<PackageEntry> all = {{"todel.txt", todel_, kNew}, {"update.ini", ini, kNew},
+                                         {"rep\\Kern\\kern.dll", kernData_, kernStamp_}, {"add\\Demo\\neu.txt", "neu", kNew}};
         for (int i = 1; i <= kDemoFiles; ++i) all.push_back({"rep\\Demo\\" + Numbered(i), "new", kNew});
         all.insert(all.end(), extra_.begin(), extra_.end());
         WriteUpdater(dir / "update.exe", all);
@@ -73,8 +73,18 @@ protected:
     }
     std::string prompted() const { return prompter.questions().empty() ? "" : prompter.questions().back().text; }
 
+    // What Windows does at its next start: the scheduled changes in order.
+    static void restart() {
+        for (const auto& [from, to] : NativeScheduledChanges())
+            if (FileExists(from)) to.empty() ? Fs().removeFile(from) : Fs().replaceFile(from, to);
+        NativeScheduledChanges().clear();
+    }
+
     std::vector<PackageEntry> extra_;
     std::string extraIni_;
+    std::string todel_ = "Kern\\alt.dll\r\n";
+    std::string kernData_ = "kern v2";
+    std::int32_t kernStamp_ = kNew;
     TempFolder dir;
     const std::string app_ = dir / "App\\", kern_ = dir / "Kern\\";
     std::string project_ = std::string("Held") + ::testing::UnitTest::GetInstance()->current_test_info()->name();
@@ -141,6 +151,33 @@ TEST_F(HeldFilesTest, RebootOkPartLeavesHeldFilesToTheNextStart) {
     EXPECT_TRUE(std::search(log.begin(), log.end(), expected.begin(), expected.end()) != log.end());
 }
 
+// A later run before the restart: what it writes (or deletes) is what the
+// restart leaves, not the copy an earlier run left for Windows to move in.
+TEST_F(HeldFilesTest, LaterRunBeforeTheRestartIsWhatStays) {
+    const std::int32_t kNewer = Stamp(2025, 1, 1, 8, 0, 0), kBetween = Stamp(2022, 6, 1, 8, 0, 0);
+    struct Case {
+        const char* data;
+        std::int32_t stamp;
+        bool heldAgain;
+        bool listedForDeletion;
+        const char* afterRestart;
+    };
+    for (const Case& c : {Case{"kern v3", kNewer, false, false, "kern v3"}, Case{"kern v3", kNewer, true, false, "kern v3"},
+                          Case{"kern v1.5", kBetween, false, false, "kern v2"}, Case{"kern v3", kNewer, false, true, ""}}) {
+        SCOPED_TRACE(c.data + std::string(c.heldAgain ? " held" : "") + (c.listedForDeletion ? " deleted" : ""));
+        MakeFile(kern_ + "kern.dll", "kern v1", kOld);
+        kernData_ = "kern v2", kernStamp_ = kNew, todel_ = "Kern\\alt.dll\r\n";
+        writeUpdater();
+        ASSERT_TRUE(run({kern_ + "kern.dll"}));
+        kernData_ = c.data, kernStamp_ = c.stamp;
+        if (c.listedForDeletion) todel_ += "Kern\\kern.dll\r\n";
+        writeUpdater();
+        EXPECT_TRUE(run(c.heldAgain ? std::vector<std::string>{kern_ + "kern.dll"} : std::vector<std::string>{}));
+        restart();
+        EXPECT_EQ(FileExists(kern_ + "kern.dll") ? ReadBytes(kern_ + "kern.dll") : "", c.afterRestart);
+    }
+}
+
 TEST_F(HeldFilesTest, SecondUpdaterDoesNotApply) {
     const std::string before = state();
     std::unique_ptr<UpdaterLock> first = TryLockUpdater();
@@ -150,6 +187,26 @@ TEST_F(HeldFilesTest, SecondUpdaterDoesNotApply) {
     EXPECT_EQ(state(), before);
     first.reset();
     EXPECT_TRUE(run({}));
+}
+
+// Windows 9x carries out WININIT.INI's [rename] lines in order: each change
+// goes after the ones scheduled before it, inside the section, whatever
+// follows it in the file.
+TEST(WininitText, ALineGoesAfterTheEarlierOnesOfItsSection) {
+    const struct {
+        const char* text;
+        const char* expected;
+    } cases[] = {
+        {"", "[rename]\r\nB=B.~p1\r\n"},
+        {"[Settings]\r\nX=1", "[Settings]\r\nX=1\r\n[rename]\r\nB=B.~p1\r\n"},
+        {"[rename]\r\nA=A.~p0\r\n", "[rename]\r\nA=A.~p0\r\nB=B.~p1\r\n"},
+        {"[Rename]\r\nA=A.~p0\r\n[Other]\r\nY=2\r\n", "[Rename]\r\nA=A.~p0\r\nB=B.~p1\r\n[Other]\r\nY=2\r\n"},
+        {"[rename]\r\nA=A.~p0", "[rename]\r\nA=A.~p0\r\nB=B.~p1\r\n"},
+    };
+    for (const auto& c : cases) EXPECT_EQ(WithRenameLine(c.text, "B=B.~p1"), c.expected) << c.text;
+    // A replacement and then the deletion of the same file: deleted at the restart.
+    EXPECT_EQ(WithRenameLine(WithRenameLine("", "KERN.DLL=KERN~1.~P0"), "NUL=KERN.DLL"),
+              "[rename]\r\nKERN.DLL=KERN~1.~P0\r\nNUL=KERN.DLL\r\n");
 }
 
 }  // namespace
