@@ -140,7 +140,9 @@ bool WaitUntil(unsigned seconds, Ready ready) {
 // The files of the run that are held open, tested again while the user asks
 // for it (window) or for up to `waitSeconds` (silent). True when the run may
 // go on: nothing is held, or only files of parts with REBOOTOK, which are
-// handed to their parts to be replaced at the next start of Windows.
+// handed to their parts to be replaced at the next start of Windows. A part
+// with rollback waits for its files all the same: a change left to the next
+// start could not be undone with the rest of the part.
 bool FilesFreeOrDeferred(const UpdateSession& session, TUpdateParts& parts, unsigned waitSeconds) {
     for (;;) {
         std::vector<HeldFile> held;
@@ -150,7 +152,7 @@ bool FilesFreeOrDeferred(const UpdateSession& session, TUpdateParts& parts, unsi
         });
         std::vector<HeldFile> blocking;
         for (const HeldFile& h : held)
-            if (!parts[h.part].RebootOk || h.tooLong) blocking.push_back(h);
+            if (!parts[h.part].RebootOk || parts[h.part].Rollback || h.tooLong) blocking.push_back(h);
         if (blocking.empty()) {
             for (const HeldFile& h : held) parts[h.part].HeldUntilRestart.push_back(h.path);
             return true;

@@ -94,6 +94,9 @@ std::vector<std::string> RemoveLeftoverTemporaries(const std::vector<std::string
         for (const FindData& child : children) {
             std::string base;
             if ((child.attributes & kAttrDirectory) || !ParseTempName(child.name, base)) continue;
+            // A kept copy belongs to the journal that notes it, which may lie in
+            // a folder of another package's part: only its undo or commit removes it.
+            if ((child.name[base.size() + 2] | 0x20) == char(TempKind::Kept)) continue;
             if (IsOneOf(folder + base, targets) && RemoveFileAnyway(folder + child.name))
                 removed.push_back(folder + child.name);
         }

@@ -1,7 +1,8 @@
 // The updater's own files beside a target: the temporaries of its writes and
 // the copies that a part with rollback keeps. All of them follow one naming
 // rule, target + ".~" + kind + number, so that a later run recognises what a
-// killed run left beside a target and removes it (RemoveLeftoverTemporaries).
+// killed run left beside a target and removes it (RemoveLeftoverTemporaries),
+// a kept copy aside: its journal puts it back or removes it.
 // A name that is taken is never reused while it exists: the file under it may
 // still be wanted by this run (two entries for one target, a kept copy).
 #pragma once
@@ -70,6 +71,7 @@ inline bool RemoveFileAnyway(const std::string& path) {
 }
 
 // Removes every file that follows the naming rule beside one of `targets`
-// (full paths), read-only or not: what killed runs left. Returns the paths
-// removed; one that cannot be removed (in use) stays.
+// (full paths), read-only or not: what killed runs left. Kept copies stay for
+// the journals that note them. Returns the paths removed; one that cannot be
+// removed (in use) stays.
 std::vector<std::string> RemoveLeftoverTemporaries(const std::vector<std::string>& targets);

@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 
+#include "env/System.h"
 #include "env/Text.h"
 #include "platform/FileSystem.h"
 #include "platform/TempFiles.h"
@@ -72,8 +73,10 @@ bool Written::isAt(const std::string& path) const {
     FindData found;
     if (!Fs().findFirst(path, found)) return true;
     if (size == kUnknown) return true;  // the journal does not say: as it was always undone
+    // Windows reads the stamps of an NTFS volume in today's local time: after a
+    // change to or from summer time since the write, the file reads an hour off.
     return size != kNothing && (found.attributes & kAttrDirectory) == 0 && found.size == size &&
-           found.dosDate == stamp;
+           CompareFileDates(found.dosDate, stamp) == 0;
 }
 
 RollbackJournal::RollbackJournal(std::string folder) : folder_(std::move(folder)) {}

@@ -224,4 +224,43 @@ TEST_F(RollbackTest, KilledRunIsUndoneKeepingWhatOthersInstalledSince) {
     }
 }
 
+// A package of another application whose part's folder holds the folder of a
+// killed part with rollback (as the system folder holds what a part writes
+// into its second folder): its clean-up of temporaries leaves the kept copies
+// to their journal, which the next run of the killed package undoes in full.
+TEST_F(RollbackTest, AnotherPackagesCleanUpLeavesKeptCopiesToTheirJournal) {
+    RemoveTree(target + "blocked");
+    WritePackage(dir / "outer.vpa", {{"rep\\Alle\\App\\kern.dll", "kern v9", kEntryStamp}});
+    TArchive outerArchive;
+    outerArchive.openFile(dir / "outer.vpa");
+    int succeededAt = -1;
+    {
+        FaultFileSystem counting;
+        EXPECT_TRUE(ApplyPart(part(true), archive, toDelete));
+        for (int i = 0; i < int(counting.journal().size()); ++i)
+            if (counting.journal()[i].rfind("write ", 0) == 0 && counting.journal()[i].find(".~rj") != std::string::npos)
+                succeededAt = i;
+    }
+    ASSERT_GT(succeededAt, 0);
+    for (int k = 0; k < succeededAt && !HasFailure(); ++k) {
+        SCOPED_TRACE("killed after change " + std::to_string(k));
+        install();
+        RemoveTree(target + "blocked");
+        const std::string before = Snapshot(target);
+        {
+            FaultFileSystem faults;
+            faults.interruptAfter(k);
+            EXPECT_THROW(ApplyPart(part(true), archive, toDelete), Interrupted);
+        }
+        TUpdatePart& outer = parts.Add("Alle");
+        outer.SetTDir(dir.path());
+        EXPECT_TRUE(RecoverInterruptedPart(outer));
+        RemoveLeftoversOf(outer, outerArchive, {});
+        TUpdatePart& next = part(false);
+        EXPECT_TRUE(RecoverInterruptedPart(next));
+        RemoveLeftoversOf(next, archive, toDelete);
+        EXPECT_EQ(Snapshot(target), before);
+    }
+}
+
 }  // namespace

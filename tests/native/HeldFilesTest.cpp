@@ -67,7 +67,8 @@ protected:
             std::vector<FindData> children;
             Fs().listFolder(folder, children);
             std::sort(children.begin(), children.end(), [](const FindData& a, const FindData& b) { return a.name < b.name; });
-            for (const FindData& c : children) text += c.name + "=" + ReadBytes(folder + c.name) + " ";
+            for (const FindData& c : children)
+                text += c.name + "=" + (c.attributes & kAttrDirectory ? "<folder>" : ReadBytes(folder + c.name)) + " ";
         }
         return text;
     }
@@ -176,6 +177,21 @@ TEST_F(HeldFilesTest, LaterRunBeforeTheRestartIsWhatStays) {
         restart();
         EXPECT_EQ(FileExists(kern_ + "kern.dll") ? ReadBytes(kern_ + "kern.dll") : "", c.afterRestart);
     }
+}
+
+// A change left to the next start of Windows cannot be undone: a part with
+// rollback waits for its held files even with REBOOTOK, and nothing of it is
+// scheduled (its failure would otherwise be undone now and redone at the restart).
+TEST_F(HeldFilesTest, RollbackPartDoesNotLeaveHeldFilesToTheNextStart) {
+    Fs().createFolder(kern_ + "blocked");  // where an entry of the part goes: the part fails
+    extraIni_ = "ROLLBACK=1\r\n";
+    extra_ = {{"add\\Kern\\blocked", "b", Stamp(2040, 1, 1, 8, 0, 0)}};  // newer than the folder
+    writeUpdater();
+    const std::string before = state();
+    EXPECT_FALSE(run({kern_ + "kern.dll", kern_ + "alt.dll"}));
+    EXPECT_EQ(ending, RunEnding::FilesHeld);
+    EXPECT_EQ(NativeScheduledChanges().size(), 0u);
+    EXPECT_EQ(state(), before);
 }
 
 TEST_F(HeldFilesTest, SecondUpdaterDoesNotApply) {

@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <ctime>
 #include <map>
 #include <set>
 #include <sstream>
@@ -310,6 +311,61 @@ TEST_F(InterruptedUpdateTest, RollbackPartIsAsBeforeWhenTheNextRunFails) {
         EXPECT_TRUE(TreeOf(kern()) == expected) << "interrupted after change " << k;
         EXPECT_TRUE(TreeOf(app()) == reference.app) << "interrupted after change " << k;
         EXPECT_EQ(ReadRegistryString("R\\Tarnix.exe\\Projects\\Demo", "Kern", "", ""), afterSuccess ? "2" : "");
+        if (::testing::Test::HasFailure()) break;
+    }
+}
+
+// The local time of the machine, as a test sets it.
+class ScopedTimeZone {
+public:
+    explicit ScopedTimeZone(const char* zone) {
+        const char* previous = std::getenv("TZ");
+        hadPrevious_ = previous != nullptr;
+        if (previous) previous_ = previous;
+        set(zone);
+    }
+    ~ScopedTimeZone() {
+        if (hadPrevious_) set(previous_.c_str());
+        else unsetenv("TZ"), tzset();
+    }
+    static void set(const char* zone) { setenv("TZ", zone, 1), tzset(); }
+
+private:
+    std::string previous_;
+    bool hadPrevious_ = false;
+};
+
+// The names of the files whose content differs between the two trees, or that only one of them has.
+std::string Differing(const Tree& a, const Tree& b) {
+    std::string names;
+    for (const auto& [name, file] : a)
+        if (!b.count(name) || b.at(name).content != file.content) names += name + " ";
+    for (const auto& [name, file] : b)
+        if (!a.count(name)) names += name + " ";
+    return names;
+}
+
+// Windows gives the stamps of an NTFS volume in the local time of today: after
+// the change to summer time, every file reads one hour later than it was
+// written. A killed run undone after that change still takes back everything:
+// the run after it fails in the part with rollback, which ends as it was.
+TEST_F(InterruptedUpdateTest, RollbackPartIsAsBeforeWhenTheClockChangedSinceTheKill) {
+    ScopedTimeZone winter("UTC0");
+    installFresh();
+    const Tree before = TreeOf(kern());
+    ASSERT_TRUE(run(-1));
+    int succeededAt = -1;
+    for (int i = 0; i < int(lastJournal_.size()); ++i)
+        if (lastJournal_[i].rfind("write ", 0) == 0 && lastJournal_[i].find(".~rj") != std::string::npos) succeededAt = i;
+    ASSERT_GT(succeededAt, 0);
+    for (int k = 0; k < succeededAt; ++k) {
+        ScopedTimeZone::set("UTC0");
+        installFresh();
+        ASSERT_FALSE(run(k));
+        ScopedTimeZone::set("UTC-1");
+        ASSERT_TRUE(run(-1, nullptr, "alt.dll.~r"));
+        EXPECT_FALSE(lastSucceeded_);
+        EXPECT_EQ(Differing(TreeOf(kern()), before), "") << "interrupted after change " << k;
         if (::testing::Test::HasFailure()) break;
     }
 }
