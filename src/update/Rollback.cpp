@@ -181,8 +181,11 @@ void RollbackJournal::undoRecord(const Record& r, UndoReport& report) {
         if (!RemoveFileAnyway(r.path)) report.problems.push_back("*** " + r.path + " konnte nicht entfernt werden.");
         return;
     case Change::NewFolder:
+        // What is left in it (files that others put there since, or one of the
+        // run's that could not be removed and is named already) keeps the folder,
+        // as it keeps a replaced file: no reason to hold the journal.
         if (IsFolder(r.path) && !RemoveNewFolder(r.path))
-            report.problems.push_back("*** " + r.path + " konnte nicht entfernt werden.");
+            report.notices.push_back(r.path + " konnte nicht entfernt werden und bleibt erhalten.");
         return;
     case Change::Succeeded: return;
     }
