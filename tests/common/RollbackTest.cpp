@@ -69,6 +69,18 @@ protected:
         MakeFile(target + "neu\\tief\\fremd.txt", "fremd", kOlderStamp);
     }
 
+    // The change of a full run with rollback that notes the part's success: a
+    // kill after it leaves the part new.
+    int successChange() {
+        FaultFileSystem counting;
+        EXPECT_TRUE(ApplyPart(part(true), archive, toDelete));
+        int at = -1;
+        for (int i = 0; i < int(counting.journal().size()); ++i)
+            if (counting.journal()[i].rfind("write ", 0) == 0 && counting.journal()[i].find(".~rj") != std::string::npos)
+                at = i;
+        return at;
+    }
+
     TUpdatePart& part(bool rollback) {
         TUpdatePart& p = parts.Add("Kern");
         p.DisplayName = "Kern-Modul";
@@ -194,14 +206,7 @@ TEST_F(RollbackTest, FailedUndoIsLoggedAndFinishedByTheNextRun) {
 // installer put at a path of the journal meanwhile stays as that installer left it.
 TEST_F(RollbackTest, KilledRunIsUndoneKeepingWhatOthersInstalledSince) {
     RemoveTree(target + "blocked");
-    int succeededAt = -1;  // the change that notes the part's success; a kill after it leaves the part new
-    {
-        FaultFileSystem counting;
-        EXPECT_TRUE(ApplyPart(part(true), archive, toDelete));
-        for (int i = 0; i < int(counting.journal().size()); ++i)
-            if (counting.journal()[i].rfind("write ", 0) == 0 && counting.journal()[i].find(".~rj") != std::string::npos)
-                succeededAt = i;
-    }
+    const int succeededAt = successChange();
     ASSERT_GT(succeededAt, 0);
     for (bool replaced : {false, true}) {
         install();
@@ -236,14 +241,7 @@ TEST_F(RollbackTest, AnotherPackagesCleanUpLeavesKeptCopiesToTheirJournal) {
     WritePackage(dir / "outer.vpa", {{"rep\\Alle\\App\\kern.dll", "kern v9", kEntryStamp}});
     TArchive outerArchive;
     outerArchive.openFile(dir / "outer.vpa");
-    int succeededAt = -1;
-    {
-        FaultFileSystem counting;
-        EXPECT_TRUE(ApplyPart(part(true), archive, toDelete));
-        for (int i = 0; i < int(counting.journal().size()); ++i)
-            if (counting.journal()[i].rfind("write ", 0) == 0 && counting.journal()[i].find(".~rj") != std::string::npos)
-                succeededAt = i;
-    }
+    const int succeededAt = successChange();
     ASSERT_GT(succeededAt, 0);
     for (int k = 0; k < succeededAt && !HasFailure(); ++k) {
         SCOPED_TRACE("killed after change " + std::to_string(k));
