@@ -7,41 +7,16 @@
 #include <algorithm>
 
 #include "FaultFileSystem.h"
+#include "PatchSupport.h"
 #include "UpdateTestSupport.h"
 #include "archive/ArchiveWriter.h"
 #include "archive/Patch.h"
-#include "base/ByteReader.h"
 #include "driver/UpdateSession.h"
 
 namespace {
 
 const std::int32_t kOld = Stamp(2020, 1, 1, 10, 0, 0);
 const std::int32_t kNew = Stamp(2024, 3, 15, 14, 30, 10);
-
-struct Record {
-    std::string diff, extra;
-    std::int32_t seek;
-};
-
-std::uint32_t CrcOf(const std::string& s) { return Crc32(0, reinterpret_cast<const unsigned char*>(s.data()), s.size()); }
-
-std::string Records(const std::vector<Record>& records) {
-    std::string body;
-    for (const Record& r : records) {
-        putU32(body, std::uint32_t(r.diff.size()));
-        putU32(body, std::uint32_t(r.extra.size()));
-        putU32(body, std::uint32_t(r.seek));
-        body += r.diff + r.extra;
-    }
-    return body;
-}
-
-// A patch from `oldFile` to `newFile` whose records are given by hand.
-std::string MakePatch(const std::string& oldFile, const std::string& newFile, const std::vector<Record>& records) {
-    PatchHeader h{std::int32_t(oldFile.size()), CrcOf(oldFile), std::int32_t(newFile.size()), CrcOf(newFile)};
-    std::string body = Records(records);
-    return PatchHeaderBytes(h) + CompressZlib(body.data(), body.size(), 9);
-}
 
 class StringSink final : public ByteSink {
 public:
@@ -71,7 +46,7 @@ const std::string kDiff3 = std::string("\0\0\1", 3);  // "ABC" + this = "ABD"
 TEST(PatchApplier, BuildsTheNewFileWhateverPiecesTheDataComesIn) {
     struct Case {
         const char* what;
-        std::vector<Record> records;
+        std::vector<PatchRecord> records;
         std::string expected;
     } cases[] = {
         {"diff run, new bytes, a run further on", {{kDiff3, "xy", 0}, {std::string(2, '\0'), "", 7}}, "ABDxyKL"},
@@ -91,7 +66,7 @@ TEST(PatchApplier, BuildsTheNewFileWhateverPiecesTheDataComesIn) {
 }
 
 TEST(PatchApplier, RefusesAnotherOldFileAndEveryDamage) {
-    const std::vector<Record> good = {{kDiff3, "xy", 0}};
+    const std::vector<PatchRecord> good = {{kDiff3, "xy", 0}};
     const std::string goodPatch = MakePatch(kOldFile, "ABDxy", good);
     std::string flipped = goodPatch;
     flipped[kPatchHeaderSize + 4] ^= 0x20;  // a byte inside the zlib stream

@@ -203,18 +203,26 @@ TEST_F(RollbackTest, FailedUndoIsLoggedAndFinishedByTheNextRun) {
 
 // A run killed at any point, then the next run of a package without rollback:
 // the part is as before the killed run, except that a file which another
-// installer put at a path of the journal meanwhile stays as that installer left it.
+// installer put at a path of the journal meanwhile stays as that installer left
+// it. Before that run, another package's run may come whose part's folder holds
+// the killed part's folder (as the system folder holds what a part writes into
+// its second folder): its clean-up of temporaries leaves the kept copies to
+// their journal.
 TEST_F(RollbackTest, KilledRunIsUndoneKeepingWhatOthersInstalledSince) {
     RemoveTree(target + "blocked");
+    WritePackage(dir / "outer.vpa", {{"rep\\Alle\\App\\kern.dll", "kern v9", kEntryStamp}});
+    TArchive outerArchive;
+    outerArchive.openFile(dir / "outer.vpa");
     const int succeededAt = successChange();
     ASSERT_GT(succeededAt, 0);
-    for (bool replaced : {false, true}) {
+    enum Since { Nothing, KernReplaced, OtherPackageRun };
+    for (Since since : {Nothing, KernReplaced, OtherPackageRun}) {
         install();
         RemoveTree(target + "blocked");
-        if (replaced) replaceKernByOtherMeans();
+        if (since == KernReplaced) replaceKernByOtherMeans();
         const std::string expected = Snapshot(target);
         for (int k = 0; k < succeededAt && !HasFailure(); ++k) {
-            SCOPED_TRACE("killed after change " + std::to_string(k) + (replaced ? ", kern.dll replaced since" : ""));
+            SCOPED_TRACE("killed after change " + std::to_string(k) + ", since then " + std::to_string(since));
             install();
             RemoveTree(target + "blocked");
             {
@@ -222,45 +230,19 @@ TEST_F(RollbackTest, KilledRunIsUndoneKeepingWhatOthersInstalledSince) {
                 faults.interruptAfter(k);
                 EXPECT_THROW(ApplyPart(part(true), archive, toDelete), Interrupted);
             }
-            if (replaced) replaceKernByOtherMeans();
+            if (since == KernReplaced) replaceKernByOtherMeans();
+            if (since == OtherPackageRun) {
+                TUpdatePart& outer = parts.Add("Alle");
+                outer.SetTDir(dir.path());
+                EXPECT_TRUE(RecoverInterruptedPart(outer));
+                RemoveLeftoversOf(outer, outerArchive, {});
+            }
             log.clear();
             TUpdatePart& next = part(false);
             EXPECT_TRUE(RecoverInterruptedPart(next)) << ::testing::PrintToString(log);
             RemoveLeftoversOf(next, archive, toDelete);
             EXPECT_EQ(Snapshot(target), expected);
         }
-    }
-}
-
-// A package of another application whose part's folder holds the folder of a
-// killed part with rollback (as the system folder holds what a part writes
-// into its second folder): its clean-up of temporaries leaves the kept copies
-// to their journal, which the next run of the killed package undoes in full.
-TEST_F(RollbackTest, AnotherPackagesCleanUpLeavesKeptCopiesToTheirJournal) {
-    RemoveTree(target + "blocked");
-    WritePackage(dir / "outer.vpa", {{"rep\\Alle\\App\\kern.dll", "kern v9", kEntryStamp}});
-    TArchive outerArchive;
-    outerArchive.openFile(dir / "outer.vpa");
-    const int succeededAt = successChange();
-    ASSERT_GT(succeededAt, 0);
-    for (int k = 0; k < succeededAt && !HasFailure(); ++k) {
-        SCOPED_TRACE("killed after change " + std::to_string(k));
-        install();
-        RemoveTree(target + "blocked");
-        const std::string before = Snapshot(target);
-        {
-            FaultFileSystem faults;
-            faults.interruptAfter(k);
-            EXPECT_THROW(ApplyPart(part(true), archive, toDelete), Interrupted);
-        }
-        TUpdatePart& outer = parts.Add("Alle");
-        outer.SetTDir(dir.path());
-        EXPECT_TRUE(RecoverInterruptedPart(outer));
-        RemoveLeftoversOf(outer, outerArchive, {});
-        TUpdatePart& next = part(false);
-        EXPECT_TRUE(RecoverInterruptedPart(next));
-        RemoveLeftoversOf(next, archive, toDelete);
-        EXPECT_EQ(Snapshot(target), before);
     }
 }
 
