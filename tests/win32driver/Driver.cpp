@@ -112,12 +112,7 @@ HWND FindControl(HWND top, const std::string& address) {
     return nullptr;
 }
 
-struct ProcessTraits {
-    using handle_type = HANDLE;
-    static handle_type invalid() { return nullptr; }
-    static void close(handle_type h) { ::CloseHandle(h); }
-};
-using ScopedProcess = ScopedHandle<ProcessTraits>;
+using ScopedProcess = ScopedHandle<KernelObjectTraits>;
 
 // A block of memory inside the process that owns a window, for messages whose
 // parameters point to memory (tree-view items and rectangles).
