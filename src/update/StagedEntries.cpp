@@ -9,8 +9,6 @@
 
 namespace {
 
-const std::string kStagedMark = ".~s";
-
 // Takes the inflated bytes and drops them: a check alone.
 class DiscardSink final : public ByteSink {
 public:
@@ -77,12 +75,6 @@ bool CreateFolders(const std::string& path, std::vector<std::string>& created) {
 }
 
 }  // namespace
-
-bool IsStagedFileName(const std::string& name) {
-    std::size_t mark = name.rfind(kStagedMark);
-    if (mark == std::string::npos || mark + kStagedMark.size() == name.size()) return false;
-    return name.find_first_not_of("0123456789", mark + kStagedMark.size()) == std::string::npos;
-}
 
 bool StagedEntries::createdUnclaimed(const std::string& folder) const {
     std::string key = UpperCased(folder);
