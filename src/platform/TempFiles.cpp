@@ -25,12 +25,16 @@ std::string TempName(const std::string& target, TempKind kind, int number) {
     return target + ".~" + static_cast<char>(kind) + std::to_string(number);
 }
 
-std::string FreeTempName(const std::string& target, TempKind kind) {
+std::string FreeName(const std::string& base, const std::string& suffix) {
     for (int n = 0; n < kNameAttempts; ++n) {
-        std::string candidate = TempName(target, kind, n);
+        std::string candidate = base + std::to_string(n) + suffix;
         if (Fs().attributes(candidate) == kAttrInvalid) return candidate;
     }
     return {};
+}
+
+std::string FreeTempName(const std::string& target, TempKind kind) {
+    return FreeName(target + ".~" + static_cast<char>(kind), "");
 }
 
 std::vector<std::string> PendingCopiesOf(const std::string& target) {
