@@ -2,10 +2,10 @@
 
 #include "base/Exception.h"
 #include "env/Text.h"
-#include "env/UiHooks.h"
 #include "platform/FileSystem.h"
 #include "platform/TempFiles.h"
 #include "update/Folders.h"
+#include "update/StagingSinks.h"
 
 namespace {
 
@@ -13,37 +13,6 @@ namespace {
 class DiscardSink final : public ByteSink {
 public:
     bool put(const unsigned char*, std::size_t) override { return true; }
-};
-
-// Writes the staged file while it can. After a failed write it goes on taking
-// bytes without writing them, so that the check of the entry is completed.
-class StagingSink final : public ByteSink {
-public:
-    explicit StagingSink(FileHandle& file) : file_(file) {}
-    bool put(const unsigned char* data, std::size_t count) override {
-        if (!failed_ && file_.write(data, std::int64_t(count)) != std::int64_t(count)) failed_ = true;
-        return true;
-    }
-    bool failed() const { return failed_; }
-
-private:
-    FileHandle& file_;
-    bool failed_ = false;
-};
-
-// Hands the bytes on and counts them, for the entry and for the run's progress.
-class CountingSink final : public ByteSink {
-public:
-    explicit CountingSink(ByteSink& next) : next_(next) {}
-    bool put(const unsigned char* data, std::size_t count) override {
-        total += count;
-        Progress().advance(count);
-        return next_.put(data, count);
-    }
-    std::uint64_t total = 0;
-
-private:
-    ByteSink& next_;
 };
 
 // The whole entry into `sink`; `inflated` receives the byte count. A stored
@@ -118,7 +87,7 @@ StreamResult StagedEntries::stage(const TArchive& archive, std::int32_t index, c
     if (refused_ || staged_.count(index) || !prepareFolder(FolderPart(target))) return check(archive, index, archiveFile);
     TempFile pending(target, TempKind::Staged);
     if (!pending.file()) return check(archive, index, archiveFile);
-    StagingSink sink(*pending.file());
+    StagingSink sink(pending.file());
     StreamResult result = Walk(archive, index, sink, inflater_, archiveFile, lastLength_);
     if (result != StreamResult::Complete) return result;
     lengths_[index] = lastLength_;
