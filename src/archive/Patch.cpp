@@ -237,7 +237,6 @@ bool PatchApplier::emit(const unsigned char* data, std::size_t count) {
 
 PatchOutcome PatchApplier::finish() {
     if (step_ == Step::Failed) return outcome_;
-    if (step_ == Step::Header) return fail(PatchOutcome::Damaged, kIncomplete), outcome_;
     if (step_ != Step::Ended) return fail(PatchOutcome::Damaged, kIncomplete), outcome_;
     if (written_ != std::uint64_t(header_.newSize))
         return fail(PatchOutcome::Damaged, kMismatch), outcome_;

@@ -1,23 +1,10 @@
 #include "platform/Registry.h"
 
-namespace {
-
-// `lowerPrefix` is in lower case; letters of `text` count in either case.
-bool StartsWithIgnoringCase(const std::string& text, const std::string& lowerPrefix) {
-    if (text.size() < lowerPrefix.size()) return false;
-    for (std::size_t i = 0; i < lowerPrefix.size(); ++i) {
-        char c = text[i];
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 0x20);
-        if (c != lowerPrefix[i]) return false;
-    }
-    return true;
-}
-
-}  // namespace
+#include "env/Text.h"
 
 bool InViewOf32BitPrograms(const std::string& path, bool viewExists) {
     // Fonts, FontSubstitutes, FontLink, FontMapper, FontDpi: one key for both views.
-    return viewExists && !StartsWithIgnoringCase(path, "software\\microsoft\\windows nt\\currentversion\\font");
+    return viewExists && !StartsWithText("software\\microsoft\\windows nt\\currentversion\\font", path);
 }
 
 #ifdef _WIN32

@@ -1,5 +1,7 @@
 #include "platform/RestartSchedule.h"
 
+#include "env/Text.h"
+
 #ifdef _WIN32
 #include "Windows/RestartSchedule.inc"
 #else
@@ -12,9 +14,7 @@ std::vector<std::pair<std::string, std::string>>& NativeScheduledChanges() {
 }
 
 std::string WithRenameLine(const std::string& text, const std::string& line) {
-    std::string upper = text;
-    for (char& c : upper) c = static_cast<char>(c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c);
-    std::size_t section = upper.find("[RENAME]");
+    std::size_t section = UpperCased(text).find("[RENAME]");
     if (section == std::string::npos) {
         bool open = !text.empty() && text.back() != '\n';
         return text + (open ? "\r\n" : "") + "[rename]\r\n" + line + "\r\n";

@@ -7,11 +7,6 @@ namespace {
 constexpr int kNameAttempts = 100;
 const char* const kKinds = "ucsrb";
 
-std::string FolderOf(const std::string& path) {
-    std::size_t slash = path.rfind('\\');
-    return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
-}
-
 // Whether `path` is one of the targets, ignoring case.
 bool IsOneOf(const std::string& path, const std::vector<std::string>& targets) {
     for (const std::string& target : targets)
@@ -25,12 +20,16 @@ std::string TempName(const std::string& target, TempKind kind, int number) {
     return target + ".~" + static_cast<char>(kind) + std::to_string(number);
 }
 
-std::string FreeTempName(const std::string& target, TempKind kind) {
+std::string FreeName(const std::string& base, const std::string& suffix) {
     for (int n = 0; n < kNameAttempts; ++n) {
-        std::string candidate = TempName(target, kind, n);
+        std::string candidate = base + std::to_string(n) + suffix;
         if (Fs().attributes(candidate) == kAttrInvalid) return candidate;
     }
     return {};
+}
+
+std::string FreeTempName(const std::string& target, TempKind kind) {
+    return FreeName(target + ".~" + static_cast<char>(kind), "");
 }
 
 std::vector<std::string> PendingCopiesOf(const std::string& target) {
@@ -84,7 +83,7 @@ bool TempFile::commit(const std::string& target, std::int32_t stamp) {
 std::vector<std::string> RemoveLeftoverTemporaries(const std::vector<std::string>& targets) {
     std::vector<std::string> folders;  // each listed once; temporaries are rare, so a name is looked up plainly
     for (const std::string& target : targets) {
-        std::string folder = FolderOf(target);
+        std::string folder = FolderPart(target);
         if (!folder.empty() && !IsOneOf(folder, folders)) folders.push_back(folder);
     }
     std::vector<std::string> removed;

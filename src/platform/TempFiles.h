@@ -25,6 +25,8 @@ enum class TempKind : char {
 };
 
 std::string TempName(const std::string& target, TempKind kind, int number);
+// The first name of the form base + n + suffix (n from 0 to 99) that nothing has; empty when all are taken.
+std::string FreeName(const std::string& base, const std::string& suffix);
 // The first name of the kind beside `target` that nothing has; empty when all are taken.
 std::string FreeTempName(const std::string& target, TempKind kind);
 // Whether `fileName` (without folder) follows the rule; `base` receives the target's name.

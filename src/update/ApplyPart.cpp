@@ -36,7 +36,8 @@ std::string VersionMessage(const TUpdatePart& part, int result) {
     }
 }
 
-// How a part writes when it is not being applied (InstallEntry called on its own).
+// How the part writes: through the writer lent to it while it is applied with
+// rollback, otherwise in place.
 PartWriter& WriterOf(const TUpdatePart& part) {
     static PlainWriter plain;
     return part.Writer ? *part.Writer : plain;
@@ -300,8 +301,6 @@ bool ApplyPart(TUpdatePart& part, const TArchive& archive, const StringList& toD
 bool ApplyFiles(TUpdatePart& part, const TArchive& archive, const StringList& toDelete) {
     part.ResetCounters();
     if (part.Rollback) return ApplyAllOrNothing(part, archive, toDelete);
-    PlainWriter writer;
-    Lent<PartWriter> lent(part.Writer, writer);
     ApplyEntries(part, archive);
     DeleteListedFiles(part, toDelete);
     LogSummary(part);

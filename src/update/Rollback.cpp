@@ -11,19 +11,9 @@
 
 namespace {
 
-constexpr int kNameAttempts = 100;
 const char* const kJournalStem = "~update";
 const char* const kJournalSuffix = ".~rj";
 const char* const kLineEnd = "\r\n";
-
-// The first name of the form base + n + suffix that nothing has.
-std::string FreeName(const std::string& base, const std::string& suffix) {
-    for (int n = 0; n < kNameAttempts; ++n) {
-        std::string candidate = base + std::to_string(n) + suffix;
-        if (Fs().attributes(candidate) == kAttrInvalid) return candidate;
-    }
-    return {};
-}
 
 bool IsFolder(const std::string& path) {
     std::uint32_t attributes = Fs().attributes(path);

@@ -2,50 +2,17 @@
 
 #include "base/Exception.h"
 #include "env/Text.h"
-#include "env/UiHooks.h"
 #include "platform/FileSystem.h"
 #include "platform/TempFiles.h"
 #include "update/Folders.h"
+#include "update/StagingSinks.h"
 
 namespace {
-
-const std::string kStagedMark = ".~s";
 
 // Takes the inflated bytes and drops them: a check alone.
 class DiscardSink final : public ByteSink {
 public:
     bool put(const unsigned char*, std::size_t) override { return true; }
-};
-
-// Writes the staged file while it can. After a failed write it goes on taking
-// bytes without writing them, so that the check of the entry is completed.
-class StagingSink final : public ByteSink {
-public:
-    explicit StagingSink(FileHandle& file) : file_(file) {}
-    bool put(const unsigned char* data, std::size_t count) override {
-        if (!failed_ && file_.write(data, std::int64_t(count)) != std::int64_t(count)) failed_ = true;
-        return true;
-    }
-    bool failed() const { return failed_; }
-
-private:
-    FileHandle& file_;
-    bool failed_ = false;
-};
-
-// Hands the bytes on and counts them, for the entry and for the run's progress.
-class CountingSink final : public ByteSink {
-public:
-    explicit CountingSink(ByteSink& next) : next_(next) {}
-    bool put(const unsigned char* data, std::size_t count) override {
-        total += count;
-        Progress().advance(count);
-        return next_.put(data, count);
-    }
-    std::uint64_t total = 0;
-
-private:
-    ByteSink& next_;
 };
 
 // The whole entry into `sink`; `inflated` receives the byte count. A stored
@@ -77,12 +44,6 @@ bool CreateFolders(const std::string& path, std::vector<std::string>& created) {
 }
 
 }  // namespace
-
-bool IsStagedFileName(const std::string& name) {
-    std::size_t mark = name.rfind(kStagedMark);
-    if (mark == std::string::npos || mark + kStagedMark.size() == name.size()) return false;
-    return name.find_first_not_of("0123456789", mark + kStagedMark.size()) == std::string::npos;
-}
 
 bool StagedEntries::createdUnclaimed(const std::string& folder) const {
     std::string key = UpperCased(folder);
@@ -126,7 +87,7 @@ StreamResult StagedEntries::stage(const TArchive& archive, std::int32_t index, c
     if (refused_ || staged_.count(index) || !prepareFolder(FolderPart(target))) return check(archive, index, archiveFile);
     TempFile pending(target, TempKind::Staged);
     if (!pending.file()) return check(archive, index, archiveFile);
-    StagingSink sink(*pending.file());
+    StagingSink sink(pending.file());
     StreamResult result = Walk(archive, index, sink, inflater_, archiveFile, lastLength_);
     if (result != StreamResult::Complete) return result;
     lengths_[index] = lastLength_;

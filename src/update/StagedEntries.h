@@ -17,9 +17,6 @@
 
 #include "archive/Archive.h"
 
-// Whether a file name is that of a staged file (name + ".~s" + digits).
-bool IsStagedFileName(const std::string& name);
-
 class StagedEntries {
 public:
     StagedEntries() = default;

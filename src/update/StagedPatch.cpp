@@ -1,42 +1,12 @@
 #include "update/StagedPatch.h"
 
 #include "archive/Patch.h"
-#include "env/UiHooks.h"
 #include "platform/FileSystem.h"
 #include "platform/TempFiles.h"
 #include "update/StagedEntries.h"
+#include "update/StagingSinks.h"
 
 namespace {
-
-// Writes the new file while it can; after a failed write it takes the bytes
-// without writing them, so that the patch is still checked to its end.
-class PatchedFileSink final : public ByteSink {
-public:
-    explicit PatchedFileSink(FileHandle* file) : file_(file), failed_(file == nullptr) {}
-    bool put(const unsigned char* data, std::size_t count) override {
-        if (!failed_ && file_->write(data, std::int64_t(count)) != std::int64_t(count)) failed_ = true;
-        return true;
-    }
-    bool failed() const { return failed_; }
-
-private:
-    FileHandle* file_;
-    bool failed_;
-};
-
-// Hands the patch's data on and counts it for the run's progress, which lets
-// the window answer while a large file is built.
-class ProgressSink final : public ByteSink {
-public:
-    explicit ProgressSink(ByteSink& next) : next_(next) {}
-    bool put(const unsigned char* data, std::size_t count) override {
-        Progress().advance(count);
-        return next_.put(data, count);
-    }
-
-private:
-    ByteSink& next_;
-};
 
 const char* const kNotRun = ".\r\nDas Update wird nicht ausgeführt.";
 
@@ -66,9 +36,9 @@ bool BuildPatched(const TArchive& archive, std::int32_t index, const std::string
     std::unique_ptr<FileHandle> installed = openReadOnly(target);
     if (!installed) throw InstalledFileDiffers(UnreadableText(target));
     HandlePatchBase base(*installed);
-    PatchedFileSink sink(out);
+    StagingSink sink(out);
     PatchApplier applier(&base, sink);
-    ProgressSink counted(applier);
+    CountingSink counted(applier);  // the window answers while a large file is built
     StreamResult result = archive.streamEntry(index, counted, inflater, archiveFile);
     build.taken = applier.taken();
     if (result == StreamResult::Unreadable) return false;

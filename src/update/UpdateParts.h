@@ -64,7 +64,7 @@ public:
     bool Rollback = false;               // ROLLBACK=1: all of the part's changes or none
     bool RebootOk = false;               // REBOOTOK=1: a file held open is replaced at the next start of Windows
     std::vector<std::string> HeldUntilRestart;  // such files of this run (REBOOTOK), as the check found them
-    PartWriter* Writer = nullptr;  // not owned; how the part writes, set while it is applied
+    PartWriter* Writer = nullptr;  // not owned; set while a part with rollback is applied (nullptr: in place)
 };
 
 class TUpdateParts {

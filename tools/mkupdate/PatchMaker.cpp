@@ -14,6 +14,7 @@
 #include <zlib.h>
 
 #include "archive/ArchiveFormat.h"
+#include "archive/ArchiveWriter.h"
 #include "archive/Patch.h"
 #include "base/ByteReader.h"
 #include "tools/mkupdate/SuffixSort.h"
@@ -177,16 +178,6 @@ std::string Differ::records() {
     return std::move(out_);
 }
 
-bool Deflate(const std::string& data, std::string& out) {
-    uLongf size = compressBound(uLong(data.size()));
-    out.resize(size);
-    if (compress2(reinterpret_cast<Bytef*>(out.data()), &size, reinterpret_cast<const Bytef*>(data.data()),
-                  uLong(data.size()), Z_BEST_COMPRESSION) != Z_OK)
-        return false;
-    out.resize(size);
-    return true;
-}
-
 }  // namespace
 
 bool MakePatch(const std::vector<unsigned char>& oldData, const std::vector<unsigned char>& newData,
@@ -200,8 +191,7 @@ bool MakePatch(const std::vector<unsigned char>& oldData, const std::vector<unsi
     header.oldCrc = Crc32(0, oldData.data(), oldData.size());
     header.newSize = std::int32_t(newData.size());
     header.newCrc = Crc32(0, newData.data(), newData.size());
-    std::string body;
-    if (!Deflate(Differ(oldData, newData, suffixes).records(), body)) return false;
-    patch = PatchHeaderBytes(header) + body;
+    std::string records = Differ(oldData, newData, suffixes).records();
+    patch = PatchHeaderBytes(header) + CompressZlib(records.data(), records.size(), Z_BEST_COMPRESSION);
     return true;
 }

@@ -1,0 +1,42 @@
+// The sinks that staging inflates through: for an entry's own bytes
+// (StagedEntries.cpp) and for the new file that a patch entry builds
+// (StagedPatch.cpp).
+#pragma once
+
+#include <cstdint>
+
+#include "archive/Decompress.h"
+#include "env/UiHooks.h"
+#include "platform/FileSystem.h"
+
+// Writes the staged file while it can. After a failed write, or without a
+// file (nullptr), it goes on taking bytes without writing them, so that the
+// check of the entry is completed.
+class StagingSink final : public ByteSink {
+public:
+    explicit StagingSink(FileHandle* file) : file_(file), failed_(file == nullptr) {}
+    bool put(const unsigned char* data, std::size_t count) override {
+        if (!failed_ && file_->write(data, std::int64_t(count)) != std::int64_t(count)) failed_ = true;
+        return true;
+    }
+    bool failed() const { return failed_; }
+
+private:
+    FileHandle* file_;
+    bool failed_;
+};
+
+// Hands the bytes on and counts them, for the entry and for the run's progress.
+class CountingSink final : public ByteSink {
+public:
+    explicit CountingSink(ByteSink& next) : next_(next) {}
+    bool put(const unsigned char* data, std::size_t count) override {
+        total += count;
+        Progress().advance(count);
+        return next_.put(data, count);
+    }
+    std::uint64_t total = 0;
+
+private:
+    ByteSink& next_;
+};
