@@ -229,8 +229,16 @@ int RunWatched(double seconds, std::string commandLine) {
     STARTUPINFOA startup = {};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION info = {};
-    if (!CreateProcessA(nullptr, &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info))
-        return Fail("cannot start " + commandLine);
+    // Under load Wine now and then fails to start a process that starts on the next try;
+    // each failure is printed with its code, so a lasting one still shows its cause.
+    for (int attempt = 1;; ++attempt) {
+        if (CreateProcessA(nullptr, &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info))
+            break;
+        std::string failure = "cannot start " + commandLine + " (error " + std::to_string(GetLastError()) + ")";
+        if (attempt == 3) return Fail(failure);
+        Fail(failure + ", trying again");
+        Sleep(1000);
+    }
     ScopedProcess process(info.hProcess), thread(info.hThread);
     WindowWatch watch{info.dwProcessId, {}};
     DWORD until = GetTickCount() + static_cast<DWORD>(seconds * 1000);

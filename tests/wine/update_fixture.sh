@@ -22,7 +22,8 @@ reg_delete_value() {
 # application's view of the registry, sys_reg_get in the system's own (fonts, product names).
 reg_value() {
   local out reg=$1; shift
-  if [ -z "$2" ]; then out=$($reg query "$1" /ve 2>/dev/null); else out=$($reg query "$1" /v "$2" 2>/dev/null); fi
+  # reg exits 1 for a missing value, which is an answer here, not a failure.
+  if [ -z "$2" ]; then out=$($reg query "$1" /ve 2>/dev/null) || true; else out=$($reg query "$1" /v "$2" 2>/dev/null) || true; fi
   echo "$out" | tr -d '\r' | awk -F'REG_SZ' 'NF>1 {sub(/^[ \t]+/, "", $2); print $2; found=1} END {if (!found) print "(none)"}'
 }
 reg_get() { reg_value app_reg "$@"; }
@@ -83,7 +84,8 @@ run_update() {
 hold_file() {
   "$WINE" 'C:\upd\win32driver.exe' hold "$1" "$2" > "$WORK/hold.out" &
   holder=$!
-  for _ in $(seq 50); do grep -q holding "$WORK/hold.out" 2>/dev/null && break; sleep 0.2; done
+  for _ in $(seq 150); do grep -q holding "$WORK/hold.out" 2>/dev/null && return 0; sleep 0.2; done
+  echo "the test driver did not hold $1 within 30 s" >&2
 }
 
 # run_update with the switches after $1 while the test driver holds the Windows path $1 open;
