@@ -4,8 +4,11 @@
 # build in a 64-bit prefix under the 64-bit loader, called directly because
 # the `wine` wrapper takes the 32-bit loader whenever it is installed.
 set -eEuo pipefail
-# A command that stops the script says so: which line, which command.
-trap 'echo "stopped: ${BASH_SOURCE[0]##*/}:$LINENO: $BASH_COMMAND (exit $?)" >&2' ERR
+# A command that stops the script says so: which line, which command. Failures that stop
+# nothing stay quiet: those in a command substitution, often the answer sought (grep -c, an
+# expected exit code), whose caller fails in turn if they matter, and all in a script that
+# has turned set -e off.
+trap 'stop_rc=$?; [ "$BASH_SUBSHELL" != 0 ] || [[ $- != *e* ]] || echo "stopped: ${BASH_SOURCE[0]##*/}:$LINENO: $BASH_COMMAND (exit $stop_rc)" >&2' ERR
 
 WIN_BITS=${WIN_BITS:-32}
 : "${WINEPREFIX:?WINEPREFIX must be set}"
