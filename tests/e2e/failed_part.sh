@@ -43,18 +43,20 @@ hold_file 'C:\App\readme.txt' 4
 run_update /S /WAIT=30 /LOG='C:\upd\update.log'
 check "/WAIT=30: applied once the holder let go" equals "$RC $(cat "$APP/readme.txt")" "0 new readme"
 
-# The first updater holds the lock while it waits for the held file.
+# The first updater holds the lock while it waits for the held file. Without /WAIT the second
+# must be done before the file is let go (then killed); with it, the file is let go after 12 s.
 for second in "" /WAIT=60; do
   fresh
-  hold_file 'C:\App\readme.txt' 12
+  hold_file 'C:\App\readme.txt' "${second:+12}${second:-60}"
   run_in_background first /S /WAIT=60 /LOG='C:\upd\first.log'
-  sleep 4
+  "$WINE" 'C:\upd\win32driver.exe' waitlocked 60
   run_windows_program 'C:\upd\update.exe' /S $second /LOG='C:\upd\second.log'
   if [ -z "$second" ]; then
     check "second updater: 1618 at once, nothing written" equals "$RC $(cat "$APP/readme.txt")" "1618 old readme"
     check "second updater: says why" contains "$(log_of second.log)" "Ein anderes Update wird gerade ausgeführt."
+    kill "$holder"
   else
-    check "second updater with /WAIT: waits its turn and finds nothing to write" equals "$RC $(exit_code_in "$WORK/first.out")" "0 0"
+    check "second updater with /WAIT: waits its turn and finds nothing to write" equals "$RC" 0
     check "second updater with /WAIT: writes no file" contains "$(log_of second.log)" $'\r\n0 Dateien aktualisiert\r\n'
   fi
   "$WINESERVER" -w

@@ -127,8 +127,8 @@ else
   sleep 2
   screenshot "$SHOTS/main-progress.png"
   drive close Update
-  check "1 GiB entry: the window answers WM_NULL within 1 s throughout" \
-    drive answers Update 300 1000 107
+  check "1 GiB entry: the window answers WM_NULL within 3 s throughout" \
+    drive answers Update 300 3000 107
   check "1 GiB entry: the close box did not end the run" wait_control 107 "1|1|Fertigstellen"
   check "1 GiB entry: written whole" equals "$(stat -c %s "$APP/big.bin")" 1073741824
   close_with Fertigstellen

@@ -159,7 +159,7 @@ printf 'a file' > "$UPD/blocker"
 while IFS='|' read -r what args code logged; do
   rm -f "$UPD/update.log"
   # shellcheck disable=SC2086  # the switches are split at blanks on purpose
-  out=$(cd "$UPD" && "$WINE" 'C:\upd\win32driver.exe' run 60 'C:\upd\update.exe' $args 2>&1 | tr -d '\r') || true
+  out=$(cd "$UPD" && "$WINE" 'C:\upd\win32driver.exe' run 60 'C:\upd\update.exe' $args 2>/dev/null | tr -d '\r') || true
   check "$what: no window, exit $code" equals "$out" "exit $code"
   if [ -n "$logged" ]; then
     check "$what: logged" contains "$(iconv -f CP1252 -t UTF-8 < "$UPD/update.log" 2>/dev/null)" "$logged"
@@ -171,7 +171,7 @@ log without /S|/UNPACK=C:\x /LOG=C:\upd\update.log|4|gelten nur mit /S.
 failed unpack|/UNPACK=C:\upd\blocker\x|3|
 RUNS
 cp "$WIN_DIR/update.exe" "$UPD/update.exe"
-out=$(cd "$UPD" && "$WINE" 'C:\upd\win32driver.exe' run 60 'C:\upd\update.exe' /UNPACK=C:\x 2>&1 | tr -d '\r') || true
+out=$(cd "$UPD" && "$WINE" 'C:\upd\win32driver.exe' run 60 'C:\upd\update.exe' /UNPACK=C:\x 2>/dev/null | tr -d '\r') || true
 check "unpack without a package: no window, exit 2" equals "$out" "exit 2"
 
 "$WINESERVER" -k 2>/dev/null || true  # no server of these runs is left to the next test

@@ -10,6 +10,7 @@
 //   win32driver waittext CAPTION ID TEXT [SECONDS]   wait until control ID contains TEXT
 //   win32driver waitgone CAPTION [SECONDS]      wait until the window is gone
 //   win32driver hold FILE SECONDS               keeps FILE open (no sharing) for a while
+//   win32driver waitlocked SECONDS              wait until another process holds the updaters' lock
 //   win32driver clickid CAPTION ID              BN_CLICKED (STN_CLICKED) of control ID
 //   win32driver settext CAPTION ID TEXT         WM_SETTEXT to control ID
 //   win32driver key CAPTION ID NAME...          posts key presses (Return, Escape, F2, Tab, Down, Up,
@@ -46,6 +47,16 @@
 
 namespace {
 
+// A time limit that stays right when the tick count wraps (every 49.7 days).
+class Deadline {
+public:
+    explicit Deadline(double seconds) : start_(GetTickCount()), span_(static_cast<DWORD>(seconds * 1000)) {}
+    bool passed() const { return GetTickCount() - start_ > span_; }
+
+private:
+    DWORD start_, span_;
+};
+
 std::string TextOf(HWND h) {
     char buffer[65536];
     LRESULT n = SendMessageA(h, WM_GETTEXT, sizeof buffer, reinterpret_cast<LPARAM>(buffer));
@@ -58,11 +69,11 @@ HWND FindByCaptionOrClass(const std::string& caption) {
 }
 
 HWND FindTopLevel(const std::string& caption, double seconds) {
-    DWORD until = GetTickCount() + static_cast<DWORD>(seconds * 1000);
+    Deadline deadline(seconds);
     for (;;) {
         HWND h = FindByCaptionOrClass(caption);
         if (h) return h;
-        if (GetTickCount() > until) return nullptr;
+        if (deadline.passed()) return nullptr;
         Sleep(100);
     }
 }
@@ -241,11 +252,11 @@ int RunWatched(double seconds, std::string commandLine) {
     }
     ScopedProcess process(info.hProcess), thread(info.hThread);
     WindowWatch watch{info.dwProcessId, {}};
-    DWORD until = GetTickCount() + static_cast<DWORD>(seconds * 1000);
+    Deadline deadline(seconds);
     for (;;) {
         EnumWindows(NoteWindow, reinterpret_cast<LPARAM>(&watch));
         if (WaitForSingleObject(process.get(), 50) == WAIT_OBJECT_0) break;
-        if (GetTickCount() > until) {
+        if (deadline.passed()) {
             TerminateProcess(process.get(), 1);
             std::printf("still running\n");
             return 1;
@@ -255,6 +266,18 @@ int RunWatched(double seconds, std::string commandLine) {
     GetExitCodeProcess(process.get(), &code);
     std::printf("exit %lu\n", static_cast<unsigned long>(code));
     return 0;
+}
+
+// Whether another process owns the updaters' lock, a named mutex with or without "Global\\".
+bool UpdaterLockHeld() {
+    for (const char* name : {"Global\\Mevo.Tarnix.Update.Apply", "Mevo.Tarnix.Update.Apply"}) {
+        ScopedKernelObject mutex(OpenMutexA(SYNCHRONIZE | MUTEX_MODIFY_STATE, FALSE, name));
+        if (!mutex) continue;
+        DWORD state = WaitForSingleObject(mutex.get(), 0);
+        if (state == WAIT_TIMEOUT) return true;
+        if (state == WAIT_OBJECT_0 || state == WAIT_ABANDONED) ReleaseMutex(mutex.get());
+    }
+    return false;
 }
 
 }  // namespace
@@ -278,11 +301,19 @@ int main(int argc, char** argv) {
         Sleep(static_cast<DWORD>(std::atof(a[2].c_str()) * 1000));
         return 0;
     }
+    if (cmd == "waitlocked") {
+        Deadline deadline(std::atof(a[1].c_str()));
+        while (!UpdaterLockHeld()) {
+            if (deadline.passed()) return Fail("no updater took its lock");
+            Sleep(100);
+        }
+        return 0;
+    }
     if (cmd == "waitgone") {
         if (a.size() > 2) seconds = std::atof(a[2].c_str());
-        DWORD until = GetTickCount() + static_cast<DWORD>(seconds * 1000);
+        Deadline deadline(seconds);
         while (FindByCaptionOrClass(a[1])) {
-            if (GetTickCount() > until) return Fail("window still there: " + a[1]);
+            if (deadline.passed()) return Fail("window still there: " + a[1]);
             Sleep(100);
         }
         return 0;
@@ -292,10 +323,10 @@ int main(int argc, char** argv) {
     if (!top) return Fail("no window: " + a[1]);
     if (cmd == "wait") return 0;
     if (cmd == "answers" && a.size() > 3) {
-        DWORD until = GetTickCount() + static_cast<DWORD>(std::atof(a[2].c_str()) * 1000);
+        Deadline deadline(std::atof(a[2].c_str()));
         DWORD limit = static_cast<DWORD>(std::atoi(a[3].c_str())), longest = 0;
         HWND done = a.size() > 4 ? FindControl(top, a[4]) : nullptr;
-        while (GetTickCount() < until && IsWindow(top) && !(done && IsWindowEnabled(done))) {
+        while (!deadline.passed() && IsWindow(top) && !(done && IsWindowEnabled(done))) {
             DWORD start = GetTickCount();
             DWORD_PTR result = 0;
             if (!SendMessageTimeoutA(top, WM_NULL, 0, 0, SMTO_NORMAL, limit, &result) && IsWindow(top))
@@ -323,11 +354,11 @@ int main(int argc, char** argv) {
     }
     if (cmd == "waittext" && a.size() > 3) {
         if (a.size() > 4) seconds = std::atof(a[4].c_str());
-        DWORD until = GetTickCount() + static_cast<DWORD>(seconds * 1000);
+        Deadline deadline(seconds);
         for (;;) {
             HWND h = FindControl(top, a[2]);
             if (h && TextOf(h).find(a[3]) != std::string::npos) return 0;
-            if (GetTickCount() > until) return Fail("text not seen: " + a[3]);
+            if (deadline.passed()) return Fail("text not seen: " + a[3]);
             Sleep(100);
         }
     }

@@ -86,6 +86,7 @@ hold_file() {
   holder=$!
   for _ in $(seq 150); do grep -q holding "$WORK/hold.out" 2>/dev/null && return 0; sleep 0.2; done
   echo "the test driver did not hold $1 within 30 s" >&2
+  return 1
 }
 
 # run_update with the switches after $1 while the test driver holds the Windows path $1 open;
