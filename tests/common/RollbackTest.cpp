@@ -17,19 +17,19 @@ namespace {
 const std::int32_t kEntryStamp = Stamp(2040, 3, 15, 14, 30, 10);  // newer than any folder made now
 const std::int32_t kOlderStamp = Stamp(2023, 1, 20, 9, 0, 0);
 
-// Every file and folder below `folder`: content, stamp and attributes.
+// Every file and folder below `folder`: a file's content, stamp and attributes, a
+// folder's attributes and what it holds. A folder's stamp is the clock's at its last
+// change, which no run puts back.
 std::string Snapshot(const std::string& folder) {
     std::map<std::string, std::string> lines;
     std::vector<FindData> children;
     Fs().listFolder(folder, children);
     for (const FindData& c : children) {
         std::string path = folder + c.name;
-        std::string line = std::to_string(c.dosDate) + " " + std::to_string(c.attributes);
         if (c.attributes & kAttrDirectory)
-            line += " [" + Snapshot(path + "\\") + "]";
+            lines[c.name] = std::to_string(c.attributes) + " [" + Snapshot(path + "\\") + "]";
         else
-            line += " " + ReadBytes(path);
-        lines[c.name] = line;
+            lines[c.name] = std::to_string(c.dosDate) + " " + std::to_string(c.attributes) + " " + ReadBytes(path);
     }
     std::string text;
     for (const auto& [name, line] : lines) text += name + ": " + line + "\n";
