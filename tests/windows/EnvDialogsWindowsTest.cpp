@@ -80,11 +80,17 @@ private:
             EnumWindows(FindBox, reinterpret_cast<LPARAM>(&box));
         }
         if (box == nullptr) return;
-        Sleep(200);  // let the box finish its start-up (and be moved)
+        // The box is moved once it is shown: at least 200 ms, then until it stays put (5 s at most).
+        RECT last = {};
+        for (int i = 0; i < 100; ++i) {
+            Sleep(50);
+            GetWindowRect(box, &seen_.rect);
+            if (i >= 3 && EqualRect(&seen_.rect, &last)) break;
+            last = seen_.rect;
+        }
         found_ = true;
         seen_.owner = GetWindow(box, GW_OWNER);
         seen_.caption = WindowText(box);
-        GetWindowRect(box, &seen_.rect);
         EnumChildWindows(box, ReadChild, reinterpret_cast<LPARAM>(&seen_));
         if (buttonId == 0) {
             PostMessageA(box, WM_CLOSE, 0, 0);
