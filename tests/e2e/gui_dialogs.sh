@@ -32,20 +32,12 @@ click_at() {
 }
 click_item() { click_at "$(drive treepoint "$CHOOSER" 201 "$1")" "${2:-1}"; }
 label() { drive text "$CHOOSER" 203; }
-# The chooser's label, the tree's items and its controls, each awaited for up to 5 s:
-# a click or key press is taken in after the driver has returned.
-label_is() {
-  for _ in $(seq 25); do [ "$(label)" = "$1" ] && return 0; sleep 0.2; done
-  equals "$(label)" "$1"
-}
-tree_has() {
-  for _ in $(seq 25); do drive tree "$CHOOSER" 201 | grep -qxF "$1" && return 0; sleep 0.2; done
-  echo "no tree item $1"; return 1
-}
-has_control() {
-  for _ in $(seq 25); do "$WINE" "$DRIVER" text "$1" "$2" >/dev/null 2>&1 && return 0; sleep 0.2; done
-  return 1
-}
+# The command given, tried every 0.2 s until it succeeds, 5 s at most: a click or key press
+# is taken in after the driver has returned. The last try says why it failed.
+eventually() { for _ in $(seq 24); do "$@" >/dev/null 2>&1 && return 0; sleep 0.2; done; "$@"; }
+label_is() { equals "$(label)" "$1"; }
+tree_has() { drive tree "$CHOOSER" 201 | grep -qxF "$1" || { echo "no tree item $1"; return 1; }; }
+has_control() { "$WINE" "$DRIVER" text "$1" "$2" >/dev/null 2>&1; }
 no_menu() { ! window_open 'class=#32768' 1; }
 wait_for_dir() { for _ in $(seq 50); do [ -d "$1" ] && return 0; sleep 0.2; done; echo "no folder $1"; return 1; }
 open_chooser() { drive click Update "alles auspacken"; window_open "$CHOOSER"; sleep 0.5; }
@@ -109,16 +101,16 @@ check "Ctrl+F3 reveals alles auspacken" wait_control Update 109 "1|1|alles auspa
 open_chooser
 read -r _ _ dlg_w dlg_h _ <<<"$(drive rect "$CHOOSER")"
 check "the chooser opens 350 x 400" equals "$dlg_w x $dlg_h" "350 x 400"
-check "no folder selected" label_is ""
+check "no folder selected" eventually label_is ""
 check "the new-folder panel is hidden" equals "$(control "$CHOOSER" 204)" "1|0|"
 drive_c_label=$(drive tree "$CHOOSER" 201 | awk -F'|' '$1 == 1 && /\(C:\)/ {print $3; exit}')
 root_label=$(drive tree "$CHOOSER" 201 | awk -F'|' '$1 == 0 {print $3; exit}')
 click_item "$drive_c_label"
-check "a click selects a drive" label_is 'C:\'
+check "a click selects a drive" eventually label_is 'C:\'
 drive key "$CHOOSER" 201 Right
-check "opening a drive lists its folders" tree_has "2|0|Wahl"
+check "opening a drive lists its folders" eventually tree_has "2|0|Wahl"
 click_item Wahl
-check "its folders are read when it opens" label_is 'C:\Wahl'
+check "its folders are read when it opens" eventually label_is 'C:\Wahl'
 
 drive clickid "$CHOOSER" 209
 check "the new-folder button shows the panel" wait_control "$CHOOSER" 204 "1|1|"
@@ -144,10 +136,10 @@ sleep 0.5
 screenshot "$SHOTS/chooser-new-folder.png"
 drive key "$CHOOSER" 206 Return
 check "Enter creates the folder below the selection" wait_for_dir "$WAHL/Ziel"
-check "the tree shows it" tree_has "3|0|Ziel"
+check "the tree shows it" eventually tree_has "3|0|Ziel"
 check "the panel is hidden again" wait_control "$CHOOSER" 204 "1|0|"
 click_item Ziel
-check "the new folder can be chosen" label_is 'C:\Wahl\Ziel'
+check "the new folder can be chosen" eventually label_is 'C:\Wahl\Ziel'
 screenshot "$SHOTS/chooser.png"
 drive clickid "$CHOOSER" 208
 check "OK closes the chooser" window_gone "$CHOOSER"
@@ -159,10 +151,10 @@ check "with the entries' contents" equals "$(cat "$WAHL/Ziel/add/Demo/sub/data.t
 # --- The kept folder is gone: the nearest existing one, without the menu ---
 rm -rf "$WAHL/Ziel"
 open_chooser
-check "opens at the nearest existing folder" label_is 'C:\Wahl'
-check "which the tree selects" tree_has "2|1|Wahl"
+check "opens at the nearest existing folder" eventually label_is 'C:\Wahl'
+check "which the tree selects" eventually tree_has "2|1|Wahl"
 click_item App 3
-check "a right click selects" label_is 'C:\App'
+check "a right click selects" eventually label_is 'C:\App'
 sleep 1
 check "no context menu without the kept folder" no_menu
 drive key "$CHOOSER" 201 Escape
@@ -171,20 +163,20 @@ check "nothing was unpacked" test ! -e "$APP/update.ini"
 
 # --- The kept folder (the selection at the cancel) exists: context menu and renaming ---
 open_chooser
-check "opens at the selection of the cancelled call" label_is 'C:\App'
+check "opens at the selection of the cancelled call" eventually label_is 'C:\App'
 click_item Wahl 3
 check "the context menu opens" window_open 'class=#32768' 3
 xdotool key Down Return
 check "its item creates a folder below the clicked one" wait_for_dir "$WAHL/Neuer Ordner"
-check "and selects it" label_is 'C:\Wahl\Neuer Ordner'
+check "and selects it" eventually label_is 'C:\Wahl\Neuer Ordner'
 drive key "$CHOOSER" 201 F2
-check "F2 starts editing the name" has_control "$CHOOSER" 201/Edit
+check "F2 starts editing the name" eventually has_control "$CHOOSER" 201/Edit
 drive settext "$CHOOSER" 201/Edit Umbenannt
 drive key "$CHOOSER" 201/Edit Return
 check "the folder is renamed" wait_for_dir "$WAHL/Umbenannt"
 check "the old name is gone" test ! -e "$WAHL/Neuer Ordner"
-check "the tree shows the new name" tree_has "3|0|Umbenannt"
-check "editing selected the folder's parent" label_is 'C:\Wahl'
+check "the tree shows the new name" eventually tree_has "3|0|Umbenannt"
+check "editing selected the folder's parent" eventually label_is 'C:\Wahl'
 
 drive resize "$CHOOSER" 100 100
 read -r _ _ dlg_w dlg_h _ <<<"$(drive rect "$CHOOSER")"
@@ -201,7 +193,7 @@ check "closing the window cancels" window_gone "$CHOOSER"
 # --- The root has no folder: OK unpacks nothing and says why ---
 open_chooser
 click_item "$root_label"
-check "the root shows no path" label_is ""
+check "the root shows no path" eventually label_is ""
 drive clickid "$CHOOSER" 208
 window_gone "$CHOOSER"
 check "OK on the root says why nothing is unpacked" window_open "$MSGBOX"
@@ -210,7 +202,7 @@ drive click "$MSGBOX" OK || true
 window_gone "$MSGBOX" || true
 check "nothing is unpacked for the root" test ! -e "$C/update.ini"
 open_chooser
-check "the next call starts without a selection" label_is ""
+check "the next call starts without a selection" eventually label_is ""
 drive close "$CHOOSER"
 window_gone "$CHOOSER"
 

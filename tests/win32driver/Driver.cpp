@@ -41,6 +41,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/UpdaterLock.h"
 #include "platform/WindowsSupport.h"
 
 #include <commctrl.h>
@@ -268,18 +269,6 @@ int RunWatched(double seconds, std::string commandLine) {
     return 0;
 }
 
-// Whether another process owns the updaters' lock, a named mutex with or without "Global\\".
-bool UpdaterLockHeld() {
-    for (const char* name : {"Global\\Mevo.Tarnix.Update.Apply", "Mevo.Tarnix.Update.Apply"}) {
-        ScopedKernelObject mutex(OpenMutexA(SYNCHRONIZE | MUTEX_MODIFY_STATE, FALSE, name));
-        if (!mutex) continue;
-        DWORD state = WaitForSingleObject(mutex.get(), 0);
-        if (state == WAIT_TIMEOUT) return true;
-        if (state == WAIT_OBJECT_0 || state == WAIT_ABANDONED) ReleaseMutex(mutex.get());
-    }
-    return false;
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -303,7 +292,7 @@ int main(int argc, char** argv) {
     }
     if (cmd == "waitlocked") {
         Deadline deadline(std::atof(a[1].c_str()));
-        while (!UpdaterLockHeld()) {
+        while (TryLockUpdater()) {  // taken and let go at once while it is free
             if (deadline.passed()) return Fail("no updater took its lock");
             Sleep(100);
         }
