@@ -4,38 +4,20 @@
 
 #include <string>
 
-char ToUpperChar(char c);
-char ToLowerChar(char c);
+#include "base/Text.h"
 
 char FirstChar(const std::string& text);  // a blank for the empty text
 char LastChar(const std::string& text);   // a blank for the empty text
 std::string DropLastChar(const std::string& text);
-
-void UpperCaseText(std::string& text);
-void LowerCaseText(std::string& text);
-std::string UpperCased(std::string text);
 
 void TrimRightBlanks(std::string& text);
 void TrimLeftBlanks(std::string& text);
 void TrimBlanks(std::string& text);
 
 void StripQuotes(std::string& text);
-bool EndsWithText(const std::string& suffix, const std::string& text);
 std::string CutAtQuestionMark(const std::string& text);
 // Position (from 1) of the first `c` at or after `start`; 0 when there is none.
 int FindCharFrom(char c, const std::string& text, int start);
 // Moves the cursor to the first `c` or the terminating NUL and returns the character there.
 char skipTo(char c, const char*& cursor);
 
-std::string AddPathSeparator(const std::string& text);
-void EnsureTrailingBackslash(std::string& text);
-void DropTrailingBackslash(std::string& text);
-
-// Case-insensitive equality and prefix test with the ToUpperChar mapping.
-bool SameText(const std::string& a, const std::string& b);
-bool StartsWithText(const std::string& prefix, const std::string& text);
-
-// The folder part of a path: up to and including its last "\" or ":"; empty when there is none.
-std::string FolderPart(const std::string& path);
-// The name part of a path: after its last "\" or ":".
-std::string NamePart(const std::string& path);

@@ -1,6 +1,6 @@
 #include "platform/Registry.h"
 
-#include "env/Text.h"
+#include "base/Text.h"
 
 bool InViewOf32BitPrograms(const std::string& path, bool viewExists) {
     // Fonts, FontSubstitutes, FontLink, FontMapper, FontDpi: one key for both views.

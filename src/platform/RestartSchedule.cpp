@@ -1,6 +1,6 @@
 #include "platform/RestartSchedule.h"
 
-#include "env/Text.h"
+#include "base/Text.h"
 
 #ifdef _WIN32
 #include "Windows/RestartSchedule.inc"

@@ -1,6 +1,6 @@
 #include "platform/TempFiles.h"
 
-#include "env/Text.h"
+#include "base/Text.h"
 
 namespace {
 
