@@ -10,6 +10,8 @@
 #include "update/UpdateParts.h"
 
 const char* const kDamagedUpdateText = "Das Update ist beschädigt oder unvollständig.";
+const char* const kFinalCommandAfterRestartText =
+    "Der abschließende Befehl wird nicht gestartet: erst nach dem Neustart von Windows.";
 
 UpdateSession::UpdateSession(SessionView& view) : view_(view) {}
 UpdateSession::~UpdateSession() = default;
@@ -41,6 +43,8 @@ bool UpdateSession::start(StringList& log, bool extendedLog) {
         ~Guard() { flag = false; }
     } guard{running_};
     RunSucceeded = RunUpdate(*this, log, &LastEnding);
+    if (LastEnding == RunEnding::RestartNeeded && !FinalCmd.empty() && view_.readsLogInWindow())
+        log.push_back(kFinalCommandAfterRestartText);
     return RunSucceeded;
 }
 
@@ -51,7 +55,8 @@ bool UpdateSession::closeQuery() {
     LogThreshold = 2;
     if (!RunSucceeded) return allowed;
     std::string ignored;  // the window neither waits for the command nor reports on it
-    if (Completed) startFinalCommand(ignored);
+    // Files that wait for the next start of Windows are not there yet for the command.
+    if (Completed && LastEnding != RunEnding::RestartNeeded) startFinalCommand(ignored);
     FinalCmd.clear();
     return allowed;
 }

@@ -25,6 +25,8 @@ public:
     virtual void showCoriText(const std::string& text) {}
     // The run succeeded: "Fertigstellen" enabled and focused, "Start" disabled.
     virtual void showCompleted() {}
+    // Whether a person reads the log in a window (a silent run's log says on its own what became of the final command).
+    virtual bool readsLogInWindow() const { return false; }
 };
 
 class UpdateSession final : public UpdateView {
@@ -90,6 +92,9 @@ class EControlFileError : public Exception {
 public:
     using Exception::Exception;
 };
+
+// The window's log line after a run whose files wait for the next start of Windows.
+extern const char* const kFinalCommandAfterRestartText;
 
 // The text shown when there is no package at all.
 extern const char* const kDamagedUpdateText;

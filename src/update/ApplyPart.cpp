@@ -62,14 +62,24 @@ std::int32_t StampAfterRestart(const std::string& path) {
     return stamp;
 }
 
-// What this run wrote to, or deleted at, `path` is what stays: the copies that
-// earlier runs left to be moved over it at the next start go.
-void DropPendingCopies(TUpdatePart& part, const std::string& path) {
-    for (const std::string& copy : PendingCopiesOf(path)) {
-        if (RemoveFileAnyway(copy)) continue;
+// What this run wrote to, or deleted at, `path` is what stays: what earlier
+// runs left for the next start at that path goes (with rollback: when the part commits).
+void SupersedeRestartChangesAt(TUpdatePart& part, const std::string& path) {
+    StringList problems;
+    WriterOf(part).supersedeRestartChanges(path, problems);
+    for (const std::string& line : problems) {
         ++part.ErrorCount;
-        Log(part, copy + " konnte nicht gelöscht werden", kResult);
+        Log(part, line, kResult);
     }
+}
+
+// An entry that is not newer than what waits beside its path for the next
+// start of Windows: the restart installs it, so the run is complete only then.
+bool WaitsForRestart(TUpdatePart& part, const std::string& path, std::int32_t entryStamp) {
+    if (entryStamp <= FileDateOf(path)) return false;
+    part.Owner->RestartNeeded = true;
+    Log(part, path + " wird beim nächsten Neustart ersetzt.", kResult);
+    return true;
 }
 
 // The entry inflated beside the held file, to be moved over it by Windows at its next start.
@@ -154,7 +164,7 @@ void DeleteListedFiles(TUpdatePart& part, const StringList& toDelete) {
         }
         if (WriterOf(part).removeListed(path)) {
             ++part.DeletedCount;
-            DropPendingCopies(part, path);
+            SupersedeRestartChangesAt(part, path);
             continue;
         }
         ++part.ErrorCount;
@@ -314,7 +324,8 @@ bool InstallEntry(TUpdatePart& part, const TArchive& archive, const std::string&
     bool exists = FileExists(path);
     if (!exists && !mayCreate) return false;
     if (archive.entryAt(index).fileDate() <= StampAfterRestart(path)) {
-        Log(part, path + " (neuere oder gleiche existiert)", kDetail);
+        if (!WaitsForRestart(part, path, archive.entryAt(index).fileDate()))
+            Log(part, path + " (neuere oder gleiche existiert)", kDetail);
         ++part.KeptCount;
         return false;
     }
@@ -337,7 +348,7 @@ bool InstallEntry(TUpdatePart& part, const TArchive& archive, const std::string&
         if (previous != kAttrInvalid)
             Fs().setAttributes(path, (previous & ~std::uint32_t(kAttrReadOnly | kAttrDirectory)) | kAttrArchive);
         ++(exists ? part.UpdatedCount : part.AddedCount);
-        DropPendingCopies(part, path);
+        SupersedeRestartChangesAt(part, path);
         return true;
     }
     ++part.ErrorCount;

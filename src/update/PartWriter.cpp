@@ -16,6 +16,10 @@ bool PlainWriter::prepareWrite(const std::string& path, bool, bool mayCreate, co
 
 bool PlainWriter::removeListed(const std::string& path) { return Fs().removeFile(path); }
 
+void PlainWriter::supersedeRestartChanges(const std::string& path, StringList& problems) {
+    SupersedeRestartChanges(path, problems);
+}
+
 JournaledWriter::JournaledWriter(const TUpdatePart& part, const StagedEntries* staging)
     : journal_(part.TargetFolder), top_(part.TargetFolder), staging_(staging) {}
 
@@ -28,6 +32,10 @@ bool JournaledWriter::prepareWrite(const std::string& path, bool exists, bool ma
 // A read-only file is refused, as a deletion refuses it.
 bool JournaledWriter::removeListed(const std::string& path) {
     return (Fs().attributes(path) & kAttrReadOnly) == 0 && journal_.keep(path, Written::Nothing());
+}
+
+void JournaledWriter::supersedeRestartChanges(const std::string& path, StringList& problems) {
+    if (!journal_.noteSuperseded(path)) problems.push_back(failureLine(path));
 }
 
 std::string JournaledWriter::failureLine(const std::string& path) const {

@@ -18,6 +18,12 @@ public:
     virtual bool prepareWrite(const std::string& path, bool exists, bool mayCreate, const Written& written) = 0;
     // Deletes a file of the deletion list (journaled: keeps it).
     virtual bool removeListed(const std::string& path) = 0;
+    // The run has written or deleted `path`: what earlier runs left for the next
+    // start of Windows to do there (copies to move over it, its deletion) is
+    // void, so that the restart leaves what this run installed. Journaled, it
+    // is noted now and done when the part commits; a failed part keeps them.
+    // Lines in `problems` name what could not be settled.
+    virtual void supersedeRestartChanges(const std::string& path, StringList& problems) = 0;
     // Whether an installed file is still at its path when the entry is written
     // over it (a journaled part has kept it under another name by then).
     virtual bool replacesInPlace() const = 0;
@@ -31,6 +37,7 @@ class PlainWriter final : public PartWriter {
 public:
     bool prepareWrite(const std::string& path, bool exists, bool mayCreate, const Written& written) override;
     bool removeListed(const std::string& path) override;
+    void supersedeRestartChanges(const std::string& path, StringList& problems) override;
     bool replacesInPlace() const override { return true; }
     bool stopsAtFirstError() const override { return false; }
 };
@@ -41,6 +48,7 @@ public:
     JournaledWriter(const TUpdatePart& part, const StagedEntries* staging);
     bool prepareWrite(const std::string& path, bool exists, bool mayCreate, const Written& written) override;
     bool removeListed(const std::string& path) override;
+    void supersedeRestartChanges(const std::string& path, StringList& problems) override;
     bool replacesInPlace() const override { return false; }
     bool stopsAtFirstError() const override { return true; }
     std::string failureLine(const std::string& path) const override;

@@ -5,6 +5,7 @@
 #include "env/System.h"
 #include "env/Text.h"
 #include "platform/FileSystem.h"
+#include "platform/RestartSchedule.h"
 #include "platform/TempFiles.h"
 #include "update/Folders.h"
 #include "update/StagedEntries.h"
@@ -55,9 +56,16 @@ std::vector<std::string> SplitFields(const std::string& text) {
     }
 }
 
-bool KnownChange(char c) { return c == 'K' || c == 'N' || c == 'D' || c == 'C'; }
+bool KnownChange(char c) { return c == 'K' || c == 'N' || c == 'D' || c == 'P' || c == 'C'; }
 
 }  // namespace
+
+void SupersedeRestartChanges(const std::string& path, StringList& problems) {
+    for (const std::string& copy : PendingCopiesOf(path))
+        if (!RemoveFileAnyway(copy)) problems.push_back(copy + " konnte nicht gelöscht werden");
+    if (!CancelDeletionAtRestart(path))
+        problems.push_back("Das Löschen von " + path + " beim nächsten Neustart konnte nicht aufgehoben werden");
+}
 
 bool Written::isAt(const std::string& path) const {
     FindData found;
@@ -109,6 +117,8 @@ bool RollbackJournal::noteNewFile(const std::string& path, const Written& writte
     return note({Change::NewFile, path, {}, written});
 }
 
+bool RollbackJournal::noteSuperseded(const std::string& path) { return note({Change::Superseded, path, {}, {}}); }
+
 bool RollbackJournal::noteNewFolders(const std::string& folder, const std::string& top,
                                      const StagedEntries* staging) {
     std::string topFolder = top;
@@ -131,6 +141,14 @@ void RollbackJournal::removeKeptCopies(StringList& problems) {
             problems.push_back(record.kept + " konnte nicht gelöscht werden");
 }
 
+// After the commit line: the kept copies go, and what earlier runs left for
+// the restart at the paths the part wrote.
+void RollbackJournal::settleCommitted(StringList& problems) {
+    removeKeptCopies(problems);
+    for (const Record& record : records_)
+        if (record.change == Change::Superseded) SupersedeRestartChanges(record.path, problems);
+}
+
 // The journal goes once nothing of it is left to do.
 void RollbackJournal::finish(const StringList& problems) {
     file_.reset();
@@ -141,7 +159,7 @@ bool RollbackJournal::commit(StringList& problems) {
     if (records_.empty() && !failed_) return true;  // nothing was changed
     if (!note({Change::Succeeded, {}, {}, {}})) return false;
     StringList left;
-    removeKeptCopies(left);
+    settleCommitted(left);
     finish(left);
     problems.insert(problems.end(), left.begin(), left.end());
     return true;
@@ -177,6 +195,7 @@ void RollbackJournal::undoRecord(const Record& r, UndoReport& report) {
         if (IsFolder(r.path) && !RemoveNewFolder(r.path))
             report.notices.push_back(r.path + " konnte nicht entfernt werden und bleibt erhalten.");
         return;
+    case Change::Superseded:
     case Change::Succeeded: return;
     }
 }
@@ -232,7 +251,7 @@ RollbackJournal::Recovery RollbackJournal::Recover(const std::string& folder, Un
         UndoReport mine;
         // A part that had succeeded only had its kept copies to remove.
         if (!journal.records_.empty() && journal.records_.back().change == Change::Succeeded) {
-            journal.removeKeptCopies(mine.problems);
+            journal.settleCommitted(mine.problems);
             journal.finish(mine.problems);
         } else {
             journal.undo(mine);

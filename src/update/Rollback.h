@@ -28,6 +28,12 @@
 class FileHandle;
 class StagedEntries;
 
+// Removes the copies that earlier runs left beside `path` for Windows to move
+// over it at its next start, and takes back a deletion of `path` scheduled
+// then: the run has written or deleted the file, and that is what stays.
+// Lines in `problems` name a copy that could not be removed.
+void SupersedeRestartChanges(const std::string& path, StringList& problems);
+
 // What a run writes at a path, as its journal notes it.
 struct Written {
     static constexpr std::int64_t kNothing = -1;  // the path is left empty (a deleted file)
@@ -49,7 +55,7 @@ struct UndoReport {
 
 class RollbackJournal {
 public:
-    enum class Change : char { Kept = 'K', NewFile = 'N', NewFolder = 'D', Succeeded = 'C' };
+    enum class Change : char { Kept = 'K', NewFile = 'N', NewFolder = 'D', Superseded = 'P', Succeeded = 'C' };
 
     // The journal is made in `folder` (ending with "\") at the first change.
     explicit RollbackJournal(std::string folder);
@@ -63,6 +69,9 @@ public:
     // otherwise it is gone from its name.
     bool keep(const std::string& path, const Written& written);
     bool noteNewFile(const std::string& path, const Written& written);
+    // What earlier runs left for the next start of Windows at `path` goes when
+    // the part commits (SupersedeRestartChanges), not before: undone, it stays.
+    bool noteSuperseded(const std::string& path);
     // Notes the folders from `folder` up to `top` (not included) that writing
     // into `folder` makes new: those missing, and those that staging created
     // and no entry has been written into yet.
@@ -94,6 +103,7 @@ private:
     bool note(const Record& record);
     bool open();
     void removeKeptCopies(StringList& problems);
+    void settleCommitted(StringList& problems);
     void undoRecord(const Record& record, UndoReport& report);
     void finish(const StringList& problems);
     bool load(const std::string& path);

@@ -314,26 +314,37 @@ TEST_F(UpdateSessionTest, WithoutAdministratorRightsNothingIsLogged) {
 }
 
 TEST_F(UpdateSessionTest, CloseRequestsAndTheFinalCommand) {
+    struct WindowView : SessionView {
+        bool readsLogInWindow() const override { return true; }
+    };
     struct Case {
         const char* what;
         bool extended;
         bool runSucceeds;
         std::vector<bool> allowed;  // answers to successive close requests
         int commandsStarted;
+        bool heldUntilRestart = false;  // readme.txt is held: it is replaced at the next start of Windows
     } cases[] = {
         {"normal log, success", false, true, {true}, 1},
         {"extended log, success", true, true, {false, true}, 1},
         {"normal log, failure", false, false, {true}, 0},
         {"extended log, failure", true, false, {false, true}, 0},
+        {"success, a file waits for the restart", false, true, {true}, 0, true},
     };
     for (const Case& c : cases) {
         installProject(c.runSucceeds ? "4.1" : "3.0");
         commands_.started.clear();
-        SessionView view;
+        MakeFile(app_ + "readme.txt", "old readme", kOld);
+        WindowView view;
         UpdateSession session(view);
-        session.load(writeUpdater(controlFile("FINALCMD=notepad.exe %%1 \"%§R\\Tarnix.exe\\Projects\\Demo\\Ver%\"\r\n")));
+        session.load(writeUpdater(controlFile("FINALCMD=notepad.exe %%1 \"%§R\\Tarnix.exe\\Projects\\Demo\\Ver%\"\r\n") +
+                                  "REBOOTOK=1\r\n"));
         StringList log;
+        std::unique_ptr<FileHandle> holder;
+        if (c.heldUntilRestart) holder = Fs().open(app_ + "readme.txt", OpenMode::ReadShared);
         EXPECT_EQ(session.start(log, c.extended), c.runSucceeds) << c.what;
+        holder.reset();
+        EXPECT_EQ(std::count(log.begin(), log.end(), kFinalCommandAfterRestartText), c.heldUntilRestart ? 1 : 0) << c.what;
         for (std::size_t i = 0; i < c.allowed.size(); ++i)
             EXPECT_EQ(session.closeQuery(), c.allowed[i]) << c.what << " request " << i;
         ASSERT_EQ(commands_.started.size(), std::size_t(c.commandsStarted)) << c.what;

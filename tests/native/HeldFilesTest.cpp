@@ -202,6 +202,58 @@ TEST_F(HeldFilesTest, RollbackPartDoesNotLeaveHeldFilesToTheNextStart) {
     EXPECT_EQ(state(), before);
 }
 
+// After a run that left kern.dll's replacement and alt.dll's deletion to the
+// next start of Windows, a second run before the restart: the same package
+// says again that the restart is due; what a later run writes or keeps is
+// what the restart leaves, and a rollback part that fails leaves the waiting
+// copy as it found it.
+TEST_F(HeldFilesTest, SecondRunBeforeTheRestart) {
+    const std::int32_t kNewer = Stamp(2025, 1, 1, 8, 0, 0), kFuture = Stamp(2040, 1, 1, 8, 0, 0);
+    struct Case {
+        const char* what;
+        const char* ini;     // added to the part [Kern]
+        const char* todel;   // the deletion list of the second run
+        const char* kernNew; // kern.dll in the second package: "kern v2" as before, or a newer one
+        std::vector<PackageEntry> extra;
+        bool kernHeld;
+        RunEnding ending;
+        const char* kern;    // kern.dll after the restart
+        const char* alt;     // alt.dll after the restart ("" for none)
+    } cases[] = {
+        {"same package", "", "Kern\\alt.dll\r\n", "kern v2", {}, false, RunEnding::RestartNeeded, "kern v2", ""},
+        {"same package, still held", "", "Kern\\alt.dll\r\n", "kern v2", {}, true, RunEnding::RestartNeeded, "kern v2", ""},
+        {"alt.dll written anew", "", "", "kern v2", {{"add\\Kern\\alt.dll", "alt v3", kNewer}}, false, RunEnding::RestartNeeded,
+         "kern v2", "alt v3"},
+        {"failed rollback part", "ROLLBACK=1\r\n", "", "kern v3", {{"add\\Kern\\blocked", "b", kFuture}}, false,
+         RunEnding::Failed, "kern v2", ""},
+        {"rollback part", "ROLLBACK=1\r\n", "", "kern v3", {}, false,
+         RunEnding::Succeeded, "kern v3", ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        MakeFile(kern_ + "kern.dll", "kern v1", kOld);
+        MakeFile(kern_ + "alt.dll", "alt", kOld);
+        extraIni_.clear(), extra_.clear(), todel_ = "Kern\\alt.dll\r\n", kernData_ = "kern v2", kernStamp_ = kNew;
+        writeUpdater();
+        ASSERT_TRUE(run({kern_ + "kern.dll", kern_ + "alt.dll"}));
+        ASSERT_EQ(ending, RunEnding::RestartNeeded);
+
+        extraIni_ = c.ini, extra_ = c.extra, todel_ = c.todel, kernData_ = c.kernNew;
+        kernStamp_ = kernData_ == "kern v2" ? kNew : kNewer;
+        if (!c.extra.empty() && std::string(c.extra[0].name).find("blocked") != std::string::npos)
+            Fs().createFolder(kern_ + "blocked");  // the entry cannot be written there: the part fails
+        writeUpdater();
+        run(c.kernHeld ? std::vector<std::string>{kern_ + "kern.dll"} : std::vector<std::string>{});
+        EXPECT_EQ(int(ending), int(c.ending)) << ::testing::PrintToString(log);
+        EXPECT_FALSE(FileExists(kern_ + "kern.dll.~p1"));
+        restart();
+        EXPECT_EQ(ReadBytes(kern_ + "kern.dll"), c.kern);
+        EXPECT_EQ(FileExists(kern_ + "alt.dll") ? ReadBytes(kern_ + "alt.dll") : "", c.alt);
+        Fs().removeFolder(kern_ + "blocked");
+        Fs().removeFile(kern_ + "alt.dll");
+    }
+}
+
 TEST_F(HeldFilesTest, SecondUpdaterDoesNotApply) {
     const std::string before = state();
     std::unique_ptr<UpdaterLock> first = TryLockUpdater();

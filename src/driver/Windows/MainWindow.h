@@ -38,6 +38,7 @@ private:
     void showVersionText(const std::string& text) override;
     void showCoriText(const std::string& text) override;
     void showCompleted() override;
+    bool readsLogInWindow() const override { return true; }
     // UiHooks
     void pumpMessages() override;
     void setProgress(const std::string& text) override;
