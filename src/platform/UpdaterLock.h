@@ -6,6 +6,7 @@
 #pragma once
 
 #include <memory>
+#include <string>
 
 class UpdaterLock {
 public:
@@ -14,3 +15,24 @@ public:
 
 // The lock, or nullptr while another updater holds it.
 std::unique_ptr<UpdaterLock> TryLockUpdater();
+
+// The system's named locks, as the rule below needs them.
+class NamedLocks {
+public:
+    enum class Result {
+        Acquired,     // `lock` holds it now
+        Busy,         // another process holds it
+        Denied,       // it exists, made by someone whose rights keep this process out
+        NoNamespace,  // the system has no such name space (no "Global\")
+        Failed,       // anything else
+    };
+    virtual ~NamedLocks() = default;
+    virtual Result tryAcquire(const std::string& name, std::unique_ptr<UpdaterLock>& lock) = 0;
+};
+
+// The one-updater rule over named locks: the machine-wide name first; a lock
+// that this process may not open is held by an updater of another user (a
+// deployment service as SYSTEM), so it counts as busy; the name of the session
+// is taken only where the system has no machine-wide names. Any other failure
+// refuses too: two updaters side by side are worse than a run that waits.
+std::unique_ptr<UpdaterLock> TryLockByName(NamedLocks& locks);
