@@ -5,7 +5,7 @@
 # /WAIT the run waits until the holder lets go. Of two updaters started
 # together one applies, the other ends with 1618 or, with /WAIT, waits its
 # turn. A part with REBOOTOK=1 leaves a held file to the next start of Windows
-# (exit 3010), which Wine carries out at `wineboot -r`. A part that cannot
+# (exit 3010), which Wine carries out at `wineboot -r`; run again before that, it says 3010 again. A part that cannot
 # write one of its files (a folder in the way) is not applied: no result
 # value, exit 1, no final command; run again once the cause is gone, the same
 # package completes the update.
@@ -66,13 +66,22 @@ done
 EXTRA_INI=(REBOOTOK=1)
 build_package "$UPD/update.exe"
 fresh
-run_update_holding 'C:\App\readme.txt' /S /FINALCMD /LOG='C:\upd\update.log'
+# Both runs in one session of the Wine server: Wine carries out the pending
+# renames whenever its server starts anew, as Windows does at its start.
+cp "$WIN_DIR/win32driver.exe" "$UPD/"
+hold_file 'C:\App\readme.txt' 60
+run_windows_program 'C:\upd\update.exe' /S /FINALCMD /LOG='C:\upd\update.log'
+LOG=$(log_of update.log)
 check "REBOOTOK: exit 3010" equals "$RC" 3010
 check "REBOOTOK: no final command before the restart" contains "$LOG" 'Abschließender Befehl nicht gestartet (erst nach dem Neustart von Windows).'
 check "REBOOTOK: the other files are written, the held one is not yet" \
   equals "$(cat "$APP/prog.exe") $([ -e "$APP/old.dll" ] || echo deleted) $(cat "$APP/readme.txt")" "program v2 deleted old readme"
 check "REBOOTOK: the part's result value" equals "$(reg_get "$PROJECT" Status)" "aktualisiert"
 check "REBOOTOK: the log names the file" contains "$LOG" 'C:\App\readme.txt wird beim nächsten Neustart ersetzt.'
+run_windows_program 'C:\upd\update.exe' /S /LOG='C:\upd\update.log'
+check "REBOOTOK, the same package again before the restart: 3010 again" equals "$RC" 3010
+kill "$holder" 2>/dev/null || true
+"$WINESERVER" -k 2>/dev/null || true
 "$WINE" wineboot -r >/dev/null 2>&1
 "$WINESERVER" -w
 check "REBOOTOK, after the restart: the new file, no temporary left" \
