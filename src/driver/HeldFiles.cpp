@@ -1,8 +1,6 @@
 #include "driver/HeldFiles.h"
 
 #include "archive/Archive.h"
-#include "archive/EntryName.h"
-#include "driver/RunUpdate.h"
 #include "env/Text.h"
 #include "platform/FileHolders.h"
 #include "platform/FileSystem.h"
@@ -42,15 +40,13 @@ std::vector<HeldFile> FindHeldFiles(const TArchive& archive, const TUpdateParts&
     for (std::size_t p = 0; p < parts.Count(); ++p) {
         const TUpdatePart& part = parts[p];
         if (ClassifyVChk(part.VChk) != kVChkPassed) continue;
-        for (std::int32_t i = 0; i < archive.entryCount(); ++i) {
-            std::string target = ProbableTargetOf(archive.entryAt(i), part);
-            if (!target.empty()) Test(target, p, held);
-        }
-        for (const std::string& line : toDelete) {
-            if (!StartsWithText(part.SectionPrefix, line)) continue;
-            std::string rel = line.substr(part.SectionPrefix.size());
-            if (!rel.empty() && IsContainedRelativePath(rel) && FileExists(part.TargetFolder + rel))
-                Test(part.TargetFolder + rel, p, held);
+        for (const PartTarget& target : PlannedTargets(part, archive, toDelete)) {
+            if (target.kind != TargetKind::Delete) {
+                std::string path = ProbableTargetOf(target, archive.entryAt(target.entry), part);
+                if (!path.empty()) Test(path, p, held);
+            } else if (target.contained && FileExists(part.TargetFolder + target.rel)) {
+                Test(part.TargetFolder + target.rel, p, held);
+            }
         }
     }
     return held;

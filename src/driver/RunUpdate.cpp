@@ -68,32 +68,6 @@ int CheckMainVersion(const TUpdateParts& parts, const std::string& project) {
     return result;
 }
 
-// What a lookup of an installed file tells: whether a file is there, and the
-// stamp of whatever is there (-1 for nothing, as FileDateOf gives it).
-struct Installed {
-    bool file = false;
-    std::int32_t stamp = -1;
-};
-
-Installed LookUp(const std::string& path) {
-    FindData found;
-    if (!Fs().findFirst(path, found)) return {};
-    return {(found.attributes & kAttrDirectory) == 0, found.dosDate};
-}
-
-// Where applying the part will most probably write the entry, by the rules of
-// InstallEntry: the second system folder when an older copy is there, else the
-// target folder when an older copy is there or the entry may create it. Empty
-// when the entry will most probably not be written.
-std::string ProbableTarget(const TPackedFile& entry, const TUpdatePart& part, const std::string& rel, bool mayCreate,
-                           const Installed& main, const Installed& alt) {
-    if (!IsContainedRelativePath(rel)) return {};
-    if (!part.AltTargetFolder.empty() && alt.file && entry.fileDate() > alt.stamp) return part.AltTargetFolder + rel;
-    if ((main.file || mayCreate) && entry.fileDate() > main.stamp) return part.TargetFolder + rel;
-    return {};
-}
-
-
 // Inflates every segment of the entry, into a staged file when a target is
 // given; false with the problem when the data is damaged or cut short, or
 // when the archive could not be opened (`archiveFile` nullptr). A patch entry
@@ -101,12 +75,14 @@ std::string ProbableTarget(const TPackedFile& entry, const TUpdatePart& part, co
 // made for, `differs` is set and the problem is the whole message. A sound entry
 // whose length differs from the one the directory records is only noted in
 // the extended log: writers may record that length differently.
-bool VerifyEntry(const TArchive& archive, FileHandle* archiveFile, std::int32_t index, const std::string& target,
-                 StagedEntries& staging, const TUpdateParts& parts, std::string& problem, bool& differs) {
+bool VerifyEntry(const TArchive& archive, FileHandle* archiveFile, const PartTarget& planned,
+                 const std::string& target, StagedEntries& staging, const TUpdateParts& parts, std::string& problem,
+                 bool& differs) {
+    const std::int32_t index = planned.entry;
     problem = "Segment unvollständig";
     if (!archiveFile) return false;
     try {
-        StreamResult result = IsPatchEntryName(archive.entryAt(index).name)
+        StreamResult result = planned.kind == TargetKind::Patch
                                   ? staging.stagePatch(archive, index, target, archiveFile)
                               : target.empty() ? staging.check(archive, index, archiveFile)
                                                : staging.stage(archive, index, target, archiveFile);
@@ -168,19 +144,6 @@ void ForgetHeldFiles(TUpdateParts& parts) {
 
 }  // namespace
 
-std::string ProbableTargetOf(const TPackedFile& entry, const TUpdatePart& part) {
-    for (const char* kind : {"add\\", "rep\\", "pat\\"}) {
-        std::string prefix = kind + part.SectionPrefix;
-        if (!StartsWithText(prefix, entry.name)) continue;
-        std::string rel = entry.name.substr(prefix.size());
-        Installed main = LookUp(part.TargetFolder + rel);
-        Installed alt = part.AltTargetFolder.empty() ? Installed{} : LookUp(part.AltTargetFolder + rel);
-        std::string target = ProbableTarget(entry, part, rel, kind[0] == 'a', main, alt);
-        if (!target.empty()) return target;
-    }
-    return {};
-}
-
 bool VerifyEntriesToWrite(const TArchive& archive, const TUpdateParts& parts, std::string& name, std::string& problem,
                           StagedEntries* staging) {
     StagedEntries checkOnly;
@@ -189,26 +152,31 @@ bool VerifyEntriesToWrite(const TArchive& archive, const TUpdateParts& parts, st
     // Entries of a part whose own version check fails are never written.
     std::vector<bool> applied(parts.Count());
     for (std::size_t p = 0; p < parts.Count(); ++p) applied[p] = ClassifyVChk(parts[p].VChk) == kVChkPassed;
-    std::vector<std::pair<std::int32_t, std::string>> planned;  // entry index, probable target
+    // Each entry once, in the archive's order, for the first part that will probably write it.
+    std::vector<std::pair<const PartTarget*, std::string>> planned(std::size_t(archive.entryCount()));
     std::uint64_t bytes = 0;
-    for (std::int32_t i = 0; i < archive.entryCount(); ++i) {
-        const TPackedFile& entry = archive.entryAt(i);
-        std::string target;
-        bool needed = false;
-        for (std::size_t p = 0; p < parts.Count() && !needed; ++p)
-            needed = applied[p] && !(target = ProbableTargetOf(entry, parts[p])).empty();
-        if (!needed) continue;
-        planned.emplace_back(i, target);
-        bytes += entry.unpackedSize > 0 ? std::uint64_t(entry.unpackedSize) : 0;
+    std::vector<std::vector<PartTarget>> targets(parts.Count());
+    for (std::size_t p = 0; p < parts.Count(); ++p) {
+        if (!applied[p]) continue;
+        targets[p] = PlannedTargets(parts[p], archive, {});
+        for (const PartTarget& target : targets[p]) {
+            if (target.entry < 0 || planned[std::size_t(target.entry)].first) continue;
+            std::string path = ProbableTargetOf(target, archive.entryAt(target.entry), parts[p]);
+            if (path.empty()) continue;
+            planned[std::size_t(target.entry)] = {&target, path};
+            const std::int64_t size = archive.entryAt(target.entry).unpackedSize;
+            bytes += size > 0 ? std::uint64_t(size) : 0;
+        }
     }
     // A run inflates each entry here and writes it later: twice its length of work.
     if (staging) Progress().begin(2 * bytes);
-    for (const auto& [index, target] : planned) {
+    for (const auto& [target, path] : planned) {
+        if (!target) continue;
         bool differs = false;
-        bool patch = IsPatchEntryName(archive.entryAt(index).name);
-        if (!VerifyEntry(archive, archiveFile.get(), index, staging || patch ? target : std::string(),
+        bool patch = target->kind == TargetKind::Patch;
+        if (!VerifyEntry(archive, archiveFile.get(), *target, staging || patch ? path : std::string(),
                          staging ? *staging : checkOnly, parts, problem, differs)) {
-            name = differs ? std::string() : archive.entryAt(index).name;
+            name = differs ? std::string() : target->name;
             return false;
         }
     }
@@ -234,6 +202,7 @@ bool RunUpdate(UpdateSession& session, StringList& log, RunEnding* endingOut) {
         return false;
     }
     ForgetHeldFiles(parts);
+    for (std::size_t i = 0; i < parts.Count(); ++i) PlanTargets(parts[i], session.Archive, session.ToDelList);
     // What a killed run left is finished or undone before anything is looked
     // at, whichever package comes next: the checks then see the application
     // as it is, and a journal never outlives the run that found it.

@@ -42,8 +42,5 @@ bool RunUpdate(UpdateSession& session, StringList& log, RunEnding* ending = null
 // so that writing them needs no second inflation. A patch entry is built
 // from the installed file it applies to; when that is not the expected file,
 // `name` is empty and `problem` the message that names it.
-// Where applying `part` will most probably write `entry` (empty: most probably not at all).
-std::string ProbableTargetOf(const TPackedFile& entry, const TUpdatePart& part);
-
 bool VerifyEntriesToWrite(const TArchive& archive, const TUpdateParts& parts, std::string& name, std::string& problem,
                           StagedEntries* staging = nullptr);

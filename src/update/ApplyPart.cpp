@@ -3,7 +3,6 @@
 #include <algorithm>
 
 #include "archive/Archive.h"
-#include "archive/EntryName.h"
 #include "archive/Patch.h"
 #include "env/System.h"
 #include "env/Text.h"
@@ -83,11 +82,12 @@ bool WaitsForRestart(TUpdatePart& part, const std::string& path, std::int32_t en
 }
 
 // The entry inflated beside the held file, to be moved over it by Windows at its next start.
-bool ReplaceAtRestart(TUpdatePart& part, const TArchive& archive, std::int32_t index, const std::string& path) {
+bool ReplaceAtRestart(TUpdatePart& part, const TArchive& archive, const PartTarget& target, const std::string& path) {
+    const std::int32_t index = target.entry;
     TempFile pending(path, TempKind::Pending);
     if (!pending.file()) return false;
     // A patch entry's data is no file: its result is built from the held file, which can be read.
-    bool complete = IsPatchEntryName(archive.entryAt(index).name)
+    bool complete = target.kind == TargetKind::Patch
                         ? WritePatchedFile(archive, index, path, *pending.file())
                         : archive.inflateInto(index, *pending.file());
     if (!complete) return false;
@@ -111,45 +111,39 @@ Written WhatEntryWrites(const TUpdatePart& part, const TArchive& archive, std::i
 
 // One entry of this part: first the second system folder (never created
 // there), then the target folder.
-void InstallPartEntry(TUpdatePart& part, const TArchive& archive, std::int32_t index, const std::string& rel,
-                      bool mayCreate) {
-    if (!part.AltTargetFolder.empty() && InstallEntry(part, archive, part.AltTargetFolder + rel, index, false))
+void InstallPartEntry(TUpdatePart& part, const TArchive& archive, const PartTarget& target) {
+    if (!part.AltTargetFolder.empty() && InstallEntry(part, archive, part.AltTargetFolder + target.rel, target, false))
         return;
-    InstallEntry(part, archive, part.TargetFolder + rel, index, mayCreate);
+    InstallEntry(part, archive, part.TargetFolder + target.rel, target, target.kind == TargetKind::Add);
 }
 
-// A patch entry ("pat\") is written like a "rep\" one.
-void ApplyEntries(TUpdatePart& part, const TArchive& archive) {
-    const std::string addPrefix = "add\\" + part.SectionPrefix;
-    const std::string repPrefix = "rep\\" + part.SectionPrefix;
-    const std::string patPrefix = "pat\\" + part.SectionPrefix;
+// A patch entry ("pat\") is written like a "rep\" one. The progress names
+// every entry of the archive as the part passes it; the targets are in the archive's order.
+void ApplyEntries(TUpdatePart& part, const TArchive& archive, const std::vector<PartTarget>& targets) {
+    auto next = targets.begin();
     for (std::int32_t i = 0; i < archive.entryCount() && !StopsHere(part); ++i) {
-        const std::string& name = archive.entryAt(i).name;
-        Ui().setProgress(name + ": " + part.SectionName);
-        bool add = StartsWithText(addPrefix, name);
-        if (!add && !StartsWithText(repPrefix, name) && !StartsWithText(patPrefix, name)) continue;
-        std::string rel = name.substr(addPrefix.size());  // the three prefixes are equally long
-        if (!IsContainedRelativePath(rel)) {
+        Ui().setProgress(archive.entryAt(i).name + ": " + part.SectionName);
+        if (next == targets.end() || next->entry != i) continue;
+        const PartTarget& target = *next++;
+        if (!target.contained) {
             ++part.ErrorCount;
-            Log(part, "*** " + name + " liegt außerhalb des Zielordners und wird nicht geschrieben.", kResult);
+            Log(part, "*** " + target.name + " liegt außerhalb des Zielordners und wird nicht geschrieben.", kResult);
             continue;
         }
-        InstallPartEntry(part, archive, i, rel, add);
+        InstallPartEntry(part, archive, target);
     }
 }
 
-void DeleteListedFiles(TUpdatePart& part, const StringList& toDelete) {
-    for (const std::string& line : toDelete) {
+void DeleteListedFiles(TUpdatePart& part, const std::vector<PartTarget>& targets) {
+    for (const PartTarget& target : targets) {
         if (StopsHere(part)) return;
-        if (!StartsWithText(part.SectionPrefix, line)) continue;
-        std::string rel = line.substr(part.SectionPrefix.size());
-        if (rel.empty()) continue;  // names the folder itself, never a file
-        if (!IsContainedRelativePath(rel)) {
+        if (target.kind != TargetKind::Delete) continue;
+        if (!target.contained) {
             ++part.ErrorCount;
-            Log(part, "*** " + line + " liegt außerhalb des Zielordners und wird nicht gelöscht.", kResult);
+            Log(part, "*** " + target.name + " liegt außerhalb des Zielordners und wird nicht gelöscht.", kResult);
             continue;
         }
-        std::string path = part.TargetFolder + rel;
+        std::string path = part.TargetFolder + target.rel;
         if (!FileExists(path)) continue;
         if (HeldUntilRestart(part, path)) {
             if (!ScheduleAtRestart(path, "")) {
@@ -174,11 +168,11 @@ void DeleteListedFiles(TUpdatePart& part, const StringList& toDelete) {
 
 // A copy staged by the run's check is moved into place; otherwise the entry is
 // extracted. A patch entry's data is no file: without its staged result it is not written.
-bool WriteEntry(const TUpdatePart& part, const TArchive& archive, std::int32_t index, const std::string& path,
+bool WriteEntry(const TUpdatePart& part, const TArchive& archive, const PartTarget& target, const std::string& path,
                 bool exists) {
     StagedEntries* staged = part.Owner->Staging;
-    if (staged && staged->commit(index, path, exists)) return true;
-    return !IsPatchEntryName(archive.entryAt(index).name) && archive.extractFile(index, path);
+    if (staged && staged->commit(target.entry, path, exists)) return true;
+    return target.kind != TargetKind::Patch && archive.extractFile(target.entry, path);
 }
 
 void LogSummary(const TUpdatePart& part) {
@@ -219,13 +213,13 @@ void Undo(const TUpdatePart& part, RollbackJournal& journal) {
 
 // The file work of a part with rollback: all of it, or, after the first
 // failure (an error included), none of it.
-bool ApplyAllOrNothing(TUpdatePart& part, const TArchive& archive, const StringList& toDelete) {
+bool ApplyAllOrNothing(TUpdatePart& part, const TArchive& archive, const std::vector<PartTarget>& targets) {
     JournaledWriter writer(part, part.Owner->Staging);
     Lent<PartWriter> lent(part.Writer, writer);
     RollbackJournal& journal = writer.journal();
     try {
-        ApplyEntries(part, archive);
-        DeleteListedFiles(part, toDelete);
+        ApplyEntries(part, archive, targets);
+        DeleteListedFiles(part, targets);
     } catch (const std::exception&) {
         Undo(part, journal);
         throw;
@@ -265,21 +259,11 @@ bool RecoverInterruptedPart(const TUpdatePart& part) {
 void RemoveLeftoversOf(const TUpdatePart& part, const TArchive& archive, const StringList& toDelete) {
     if (part.TargetFolder.empty()) return;
     std::vector<std::string> targets;
-    for (const std::string& kind : {std::string("add\\"), std::string("rep\\"), std::string("pat\\")}) {
-        const std::string prefix = kind + part.SectionPrefix;
-        for (std::int32_t i = 0; i < archive.entryCount(); ++i) {
-            const std::string& name = archive.entryAt(i).name;
-            if (!StartsWithText(prefix, name)) continue;
-            std::string rel = name.substr(prefix.size());
-            if (!IsContainedRelativePath(rel)) continue;
-            targets.push_back(part.TargetFolder + rel);
-            if (!part.AltTargetFolder.empty()) targets.push_back(part.AltTargetFolder + rel);
-        }
-    }
-    for (const std::string& line : toDelete) {
-        if (!StartsWithText(part.SectionPrefix, line)) continue;
-        std::string rel = line.substr(part.SectionPrefix.size());
-        if (!rel.empty() && IsContainedRelativePath(rel)) targets.push_back(part.TargetFolder + rel);
+    for (const PartTarget& target : PlannedTargets(part, archive, toDelete)) {
+        if (!target.contained) continue;
+        targets.push_back(part.TargetFolder + target.rel);
+        if (target.kind != TargetKind::Delete && !part.AltTargetFolder.empty())
+            targets.push_back(part.AltTargetFolder + target.rel);
     }
     for (const std::string& removed : RemoveLeftoverTemporaries(targets))
         Log(part, removed + " (Rest eines abgebrochenen Updates) entfernt", kDetail);
@@ -310,17 +294,19 @@ bool ApplyPart(TUpdatePart& part, const TArchive& archive, const StringList& toD
 
 bool ApplyFiles(TUpdatePart& part, const TArchive& archive, const StringList& toDelete) {
     part.ResetCounters();
-    if (part.Rollback) return ApplyAllOrNothing(part, archive, toDelete);
-    ApplyEntries(part, archive);
-    DeleteListedFiles(part, toDelete);
+    const std::vector<PartTarget> targets = PlannedTargets(part, archive, toDelete);
+    if (part.Rollback) return ApplyAllOrNothing(part, archive, targets);
+    ApplyEntries(part, archive, targets);
+    DeleteListedFiles(part, targets);
     LogSummary(part);
     // A part that left files unwritten or undeleted is not applied: it writes no
     // result value, so the same package can repair it once the cause is gone.
     return part.ErrorCount == 0;
 }
 
-bool InstallEntry(TUpdatePart& part, const TArchive& archive, const std::string& path, std::int32_t index,
+bool InstallEntry(TUpdatePart& part, const TArchive& archive, const std::string& path, const PartTarget& target,
                   bool mayCreate) {
+    const std::int32_t index = target.entry;
     bool exists = FileExists(path);
     if (!exists && !mayCreate) return false;
     if (archive.entryAt(index).fileDate() <= StampAfterRestart(path)) {
@@ -330,7 +316,7 @@ bool InstallEntry(TUpdatePart& part, const TArchive& archive, const std::string&
         return false;
     }
     if (exists && HeldUntilRestart(part, path)) {
-        if (ReplaceAtRestart(part, archive, index, path)) return ++part.UpdatedCount, true;
+        if (ReplaceAtRestart(part, archive, target, path)) return ++part.UpdatedCount, true;
         ++part.ErrorCount;
         Log(part, "*** " + path + " nicht (vollständig) geschrieben.", kResult);
         return false;
@@ -341,9 +327,9 @@ bool InstallEntry(TUpdatePart& part, const TArchive& archive, const std::string&
     const std::uint32_t previous = !writer.replacesInPlace() && exists ? Fs().attributes(path) : kAttrInvalid;
     const Written written = WhatEntryWrites(part, archive, index);
     if (writer.prepareWrite(path, exists, mayCreate, written) &&
-        WriteEntry(part, archive, index, path, exists && writer.replacesInPlace())) {
+        WriteEntry(part, archive, target, path, exists && writer.replacesInPlace())) {
         // The run's progress counts a patch by its own length, as the check inflated it.
-        const bool patch = IsPatchEntryName(archive.entryAt(index).name);
+        const bool patch = target.kind == TargetKind::Patch;
         Progress().advance(std::uint64_t(patch ? archive.entryAt(index).unpackedSize : written.size));
         if (previous != kAttrInvalid)
             Fs().setAttributes(path, (previous & ~std::uint32_t(kAttrReadOnly | kAttrDirectory)) | kAttrArchive);

@@ -15,6 +15,7 @@
 
 class TArchive;
 class TUpdatePart;
+struct PartTarget;
 
 // Logs the target folder (level 1); false, with the not-installed message,
 // when it is empty or does not exist.
@@ -35,7 +36,7 @@ bool ApplyPart(TUpdatePart& part, const TArchive& archive, const StringList& toD
 // The file work of an application: counters zeroed, entries, deletions, summary.
 // True when no file failed (ErrorCount 0).
 bool ApplyFiles(TUpdatePart& part, const TArchive& archive, const StringList& toDelete);
-// Writes entry `index` to `path` when it is newer than an installed file (a
-// missing file is created only when `mayCreate`). True when it was written.
-bool InstallEntry(TUpdatePart& part, const TArchive& archive, const std::string& path, std::int32_t index,
+// Writes the entry of `target` to `path` when it is newer than an installed
+// file (a missing file is created only when `mayCreate`). True when it was written.
+bool InstallEntry(TUpdatePart& part, const TArchive& archive, const std::string& path, const PartTarget& target,
                   bool mayCreate);

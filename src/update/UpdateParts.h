@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "base/StringList.h"
+#include "update/PartTargets.h"
 #include "update/VersionCheck.h"
 
 class PartWriter;
@@ -65,6 +66,8 @@ public:
     bool RebootOk = false;               // REBOOTOK=1: a file held open is replaced at the next start of Windows
     std::vector<std::string> HeldUntilRestart;  // such files of this run (REBOOTOK), as the check found them
     PartWriter* Writer = nullptr;  // not owned; set while a part with rollback is applied (nullptr: in place)
+    std::vector<PartTarget> Targets;  // what the part does, path by path, once a run has planned it (PlanTargets)
+    bool TargetsPlanned = false;
 };
 
 class TUpdateParts {
