@@ -118,8 +118,7 @@ std::vector<std::string> RemoveLeftoverTemporaries(const std::vector<std::string
     return removed;
 }
 
-std::vector<std::string> RemoveRunTemporaries(const std::string& folder) {
-    std::vector<std::string> removed;
+void RemoveRunTemporaries(const std::string& folder, std::vector<std::string>& removed) {
     std::vector<FindData> children;
     std::string prefix = folder;
     if (!prefix.empty() && prefix.back() != '\\') prefix += '\\';
@@ -127,13 +126,12 @@ std::vector<std::string> RemoveRunTemporaries(const std::string& folder) {
     for (const FindData& child : children) {
         std::string base;
         if (child.attributes & kAttrDirectory) {
-            std::vector<std::string> inner = RemoveRunTemporaries(prefix + child.name);
-            removed.insert(removed.end(), inner.begin(), inner.end());
+            std::size_t before = removed.size();
+            RemoveRunTemporaries(prefix + child.name, removed);
             // A folder that held nothing but temporaries was made for them: removed when empty now.
-            if (!inner.empty()) Fs().removeFolder(prefix + child.name);
+            if (removed.size() > before) Fs().removeFolder(prefix + child.name);
         } else if (ParseTempName(child.name, base) && !IsKept(child.name, base) && Settle(prefix, child.name, base)) {
             removed.push_back(prefix + child.name);
         }
     }
-    return removed;
 }

@@ -82,5 +82,5 @@ std::vector<std::string> RemoveLeftoverTemporaries(const std::vector<std::string
 // The same for every file in `folder` and its sub-folders, whatever its
 // target: what a killed run staged, inflated or copied there, also for
 // entries that it never reached, and the folders that held only those. Only
-// while the one-updater lock is held.
-std::vector<std::string> RemoveRunTemporaries(const std::string& folder);
+// while the one-updater lock is held. Appends the paths removed to `removed`.
+void RemoveRunTemporaries(const std::string& folder, std::vector<std::string>& removed);

@@ -73,21 +73,18 @@ bool ParseNumber(const std::string& text, std::int64_t low, std::int64_t high, s
     return out >= low && out <= high;
 }
 
-// A path in the form the updater writes, below one of `folders` (each ending
-// with "\"): no ".", "..", empty element or element ending in a dot or blank
-// (which Windows drops), no drive, stream, wildcard or forward slash.
-bool IsPlainPathBelow(const std::string& path, const std::vector<std::string>& folders) {
-    for (const std::string& folder : folders) {
-        if (folder.empty() || path.size() <= folder.size() || !StartsWithText(folder, path)) continue;
-        std::string rel = path.substr(folder.size());
-        if (rel.find_first_of("/*?\"<>") != std::string::npos || !IsContainedRelativePath(rel)) return false;
-        for (std::size_t end = rel.find('\\');; end = rel.find('\\', end + 1)) {
-            char last = rel[(end == std::string::npos ? rel.size() : end) - 1];
-            if (last == '.' || last == ' ') return false;
-            if (end == std::string::npos) return true;
-        }
+// A path in the form the updater writes, below `folder` (ending with "\"): no
+// ".", "..", empty element or element ending in a dot or blank (which Windows
+// drops), no drive, stream, wildcard or forward slash.
+bool IsPlainPathBelow(const std::string& path, const std::string& folder) {
+    if (folder.empty() || path.size() <= folder.size() || !StartsWithText(folder, path)) return false;
+    std::string rel = path.substr(folder.size());
+    if (rel.find_first_of("/*?\"<>") != std::string::npos || !IsContainedRelativePath(rel)) return false;
+    for (std::size_t end = rel.find('\\');; end = rel.find('\\', end + 1)) {
+        char last = rel[(end == std::string::npos ? rel.size() : end) - 1];
+        if (last == '.' || last == ' ') return false;
+        if (end == std::string::npos) return true;
     }
-    return false;
 }
 
 // The name under which the updater keeps `path`: the path + ".~r" + a number below 100.
@@ -251,8 +248,8 @@ void RollbackJournal::undo(UndoReport& report) {
 // made. Unreadable when the journal cannot be read whole (held open by a
 // running updater, a read error); Foreign when a line is not one this updater
 // writes (or an earlier version wrote: without size and stamp, without the UTC
-// time) for `folders`.
-RollbackJournal::Loaded RollbackJournal::load(const std::string& path, const std::vector<std::string>& folders) {
+// time) for the part's `folder` and `altFolder`.
+RollbackJournal::Loaded RollbackJournal::load(const std::string& path, const std::string& folder, const std::string& altFolder) {
     path_ = path;
     std::unique_ptr<FileHandle> file = Fs().open(path, OpenMode::ReadShared);
     std::int64_t size = file ? file->size() : -1;
@@ -261,12 +258,12 @@ RollbackJournal::Loaded RollbackJournal::load(const std::string& path, const std
     if (size > 0 && file->read(&text[0], size) != size) return Loaded::Unreadable;
     for (std::size_t start = 0, end; (end = text.find(kLineEnd, start)) != std::string::npos; start = end + 2) {
         std::string line = text.substr(start, end - start);
-        if (!line.empty() && !parse(line, folders)) return Loaded::Foreign;
+        if (!line.empty() && !parse(line, folder, altFolder)) return Loaded::Foreign;
     }
     return Loaded::Whole;
 }
 
-bool RollbackJournal::parse(const std::string& line, const std::vector<std::string>& folders) {
+bool RollbackJournal::parse(const std::string& line, const std::string& folder, const std::string& altFolder) {
     if (!KnownChange(line[0])) return false;
     std::vector<std::string> fields = SplitFields(line.substr(1));
     if (fields.size() == 3 || fields.size() > 5) return false;
@@ -283,9 +280,9 @@ bool RollbackJournal::parse(const std::string& line, const std::vector<std::stri
     bool wellFormed = false;
     switch (record.change) {
     case Change::Succeeded: wellFormed = record.path.empty() && record.kept.empty(); break;
-    case Change::Kept: wellFormed = IsPlainPathBelow(record.path, folders) && IsKeptNameOf(record.kept, record.path); break;
+    case Change::Kept: wellFormed = (IsPlainPathBelow(record.path, folder) || IsPlainPathBelow(record.path, altFolder)) && IsKeptNameOf(record.kept, record.path); break;
     case Change::NewFile:
-    case Change::NewFolder: wellFormed = IsPlainPathBelow(record.path, folders) && record.kept.empty(); break;
+    case Change::NewFolder: wellFormed = (IsPlainPathBelow(record.path, folder) || IsPlainPathBelow(record.path, altFolder)) && record.kept.empty(); break;
     }
     if (wellFormed) records_.push_back(record);
     return wellFormed;
@@ -303,7 +300,7 @@ RollbackJournal::Recovery RollbackJournal::Recover(const std::string& folder, Un
         if ((entry.attributes & kAttrDirectory) || !IsJournalName(entry.name)) continue;
         RollbackJournal journal(folder);
         const std::string path = folder + entry.name;
-        Loaded loaded = Fs().owner(path) == FileOwner::Other ? Loaded::Foreign : journal.load(path, {folder, altFolder});
+        Loaded loaded = Fs().owner(path) == FileOwner::Other ? Loaded::Foreign : journal.load(path, folder, altFolder);
         if (loaded != Loaded::Whole) {
             bool foreign = loaded == Loaded::Foreign;
             report.problems.push_back("*** " + path + (foreign ? " stammt nicht von diesem Updater und wird nicht befolgt."
@@ -329,9 +326,9 @@ RollbackJournal::Recovery RollbackJournal::Recover(const std::string& folder, Un
         outcome = Recovery::Finished;
     }
     // What the killed run staged, inflated or copied, also for entries that its journal never reached.
-    if (outcome == Recovery::Finished)
-        for (const std::string& removed : RemoveRunTemporaries(folder))
-            report.notices.push_back(removed + " (Rest eines abgebrochenen Updates) entfernt");
+    std::vector<std::string> removed;
+    if (outcome == Recovery::Finished) RemoveRunTemporaries(folder, removed);
+    for (const std::string& path : removed) report.notices.push_back(path + " (Rest eines abgebrochenen Updates) entfernt");
     if (refused) return Recovery::Refused;
     if (failed) return Recovery::Failed;
     if (undone) return Recovery::Undone;

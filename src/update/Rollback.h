@@ -114,8 +114,8 @@ private:
     void removeKeptCopies(UndoReport& report);
     void undoRecord(const Record& record, UndoReport& report);
     void finish(const StringList& problems);
-    Loaded load(const std::string& path, const std::vector<std::string>& folders);
-    bool parse(const std::string& line, const std::vector<std::string>& folders);
+    Loaded load(const std::string& path, const std::string& folder, const std::string& altFolder);
+    bool parse(const std::string& line, const std::string& folder, const std::string& altFolder);
 
     std::string folder_, path_;
     std::unique_ptr<FileHandle> file_;
