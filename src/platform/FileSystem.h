@@ -48,6 +48,16 @@ struct FindData {
     std::uint32_t attributes = 0;
     std::int64_t size = 0;
     std::int32_t dosDate = -1;
+    std::int64_t utcTime = -1;  // the last write in 100 ns since 1601, UTC; -1 when unknown
+};
+
+// Who owns a file, as far as the updater trusts what it finds.
+enum class FileOwner {
+    Self,            // the user the updater runs as
+    Administrators,  // the group of the administrators
+    System,          // the operating system (LocalSystem)
+    Other,           // anyone else, or an owner that cannot be read
+    Unknown,         // the system keeps no owners (Windows 9x, a FAT volume)
 };
 
 class FileSystem {
@@ -70,6 +80,7 @@ public:
     virtual bool renameOver(const std::string& from, const std::string& to) = 0;
     virtual std::uint32_t attributes(const std::string& path) = 0;  // kAttrInvalid when missing
     virtual bool setAttributes(const std::string& path, std::uint32_t attributes) = 0;
+    virtual FileOwner owner(const std::string&) { return FileOwner::Unknown; }
     // The system's error code of the last failed call on this thread.
     virtual std::uint32_t lastError() = 0;
 };
@@ -80,6 +91,10 @@ FileSystem& Fs();
 FileSystem* SetFileSystem(FileSystem* fs);
 // The platform's own implementation.
 FileSystem& PlatformFileSystem();
+
+// The last-write time (100 ns since 1601, UTC) that FileHandle::setDosDate
+// gives a file with `stamp` now, in the zone in force now; -1 for a bad stamp.
+std::int64_t UtcOfDosDate(std::int32_t stamp);
 
 // Raises the input/output error (EInOutError, "E/A-Fehler <code>") for the last
 // failed call of the file system: a read or write that failed in the system,

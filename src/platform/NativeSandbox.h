@@ -6,7 +6,12 @@
 
 #include <string>
 
+#include "platform/FileSystem.h"
+
 void SetSandboxRoot(const std::string& hostFolder);
 const std::string& SandboxRoot();
 // The host path that a Windows path maps to.
 std::string HostPathOf(const std::string& windowsPath);
+// The owner that the native file system reports for a file until it is
+// removed (renamed, it takes the owner along); every other file is the updater's own.
+void SetNativeFileOwner(const std::string& windowsPath, FileOwner owner);

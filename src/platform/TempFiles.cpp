@@ -14,6 +14,21 @@ bool IsOneOf(const std::string& path, const std::vector<std::string>& targets) {
     return false;
 }
 
+// What a killed run left under `name` in `folder` (ending with "\"), where
+// `base` is its target's name: true when removed; a backup without its target
+// is put back instead.
+bool Settle(const std::string& folder, const std::string& name, const std::string& base) {
+    char kind = static_cast<char>(name[base.size() + 2] | 0x20);
+    if (kind != char(TempKind::Backup) || Fs().attributes(folder + base) != kAttrInvalid)
+        return RemoveFileAnyway(folder + name);
+    Fs().renameOver(folder + name, folder + base);
+    return false;
+}
+
+bool IsKept(const std::string& name, const std::string& base) {
+    return (name[base.size() + 2] | 0x20) == char(TempKind::Kept);
+}
+
 }  // namespace
 
 std::string TempName(const std::string& target, TempKind kind, int number) {
@@ -95,10 +110,28 @@ std::vector<std::string> RemoveLeftoverTemporaries(const std::vector<std::string
             if ((child.attributes & kAttrDirectory) || !ParseTempName(child.name, base)) continue;
             // A kept copy belongs to the journal that notes it, which may lie in
             // a folder of another package's part: only its undo or commit removes it.
-            if ((child.name[base.size() + 2] | 0x20) == char(TempKind::Kept)) continue;
-            if (IsOneOf(folder + base, targets) && RemoveFileAnyway(folder + child.name))
+            if (IsKept(child.name, base)) continue;
+            if (IsOneOf(folder + base, targets) && Settle(folder, child.name, base))
                 removed.push_back(folder + child.name);
         }
     }
     return removed;
+}
+
+void RemoveRunTemporaries(const std::string& folder, std::vector<std::string>& removed) {
+    std::vector<FindData> children;
+    std::string prefix = folder;
+    if (!prefix.empty() && prefix.back() != '\\') prefix += '\\';
+    Fs().listFolder(prefix, children);
+    for (const FindData& child : children) {
+        std::string base;
+        if (child.attributes & kAttrDirectory) {
+            std::size_t before = removed.size();
+            RemoveRunTemporaries(prefix + child.name, removed);
+            // A folder that held nothing but temporaries was made for them: removed when empty now.
+            if (removed.size() > before) Fs().removeFolder(prefix + child.name);
+        } else if (ParseTempName(child.name, base) && !IsKept(child.name, base) && Settle(prefix, child.name, base)) {
+            removed.push_back(prefix + child.name);
+        }
+    }
 }

@@ -74,6 +74,13 @@ inline bool RemoveFileAnyway(const std::string& path) {
 
 // Removes every file that follows the naming rule beside one of `targets`
 // (full paths), read-only or not: what killed runs left. Kept copies stay for
-// the journals that note them. Returns the paths removed; one that cannot be
-// removed (in use) stays.
+// the journals that note them; a backup whose target is missing becomes the
+// target again (after a failed replace it may be the only copy). Returns the
+// paths removed; one that cannot be removed (in use) stays.
 std::vector<std::string> RemoveLeftoverTemporaries(const std::vector<std::string>& targets);
+
+// The same for every file in `folder` and its sub-folders, whatever its
+// target: what a killed run staged, inflated or copied there, also for
+// entries that it never reached, and the folders that held only those. Only
+// while the one-updater lock is held. Appends the paths removed to `removed`.
+void RemoveRunTemporaries(const std::string& folder, std::vector<std::string>& removed);

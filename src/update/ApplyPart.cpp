@@ -243,7 +243,7 @@ bool ApplyAllOrNothing(TUpdatePart& part, const TArchive& archive, const std::ve
 bool RecoverInterruptedPart(const TUpdatePart& part) {
     if (part.TargetFolder.empty() || !FolderExists(part.TargetFolder)) return true;
     UndoReport report;
-    RollbackJournal::Recovery recovery = RollbackJournal::Recover(part.TargetFolder, report);
+    RollbackJournal::Recovery recovery = RollbackJournal::Recover(part.TargetFolder, report, part.AltTargetFolder);
     LogReport(part, report);
     const std::string head = "Ein abgebrochenes Update in " + part.TargetFolder;
     switch (recovery) {
@@ -251,6 +251,7 @@ bool RecoverInterruptedPart(const TUpdatePart& part) {
     case RollbackJournal::Recovery::Undone: Log(part, head + " wurde zurückgenommen.", kResult); return true;
     case RollbackJournal::Recovery::Finished: Log(part, head + " wurde abgeschlossen.", kResult); return true;
     case RollbackJournal::Recovery::Failed: break;
+    case RollbackJournal::Recovery::Refused: Log(part, "Das Update kann nicht ausgeführt werden.", kResult); return false;
     }
     Log(part, head + " konnte nicht zurückgenommen werden.\r\nDas Update kann nicht ausgeführt werden.", kResult);
     return false;

@@ -1,7 +1,9 @@
 #include "update/Rollback.h"
 
 #include <cstdlib>
+#include <limits>
 
+#include "archive/EntryName.h"
 #include "env/System.h"
 #include "env/Text.h"
 #include "platform/FileSystem.h"
@@ -58,6 +60,49 @@ std::vector<std::string> SplitFields(const std::string& text) {
 
 bool KnownChange(char c) { return c == 'K' || c == 'N' || c == 'D' || c == 'P' || c == 'C'; }
 
+// A decimal number, "-" allowed, within [low, high].
+bool ParseNumber(const std::string& text, std::int64_t low, std::int64_t high, std::int64_t& out) {
+    std::size_t first = !text.empty() && text[0] == '-' ? 1 : 0;
+    if (text.size() == first || text.size() - first > 18) return false;
+    std::int64_t value = 0;
+    for (std::size_t i = first; i < text.size(); ++i) {
+        if (text[i] < '0' || text[i] > '9') return false;
+        value = value * 10 + (text[i] - '0');
+    }
+    out = first ? -value : value;
+    return out >= low && out <= high;
+}
+
+// A path in the form the updater writes, below `folder` (ending with "\"): no
+// ".", "..", empty element or element ending in a dot or blank (which Windows
+// drops), no drive, stream, wildcard or forward slash.
+bool IsPlainPathBelow(const std::string& path, const std::string& folder) {
+    if (folder.empty() || path.size() <= folder.size() || !StartsWithText(folder, path)) return false;
+    std::string rel = path.substr(folder.size());
+    if (rel.find_first_of("/*?\"<>") != std::string::npos || !IsContainedRelativePath(rel)) return false;
+    for (std::size_t end = rel.find('\\');; end = rel.find('\\', end + 1)) {
+        char last = rel[(end == std::string::npos ? rel.size() : end) - 1];
+        if (last == '.' || last == ' ') return false;
+        if (end == std::string::npos) return true;
+    }
+}
+
+// The name under which the updater keeps `path`: the path + ".~r" + a number below 100.
+bool IsKeptNameOf(const std::string& kept, const std::string& path) {
+    std::string stem = path + ".~r";
+    std::size_t digits = kept.size() - stem.size();
+    return kept.size() > stem.size() && digits <= 2 && kept.compare(0, stem.size(), stem) == 0 &&
+           kept.find_first_not_of("0123456789", stem.size()) == std::string::npos;
+}
+
+// What a change notes: the stamp of what the run writes also in UTC.
+Written InUtc(Written written) {
+    if (written.size >= 0 && written.stamp != -1) written.utc = UtcOfDosDate(written.stamp);
+    return written;
+}
+
+constexpr std::int64_t kTwoSeconds = 20000000;  // the resolution of an MS-DOS stamp
+
 }  // namespace
 
 void SupersedeRestartChanges(const std::string& path, StringList& problems) {
@@ -71,10 +116,12 @@ bool Written::isAt(const std::string& path) const {
     FindData found;
     if (!Fs().findFirst(path, found)) return true;
     if (size == kUnknown) return true;  // the journal does not say: as it was always undone
-    // Windows reads the stamps of an NTFS volume in today's local time: after a
+    if (size == kNothing || (found.attributes & kAttrDirectory) != 0 || found.size != size) return false;
+    if (utc >= 0 && found.utcTime >= 0 && std::abs(found.utcTime - utc) <= kTwoSeconds) return true;
+    // A journal without the UTC time, or a volume that keeps local stamps (FAT):
+    // Windows reads the stamps of an NTFS volume in today's local time, so after a
     // change to or from summer time since the write, the file reads an hour off.
-    return size != kNothing && (found.attributes & kAttrDirectory) == 0 && found.size == size &&
-           CompareFileDates(found.dosDate, stamp) == 0;
+    return CompareFileDates(found.dosDate, stamp) == 0;
 }
 
 RollbackJournal::RollbackJournal(std::string folder) : folder_(std::move(folder)) {}
@@ -93,11 +140,12 @@ bool RollbackJournal::open() {
 
 // Written before the change it notes, so that a run killed after the change
 // leaves a journal that knows it. A line: the change's letter, then path,
-// kept copy, size and stamp of what the run writes, separated by "|".
+// kept copy, size, stamp and UTC time of what the run writes, separated by "|".
 bool RollbackJournal::note(const Record& record) {
     if (!open()) return false;
     std::string line = static_cast<char>(record.change) + record.path + "|" + record.kept + "|" +
-                       std::to_string(record.written.size) + "|" + std::to_string(record.written.stamp) + kLineEnd;
+                       std::to_string(record.written.size) + "|" + std::to_string(record.written.stamp) + "|" +
+                       std::to_string(record.written.utc) + kLineEnd;
     if (file_->write(line.data(), std::int64_t(line.size())) != std::int64_t(line.size())) {
         failed_ = true;
         return false;
@@ -110,11 +158,11 @@ bool RollbackJournal::keep(const std::string& path, const Written& written) {
     // A file open elsewhere could be neither written nor deleted; the rename might still succeed.
     if (!Fs().open(path, OpenMode::ReadExclusive)) return false;
     std::string kept = FreeTempName(path, TempKind::Kept);
-    return !kept.empty() && note({Change::Kept, path, kept, written}) && Fs().renameOver(path, kept);
+    return !kept.empty() && note({Change::Kept, path, kept, InUtc(written)}) && Fs().renameOver(path, kept);
 }
 
 bool RollbackJournal::noteNewFile(const std::string& path, const Written& written) {
-    return note({Change::NewFile, path, {}, written});
+    return note({Change::NewFile, path, {}, InUtc(written)});
 }
 
 bool RollbackJournal::noteSuperseded(const std::string& path) { return note({Change::Superseded, path, {}, {}}); }
@@ -135,18 +183,23 @@ bool RollbackJournal::noteNewFolders(const std::string& folder, const std::strin
     return true;
 }
 
-void RollbackJournal::removeKeptCopies(StringList& problems) {
-    for (const Record& record : records_)
-        if (record.change == Change::Kept && Exists(record.kept) && !RemoveFileAnyway(record.kept))
-            problems.push_back(record.kept + " konnte nicht gelöscht werden");
+// A kept copy in use (the old .exe of a program still running) goes at the next start of Windows.
+void RollbackJournal::removeKeptCopies(UndoReport& report) {
+    for (const Record& record : records_) {
+        if (record.change != Change::Kept || !Exists(record.kept) || RemoveFileAnyway(record.kept)) continue;
+        if (ScheduleAtRestart(record.kept, ""))
+            report.notices.push_back(record.kept + " wird beim nächsten Neustart gelöscht.");
+        else
+            report.problems.push_back(record.kept + " konnte nicht gelöscht werden");
+    }
 }
 
 // After the commit line: the kept copies go, and what earlier runs left for
 // the restart at the paths the part wrote.
-void RollbackJournal::settleCommitted(StringList& problems) {
-    removeKeptCopies(problems);
+void RollbackJournal::settleCommitted(UndoReport& report) {
+    removeKeptCopies(report);
     for (const Record& record : records_)
-        if (record.change == Change::Superseded) SupersedeRestartChanges(record.path, problems);
+        if (record.change == Change::Superseded) SupersedeRestartChanges(record.path, report.problems);
 }
 
 // The journal goes once nothing of it is left to do.
@@ -158,10 +211,11 @@ void RollbackJournal::finish(const StringList& problems) {
 bool RollbackJournal::commit(StringList& problems) {
     if (records_.empty() && !failed_) return true;  // nothing was changed
     if (!note({Change::Succeeded, {}, {}, {}})) return false;
-    StringList left;
+    UndoReport left;
     settleCommitted(left);
-    finish(left);
-    problems.insert(problems.end(), left.begin(), left.end());
+    finish(left.problems);
+    problems.insert(problems.end(), left.notices.begin(), left.notices.end());
+    problems.insert(problems.end(), left.problems.begin(), left.problems.end());
     return true;
 }
 
@@ -209,50 +263,78 @@ void RollbackJournal::undo(UndoReport& report) {
 }
 
 // Complete lines only: a line cut short by a kill noted a change that was never
-// made. False when the journal cannot be read whole (held open by a running
-// updater, a read error).
-bool RollbackJournal::load(const std::string& path) {
+// made. Unreadable when the journal cannot be read whole (held open by a
+// running updater, a read error); Foreign when a line is not one this updater
+// writes (or an earlier version wrote: without size and stamp, without the UTC
+// time) for the part's `folder` and `altFolder`.
+RollbackJournal::Loaded RollbackJournal::load(const std::string& path, const std::string& folder, const std::string& altFolder) {
     path_ = path;
     std::unique_ptr<FileHandle> file = Fs().open(path, OpenMode::ReadShared);
     std::int64_t size = file ? file->size() : -1;
-    if (size < 0) return false;
+    if (size < 0) return Loaded::Unreadable;
     std::string text(std::size_t(size), '\0');
-    if (size > 0 && file->read(&text[0], size) != size) return false;
+    if (size > 0 && file->read(&text[0], size) != size) return Loaded::Unreadable;
     for (std::size_t start = 0, end; (end = text.find(kLineEnd, start)) != std::string::npos; start = end + 2) {
         std::string line = text.substr(start, end - start);
-        if (line.empty()) continue;
-        if (!KnownChange(line[0])) return false;
-        std::vector<std::string> fields = SplitFields(line.substr(1));
-        Record record{static_cast<Change>(line[0]), fields[0], fields.size() > 1 ? fields[1] : std::string(), {}};
-        if (fields.size() >= 4) {
-            record.written.size = std::strtoll(fields[2].c_str(), nullptr, 10);
-            record.written.stamp = static_cast<std::int32_t>(std::strtol(fields[3].c_str(), nullptr, 10));
-        }
-        records_.push_back(record);
+        if (!line.empty() && !parse(line, folder, altFolder)) return Loaded::Foreign;
     }
-    return true;
+    return Loaded::Whole;
 }
 
-RollbackJournal::Recovery RollbackJournal::Recover(const std::string& folder, UndoReport& report) {
+bool RollbackJournal::parse(const std::string& line, const std::string& folder, const std::string& altFolder) {
+    if (!KnownChange(line[0])) return false;
+    std::vector<std::string> fields = SplitFields(line.substr(1));
+    if (fields.size() == 3 || fields.size() > 5) return false;
+    Record record{static_cast<Change>(line[0]), fields[0], fields.size() > 1 ? fields[1] : std::string(), {}};
+    std::int64_t stamp = -1;
+    if (fields.size() >= 4 &&
+        !(ParseNumber(fields[2], Written::kUnknown, std::numeric_limits<std::int64_t>::max(), record.written.size) &&
+          ParseNumber(fields[3], std::numeric_limits<std::int32_t>::min(), std::numeric_limits<std::int32_t>::max(),
+                      stamp)))
+        return false;
+    if (fields.size() == 5 && !ParseNumber(fields[4], -1, std::numeric_limits<std::int64_t>::max(), record.written.utc))
+        return false;
+    record.written.stamp = static_cast<std::int32_t>(stamp);
+    bool wellFormed = false;
+    switch (record.change) {
+    case Change::Succeeded: wellFormed = record.path.empty() && record.kept.empty(); break;
+    case Change::Kept: wellFormed = (IsPlainPathBelow(record.path, folder) || IsPlainPathBelow(record.path, altFolder)) && IsKeptNameOf(record.kept, record.path); break;
+    case Change::NewFile:
+    case Change::NewFolder:
+    case Change::Superseded: wellFormed = (IsPlainPathBelow(record.path, folder) || IsPlainPathBelow(record.path, altFolder)) && record.kept.empty(); break;
+    }
+    if (wellFormed) records_.push_back(record);
+    return wellFormed;
+}
+
+RollbackJournal::Recovery RollbackJournal::Recover(const std::string& folder, UndoReport& report,
+                                                    const std::string& altFolder) {
     FindData any;
     if (!Fs().findFirst(folder + kJournalStem + "*" + kJournalSuffix, any)) return Recovery::NothingFound;
     std::vector<FindData> entries;
     Fs().listFolder(folder, entries);
     Recovery outcome = Recovery::NothingFound;
-    bool failed = false, undone = false;
+    bool failed = false, undone = false, refused = false;
     for (const FindData& entry : entries) {
         if ((entry.attributes & kAttrDirectory) || !IsJournalName(entry.name)) continue;
         RollbackJournal journal(folder);
-        if (!journal.load(folder + entry.name)) {
-            report.problems.push_back("*** " + folder + entry.name + " kann nicht gelesen werden.");
-            failed = true;
+        const std::string path = folder + entry.name;
+        Loaded loaded = Fs().owner(path) == FileOwner::Other ? Loaded::Foreign : journal.load(path, folder, altFolder);
+        if (loaded != Loaded::Whole) {
+            bool foreign = loaded == Loaded::Foreign;
+            report.problems.push_back("*** " + path + (foreign ? " stammt nicht von diesem Updater und wird nicht befolgt."
+                                                               : " kann nicht gelesen werden."));
+            (foreign ? refused : failed) = true;
             continue;
         }
         UndoReport mine;
-        // A part that had succeeded only had its kept copies to remove.
+        // A part that had succeeded only had its kept copies to remove; one
+        // that stays is left to a later run, which it does not stop.
         if (!journal.records_.empty() && journal.records_.back().change == Change::Succeeded) {
-            journal.settleCommitted(mine.problems);
+            journal.settleCommitted(mine);
             journal.finish(mine.problems);
+            mine.notices.insert(mine.notices.end(), mine.problems.begin(), mine.problems.end());
+            mine.problems.clear();
         } else {
             journal.undo(mine);
             undone = true;
@@ -262,6 +344,11 @@ RollbackJournal::Recovery RollbackJournal::Recover(const std::string& folder, Un
         report.notices.insert(report.notices.end(), mine.notices.begin(), mine.notices.end());
         outcome = Recovery::Finished;
     }
+    // What the killed run staged, inflated or copied, also for entries that its journal never reached.
+    std::vector<std::string> removed;
+    if (outcome == Recovery::Finished) RemoveRunTemporaries(folder, removed);
+    for (const std::string& path : removed) report.notices.push_back(path + " (Rest eines abgebrochenen Updates) entfernt");
+    if (refused) return Recovery::Refused;
     if (failed) return Recovery::Failed;
     if (undone) return Recovery::Undone;
     return outcome;

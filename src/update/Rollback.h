@@ -8,7 +8,17 @@
 // copies are removed; when it fails, the journal is undone in reverse order.
 // A journal that a killed run left behind is found by the next run of any
 // package before it looks at anything: undone, or, when the killed part had
-// already succeeded, finished by removing its kept copies.
+// already succeeded, finished by removing its kept copies. A kept copy that
+// cannot be removed (the old .exe of a program still running) is left to the
+// next start of Windows.
+//
+// A journal found is untrusted input: anyone who may write to the folder can
+// put one there. It is obeyed only when every line is one this updater could
+// have written (paths in the plain form below the journal's folder or the
+// part's second folder, each kept name its path + ".~r" + digits, numbers well
+// formed) and, where the system keeps owners, its owner is the user the
+// updater runs as, the administrators or the system. Otherwise not one file is
+// touched because of it: it stays, named in the log, and the run stops.
 //
 // An undo puts back only what the run wrote: a file at a noted path that is
 // not the one the run wrote (another installer has been there since) stays,
@@ -40,8 +50,11 @@ struct Written {
     static constexpr std::int64_t kUnknown = -2;  // a journal of an earlier version does not say
     std::int64_t size = kUnknown;
     std::int32_t stamp = -1;
+    // The stamp as the run writes it, in UTC (100 ns since 1601), which no change of
+    // zone or summer time moves; -1 when the journal does not say.
+    std::int64_t utc = -1;
 
-    static Written Nothing() { return {kNothing, -1}; }
+    static Written Nothing() { return {kNothing, -1, -1}; }
     // Whether what is at `path` now is what the run wrote (nothing counts, too:
     // there is nothing there that someone else put).
     bool isAt(const std::string& path) const;
@@ -88,10 +101,13 @@ public:
 
     const std::string& path() const { return path_; }
 
-    enum class Recovery { NothingFound, Undone, Finished, Failed };
-    // Journals that a killed run left in `folder`, each undone or finished. A
-    // journal that cannot be read, or whose undo leaves something, stays (Failed).
-    static Recovery Recover(const std::string& folder, UndoReport& report);
+    enum class Recovery { NothingFound, Undone, Finished, Failed, Refused };
+    // Journals that a killed run left in `folder`, each undone or finished;
+    // `altFolder` is the part's second folder, where its paths may lie too. A
+    // journal that cannot be read, or whose undo leaves something, stays
+    // (Failed); so does one that is not the updater's (Refused, before Failed).
+    // The run's temporaries in `folder`'s tree go with an obeyed journal.
+    static Recovery Recover(const std::string& folder, UndoReport& report, const std::string& altFolder = {});
 
 private:
     struct Record {
@@ -100,13 +116,16 @@ private:
         Written written;
     };
 
+    enum class Loaded { Whole, Unreadable, Foreign };
+
     bool note(const Record& record);
     bool open();
-    void removeKeptCopies(StringList& problems);
-    void settleCommitted(StringList& problems);
+    void removeKeptCopies(UndoReport& report);
+    void settleCommitted(UndoReport& report);
     void undoRecord(const Record& record, UndoReport& report);
     void finish(const StringList& problems);
-    bool load(const std::string& path);
+    Loaded load(const std::string& path, const std::string& folder, const std::string& altFolder);
+    bool parse(const std::string& line, const std::string& folder, const std::string& altFolder);
 
     std::string folder_, path_;
     std::unique_ptr<FileHandle> file_;

@@ -64,6 +64,7 @@ public:
     std::uint32_t attributes(const std::string& path) override;
     bool setAttributes(const std::string& path, std::uint32_t attributes) override;
     std::uint32_t lastError() override;
+    FileOwner owner(const std::string& path) override { return real_->owner(path); }
 
     // For the handles: whether a change may go ahead (false: frozen or interrupted now).
     bool change(const char* what, const std::string& path);

@@ -10,6 +10,7 @@
 #include "UpdateTestSupport.h"
 #include "archive/Archive.h"
 #include "env/Registry.h"
+#include "platform/TempFiles.h"
 #include "update/ApplyPart.h"
 
 namespace {
@@ -243,6 +244,64 @@ TEST_F(RollbackTest, KilledRunIsUndoneKeepingWhatOthersInstalledSince) {
             RemoveLeftoversOf(next, archive, toDelete);
             EXPECT_EQ(Snapshot(target), expected);
         }
+    }
+}
+
+// A journal that this updater could not have written is untrusted input: not
+// one file changes because of it, the log names it and the run stops. One in
+// an earlier version's form within the part's folder is undone as ever.
+TEST_F(RollbackTest, JournalThatTheUpdaterCouldNotHaveWrittenIsNotObeyed) {
+    const std::string victim = dir / "victim.txt", kern = target + "kern.dll", journal = target + "~update0.~rj";
+    struct Case {
+        const char* what;
+        std::string lines;
+        bool obeyed;
+    };
+    const Case cases[] = {
+        {"current form, a file outside the folder", "N" + victim + "||-2|-1|-1\r\n", false},
+        {"older form, a file outside the folder", "K" + victim + "|" + victim + ".~r0\r\n", false},
+        {"..\\ after the folder", "N" + target + "..\\victim.txt||-2|-1\r\n", false},
+        {"a kept name that is not the path's", "K" + kern + "|" + victim + "|-2|-1\r\n", false},
+        {"a good line, then a bad one", "K" + kern + "|" + kern + ".~r0|-2|-1\r\nN" + target + "x\\.\\y||-2|-1\r\n", false},
+        {"a size that is no number", "K" + kern + "|" + kern + ".~r0|7x|-1\r\n", false},
+        {"a trailing dot", "N" + target + "alt.dll.||-2|-1\r\n", false},
+        {"older form within the folder", "K" + kern + "|" + kern + ".~r0\r\n", true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        install();
+        RemoveTree(target + "blocked");
+        MakeFile(victim, "mine", kOlderStamp);
+        MakeFile(victim + ".~r0", "planted", kOlderStamp);
+        MakeFile(kern + ".~r0", "kern v0", kOlderStamp);
+        WriteBytes(journal, c.lines);
+        const std::string before = Snapshot(dir.path());
+        log.clear();
+        EXPECT_EQ(RecoverInterruptedPart(part(false)), c.obeyed);
+        if (c.obeyed) {
+            EXPECT_EQ(ReadBytes(kern), "kern v0");
+            EXPECT_FALSE(FileExists(journal));
+            continue;
+        }
+        EXPECT_EQ(Snapshot(dir.path()), before);
+        EXPECT_EQ(log, (StringList{"*** " + journal + " stammt nicht von diesem Updater und wird nicht befolgt.",
+                                   "Das Update kann nicht ausgeführt werden."}));
+        Fs().removeFile(journal);
+    }
+}
+
+// A backup that a replace left behind is the only copy when its target is
+// missing: it becomes the target again; beside its target it goes.
+TEST(LeftoverTemporaries, BackupWithoutItsTargetBecomesTheTarget) {
+    TempFolder dir;
+    const std::string target = dir / "a.dll";
+    for (bool targetThere : {false, true}) {
+        SCOPED_TRACE(targetThere ? "target there" : "target missing");
+        if (targetThere) WriteBytes(target, "new");
+        WriteBytes(target + ".~b0", "old");
+        RemoveLeftoverTemporaries({target});
+        EXPECT_EQ(ReadBytes(target), targetThere ? "new" : "old");
+        EXPECT_FALSE(FileExists(target + ".~b0"));
     }
 }
 

@@ -23,7 +23,10 @@
 #include "env/System.h"
 #include "platform/FontApi.h"
 #include "platform/MemoryRegistry.h"
+#include "platform/NativeSandbox.h"
 #include "platform/RegText.h"
+#include "platform/RestartSchedule.h"
+#include "update/Folders.h"
 
 namespace {
 
@@ -121,7 +124,7 @@ protected:
         std::string name, before, after;  // empty: missing before, or deleted by the update
     };
 
-    std::string writeUpdater() {
+    std::string writeUpdater(const std::string& fileName = "update.exe") {
         std::ostringstream out;
         out << std::string(1000, 'M');
         ArchiveWriter writer(out, 1000, 1 << 16);
@@ -148,8 +151,8 @@ protected:
         add("Demo.ttf", font_);
         for (const auto& [index, content] : contents) writer.addContent(index, content, 40000);
         writer.finish(true);
-        WriteBytes(dir / "update.exe", out.str());
-        return dir / "update.exe";
+        WriteBytes(dir / fileName, out.str());
+        return dir / fileName;
     }
 
     // The project as installed before the update, the fonts folder empty.
@@ -181,19 +184,22 @@ protected:
     std::string kern() const { return dir / "Kern\\"; }
 
     // One run in a session of its own; false when it was interrupted.
-    // With `renameFault`, renames to paths that contain it fail. `lastSucceeded_`
-    // and `lastJournal_` tell how a run that was not interrupted ended.
-    bool run(int interruptAfter, int* changes = nullptr, const std::string& renameFault = "") {
+    // With `renameFault`, renames to paths that contain it fail; with
+    // `removeFault`, deletions. `lastSucceeded_` and `lastJournal_` tell how a
+    // run that was not interrupted ended; `mustSucceed_` whether it has to succeed.
+    bool run(int interruptAfter, int* changes = nullptr, const std::string& renameFault = "",
+             const std::string& removeFault = "") {
         FaultFileSystem faults;
         faults.interruptAfter(interruptAfter);
         if (!renameFault.empty()) faults.fail(Fault::RenameFails, renameFault);
+        if (!removeFault.empty()) faults.fail(Fault::RemoveFails, removeFault);
         SessionView view;
         UpdateSession session(view);
         StringList log;
         try {
             session.load(exe_);
             lastSucceeded_ = session.start(log, false);
-            if (renameFault.empty()) {
+            if (renameFault.empty() && mustSucceed_) {
                 EXPECT_TRUE(lastSucceeded_) << LogText(log);
             }
         } catch (const Interrupted&) {
@@ -201,7 +207,15 @@ protected:
         }
         if (changes) *changes = faults.changes();
         lastJournal_ = faults.journal();
+        lastLog_ = log;
         return true;
+    }
+
+    // The first change of the last run whose journal line contains `text`.
+    int changeWith(const std::string& text) const {
+        for (int i = 0; i < int(lastJournal_.size()); ++i)
+            if (lastJournal_[i].find(text) != std::string::npos) return i;
+        return -1;
     }
 
     static std::string LogText(const StringList& log) {
@@ -246,8 +260,9 @@ protected:
 
     TempFolder dir;
     std::vector<AppFile> files_, kern_;
-    bool lastSucceeded_ = false;
+    bool lastSucceeded_ = false, mustSucceed_ = true;
     std::vector<std::string> lastJournal_;
+    StringList lastLog_;
     const std::string font_ = Pattern(70000, 4);
     std::string exe_;
     MemoryRegistry registry_;
@@ -312,8 +327,9 @@ std::map<std::string, std::string> Contents(const Tree& tree) {
 // ends as it was before the interrupted run; interrupted after it, entirely new.
 // Windows gives the stamps of an NTFS volume in the local time of today: after
 // the change to summer time, every file reads one hour later than it was
-// written. A kill undone after that change still takes back everything (what
-// the files hold is compared, their stamps read an hour off).
+// written; a laptop that travelled reads them hours off. A kill undone after
+// such a change still takes back everything (what the files hold is compared,
+// their stamps read off by the change).
 TEST_F(InterruptedUpdateTest, RollbackPartIsAsBeforeWhenTheNextRunFails) {
     installFresh();
     const Tree before = TreeOf(kern());
@@ -326,13 +342,14 @@ TEST_F(InterruptedUpdateTest, RollbackPartIsAsBeforeWhenTheNextRunFails) {
     ASSERT_GT(succeededAt, 0);
 
     ScopedTimeZone zone;
-    for (bool clockChanged : {false, true}) {
+    for (const char* zoneAfter : {"", "UTC-1", "UTC-3"}) {
+        const bool clockChanged = *zoneAfter != 0;
         for (int k = 0; k < (clockChanged ? succeededAt : total); ++k) {
-            const std::string at = "interrupted after change " + std::to_string(k) + (clockChanged ? ", clock changed" : "");
+            const std::string at = "interrupted after change " + std::to_string(k) + (clockChanged ? ", zone " : "") + zoneAfter;
             if (clockChanged) zone.set("UTC0");
             installFresh();
             ASSERT_FALSE(run(k)) << at;
-            if (clockChanged) zone.set("UTC-1");
+            if (clockChanged) zone.set(zoneAfter);
             ASSERT_TRUE(run(-1, nullptr, "alt.dll.~r"));
             bool afterSuccess = k > succeededAt;
             EXPECT_EQ(lastSucceeded_, afterSuccess) << at;
@@ -348,6 +365,84 @@ TEST_F(InterruptedUpdateTest, RollbackPartIsAsBeforeWhenTheNextRunFails) {
             if (::testing::Test::HasFailure()) return;
         }
     }
+}
+
+// A journal left by a kill, owned by someone other than the updater's user, the
+// administrators or the system, is not obeyed: the run stops and changes
+// nothing. Owned by the administrators, it is undone and the run goes on.
+TEST_F(InterruptedUpdateTest, JournalOfAnotherOwnerIsNotObeyed) {
+    installFresh();
+    ASSERT_TRUE(run(-1));
+    const Tree updated = TreeOf(kern());
+    const int kept = changeWith("kern.dll.~r0");
+    ASSERT_GT(kept, 0);
+    installFresh();
+    ASSERT_FALSE(run(kept + 1));
+    const Tree killed = TreeOf(kern());
+    std::vector<FindData> journals;
+    Fs().listFolder(kern(), journals);
+    for (const FindData& f : journals)
+        if (f.name.find(".~rj") != std::string::npos) SetNativeFileOwner(kern() + f.name, FileOwner::Other);
+    mustSucceed_ = false;
+    ASSERT_TRUE(run(-1));
+    EXPECT_FALSE(lastSucceeded_);
+    EXPECT_TRUE(TreeOf(kern()) == killed);
+    EXPECT_NE(LogText(lastLog_).find("stammt nicht von diesem Updater"), std::string::npos) << LogText(lastLog_);
+    for (const FindData& f : journals)
+        if (f.name.find(".~rj") != std::string::npos) SetNativeFileOwner(kern() + f.name, FileOwner::Administrators);
+    mustSucceed_ = true;
+    ASSERT_TRUE(run(-1));
+    EXPECT_EQ(Describe(TreeOf(kern())), Describe(updated));
+}
+
+// A kept copy that cannot be removed (the old .exe of a program still
+// running) is left to the next start of Windows: neither the run that commits
+// nor the one that finds its journal after a kill fails or stops the next one.
+TEST_F(InterruptedUpdateTest, KeptCopyInUseIsLeftToTheRestart) {
+    installFresh();
+    ASSERT_TRUE(run(-1));
+    const State reference = state();
+    int succeededAt = -1;
+    for (int i = 0; i < int(lastJournal_.size()); ++i)
+        if (lastJournal_[i].rfind("write ", 0) == 0 && lastJournal_[i].find(".~rj") != std::string::npos) succeededAt = i;
+    for (bool killed : {false, true}) {
+        SCOPED_TRACE(killed ? "killed after the part's success" : "not killed");
+        installFresh();
+        NativeScheduledChanges().clear();
+        if (killed) {
+            ASSERT_FALSE(run(succeededAt + 1));
+        }
+        for (int i = 0; i < 2; ++i) ASSERT_TRUE(run(-1, nullptr, "", "kern.dll.~r"));
+        Tree left = TreeOf(kern());
+        EXPECT_EQ(left.erase("kern.dll.~r0"), 1u) << "the copy waits for the restart";
+        EXPECT_TRUE(left == reference.kern);
+        using Change = std::pair<std::string, std::string>;
+        EXPECT_EQ(NativeScheduledChanges(), (std::vector<Change>{{kern() + "kern.dll.~r0", ""}}));
+    }
+}
+
+// A kill in the part with rollback, then a package for one other file: the
+// killed run is undone, and none of its temporaries stays, also those staged
+// for entries that it never reached.
+TEST_F(InterruptedUpdateTest, KilledRunLeavesNoTemporariesForTheNextPackage) {
+    installFresh();
+    const Tree before = TreeOf(kern());
+    ASSERT_TRUE(run(-1));
+    const int kept = changeWith("kern.dll.~r0");
+    ASSERT_GT(kept, 0);
+    installFresh();
+    ASSERT_FALSE(run(kept + 1));
+    files_.clear();
+    kern_ = {{"other.txt", "", "o"}};
+    exe_ = writeUpdater("other.exe");
+    ASSERT_TRUE(run(-1));
+    std::map<std::string, std::string> expected = Contents(before);
+    expected.erase("alt.dll");  // listed for deletion
+    expected["other.txt"] = "o";
+    EXPECT_EQ(Contents(TreeOf(kern())), expected);
+    for (const std::string& folder : {app(), kern()})
+        for (const auto& [name, file] : TreeOf(folder)) EXPECT_FALSE(IsTemporary(name)) << folder << name;
+    EXPECT_FALSE(FolderExists(kern() + "plug"));
 }
 
 TEST_F(InterruptedUpdateTest, SecondInterruptionIsFinishedTooLongForm) {
