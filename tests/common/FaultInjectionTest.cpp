@@ -75,6 +75,7 @@ TEST_F(FaultTest, FailedExtractionLeavesThePreviousFile) {
         {"short write of a new file", Fault::ShortWrite, false, false},
         {"disk full for a new file", Fault::DiskFull, false, false},
         {"rename of a new file refused", Fault::RenameFails, false, false},
+        {"new copy that cannot be flushed", Fault::FlushFails, true, false},
     };
     const std::string content(150000, 'n');
     package({{"x.dat", content, kEntryStamp}});

@@ -59,6 +59,7 @@ private:
         std::int64_t size() override { return file_->size(); }
         std::int32_t dosDate() override { return file_->dosDate(); }
         bool setDosDate(std::int32_t s) override { return file_->setDosDate(s); }
+        bool flush() override { return file_->flush(); }
 
     private:
         std::unique_ptr<FileHandle> file_;
