@@ -36,9 +36,9 @@ public:
         writer_->declare("todel.txt", PackageStamp());
         writer_->declare("update.ini", PackageStamp());
     }
-    void addControl(const std::string& deletionList) {
+    void addControl(const std::string& deletionList, const std::string& controlFile = kBenchControlFile) {
         writer_->addContent(0, deletionList);
-        writer_->addContent(1, kBenchControlFile);
+        writer_->addContent(1, controlFile);
     }
     std::int64_t finish() {
         std::int64_t length = writer_->finish(true);
@@ -160,6 +160,23 @@ PackageInfo WriteLargestPackage(const std::string& path) {
         package.writer().addSegment(2 + std::size_t(s / kSegmentsPerEntry), stream, kMiB);
         info.contentBytes += kMiB;
     }
+    info.fileBytes = package.finish();
+    return info;
+}
+
+PackageInfo WriteRollbackPart(const std::string& path, std::int32_t count, std::size_t bytes) {
+    PackageFile package(path);
+    package.declareControl();
+    char name[64];
+    for (std::int32_t i = 0; i < count; ++i) {
+        std::snprintf(name, sizeof(name), "rep\\App\\datei%04d.dat", i);
+        package.writer().declare(name, PackageStamp());
+    }
+    package.addControl("", std::string(kBenchControlFile) + "ROLLBACK=1\r\n");
+    const std::string content = MixedBlock(31).substr(0, bytes);
+    const std::string stream = CompressZlib(content.data(), content.size());
+    for (std::int32_t i = 0; i < count; ++i) package.writer().addSegment(2 + std::size_t(i), stream, std::int64_t(bytes));
+    PackageInfo info{count + 2, std::int64_t(count) * std::int64_t(bytes), 0};
     info.fileBytes = package.finish();
     return info;
 }

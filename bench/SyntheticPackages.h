@@ -22,6 +22,9 @@ struct PackageInfo {
 PackageInfo WriteManyEntries(const std::string& path, std::int32_t count, std::int32_t deletionLines);
 // One entry add\App\big.bin of `mebibytes` MiB, in 1 MiB segments or as one segment.
 PackageInfo WriteLargeEntry(const std::string& path, std::int32_t mebibytes, bool singleSegment);
+// A part with ROLLBACK=1 that replaces `count` files App\datei0000.dat ...
+// of `bytes` bytes each (at most 1 MiB).
+PackageInfo WriteRollbackPart(const std::string& path, std::int32_t count, std::size_t bytes);
 // Entries of 128 MiB of incompressible data in 1 MiB segments, until the
 // package is as large as the format's limit allows.
 PackageInfo WriteLargestPackage(const std::string& path);

@@ -2,6 +2,7 @@
 // in one run, printed as a table and written to RESULTS/results.json.
 //
 //   update_bench --results DIR [--updater update.exe] [--updater64 update.exe] [--repetitions N] [--quick]
+//                [--durability-only]
 //   update_bench --make-tree DIR [SCALE]     the package folder alone, for profiling
 //   update_bench --make-release-pair OLD NEW  the two releases of the patch figures
 //   update_bench --child-apply PACKAGE SANDBOX   one update run, as the memory figures run it
@@ -11,6 +12,7 @@
 //
 // --quick makes a tree of about a tenth of the size and skips the 1 GiB and
 // 2 GiB packages (for trying the program out, not for figures).
+// --durability-only measures only what flushing costs.
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
@@ -29,6 +31,7 @@ namespace {
 struct CommandLine {
     BenchOptions options;
     std::string results;
+    bool durabilityOnly = false;
 };
 
 bool Parse(int argc, char** argv, CommandLine& c) {
@@ -39,6 +42,7 @@ bool Parse(int argc, char** argv, CommandLine& c) {
         else if (a == "--updater" && hasValue) c.options.updater = argv[++i];
         else if (a == "--updater64" && hasValue) c.options.updater64 = argv[++i];
         else if (a == "--repetitions" && hasValue) c.options.repetitions = std::max(1, std::atoi(argv[++i]));
+        else if (a == "--durability-only") c.durabilityOnly = true;
         else if (a == "--quick") {
             c.options.treeScale = 0.1;
             c.options.largePackages = false;
@@ -52,6 +56,14 @@ void CheckTools() {
         if (!ProgramExists(tool)) throw std::runtime_error(std::string(tool) + " is missing (make deps installs it)");
 }
 
+int Finish(const CommandLine& c, Report& report, const Stopwatch& total) {
+    report.setContext("benchmark time", Fixed(total.seconds(), 1) + " s");
+    report.print();
+    report.writeJson(c.results + "/results.json");
+    std::printf("written: %s/results.json\n", c.results.c_str());
+    return 0;
+}
+
 int Run(CommandLine& c) {
     CheckTools();
     MakeFolders(c.results);
@@ -62,6 +74,7 @@ int Run(CommandLine& c) {
     report.setContext("machine", std::to_string(std::thread::hardware_concurrency()) +
                                      " cores, shared with other work; wall-clock medians");
     Stopwatch total;
+    if (c.durabilityOnly) return MeasureDurability(c.options, report), Finish(c, report, total);
     std::fprintf(stderr, "update_bench: tree, packages and throughput ...\n");
     TreePackage tree = MeasureThroughput(c.options, report);
     std::fprintf(stderr, "update_bench: loading 100,000 entries ...\n");
@@ -70,12 +83,10 @@ int Run(CommandLine& c) {
     MeasurePeakMemory(c.options, tree, report);
     std::fprintf(stderr, "update_bench: patch entries ...\n");
     MeasurePatching(c.options, report);
+    std::fprintf(stderr, "update_bench: flushing ...\n");
+    MeasureDurability(c.options, report);
     MeasureUpdaterSize(c.options, report);
-    report.setContext("benchmark time", Fixed(total.seconds(), 1) + " s");
-    report.print();
-    report.writeJson(c.results + "/results.json");
-    std::printf("written: %s/results.json\n", c.results.c_str());
-    return 0;
+    return Finish(c, report, total);
 }
 
 }  // namespace
@@ -90,7 +101,8 @@ int main(int argc, char** argv) {
         return MakePackageFolder(argv[2], argc == 4 ? std::atof(argv[3]) : 1.0);
     CommandLine c;
     if (!Parse(argc, argv, c)) {
-        std::fputs("usage: update_bench --results DIR [--updater update.exe] [--updater64 update.exe] [--repetitions N] [--quick]\n", stderr);
+        std::fputs("usage: update_bench --results DIR [--updater update.exe] [--updater64 update.exe] [--repetitions N] [--quick]"
+                   " [--durability-only]\n", stderr);
         return 2;
     }
     try {

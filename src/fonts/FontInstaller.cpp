@@ -1,6 +1,7 @@
 #include "fonts/FontInstaller.h"
 
 #include <exception>
+#include <memory>
 
 #include "archive/Archive.h"
 #include "archive/EntryName.h"
@@ -88,6 +89,12 @@ void RemoveOldResource(const std::string& resource, bool namedRemoveFont, const 
     if (!Fs().removeFile(resource)) report(resource + ": not deleted", 1);
 }
 
+// What the system wrote to `path`, put on the disk.
+bool Flushed(const std::string& path) {
+    std::unique_ptr<FileHandle> file = Fs().open(path, OpenMode::ReadWrite);
+    return file && file->flush();
+}
+
 }  // namespace
 
 std::string TempFolder() {
@@ -137,7 +144,8 @@ bool InstallFont(const std::string& source, const std::string& fontName, StringL
 
         WindowsVersion version = DetectWindowsVersion();
         bool nt = static_cast<int>(version) >= 7;
-        bool created = Fonts().createScalableFontResource(resource, NamePart(installed), folder);
+        // The resource file reaches the disk before the font table and the registry name it.
+        bool created = Fonts().createScalableFontResource(resource, NamePart(installed), folder) && Flushed(resource);
         if (!nt && !created) {
             report(resource + " konnte nicht erzeugt werden.", 2);
         } else {

@@ -40,6 +40,10 @@ public:
     // The last-write time as an MS-DOS stamp in local time; -1 when unknown.
     virtual std::int32_t dosDate() = 0;
     virtual bool setDosDate(std::int32_t stamp) = 0;
+    // Puts what was written, and the stamp, on the disk before it returns: a
+    // rename or deletion that relies on the data comes after it. False is a
+    // failed write (lastError tells why).
+    virtual bool flush() = 0;
 };
 
 // What a directory search reports for its first match.

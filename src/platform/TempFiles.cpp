@@ -81,16 +81,18 @@ TempFile::~TempFile() {
 
 std::string TempFile::release(std::int32_t stamp) {
     file_->setDosDate(stamp);
+    bool durable = file_->flush();
     file_.reset();
     std::string path;
-    path.swap(path_);
+    if (durable) path.swap(path_);
     return path;
 }
 
 bool TempFile::commit(const std::string& target, std::int32_t stamp) {
     file_->setDosDate(stamp);
+    bool durable = file_->flush();
     file_.reset();
-    if (!Fs().replaceFile(path_, target)) return false;
+    if (!durable || !Fs().replaceFile(path_, target)) return false;
     path_.clear();
     return true;
 }

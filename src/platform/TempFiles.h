@@ -47,10 +47,12 @@ public:
 
     FileHandle* file() { return file_.get(); }
     const std::string& path() const { return path_; }
-    // Stamps and closes the file; it stays, and its path is handed over.
+    // Stamps, flushes and closes the file; it stays, and its path is handed
+    // over. Empty when the flush fails (the file is removed then): its data may
+    // not be on the disk, which the rename that puts it in place relies on.
     std::string release(std::int32_t stamp);
-    // Stamps and closes the file and renames it over `target`; false when the
-    // rename fails (the file is removed then).
+    // Stamps, flushes and closes the file and renames it over `target`; false
+    // when the flush or the rename fails (the file is removed then).
     bool commit(const std::string& target, std::int32_t stamp);
 
 private:

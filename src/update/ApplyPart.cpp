@@ -92,6 +92,7 @@ bool ReplaceAtRestart(TUpdatePart& part, const TArchive& archive, const PartTarg
                         : archive.inflateInto(index, *pending.file());
     if (!complete) return false;
     std::string staged = pending.release(archive.entryAt(index).fileDate());
+    if (staged.empty()) return false;
     if (!ScheduleAtRestart(staged, path)) {
         Fs().removeFile(staged);
         return false;

@@ -138,15 +138,16 @@ bool RollbackJournal::open() {
     return !failed_;
 }
 
-// Written before the change it notes, so that a run killed after the change
-// leaves a journal that knows it. A line: the change's letter, then path,
-// kept copy, size, stamp and UTC time of what the run writes, separated by "|".
+// Written, and flushed, before the change it notes, so that a run killed or a
+// power cut after the change leaves a journal that knows it. A line: the
+// change's letter, then path, kept copy, size, stamp and UTC time of what the
+// run writes, separated by "|".
 bool RollbackJournal::note(const Record& record) {
     if (!open()) return false;
     std::string line = static_cast<char>(record.change) + record.path + "|" + record.kept + "|" +
                        std::to_string(record.written.size) + "|" + std::to_string(record.written.stamp) + "|" +
                        std::to_string(record.written.utc) + kLineEnd;
-    if (file_->write(line.data(), std::int64_t(line.size())) != std::int64_t(line.size())) {
+    if (file_->write(line.data(), std::int64_t(line.size())) != std::int64_t(line.size()) || !file_->flush()) {
         failed_ = true;
         return false;
     }

@@ -91,11 +91,12 @@ StreamResult StagedEntries::stage(const TArchive& archive, std::int32_t index, c
     StreamResult result = Walk(archive, index, sink, inflater_, archiveFile, lastLength_);
     if (result != StreamResult::Complete) return result;
     lengths_[index] = lastLength_;
-    if (sink.failed()) {
+    std::string staged = sink.failed() ? std::string() : pending.release(archive.entryAt(index).fileDate());
+    if (staged.empty()) {
         refused_ = true;
         return result;
     }
-    staged_[index] = pending.release(archive.entryAt(index).fileDate());
+    staged_[index] = staged;
     return result;
 }
 

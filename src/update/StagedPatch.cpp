@@ -66,11 +66,12 @@ StreamResult StagedEntries::stagePatch(const TArchive& archive, std::int32_t ind
     lastLength_ = build.taken;
     if (!read) return StreamResult::Unreadable;
     lengths_[index] = build.written;
-    if (!build.stored) {
-        refused_ = refused_ || pending.file() != nullptr;
+    std::string staged = build.stored ? pending.release(archive.entryAt(index).fileDate()) : std::string();
+    if (staged.empty()) {
+        refused_ = refused_ || pending.file() != nullptr || build.stored;
         return StreamResult::Complete;
     }
-    staged_[index] = pending.release(archive.entryAt(index).fileDate());
+    staged_[index] = staged;
     return StreamResult::Complete;
 }
 

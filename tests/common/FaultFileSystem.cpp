@@ -2,9 +2,11 @@
 
 #include <algorithm>
 
+#include <gtest/gtest.h>
+
 namespace {
 
-constexpr std::uint32_t kErrAccessDenied = 5, kErrCrc = 23, kErrSharingViolation = 32, kErrDiskFull = 112;
+constexpr std::uint32_t kErrAccessDenied = 5, kErrCrc = 23, kErrWriteFault = 29, kErrSharingViolation = 32, kErrDiskFull = 112;
 
 std::string Folded(std::string text) {
     for (char& c : text)
@@ -20,18 +22,23 @@ public:
 
     std::int64_t read(void* buffer, std::int64_t count) override {
         if (fs_.hits(Fault::ReadFails, path_)) return fs_.inject(kErrCrc), -1;
-        return file_->read(buffer, count);
+        return advanced(file_->read(buffer, count));
     }
-    bool seek(std::int64_t position) override { return file_->seek(position); }
+    bool seek(std::int64_t position) override {
+        if (!file_->seek(position)) return false;
+        position_ = position;
+        return true;
+    }
     std::int64_t size() override { return file_->size(); }
     std::int32_t dosDate() override { return file_->dosDate(); }
 
     std::int64_t write(const void* buffer, std::int64_t count) override {
         if (!fs_.change("write", path_)) return -1;
+        fs_.unflushed(path_, position_);
         bool shortWrite = fs_.hits(Fault::ShortWrite, path_);
         bool diskFull = !shortWrite && fs_.hits(Fault::DiskFull, path_);
-        if (!shortWrite && !diskFull) return file_->write(buffer, count);
-        std::int64_t stored = count > 1 ? file_->write(buffer, count / 2) : 0;
+        if (!shortWrite && !diskFull) return advanced(file_->write(buffer, count));
+        std::int64_t stored = count > 1 ? advanced(file_->write(buffer, count / 2)) : 0;
         if (shortWrite) return stored;
         fs_.inject(kErrDiskFull);
         return -1;
@@ -42,16 +49,72 @@ public:
         return file_->setDosDate(stamp);
     }
 
+    // The model of the disk decides what a power cut loses: the real one is not synced.
+    bool flush() override {
+        if (fs_.interrupted()) return false;
+        if (fs_.hits(Fault::FlushFails, path_)) return fs_.inject(kErrWriteFault), false;
+        fs_.flushed(path_);
+        return true;
+    }
+
 private:
+    std::int64_t advanced(std::int64_t count) {
+        if (count > 0) position_ += count;
+        return count;
+    }
+
     FaultFileSystem& fs_;
     std::unique_ptr<FileHandle> file_;
     std::string path_;
+    std::int64_t position_ = 0;
 };
 
 }  // namespace
 
 FaultFileSystem::FaultFileSystem() : real_(SetFileSystem(this)) {}
-FaultFileSystem::~FaultFileSystem() { SetFileSystem(real_); }
+FaultFileSystem::~FaultFileSystem() {
+    if (frozen_ && powerCut_) losePower();
+    SetFileSystem(real_);
+}
+
+void FaultFileSystem::unflushed(const std::string& path, std::int64_t offset) {
+    auto [it, added] = unflushed_.insert({Folded(path), {path, offset}});
+    if (!added) it->second.from = std::min(it->second.from, offset);
+}
+
+void FaultFileSystem::flushed(const std::string& path) { unflushed_.erase(Folded(path)); }
+
+// The data goes with the name; a file renamed over `to` takes the place of what it had.
+void FaultFileSystem::moved(const std::string& from, const std::string& to) {
+    auto it = unflushed_.find(Folded(from));
+    unflushed_.erase(Folded(to));
+    if (it == unflushed_.end()) return;
+    Unflushed data{to, it->second.from};
+    unflushed_.erase(it);
+    unflushed_[Folded(to)] = data;
+}
+
+// Zeros over every byte that was not flushed, keeping the file's length, stamp and attributes.
+void FaultFileSystem::losePower() {
+    for (const auto& [key, data] : unflushed_) {
+        std::uint32_t attributes = real_->attributes(data.path);
+        if (attributes == kAttrInvalid) continue;
+        if (attributes & kAttrReadOnly) real_->setAttributes(data.path, attributes & ~std::uint32_t(kAttrReadOnly));
+        std::unique_ptr<FileHandle> file = real_->open(data.path, OpenMode::ReadWrite);
+        std::int64_t size = file ? file->size() : -1;
+        if (size < 0) {
+            ADD_FAILURE() << "the power cut cannot reach " << data.path;
+            continue;
+        }
+        std::int32_t stamp = file->dosDate();
+        std::string zeros(std::size_t(std::max<std::int64_t>(size - data.from, 0)), '\0');
+        EXPECT_TRUE(file->seek(data.from) && file->write(zeros.data(), std::int64_t(zeros.size())) == std::int64_t(zeros.size()) &&
+                    file->setDosDate(stamp))
+            << data.path;
+        file.reset();
+        if (attributes & kAttrReadOnly) real_->setAttributes(data.path, attributes);
+    }
+}
 
 void FaultFileSystem::fail(Fault fault, const std::string& pathPart) { rules_.push_back({fault, Folded(pathPart)}); }
 
@@ -122,21 +185,27 @@ bool FaultFileSystem::removeFile(const std::string& path) {
     if (!change("delete", path)) return false;
     if (hits(Fault::RemoveFails, path)) return inject(kErrSharingViolation), false;
     delegated();
-    return real_->removeFile(path);
+    if (!real_->removeFile(path)) return false;
+    unflushed_.erase(Folded(path));
+    return true;
 }
 
 bool FaultFileSystem::replaceFile(const std::string& from, const std::string& to) {
     if (!change("rename", from + " -> " + to)) return false;
     if (hits(Fault::RenameFails, to)) return inject(kErrAccessDenied), false;
     delegated();
-    return real_->replaceFile(from, to);
+    if (!real_->replaceFile(from, to)) return false;
+    moved(from, to);
+    return true;
 }
 
 bool FaultFileSystem::renameOver(const std::string& from, const std::string& to) {
     if (!change("rename", from + " -> " + to)) return false;
     if (hits(Fault::RenameFails, to) || hits(Fault::RenameFromFails, from)) return inject(kErrAccessDenied), false;
     delegated();
-    return real_->renameOver(from, to);
+    if (!real_->renameOver(from, to)) return false;
+    moved(from, to);
+    return true;
 }
 
 std::uint32_t FaultFileSystem::attributes(const std::string& path) {

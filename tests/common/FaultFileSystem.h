@@ -8,12 +8,20 @@
 //                                     reaches the disk any more, not even the
 //                                     clean-up of destructors: the state is what a
 //                                     process killed after the k-th change leaves
+//   interruptAfter(k, Interruption::PowerCut)
+//                                     the same, and the power fails: the bytes
+//                                     written to a file since its last flush read
+//                                     as zeros (its length kept) under whatever
+//                                     name renames gave it, while renames and
+//                                     deletions stay. The loss reaches the disk
+//                                     when this file system is taken away.
 //
 // Operations that change the disk: creating or truncating a file, a write, a
 // new stamp, new attributes, a rename, a deletion, creating or removing a folder.
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -30,7 +38,10 @@ enum class Fault {
     FolderFails,  // a folder cannot be created (error 112)
     AttributesFail,  // attributes cannot be set (error 5)
     ReadFails,    // a read fails in the system (error 23, a data error of the disk)
+    FlushFails,   // a flush fails (error 29, the device cannot write)
 };
+
+enum class Interruption { Kill, PowerCut };
 
 // Not an std::exception, so that no handler of the updater takes it for one of its errors.
 struct Interrupted {};
@@ -45,7 +56,10 @@ public:
     // From now on, the fault hits every operation of its kind on a path that
     // contains `pathPart` (ignoring case; empty: every path).
     void fail(Fault fault, const std::string& pathPart = "");
-    void interruptAfter(int changes) { interruptAfter_ = changes; }
+    void interruptAfter(int changes, Interruption how = Interruption::Kill) {
+        interruptAfter_ = changes;
+        powerCut_ = how == Interruption::PowerCut;
+    }
     bool interrupted() const { return frozen_; }
     // Operations that changed the disk so far, and how many faults were injected.
     int changes() const { return changes_; }
@@ -71,9 +85,19 @@ public:
     bool hits(Fault fault, const std::string& path);
     void inject(std::uint32_t code);
     void delegated() { injected_ = false; }
+    // What the handles tell of their data: written from `offset` on and not yet flushed; flushed.
+    void unflushed(const std::string& path, std::int64_t offset);
+    void flushed(const std::string& path);
     FileSystem& real() { return *real_; }
 
 private:
+    struct Unflushed {
+        std::string path;
+        std::int64_t from = 0;
+    };
+    void moved(const std::string& from, const std::string& to);
+    void losePower();
+
     struct Rule {
         Fault fault;
         std::string pathPart;
@@ -82,10 +106,12 @@ private:
     FileSystem* real_;
     std::vector<Rule> rules_;
     std::vector<std::string> journal_;
+    std::map<std::string, Unflushed> unflushed_;  // by the path's upper-case form
     int interruptAfter_ = -1;
     int changes_ = 0;
     int faults_ = 0;
     bool frozen_ = false;
+    bool powerCut_ = false;
     bool injected_ = false;
     std::uint32_t injectedError_ = 0;
 };

@@ -75,6 +75,7 @@ TEST_F(FaultTest, FailedExtractionLeavesThePreviousFile) {
         {"short write of a new file", Fault::ShortWrite, false, false},
         {"disk full for a new file", Fault::DiskFull, false, false},
         {"rename of a new file refused", Fault::RenameFails, false, false},
+        {"new copy that cannot be flushed", Fault::FlushFails, true, false},
     };
     const std::string content(150000, 'n');
     package({{"x.dat", content, kEntryStamp}});
@@ -200,6 +201,7 @@ TEST_F(FaultCopyTest, FailedCopyLeavesThePreviousDestination) {
         {"disk full over an older copy", Fault::DiskFull, true, -1, nullptr},
         {"no room for the new copy", Fault::CreateFails, true, kCopyFailed, nullptr},
         {"replacing refused", Fault::RenameFails, true, kCopyFailed, nullptr},
+        {"the new copy cannot be flushed", Fault::FlushFails, true, kCopyFailed, nullptr},
         {"disk full for a new copy", Fault::DiskFull, false, -1, nullptr},
         {"short write of a new copy", Fault::ShortWrite, false, kCopyFailed, " nicht kopiert!"},
     };

@@ -17,7 +17,7 @@ const std::int32_t kNew = Stamp(2024, 3, 15, 14, 30, 10);
 const std::int32_t kNewer = Stamp(2025, 1, 1, 8, 0, 0);
 
 // Passes everything on to the file system in place; counts the reads of the
-// package and makes writes to staged files fail when asked.
+// package and makes writes (or flushes) of staged files fail when asked.
 class WatchingFileSystem final : public FileSystem {
 public:
     explicit WatchingFileSystem(std::string package) : package_(std::move(package)), inner_(*SetFileSystem(this)) {}
@@ -26,8 +26,8 @@ public:
     std::unique_ptr<FileHandle> open(const std::string& path, OpenMode mode) override {
         if (path == package_) ++packageOpens;
         auto file = inner_.open(path, mode);
-        if (!file || !failStagedWrites || path.find(".~s") == std::string::npos) return file;
-        return std::make_unique<FullDisk>(std::move(file));
+        if (!file || !(failStagedWrites || failStagedFlushes) || path.find(".~s") == std::string::npos) return file;
+        return std::make_unique<FullDisk>(std::move(file), failStagedFlushes);
     }
     bool findFirst(const std::string& p, FindData& out) override { return inner_.findFirst(p, out); }
     bool listFolder(const std::string& f, std::vector<FindData>& out) override { return inner_.listFolder(f, out); }
@@ -47,21 +47,24 @@ public:
     int packageOpens = 0;
     int stagedRenames = 0;
     bool failStagedWrites = false;
+    bool failStagedFlushes = false;
 
 private:
-    // A file whose writes store nothing.
+    // A file whose writes store nothing, or whose data never reaches the disk.
     class FullDisk final : public FileHandle {
     public:
-        explicit FullDisk(std::unique_ptr<FileHandle> file) : file_(std::move(file)) {}
+        FullDisk(std::unique_ptr<FileHandle> file, bool flushOnly) : file_(std::move(file)), flushOnly_(flushOnly) {}
         std::int64_t read(void* b, std::int64_t n) override { return file_->read(b, n); }
-        std::int64_t write(const void*, std::int64_t) override { return -1; }
+        std::int64_t write(const void* b, std::int64_t n) override { return flushOnly_ ? file_->write(b, n) : -1; }
         bool seek(std::int64_t p) override { return file_->seek(p); }
         std::int64_t size() override { return file_->size(); }
         std::int32_t dosDate() override { return file_->dosDate(); }
         bool setDosDate(std::int32_t s) override { return file_->setDosDate(s); }
+        bool flush() override { return !flushOnly_ && file_->flush(); }
 
     private:
         std::unique_ptr<FileHandle> file_;
+        bool flushOnly_;
     };
 
     std::string package_;
@@ -70,8 +73,12 @@ private:
 
 class StagedEntriesTest : public ::testing::Test {
 protected:
-    StagedEntriesTest() {
+    StagedEntriesTest() { install(); }
+
+    // The application as installed before the run.
+    void install() {
         app_ = dir / "App\\";
+        RemoveTree(dir / "App");
         Fs().createFolder(dir / "App");
         MakeFile(app_ + "readme.txt", "old readme", kOld);
         MakeFile(app_ + "current.txt", "kept", kNewer);
@@ -177,12 +184,17 @@ TEST_F(StagedEntriesTest, EachWrittenEntryIsInflatedOnceAndNothingStagedRemains)
 
 TEST_F(StagedEntriesTest, StagedFilesThatCannotBeWrittenLeaveTheWorkToExtraction) {
     std::string exe = writeUpdater();
-    WatchingFileSystem watch(exe);
-    watch.failStagedWrites = true;
-    EXPECT_EQ(run(exe), kLog);
-    EXPECT_EQ(tree(), kTreeAfterRun);
-    EXPECT_EQ(ReadBytes(app_ + "prog.exe"), std::string(70000, 'p'));
-    EXPECT_EQ(watch.stagedRenames, 0);
+    for (bool flushFails : {false, true}) {
+        SCOPED_TRACE(flushFails ? "flush fails" : "write fails");
+        install();
+        WatchingFileSystem watch(exe);
+        watch.failStagedWrites = !flushFails;
+        watch.failStagedFlushes = flushFails;
+        EXPECT_EQ(run(exe), kLog);
+        EXPECT_EQ(tree(), kTreeAfterRun);
+        EXPECT_EQ(ReadBytes(app_ + "prog.exe"), std::string(70000, 'p'));
+        EXPECT_EQ(watch.stagedRenames, 0);
+    }
 }
 
 TEST_F(StagedEntriesTest, DamageInALaterEntryRemovesWhatWasStaged) {

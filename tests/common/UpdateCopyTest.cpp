@@ -215,6 +215,7 @@ private:
         std::int64_t size() override { return f_->size(); }
         std::int32_t dosDate() override { return f_->dosDate(); }
         bool setDosDate(std::int32_t s) override { return f_->setDosDate(s); }
+        bool flush() override { return f_->flush(); }
 
     private:
         std::unique_ptr<FileHandle> f_;

@@ -6,7 +6,8 @@
 // content or its new one. UPDATE_LONG_TESTS=1 interrupts the second run too,
 // at every point, on a larger package. A second part with ROLLBACK=1 is, after
 // any interruption and one more run, entirely new when that run succeeds and
-// entirely as before when it fails, with no kept copy left.
+// entirely as before when it fails, with no kept copy left. Every interruption
+// is also a power cut, which loses what was written and not flushed.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -188,9 +189,9 @@ protected:
     // `removeFault`, deletions. `lastSucceeded_` and `lastJournal_` tell how a
     // run that was not interrupted ended; `mustSucceed_` whether it has to succeed.
     bool run(int interruptAfter, int* changes = nullptr, const std::string& renameFault = "",
-             const std::string& removeFault = "") {
+             const std::string& removeFault = "", Interruption how = Interruption::Kill) {
         FaultFileSystem faults;
-        faults.interruptAfter(interruptAfter);
+        faults.interruptAfter(interruptAfter, how);
         if (!renameFault.empty()) faults.fail(Fault::RenameFails, renameFault);
         if (!removeFault.empty()) faults.fail(Fault::RemoveFails, removeFault);
         SessionView view;
@@ -285,18 +286,22 @@ TEST_F(InterruptedUpdateTest, EveryInterruptionIsFinishedByTheNextRun) {
     ASSERT_EQ(reference.fonts.count("Demo.ttf"), 1u);
     ASSERT_GT(total, 20) << "a run makes this many changes";
 
-    for (int k = 0; k < total; ++k) {
-        installFresh();
-        ASSERT_FALSE(run(k)) << "the run stops after change " << k;
-        expectWhole("after change " + std::to_string(k));
-        ASSERT_TRUE(run(-1));
-        State finished = state();
-        EXPECT_EQ(Describe(finished.app), Describe(reference.app)) << "interrupted after change " << k;
-        EXPECT_EQ(Describe(finished.kern), Describe(reference.kern)) << "interrupted after change " << k;
-        EXPECT_EQ(Describe(finished.fonts), Describe(reference.fonts)) << "interrupted after change " << k;
-        EXPECT_EQ(finished.registry, reference.registry) << "interrupted after change " << k;
-        EXPECT_TRUE(finished == reference) << "interrupted after change " << k;
-        if (::testing::Test::HasFailure()) break;
+    for (Interruption how : {Interruption::Kill, Interruption::PowerCut}) {
+        for (int k = 0; k < total; ++k) {
+            const std::string at = std::string(how == Interruption::PowerCut ? "power cut" : "interrupted") +
+                                   " after change " + std::to_string(k);
+            installFresh();
+            ASSERT_FALSE(run(k, nullptr, "", "", how)) << at;
+            expectWhole(at);
+            ASSERT_TRUE(run(-1));
+            State finished = state();
+            EXPECT_EQ(Describe(finished.app), Describe(reference.app)) << at;
+            EXPECT_EQ(Describe(finished.kern), Describe(reference.kern)) << at;
+            EXPECT_EQ(Describe(finished.fonts), Describe(reference.fonts)) << at;
+            EXPECT_EQ(finished.registry, reference.registry) << at;
+            EXPECT_TRUE(finished == reference) << at;
+            if (::testing::Test::HasFailure()) return;
+        }
     }
     std::printf("%d interruption points\n", total);
 }
@@ -342,14 +347,20 @@ TEST_F(InterruptedUpdateTest, RollbackPartIsAsBeforeWhenTheNextRunFails) {
     ASSERT_GT(succeededAt, 0);
 
     ScopedTimeZone zone;
-    for (const char* zoneAfter : {"", "UTC-1", "UTC-3"}) {
-        const bool clockChanged = *zoneAfter != 0;
+    struct Case {
+        const char* zoneAfter;  // the zone of the next run ("": the same clock)
+        Interruption how;
+    };
+    for (Case c : {Case{"", Interruption::Kill}, Case{"UTC-1", Interruption::Kill}, Case{"UTC-3", Interruption::Kill},
+                   Case{"", Interruption::PowerCut}}) {
+        const bool clockChanged = *c.zoneAfter != 0;
         for (int k = 0; k < (clockChanged ? succeededAt : total); ++k) {
-            const std::string at = "interrupted after change " + std::to_string(k) + (clockChanged ? ", zone " : "") + zoneAfter;
+            const std::string at = std::string(c.how == Interruption::PowerCut ? "power cut" : "interrupted") +
+                                   " after change " + std::to_string(k) + (clockChanged ? ", zone " : "") + c.zoneAfter;
             if (clockChanged) zone.set("UTC0");
             installFresh();
-            ASSERT_FALSE(run(k)) << at;
-            if (clockChanged) zone.set(zoneAfter);
+            ASSERT_FALSE(run(k, nullptr, "", "", c.how)) << at;
+            if (clockChanged) zone.set(c.zoneAfter);
             ASSERT_TRUE(run(-1, nullptr, "alt.dll.~r"));
             bool afterSuccess = k > succeededAt;
             EXPECT_EQ(lastSucceeded_, afterSuccess) << at;

@@ -1,0 +1,130 @@
+// What flushing costs: every staged file and every journal line reaches the
+// disk before the rename that relies on it. Measured on a part with rollback
+// that replaces 1,500 small files (1,500 staged files and 1,500 journal lines
+// flushed) and on one 1 GiB entry, each with the flushes and once more through
+// a file system whose flushes do nothing (the benchmark's own, not an option
+// of the product).
+#include <cstdio>
+#include <fstream>
+#include <stdexcept>
+
+#include "BenchSupport.h"
+#include "ProductRun.h"
+#include "Scenarios.h"
+#include "SyntheticPackages.h"
+#include "platform/FileSystem.h"
+
+namespace {
+
+constexpr std::int32_t kRollbackFiles = 1500;
+constexpr std::size_t kRollbackFileBytes = 16 * 1024;
+constexpr std::int64_t kOlderInstallTime = 1577872800;  // 2020-01-01, before the package's stamps
+
+// The platform's files, except that a flush does nothing.
+class NoFlushFile final : public FileHandle {
+public:
+    explicit NoFlushFile(std::unique_ptr<FileHandle> file) : file_(std::move(file)) {}
+    std::int64_t read(void* b, std::int64_t n) override { return file_->read(b, n); }
+    std::int64_t write(const void* b, std::int64_t n) override { return file_->write(b, n); }
+    bool seek(std::int64_t p) override { return file_->seek(p); }
+    std::int64_t size() override { return file_->size(); }
+    std::int32_t dosDate() override { return file_->dosDate(); }
+    bool setDosDate(std::int32_t s) override { return file_->setDosDate(s); }
+    bool flush() override { return true; }
+
+private:
+    std::unique_ptr<FileHandle> file_;
+};
+
+class NoFlushFileSystem final : public FileSystem {
+public:
+    NoFlushFileSystem() : real_(SetFileSystem(this)) {}
+    ~NoFlushFileSystem() override { SetFileSystem(real_); }
+    std::unique_ptr<FileHandle> open(const std::string& p, OpenMode m) override {
+        std::unique_ptr<FileHandle> file = real_->open(p, m);
+        return file ? std::make_unique<NoFlushFile>(std::move(file)) : nullptr;
+    }
+    bool findFirst(const std::string& p, FindData& out) override { return real_->findFirst(p, out); }
+    bool listFolder(const std::string& f, std::vector<FindData>& out) override { return real_->listFolder(f, out); }
+    bool createFolder(const std::string& p) override { return real_->createFolder(p); }
+    bool removeFolder(const std::string& p) override { return real_->removeFolder(p); }
+    bool removeFile(const std::string& p) override { return real_->removeFile(p); }
+    bool replaceFile(const std::string& f, const std::string& t) override { return real_->replaceFile(f, t); }
+    bool renameOver(const std::string& f, const std::string& t) override { return real_->renameOver(f, t); }
+    std::uint32_t attributes(const std::string& p) override { return real_->attributes(p); }
+    bool setAttributes(const std::string& p, std::uint32_t a) override { return real_->setAttributes(p, a); }
+    std::uint32_t lastError() override { return real_->lastError(); }
+
+private:
+    FileSystem* real_;
+};
+
+void Expect(bool condition, const std::string& what) {
+    if (!condition) throw std::runtime_error("benchmark check failed: " + what);
+}
+
+// The installed files that the rollback part replaces, older than its entries.
+void InstallOlderFiles(const std::string& app) {
+    MakeFolders(app);
+    const std::string content(kRollbackFileBytes / 2, 'o');
+    char name[32];
+    for (std::int32_t i = 0; i < kRollbackFiles; ++i) {
+        std::snprintf(name, sizeof(name), "/datei%04d.dat", i);
+        std::ofstream(app + name, std::ios::binary) << content;
+    }
+    AgeFiles(app, kOlderInstallTime);
+}
+
+// One run into a fresh sandbox, with or without the flushes.
+Timing ApplyOnce(const std::string& package, const std::string& sandbox, bool rollbackPart, bool flushes,
+                 const char* summary, std::int64_t count) {
+    RemoveTree(sandbox);
+    if (rollbackPart) InstallOlderFiles(sandbox + "/c/App");
+    RunOutcome run;
+    if (flushes) {
+        run = ApplyWithProduct(package, sandbox);
+    } else {
+        NoFlushFileSystem noFlush;
+        run = ApplyWithProduct(package, sandbox);
+    }
+    Expect(run.succeeded, "the update run failed");
+    Expect(SummaryCount(run.log, summary) == count, std::string("the summary line of") + summary);
+    RemoveTree(sandbox);
+    return {run.seconds, run.cpuSeconds};
+}
+
+void AddPair(Report& report, const std::string& key, const std::string& label, const std::string& package,
+             const std::string& sandbox, bool rollbackPart, const char* summary, std::int64_t count, int repetitions) {
+    std::vector<Timing> with, without;
+    for (int rep = 0; rep < repetitions; ++rep) {
+        // Alternating which comes first, so that neither always finds the other's writes still in the cache.
+        bool flushFirst = rep % 2 == 0;
+        (flushFirst ? with : without).push_back(ApplyOnce(package, sandbox, rollbackPart, flushFirst, summary, count));
+        (flushFirst ? without : with).push_back(ApplyOnce(package, sandbox, rollbackPart, !flushFirst, summary, count));
+    }
+    Timing a = Median(with), b = Median(without);
+    std::string runs = "median of " + std::to_string(with.size()) + ", wall clock";
+    report.add({key + ".flushed", label + ", flushed", a.wall, "s", "", false, false,
+                runs + "; " + Fixed(a.cpu, 2) + " s processor time"});
+    report.add({key + ".unflushed", label + ", not flushed", b.wall, "s", "", false, false,
+                runs + "; " + Fixed(b.cpu, 2) + " s processor time"});
+    report.add({key + ".ratio", "  flushed / without", a.wall / b.wall, "", "", false, false, ""});
+    std::fprintf(stderr, "  %s: %.2f s flushed, %.2f s without\n", label.c_str(), a.wall, b.wall);
+}
+
+}  // namespace
+
+void MeasureDurability(const BenchOptions& o, Report& report) {
+    const std::string sandbox = o.workFolder + "/durability-sandbox";
+    const std::string package = o.workFolder + "/rollback.exe";
+    WriteRollbackPart(package, kRollbackFiles, kRollbackFileBytes);
+    AddPair(report, "durability.rollback_1500", "rollback, 1,500 files of 16 KiB", package, sandbox, true,
+            " Dateien aktualisiert", kRollbackFiles, o.repetitions);
+    RemoveTree(package);
+    if (!o.largePackages) return;
+    const std::string large = o.workFolder + "/large-entry.exe";
+    WriteLargeEntry(large, 1024, false);
+    AddPair(report, "durability.1gib_entry", "1 GiB entry", large, sandbox, false, " Dateien zugef", 1,
+            std::min(o.repetitions, 2));
+    RemoveTree(large);
+}
