@@ -40,7 +40,8 @@ std::vector<HeldFile> FindHeldFiles(const TArchive& archive, const TUpdateParts&
     for (std::size_t p = 0; p < parts.Count(); ++p) {
         const TUpdatePart& part = parts[p];
         if (ClassifyVChk(part.VChk) != kVChkPassed) continue;
-        for (const PartTarget& target : PlannedTargets(part, archive, toDelete)) {
+        std::vector<PartTarget> scratch;
+        for (const PartTarget& target : PlannedTargets(part, archive, toDelete, scratch)) {
             if (target.kind != TargetKind::Delete) {
                 std::string path = ProbableTargetOf(target, archive.entryAt(target.entry), part);
                 if (!path.empty()) Test(path, p, held);

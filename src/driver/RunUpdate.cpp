@@ -155,11 +155,10 @@ bool VerifyEntriesToWrite(const TArchive& archive, const TUpdateParts& parts, st
     // Each entry once, in the archive's order, for the first part that will probably write it.
     std::vector<std::pair<const PartTarget*, std::string>> planned(std::size_t(archive.entryCount()));
     std::uint64_t bytes = 0;
-    std::vector<std::vector<PartTarget>> targets(parts.Count());
+    std::vector<std::vector<PartTarget>> scratch(parts.Count());
     for (std::size_t p = 0; p < parts.Count(); ++p) {
         if (!applied[p]) continue;
-        targets[p] = PlannedTargets(parts[p], archive, {});
-        for (const PartTarget& target : targets[p]) {
+        for (const PartTarget& target : PlannedTargets(parts[p], archive, {}, scratch[p])) {
             if (target.entry < 0 || planned[std::size_t(target.entry)].first) continue;
             std::string path = ProbableTargetOf(target, archive.entryAt(target.entry), parts[p]);
             if (path.empty()) continue;

@@ -261,7 +261,8 @@ bool RecoverInterruptedPart(const TUpdatePart& part) {
 void RemoveLeftoversOf(const TUpdatePart& part, const TArchive& archive, const StringList& toDelete) {
     if (part.TargetFolder.empty()) return;
     std::vector<std::string> targets;
-    for (const PartTarget& target : PlannedTargets(part, archive, toDelete)) {
+    std::vector<PartTarget> scratch;
+    for (const PartTarget& target : PlannedTargets(part, archive, toDelete, scratch)) {
         if (!target.contained) continue;
         targets.push_back(part.TargetFolder + target.rel);
         if (target.kind != TargetKind::Delete && !part.AltTargetFolder.empty())
@@ -296,7 +297,8 @@ bool ApplyPart(TUpdatePart& part, const TArchive& archive, const StringList& toD
 
 bool ApplyFiles(TUpdatePart& part, const TArchive& archive, const StringList& toDelete) {
     part.ResetCounters();
-    const std::vector<PartTarget> targets = PlannedTargets(part, archive, toDelete);
+    std::vector<PartTarget> scratch;
+    const std::vector<PartTarget>& targets = PlannedTargets(part, archive, toDelete, scratch);
     if (part.Rollback) return ApplyAllOrNothing(part, archive, targets);
     ApplyEntries(part, archive, targets);
     DeleteListedFiles(part, targets);

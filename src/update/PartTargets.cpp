@@ -52,8 +52,11 @@ void PlanTargets(TUpdatePart& part, const TArchive& archive, const StringList& t
     part.TargetsPlanned = true;
 }
 
-std::vector<PartTarget> PlannedTargets(const TUpdatePart& part, const TArchive& archive, const StringList& toDelete) {
-    return part.TargetsPlanned ? part.Targets : TargetsOf(part, archive, toDelete);
+const std::vector<PartTarget>& PlannedTargets(const TUpdatePart& part, const TArchive& archive,
+                                              const StringList& toDelete, std::vector<PartTarget>& scratch) {
+    if (part.TargetsPlanned) return part.Targets;
+    scratch = TargetsOf(part, archive, toDelete);
+    return scratch;
 }
 
 std::string ProbableTargetOf(const PartTarget& target, const TPackedFile& entry, const TUpdatePart& part) {

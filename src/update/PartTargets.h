@@ -35,8 +35,10 @@ std::vector<PartTarget> TargetsOf(const TUpdatePart& part, const TArchive& archi
 
 // Plans the part's targets for the run: TargetsOf, kept in the part.
 void PlanTargets(TUpdatePart& part, const TArchive& archive, const StringList& toDelete);
-// The part's planned targets, or, where no run has planned them, TargetsOf.
-std::vector<PartTarget> PlannedTargets(const TUpdatePart& part, const TArchive& archive, const StringList& toDelete);
+// The part's planned targets, or, where no run has planned them, TargetsOf
+// in `scratch`, which the caller keeps while it reads them.
+const std::vector<PartTarget>& PlannedTargets(const TUpdatePart& part, const TArchive& archive,
+                                              const StringList& toDelete, std::vector<PartTarget>& scratch);
 
 // Where applying the part will most probably write the entry of `target` (by
 // the rules of InstallEntry: the second system folder when an older copy is
