@@ -11,21 +11,45 @@
 
 namespace {
 
-constexpr std::size_t kMaxPath = 260;  // MAX_PATH: the path with its terminating zero
 constexpr std::size_t kNamedFiles = 10;
+// The longest suffix of a name that the run makes beside a file: ".~" + kind + two digits.
+constexpr std::size_t kTempSuffix = 5;
 
-// Whether the run could not change the file at `path`.
-bool Held(const std::string& path, bool& tooLong) {
-    tooLong = path.size() >= kMaxPath;
-    if (tooLong) return true;
-    return FileExists(path) && !Fs().open(path, OpenMode::ReadExclusive);
+// Calls `visit(path, part, written)` for each file that a part whose own
+// version check passes will most probably write, or delete (written false).
+template <class Visit>
+void ForEachChangedFile(const TArchive& archive, const TUpdateParts& parts, const StringList& toDelete, Visit visit) {
+    for (std::size_t p = 0; p < parts.Count(); ++p) {
+        const TUpdatePart& part = parts[p];
+        if (ClassifyVChk(part.VChk) != kVChkPassed) continue;
+        for (std::int32_t i = 0; i < archive.entryCount(); ++i) {
+            std::string target = ProbableTargetOf(archive.entryAt(i), part);
+            if (!target.empty()) visit(target, p, true);
+        }
+        for (const std::string& line : toDelete) {
+            if (!StartsWithText(part.SectionPrefix, line)) continue;
+            std::string rel = line.substr(part.SectionPrefix.size());
+            if (!rel.empty() && IsContainedRelativePath(rel) && FileExists(part.TargetFolder + rel))
+                visit(part.TargetFolder + rel, p, false);
+        }
+    }
 }
 
-void Test(const std::string& path, std::size_t part, std::vector<HeldFile>& held) {
-    for (const HeldFile& h : held)
-        if (SameText(h.path, path)) return;
-    bool tooLong = false;
-    if (Held(path, tooLong)) held.push_back({path, part, tooLong});
+// The folder that holds `path`, without its closing backslash.
+std::string FolderOf(const std::string& path) {
+    std::size_t slash = path.rfind('\\');
+    return slash == std::string::npos ? std::string() : path.substr(0, slash);
+}
+
+// The too-long path among what the run makes for `path`, or empty: the file
+// (with the suffix of a temporary or kept copy when the run makes one) and
+// its folder when the run has to create it.
+std::string TooLong(const std::string& path, bool written, bool rollback) {
+    std::size_t longest = path.size() + (written || rollback ? kTempSuffix : 0);
+    if (longest > kMaxPathLength) return path;
+    std::string folder = FolderOf(path);
+    if (written && folder.size() > kMaxNewFolderLength && Fs().attributes(folder) == kAttrInvalid) return folder;
+    return {};
 }
 
 std::string HoldersText(const std::string& path) {
@@ -39,27 +63,26 @@ std::string HoldersText(const std::string& path) {
 
 std::vector<HeldFile> FindHeldFiles(const TArchive& archive, const TUpdateParts& parts, const StringList& toDelete) {
     std::vector<HeldFile> held;
-    for (std::size_t p = 0; p < parts.Count(); ++p) {
-        const TUpdatePart& part = parts[p];
-        if (ClassifyVChk(part.VChk) != kVChkPassed) continue;
-        for (std::int32_t i = 0; i < archive.entryCount(); ++i) {
-            std::string target = ProbableTargetOf(archive.entryAt(i), part);
-            if (!target.empty()) Test(target, p, held);
-        }
-        for (const std::string& line : toDelete) {
-            if (!StartsWithText(part.SectionPrefix, line)) continue;
-            std::string rel = line.substr(part.SectionPrefix.size());
-            if (!rel.empty() && IsContainedRelativePath(rel) && FileExists(part.TargetFolder + rel))
-                Test(part.TargetFolder + rel, p, held);
-        }
-    }
+    ForEachChangedFile(archive, parts, toDelete, [&](const std::string& path, std::size_t part, bool) {
+        for (const HeldFile& h : held)
+            if (SameText(h.path, path)) return;
+        if (FileInUse(path)) held.push_back({path, part});
+    });
     return held;
+}
+
+std::string FirstTooLongPath(const TArchive& archive, const TUpdateParts& parts, const StringList& toDelete) {
+    std::string first;
+    ForEachChangedFile(archive, parts, toDelete, [&](const std::string& path, std::size_t part, bool written) {
+        if (first.empty()) first = TooLong(path, written, parts[part].Rollback);
+    });
+    return first;
 }
 
 std::string HeldFilesText(const std::vector<HeldFile>& held) {
     std::string text = "Diese Dateien werden im Moment benutzt und können nicht ersetzt werden:\r";
     for (std::size_t i = 0; i < held.size() && i < kNamedFiles; ++i)
-        text += "    " + held[i].path + (held[i].tooLong ? " (Pfad zu lang)" : HoldersText(held[i].path)) + "\r";
+        text += "    " + held[i].path + HoldersText(held[i].path) + "\r";
     if (held.size() > kNamedFiles) text += "    und " + std::to_string(held.size() - kNamedFiles) + " weitere\r";
     return text + "\rBeenden Sie die Programme, die sie benutzen, und versuchen Sie es erneut.";
 }

@@ -152,7 +152,7 @@ bool FilesFreeOrDeferred(const UpdateSession& session, TUpdateParts& parts, unsi
         });
         std::vector<HeldFile> blocking;
         for (const HeldFile& h : held)
-            if (!parts[h.part].RebootOk || parts[h.part].Rollback || h.tooLong) blocking.push_back(h);
+            if (!parts[h.part].RebootOk || parts[h.part].Rollback) blocking.push_back(h);
         if (blocking.empty()) {
             for (const HeldFile& h : held) parts[h.part].HeldUntilRestart.push_back(h.path);
             return true;
@@ -255,6 +255,11 @@ bool RunUpdate(UpdateSession& session, StringList& log, RunEnding* endingOut) {
     ProgressShown progress;
     for (std::size_t i = 0; i < parts.Count(); ++i)
         if (!CheckTargetFolder(parts[i])) return false;
+    std::string tooLong = FirstTooLongPath(session.Archive, parts, session.ToDelList);
+    if (!tooLong.empty()) {
+        parts.LogMessage("\r\nDer Pfad ist zu lang: " + tooLong + "\r\nDas Update wird nicht ausgeführt.", 2);
+        return false;
+    }
     StagedEntries staging;
     std::string damagedEntry, problem;
     if (!VerifyEntriesToWrite(session.Archive, parts, damagedEntry, problem, &staging)) {

@@ -10,3 +10,7 @@ void SetSandboxRoot(const std::string& hostFolder);
 const std::string& SandboxRoot();
 // The host path that a Windows path maps to.
 std::string HostPathOf(const std::string& windowsPath);
+// Marks the file as the image of a running program (or no longer): it opens
+// for reading, shared or not, but not for writing (error 32); deleting it or
+// putting another file in its place fails (error 5); it may be renamed.
+void SetMappedImage(const std::string& windowsPath, bool mapped);
