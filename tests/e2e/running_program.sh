@@ -39,6 +39,7 @@ run_update_while_running /S /LOG='C:\upd\update.log'
 check "running program: exit 1618" equals "$RC" 1618
 check "running program: the .exe named" contains "$LOG" $'benutzt und können nicht ersetzt werden:\r\n    C:\\App\\Demo.exe'
 check "running program: nothing changed" equals "$(tree_state)" "$before"
+check "running program: opened to test, not written" equals "$(date -r "$APP/readme.txt" '+%F %T')" "2020-01-01 10:00:00"
 check "running program: no result value" equals "$(reg_get "$PROJECT\\Ver" "")" "4.1"
 
 EXTRA_INI=(REBOOTOK=1)
