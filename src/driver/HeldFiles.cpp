@@ -15,24 +15,25 @@ constexpr std::size_t kNamedFiles = 10;
 // The longest suffix of a name that the run makes beside a file: ".~" + kind + two digits.
 constexpr std::size_t kTempSuffix = 5;
 
-// Calls `visit(path, part, written)` for each file that a part whose own
-// version check passes will most probably write, or delete (written false).
-template <class Visit>
-void ForEachChangedFile(const TArchive& archive, const TUpdateParts& parts, const StringList& toDelete, Visit visit) {
+// Each file that a part whose own version check passes will most probably
+// write or delete.
+std::vector<HeldFile> ChangedFiles(const TArchive& archive, const TUpdateParts& parts, const StringList& toDelete) {
+    std::vector<HeldFile> changed;
     for (std::size_t p = 0; p < parts.Count(); ++p) {
         const TUpdatePart& part = parts[p];
         if (ClassifyVChk(part.VChk) != kVChkPassed) continue;
         for (std::int32_t i = 0; i < archive.entryCount(); ++i) {
             std::string target = ProbableTargetOf(archive.entryAt(i), part);
-            if (!target.empty()) visit(target, p, true);
+            if (!target.empty()) changed.push_back({target, p, true});
         }
         for (const std::string& line : toDelete) {
             if (!StartsWithText(part.SectionPrefix, line)) continue;
             std::string rel = line.substr(part.SectionPrefix.size());
             if (!rel.empty() && IsContainedRelativePath(rel) && FileExists(part.TargetFolder + rel))
-                visit(part.TargetFolder + rel, p, false);
+                changed.push_back({part.TargetFolder + rel, p, false});
         }
     }
+    return changed;
 }
 
 // The folder that holds `path`, without its closing backslash.
@@ -63,20 +64,20 @@ std::string HoldersText(const std::string& path) {
 
 std::vector<HeldFile> FindHeldFiles(const TArchive& archive, const TUpdateParts& parts, const StringList& toDelete) {
     std::vector<HeldFile> held;
-    ForEachChangedFile(archive, parts, toDelete, [&](const std::string& path, std::size_t part, bool) {
-        for (const HeldFile& h : held)
-            if (SameText(h.path, path)) return;
-        if (FileInUse(path)) held.push_back({path, part});
-    });
+    for (const HeldFile& c : ChangedFiles(archive, parts, toDelete)) {
+        bool seen = false;
+        for (const HeldFile& h : held) seen = seen || SameText(h.path, c.path);
+        if (!seen && FileInUse(c.path)) held.push_back(c);
+    }
     return held;
 }
 
 std::string FirstTooLongPath(const TArchive& archive, const TUpdateParts& parts, const StringList& toDelete) {
-    std::string first;
-    ForEachChangedFile(archive, parts, toDelete, [&](const std::string& path, std::size_t part, bool written) {
-        if (first.empty()) first = TooLong(path, written, parts[part].Rollback);
-    });
-    return first;
+    for (const HeldFile& c : ChangedFiles(archive, parts, toDelete)) {
+        std::string path = TooLong(c.path, c.written, parts[c.part].Rollback);
+        if (!path.empty()) return path;
+    }
+    return {};
 }
 
 std::string HeldFilesText(const std::vector<HeldFile>& held) {

@@ -16,6 +16,7 @@ class TUpdateParts;
 struct HeldFile {
     std::string path;
     std::size_t part = 0;  // index of the part that writes or deletes it
+    bool written = true;   // false: deleted
 };
 
 // Every such file of the parts whose own version check passes: the targets
