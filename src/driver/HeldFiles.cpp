@@ -15,10 +15,17 @@ constexpr std::size_t kNamedFiles = 10;
 // The longest suffix of a name that the run makes beside a file: ".~" + kind + two digits.
 constexpr std::size_t kTempSuffix = 5;
 
-// Each file that a part whose own version check passes will most probably
-// write or delete.
-std::vector<HeldFile> ChangedFiles(const TArchive& archive, const TUpdateParts& parts, const StringList& toDelete) {
-    std::vector<HeldFile> changed;
+std::string HoldersText(const std::string& path) {
+    std::string text;
+    for (const FileHolder& holder : HoldersOf(path))
+        text += (text.empty() ? " (benutzt von " : ", ") + holder.name + ", Prozess " + std::to_string(holder.processId);
+    return text.empty() ? text : text + ")";
+}
+
+}  // namespace
+
+std::vector<ChangedFile> ChangedFiles(const TArchive& archive, const TUpdateParts& parts, const StringList& toDelete) {
+    std::vector<ChangedFile> changed;
     for (std::size_t p = 0; p < parts.Count(); ++p) {
         const TUpdatePart& part = parts[p];
         if (ClassifyVChk(part.VChk) != kVChkPassed) continue;
@@ -36,35 +43,9 @@ std::vector<HeldFile> ChangedFiles(const TArchive& archive, const TUpdateParts& 
     return changed;
 }
 
-// The folder that holds `path`, without its closing backslash.
-std::string FolderOf(const std::string& path) {
-    std::size_t slash = path.rfind('\\');
-    return slash == std::string::npos ? std::string() : path.substr(0, slash);
-}
-
-// The too-long path among what the run makes for `path`, or empty: the file
-// (with the suffix of a temporary or kept copy when the run makes one) and
-// its folder when the run has to create it.
-std::string TooLong(const std::string& path, bool written, bool rollback) {
-    std::size_t longest = path.size() + (written || rollback ? kTempSuffix : 0);
-    if (longest > kMaxPathLength) return path;
-    std::string folder = FolderOf(path);
-    if (written && folder.size() > kMaxNewFolderLength && Fs().attributes(folder) == kAttrInvalid) return folder;
-    return {};
-}
-
-std::string HoldersText(const std::string& path) {
-    std::string text;
-    for (const FileHolder& holder : HoldersOf(path))
-        text += (text.empty() ? " (benutzt von " : ", ") + holder.name + ", Prozess " + std::to_string(holder.processId);
-    return text.empty() ? text : text + ")";
-}
-
-}  // namespace
-
-std::vector<HeldFile> FindHeldFiles(const TArchive& archive, const TUpdateParts& parts, const StringList& toDelete) {
+std::vector<HeldFile> FindHeldFiles(const std::vector<ChangedFile>& changed) {
     std::vector<HeldFile> held;
-    for (const HeldFile& c : ChangedFiles(archive, parts, toDelete)) {
+    for (const ChangedFile& c : changed) {
         bool seen = false;
         for (const HeldFile& h : held) seen = seen || SameText(h.path, c.path);
         if (!seen && FileInUse(c.path)) held.push_back(c);
@@ -72,10 +53,13 @@ std::vector<HeldFile> FindHeldFiles(const TArchive& archive, const TUpdateParts&
     return held;
 }
 
-std::string FirstTooLongPath(const TArchive& archive, const TUpdateParts& parts, const StringList& toDelete) {
-    for (const HeldFile& c : ChangedFiles(archive, parts, toDelete)) {
-        std::string path = TooLong(c.path, c.written, parts[c.part].Rollback);
-        if (!path.empty()) return path;
+std::string FirstTooLongPath(const std::vector<ChangedFile>& changed, const TUpdateParts& parts) {
+    for (const ChangedFile& c : changed) {
+        // The file, with the suffix of a temporary or kept copy where the run makes one.
+        if (c.path.size() + (c.written || parts[c.part].Rollback ? kTempSuffix : 0) > kMaxPathLength) return c.path;
+        // Its folder (named with its closing backslash), where the run has to create it.
+        std::string folder = FolderPart(c.path);
+        if (folder.size() > kMaxNewFolderLength + 1 && Fs().attributes(folder) == kAttrInvalid) return folder;
     }
     return {};
 }

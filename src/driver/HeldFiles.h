@@ -13,22 +13,26 @@
 class TArchive;
 class TUpdateParts;
 
-struct HeldFile {
+struct ChangedFile {
     std::string path;
     std::size_t part = 0;  // index of the part that writes or deletes it
     bool written = true;   // false: deleted
 };
+using HeldFile = ChangedFile;
 
-// Every such file of the parts whose own version check passes: the targets
-// of entries that will most probably be written and the deletion list's
-// files that exist.
-std::vector<HeldFile> FindHeldFiles(const TArchive& archive, const TUpdateParts& parts, const StringList& toDelete);
+// Each file of the parts whose own version check passes that the run will
+// most probably change, once: the targets of entries that will be written
+// and the deletion list's files that exist.
+std::vector<ChangedFile> ChangedFiles(const TArchive& archive, const TUpdateParts& parts, const StringList& toDelete);
 
-// The first path among those files, the names the run makes beside them
+// Those of the files that are in use now (FileInUse).
+std::vector<HeldFile> FindHeldFiles(const std::vector<ChangedFile>& changed);
+
+// The first path among the files, the names the run makes beside them
 // (temporaries, kept copies) and the folders it creates for them, that is too
 // long for Windows; empty when all fit. Such a path can never be written:
 // it is not "in use", and waiting does not help.
-std::string FirstTooLongPath(const TArchive& archive, const TUpdateParts& parts, const StringList& toDelete);
+std::string FirstTooLongPath(const std::vector<ChangedFile>& changed, const TUpdateParts& parts);
 
 // The message that names them: the first ten, each with the programs that
 // hold it where Windows can say, then how many more there are.

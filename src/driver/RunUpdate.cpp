@@ -143,11 +143,11 @@ bool WaitUntil(unsigned seconds, Ready ready) {
 // handed to their parts to be replaced at the next start of Windows. A part
 // with rollback waits for its files all the same: a change left to the next
 // start could not be undone with the rest of the part.
-bool FilesFreeOrDeferred(const UpdateSession& session, TUpdateParts& parts, unsigned waitSeconds) {
+bool FilesFreeOrDeferred(const std::vector<ChangedFile>& changed, TUpdateParts& parts, unsigned waitSeconds) {
     for (;;) {
         std::vector<HeldFile> held;
         WaitUntil(waitSeconds, [&] {
-            held = FindHeldFiles(session.Archive, parts, session.ToDelList);
+            held = FindHeldFiles(changed);
             return held.empty();
         });
         std::vector<HeldFile> blocking;
@@ -255,9 +255,10 @@ bool RunUpdate(UpdateSession& session, StringList& log, RunEnding* endingOut) {
     ProgressShown progress;
     for (std::size_t i = 0; i < parts.Count(); ++i)
         if (!CheckTargetFolder(parts[i])) return false;
-    std::string tooLong = FirstTooLongPath(session.Archive, parts, session.ToDelList);
+    const std::vector<ChangedFile> changed = ChangedFiles(session.Archive, parts, session.ToDelList);
+    std::string tooLong = FirstTooLongPath(changed, parts);
     if (!tooLong.empty()) {
-        parts.LogMessage("\r\nDer Pfad ist zu lang: " + tooLong + "\r\nDas Update wird nicht ausgeführt.", 2);
+        parts.LogMessage(tooLong.insert(0, "\r\nDer Pfad ist zu lang: ") + "\r\nDas Update wird nicht ausgeführt.", 2);
         return false;
     }
     StagedEntries staging;
@@ -267,7 +268,7 @@ bool RunUpdate(UpdateSession& session, StringList& log, RunEnding* endingOut) {
         else parts.LogMessage(std::string("\r\n") + kDamagedPackageText + "\r\n" + damagedEntry + ": " + problem, 2);
         return false;
     }
-    if (!FilesFreeOrDeferred(session, parts, session.WaitSeconds)) {
+    if (!FilesFreeOrDeferred(changed, parts, session.WaitSeconds)) {
         parts.LogMessage("\r\nDas Update wird nicht ausgeführt: Dateien werden benutzt.", 2);
         ending = RunEnding::FilesHeld;
         return false;

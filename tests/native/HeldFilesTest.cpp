@@ -173,7 +173,7 @@ TEST_F(HeldFilesTest, TooLongPathsAreRefusedBeforeAnyChange) {
         EXPECT_EQ(ending, RunEnding::Failed);
         EXPECT_EQ(state(), before);
         EXPECT_EQ(ListFolder(deep), "");
-        const std::string named = "Der Pfad ist zu lang: " + (c.newFolder ? folder : folder + "\\" + name);
+        const std::string named = "Der Pfad ist zu lang: " + folder + "\\" + (c.newFolder ? "" : name);
         EXPECT_TRUE(std::find(log.begin(), log.end(), "\r\n" + named + "\r\nDas Update wird nicht ausgeführt.") != log.end())
             << ::testing::PrintToString(log);
     }
