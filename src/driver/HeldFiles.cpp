@@ -9,22 +9,9 @@
 
 namespace {
 
-constexpr std::size_t kMaxPath = 260;  // MAX_PATH: the path with its terminating zero
 constexpr std::size_t kNamedFiles = 10;
-
-// Whether the run could not change the file at `path`.
-bool Held(const std::string& path, bool& tooLong) {
-    tooLong = path.size() >= kMaxPath;
-    if (tooLong) return true;
-    return FileExists(path) && !Fs().open(path, OpenMode::ReadExclusive);
-}
-
-void Test(const std::string& path, std::size_t part, std::vector<HeldFile>& held) {
-    for (const HeldFile& h : held)
-        if (SameText(h.path, path)) return;
-    bool tooLong = false;
-    if (Held(path, tooLong)) held.push_back({path, part, tooLong});
-}
+// The longest suffix of a name that the run makes beside a file: ".~" + kind + two digits.
+constexpr std::size_t kTempSuffix = 5;
 
 std::string HoldersText(const std::string& path) {
     std::string text;
@@ -35,8 +22,8 @@ std::string HoldersText(const std::string& path) {
 
 }  // namespace
 
-std::vector<HeldFile> FindHeldFiles(const TArchive& archive, const TUpdateParts& parts, const StringList& toDelete) {
-    std::vector<HeldFile> held;
+std::vector<ChangedFile> ChangedFiles(const TArchive& archive, const TUpdateParts& parts, const StringList& toDelete) {
+    std::vector<ChangedFile> changed;
     for (std::size_t p = 0; p < parts.Count(); ++p) {
         const TUpdatePart& part = parts[p];
         if (ClassifyVChk(part.VChk) != kVChkPassed) continue;
@@ -44,19 +31,40 @@ std::vector<HeldFile> FindHeldFiles(const TArchive& archive, const TUpdateParts&
         for (const PartTarget& target : PlannedTargets(part, archive, toDelete, scratch)) {
             if (target.kind != TargetKind::Delete) {
                 std::string path = ProbableTargetOf(target, archive.entryAt(target.entry), part);
-                if (!path.empty()) Test(path, p, held);
+                if (!path.empty()) changed.push_back({path, p, true});
             } else if (target.contained && FileExists(part.TargetFolder + target.rel)) {
-                Test(part.TargetFolder + target.rel, p, held);
+                changed.push_back({part.TargetFolder + target.rel, p, false});
             }
         }
     }
+    return changed;
+}
+
+std::vector<HeldFile> FindHeldFiles(const std::vector<ChangedFile>& changed) {
+    std::vector<HeldFile> held;
+    for (const ChangedFile& c : changed) {
+        bool seen = false;
+        for (const HeldFile& h : held) seen = seen || SameText(h.path, c.path);
+        if (!seen && FileInUse(c.path)) held.push_back(c);
+    }
     return held;
+}
+
+std::string FirstTooLongPath(const std::vector<ChangedFile>& changed, const TUpdateParts& parts) {
+    for (const ChangedFile& c : changed) {
+        // The file, with the suffix of a temporary or kept copy where the run makes one.
+        if (c.path.size() + (c.written || parts[c.part].Rollback ? kTempSuffix : 0) > kMaxPathLength) return c.path;
+        // Its folder (named with its closing backslash), where the run has to create it.
+        std::string folder = FolderPart(c.path);
+        if (folder.size() > kMaxNewFolderLength + 1 && Fs().attributes(folder) == kAttrInvalid) return folder;
+    }
+    return {};
 }
 
 std::string HeldFilesText(const std::vector<HeldFile>& held) {
     std::string text = "Diese Dateien werden im Moment benutzt und können nicht ersetzt werden:\r";
     for (std::size_t i = 0; i < held.size() && i < kNamedFiles; ++i)
-        text += "    " + held[i].path + (held[i].tooLong ? " (Pfad zu lang)" : HoldersText(held[i].path)) + "\r";
+        text += "    " + held[i].path + HoldersText(held[i].path) + "\r";
     if (held.size() > kNamedFiles) text += "    und " + std::to_string(held.size() - kNamedFiles) + " weitere\r";
     return text + "\rBeenden Sie die Programme, die sie benutzen, und versuchen Sie es erneut.";
 }

@@ -119,16 +119,16 @@ bool WaitUntil(unsigned seconds, Ready ready) {
 // handed to their parts to be replaced at the next start of Windows. A part
 // with rollback waits for its files all the same: a change left to the next
 // start could not be undone with the rest of the part.
-bool FilesFreeOrDeferred(const UpdateSession& session, TUpdateParts& parts, unsigned waitSeconds) {
+bool FilesFreeOrDeferred(const std::vector<ChangedFile>& changed, TUpdateParts& parts, unsigned waitSeconds) {
     for (;;) {
         std::vector<HeldFile> held;
         WaitUntil(waitSeconds, [&] {
-            held = FindHeldFiles(session.Archive, parts, session.ToDelList);
+            held = FindHeldFiles(changed);
             return held.empty();
         });
         std::vector<HeldFile> blocking;
         for (const HeldFile& h : held)
-            if (!parts[h.part].RebootOk || parts[h.part].Rollback || h.tooLong) blocking.push_back(h);
+            if (!parts[h.part].RebootOk || parts[h.part].Rollback) blocking.push_back(h);
         if (blocking.empty()) {
             for (const HeldFile& h : held) parts[h.part].HeldUntilRestart.push_back(h.path);
             return true;
@@ -223,6 +223,12 @@ bool RunUpdate(UpdateSession& session, StringList& log, RunEnding* endingOut) {
     ProgressShown progress;
     for (std::size_t i = 0; i < parts.Count(); ++i)
         if (!CheckTargetFolder(parts[i])) return false;
+    const std::vector<ChangedFile> changed = ChangedFiles(session.Archive, parts, session.ToDelList);
+    std::string tooLong = FirstTooLongPath(changed, parts);
+    if (!tooLong.empty()) {
+        parts.LogMessage(tooLong.insert(0, "\r\nDer Pfad ist zu lang: ") + "\r\nDas Update wird nicht ausgeführt.", 2);
+        return false;
+    }
     StagedEntries staging;
     std::string damagedEntry, problem;
     if (!VerifyEntriesToWrite(session.Archive, parts, damagedEntry, problem, &staging)) {
@@ -230,7 +236,7 @@ bool RunUpdate(UpdateSession& session, StringList& log, RunEnding* endingOut) {
         else parts.LogMessage(std::string("\r\n") + kDamagedPackageText + "\r\n" + damagedEntry + ": " + problem, 2);
         return false;
     }
-    if (!FilesFreeOrDeferred(session, parts, session.WaitSeconds)) {
+    if (!FilesFreeOrDeferred(changed, parts, session.WaitSeconds)) {
         parts.LogMessage("\r\nDas Update wird nicht ausgeführt: Dateien werden benutzt.", 2);
         ending = RunEnding::FilesHeld;
         return false;

@@ -25,6 +25,12 @@ void RaiseLastIoError() {
     throw EInOutError("E/A-Fehler " + std::to_string(code), code);
 }
 
+bool FileInUse(const std::string& path) {
+    std::uint32_t a = Fs().attributes(path);
+    if (a == kAttrInvalid || (a & kAttrDirectory)) return false;
+    return !Fs().open(path, (a & kAttrReadOnly) ? OpenMode::ReadExclusive : OpenMode::WriteExclusive);
+}
+
 bool SettleFailedReplace(FileSystem& fs, const std::string& from, const std::string& to, const std::string& backup) {
     if (fs.attributes(to) != kAttrInvalid) return true;
     if (fs.attributes(backup) != kAttrInvalid && fs.renameOver(backup, to)) return true;

@@ -6,6 +6,7 @@
 // the portable logic and its tests use the same paths on both builds.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -27,6 +28,8 @@ enum class OpenMode {
     ReadWrite,      // read and write an existing file, nobody else may open it
     Create,         // create or truncate for writing, nobody else may open it
     ReadExclusive,  // read only, fails while anyone else holds the file open
+    WriteExclusive, // opened for writing to test, never written: fails also while a
+                    // program runs from the file (its mapped image), unlike ReadExclusive
 };
 
 // One open file. Counts are bytes moved; -1 reports a system error (see lastError).
@@ -115,6 +118,18 @@ std::int64_t UtcOfDosDate(std::int32_t stamp);
 // nothing of it is left, the replacement is moved into place. False when `to`
 // stays empty all the same.
 bool SettleFailedReplace(FileSystem& fs, const std::string& from, const std::string& to, const std::string& backup);
+
+// Whether an existing file could not be changed now: it cannot be opened for
+// writing without sharing (open elsewhere, a running program's image, no
+// right to write). Nothing of the file changes. A read-only file is tested by
+// an exclusive open for reading: its flag alone refuses writing, and the
+// updater clears the flag before it writes. False for a missing file.
+bool FileInUse(const std::string& path);
+
+// What Windows allows for a plain path (without "\\?\"): a file's path has
+// fewer than MAX_PATH (260) characters, a folder that CreateDirectory makes
+// fewer than 248 (room for an 8.3 name). Longer ones fail with error 206.
+constexpr std::size_t kMaxPathLength = 259, kMaxNewFolderLength = 247;
 
 inline bool FileExists(const std::string& path) {
     std::uint32_t a = Fs().attributes(path);

@@ -15,3 +15,7 @@ std::string HostPathOf(const std::string& windowsPath);
 // The owner that the native file system reports for a file until it is
 // removed (renamed, it takes the owner along); every other file is the updater's own.
 void SetNativeFileOwner(const std::string& windowsPath, FileOwner owner);
+// Marks the file as the image of a running program (or no longer): it opens
+// for reading, shared or not, but not for writing (error 32); deleting it or
+// putting another file in its place fails (error 5); it may be renamed.
+void SetMappedImage(const std::string& windowsPath, bool mapped);

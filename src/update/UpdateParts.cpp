@@ -87,7 +87,7 @@ std::string TUpdateParts::FirstCheckRunFileInUse() const {
     for (const std::string& line : CheckRunList) {
         std::string name = ExpandPlaceholders(line.substr(0, kPathCapacity));
         if (name.empty() || !FileExists(name)) continue;
-        if (!Fs().open(name, OpenMode::ReadExclusive)) return name;
+        if (FileInUse(name)) return name;
     }
     return {};
 }

@@ -87,7 +87,7 @@ public:
     // The font name of the first FontList entry whose file name equals `fileName`
     // ignoring case; empty when there is none.
     std::string FontNameOf(const std::string& fileName) const;
-    // True when every CheckRun file can be opened exclusively; otherwise the
+    // True when no CheckRun file is in use (FileInUse); otherwise the
     // first one in use is named in a message box and the result is false.
     bool CheckFilesFree() const;
     // The first CheckRun file in use, as its line expands; empty when there is none.

@@ -14,6 +14,7 @@
 #include "driver/UpdateSession.h"
 #include "env/Registry.h"
 #include "platform/FileHolders.h"
+#include "platform/NativeSandbox.h"
 #include "platform/RestartSchedule.h"
 #include "platform/UpdaterLock.h"
 #include "update/Folders.h"
@@ -113,17 +114,69 @@ TEST_F(HeldFilesTest, HeldFilesAreNamedAndNothingChanges) {
     EXPECT_NE(prompted().find(app_ + "f10.dll\r    und 2 weitere\r"), std::string::npos) << prompted();
     EXPECT_EQ(prompted().find("f11.dll"), std::string::npos);
     EXPECT_EQ(state(), before);
+}
 
-    // A path that Windows cannot hold stops the run the same way, before anything is written.
-    const std::string deep = app_ + std::string(120, 'd') + "\\" + std::string(100, 'e') + "\\";
+// Windows refuses to write, delete or replace the image of a running program,
+// though it opens for reading without sharing: such a file is held before
+// the first change, and with REBOOTOK left to the next start. A read-only
+// file that nobody holds is not held for its flag.
+TEST_F(HeldFilesTest, RunningProgramsAreHeldReadOnlyFilesAreNot) {
+    const struct {
+        std::string file;
+        bool mapped;
+        RunEnding ending;
+        const char* afterRun;
+    } cases[] = {{app_ + "f01.dll", true, RunEnding::FilesHeld, "old"},
+                 {app_ + "f02.dll", false, RunEnding::Succeeded, "new"},
+                 {kern_ + "kern.dll", true, RunEnding::RestartNeeded, "kern v1"}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.file + (c.mapped ? " mapped" : " read-only"));
+        MakeFile(c.file, c.mapped ? c.afterRun : "old", kOld);  // held files stay as they were
+        Fs().setAttributes(c.file, c.mapped ? kAttrNormal : kAttrReadOnly);
+        SetMappedImage(c.file, c.mapped);
+        const std::string before = state();
+        EXPECT_EQ(run({}), c.ending != RunEnding::FilesHeld);
+        SetMappedImage(c.file, false);
+        EXPECT_EQ(ending, c.ending);
+        EXPECT_EQ(ReadBytes(c.file), c.afterRun);
+        if (c.ending == RunEnding::FilesHeld) {
+            EXPECT_EQ(state(), before);
+            EXPECT_NE(prompted().find("    " + c.file + "\r"), std::string::npos) << prompted();
+        }
+    }
+}
+
+// A path that Windows cannot hold, with the suffix of a temporary name, or a
+// folder that CreateDirectory refuses, stops the run before any change with
+// the path named: it is not "in use" (1618 would have tools retry for ever).
+TEST_F(HeldFilesTest, TooLongPathsAreRefusedBeforeAnyChange) {
+    const std::string deep = app_ + std::string(100, 'd') + "\\" + std::string(100, 'e') + "\\";
+    ASSERT_LT(deep.size(), 240u);
     ForceFolder(deep);
-    const std::string longName = std::string(260 - deep.size(), 'x');
+    const struct {
+        std::size_t length;  // of the file's path
+        std::size_t newFolder;  // length of the folder that the entry creates, or 0
+        bool refused;
+    } cases[] = {{255, 0, true}, {256, 0, true}, {259, 0, true}, {254, 248, true}, {254, 0, false}, {253, 247, false}};
     extraIni_ = "\r\n[Tief]\r\nTDIR=" + deep + "\r\n";
-    extra_ = {{"add\\Tief\\" + longName, "long", kNew}};
-    writeUpdater();
-    EXPECT_FALSE(run({}));
-    EXPECT_NE(prompted().find(deep + longName + " (Pfad zu lang)\r"), std::string::npos) << prompted();
-    EXPECT_EQ(ReadBytes(app_ + "f01.dll"), "old");
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::to_string(c.length) + " " + std::to_string(c.newFolder));
+        std::string folder = c.newFolder ? deep + std::string(c.newFolder - deep.size(), 'n') : deep.substr(0, deep.size() - 1);
+        std::string rel = c.newFolder ? folder.substr(deep.size()) + "\\" : "";
+        std::string name = std::string(c.length - folder.size() - 1, 'x');
+        extra_ = {{"add\\Tief\\" + rel + name, "long", kNew}};
+        writeUpdater();
+        const std::string before = state();
+        EXPECT_EQ(run({}), !c.refused);
+        EXPECT_EQ(FileExists(folder + "\\" + name), !c.refused);
+        if (!c.refused) continue;
+        EXPECT_EQ(ending, RunEnding::Failed);
+        EXPECT_EQ(state(), before);
+        EXPECT_EQ(ListFolder(deep), "");
+        const std::string named = "Der Pfad ist zu lang: " + folder + "\\" + (c.newFolder ? "" : name);
+        EXPECT_TRUE(std::find(log.begin(), log.end(), "\r\n" + named + "\r\nDas Update wird nicht ausgeführt.") != log.end())
+            << ::testing::PrintToString(log);
+    }
 }
 
 // "Wiederholen" tests again: the program has let go meanwhile, and the run goes on.
