@@ -175,7 +175,7 @@ bool VerifyEntriesToWrite(const TArchive& archive, const TUpdateParts& parts, st
         bool patch = target->kind == TargetKind::Patch;
         if (!VerifyEntry(archive, archiveFile.get(), *target, staging || patch ? path : std::string(),
                          staging ? *staging : checkOnly, parts, problem, differs)) {
-            name = differs ? std::string() : target->name;
+            name = differs ? std::string() : archive.entryAt(target->entry).name;
             return false;
         }
     }

@@ -88,7 +88,7 @@ std::string HeaderLine(const UpdateSession& session, const std::string& executab
 // of the application wait for the next start of Windows.
 std::string FinalCommandLine(UpdateSession& session, bool wanted, int code) {
     if (!wanted) return "Abschließender Befehl nicht gestartet (ohne /FINALCMD).";
-    if (code == kExitRestartNeeded) return "Abschließender Befehl nicht gestartet (erst nach dem Neustart von Windows).";
+    if (code == kExitRestartNeeded) return kFinalCommandAfterRestartText;
     if (code != kExitSucceeded) return "Abschließender Befehl nicht gestartet (Update nicht erfolgreich).";
     std::string error;
     if (session.startFinalCommand(error)) return "Abschließender Befehl gestartet.";

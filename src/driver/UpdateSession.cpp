@@ -11,7 +11,7 @@
 
 const char* const kDamagedUpdateText = "Das Update ist beschädigt oder unvollständig.";
 const char* const kFinalCommandAfterRestartText =
-    "Der abschließende Befehl wird nicht gestartet: erst nach dem Neustart von Windows.";
+    "Abschließender Befehl nicht gestartet (erst nach dem Neustart von Windows).";
 
 UpdateSession::UpdateSession(SessionView& view) : view_(view) {}
 UpdateSession::~UpdateSession() = default;

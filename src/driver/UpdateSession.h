@@ -93,7 +93,7 @@ public:
     using Exception::Exception;
 };
 
-// The window's log line after a run whose files wait for the next start of Windows.
+// The log's line, silent or in the window, after a run whose files wait for the next start of Windows.
 extern const char* const kFinalCommandAfterRestartText;
 
 // The text shown when there is no package at all.

@@ -1,5 +1,7 @@
 #include "platform/RestartSchedule.h"
 
+#include <algorithm>
+
 #include "base/Text.h"
 
 #ifdef _WIN32
@@ -28,18 +30,16 @@ std::string WithRenameLine(const std::string& text, const std::string& line) {
 }
 
 std::string WithoutDeletionLine(const std::string& text, const std::string& shortPath) {
-    std::size_t section = UpperCased(text).find("[RENAME]");
-    if (section == std::string::npos) return text;
-    std::size_t next = text.find("\n[", section);
-    std::size_t end = next == std::string::npos ? text.size() : next + 1;
-    std::string result = text.substr(0, section);
-    for (std::size_t start = section; start < end;) {
-        std::size_t lineEnd = text.find('\n', start);
-        lineEnd = lineEnd == std::string::npos || lineEnd >= end ? end : lineEnd + 1;
-        std::string line = text.substr(start, lineEnd - start);
-        std::string bare = line.substr(0, line.find_last_not_of("\r\n") + 1);
-        if (!SameText(bare, "NUL=" + shortPath)) result += line;
-        start = lineEnd;
+    const std::string deletion = "NUL=" + shortPath;
+    std::string result;
+    bool inRename = false;
+    for (std::size_t start = 0; start < text.size();) {
+        std::size_t end = std::min(text.find('\n', start), text.size() - 1) + 1;
+        std::string line = text.substr(start, end - start);
+        while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
+        if (!line.empty() && line[0] == '[') inRename = SameText(line, "[rename]");
+        if (!inRename || !SameText(line, deletion)) result.append(text, start, end - start);
+        start = end;
     }
-    return result + text.substr(end);
+    return result;
 }

@@ -128,7 +128,8 @@ void ApplyEntries(TUpdatePart& part, const TArchive& archive, const std::vector<
         const PartTarget& target = *next++;
         if (!target.contained) {
             ++part.ErrorCount;
-            Log(part, "*** " + target.name + " liegt außerhalb des Zielordners und wird nicht geschrieben.", kResult);
+            Log(part, "*** " + archive.entryAt(i).name + " liegt außerhalb des Zielordners und wird nicht geschrieben.",
+                kResult);
             continue;
         }
         InstallPartEntry(part, archive, target);
@@ -141,7 +142,8 @@ void DeleteListedFiles(TUpdatePart& part, const std::vector<PartTarget>& targets
         if (target.kind != TargetKind::Delete) continue;
         if (!target.contained) {
             ++part.ErrorCount;
-            Log(part, "*** " + target.name + " liegt außerhalb des Zielordners und wird nicht gelöscht.", kResult);
+            Log(part, "*** " + part.SectionPrefix + target.rel + " liegt außerhalb des Zielordners und wird nicht gelöscht.",
+                kResult);
             continue;
         }
         std::string path = part.TargetFolder + target.rel;

@@ -35,14 +35,14 @@ std::vector<PartTarget> TargetsOf(const TUpdatePart& part, const TArchive& archi
             const std::string prefix = k.prefix + part.SectionPrefix;
             if (!StartsWithText(prefix, name)) continue;
             std::string rel = name.substr(prefix.size());
-            targets.push_back({k.kind, i, name, rel, IsContainedRelativePath(rel)});
+            targets.push_back({k.kind, i, rel, IsContainedRelativePath(rel)});
             break;
         }
     }
     for (const std::string& line : toDelete) {
         if (!StartsWithText(part.SectionPrefix, line)) continue;
         std::string rel = line.substr(part.SectionPrefix.size());
-        if (!rel.empty()) targets.push_back({TargetKind::Delete, -1, line, rel, IsContainedRelativePath(rel)});
+        if (!rel.empty()) targets.push_back({TargetKind::Delete, -1, rel, IsContainedRelativePath(rel)});
     }
     return targets;
 }

@@ -24,7 +24,6 @@ enum class TargetKind {
 struct PartTarget {
     TargetKind kind;
     std::int32_t entry = -1;  // the archive entry; -1 for a deletion
-    std::string name;         // the entry's name, or the deletion-list line
     std::string rel;          // the path below the part's folder
     bool contained = true;    // `rel` stays inside the folder (IsContainedRelativePath)
 };

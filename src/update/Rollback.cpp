@@ -296,14 +296,11 @@ bool RollbackJournal::parse(const std::string& line, const std::string& folder, 
     if (fields.size() == 5 && !ParseNumber(fields[4], -1, std::numeric_limits<std::int64_t>::max(), record.written.utc))
         return false;
     record.written.stamp = static_cast<std::int32_t>(stamp);
-    bool wellFormed = false;
-    switch (record.change) {
-    case Change::Succeeded: wellFormed = record.path.empty() && record.kept.empty(); break;
-    case Change::Kept: wellFormed = (IsPlainPathBelow(record.path, folder) || IsPlainPathBelow(record.path, altFolder)) && IsKeptNameOf(record.kept, record.path); break;
-    case Change::NewFile:
-    case Change::NewFolder:
-    case Change::Superseded: wellFormed = (IsPlainPathBelow(record.path, folder) || IsPlainPathBelow(record.path, altFolder)) && record.kept.empty(); break;
-    }
+    const bool wellFormed =
+        record.change == Change::Succeeded
+            ? record.path.empty() && record.kept.empty()
+            : (IsPlainPathBelow(record.path, folder) || IsPlainPathBelow(record.path, altFolder)) &&
+                  (record.change == Change::Kept ? IsKeptNameOf(record.kept, record.path) : record.kept.empty());
     if (wellFormed) records_.push_back(record);
     return wellFormed;
 }
