@@ -4,7 +4,6 @@
 // Exit codes: 0 success, 1 a damaged or unreadable archive or a refused
 // package, 2 bad usage.
 #include <cstdio>
-#include <cstring>
 #include <string>
 #include <vector>
 
@@ -81,13 +80,21 @@ int Dispatch(const std::vector<std::string>& args) {
     if (command == "diff") return CommandDiff(rest);
     bool json = false;
     std::vector<std::string> op;
-    int rc = kExitOk;
-    if (command == "check") return (rc = Operands(args, &json, {"DIR|FILE"}, op)) ? rc : CommandCheck(op[0], json);
-    if (command == "list") return (rc = Operands(args, &json, {"FILE"}, op)) ? rc : CommandList(op[0], json);
-    if (command == "test") return (rc = Operands(args, nullptr, {"FILE"}, op)) ? rc : CommandTest(op[0]);
-    if (command == "extract")
-        return (rc = Operands(args, nullptr, {"FILE", "DIR"}, op)) ? rc : CommandExtract(op[0], op[1]);
-    return UsageError("unknown command " + command);
+    if (command == "check") {
+        if (int rc = Operands(args, &json, {"DIR|FILE"}, op)) return rc;
+        return CommandCheck(op[0], json);
+    }
+    if (command == "list") {
+        if (int rc = Operands(args, &json, {"FILE"}, op)) return rc;
+        return CommandList(op[0], json);
+    }
+    if (command == "test") {
+        if (int rc = Operands(args, nullptr, {"FILE"}, op)) return rc;
+        return CommandTest(op[0]);
+    }
+    if (command != "extract") return UsageError("unknown command " + command);
+    if (int rc = Operands(args, nullptr, {"FILE", "DIR"}, op)) return rc;
+    return CommandExtract(op[0], op[1]);
 }
 
 }  // namespace
