@@ -160,7 +160,9 @@ set -f  # "/?" is a switch here, no pattern of file names
 while IFS='|' read -r what args code logged; do
   rm -f "$UPD/update.log"
   # shellcheck disable=SC2086  # the switches are split at blanks on purpose
-  out=$(cd "$UPD" && "$WINE" 'C:\upd\win32driver.exe' run 60 'C:\upd\update.exe' $args 2>/dev/null | tr -d '\r') || true
+  # The driver's lines only: the updater writes what it writes to standard output (/?) into the same stream.
+  out=$(cd "$UPD" && "$WINE" 'C:\upd\win32driver.exe' run 60 'C:\upd\update.exe' $args 2>/dev/null | tr -d '\r' |
+        grep -E '^(window |exit |still running)') || true
   check "$what: no window, exit $code" equals "$out" "exit $code"
   if [ -n "$logged" ]; then
     check "$what: logged" contains "$(iconv -f CP1252 -t UTF-8 < "$UPD/update.log" 2>/dev/null)" "$logged"
