@@ -10,7 +10,6 @@
 #include "base/ByteReader.h"
 #include "base/Cp1252.h"
 #include "base/DosDate.h"
-#include "base/Exception.h"
 #include "archive/EntryName.h"
 #include "env/Text.h"
 #include "update/Folders.h"
@@ -99,14 +98,19 @@ bool OpenForReading(const std::string& file, TArchive& archive, std::string& pro
     updaterText.clear();
     char head[2] = {};
     std::unique_ptr<FileHandle> handle = Fs().open(path, OpenMode::ReadShared);
-    bool program = handle && handle->read(head, 2) == 2 && head[0] == 'M' && head[1] == 'Z';
+    if (!handle) {
+        Error(problem = file + ": cannot be opened");
+        return false;
+    }
+    bool program = handle->read(head, 2) == 2 && head[0] == 'M' && head[1] == 'Z';
     handle.reset();
     try {
-        if (!Fs().open(path, OpenMode::ReadShared)) problem = file + ": cannot be opened";
-        else if (archive.openAttached(path)) return true;
-        else if (program)
-            problem = file + ": no archive attached; this is a bare updater (build a package with mkupdate build --stub)";
-        else return archive.openFile(path), true;
+        if (archive.openAttached(path)) return true;
+        if (!program) {
+            archive.openFile(path);
+            return true;
+        }
+        problem = file + ": no archive attached; this is a bare updater (build a package with mkupdate build --stub)";
     } catch (const std::exception& e) {
         problem = file + ": no update package, or a damaged one";
         updaterText = ErrorText(e.what());
