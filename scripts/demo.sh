@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The demo: builds the update package of demo/package, installs "Kasse 2.0"
 # into a throwaway Wine prefix, applies the update silently and prints the
-# log, then applies it again to show that nothing is updated twice.
+# log, then applies it again: the second run ends with 5 (nothing to do).
 # GUI=1 opens the updater's window instead of the silent runs.
 set -euo pipefail
 ROOT="$(cd "$(dirname "$0")/.." && pwd)"
@@ -80,5 +80,7 @@ run
 say "Ergebnis"
 (cd "$C/Kasse" && find . -type f | sort)
 echo "Version in der Registry: $("$WINE" reg query "$PROJECT\\Ver" /ve "${REG_VIEW[@]}" | tr -d '\r' | awk -F'REG_SZ' 'NF>1 {gsub(/^[ \t]+/, "", $2); print $2}')"
-say "Zweiter Lauf: nichts wird ein zweites Mal aktualisiert"
-run
+say "Zweiter Lauf: nichts zu tun, die installierte Version liegt jenseits des Update-Bereichs"
+rc=0
+run || rc=$?
+[ "$rc" = 5 ] || { echo "Der zweite Lauf endet mit $rc statt 5." >&2; exit 1; }

@@ -70,10 +70,8 @@ bool ParseLaunchOptions(const std::vector<std::string>& args, LaunchOptions& opt
         const std::string& arg = args[i];
         std::string value;
         if (IsSwitch(arg, "?") || IsSwitch(arg, "H") || IsSwitch(arg, "HELP")) {
-            options.mode = LaunchMode::Help;
-            return true;
-        }
-        if (IsSilentSwitch(arg)) {
+            options.help = true;
+        } else if (IsSilentSwitch(arg)) {
             silent = true;
         } else if (IsIgnoredSwitch(arg)) {
             continue;
@@ -99,6 +97,13 @@ bool ParseLaunchOptions(const std::vector<std::string>& args, LaunchOptions& opt
             unknown = arg;
         }
     }
+    // A question for the switches is answered whatever else the line holds; a
+    // run without a window answers it in its log, never in a window.
+    if (options.help) {
+        error.clear();
+        options.mode = silent ? LaunchMode::Silent : unpack ? LaunchMode::Unpack : LaunchMode::Help;
+        return true;
+    }
     // A run without a window refuses what it does not know; the window opens
     // all the same (a shortcut or a distribution tool may add a file name).
     if (!unknown.empty() && (silent || unpack)) fail("Unbekannter Schalter: " + unknown);
@@ -122,7 +127,8 @@ std::string UsageText() {
            "/WAIT=Sekunden   so lange auf benutzte Dateien und ein anderes Update\r\n"
            "                 warten (mit /S)\r\n"
            "/UNPACK=Ordner   alle Dateien des Updates in den Ordner auspacken\r\n"
-           "/?               diese Hilfe\r\n"
+           "/?               diese Hilfe (mit /S oder /UNPACK= ohne Fenster: ins\r\n"
+           "                 Protokoll und die Standardausgabe, Rückgabewert 4)\r\n"
            "/SUPPRESSMSGBOXES und /NORESTART werden angenommen und übergangen.\r\n"
            "\r\n"
            "Rückgabewerte:\r\n"

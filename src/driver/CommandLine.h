@@ -7,7 +7,8 @@
 //   /FINALCMD     start the final command after a successful silent run
 //   /WAIT=N       (with /S) wait up to N seconds for files in use and another updater
 //   /UNPACK=DIR   extract every entry of the package below DIR, without a window
-//   /?            explain the switches
+//   /?            explain the switches (with /S or /UNPACK=: in the log and on
+//                 standard output, exit code 4; no window opens)
 #pragma once
 
 #include <string>
@@ -22,6 +23,7 @@ struct LaunchOptions {
     std::string logPath;
     std::string unpackFolder;
     unsigned waitSeconds = 0;
+    bool help = false;  // /? given: the window shows the switches, a run without one writes them out
 };
 
 // Exit codes of silent runs.

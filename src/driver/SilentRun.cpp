@@ -201,6 +201,7 @@ int RunWithoutWindow(const LaunchOptions& options, const std::string& commandLin
     try {
         InitSystemPaths();
         InitRegistryNames(OwnExePath);
+        if (options.help) return EndEarly(options, {UsageText()}, kExitBadCommandLine);
         if (!commandLineError.empty()) {
             startup.push_back(commandLineError);
             return EndEarly(options, startup, kExitBadCommandLine);

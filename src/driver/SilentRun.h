@@ -11,6 +11,7 @@
 
 // A run without a window (/S or /UNPACK=) from start to end, which shows
 // nothing on any path: the outcome is the exit code and, with /LOG=, the log.
+// With /? (options.help) the switches go into the log and the exit code is 4.
 // A `commandLineError` (ParseLaunchOptions) refuses the run with exit code 4;
 // the process-wide start-up values are computed here, a warning of theirs kept
 // for the log; an error that escapes the run ends it with exit code 3.

@@ -65,4 +65,29 @@ TEST(CommandLineTest, SwitchesAndTheirErrors) {
     }
 }
 
+// /? anywhere: the window shows the switches; a run without one keeps its mode
+// (it writes them into its log, named before or after /?), whatever else is wrong.
+TEST(CommandLineTest, QuestionForTheSwitchesKeepsARunWithoutAWindow) {
+    struct Case {
+        std::string line;
+        LaunchMode mode;
+        std::string logPath;
+    } cases[] = {
+        {"/BOGUS /?", LaunchMode::Help, ""},
+        {"/V /?", LaunchMode::Help, ""},
+        {"/S /? /LOG=C:\\u.log", LaunchMode::Silent, "C:\\u.log"},
+        {"-h /VERYSILENT /BOGUS", LaunchMode::Silent, ""},
+        {"/UNPACK=C:\\x /? /Q", LaunchMode::Unpack, ""},
+        {"/S /UNPACK=C:\\x /HELP", LaunchMode::Silent, ""},
+    };
+    for (const Case& c : cases) {
+        LaunchOptions options;
+        std::string error;
+        EXPECT_TRUE(ParseLaunchOptions(SplitCommandLine(c.line), options, error)) << c.line << ": " << error;
+        EXPECT_TRUE(options.help) << c.line;
+        EXPECT_EQ(options.mode, c.mode) << c.line;
+        EXPECT_EQ(options.logPath, c.logPath) << c.line;
+    }
+}
+
 }  // namespace

@@ -125,7 +125,7 @@ open(sys.argv[1], "wb").write(data)
 PY
 touch -d '2024-03-01 12:00:02' "$WORK/flipped/pat/Demo/Demo.exe"
 for pkg in whole patched flipped; do
-  "$MKUPDATE" build --stub "$WIN_DIR/update.exe" -o "$UPD/$pkg.exe" "$WORK/$pkg" >/dev/null
+  "$MKUPDATE" build --force --stub "$WIN_DIR/update.exe" -o "$UPD/$pkg.exe" "$WORK/$pkg" >/dev/null 2>&1
 done
 whole=$(stat -c %s "$UPD/whole.exe") patched=$(stat -c %s "$UPD/patched.exe")
 check "patch package ($patched bytes) is at most a fifth of the whole one ($whole)" test $((patched * 5)) -le "$whole"

@@ -156,10 +156,13 @@ cp "$WIN_DIR/win32driver.exe" "$UPD/"
 install_project 4.1
 build_package "$UPD/update.exe"
 printf 'a file' > "$UPD/blocker"
+set -f  # "/?" is a switch here, no pattern of file names
 while IFS='|' read -r what args code logged; do
   rm -f "$UPD/update.log"
   # shellcheck disable=SC2086  # the switches are split at blanks on purpose
-  out=$(cd "$UPD" && "$WINE" 'C:\upd\win32driver.exe' run 60 'C:\upd\update.exe' $args 2>/dev/null | tr -d '\r') || true
+  # The driver's lines only: the updater writes what it writes to standard output (/?) into the same stream.
+  out=$(cd "$UPD" && "$WINE" 'C:\upd\win32driver.exe' run 60 'C:\upd\update.exe' $args 2>/dev/null | tr -d '\r' |
+        grep -E '^(window |exit |still running)') || true
   check "$what: no window, exit $code" equals "$out" "exit $code"
   if [ -n "$logged" ]; then
     check "$what: logged" contains "$(iconv -f CP1252 -t UTF-8 < "$UPD/update.log" 2>/dev/null)" "$logged"
@@ -169,7 +172,13 @@ unknown switch while unpacking|/UNPACK=C:\x /Q|4|
 unknown switch while unpacking, with a log|/UNPACK=C:\x /Q /LOG=C:\upd\update.log|4|Unbekannter Schalter: /Q
 log without /S|/UNPACK=C:\x /LOG=C:\upd\update.log|4|gelten nur mit /S.
 failed unpack|/UNPACK=C:\upd\blocker\x|3|
+switches asked for in a silent run|/S /? /LOG=C:\upd\update.log|4|/UNPACK=Ordner   alle Dateien
+switches asked for while unpacking|/UNPACK=C:\x /?|4|
 RUNS
+set +f
+# A script that redirects the output of "update.exe /S /?" reads the switches there.
+"$WINE" 'C:\upd\update.exe' /S '/?' > "$WORK/usage.out" 2>/dev/null || true
+check "/S /?: the switches on standard output" contains "$(iconv -f CP1252 -t UTF-8 < "$WORK/usage.out")" "/UNPACK=Ordner   alle Dateien"
 cp "$WIN_DIR/update.exe" "$UPD/update.exe"
 out=$(cd "$UPD" && "$WINE" 'C:\upd\win32driver.exe' run 60 'C:\upd\update.exe' /UNPACK=C:\x 2>/dev/null | tr -d '\r') || true
 check "unpack without a package: no window, exit 2" equals "$out" "exit 2"

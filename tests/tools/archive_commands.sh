@@ -68,7 +68,7 @@ while IFS='|' read -r file entry why; do
   run extract $file "ex_$file"; expect_rc 1 "extract $file"
   expect_in "$entry" "$ERR" "extract $file"
 done <<'TABLE'
-flipped.vpa|a.txt|data error
+flipped.vpa|a.txt|cannot be inflated (the updater's message: "data error")
 cut.vpa|b\c.txt|segment cut short
 cutmulti.vpa|multi.txt|segment cut short
 TABLE
@@ -95,14 +95,14 @@ bad_dir far_data.vpa '\x00\x00\x00\x40' $((0x10))  # data offset beyond the file
 for f in huge_d small_d long_name past_d; do
   for cmd in list test; do
     run $cmd $f.vpa; expect_rc 1 "$cmd $f"
-    expect_in "Daten können nicht geladen werden." "$ERR" "$cmd $f"
+    expect_in "$f.vpa: no update package, or a damaged one (the updater's message: \"Daten können nicht geladen werden." "$ERR" "$cmd $f"
   done
 done
 run test far_data.vpa; expect_rc 1 "test far_data"
 : >empty.vpa
 run list empty.vpa; expect_rc 1 "list of an empty file"
 run list does-not-exist.vpa; expect_rc 1 "list of a missing file"
-expect_in "does-not-exist.vpa kann nicht geöffnet werden." "$ERR" "missing file message"
+expect_in "does-not-exist.vpa: cannot be opened" "$ERR" "missing file message"
 
 # --- names that leave the folder are never written ------------------------------
 for name in '..\evil.txt' 'a\..\..\evil.txt' '\evil.txt' 'C:evil.txt'; do
@@ -114,21 +114,28 @@ for name in '..\evil.txt' 'a\..\..\evil.txt' '\evil.txt' 'C:evil.txt'; do
   [ -z "$(find . -name evil.txt)" ] || fail "$name was written: $(find . -name evil.txt)"
 done
 
-# --- bad usage: exit 2 ----------------------------------------------------------
-while read -r args; do
+# --- bad usage: exit 2, the argument named, the usage of that command alone --------
+while IFS='#' read -r args text; do
   run $args; expect_rc 2 "usage: mkupdate $args"
+  expect_in "$text" "$ERR" "usage: mkupdate $args"
+  usages=$(grep -c '^usage: mkupdate' <<< "$ERR")
+  case "$text" in
+    "mkupdate: "*|"usage: "*) [ "$usages" -gt 5 ] || fail "mkupdate $args: not the whole usage: $ERR" ;;
+    *) [ "$usages" = 1 ] && grep -q "^usage: mkupdate ${args%% *} " <<< "$ERR" || fail "mkupdate $args: usage of $args only: $ERR" ;;
+  esac
 done <<'TABLE'
-
-list
-list a b
-test
-extract attached.exe
-frobnicate attached.exe
-build
-build -o out.vpa
-build pkg
-build --frob -o out.vpa pkg
-build --threads 0 -o out.vpa pkg
-check
+#usage: mkupdate build
+list#mkupdate list: missing FILE
+list a b#mkupdate list: unexpected argument b
+test#mkupdate test: missing FILE
+extract attached.exe#mkupdate extract: missing DIR
+frobnicate attached.exe#mkupdate: unknown command frobnicate
+build -o out.vpa#mkupdate build: missing DIR
+build pkg#mkupdate build: missing -o OUT
+build pkg -o#mkupdate build: -o wants a value
+build --frob -o out.vpa pkg#mkupdate build: unknown option --frob
+build --threads 0 -o out.vpa pkg#mkupdate build: --threads wants a number from 1 to 256
+check#mkupdate check: missing DIR|FILE
+check pkg --jsn#mkupdate check: unknown option --jsn
 TABLE
 finish

@@ -117,4 +117,11 @@ run build -o pkg/inside.vpa pkg; expect_rc 1 "output inside the package folder"
 run build -o /nonexistent-folder/x.vpa pkg; expect_rc 1 "output not writable"
 rm -rf ok; mkdir ok; printf 'P=x\r\n' >ok/update.ini; echo x >"ok/$long127"
 run build -o ok.vpa ok; expect_rc 0 "a name of 127 bytes is accepted"
+# build runs the checks of check: warnings are printed, errors refuse unless --force.
+printf 'P=x\r\nVChk=4.0<=R\\x\\Ver\\<=4.3z\r\nVResult=R\\x\\Ver\\=4.2\r\n' >ok/update.ini
+run build -o ok.vpa ok; expect_rc 0 "a version written inside the range"
+expect_in 'warning: update.ini:3: VRESULT writes "4.2", which the main VCHK range "4.0" to "4.3z" still accepts' "$ERR" "build warns"
+printf 'P=x\r\n[Sec]\r\nN=x\r\n' >ok/update.ini; rm ok.vpa
+run build -o ok.vpa ok; expect_rc 1 "a part without TDIR"; [ ! -e ok.vpa ] || fail "refused, but ok.vpa written"
+expect_in "error: update.ini: part [Sec] has no TDIR" "$ERR" "build names check's error"
 finish

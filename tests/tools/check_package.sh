@@ -23,8 +23,8 @@ while IFS='|' read -r rc text ini setup; do
   run check case; expect_rc "$rc" "check: $text"
   expect_in "$text" "$OUT" "check case '$text'"
 done <<'TABLE'
-1|update.ini:3: update.ini: "<=" erwartet in VChk|P=x\r\n[Demo]\r\nVCHK=4.0 bis 4.3\r\nTDIR=C:\\A\r\n|
-1|update.ini:3: update.ini: 2x "<=" erwartet in VChk|P=x\r\n[Demo]\r\nVCHK=4.0<=R\\x\\Ver\\\r\nTDIR=C:\\A\r\n|
+1|update.ini:3: VCHK is not of the form earliest<=source<=latest|P=x\r\n[Demo]\r\nVCHK=4.0 bis 4.3\r\nTDIR=C:\\A\r\n|
+1|(the updater's message: "update.ini: 2x "<=" erwartet in VChk")|P=x\r\n[Demo]\r\nVCHK=4.0<=R\\x\\Ver\\\r\nTDIR=C:\\A\r\n|
 1|update.ini:2: latest version "4.10" sorts before earliest "4.9"|P=x\r\nVCHK=4.9<=R\\x\\Ver\\<=4.10\r\n[Demo]\r\nTDIR=C:\\A\r\n|
 1|update.ini:2: latest version "" sorts before earliest "4.0"|P=x\r\nVCHK=4.0<=R\\x\\Ver\\<\r\n[Demo]\r\nTDIR=C:\\A\r\n|
 0|update.ini:2: a tab before "=" makes the key unknown|P=x\r\nV\t=1.0\r\n[Demo]\r\nTDIR=C:\\A\r\n|
@@ -38,6 +38,8 @@ done <<'TABLE'
 0|update.ini:4: TDIR given twice in [Demo]|P=x\r\n[Demo]\r\nTDIR=C:\\A\r\nTDIR=C:\\B\r\n|
 0|update.ini:4: ROLLBACK=" 1" is not 1: the part's changes are not undone|P=x\r\n[Demo]\r\nTDIR=C:\\A\r\nROLLBACK= 1\r\n|
 0|0 error(s), 0 warning(s)|P=x\r\n[Demo]\r\nTDIR=C:\\A\r\nRollback=1\r\n|
+0|update.ini:3: VRESULT writes "4.3", which the main VCHK range "4.0" to "4.3" still accepts|P=x\r\nVCHK="4.0"<=R\\x\\Ver\\<="4.3"\r\nVRESULT=r\\X\\Ver\\=4.3\r\n[Demo]\r\nTDIR=C:\\A\r\n|
+0|0 error(s), 0 warning(s)|P=x\r\nVCHK="4.0"<=R\\x\\Ver\\<="4.3"\r\nVRESULT=R\\x\\Ver\\=4.3.1\r\n[Demo]\r\nTDIR=C:\\A\r\n|
 1|update.ini: part [Demo] has ROLLBACK=1 and REBOOTOK=1|P=x\r\n[Demo]\r\nTDIR=C:\\A\r\nROLLBACK=1\r\nREBOOTOK=1\r\n|
 0|0 error(s), 0 warning(s)|P=x\r\n[Demo]\r\nTDIR=C:\\A\r\nREBOOTOK=1\r\n[Kern]\r\nTDIR=C:\\B\r\nROLLBACK=1\r\n|
 0|update.ini: no P key|V=1\r\n[Demo]\r\nTDIR=C:\\A\r\n|
@@ -76,7 +78,7 @@ expect_in 'todel.txt:2: "Nobody\x.dll" belongs to no part' "$OUT" "check of a bu
 n=14; name='add\Demo\..\x.txt'   # hand-built: an entry that leaves its target folder, no control files
 { u32 $((12 + 20 + ${#name})); u32 1; u32 1048576; record "$name" $((32 + ${#name})) 3 11 $STAMP_A; segment "$ABC"; } >escape.vpa
 run check escape.vpa; expect_rc 1 "check of a hand-built archive"
-expect_in "error: update.ini: update.ini nicht im Archiv" "$OUT" "missing update.ini in an archive"
+expect_in 'error: update.ini: cannot be read (the updater cannot load the package) (the updater'"'"'s message: "update.ini nicht im Archiv")' "$OUT" "missing update.ini in an archive"
 : >empty.vpa
 run check empty.vpa; expect_rc 1 "check of an unreadable file"
 finish

@@ -17,6 +17,7 @@ ini() { iconv -f CP1252 -t UTF-8 < pkg/update.ini | tr -d '\r'; }
 # --- options become update.ini; an existing update.ini is kept ------------------
 releases
 run diff --section Prog --project Tarnix-Kunde --from 4.0..4.1.9 --to 4.2 old new -o pkg; expect_rc 0 "diff"
+case "$ERR" in *warning*) fail "a range and a later --to warned: $ERR" ;; esac
 expected='; Tarnix-Kunde: update made by mkupdate diff
 P=Tarnix-Kunde
 V=4.2
@@ -68,7 +69,22 @@ done <<TABLE
 2|--section CheckRun names the list of running programs|--section checkrun|
 2|--from 4.9..4.10: the latest version sorts before the earliest|--section Prog --from 4.9..4.10|
 2|--to "4.2 ": not empty, no blank at either end|--section Prog --to '4.2 '|
-2|diff wants --section NAME||
+2|missing --section NAME||
+2|--to 4.10 does not sort after 4.9, the latest version of --from|--section Prog --from 4.9 --to 4.10|
+2|--to 4.1.9 does not sort after 4.1.9|--section Prog --from 4.0..4.1.9 --to 4.1.9|
+2|mkupdate diff: unknown option --tox|--section Prog --tox 4.2|
+2|mkupdate diff: missing NEW|--section Prog --to|
+2|mkupdate diff: unexpected argument new|--section Prog extra|
+TABLE
+# Warnings of what a second run or a patch would do; the package is written all the same.
+while IFS='|' read -r text options; do
+  releases
+  eval run diff "$options" old new -o pkg; expect_rc 0 "diff $options"
+  expect_in "warning: $text" "$ERR" "diff $options"
+done <<'TABLE'
+without --to the package writes no version (no VRESULT)|--section Prog --from 4.1
+without --from every installed version receives this update|--section Prog --to 4.2
+--patch with the range --from 4.0..4.1.9: a patch installs only over OLD's exact file|--section Prog --from 4.0..4.1.9 --to 4.2 --patch
 TABLE
 releases
 run diff --section Prog old new -o new/pkg; expect_rc 1 "package folder inside NEW"
@@ -93,11 +109,14 @@ run test p.vpa; expect_rc 0 "test of a sound patch"
 # Damaged patch files in the package folder (header: +0 magic, +4 old size, +12 new size; stream from +20).
 cp pkg/pat/Prog/big.bin good.pat
 printf 'PAT0' | dd of=pkg/pat/Prog/big.bin conv=notrunc status=none
-run check pkg; expect_rc 1 "check, a patch without its magic"; expect_in "Patchkopf fehlerhaft" "$OUT" "check"
+run check pkg; expect_rc 1 "check, a patch without its magic"; expect_in "the patch is damaged (the updater refuses it) (the updater's message: \"Patchkopf fehlerhaft\")" "$OUT" "check"
 cp good.pat pkg/pat/Prog/big.bin; printf '\x01' | dd of=pkg/pat/Prog/big.bin bs=1 seek=12 conv=notrunc status=none
 run check pkg; expect_rc 1 "check, a header that lies about the new size"
 expect_in "patch-damaged" "$("$MKUPDATE" check --json pkg)" "check --json"
 cp good.pat pkg/pat/Prog/big.bin; printf '\xff' | dd of=pkg/pat/Prog/big.bin bs=1 seek=60 conv=notrunc status=none
-run build -o p.vpa pkg; run test p.vpa; expect_rc 1 "test, a flipped byte in the patch"
-expect_in "pat\\Prog\\big.bin: patch:" "$ERR" "test names the entry"
+run build -o p2.vpa pkg; expect_rc 1 "build refuses what check finds damaged"
+expect_in "nothing built: check finds 1 error(s)" "$ERR" "build names the refusal"; [ ! -e p2.vpa ] || fail "p2.vpa written"
+run build --force -o p.vpa pkg; expect_rc 0 "build --force"; expect_in "error: pat\Prog\big.bin" "$ERR" "build --force names the error"
+run test p.vpa; expect_rc 1 "test, a flipped byte in the patch"
+expect_in "pat\\Prog\\big.bin: the patch is damaged" "$ERR" "test names the entry"
 finish

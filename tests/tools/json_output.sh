@@ -10,10 +10,10 @@ mkdir -p pkg/add/Demo
 printf 'P=Demo\r\nVCHK=4.9<=R\\x\\Ver\\<=4.10\r\nBogus=1\r\n[Demo]\r\nTDIR=C:\\App\r\n' > pkg/update.ini
 printf 'quote' > 'pkg/add/Demo/Grüße & [1].txt'
 head -c $((1048576 + 10)) /dev/urandom > pkg/add/Demo/big.bin
-"$MKUPDATE" build --date "2024-03-15 14:30:10" -o p.vpa pkg >/dev/null || fail "build"
+"$MKUPDATE" build --force --date "2024-03-15 14:30:10" -o p.vpa pkg >/dev/null 2>&1 || fail "build"
 
 run list p.vpa; text_list="$OUT"
-run list --json p.vpa; expect_rc 0 "list --json"
+run list p.vpa --json; expect_rc 0 "list FILE --json"
 python3 -c '
 import json, sys
 doc = json.load(sys.stdin)
@@ -25,7 +25,7 @@ assert "add\\Demo\\Grüße & [1].txt" in [e["name"] for e in doc["entries"]]
 assert [e["segments"] for e in doc["entries"] if e["name"].endswith("big.bin")] == [2]
 ' "$text_list" <<< "$OUT" || fail "list --json does not say what list says"
 
-run check --json pkg; expect_rc 1 "check --json of a package with an error"
+run check pkg --json; expect_rc 1 "check DIR --json of a package with an error"
 python3 -c '
 import json, sys
 doc = json.load(sys.stdin)
@@ -33,6 +33,9 @@ by_code = {f["code"]: f for f in doc["findings"]}
 assert doc["errors"] == 1 and doc["warnings"] == len(doc["findings"]) - 1, doc
 assert by_code["vchk-reversed"]["severity"] == "error" and by_code["vchk-reversed"]["where"] == "update.ini:2"
 assert "sorts before earliest" in by_code["vchk-reversed"]["text"]
+# The tool speaks English; the updater'"'"'s own German message stands apart.
+assert by_code["vchk-reversed"]["updater_text"] == "früheste Version muss kleiner als späteste sein!", doc
+assert all("updater_text" not in f for f in doc["findings"] if f["code"] != "vchk-reversed"), doc
 assert by_code["unknown-key"]["severity"] == "warning" and "BOGUS" in by_code["unknown-key"]["text"]
 assert all(f["code"] for f in doc["findings"]), doc
 ' <<< "$OUT" || fail "check --json findings"
@@ -53,7 +56,8 @@ for call in "list|file|garbage.exe" "check|target|garbage.exe" "list|file|missin
   python3 -c '
 import json, sys
 doc = json.load(sys.stdin)
-assert doc[sys.argv[1]] == sys.argv[2] and doc["error"], doc
+assert doc[sys.argv[1]] == sys.argv[2] and doc["error"].startswith(sys.argv[2] + ": "), doc
+assert doc["error"].isascii() and doc.get("updater_text", "x"), doc
 ' "$key" "$file" <<< "$OUT" || fail "$command --json $file: no document with the error: $OUT"
 done
 finish

@@ -14,6 +14,7 @@
 #include "base/ByteReader.h"
 #include "base/Cp1252.h"
 #include "env/Text.h"
+#include "tools/mkupdate/Check.h"
 #include "tools/mkupdate/Commands.h"
 #include "tools/mkupdate/Host.h"
 #include "tools/mkupdate/Options.h"
@@ -30,6 +31,7 @@ struct BuildOptions {
     fs::path dir, out, stub;
     std::optional<std::string> date, zone;
     unsigned threads = 0;
+    bool force = false;  // build even when check finds errors
 };
 
 bool ParseThreads(const std::string& text, unsigned& threads) {
@@ -50,11 +52,13 @@ int ParseOptions(const std::vector<std::string>& args, BuildOptions& o) {
         else if (TakeValue(args, i, "--tz", v)) o.zone = v;
         else if (TakeValue(args, i, "--threads", v)) {
             if (!ParseThreads(v, o.threads)) return UsageError("--threads wants a number from 1 to 256");
-        } else if (!args[i].empty() && args[i][0] == '-') return UsageError("unknown or incomplete option " + args[i]);
-        else positional.push_back(args[i]);
+        } else if (args[i] == "--force") o.force = true;
+        else if (args[i].size() > 1 && args[i][0] == '-') {
+            return UnknownOption(args[i], {"--stub", "-o", "--date", "--tz", "--threads"});
+        } else positional.push_back(args[i]);
     }
-    if (positional.size() != 1) return UsageError("build wants exactly one folder");
-    if (o.out.empty()) return UsageError("build wants -o OUT");
+    if (int rc = OperandError(positional, {"DIR"})) return rc;
+    if (o.out.empty()) return UsageError("missing -o OUT");
     o.dir = HostPath(positional[0]);
     if (o.threads == 0) o.threads = std::max(1u, std::thread::hardware_concurrency());
     return kExitOk;
@@ -153,6 +157,12 @@ int CommandBuild(const std::vector<std::string>& args) {
     SourceTree tree = ScanSourceTree(o.dir);
     for (const std::string& e : tree.errors) std::fprintf(stderr, "mkupdate: %s\n", e.c_str());
     if (!tree.errors.empty()) return Failure("nothing built: " + std::to_string(tree.errors.size()) + " problem(s)");
+    // What check finds: errors refuse the package (the updater would stop or do harm), unless --force.
+    std::vector<Finding> findings = CheckFolder(o.dir);
+    PrintFindings(stderr, "mkupdate: ", findings);
+    if (int errors = ErrorCount(findings); errors > 0 && !o.force)
+        return Failure("nothing built: check finds " + std::to_string(errors) +
+                       " error(s); correct them, or build anyway with --force");
 
     fs::path temporary = o.out;
     temporary += ".mkupdate-part";

@@ -34,6 +34,7 @@ struct PackageView {
     std::vector<Finding> findings;
     std::vector<std::string> folderErrors;  // files the builder would refuse, UTF-8
     std::string openError;                  // why a package could not be read at all, UTF-8
+    std::string openUpdaterText;            // the updater's message about it, UTF-8
 };
 
 // The text as readLines takes it: up to the first NUL, split at CR LF, CR, LF.
@@ -48,13 +49,14 @@ std::string ReadHostFile(const fs::path& path) {
 // the entry older than any installed copy, so it is never written.
 void CheckFileDate(const SourceFile& file, std::vector<Finding>& out) {
     if (file.path.empty()) return;
+    bool installed = file.name != kControlFileName && file.name != kDeletionListName;
     StampPolicy policy;
     std::int32_t stamp = 0;
     std::string error;
     if (!policy.stampOf(file.modified, stamp, error))
         return out.push_back(
             Finding{true, file.name, error + "; build refuses it: give the file a current date (touch)", "file-date"});
-    if (policy.clamped() > 0)
+    if (policy.clamped() > 0 && installed)
         out.push_back(Finding{true, file.name,
                               "is dated before 1980; build stamps it 1980-01-01, older than any installed copy, so it "
                               "is never written: give the file a current date (touch) or build with --date",
@@ -62,9 +64,11 @@ void CheckFileDate(const SourceFile& file, std::vector<Finding>& out) {
 }
 
 // A patch that the updater would refuse whatever the installed file is.
-void CheckPatch(const std::string& name, const std::string& utf8Problem, PackageView& view) {
+void CheckPatch(const std::string& name, const std::string& utf8Problem, const std::string& utf8UpdaterText,
+                PackageView& view) {
     if (!utf8Problem.empty())
-        view.findings.push_back(Finding{true, name, Utf8ToCp1252(utf8Problem) + " (the updater refuses it)", "patch-damaged"});
+        view.findings.push_back(Finding{true, name, Utf8ToCp1252(utf8Problem) + " (the updater refuses it)",
+                                        "patch-damaged", Utf8ToCp1252(utf8UpdaterText)});
 }
 
 void ViewFolder(const fs::path& dir, PackageView& view) {
@@ -73,7 +77,9 @@ void ViewFolder(const fs::path& dir, PackageView& view) {
     for (const SourceFile& f : tree.files) {
         CheckFileDate(f, view.findings);
         view.names.push_back(f.name);
-        if (IsPatchEntryName(f.name) && !f.path.empty()) CheckPatch(f.name, PatchFileProblem(f.path), view);
+        std::string updaterText;
+        if (IsPatchEntryName(f.name) && !f.path.empty())
+            CheckPatch(f.name, PatchFileProblem(f.path, updaterText), updaterText, view);
         if (f.name == kControlFileName) {
             view.hasControlFile = true;
             view.controlBytes = ReadHostFile(f.path);
@@ -85,20 +91,17 @@ void ViewFolder(const fs::path& dir, PackageView& view) {
 // The control file and the deletion list as the updater reads them: whole, in one segment.
 bool ViewArchive(const std::string& file, PackageView& view) {
     TArchive archive;
-    std::string path = Utf8ToCp1252(file);
-    try {
-        OpenPackage(path, archive);
-    } catch (const std::exception& e) {
-        view.openError = ErrorText(e.what());
-        std::fprintf(stderr, "mkupdate: %s\n", view.openError.c_str());
-        return false;
-    }
+    if (!OpenForReading(file, archive, view.openError, view.openUpdaterText)) return false;
     for (std::int32_t i = 0; i < archive.entryCount(); ++i) {
         const std::string& name = archive.entryAt(i).name;
         view.names.push_back(name);
-        std::string warning, problem = InflateProblem(archive, i, warning);
-        if (!problem.empty()) view.findings.push_back(Finding{true, name, problem + " (the entry is damaged)", "entry-damaged"});
-        else if (IsPatchEntryName(name)) CheckPatch(name, PatchEntryProblem(archive, i), view);
+        std::string warning, updaterText, problem = InflateProblem(archive, i, warning, updaterText);
+        if (!problem.empty())
+            view.findings.push_back(Finding{true, name, problem + " (the entry is damaged)", "entry-damaged", updaterText});
+        else if (IsPatchEntryName(name)) {
+            std::string patchProblem = PatchEntryProblem(archive, i, updaterText);
+            CheckPatch(name, patchProblem, updaterText, view);
+        }
         if (!warning.empty())
             view.findings.push_back(
                 Finding{false, name, warning + " (the updater ignores that length)", "entry-length-differs"});
@@ -108,7 +111,8 @@ bool ViewArchive(const std::string& file, PackageView& view) {
         try {
             archive.readBuffer(name, buffer, true);
         } catch (const std::exception& e) {
-            view.findings.push_back(Finding{true, name, std::string(e.what()) + " (the updater cannot load the package)", "control-file-unreadable"});
+            view.findings.push_back(Finding{true, name, "cannot be read (the updater cannot load the package)",
+                                            "control-file-unreadable", e.what()});
             continue;
         }
         std::string bytes(buffer.begin(), buffer.end() - 1);
@@ -189,30 +193,12 @@ std::vector<Finding> Utf8Findings(const std::vector<std::string>& folderErrors, 
     std::vector<Finding> all;
     for (const std::string& e : folderErrors) all.push_back(Finding{true, "", e, "unbuildable-file"});
     for (const Finding& f : findings)
-        all.push_back(Finding{f.error, Cp1252ToUtf8(f.where), Cp1252ToUtf8(f.text), f.code});
+        all.push_back(Finding{f.error, Cp1252ToUtf8(f.where), Cp1252ToUtf8(f.text), f.code, ErrorText(f.updaterText)});
     return all;
 }
 
-void PrintText(const std::vector<Finding>& all, int errors) {
-    for (const Finding& f : all) {
-        const char* severity = f.error ? "error" : "warning";
-        if (f.where.empty()) std::printf("%s: %s\n", severity, f.text.c_str());
-        else std::printf("%s: %s: %s\n", severity, f.where.c_str(), f.text.c_str());
-    }
-    std::printf("%d error(s), %d warning(s)\n", errors, int(all.size()) - errors);
-}
-
-}  // namespace
-
-int CommandCheck(const std::string& target, bool json) {
-    PackageView view;
-    std::error_code ec;
-    if (fs::is_directory(HostPath(target), ec))
-        ViewFolder(HostPath(target), view);
-    else if (!ViewArchive(target, view)) {
-        if (json) PrintOpenErrorJson("target", target, view.openError);
-        return kExitDamaged;
-    }
+// The findings of a package folder or a package that could be read, in UTF-8.
+std::vector<Finding> Findings(PackageView& view) {
     std::vector<Finding> findings = std::move(view.findings);
     if (view.hasControlFile) {
         LintControlFileEncoding(view.controlBytes, findings);
@@ -221,10 +207,49 @@ int CommandCheck(const std::string& target, bool json) {
         CheckEntries(view, ini, findings);
         CheckDeletions(view.deletionLines, ini, findings);
     }
-    std::vector<Finding> all = Utf8Findings(view.folderErrors, findings);
+    return Utf8Findings(view.folderErrors, findings);
+}
+
+}  // namespace
+
+void PrintFindings(std::FILE* to, const char* prefix, const std::vector<Finding>& all) {
+    for (const Finding& f : all) {
+        std::fprintf(to, "%s%s: ", prefix, f.error ? "error" : "warning");
+        if (!f.where.empty()) std::fprintf(to, "%s: ", f.where.c_str());
+        std::fprintf(to, "%s", f.text.c_str());
+        if (!f.updaterText.empty()) std::fprintf(to, " (the updater's message: \"%s\")", f.updaterText.c_str());
+        std::fprintf(to, "\n");
+    }
+}
+
+int ErrorCount(const std::vector<Finding>& findings) {
     int errors = 0;
-    for (const Finding& f : all) errors += f.error ? 1 : 0;
-    if (json) PrintCheckJson(target, all, errors);
-    else PrintText(all, errors);
+    for (const Finding& f : findings) errors += f.error ? 1 : 0;
+    return errors;
+}
+
+std::vector<Finding> CheckFolder(const std::filesystem::path& dir) {
+    PackageView view;
+    ViewFolder(dir, view);
+    return Findings(view);
+}
+
+int CommandCheck(const std::string& target, bool json) {
+    PackageView view;
+    std::error_code ec;
+    if (fs::is_directory(HostPath(target), ec))
+        ViewFolder(HostPath(target), view);
+    else if (!ViewArchive(target, view)) {
+        if (json) PrintOpenErrorJson("target", target, view.openError, view.openUpdaterText);
+        return kExitDamaged;
+    }
+    std::vector<Finding> all = Findings(view);
+    int errors = ErrorCount(all);
+    if (json) {
+        PrintCheckJson(target, all, errors);
+    } else {
+        PrintFindings(stdout, "", all);
+        std::printf("%d error(s), %d warning(s)\n", errors, int(all.size()) - errors);
+    }
     return errors > 0 ? kExitDamaged : kExitOk;
 }

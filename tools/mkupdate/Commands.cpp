@@ -10,7 +10,6 @@
 #include "base/ByteReader.h"
 #include "base/Cp1252.h"
 #include "base/DosDate.h"
-#include "base/Exception.h"
 #include "archive/EntryName.h"
 #include "env/Text.h"
 #include "update/Folders.h"
@@ -29,24 +28,17 @@ std::string UpdaterPath(const std::string& hostPath) {
     return p;
 }
 
-void Error(const std::string& cp1252Text) { std::fprintf(stderr, "mkupdate: %s\n", ErrorText(cp1252Text).c_str()); }
-
-// Opens the file as an updater with an attached archive, or else as a stand-alone
-// archive; false with the error on standard error and in `problem` (UTF-8).
-bool Open(const std::string& file, TArchive& archive, std::string& problem) {
-    try {
-        OpenPackage(UpdaterPath(file), archive);
-        return true;
-    } catch (const std::exception& e) {
-        problem = ErrorText(e.what());
-        Error(e.what());
-        return false;
-    }
+// A problem on standard error: the tool's words, then the updater's own
+// message, where there is one, quoted as such; both UTF-8.
+void Error(const std::string& text, const std::string& updaterText = "") {
+    std::fprintf(stderr, "mkupdate: %s", text.c_str());
+    if (!updaterText.empty()) std::fprintf(stderr, " (the updater's message: \"%s\")", updaterText.c_str());
+    std::fprintf(stderr, "\n");
 }
 
 bool Open(const std::string& file, TArchive& archive) {
-    std::string problem;
-    return Open(file, archive, problem);
+    std::string problem, updaterText;
+    return OpenForReading(file, archive, problem, updaterText);
 }
 
 std::string DateText(std::int32_t stamp) {
@@ -88,7 +80,7 @@ std::string ExtractEntry(const TArchive& archive, std::int32_t i, const std::str
         ForceFolder(FolderPart(target));
         return archive.extractFile(i, target) ? "" : "not (completely) written";
     } catch (const std::exception& e) {
-        return e.what();
+        return "not written (the updater's message: \"" + ErrorText(e.what()) + "\")";
     }
 }
 
@@ -101,21 +93,37 @@ std::string ErrorText(const std::string& cp1252Text) {
     return text;
 }
 
-void OpenPackage(const std::string& path, TArchive& archive) {
-    if (archive.openAttached(path)) return;
+bool OpenForReading(const std::string& file, TArchive& archive, std::string& problem, std::string& updaterText) {
+    std::string path = UpdaterPath(file);
+    updaterText.clear();
     char head[2] = {};
-    std::unique_ptr<FileHandle> file = Fs().open(path, OpenMode::ReadShared);
-    if (file && file->read(head, 2) == 2 && head[0] == 'M' && head[1] == 'Z')
-        throw Exception(path + ": no archive attached; this is a bare updater (build a package with "
-                               "mkupdate build --stub)");
-    archive.openFile(path);
+    std::unique_ptr<FileHandle> handle = Fs().open(path, OpenMode::ReadShared);
+    if (!handle) {
+        Error(problem = file + ": cannot be opened");
+        return false;
+    }
+    bool program = handle->read(head, 2) == 2 && head[0] == 'M' && head[1] == 'Z';
+    handle.reset();
+    try {
+        if (archive.openAttached(path)) return true;
+        if (!program) {
+            archive.openFile(path);
+            return true;
+        }
+        problem = file + ": no archive attached; this is a bare updater (build a package with mkupdate build --stub)";
+    } catch (const std::exception& e) {
+        problem = file + ": no update package, or a damaged one";
+        updaterText = ErrorText(e.what());
+    }
+    Error(problem, updaterText);
+    return false;
 }
 
 int CommandList(const std::string& file, bool json) {
     TArchive archive;
-    std::string problem;
-    if (!Open(file, archive, problem)) {
-        if (json) PrintOpenErrorJson("file", file, problem);
+    std::string problem, updaterText;
+    if (!OpenForReading(file, archive, problem, updaterText)) {
+        if (json) PrintOpenErrorJson("file", file, problem, updaterText);
         return kExitDamaged;
     }
     std::vector<ListedEntry> entries;
@@ -143,9 +151,11 @@ int CommandList(const std::string& file, bool json) {
     return kExitOk;
 }
 
-std::string InflateProblem(const TArchive& archive, std::int32_t index, std::string& warning) {
+std::string InflateProblem(const TArchive& archive, std::int32_t index, std::string& warning,
+                           std::string& updaterText) {
     const TPackedFile& e = archive.entryAt(index);
     warning.clear();
+    updaterText.clear();
     try {
         std::int64_t total = 0;
         std::int32_t position = 0;
@@ -162,7 +172,8 @@ std::string InflateProblem(const TArchive& archive, std::int32_t index, std::str
         warning = mismatch;
         return "";
     } catch (const std::exception& ex) {
-        return ex.what();
+        updaterText = ex.what();
+        return "cannot be inflated";
     }
 }
 
@@ -172,15 +183,16 @@ int CommandTest(const std::string& file) {
     int damaged = 0, warnings = 0;
     for (std::int32_t i = 0; i < archive.entryCount(); ++i) {
         const TPackedFile& e = archive.entryAt(i);
-        std::string warning, problem = InflateProblem(archive, i, warning);
-        if (problem.empty() && IsPatchEntryName(e.name)) problem = Utf8ToCp1252(PatchEntryProblem(archive, i));
+        std::string warning, updaterText, problem = InflateProblem(archive, i, warning, updaterText);
+        updaterText = ErrorText(updaterText);
+        if (problem.empty() && IsPatchEntryName(e.name)) problem = PatchEntryProblem(archive, i, updaterText);
         if (!warning.empty()) {
             ++warnings;
             std::fprintf(stderr, "mkupdate: warning: %s: %s\n", Cp1252ToUtf8(e.name).c_str(), warning.c_str());
         }
         if (problem.empty()) continue;
         ++damaged;
-        Error(e.name + ": " + problem);
+        Error(Cp1252ToUtf8(e.name) + ": " + problem, updaterText);
     }
     std::printf("%d entries, %d damaged", archive.entryCount(), damaged);
     if (warnings > 0) std::printf(", %d warning(s)", warnings);
@@ -211,7 +223,7 @@ int CommandExtract(const std::string& file, const std::string& folder) {
             continue;
         }
         ++failed;
-        Error(archive.entryAt(i).name + ": " + problem);
+        Error(Cp1252ToUtf8(archive.entryAt(i).name) + ": " + problem);
     }
     std::printf("%d entries extracted, %d not\n", extracted, failed);
     return failed == 0 ? kExitOk : kExitDamaged;

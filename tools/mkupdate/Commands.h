@@ -11,13 +11,17 @@ class TArchive;
 // Inflates entry `index` whole: empty when it is sound, else the problem.
 // `warning` receives a note when the entry inflates to another length than the
 // directory records, which alone is no damage (other writers may record that
-// field differently), unless its data overlaps another entry's.
-std::string InflateProblem(const TArchive& archive, std::int32_t index, std::string& warning);
+// field differently), unless its data overlaps another entry's. Where the
+// updater's layers raised the problem, `updaterText` receives their (German)
+// message, code page 1252.
+std::string InflateProblem(const TArchive& archive, std::int32_t index, std::string& warning,
+                           std::string& updaterText);
 
-// Opens `path` (the updater's form: code page 1252, backslashes) as an updater
-// with an attached archive, or else as a stand-alone archive. Raises with the
-// reason; an updater without an archive is named as such.
-void OpenPackage(const std::string& path, TArchive& archive);
+// Opens `file` (a host path, UTF-8) as an updater with an attached archive, or
+// else as a stand-alone archive. False with `problem` (English, UTF-8) on
+// standard error and the updater's own message in `updaterText` (UTF-8); an
+// updater without an archive is named as such.
+bool OpenForReading(const std::string& file, TArchive& archive, std::string& problem, std::string& updaterText);
 
 // An error text of the updater's layers (code page 1252) as mkupdate prints it: UTF-8, on one line.
 std::string ErrorText(const std::string& cp1252Text);

@@ -19,6 +19,7 @@ public:
             line(lines[i]);
         }
         finishPart();
+        checkResultInRange();
         if (mainKeys_.count("P") == 0) warn("no-heading", 0, "no P key: the window keeps its initial heading");
         return std::move(facts_);
     }
@@ -81,6 +82,8 @@ private:
         remark(key, value);
         if (key == "VCHK") versionCheck(value);
         if (key == "VRESULT") resultValue(value);
+        if (key == "VCHK") mainCheck_ = value;
+        if (key == "VRESULT") mainResult_ = {value, number_};
         if (key == "FONT") font(value);
     }
 
@@ -120,14 +123,16 @@ private:
         try {
             ParseVChk(value, check);
         } catch (const std::exception& e) {
-            return error("vchk-syntax", number_, std::string(e.what()) + " (the updater stops reading here and cannot start)");
+            return error("vchk-syntax", number_,
+                         "VCHK is not of the form earliest<=source<=latest (the updater stops reading here and "
+                         "cannot start)", e.what());
         }
         if (check.Earliest.empty() && check.Latest.empty())
             return warn("vchk-empty", number_, "VCHK without versions checks nothing");
         if (CompareVersions(check.Latest, check.Earliest) < 0)
             error("vchk-reversed", number_, "latest version \"" + check.Latest + "\" sorts before earliest \"" + check.Earliest +
-                               "\" (versions compare as text): the updater shows \"früheste Version muss kleiner "
-                               "als späteste sein!\" and stops");
+                               "\" (versions compare as text): the updater refuses the range and stops",
+                  "früheste Version muss kleiner als späteste sein!");
         versionText("earliest", check.Earliest);
         versionText("latest", check.Latest);
         char first = check.Source.empty() ? 'x' : check.Source[0];
@@ -158,6 +163,25 @@ private:
         warn("value-remark", number_, text);
     }
 
+    // The main VRESULT writing a version that the main VCHK still accepts: a
+    // second run applies the update again instead of ending with 5.
+    void checkResultInRange() {
+        TVChkRec check;
+        std::size_t equals = mainResult_.first.find('=');
+        if (mainCheck_.empty() || equals == std::string::npos) return;
+        try {
+            ParseVChk(mainCheck_, check);
+        } catch (const std::exception&) {
+            return;
+        }
+        std::string written = mainResult_.first.substr(equals + 1);
+        if (!SameText(mainResult_.first.substr(0, equals), check.Source) || !VersionInRange(written, check)) return;
+        warn("result-in-range", mainResult_.second,
+             "VRESULT writes \"" + written + "\", which the main VCHK range \"" + check.Earliest + "\" to \"" +
+                 check.Latest + "\" still accepts (versions compare as text): a second run applies the update "
+                 "again instead of ending with 5 (nothing to do); let the latest version sort before it");
+    }
+
     void resultValue(const std::string& value) {
         if (value.find('=') == std::string::npos) warn("vresult-no-equals", number_, "VRESULT without \"=\" writes nothing");
     }
@@ -169,10 +193,12 @@ private:
     }
 
     void warn(const char* code, int line, const std::string& text) { add(false, code, line, text); }
-    void error(const char* code, int line, const std::string& text) { add(true, code, line, text); }
-    void add(bool isError, const char* code, int line, const std::string& text) {
+    void error(const char* code, int line, const std::string& text, const std::string& updaterText = "") {
+        add(true, code, line, text, updaterText);
+    }
+    void add(bool isError, const char* code, int line, const std::string& text, const std::string& updaterText = "") {
         std::string where = line > 0 ? "update.ini:" + std::to_string(line) : "update.ini";
-        facts_.findings.push_back(Finding{isError, where, text, code});
+        facts_.findings.push_back(Finding{isError, where, text, code, updaterText});
     }
 
     ControlFileFacts facts_;
@@ -181,6 +207,8 @@ private:
     bool rollback_ = false, rebootOk_ = false;  // of the current part
     std::string partName_;
     std::set<std::string> mainKeys_, partKeys_;
+    std::string mainCheck_;                  // the main VCHK's value
+    std::pair<std::string, int> mainResult_;  // the main VRESULT's value and line
 };
 
 // The length of a UTF-8 sequence of two to four bytes at `at`, or 0.
@@ -194,6 +222,11 @@ std::size_t Utf8SequenceAt(const std::string& bytes, std::size_t at) {
 }
 
 }  // namespace
+
+bool VersionInRange(const std::string& version, const TVChkRec& check) {
+    return (check.Earliest.empty() || CompareVersions(check.Earliest, version) <= 0) &&
+           (check.Latest.empty() || CompareVersions(version, check.Latest) <= 0);
+}
 
 ControlFileFacts LintControlFile(const StringList& lines) { return Linter().run(lines); }
 

@@ -12,6 +12,7 @@ struct Finding {
     std::string where;  // "update.ini:12", an entry name, ...
     std::string text;   // code page 1252, like the names it quotes
     std::string code;   // a short fixed name of the rule, for build pipelines
+    std::string updaterText = {};  // the updater's own (German) message behind the finding, or empty
 };
 
 struct FontKey {
@@ -26,6 +27,10 @@ struct ControlFileFacts {
 };
 
 ControlFileFacts LintControlFile(const StringList& lines);
+
+// Whether the updater's version check `check` accepts `version` (compared as text).
+struct TVChkRec;
+bool VersionInRange(const std::string& version, const TVChkRec& check);
 
 // Errors about the bytes of update.ini: a UTF-8 byte order mark or UTF-8
 // text, which the updater would read as code page 1252.

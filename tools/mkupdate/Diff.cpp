@@ -47,7 +47,7 @@ std::string IniText(const std::string& option, const std::string& utf8, const ch
 int CheckTexts(DiffOptions& o, const std::string& fromText) {
     std::string error;
     if (o.section.empty() || (o.section = IniText("--section", o.section, "\\[]<>:\"|?*", error)).empty())
-        return UsageError(error.empty() ? "diff wants --section NAME" : error);
+        return UsageError(error.empty() ? "missing --section NAME" : error);
     if (SameText(o.section, "CheckRun")) return UsageError("--section CheckRun names the list of running programs");
     if (o.project.empty()) o.project = Cp1252ToUtf8(o.section);
     if ((o.project = IniText("--project", o.project, "\\=%", error)).empty()) return UsageError(error);
@@ -61,7 +61,29 @@ int CheckTexts(DiffOptions& o, const std::string& fromText) {
             return UsageError("--from " + fromText + ": the latest version sorts before the earliest (versions compare as text)");
     }
     if (!o.to.empty() && (o.to = IniText("--to", o.to, "\"'<=", error)).empty()) return UsageError(error);
+    // The version written must leave the range, or a second run applies the update again.
+    if (!o.to.empty() && !o.from.empty() && CompareVersions(o.to, o.fromLatest) <= 0)
+        return UsageError("--to " + Cp1252ToUtf8(o.to) + " does not sort after " + Cp1252ToUtf8(o.fromLatest) +
+                          ", the latest version of --from (the updater compares versions as text, byte by byte): a "
+                          "second run would apply the update again instead of ending with 5; give every place the "
+                          "same number of digits (4.09, 4.10)");
     return kExitOk;
+}
+
+void Warn(const std::string& text) { std::fprintf(stderr, "mkupdate: warning: %s\n", text.c_str()); }
+
+// What the versions given make of a second run and of deployment tools.
+void WarnOfVersions(const DiffOptions& o) {
+    if (o.to.empty())
+        Warn("without --to the package writes no version (no VRESULT): a second run applies it again instead of "
+             "ending with 5, and a detection rule on the version never matches");
+    if (o.from.empty())
+        Warn("without --from every installed version receives this update, and a second run applies it again "
+             "instead of ending with 5");
+    if (o.patch && o.from != o.fromLatest)
+        Warn("--patch with the range --from " + Cp1252ToUtf8(o.from) + ".." + Cp1252ToUtf8(o.fromLatest) +
+             ": a patch installs only over OLD's exact file, so a machine with another version of the range stops "
+             "before any change; give --from the one version whose files OLD holds, or leave out --patch");
 }
 
 int ParseOptions(const std::vector<std::string>& args, DiffOptions& o) {
@@ -80,12 +102,13 @@ int ParseOptions(const std::vector<std::string>& args, DiffOptions& o) {
         else if (args[i] == "--rollback") o.rollback = true;
         else if (args[i] == "--rebootok") o.rebootOk = true;
         else if (args[i] == "--patch") o.patch = true;
-        else if (!args[i].empty() && args[i][0] == '-') return UsageError("unknown or incomplete option " + args[i]);
+        else if (args[i].size() > 1 && args[i][0] == '-')
+            return UnknownOption(args[i], {"--section", "--project", "--from", "--to", "--date", "--tz", "-o"});
         else positional.push_back(args[i]);
     }
-    if (positional.size() != 2) return UsageError("diff wants two folders, OLD and NEW");
+    if (int rc = OperandError(positional, {"OLD", "NEW"})) return rc;
     if (o.rollback && o.rebootOk) return UsageError("--rollback and --rebootok exclude each other");
-    if (o.out.empty()) return UsageError("diff wants -o DIR");
+    if (o.out.empty()) return UsageError("missing -o DIR");
     if (o.patch && !SuffixSortAvailable())
         return UsageError("--patch: this build of mkupdate makes no patches (it has no suffix sorting library); "
                           "make the package with the Linux tool");
@@ -283,6 +306,7 @@ int WritePackage(const DiffOptions& o, const DiffPlan& plan, std::int64_t buildE
 int CommandDiff(const std::vector<std::string>& args) {
     DiffOptions o;
     if (int rc = ParseOptions(args, o)) return rc;
+    WarnOfVersions(o);
     StampPolicy fixed, zone;
     std::int64_t buildEpoch = 0;
     if (int rc = ChooseStamps(o.date, o.zone, fixed, buildEpoch)) return rc;
@@ -298,7 +322,6 @@ int CommandDiff(const std::vector<std::string>& args) {
     for (const std::string& p : problems) std::fprintf(stderr, "mkupdate: %s\n", p.c_str());
     if (!problems.empty()) return Failure("nothing written: " + std::to_string(problems.size()) + " problem(s)");
     for (const std::string& n : plan.notes) std::fprintf(stderr, "mkupdate: note: %s\n", n.c_str());
-    if (o.from.empty()) std::fprintf(stderr, "mkupdate: note: without --from every installed version receives this update\n");
     if (!TouchStale(o, plan, buildStamp)) return kExitDamaged;
     if (int rc = CheckOutput(o, plan)) return rc;
     return WritePackage(o, plan, buildEpoch);

@@ -28,12 +28,17 @@ void PrintListJson(const std::string& file, const std::vector<ListedEntry>& entr
 
 void PrintCheckJson(const std::string& target, const std::vector<Finding>& findings, int errors) {
     nlohmann::json list = nlohmann::json::array();
-    for (const Finding& f : findings)
+    for (const Finding& f : findings) {
         list.push_back({{"severity", f.error ? "error" : "warning"}, {"code", f.code}, {"where", f.where},
                         {"text", f.text}});
+        if (!f.updaterText.empty()) list.back()["updater_text"] = f.updaterText;
+    }
     Print({{"target", target}, {"errors", errors}, {"warnings", int(findings.size()) - errors}, {"findings", list}});
 }
 
-void PrintOpenErrorJson(const char* subjectKey, const std::string& subject, const std::string& error) {
-    Print({{subjectKey, subject}, {"error", error}});
+void PrintOpenErrorJson(const char* subjectKey, const std::string& subject, const std::string& error,
+                        const std::string& updaterText) {
+    nlohmann::json document = {{subjectKey, subject}, {"error", error}};
+    if (!updaterText.empty()) document["updater_text"] = updaterText;
+    Print(document);
 }

@@ -18,7 +18,9 @@ struct ListedEntry {
 };
 
 void PrintListJson(const std::string& file, const std::vector<ListedEntry>& entries);
-// `findings` in UTF-8.
+// `findings` in UTF-8; a finding's updater text, where it has one, as "updater_text".
 void PrintCheckJson(const std::string& target, const std::vector<Finding>& findings, int errors);
-// A package that could not be read at all: {"<subjectKey>": subject, "error": error}; `error` in UTF-8.
-void PrintOpenErrorJson(const char* subjectKey, const std::string& subject, const std::string& error);
+// A package that could not be read at all: {"<subjectKey>": subject, "error": error}, and
+// "updater_text" with the updater's own message where there is one; all in UTF-8.
+void PrintOpenErrorJson(const char* subjectKey, const std::string& subject, const std::string& error,
+                        const std::string& updaterText = "");

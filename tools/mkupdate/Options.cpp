@@ -7,14 +7,34 @@
 #include "tools/mkupdate/Commands.h"
 #include "tools/mkupdate/Host.h"
 
+namespace {
+
+std::string commandName;  // "build", "check", ...: names the command in usage errors
+
+}  // namespace
+
+void SetCommandName(const std::string& command) { commandName = command; }
+
 int UsageError(const std::string& reason) {
-    std::fprintf(stderr, "mkupdate: %s\n", reason.c_str());
+    std::fprintf(stderr, "mkupdate%s%s: %s\n", commandName.empty() ? "" : " ", commandName.c_str(), reason.c_str());
     return kExitUsage;
 }
 
 int Failure(const std::string& reason) {
     std::fprintf(stderr, "mkupdate: %s\n", reason.c_str());
     return kExitDamaged;
+}
+
+int UnknownOption(const std::string& arg, std::initializer_list<const char*> valued) {
+    for (const char* name : valued)
+        if (arg == name) return UsageError(arg + " wants a value");
+    return UsageError("unknown option " + arg);
+}
+
+int OperandError(const std::vector<std::string>& operands, std::initializer_list<const char*> names) {
+    if (operands.size() > names.size()) return UsageError("unexpected argument " + operands[names.size()]);
+    if (operands.size() < names.size()) return UsageError(std::string("missing ") + names.begin()[operands.size()]);
+    return 0;
 }
 
 bool TakeValue(const std::vector<std::string>& args, std::size_t& i, const std::string& name, std::string& value) {

@@ -27,8 +27,10 @@ public:
     std::vector<unsigned char> head;
 };
 
-std::string Outcome(PatchApplier& applier) {
-    return applier.finish() == PatchOutcome::Built ? "" : "patch: " + Cp1252ToUtf8(applier.problem());
+std::string Outcome(PatchApplier& applier, std::string& updaterText) {
+    if (applier.finish() == PatchOutcome::Built) return "";
+    updaterText = Cp1252ToUtf8(applier.problem());
+    return "the patch is damaged";
 }
 
 }  // namespace
@@ -44,19 +46,20 @@ bool PatchEntryHeader(const TArchive& archive, std::int32_t index, PatchHeader& 
     return ReadPatchHeader(sink.head.data(), sink.head.size(), header);
 }
 
-std::string PatchEntryProblem(const TArchive& archive, std::int32_t index) {
+std::string PatchEntryProblem(const TArchive& archive, std::int32_t index, std::string& updaterText) {
     DiscardSink discard;
     PatchApplier applier(nullptr, discard);
     SegmentInflater inflater;
     try {
         if (archive.streamEntry(index, applier, inflater) == StreamResult::Unreadable) return "segment cut short";
     } catch (const std::exception& e) {
-        return Cp1252ToUtf8(e.what());
+        updaterText = Cp1252ToUtf8(e.what());
+        return "cannot be inflated";
     }
-    return Outcome(applier);
+    return Outcome(applier, updaterText);
 }
 
-std::string PatchFileProblem(const std::filesystem::path& file) {
+std::string PatchFileProblem(const std::filesystem::path& file, std::string& updaterText) {
     std::ifstream in(file, std::ios::binary);
     DiscardSink discard;
     PatchApplier applier(nullptr, discard);
@@ -67,5 +70,5 @@ std::string PatchFileProblem(const std::filesystem::path& file) {
         if (got > 0 && !applier.put(reinterpret_cast<const unsigned char*>(buffer.data()), got)) break;
     }
     if (in.bad()) return "cannot be read";
-    return Outcome(applier);
+    return Outcome(applier, updaterText);
 }

@@ -13,7 +13,8 @@ class TArchive;
 // The header of patch entry `index`, from its first inflated bytes; false when damaged.
 bool PatchEntryHeader(const TArchive& archive, std::int32_t index, PatchHeader& header);
 // Inflates patch entry `index` and parses it without the old file: empty when
-// its structure is sound, else the problem (UTF-8).
-std::string PatchEntryProblem(const TArchive& archive, std::int32_t index);
+// its structure is sound, else the problem (UTF-8), with the updater's own
+// message in `updaterText` where there is one.
+std::string PatchEntryProblem(const TArchive& archive, std::int32_t index, std::string& updaterText);
 // The same for a patch file in a package folder.
-std::string PatchFileProblem(const std::filesystem::path& file);
+std::string PatchFileProblem(const std::filesystem::path& file, std::string& updaterText);

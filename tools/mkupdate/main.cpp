@@ -12,41 +12,89 @@
 #include "tools/mkupdate/Commands.h"
 #include "tools/mkupdate/Diff.h"
 #include "tools/mkupdate/Host.h"
+#include "tools/mkupdate/Options.h"
 
 namespace {
 
 // The release of the tool, the same as the updater's version record.
 constexpr const char* kVersion = "1.0.0";
 
+struct CommandUsage {
+    const char* name;
+    const char* text;
+};
+
+const CommandUsage kUsages[] = {
+    {"build",
+     "usage: mkupdate build [--stub update.exe] [--date \"YYYY-MM-DD hh:mm:ss\"] [--tz ZONE]\n"
+     "                      [--threads N] [--force] -o OUT DIR\n"
+     "  a package from DIR; stamps are the files' modification times as local time of ZONE\n"
+     "  (default: this machine's); --date or SOURCE_DATE_EPOCH fixes them. Without --stub OUT is\n"
+     "  a stand-alone archive. Refused when check finds errors in DIR, unless --force.\n"},
+    {"diff",
+     "usage: mkupdate diff --section NAME [--project KEY] [--from VER[..VER]] [--to VER] [--touch]\n"
+     "                     [--rollback | --rebootok] [--patch] [--date \"YYYY-MM-DD hh:mm:ss\"] [--tz ZONE]\n"
+     "                     OLD NEW -o DIR\n"
+     "  the package folder of an update from release OLD to release NEW of an application.\n"},
+    {"check", "usage: mkupdate check [--json] DIR|FILE\n  errors and warnings for package authors; exit 1 on errors.\n"},
+    {"list", "usage: mkupdate list [--json] FILE\n  one line per entry: name, size, stored size, segments, date.\n"},
+    {"test", "usage: mkupdate test FILE\n  inflates every entry and checks it.\n"},
+    {"extract", "usage: mkupdate extract FILE DIR\n  every entry below DIR.\n"},
+};
+
+const CommandUsage* UsageOf(const std::string& command) {
+    for (const CommandUsage& u : kUsages)
+        if (command == u.name) return &u;
+    return nullptr;
+}
+
 void Usage(std::FILE* to) {
-    std::fputs(
-        "usage: mkupdate build [--stub update.exe] [--date \"YYYY-MM-DD hh:mm:ss\"] [--tz ZONE]\n"
-        "                      [--threads N] -o OUT DIR\n"
-        "       mkupdate diff --section NAME [--project KEY] [--from VER[..VER]] [--to VER] [--touch]\n"
-        "                     [--rollback | --rebootok] [--patch] [--date \"YYYY-MM-DD hh:mm:ss\"] [--tz ZONE]\n"
-        "                     OLD NEW -o DIR\n"
-        "       mkupdate check [--json] DIR|FILE\n"
-        "       mkupdate list [--json] FILE\n"
-        "       mkupdate test FILE\n"
-        "       mkupdate extract FILE DIR\n"
-        "       mkupdate help | --help | --version\n"
-        "FILE is an updater with an attached archive or a stand-alone archive.\n"
-        "build: stamps are the files' modification times as local time of ZONE (default: this\n"
-        "machine's); --date or SOURCE_DATE_EPOCH fixes them. Without --stub OUT is a stand-alone archive.\n"
-        "diff: the package folder of an update from release OLD to release NEW of an application.\n",
-        to);
+    for (const CommandUsage& u : kUsages) std::fputs(u.text, to);
+    std::fputs("usage: mkupdate help [COMMAND] | --help | --version\n"
+               "FILE is an updater with an attached archive or a stand-alone archive.\n"
+               "Options may stand before or after the operands; \"--\" ends the options.\n",
+               to);
+}
+
+// The operands of check, list, test and extract, named in `names` ("FILE",
+// "DIR"); "--json" anywhere where `json` is given.
+int Operands(const std::vector<std::string>& args, bool* json, const std::vector<const char*>& names,
+             std::vector<std::string>& operands) {
+    bool optionsEnded = false;
+    for (std::size_t i = 1; i < args.size(); ++i) {
+        const std::string& a = args[i];
+        if (!optionsEnded && a == "--") optionsEnded = true;
+        else if (!optionsEnded && json && a == "--json") *json = true;
+        else if (!optionsEnded && a.size() > 1 && a[0] == '-') return UsageError("unknown option " + a);
+        else if (operands.size() == names.size()) return UsageError("unexpected argument " + a);
+        else operands.push_back(a);
+    }
+    if (operands.size() < names.size()) return UsageError(std::string("missing ") + names[operands.size()]);
+    return kExitOk;
 }
 
 int Dispatch(const std::vector<std::string>& args) {
     const std::string& command = args[0];
-    if (command == "build") return CommandBuild(std::vector<std::string>(args.begin() + 1, args.end()));
-    if (command == "diff") return CommandDiff(std::vector<std::string>(args.begin() + 1, args.end()));
-    bool json = args.size() == 3 && args[1] == "--json";
-    if (command == "check" && (args.size() == 2 || json)) return CommandCheck(args.back(), json);
-    if (command == "list" && (args.size() == 2 || json)) return CommandList(args.back(), json);
-    if (command == "test" && args.size() == 2) return CommandTest(args[1]);
-    if (command == "extract" && args.size() == 3) return CommandExtract(args[1], args[2]);
-    return kExitUsage;
+    std::vector<std::string> rest(args.begin() + 1, args.end());
+    if (command == "build") return CommandBuild(rest);
+    if (command == "diff") return CommandDiff(rest);
+    bool json = false;
+    std::vector<std::string> op;
+    if (command == "check") {
+        if (int rc = Operands(args, &json, {"DIR|FILE"}, op)) return rc;
+        return CommandCheck(op[0], json);
+    }
+    if (command == "list") {
+        if (int rc = Operands(args, &json, {"FILE"}, op)) return rc;
+        return CommandList(op[0], json);
+    }
+    if (command == "test") {
+        if (int rc = Operands(args, nullptr, {"FILE"}, op)) return rc;
+        return CommandTest(op[0]);
+    }
+    if (command != "extract") return UsageError("unknown command " + command);
+    if (int rc = Operands(args, nullptr, {"FILE", "DIR"}, op)) return rc;
+    return CommandExtract(op[0], op[1]);
 }
 
 }  // namespace
@@ -58,14 +106,20 @@ int main(int argc, char** argv) {
         return kExitUsage;
     }
     if (args[0] == "--help" || args[0] == "-h" || args[0] == "help") {
-        Usage(stdout);
+        const CommandUsage* one = args.size() > 1 ? UsageOf(args[1]) : nullptr;
+        if (one) std::fputs(one->text, stdout);
+        else Usage(stdout);
         return kExitOk;
     }
     if (args[0] == "--version") {
         std::printf("mkupdate %s\n", kVersion);
         return kExitOk;
     }
+    const CommandUsage* usage = UsageOf(args[0]);
+    if (usage) SetCommandName(usage->name);
     int rc = Dispatch(args);
-    if (rc == kExitUsage) Usage(stderr);
+    if (rc != kExitUsage) return rc;
+    if (usage) std::fputs(usage->text, stderr);
+    else Usage(stderr);
     return rc;
 }

@@ -36,6 +36,15 @@ void InitCommonControlsFromSystem() {
     initEx(&controls);
 }
 
+// "update.exe /S /?" from a script with its output redirected: the switches go
+// there too. A program without a console has no standard output otherwise.
+void WriteStandardOutput(const std::string& text) {
+    HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
+    if (out == nullptr || out == INVALID_HANDLE_VALUE) return;
+    DWORD written = 0;
+    WriteFile(out, text.data(), DWORD(text.size()), &written, nullptr);
+}
+
 // A run without a window shows none on any path: no box of the system for a
 // drive without a disk or a crash either, and a runtime that gives up ends the
 // process with exit code 3 instead of showing its own message box.
@@ -53,7 +62,9 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int) {
     LaunchOptions options;
     std::string error;
     bool parsed = ParseLaunchOptions(args, options, error);
-    if (options.mode == LaunchMode::Silent || options.mode == LaunchMode::Unpack) return RunQuietly(options, error);
+    bool quiet = options.mode == LaunchMode::Silent || options.mode == LaunchMode::Unpack;
+    if (quiet && options.help) WriteStandardOutput(UsageText() + "\r\n");
+    if (quiet) return RunQuietly(options, error);
     if (!parsed || options.mode == LaunchMode::Help) {
         std::string text = parsed ? UsageText() : error + "\r\n\r\n" + UsageText();
         char path[261] = {};
