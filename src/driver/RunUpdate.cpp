@@ -1,5 +1,7 @@
 #include "driver/RunUpdate.h"
 
+#include <optional>
+
 #include "archive/Archive.h"
 #include "archive/EntryName.h"
 #include "archive/Patch.h"
@@ -103,26 +105,27 @@ bool VerifyEntry(const TArchive& archive, FileHandle* archiveFile, const PartTar
     return true;
 }
 
-// Tests `ready` at once and then once a second, for up to `seconds` seconds.
+// Tests `ready` at once and then once a second while `budget` (seconds, shared
+// by every wait of the run: /WAIT=N is one budget for the whole run) lasts.
 template <class Ready>
-bool WaitUntil(unsigned seconds, Ready ready) {
-    for (unsigned waited = 0;; ++waited) {
+bool WaitUntil(unsigned& budget, Ready ready) {
+    for (;; --budget) {
         if (ready()) return true;
-        if (waited >= seconds) return false;
+        if (budget == 0) return false;
         Sys().pause(1000);
     }
 }
 
 // The files of the run that are held open, tested again while the user asks
-// for it (window) or for up to `waitSeconds` (silent). True when the run may
+// for it (window) or while the wait budget lasts (silent). True when the run may
 // go on: nothing is held, or only files of parts with REBOOTOK, which are
 // handed to their parts to be replaced at the next start of Windows. A part
 // with rollback waits for its files all the same: a change left to the next
 // start could not be undone with the rest of the part.
-bool FilesFreeOrDeferred(const std::vector<ChangedFile>& changed, TUpdateParts& parts, unsigned waitSeconds) {
+bool FilesFreeOrDeferred(const std::vector<ChangedFile>& changed, TUpdateParts& parts, unsigned& waitBudget) {
     for (;;) {
         std::vector<HeldFile> held;
-        WaitUntil(waitSeconds, [&] {
+        WaitUntil(waitBudget, [&] {
             held = FindHeldFiles(changed);
             return held.empty();
         });
@@ -182,6 +185,139 @@ bool VerifyEntriesToWrite(const TArchive& archive, const TUpdateParts& parts, st
     return true;
 }
 
+namespace {
+
+// One run, handed from phase to phase.
+struct Run {
+    UpdateSession& session;
+    TUpdateParts& parts;
+    RunEnding& ending;
+    unsigned waitBudget;  // the seconds of /WAIT=N not yet spent
+    std::unique_ptr<UpdaterLock> lock;
+    std::optional<BusyCursor> busy;
+    std::optional<ProgressShown> progress;
+    std::vector<ChangedFile> changed;
+    StagedEntries staging;
+};
+
+// Held until the run ends: no other updater applies, or recovers a journal, meanwhile.
+bool TakeLock(Run& run) {
+    if (WaitUntil(run.waitBudget, [&] { return (run.lock = TryLockUpdater()) != nullptr; })) return true;
+    ShowInfo(kAnotherUpdateText);
+    run.ending = RunEnding::AnotherRunning;
+    return false;
+}
+
+// What a killed run left is finished or undone before anything is looked at,
+// whichever package comes next: the checks then see the application as it
+// is, and a journal never outlives the run that found it.
+bool Recover(Run& run) {
+    ForgetHeldFiles(run.parts);
+    for (std::size_t i = 0; i < run.parts.Count(); ++i)
+        PlanTargets(run.parts[i], run.session.Archive, run.session.ToDelList);
+    for (std::size_t i = 0; i < run.parts.Count(); ++i)
+        if (!RecoverInterruptedPart(run.parts[i])) return false;
+    return true;
+}
+
+bool CleanUp(Run& run) {
+    for (std::size_t i = 0; i < run.parts.Count(); ++i)
+        RemoveLeftoversOf(run.parts[i], run.session.Archive, run.session.ToDelList);
+    return true;
+}
+
+bool CheckRunPrograms(Run& run) {
+    WaitUntil(run.waitBudget, [&] { return run.parts.FirstCheckRunFileInUse().empty(); });
+    if (run.parts.CheckFilesFree()) return true;
+    run.ending = RunEnding::ProgramRunning;
+    return false;
+}
+
+bool CheckVersions(Run& run) {
+    int version = CheckMainVersion(run.parts, run.session.UpdateName);
+    if (version == kVChkTooNew) run.ending = RunEnding::InstalledNewer;
+    return version == kVChkPassed;
+}
+
+// The parts' folders, and the names the run will make in them: a path that
+// Windows could never take is refused now, not met half-way.
+bool CheckFolders(Run& run) {
+    run.busy.emplace();
+    run.progress.emplace();
+    for (std::size_t i = 0; i < run.parts.Count(); ++i)
+        if (!CheckTargetFolder(run.parts[i])) return false;
+    run.changed = ChangedFiles(run.session.Archive, run.parts, run.session.ToDelList);
+    std::string tooLong = FirstTooLongPath(run.changed, run.parts);
+    if (tooLong.empty()) return true;
+    run.parts.LogMessage(tooLong.insert(0, "\r\nDer Pfad ist zu lang: ") + "\r\nDas Update wird nicht ausgeführt.", 2);
+    return false;
+}
+
+// Every entry the run will write is inflated (and staged) before the first
+// change: a damaged package ends here, with nothing changed (exit code 2).
+bool StageEntries(Run& run) {
+    std::string damagedEntry, problem;
+    if (VerifyEntriesToWrite(run.session.Archive, run.parts, damagedEntry, problem, &run.staging)) return true;
+    if (damagedEntry.empty()) {
+        run.parts.LogMessage("\r\n" + problem, 2);
+        return false;
+    }
+    run.parts.LogMessage(std::string("\r\n") + kDamagedPackageText + "\r\n" + damagedEntry + ": " + problem, 2);
+    run.ending = RunEnding::Damaged;
+    return false;
+}
+
+bool FilesInUse(Run& run) {
+    if (FilesFreeOrDeferred(run.changed, run.parts, run.waitBudget)) return true;
+    run.parts.LogMessage("\r\nDas Update wird nicht ausgeführt: Dateien werden benutzt.", 2);
+    run.ending = RunEnding::FilesHeld;
+    return false;
+}
+
+// The closing lines; those that tell a person what to click only where one reads them in the window.
+void LogEnding(const Run& run, bool succeeded) {
+    const bool window = run.session.windowed();
+    if (!succeeded) {
+        run.parts.LogMessage(std::string("\r\nUpdate beendet.\r\nEs sind Fehler aufgetreten.\r\n"
+                                         "Das Update sollte nach Beseitigung der Fehlerursache wiederholt werden.") +
+                                 (window ? "\r\nKlicken Sie auf \"Start\", um es zu wiederholen, oder auf \"Abbrechen\"!" : ""),
+                             2);
+        return;
+    }
+    run.parts.LogMessage(std::string("\r\nUpdate beendet.") +
+                             (run.parts.RestartNeeded ? "\r\nEinige Dateien werden erst beim nächsten Start von Windows "
+                                                        "ersetzt:\r\nStarten Sie Windows neu, sobald Sie können."
+                                                      : "") +
+                             (window ? "\r\nKlicken Sie auf \"Fertigstellen\"!" : ""),
+                         2);
+}
+
+bool ApplyParts(Run& run) {
+    TUpdateParts& parts = run.parts;
+    Lent<StagedEntries> lent(parts.Staging, run.staging);
+    bool succeeded = true;
+    for (std::size_t i = 0; i < parts.Count(); ++i)
+        if (!ApplyPart(parts[i], run.session.Archive, run.session.ToDelList)) succeeded = false;
+    if (succeeded) {
+        InstallArchiveFonts(
+            run.session.Archive, [&](const std::string& file) { return parts.FontNameOf(file); }, parts.Log,
+            LogThreshold);
+        TUpdateParts::WriteResultValue(parts.VResult);
+        run.session.SetCompleted(true);
+        run.ending = parts.RestartNeeded ? RunEnding::RestartNeeded : RunEnding::Succeeded;
+    }
+    LogEnding(run, succeeded);
+    return succeeded;
+}
+
+// The phases of a run in their order; each ends the run by returning false,
+// having said why and set how it ended. The final command comes after the
+// run: the window starts it when closed, a silent run when /FINALCMD asks.
+bool (*const kPhases[])(Run&) = {TakeLock,      Recover,      CleanUp,   CheckRunPrograms, CheckVersions,
+                                 CheckFolders, StageEntries, FilesInUse, ApplyParts};
+
+}  // namespace
+
 bool RunUpdate(UpdateSession& session, StringList& log, RunEnding* endingOut) {
     RunEnding ignored;
     RunEnding& ending = endingOut ? *endingOut : ignored;
@@ -193,78 +329,8 @@ bool RunUpdate(UpdateSession& session, StringList& log, RunEnding* endingOut) {
         ShowInfo(kNoRightsText);
         return false;
     }
-    // Held until the run ends: no other updater applies, or recovers a journal, meanwhile.
-    std::unique_ptr<UpdaterLock> lock;
-    if (!WaitUntil(session.WaitSeconds, [&] { return (lock = TryLockUpdater()) != nullptr; })) {
-        ShowInfo(kAnotherUpdateText);
-        ending = RunEnding::AnotherRunning;
-        return false;
-    }
-    ForgetHeldFiles(parts);
-    for (std::size_t i = 0; i < parts.Count(); ++i) PlanTargets(parts[i], session.Archive, session.ToDelList);
-    // What a killed run left is finished or undone before anything is looked
-    // at, whichever package comes next: the checks then see the application
-    // as it is, and a journal never outlives the run that found it.
-    for (std::size_t i = 0; i < parts.Count(); ++i)
-        if (!RecoverInterruptedPart(parts[i])) return false;
-    for (std::size_t i = 0; i < parts.Count(); ++i) RemoveLeftoversOf(parts[i], session.Archive, session.ToDelList);
-    WaitUntil(session.WaitSeconds, [&] { return parts.FirstCheckRunFileInUse().empty(); });
-    if (!parts.CheckFilesFree()) {
-        ending = RunEnding::ProgramRunning;
-        return false;
-    }
-    int version = CheckMainVersion(parts, session.UpdateName);
-    if (version != kVChkPassed) {
-        if (version == kVChkTooNew) ending = RunEnding::InstalledNewer;
-        return false;
-    }
-
-    BusyCursor busy;
-    ProgressShown progress;
-    for (std::size_t i = 0; i < parts.Count(); ++i)
-        if (!CheckTargetFolder(parts[i])) return false;
-    const std::vector<ChangedFile> changed = ChangedFiles(session.Archive, parts, session.ToDelList);
-    std::string tooLong = FirstTooLongPath(changed, parts);
-    if (!tooLong.empty()) {
-        parts.LogMessage(tooLong.insert(0, "\r\nDer Pfad ist zu lang: ") + "\r\nDas Update wird nicht ausgeführt.", 2);
-        return false;
-    }
-    StagedEntries staging;
-    std::string damagedEntry, problem;
-    if (!VerifyEntriesToWrite(session.Archive, parts, damagedEntry, problem, &staging)) {
-        if (damagedEntry.empty()) parts.LogMessage("\r\n" + problem, 2);
-        else parts.LogMessage(std::string("\r\n") + kDamagedPackageText + "\r\n" + damagedEntry + ": " + problem, 2);
-        return false;
-    }
-    if (!FilesFreeOrDeferred(changed, parts, session.WaitSeconds)) {
-        parts.LogMessage("\r\nDas Update wird nicht ausgeführt: Dateien werden benutzt.", 2);
-        ending = RunEnding::FilesHeld;
-        return false;
-    }
-    Lent<StagedEntries> lent(parts.Staging, staging);
-
-    bool succeeded = true;
-    for (std::size_t i = 0; i < parts.Count(); ++i)
-        if (!ApplyPart(parts[i], session.Archive, session.ToDelList)) succeeded = false;
-
-    if (succeeded) {
-        InstallArchiveFonts(
-            session.Archive, [&](const std::string& file) { return parts.FontNameOf(file); }, &log, LogThreshold);
-        TUpdateParts::WriteResultValue(parts.VResult);
-        session.SetCompleted(true);
-        ending = parts.RestartNeeded ? RunEnding::RestartNeeded : RunEnding::Succeeded;
-        if (parts.RestartNeeded)
-            parts.LogMessage("\r\nUpdate beendet.\r\nEinige Dateien werden erst beim nächsten Start von Windows ersetzt:\r\n"
-                             "Starten Sie Windows neu, sobald Sie können.\r\nKlicken Sie auf \"Fertigstellen\"!",
-                             2);
-        else
-            parts.LogMessage("\r\nUpdate beendet.\r\nKlicken Sie auf \"Fertigstellen\"!", 2);
-    } else {
-        parts.LogMessage(
-            "\r\nUpdate beendet.\r\nEs sind Fehler aufgetreten.\r\n"
-            "Das Update sollte nach Beseitigung der Fehlerursache wiederholt werden.\r\n"
-            "Klicken Sie auf \"Start\", um es zu wiederholen, oder auf \"Abbrechen\"!",
-            2);
-    }
-    return succeeded;
+    Run run{session, parts, ending, session.WaitSeconds, {}, {}, {}, {}, {}};
+    for (auto phase : kPhases)
+        if (!phase(run)) return false;
+    return true;
 }

@@ -27,6 +27,7 @@ enum class RunEnding {
     FilesHeld,       // a file that the run would replace or delete is in use: nothing was changed
     AnotherRunning,  // another updater is applying a package
     RestartNeeded,   // succeeded; files held open are replaced at the next start of Windows
+    Damaged,         // the package's data is damaged: nothing was changed
 };
 
 // Returns true when the update succeeded; then the session is completed.

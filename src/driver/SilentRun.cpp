@@ -105,6 +105,7 @@ int ExitCodeOf(RunEnding ending) {
     case RunEnding::FilesHeld:
     case RunEnding::AnotherRunning: return kExitBusy;
     case RunEnding::RestartNeeded: return kExitRestartNeeded;
+    case RunEnding::Damaged: return kExitNotLoadable;
     default: return kExitNotSucceeded;
     }
 }

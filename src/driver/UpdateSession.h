@@ -49,6 +49,8 @@ public:
     // run is under way. Errors raised inside the run propagate.
     bool start(StringList& log, bool extendedLog);
     bool running() const { return running_; }
+    // Whether a person reads the run's log in a window.
+    bool windowed() const { return view_.readsLogInWindow(); }
 
     // A close request: whether closing is allowed. Starts the final command at
     // most once after a successful run.

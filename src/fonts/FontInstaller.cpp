@@ -83,10 +83,13 @@ bool Registered(WindowsVersion version, const std::string& fontName, const std::
     return SameText(registered, NamePart(installed));
 }
 
+// Where there is no such file, there is nothing to remove and nothing to report:
+// the lines would read as failures in the log of every first installation.
 void RemoveOldResource(const std::string& resource, bool namedRemoveFont, const FontReport& report) {
-    if (!Fonts().removeFontResource(resource))
+    const bool present = FileExists(resource);
+    if (!Fonts().removeFontResource(resource) && present)
         report((namedRemoveFont ? "removeFont " : "") + resource + ": " + LastErrorText(), 1);
-    if (!Fs().removeFile(resource)) report(resource + ": not deleted", 1);
+    if (present && !Fs().removeFile(resource)) report(resource + ": not deleted", 1);
 }
 
 // What the system wrote to `path`, put on the disk.

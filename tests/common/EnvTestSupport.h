@@ -2,6 +2,7 @@
 // of the process's one, and system information with chosen answers.
 #pragma once
 
+#include <functional>
 #include <string>
 
 #include "base/Exception.h"
@@ -73,6 +74,10 @@ public:
     }
     std::uint32_t lastError() override { return lastErrorCode; }
     std::string timeSeparator() override { return separator; }
+    void pause(unsigned milliseconds) override {
+        pausedMs += milliseconds;
+        if (onPause) onPause();
+    }
 
     OsVersionRecord record{2, 5, 1, 2600};
     bool versionOk = true;
@@ -81,6 +86,8 @@ public:
     std::uint32_t lastErrorCode = 0;
     std::string separator = ":";
     std::string raise;  // when set, asking for the Windows folder raises an error with this text
+    unsigned pausedMs = 0;          // how long the code under test waited
+    std::function<void()> onPause;  // what happens meanwhile
 
 private:
     SystemInfo* previous_;

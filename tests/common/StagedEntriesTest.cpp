@@ -153,8 +153,7 @@ const StringList kLog = {
     "1 wurden nicht aktualisiert, da neuere oder gleiche Exemplare vorlagen.",
     "\r\nDie Version des installierten Projekts Other kann nicht ermittelt werden.\r\nDas Update wird nicht ausgeführt.",
     "\r\nUpdate beendet.\r\nEs sind Fehler aufgetreten.\r\n"
-    "Das Update sollte nach Beseitigung der Fehlerursache wiederholt werden.\r\n"
-    "Klicken Sie auf \"Start\", um es zu wiederholen, oder auf \"Abbrechen\"!",
+    "Das Update sollte nach Beseitigung der Fehlerursache wiederholt werden.",
 };
 
 const char* const kTreeAfterRun =

@@ -8,6 +8,7 @@
 #include <memory>
 #include <sstream>
 
+#include "common/EnvTestSupport.h"
 #include "common/PatchSupport.h"
 #include "common/UpdateTestSupport.h"
 #include "archive/ArchiveWriter.h"
@@ -58,6 +59,7 @@ protected:
         SessionView view;
         UpdateSession session(view);
         session.load(dir / "update.exe");
+        session.WaitSeconds = waitSeconds_;
         log.clear();
         bool succeeded = session.start(log, false);
         ending = session.LastEnding;
@@ -85,6 +87,7 @@ protected:
 
     std::vector<PackageEntry> extra_;
     std::string extraIni_;
+    unsigned waitSeconds_ = 0;
     std::string todel_ = "Kern\\alt.dll\r\n";
     std::string kernData_ = "kern v2";
     std::int32_t kernStamp_ = kNew;
@@ -305,6 +308,22 @@ TEST_F(HeldFilesTest, SecondRunBeforeTheRestart) {
         Fs().removeFolder(kern_ + "blocked");
         Fs().removeFile(kern_ + "alt.dll");
     }
+}
+
+// /WAIT=N is one budget for the run: a [CheckRun] program that ends after two
+// seconds leaves one second to wait for a held file, not N more.
+TEST_F(HeldFilesTest, WaitIsOneBudgetForTheWholeRun) {
+    FakeSystemInfo system;
+    auto program = std::make_shared<std::unique_ptr<FileHandle>>(Fs().open(app_ + "f05.dll", OpenMode::ReadShared));
+    system.onPause = [&] {
+        if (system.pausedMs >= 2000) program->reset();
+    };
+    extraIni_ = "\r\n[CheckRun]\r\n" + app_ + "f05.dll\r\n";
+    waitSeconds_ = 3;
+    writeUpdater();
+    EXPECT_FALSE(run({app_ + "f03.dll"}));
+    EXPECT_EQ(ending, RunEnding::FilesHeld);
+    EXPECT_EQ(system.pausedMs, 3000u);
 }
 
 TEST_F(HeldFilesTest, SecondUpdaterDoesNotApply) {
