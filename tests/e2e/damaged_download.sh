@@ -67,7 +67,7 @@ while read -r name kind offset detail; do
     check "$what: exit 0 only as the intact package" equals "$after" "$intact"
   else
     refused=$((refused + 1))
-    check "$what: exit 1 or 2" test "$RC" = 1 -o "$RC" = 2
+    check "$what: exit 2" equals "$RC" 2
     check "$what: log says so" contains "$LOG" "Das Update ist beschädigt oder unvollständig."
     check "$what: application and registry unchanged" equals "$after" "$fresh"
   fi

@@ -8,7 +8,7 @@ source "$(dirname "$0")/../wine/lib.sh"
 source "$SOURCE_DIR/tests/wine/update_fixture.sh"
 EXTRA_MAIN=() EXTRA_INI=()
 
-success_log=$'\r\nDemo-Anwendung\r\n2 Dateien zugefügt\r\n1 Dateien aktualisiert\r\n1 Dateien gelöscht\r\n\r\nUpdate beendet.\r\nKlicken Sie auf "Fertigstellen"!\r\nRückgabewert: 0\r'
+success_log=$'\r\nDemo-Anwendung\r\n2 Dateien zugefügt\r\n1 Dateien aktualisiert\r\n1 Dateien gelöscht\r\n\r\nUpdate beendet.\r\nRückgabewert: 0\r'
 
 install_project 4.1
 build_package "$UPD/update.exe"
@@ -69,7 +69,7 @@ open(p, "wb").write(bytes(b))
 PY
 before=$(tree_state)
 run_update /S /LOG='C:\upd\update.log'
-check "damaged package exits 1" equals "$RC" 1
+check "damaged package exits 2" equals "$RC" 2
 check "damaged package logged" contains "$LOG" "Das Update ist beschädigt oder unvollständig."
 check "damaged package changes nothing" equals "$(tree_state)" "$before"
 check "damaged package leaves the version" equals "$(reg_get "$PROJECT\\Ver" "")" "4.1"
