@@ -83,3 +83,30 @@ std::string SystemErrorText(std::uint32_t code) {
 }
 
 std::string LastErrorText() { return SystemErrorText(Sys().lastError()); }
+
+std::string FailureReason(std::uint32_t code) {
+    static const struct {
+        std::uint32_t code;
+        const char* text;
+    } kReasons[] = {
+        {2, "Datei nicht gefunden"},
+        {3, "Pfad nicht gefunden"},
+        {5, "Zugriff verweigert"},
+        {19, "Datenträger schreibgeschützt"},
+        {23, "Datenfehler auf dem Datenträger"},
+        {29, "Schreibfehler auf dem Datenträger"},
+        {32, "Datei wird von einem anderen Programm benutzt"},
+        {39, "Datenträger voll"},
+        {112, "Datenträger voll"},
+        {206, "Name zu lang"},
+        {1224, "Datei ist von einem laufenden Programm geladen"},
+    };
+    if (code == 0) return {};
+    std::string text;
+    for (const auto& reason : kReasons)
+        if (reason.code == code) text = reason.text;
+    if (text.empty()) text = SystemErrorText(code);
+    while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == '.' || text.back() == ' '))
+        text.pop_back();
+    return " Grund: " + text + ".";
+}

@@ -30,6 +30,10 @@ void InitSystemPaths();
 
 std::string SystemErrorText(std::uint32_t code);
 std::string LastErrorText();
+// Why a file could not be written or deleted, for the end of a log line:
+// " Grund: " and Windows' reason in German (the frequent ones in the
+// updater's own words, others as the system words them) and "."; empty for 0.
+std::string FailureReason(std::uint32_t code);
 
 // MS-DOS stamp of the first directory entry matching the path (files and folders), -1 when none.
 std::int32_t FileDateOf(const std::string& path);

@@ -90,6 +90,12 @@ public:
     virtual FileOwner owner(const std::string&) { return FileOwner::Unknown; }
     // The system's error code of the last failed call on this thread.
     virtual std::uint32_t lastError() = 0;
+    // The error of the last failed call that was to change the disk (create,
+    // write, flush, stamp, rename, replace, delete, folders, attributes), which
+    // no failed look-up overwrites: why a file could not be written. 0 after
+    // clearChangeError until a change fails.
+    virtual std::uint32_t lastChangeError() { return lastError(); }
+    virtual void clearChangeError() {}
 };
 
 // The file system of the process: the platform's own unless a test has put another in place.

@@ -148,6 +148,7 @@ void DeleteListedFiles(TUpdatePart& part, const std::vector<PartTarget>& targets
         }
         std::string path = part.TargetFolder + target.rel;
         if (!FileExists(path)) continue;
+        Fs().clearChangeError();
         if (HeldUntilRestart(part, path)) {
             if (!ScheduleAtRestart(path, "")) {
                 ++part.ErrorCount;
@@ -165,7 +166,7 @@ void DeleteListedFiles(TUpdatePart& part, const std::vector<PartTarget>& targets
             continue;
         }
         ++part.ErrorCount;
-        Log(part, path + " konnte nicht gelöscht werden", kResult);
+        Log(part, path + " konnte nicht gelöscht werden." + FailureReason(Fs().lastChangeError()), kResult);
     }
 }
 
@@ -332,6 +333,7 @@ bool InstallEntry(TUpdatePart& part, const TArchive& archive, const std::string&
     // attributes as a replaced file does, the read-only flag aside.
     const std::uint32_t previous = !writer.replacesInPlace() && exists ? Fs().attributes(path) : kAttrInvalid;
     const Written written = WhatEntryWrites(part, archive, index);
+    Fs().clearChangeError();
     if (writer.prepareWrite(path, exists, mayCreate, written) &&
         WriteEntry(part, archive, target, path, exists && writer.replacesInPlace())) {
         // The run's progress counts a patch by its own length, as the check inflated it.
@@ -344,6 +346,6 @@ bool InstallEntry(TUpdatePart& part, const TArchive& archive, const std::string&
         return true;
     }
     ++part.ErrorCount;
-    Log(part, writer.failureLine(path), kResult);
+    Log(part, writer.failureLine(path) + FailureReason(Fs().lastChangeError()), kResult);
     return false;
 }

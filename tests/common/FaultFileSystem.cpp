@@ -141,6 +141,7 @@ bool FaultFileSystem::hits(Fault fault, const std::string& path) {
 void FaultFileSystem::inject(std::uint32_t code) {
     injected_ = true;
     injectedError_ = code;
+    injectedChange_ = code;
 }
 
 std::unique_ptr<FileHandle> FaultFileSystem::open(const std::string& path, OpenMode mode) {

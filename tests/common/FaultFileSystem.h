@@ -78,6 +78,12 @@ public:
     std::uint32_t attributes(const std::string& path) override;
     bool setAttributes(const std::string& path, std::uint32_t attributes) override;
     std::uint32_t lastError() override;
+    // An injected fault since clearChangeError is the reason; otherwise the real one's.
+    std::uint32_t lastChangeError() override { return injectedChange_ ? injectedChange_ : real_->lastChangeError(); }
+    void clearChangeError() override {
+        injectedChange_ = 0;
+        real_->clearChangeError();
+    }
     FileOwner owner(const std::string& path) override { return real_->owner(path); }
 
     // For the handles: whether a change may go ahead (false: frozen or interrupted now).
@@ -114,4 +120,5 @@ private:
     bool powerCut_ = false;
     bool injected_ = false;
     std::uint32_t injectedError_ = 0;
+    std::uint32_t injectedChange_ = 0;
 };

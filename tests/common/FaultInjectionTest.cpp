@@ -112,28 +112,31 @@ TEST_F(FaultTest, ApplyingAPartCountsAndLogsEachFailure) {
         std::map<std::string, std::string> files;
     };
     const std::string newFile = target + "new.txt", oldFile = target + "old.txt", listed = target + "gone.dll";
+    // Each failure names Windows' reason.
+    const std::string kFull = " Grund: Datenträger voll.";
     const Case cases[] = {
         {"disk full for a new file", Fault::DiskFull, "new.txt",
-         {"*** " + newFile + " nicht (vollständig) geschrieben.", "1 Dateien aktualisiert", "1 Dateien gelöscht",
+         {"*** " + newFile + " nicht (vollständig) geschrieben." + kFull, "1 Dateien aktualisiert", "1 Dateien gelöscht",
           "1 Fehler"},
          {{"old.txt", "replacement"}}},
-        {"short write replacing a file", Fault::ShortWrite, "old.txt",
+        {"short write replacing a file", Fault::ShortWrite, "old.txt",  // no error: no reason to give
          {"*** " + oldFile + " nicht (vollständig) geschrieben.", "1 Dateien zugefügt", "0 Dateien aktualisiert",
           "1 Dateien gelöscht", "1 Fehler"},
          {{"new.txt", "new file"}, {"old.txt", "old text"}}},
         {"no room for a copy", Fault::CreateFails, "old.txt",
-         {"*** " + oldFile + " nicht (vollständig) geschrieben.", "1 Dateien zugefügt", "0 Dateien aktualisiert",
+         {"*** " + oldFile + " nicht (vollständig) geschrieben." + kFull, "1 Dateien zugefügt", "0 Dateien aktualisiert",
           "1 Dateien gelöscht", "1 Fehler"},
          {{"new.txt", "new file"}, {"old.txt", "old text"}}},
         {"replacing refused", Fault::RenameFails, "old.txt",
-         {"*** " + oldFile + " nicht (vollständig) geschrieben.", "1 Dateien zugefügt", "0 Dateien aktualisiert",
+         {"*** " + oldFile + " nicht (vollständig) geschrieben. Grund: Zugriff verweigert.", "1 Dateien zugefügt", "0 Dateien aktualisiert",
           "1 Dateien gelöscht", "1 Fehler"},
          {{"new.txt", "new file"}, {"old.txt", "old text"}}},
         {"deletion refused", Fault::RemoveFails, "gone.dll",
-         {listed + " konnte nicht gelöscht werden", "1 Dateien zugefügt", "1 Dateien aktualisiert", "1 Fehler"},
+         {listed + " konnte nicht gelöscht werden. Grund: Datei wird von einem anderen Programm benutzt.", "1 Dateien zugefügt", "1 Dateien aktualisiert", "1 Fehler"},
          {{"gone.dll", "obsolete"}, {"new.txt", "new file"}, {"old.txt", "replacement"}}},
         {"disk full for everything", Fault::DiskFull, "",
-         {"*** " + newFile + " nicht (vollständig) geschrieben.", "*** " + oldFile + " nicht (vollständig) geschrieben.",
+         {"*** " + newFile + " nicht (vollständig) geschrieben." + kFull,
+          "*** " + oldFile + " nicht (vollständig) geschrieben." + kFull,
           "0 Dateien aktualisiert", "1 Dateien gelöscht", "2 Fehler"},
          {{"old.txt", "old text"}}},
     };

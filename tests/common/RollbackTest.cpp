@@ -117,13 +117,14 @@ TEST_F(RollbackTest, AnyFailureLeavesThePartAsItWas) {
     const Case cases[] = {
         {"a folder where a file goes", Fault::ShortWrite, "nothing", false,
          "*** " + target + "blocked nicht (vollständig) geschrieben."},
-        {"a write cut short", Fault::DiskFull, "z.dat", false, "*** " + target + "z.dat nicht (vollständig) geschrieben."},
-        {"a listed file held open", Fault::ShortWrite, "nothing", true, target + "alt.dll konnte nicht gelöscht werden"},
+        {"a write cut short", Fault::DiskFull, "z.dat", false,
+         "*** " + target + "z.dat nicht (vollständig) geschrieben. Grund: Datenträger voll."},
+        {"a listed file held open", Fault::ShortWrite, "nothing", true, target + "alt.dll konnte nicht gelöscht werden."},
         {"the journal cannot be made", Fault::CreateFails, ".~rj", false,
-         "*** " + target + "~update0.~rj konnte nicht geschrieben werden."},
+         "*** " + target + "~update0.~rj konnte nicht geschrieben werden. Grund: Datenträger voll."},
         // The journal that failed stays for the next run, which finds nothing of it to undo.
         {"a journal line cannot be flushed", Fault::FlushFails, ".~rj", false,
-         "*** " + target + "~update0.~rj konnte nicht geschrieben werden.", true},
+         "*** " + target + "~update0.~rj konnte nicht geschrieben werden. Grund: Schreibfehler auf dem Datenträger.", true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);

@@ -161,7 +161,7 @@ TEST_F(ApplyTest, DeletionList) {
     EXPECT_EQ(ListFolder(target), "Sub keep.dll locked.dll other.dll");
     EXPECT_EQ(ListFolder(target + "Sub"), "");
     EXPECT_EQ(part.DeletedCount, 2);
-    EXPECT_EQ(log, (StringList{target + "locked.dll konnte nicht gelöscht werden", "0 Dateien aktualisiert",
+    EXPECT_EQ(log, (StringList{target + "locked.dll konnte nicht gelöscht werden. Grund: Zugriff verweigert.", "0 Dateien aktualisiert",
                                "2 Dateien gelöscht", "1 Fehler"}));
 }
 

@@ -93,7 +93,7 @@ fresh
 mkdir "$APP/prog.exe" && touch -d "2020-01-01 10:00:00" "$APP/prog.exe"  # a folder, older than the entry, where its file goes
 run_update /S /FINALCMD /LOG='C:\upd\update.log'
 check "part with a file error exits 1" equals "$RC" 1
-check "the file is named" contains "$LOG" '*** C:\App\prog.exe nicht (vollständig) geschrieben.'
+check "the file is named, with Windows' reason" contains "$LOG" '*** C:\App\prog.exe nicht (vollständig) geschrieben. Grund: '
 check "error summary, not success" contains "$LOG" $'Es sind Fehler aufgetreten.'
 check "final command not started" contains "$LOG" 'Abschließender Befehl nicht gestartet (Update nicht erfolgreich).'
 check "no final command ran" test ! -e "$UPD/final.txt"
