@@ -43,6 +43,22 @@ hold_file 'C:\App\readme.txt' 4
 run_update /S /WAIT=30 /LOG='C:\upd\update.log'
 check "/WAIT=30: applied once the holder let go" equals "$RC $(cat "$APP/readme.txt")" "0 new readme"
 
+# /WAIT=N is one budget for the whole run: a [CheckRun] program and a held file that both stay
+# cost N seconds more than the run without /WAIT, not 2N.
+EXTRA_INI=("" "[CheckRun]" 'C:\App\old.dll')
+build_package "$UPD/update.exe"
+fresh
+hold_file 'C:\App\old.dll' 120 && program=$holder
+hold_file 'C:\App\readme.txt' 120 && held=$holder
+start=$SECONDS; run_windows_program 'C:\upd\update.exe' /S /LOG='C:\upd\update.log'; plain=$((SECONDS - start))
+start=$SECONDS; run_windows_program 'C:\upd\update.exe' /S /WAIT=3 /LOG='C:\upd\update.log'; waited=$((SECONDS - start))
+check "/WAIT=3, [CheckRun] program and held file: 1618" equals "$RC" 1618
+check "/WAIT=3, [CheckRun] program and held file: about 3 s more in all ($plain s, then $waited s)" \
+  test $((waited - plain)) -le 4
+kill "$program" "$held" 2>/dev/null || true
+"$WINESERVER" -k 2>/dev/null || true
+EXTRA_INI=()
+
 # The first updater holds the lock while it waits for the held file. Without /WAIT the second
 # must be done before the file is let go (then killed); with it, the file is let go after 12 s.
 for second in "" /WAIT=60; do
