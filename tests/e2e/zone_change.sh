@@ -2,8 +2,10 @@
 # A run killed in a part with ROLLBACK=1, then the time zone moved by three
 # hours (a laptop that travelled) before the next run: that run still knows
 # the files that the killed run wrote as its own and takes every one of them
-# back, as without the move. The next package here finds a newer version
-# installed, so the part stays as the recovery leaves it.
+# back, as without the move. The next package is another one, for another
+# file of the folder, and finds a newer version installed: the part stays as
+# the recovery leaves it, and nothing of the killed run (kept copies, staged
+# files of entries it never reached) is left.
 source "$(dirname "$0")/../wine/lib.sh"
 source "$SOURCE_DIR/tests/wine/update_fixture.sh"
 EXTRA_MAIN=("" "[Kern]" "N=Kern-Modul" 'TDIR=C:\Kern' "ROLLBACK=1") EXTRA_INI=() EXTRA_TODEL=()
@@ -14,7 +16,7 @@ for i in $(seq 1 300); do
   head -c 2000 /dev/urandom > "$WORK/kern/t$i.bin"
   kern+=('rep\Kern\t'"$i"'.bin='"$WORK/kern/t$i.bin")
 done
-build_package "$UPD/update.exe" "${kern[@]}"
+printf 'other\n' > "$WORK/other.bin"
 
 install_kern() {
   rm -rf "$KERN" && mkdir -p "$KERN"
@@ -30,6 +32,7 @@ kept_at_least() {
 }
 
 for zone in UTC0 UTC-3; do
+  build_package "$UPD/update.exe" "${kern[@]}"
   install_project 4.1
   install_kern
   before=$(kern_state)
@@ -42,6 +45,7 @@ for zone in UTC0 UTC-3; do
   "$WINESERVER" -k 2>/dev/null || true
   new=$(for i in $(seq 1 300); do if cmp -s "$KERN/t$i.bin" "$WORK/kern/t$i.bin"; then echo; fi; done | wc -l)
   check "zone $zone: the killed run had written files ($new)" test "$new" -gt 0
+  build_package "$UPD/update.exe" 'rep\Kern\other.bin='"$WORK/other.bin"
   install_project 4.5
   TZ=$zone run_update /S /LOG='C:\upd\update.log'
   check "zone $zone: the next run finds the newer version" equals "$RC" 5
