@@ -36,27 +36,12 @@ private:
     std::unique_ptr<FileHandle> file_;
 };
 
-class NoFlushFileSystem final : public FileSystem {
+class NoFlushFileSystem final : public ForwardingFileSystem {
 public:
-    NoFlushFileSystem() : real_(SetFileSystem(this)) {}
-    ~NoFlushFileSystem() override { SetFileSystem(real_); }
     std::unique_ptr<FileHandle> open(const std::string& p, OpenMode m) override {
-        std::unique_ptr<FileHandle> file = real_->open(p, m);
+        std::unique_ptr<FileHandle> file = real_.open(p, m);
         return file ? std::make_unique<NoFlushFile>(std::move(file)) : nullptr;
     }
-    bool findFirst(const std::string& p, FindData& out) override { return real_->findFirst(p, out); }
-    bool listFolder(const std::string& f, std::vector<FindData>& out) override { return real_->listFolder(f, out); }
-    bool createFolder(const std::string& p) override { return real_->createFolder(p); }
-    bool removeFolder(const std::string& p) override { return real_->removeFolder(p); }
-    bool removeFile(const std::string& p) override { return real_->removeFile(p); }
-    bool replaceFile(const std::string& f, const std::string& t) override { return real_->replaceFile(f, t); }
-    bool renameOver(const std::string& f, const std::string& t) override { return real_->renameOver(f, t); }
-    std::uint32_t attributes(const std::string& p) override { return real_->attributes(p); }
-    bool setAttributes(const std::string& p, std::uint32_t a) override { return real_->setAttributes(p, a); }
-    std::uint32_t lastError() override { return real_->lastError(); }
-
-private:
-    FileSystem* real_;
 };
 
 void Expect(bool condition, const std::string& what) {

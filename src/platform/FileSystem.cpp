@@ -20,6 +20,10 @@ FileSystem* SetFileSystem(FileSystem* fs) {
     return previous;
 }
 
+ForwardingFileSystem::ForwardingFileSystem() : real_(*SetFileSystem(this)) {}
+
+ForwardingFileSystem::~ForwardingFileSystem() { SetFileSystem(&real_); }
+
 void RaiseLastIoError() {
     std::uint32_t code = Fs().lastError();
     throw EInOutError("E/A-Fehler " + std::to_string(code), code);

@@ -98,6 +98,35 @@ public:
     virtual void clearChangeError() {}
 };
 
+// Passes every call on to the file system that was in place when it was made,
+// and stays in place itself for its life: the base of the stand-ins of tests
+// and benchmarks, which override what they change.
+class ForwardingFileSystem : public FileSystem {
+public:
+    ForwardingFileSystem();
+    ~ForwardingFileSystem() override;
+    ForwardingFileSystem(const ForwardingFileSystem&) = delete;
+    ForwardingFileSystem& operator=(const ForwardingFileSystem&) = delete;
+
+    std::unique_ptr<FileHandle> open(const std::string& p, OpenMode m) override { return real_.open(p, m); }
+    bool findFirst(const std::string& p, FindData& out) override { return real_.findFirst(p, out); }
+    bool listFolder(const std::string& f, std::vector<FindData>& out) override { return real_.listFolder(f, out); }
+    bool createFolder(const std::string& p) override { return real_.createFolder(p); }
+    bool removeFolder(const std::string& p) override { return real_.removeFolder(p); }
+    bool removeFile(const std::string& p) override { return real_.removeFile(p); }
+    bool replaceFile(const std::string& f, const std::string& t) override { return real_.replaceFile(f, t); }
+    bool renameOver(const std::string& f, const std::string& t) override { return real_.renameOver(f, t); }
+    std::uint32_t attributes(const std::string& p) override { return real_.attributes(p); }
+    bool setAttributes(const std::string& p, std::uint32_t a) override { return real_.setAttributes(p, a); }
+    FileOwner owner(const std::string& p) override { return real_.owner(p); }
+    std::uint32_t lastError() override { return real_.lastError(); }
+    std::uint32_t lastChangeError() override { return real_.lastChangeError(); }
+    void clearChangeError() override { real_.clearChangeError(); }
+
+protected:
+    FileSystem& real_;
+};
+
 // The file system of the process: the platform's own unless a test has put another in place.
 FileSystem& Fs();
 // Installs `fs` (nullptr: the platform's own) and returns the one that was in place.

@@ -18,31 +18,21 @@ const std::int32_t kNewer = Stamp(2025, 1, 1, 8, 0, 0);
 
 // Passes everything on to the file system in place; counts the reads of the
 // package and makes writes (or flushes) of staged files fail when asked.
-class WatchingFileSystem final : public FileSystem {
+class WatchingFileSystem final : public ForwardingFileSystem {
 public:
-    explicit WatchingFileSystem(std::string package) : package_(std::move(package)), inner_(*SetFileSystem(this)) {}
-    ~WatchingFileSystem() override { SetFileSystem(&inner_); }
+    explicit WatchingFileSystem(std::string package) : package_(std::move(package)) {}
 
     std::unique_ptr<FileHandle> open(const std::string& path, OpenMode mode) override {
         if (path == package_) ++packageOpens;
-        auto file = inner_.open(path, mode);
+        auto file = real_.open(path, mode);
         if (!file || !(failStagedWrites || failStagedFlushes) || path.find(".~s") == std::string::npos) return file;
         return std::make_unique<FullDisk>(std::move(file), failStagedFlushes);
     }
-    bool findFirst(const std::string& p, FindData& out) override { return inner_.findFirst(p, out); }
-    bool listFolder(const std::string& f, std::vector<FindData>& out) override { return inner_.listFolder(f, out); }
-    bool createFolder(const std::string& p) override { return inner_.createFolder(p); }
-    bool removeFolder(const std::string& p) override { return inner_.removeFolder(p); }
-    bool removeFile(const std::string& p) override { return inner_.removeFile(p); }
     bool replaceFile(const std::string& from, const std::string& to) override {
-        bool moved = inner_.replaceFile(from, to);
+        bool moved = real_.replaceFile(from, to);
         if (moved && from.find(".~s") != std::string::npos) ++stagedRenames;
         return moved;
     }
-    bool renameOver(const std::string& from, const std::string& to) override { return inner_.renameOver(from, to); }
-    std::uint32_t attributes(const std::string& p) override { return inner_.attributes(p); }
-    bool setAttributes(const std::string& p, std::uint32_t a) override { return inner_.setAttributes(p, a); }
-    std::uint32_t lastError() override { return inner_.lastError(); }
 
     int packageOpens = 0;
     int stagedRenames = 0;
@@ -68,7 +58,6 @@ private:
     };
 
     std::string package_;
-    FileSystem& inner_;
 };
 
 class StagedEntriesTest : public ::testing::Test {

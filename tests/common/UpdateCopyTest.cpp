@@ -184,26 +184,13 @@ TEST_F(CopyTest, LeavingADestinationLetsTheMessageLoopRunOnce) {
 }
 
 // Delegates to the platform but makes every written file come up short.
-class ShortWritingFileSystem : public FileSystem {
+class ShortWritingFileSystem : public ForwardingFileSystem {
 public:
-    ShortWritingFileSystem() : real_(SetFileSystem(this)) {}
-    ~ShortWritingFileSystem() override { SetFileSystem(real_); }
-
     std::unique_ptr<FileHandle> open(const std::string& path, OpenMode mode) override {
-        auto file = real_->open(path, mode);
+        auto file = real_.open(path, mode);
         if (!file || mode != OpenMode::Create) return file;
         return std::make_unique<ShortFile>(std::move(file));
     }
-    bool findFirst(const std::string& p, FindData& out) override { return real_->findFirst(p, out); }
-    bool listFolder(const std::string& f, std::vector<FindData>& out) override { return real_->listFolder(f, out); }
-    bool createFolder(const std::string& p) override { return real_->createFolder(p); }
-    bool removeFolder(const std::string& p) override { return real_->removeFolder(p); }
-    bool removeFile(const std::string& p) override { return real_->removeFile(p); }
-    bool replaceFile(const std::string& f, const std::string& t) override { return real_->replaceFile(f, t); }
-    bool renameOver(const std::string& f, const std::string& t) override { return real_->renameOver(f, t); }
-    std::uint32_t attributes(const std::string& p) override { return real_->attributes(p); }
-    bool setAttributes(const std::string& p, std::uint32_t a) override { return real_->setAttributes(p, a); }
-    std::uint32_t lastError() override { return real_->lastError(); }
 
 private:
     class ShortFile : public FileHandle {
@@ -220,7 +207,6 @@ private:
     private:
         std::unique_ptr<FileHandle> f_;
     };
-    FileSystem* real_;
 };
 
 TEST_F(CopyTest, ShortWriteLeavesThePreviousDestination) {
