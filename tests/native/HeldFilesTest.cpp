@@ -354,4 +354,20 @@ TEST(WininitText, ALineGoesAfterTheEarlierOnesOfItsSection) {
     for (const auto& c : cases) EXPECT_EQ(WithRenameLine(c.text, "B=B.~p1"), c.expected) << c.text;
 }
 
+// A later run takes back the deletion of a file it wrote: only that line of
+// [rename] goes (any case), not a replacement of it, nor a line of another section.
+TEST(WininitText, ADeletionIsTakenBackInItsSectionOnly) {
+    const struct {
+        const char* text;
+        const char* expected;
+    } cases[] = {
+        {"[rename]\r\nNUL=C:\\APP\\OLD.DLL\r\n", "[rename]\r\n"},
+        {"[Rename]\r\nA=A.~p0\r\nnul=c:\\app\\old.dll\r\nC:\\APP\\OLD.DLL=X.~p0\r\n",
+         "[Rename]\r\nA=A.~p0\r\nC:\\APP\\OLD.DLL=X.~p0\r\n"},
+        {"[Other]\r\nNUL=C:\\APP\\OLD.DLL\r\n[rename]\r\nNUL=C:\\APP\\OLD.DLL", "[Other]\r\nNUL=C:\\APP\\OLD.DLL\r\n[rename]\r\n"},
+        {"", ""},
+    };
+    for (const auto& c : cases) EXPECT_EQ(WithoutDeletionLine(c.text, "C:\\APP\\OLD.DLL"), c.expected) << c.text;
+}
+
 }  // namespace
