@@ -5,7 +5,8 @@
 # /WAIT the run waits until the holder lets go. Of two updaters started
 # together one applies, the other ends with 1618 or, with /WAIT, waits its
 # turn. A part with REBOOTOK=1 leaves a held file to the next start of Windows
-# (exit 3010), which Wine carries out at `wineboot -r`; run again before that, it says 3010 again. A part that cannot
+# (exit 3010), which Wine carries out at `wineboot -r`; run again before that, it says 3010 again, and a
+# later package that writes a file whose deletion waits for the restart keeps it. A part that cannot
 # write one of its files (a folder in the way) is not applied: no result
 # value, exit 1, no final command; run again once the cause is gone, the same
 # package completes the update.
@@ -102,6 +103,29 @@ kill "$holder" 2>/dev/null || true
 "$WINESERVER" -w
 check "REBOOTOK, after the restart: the new file, no temporary left" \
   equals "$(cat "$APP/readme.txt") $(cd "$APP" && find . -name '*~*' | wc -l)" "new readme 0"
+
+# A deletion left to the restart (old.dll held) and, before the restart, a later package that writes
+# old.dll anew: the restart leaves the new file, as the later run installed it.
+fresh
+: > "$UPD/session.txt"
+hold_file 'C:\upd\session.txt' 120 && session=$holder  # keeps this session of the Wine server
+hold_file 'C:\App\old.dll' 120 && olddll=$holder
+run_windows_program 'C:\upd\update.exe' /S /LOG='C:\upd\update.log'
+check "REBOOTOK, held file of the deletion list: 3010" equals "$RC" 3010
+kill "$olddll" 2>/dev/null || true
+wait "$olddll" 2>/dev/null || true
+crlf_file "$WORK/later.ini" "P=Demo" "V=4.3" "" "[Demo]" 'TDIR=§R\Tarnix.exe\Projects\Demo\Dir\'
+crlf_file "$WORK/later-todel.txt" ""
+printf 'dll v3' > "$WORK/old.dll"
+python3 "$SOURCE_DIR/tests/e2e/mkarchive.py" --stub "$WIN_DIR/update.exe" -o "$UPD/later.exe" \
+  "todel.txt=$WORK/later-todel.txt" "update.ini=$WORK/later.ini" 'add\Demo\old.dll='"$WORK/old.dll"
+run_windows_program 'C:\upd\later.exe' /S /LOG='C:\upd\later.log'
+check "a later package writes old.dll before the restart" equals "$RC $(cat "$APP/old.dll")" "0 dll v3"
+kill "$session" 2>/dev/null || true
+"$WINESERVER" -k 2>/dev/null || true
+"$WINE" wineboot -r >/dev/null 2>&1
+"$WINESERVER" -w
+check "after the restart: old.dll as the later run wrote it" equals "$(cat "$APP/old.dll" 2>/dev/null)" "dll v3"
 
 EXTRA_INI=()
 build_package "$UPD/update.exe"
