@@ -39,7 +39,7 @@ install_kern() {
 kern_state() {
   (cd "$KERN" && find . -mindepth 1 -printf '%p %y %m %TY-%Tm-%Td %TH:%TM:%TS\n' | sort && find . -type f -exec md5sum {} + | sort)
 }
-rolled_back=$'*** C:\\Kern\\zz.dat nicht (vollständig) geschrieben.\r\nDie Änderungen an Kern-Modul wurden zurückgenommen.'
+rolled_back=$'*** C:\\Kern\\zz.dat nicht (vollständig) geschrieben. Grund: Zugriff verweigert.\r\nDie Änderungen an Kern-Modul wurden zurückgenommen.'
 
 kern_part ROLLBACK=1
 build_package "$UPD/update.exe" "${kern_entries[@]}"
@@ -78,7 +78,7 @@ install_kern blocked
 run_update /S /LOG='C:\upd\update.log'
 check "without the key: the run fails as ever" equals "$RC" 1
 check "without the key: the part is half new" equals "$(cat "$KERN/kern.dll") $(cat "$KERN/neu.dll") $([ -e "$KERN/alt.dll" ] || echo deleted)" "kern v2 neu deleted"
-check "without the key: the failure is counted" contains "$LOG" $'*** C:\\Kern\\zz.dat nicht (vollständig) geschrieben.\r\n'
+check "without the key: the failure is counted" contains "$LOG" $'*** C:\\Kern\\zz.dat nicht (vollständig) geschrieben. Grund: Zugriff verweigert.\r\n'
 check "without the key: no rollback" equals "$(echo "$LOG" | grep -c zurückgenommen)" 0
 
 # What a run of the package with rollback leaves when it is killed after it
