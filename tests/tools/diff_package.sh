@@ -85,6 +85,7 @@ done <<'TABLE'
 without --to the package writes no version (no VRESULT)|--section Prog --from 4.1
 without --from every installed version receives this update|--section Prog --to 4.2
 --patch with the range --from 4.0..4.1.9: a patch installs only over OLD's exact file|--section Prog --from 4.0..4.1.9 --to 4.2 --patch
+--patch without --from: a patch installs only over OLD's exact file|--section Prog --to 4.2 --patch
 TABLE
 releases
 run diff --section Prog old new -o new/pkg; expect_rc 1 "package folder inside NEW"
@@ -109,7 +110,7 @@ run test p.vpa; expect_rc 0 "test of a sound patch"
 # Damaged patch files in the package folder (header: +0 magic, +4 old size, +12 new size; stream from +20).
 cp pkg/pat/Prog/big.bin good.pat
 printf 'PAT0' | dd of=pkg/pat/Prog/big.bin conv=notrunc status=none
-run check pkg; expect_rc 1 "check, a patch without its magic"; expect_in "the patch is damaged (the updater refuses it) (the updater's message: \"Patchkopf fehlerhaft\")" "$OUT" "check"
+run check pkg; expect_rc 1 "check, a patch without its magic"; expect_in "is no patch: it does not begin with a patch header (a whole file belongs in add\\ or rep\\; the updater refuses it) (the updater's message: \"Patchkopf fehlerhaft\")" "$OUT" "check"
 cp good.pat pkg/pat/Prog/big.bin; printf '\x01' | dd of=pkg/pat/Prog/big.bin bs=1 seek=12 conv=notrunc status=none
 run check pkg; expect_rc 1 "check, a header that lies about the new size"
 expect_in "patch-damaged" "$("$MKUPDATE" check --json pkg)" "check --json"

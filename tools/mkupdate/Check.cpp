@@ -17,6 +17,8 @@
 #include "tools/mkupdate/ControlFileLint.h"
 #include "tools/mkupdate/Host.h"
 #include "tools/mkupdate/JsonReport.h"
+#include "tools/mkupdate/PatchBases.h"
+#include "tools/mkupdate/PatchChecks.h"
 #include "tools/mkupdate/PatchEntries.h"
 #include "tools/mkupdate/SourceTree.h"
 #include "tools/mkupdate/Stamps.h"
@@ -35,6 +37,7 @@ struct PackageView {
     std::vector<std::string> folderErrors;  // files the builder would refuse, UTF-8
     std::string openError;                  // why a package could not be read at all, UTF-8
     std::string openUpdaterText;            // the updater's message about it, UTF-8
+    const ReleaseBases* bases = nullptr;    // the old release that patches are applied to, or none
 };
 
 // The text as readLines takes it: up to the first NUL, split at CR LF, CR, LF.
@@ -63,12 +66,30 @@ void CheckFileDate(const SourceFile& file, std::vector<Finding>& out) {
                               "file-date-before-1980"});
 }
 
-// A patch that the updater would refuse whatever the installed file is.
-void CheckPatch(const std::string& name, const std::string& utf8Problem, const std::string& utf8UpdaterText,
-                PackageView& view) {
-    if (!utf8Problem.empty())
+// A patch that the updater would refuse whatever the installed file is; true when there is none.
+bool CheckPatch(const std::string& name, bool hasHeader, const std::string& utf8Problem,
+                const std::string& utf8UpdaterText, PackageView& view) {
+    if (!hasHeader)
+        view.findings.push_back(Finding{true, name, "is no patch: it does not begin with a patch header (a whole "
+                                                    "file belongs in add\\ or rep\\; the updater refuses it)",
+                                        "not-a-patch", Utf8ToCp1252(utf8UpdaterText)});
+    else if (!utf8Problem.empty())
         view.findings.push_back(Finding{true, name, Utf8ToCp1252(utf8Problem) + " (the updater refuses it)",
                                         "patch-damaged", Utf8ToCp1252(utf8UpdaterText)});
+    return hasHeader && utf8Problem.empty();
+}
+
+bool FileHasPatchHeader(const fs::path& file) {
+    std::ifstream in(file, std::ios::binary);
+    unsigned char head[kPatchHeaderSize] = {};
+    in.read(reinterpret_cast<char*>(head), sizeof head);
+    PatchHeader header;
+    return ReadPatchHeader(head, std::size_t(in.gcount()), header);
+}
+
+void AddBaseFinding(const std::string& name, const BaseReport& report, PackageView& view) {
+    Finding finding;
+    if (BaseFinding(name, report, finding)) view.findings.push_back(finding);
 }
 
 void ViewFolder(const fs::path& dir, PackageView& view) {
@@ -78,8 +99,10 @@ void ViewFolder(const fs::path& dir, PackageView& view) {
         CheckFileDate(f, view.findings);
         view.names.push_back(f.name);
         std::string updaterText;
-        if (IsPatchEntryName(f.name) && !f.path.empty())
-            CheckPatch(f.name, PatchFileProblem(f.path, updaterText), updaterText, view);
+        bool patch = IsPatchEntryName(f.name) && !f.path.empty();
+        if (patch && CheckPatch(f.name, FileHasPatchHeader(f.path), PatchFileProblem(f.path, updaterText),
+                                updaterText, view) && view.bases)
+            AddBaseFinding(f.name, ApplyFileToBase(f.path, f.name, *view.bases), view);
         if (f.name == kControlFileName) {
             view.hasControlFile = true;
             view.controlBytes = ReadHostFile(f.path);
@@ -99,8 +122,10 @@ bool ViewArchive(const std::string& file, PackageView& view) {
         if (!problem.empty())
             view.findings.push_back(Finding{true, name, problem + " (the entry is damaged)", "entry-damaged", updaterText});
         else if (IsPatchEntryName(name)) {
+            PatchHeader header;
             std::string patchProblem = PatchEntryProblem(archive, i, updaterText);
-            CheckPatch(name, patchProblem, updaterText, view);
+            if (CheckPatch(name, PatchEntryHeader(archive, i, header), patchProblem, updaterText, view) && view.bases)
+                AddBaseFinding(name, ApplyEntryToBase(archive, i, *view.bases), view);
         }
         if (!warning.empty())
             view.findings.push_back(
@@ -206,6 +231,7 @@ std::vector<Finding> Findings(PackageView& view) {
         findings.insert(findings.end(), ini.findings.begin(), ini.findings.end());
         CheckEntries(view, ini, findings);
         CheckDeletions(view.deletionLines, ini, findings);
+        CheckPatchEntries(view.names, view.deletionLines, ini, findings);
     }
     return Utf8Findings(view.folderErrors, findings);
 }
@@ -234,8 +260,9 @@ std::vector<Finding> CheckFolder(const std::filesystem::path& dir) {
     return Findings(view);
 }
 
-int CommandCheck(const std::string& target, bool json) {
+int CommandCheck(const std::string& target, bool json, const ReleaseBases* bases) {
     PackageView view;
+    view.bases = bases && !bases->empty() ? bases : nullptr;
     std::error_code ec;
     if (fs::is_directory(HostPath(target), ec))
         ViewFolder(HostPath(target), view);

@@ -16,6 +16,7 @@
 #include "platform/FileSystem.h"
 #include "tools/mkupdate/Host.h"
 #include "tools/mkupdate/JsonReport.h"
+#include "tools/mkupdate/PatchBases.h"
 #include "tools/mkupdate/PatchEntries.h"
 
 namespace {
@@ -82,6 +83,24 @@ std::string ExtractEntry(const TArchive& archive, std::int32_t i, const std::str
     } catch (const std::exception& e) {
         return "not written (the updater's message: \"" + ErrorText(e.what()) + "\")";
     }
+}
+
+// Applies a sound patch entry to its base and prints what came of it; false
+// for a base that differs or a wrong result.
+bool TestOnBase(const TArchive& archive, std::int32_t index, const ReleaseBases& bases, int& warnings) {
+    BaseReport report = ApplyEntryToBase(archive, index, bases);
+    std::string line = Cp1252ToUtf8(archive.entryAt(index).name) + ": " + report.text;
+    if (report.verdict == BaseVerdict::Right) {
+        std::printf("%s\n", line.c_str());
+        return true;
+    }
+    if (report.verdict == BaseVerdict::NoBase) {
+        ++warnings;
+        std::fprintf(stderr, "mkupdate: warning: %s\n", line.c_str());
+        return true;
+    }
+    Error(line, ErrorText(report.updaterText));
+    return false;
 }
 
 }  // namespace
@@ -177,10 +196,10 @@ std::string InflateProblem(const TArchive& archive, std::int32_t index, std::str
     }
 }
 
-int CommandTest(const std::string& file) {
+int CommandTest(const std::string& file, const ReleaseBases* bases) {
     TArchive archive;
     if (!Open(file, archive)) return kExitDamaged;
-    int damaged = 0, warnings = 0;
+    int damaged = 0, warnings = 0, patches = 0, refused = 0;
     for (std::int32_t i = 0; i < archive.entryCount(); ++i) {
         const TPackedFile& e = archive.entryAt(i);
         std::string warning, updaterText, problem = InflateProblem(archive, i, warning, updaterText);
@@ -190,14 +209,18 @@ int CommandTest(const std::string& file) {
             ++warnings;
             std::fprintf(stderr, "mkupdate: warning: %s: %s\n", Cp1252ToUtf8(e.name).c_str(), warning.c_str());
         }
+        bool onBase = problem.empty() && bases && !bases->empty() && IsPatchEntryName(e.name);
+        patches += onBase ? 1 : 0;
+        if (onBase && !TestOnBase(archive, i, *bases, warnings)) ++refused;
         if (problem.empty()) continue;
         ++damaged;
         Error(Cp1252ToUtf8(e.name) + ": " + problem, updaterText);
     }
     std::printf("%d entries, %d damaged", archive.entryCount(), damaged);
+    if (patches > 0) std::printf(", %d of %d patch(es) wrong for the old release", refused, patches);
     if (warnings > 0) std::printf(", %d warning(s)", warnings);
     std::printf("\n");
-    return damaged == 0 ? kExitOk : kExitDamaged;
+    return damaged == 0 && refused == 0 ? kExitOk : kExitDamaged;
 }
 
 int CommandExtract(const std::string& file, const std::string& folder) {

@@ -28,5 +28,7 @@ std::string ErrorText(const std::string& cp1252Text);
 
 // One line per entry, or one JSON document with `json`.
 int CommandList(const std::string& file, bool json = false);
-int CommandTest(const std::string& file);
+// With `bases`, every sound patch entry is also applied to the old release's copy of its file.
+struct ReleaseBases;
+int CommandTest(const std::string& file, const ReleaseBases* bases = nullptr);
 int CommandExtract(const std::string& file, const std::string& folder);

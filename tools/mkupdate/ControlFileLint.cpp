@@ -58,6 +58,7 @@ private:
         for (const std::string& other : facts_.parts)
             if (SameText(other, name)) warn("duplicate-part", number_, "part [" + name + "] appears twice; both take the same entries");
         facts_.parts.push_back(name);
+        facts_.partFacts.push_back(PartFacts{});
     }
 
     void checkRunLine(const std::string& text) {
@@ -83,6 +84,7 @@ private:
         if (key == "VCHK") versionCheck(value);
         if (key == "VRESULT") resultValue(value);
         if (key == "VCHK") mainCheck_ = value;
+        if (key == "VCHK") facts_.mainVersionChecked = true;
         if (key == "VRESULT") mainResult_ = {value, number_};
         if (key == "FONT") font(value);
     }
@@ -105,6 +107,8 @@ private:
             warn("rebootok-value", number_,
                  "REBOOTOK=\"" + value + "\" is not 1: a file held open makes the part fail instead of being "
                  "replaced at the next start of Windows");
+        if (key == "TDIR") facts_.partFacts.back().target = value;
+        if (key == "VCHK") facts_.partFacts.back().versionChecked = true;
         if (key == "ROLLBACK") rollback_ = value == "1";
         if (key == "REBOOTOK") rebootOk_ = value == "1";
     }

@@ -20,8 +20,16 @@ struct FontKey {
     int line = 0;
 };
 
+// What the checks of patch entries need to know of a part.
+struct PartFacts {
+    std::string target;           // TDIR's value as written; empty without TDIR
+    bool versionChecked = false;  // the part has a VCHK of its own
+};
+
 struct ControlFileFacts {
     std::vector<std::string> parts;  // section names of the parts, in file order
+    std::vector<PartFacts> partFacts;  // one for each of `parts`
+    bool mainVersionChecked = false;   // the main section has a VCHK
     std::vector<FontKey> fonts;      // FONT keys with a file name
     std::vector<Finding> findings;
 };

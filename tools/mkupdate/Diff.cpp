@@ -80,6 +80,9 @@ void WarnOfVersions(const DiffOptions& o) {
     if (o.from.empty())
         Warn("without --from every installed version receives this update, and a second run applies it again "
              "instead of ending with 5");
+    if (o.patch && o.from.empty())
+        Warn("--patch without --from: a patch installs only over OLD's exact file, so a machine with another "
+             "version stops before any change; give --from the version whose files OLD holds");
     if (o.patch && o.from != o.fromLatest)
         Warn("--patch with the range --from " + Cp1252ToUtf8(o.from) + ".." + Cp1252ToUtf8(o.fromLatest) +
              ": a patch installs only over OLD's exact file, so a machine with another version of the range stops "

@@ -13,6 +13,7 @@
 #include "tools/mkupdate/Diff.h"
 #include "tools/mkupdate/Host.h"
 #include "tools/mkupdate/Options.h"
+#include "tools/mkupdate/PatchBases.h"
 
 namespace {
 
@@ -36,9 +37,14 @@ const CommandUsage kUsages[] = {
      "                     [--rollback | --rebootok] [--patch] [--date \"YYYY-MM-DD hh:mm:ss\"] [--tz ZONE]\n"
      "                     OLD NEW -o DIR\n"
      "  the package folder of an update from release OLD to release NEW of an application.\n"},
-    {"check", "usage: mkupdate check [--json] DIR|FILE\n  errors and warnings for package authors; exit 1 on errors.\n"},
+    {"check",
+     "usage: mkupdate check [--json] [--base OLD | --base SECTION=OLD ...] DIR|FILE\n"
+     "  errors and warnings for package authors; exit 1 on errors. With --base, every patch is\n"
+     "  applied to the old release's file (OLD/<path>) and its result compared with its header.\n"},
     {"list", "usage: mkupdate list [--json] FILE\n  one line per entry: name, size, stored size, segments, date.\n"},
-    {"test", "usage: mkupdate test FILE\n  inflates every entry and checks it.\n"},
+    {"test",
+     "usage: mkupdate test [--base OLD | --base SECTION=OLD ...] FILE\n"
+     "  inflates every entry and checks it; with --base also applies every patch as check does.\n"},
     {"extract", "usage: mkupdate extract FILE DIR\n  every entry below DIR.\n"},
 };
 
@@ -57,15 +63,19 @@ void Usage(std::FILE* to) {
 }
 
 // The operands of check, list, test and extract, named in `names` ("FILE",
-// "DIR"); "--json" anywhere where `json` is given.
+// "DIR"); "--json" anywhere where `json` is given, "--base" where `bases` is.
 int Operands(const std::vector<std::string>& args, bool* json, const std::vector<const char*>& names,
-             std::vector<std::string>& operands) {
+             std::vector<std::string>& operands, ReleaseBases* bases = nullptr) {
     bool optionsEnded = false;
+    std::string value;
     for (std::size_t i = 1; i < args.size(); ++i) {
         const std::string& a = args[i];
         if (!optionsEnded && a == "--") optionsEnded = true;
         else if (!optionsEnded && json && a == "--json") *json = true;
-        else if (!optionsEnded && a.size() > 1 && a[0] == '-') return UsageError("unknown option " + a);
+        else if (!optionsEnded && bases && TakeValue(args, i, "--base", value)) {
+            if (std::string error = AddBase(value, *bases); !error.empty()) return UsageError(error);
+        } else if (!optionsEnded && a.size() > 1 && a[0] == '-')
+            return bases ? UnknownOption(a, {"--base"}) : UsageError("unknown option " + a);
         else if (operands.size() == names.size()) return UsageError("unexpected argument " + a);
         else operands.push_back(a);
     }
@@ -80,17 +90,18 @@ int Dispatch(const std::vector<std::string>& args) {
     if (command == "diff") return CommandDiff(rest);
     bool json = false;
     std::vector<std::string> op;
+    ReleaseBases bases;
     if (command == "check") {
-        if (int rc = Operands(args, &json, {"DIR|FILE"}, op)) return rc;
-        return CommandCheck(op[0], json);
+        if (int rc = Operands(args, &json, {"DIR|FILE"}, op, &bases)) return rc;
+        return CommandCheck(op[0], json, &bases);
     }
     if (command == "list") {
         if (int rc = Operands(args, &json, {"FILE"}, op)) return rc;
         return CommandList(op[0], json);
     }
     if (command == "test") {
-        if (int rc = Operands(args, nullptr, {"FILE"}, op)) return rc;
-        return CommandTest(op[0]);
+        if (int rc = Operands(args, nullptr, {"FILE"}, op, &bases)) return rc;
+        return CommandTest(op[0], &bases);
     }
     if (command != "extract") return UsageError("unknown command " + command);
     if (int rc = Operands(args, nullptr, {"FILE", "DIR"}, op)) return rc;
