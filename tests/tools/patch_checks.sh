@@ -45,8 +45,8 @@ while IFS='|' read -r rc text tested base setup; do
   run test case.vpa --base "$base"; expect_rc "$rc" "test --base $base $setup"
   expect_in "$tested" "$OUT$ERR" "test --base $base $setup"
 done <<TABLE
-0|"errors": 0,|pat\\Prog\\big.bin: applied to old/big.bin: the new file, 200008 bytes, CRC-32 $crc|old|
-0|"errors": 0,|, 0 of 1 patch(es) wrong for the old release|Prog=old|
+0|"result": "right"|pat\\Prog\\big.bin: applied to old/big.bin: the new file, 200008 bytes, CRC-32 $crc|old|
+0|"result": "right"|, 0 of 1 patch(es) wrong for the old release|Prog=old|
 1|"code": "patch-base-differs"|changed/big.bin is not the file the patch was made for|changed|
 1|"updater_text": "Ergebnis hat falsche CRC-32"|it does not give the new file of its header|old|printf '\\xff' | dd of=pat/Prog/big.bin bs=1 seek=16 conv=notrunc status=none
 0|"code": "patch-base-missing"|warning: pat\\Prog\\big.bin: empty/big.bin is missing; not applied|empty|

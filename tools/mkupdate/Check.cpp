@@ -38,6 +38,7 @@ struct PackageView {
     std::string openError;                  // why a package could not be read at all, UTF-8
     std::string openUpdaterText;            // the updater's message about it, UTF-8
     const ReleaseBases* bases = nullptr;    // the old release that patches are applied to, or none
+    std::vector<AppliedPatch> applied;      // what came of each of them
 };
 
 // The text as readLines takes it: up to the first NUL, split at CR LF, CR, LF.
@@ -89,7 +90,9 @@ bool FileHasPatchHeader(const fs::path& file) {
 
 void AddBaseFinding(const std::string& name, const BaseReport& report, PackageView& view) {
     Finding finding;
-    if (BaseFinding(name, report, finding)) view.findings.push_back(finding);
+    bool found = BaseFinding(name, report, finding);
+    if (found) view.findings.push_back(finding);
+    view.applied.push_back(AppliedPatch{Cp1252ToUtf8(name), found ? finding.code : "right", report.text});
 }
 
 void ViewFolder(const fs::path& dir, PackageView& view) {
@@ -273,9 +276,11 @@ int CommandCheck(const std::string& target, bool json, const ReleaseBases* bases
     std::vector<Finding> all = Findings(view);
     int errors = ErrorCount(all);
     if (json) {
-        PrintCheckJson(target, all, errors);
+        PrintCheckJson(target, all, errors, view.bases ? &view.applied : nullptr);
     } else {
         PrintFindings(stdout, "", all);
+        for (const AppliedPatch& p : view.applied)
+            if (p.result == "right") std::printf("ok: %s: %s\n", p.name.c_str(), p.text.c_str());
         std::printf("%d error(s), %d warning(s)\n", errors, int(all.size()) - errors);
     }
     return errors > 0 ? kExitDamaged : kExitOk;

@@ -26,14 +26,22 @@ void PrintListJson(const std::string& file, const std::vector<ListedEntry>& entr
     Print({{"file", file}, {"entries", list}});
 }
 
-void PrintCheckJson(const std::string& target, const std::vector<Finding>& findings, int errors) {
+void PrintCheckJson(const std::string& target, const std::vector<Finding>& findings, int errors,
+                    const std::vector<AppliedPatch>* patches) {
     nlohmann::json list = nlohmann::json::array();
     for (const Finding& f : findings) {
         list.push_back({{"severity", f.error ? "error" : "warning"}, {"code", f.code}, {"where", f.where},
                         {"text", f.text}});
         if (!f.updaterText.empty()) list.back()["updater_text"] = f.updaterText;
     }
-    Print({{"target", target}, {"errors", errors}, {"warnings", int(findings.size()) - errors}, {"findings", list}});
+    nlohmann::json document = {
+        {"target", target}, {"errors", errors}, {"warnings", int(findings.size()) - errors}, {"findings", list}};
+    if (patches) {
+        document["patches"] = nlohmann::json::array();
+        for (const AppliedPatch& p : *patches)
+            document["patches"].push_back({{"name", p.name}, {"result", p.result}, {"text", p.text}});
+    }
+    Print(document);
 }
 
 void PrintOpenErrorJson(const char* subjectKey, const std::string& subject, const std::string& error,

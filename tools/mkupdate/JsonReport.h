@@ -17,9 +17,18 @@ struct ListedEntry {
     std::int64_t patchFrom = -1, patchTo = -1;  // its header's old and new sizes; -1 when damaged
 };
 
+// A patch that `check --base` applied to the old release; UTF-8.
+struct AppliedPatch {
+    std::string name;
+    std::string result;  // "right", or the code of its finding
+    std::string text;
+};
+
 void PrintListJson(const std::string& file, const std::vector<ListedEntry>& entries);
-// `findings` in UTF-8; a finding's updater text, where it has one, as "updater_text".
-void PrintCheckJson(const std::string& target, const std::vector<Finding>& findings, int errors);
+// `findings` in UTF-8; a finding's updater text, where it has one, as "updater_text";
+// with `patches`, what came of each patch applied to the old release, as "patches".
+void PrintCheckJson(const std::string& target, const std::vector<Finding>& findings, int errors,
+                    const std::vector<AppliedPatch>* patches = nullptr);
 // A package that could not be read at all: {"<subjectKey>": subject, "error": error}, and
 // "updater_text" with the updater's own message where there is one; all in UTF-8.
 void PrintOpenErrorJson(const char* subjectKey, const std::string& subject, const std::string& error,
