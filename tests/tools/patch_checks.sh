@@ -25,7 +25,7 @@ while IFS='|' read -r rc text setup; do
 done <<'TABLE'
 0|"errors": 0,|
 0|"warnings": 0|printf '[Other]\r\nTDIR=C:\\B\r\n' >>update.ini; mkdir -p pat/Other; cp pat/Prog/big.bin pat/Other/
-1|"code": "patch-chained"|printf '[Next]\r\n%s\r\n' "$TDIR" >>update.ini; mkdir -p pat/Next; cp pat/Prog/big.bin pat/Next/
+1|"code": "patch-chained"|printf '[Next]\r\n%s\\\r\n' "$TDIR" >>update.ini; mkdir -p pat/Next; cp pat/Prog/big.bin pat/Next/
 0|"code": "patch-and-file"|cp ../new/big.bin add/Prog/
 1|"code": "patch-deleted"|printf 'Prog\\BIG.BIN\r\n' >>todel.txt
 1|"code": "not-a-patch"|cp ../new/big.bin pat/Prog/
