@@ -3,7 +3,6 @@
 #include <commctrl.h>
 
 #include <algorithm>
-#include <set>
 
 #include "env/System.h"
 
@@ -20,10 +19,12 @@ using ScopedScreenDc = ScopedHandle<DcTraits>;
 
 HINSTANCE Instance() { return GetModuleHandleA(nullptr); }
 
+// Registers the class once: a second call finds it in the system's list.
 void RegisterDialogClass(const char* name) {
-    static std::set<std::string> registered;
-    if (registered.count(name)) return;
     WNDCLASSEXA wc = {};
+    wc.cbSize = sizeof wc;
+    if (GetClassInfoExA(Instance(), name, &wc)) return;
+    wc = {};
     wc.cbSize = sizeof wc;
     wc.style = CS_DBLCLKS;
     wc.lpfnWndProc = DefDlgProcA;
@@ -32,7 +33,7 @@ void RegisterDialogClass(const char* name) {
     wc.hCursor = LoadCursorA(nullptr, reinterpret_cast<LPCSTR>(IDC_ARROW));
     wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
     wc.lpszClassName = name;
-    if (RegisterClassExA(&wc)) registered.insert(name);
+    RegisterClassExA(&wc);
 }
 
 LRESULT CALLBACK PanelProc(HWND panel, UINT msg, WPARAM wParam, LPARAM lParam) {
