@@ -4,7 +4,6 @@
 #include <shellapi.h>
 #include <shlobj.h>
 
-#include <algorithm>
 
 #include "base/Exception.h"
 #include "dialogs/Windows/DialogSupport.h"
@@ -39,7 +38,7 @@ std::string DriveLabel(const std::string& root, bool removable) {
     return label.empty() ? root.substr(0, 2) : label;
 }
 
-// The names of the sub-folders of a folder (ending with "\"), sorted without regard to case.
+// The names of the sub-folders of a folder (ending with "\"), in the order the file system gives them.
 std::vector<std::string> SubFolders(const std::string& folder, bool firstOnly) {
     std::vector<std::string> names;
     WIN32_FIND_DATAA found;
@@ -51,8 +50,6 @@ std::vector<std::string> SubFolders(const std::string& folder, bool firstOnly) {
         names.push_back(name);
         if (firstOnly) break;
     } while (FindNextFileA(find.get(), &found));
-    std::sort(names.begin(), names.end(),
-              [](const std::string& a, const std::string& b) { return lstrcmpiA(a.c_str(), b.c_str()) < 0; });
     return names;
 }
 
@@ -145,6 +142,8 @@ void TShellTreeView::loadChildren(HTREEITEM item) {
         ShellIcons icons = IconsOf(child.path);
         insert(item, name, std::move(child), icons.image, icons.openImage, I_CHILDRENCALLBACK);
     }
+    // The tree view sorts them without regard to case, as Explorer shows them.
+    TreeView_SortChildren(tree_, item, FALSE);
 }
 
 void TShellTreeView::deleteChildren(HTREEITEM item) {
