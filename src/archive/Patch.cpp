@@ -205,14 +205,19 @@ bool PatchApplier::takeDiff(const unsigned char* data, std::size_t count) {
     return true;
 }
 
-// Reads of the old file go through a window: runs that follow one another
-// read the file once, in pieces of kChunk.
+// Reads of the old file go through a window. A read outside it loads what the
+// current diff run still needs, plus as many bytes ahead as the window served
+// since the last load (up to kChunk): runs that follow one another soon read
+// the file in pieces of kChunk, while a patch that jumps reads no more than
+// twice the bytes its runs take.
 bool PatchApplier::readBase(std::int64_t position, unsigned char* buffer, std::size_t count) {
     while (count > 0) {
         bool inside = position >= windowStart_ && position < windowStart_ + std::int64_t(windowLength_);
         if (!inside) {
+            std::int64_t want = std::min<std::int64_t>(std::int64_t(kChunk), std::int64_t(diffLeft_ + served_));
             windowStart_ = position;
-            windowLength_ = std::size_t(std::min<std::int64_t>(std::int64_t(kChunk), header_.oldSize - position));
+            windowLength_ = std::size_t(std::min(want, header_.oldSize - position));
+            served_ = 0;
             if (!base_) std::memset(window_, 0, windowLength_);
             else if (!base_->read(position, window_, windowLength_))
                 return fail(PatchOutcome::BaseUnreadable, "nicht lesbar");
@@ -220,6 +225,7 @@ bool PatchApplier::readBase(std::int64_t position, unsigned char* buffer, std::s
         std::size_t offset = std::size_t(position - windowStart_);
         std::size_t piece = std::min(count, windowLength_ - offset);
         std::memcpy(buffer, window_ + offset, piece);
+        served_ += std::uint32_t(piece);
         buffer += piece;
         position += std::int64_t(piece);
         count -= piece;

@@ -124,6 +124,7 @@ private:
     unsigned char* window_;
     std::int64_t windowStart_ = 0;
     std::size_t windowLength_ = 0;
+    std::uint32_t served_ = 0;  // bytes the window gave since it was last loaded
     struct Stream;
     Stream* stream_ = nullptr;
     std::uint32_t diffLeft_ = 0, extraLeft_ = 0;
