@@ -108,7 +108,12 @@ void CompareWithBsdiff(const BenchOptions& o, const std::string& key, const std:
     for (const std::string& file : files) {
         const std::string ours = o.workFolder + "/" + key + "-patched/pat/Demo/" + file;
         const std::string theirs = o.workFolder + "/" + key + "-" + file + ".bsdiff";
-        RunChecked({"bsdiff", oldDir + "/" + file, newDir + "/" + file, theirs});
+        // bsdiff's own search is quadratic on repetitive data: it gets a minute.
+        ChildResult r = RunChild({"timeout", "60", "bsdiff", oldDir + "/" + file, newDir + "/" + file, theirs});
+        if (r.exitCode != 0) {
+            std::fprintf(stderr, "  bsdiff %s: no patch within 60 s (exit %d)\n", file.c_str(), r.exitCode);
+            continue;
+        }
         double oursKiB = double(FileSize(ours)) / kKiB, theirsKiB = double(FileSize(theirs)) / kKiB;
         std::string ratio = "ours " + Fixed(oursKiB, 1) + " KiB = " + Fixed(oursKiB / theirsKiB, 2) + "x bsdiff";
         report.add({"patch." + key + "." + file + "_bsdiff", key + ": bsdiff's patch of " + file, theirsKiB, "KiB", "",
