@@ -28,7 +28,8 @@ struct PatchApplier::Stream {
 bool ReadPatchHeader(const unsigned char* data, std::size_t size, PatchHeader& out) {
     ByteReader reader(data, size);
     std::uint32_t magic = 0;
-    if (!reader.readU32(magic) || magic != kPatchMagic) return false;
+    if (!reader.readU32(magic) || (magic != kPatchMagic && magic != kPatchMagicSparse)) return false;
+    out.sparse = magic == kPatchMagicSparse;
     if (!reader.readS32(out.oldSize) || !reader.readU32(out.oldCrc) || !reader.readS32(out.newSize) ||
         !reader.readU32(out.newCrc))
         return false;
@@ -37,7 +38,7 @@ bool ReadPatchHeader(const unsigned char* data, std::size_t size, PatchHeader& o
 
 std::string PatchHeaderBytes(const PatchHeader& header) {
     std::string bytes;
-    putU32(bytes, kPatchMagic);
+    putU32(bytes, header.sparse ? kPatchMagicSparse : kPatchMagic);
     putU32(bytes, std::uint32_t(header.oldSize));
     putU32(bytes, header.oldCrc);
     putU32(bytes, std::uint32_t(header.newSize));
@@ -155,6 +156,8 @@ bool PatchApplier::consume(const unsigned char* data, std::size_t count) {
         std::size_t used = 0;
         if (step_ == Step::Control) {
             if (takePending(data, count, kPatchControlSize, used) && !beginRecord()) return false;
+        } else if (step_ == Step::Diff && header_.sparse) {
+            if (!takeTokens(data, count, used)) return false;
         } else if (step_ == Step::Diff) {
             used = std::min(std::min(count, std::size_t(diffLeft_)), kChunk);
             if (!takeDiff(data, used)) return false;
@@ -194,14 +197,32 @@ bool PatchApplier::beginRecord() {
     return true;
 }
 
-// Old bytes plus the patch's differences, byte by byte (modulo 256).
+// Old bytes plus the patch's differences, byte by byte (modulo 256); `data`
+// nullptr for differences of zero.
 bool PatchApplier::takeDiff(const unsigned char* data, std::size_t count) {
     if (!readBase(basePosition_, work_, count)) return false;
-    for (std::size_t i = 0; i < count; ++i) work_[i] = static_cast<unsigned char>(work_[i] + data[i]);
+    for (std::size_t i = 0; data && i < count; ++i) work_[i] = static_cast<unsigned char>(work_[i] + data[i]);
     basePosition_ += std::int64_t(count);
     diffLeft_ -= std::uint32_t(count);
     if (!emit(work_, count)) return false;
     if (diffLeft_ == 0) step_ = extraLeft_ > 0 ? Step::Extra : Step::Control;
+    return true;
+}
+
+// PAT2 tokens of the current diff run, up to its end.
+bool PatchApplier::takeTokens(const unsigned char* data, std::size_t count, std::size_t& used) {
+    used = 0;
+    while (used < count && step_ == Step::Diff) {
+        unsigned char token = data[used++];
+        if (literal_) {
+            literal_ = false;
+            if (!takeDiff(&token, 1)) return false;
+            continue;
+        }
+        literal_ = token != 255;
+        if (std::uint32_t(token + literal_) > diffLeft_) return fail(PatchOutcome::Damaged, kMismatch);
+        if (!takeDiff(nullptr, token)) return false;
+    }
     return true;
 }
 

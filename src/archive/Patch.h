@@ -21,6 +21,7 @@ struct PatchHeader {
     std::uint32_t oldCrc = 0;
     std::int32_t newSize = 0;
     std::uint32_t newCrc = 0;
+    bool sparse = false;  // PAT2: diff bytes as tokens (ArchiveFormat.h)
 };
 
 // Whether `name` is that of a patch entry ("pat\" in any letter case).
@@ -104,6 +105,7 @@ private:
     bool consume(const unsigned char* data, std::size_t count);
     bool beginRecord();
     bool takeDiff(const unsigned char* data, std::size_t count);
+    bool takeTokens(const unsigned char* data, std::size_t count, std::size_t& used);
     bool emit(const unsigned char* data, std::size_t count);
     bool readBase(std::int64_t position, unsigned char* buffer, std::size_t count);
     bool takePending(const unsigned char* data, std::size_t count, std::size_t want, std::size_t& used);
@@ -125,6 +127,7 @@ private:
     std::int64_t windowStart_ = 0;
     std::size_t windowLength_ = 0;
     std::uint32_t served_ = 0;  // bytes the window gave since it was last loaded
+    bool literal_ = false;      // PAT2: the next token byte is a diff byte
     struct Stream;
     Stream* stream_ = nullptr;
     std::uint32_t diffLeft_ = 0, extraLeft_ = 0;

@@ -223,6 +223,34 @@ private:
     std::size_t at_ = 0;
 };
 
+// The records with each diff run as PAT2 tokens (ArchiveFormat.h).
+std::string Tokens(const std::string& records) {
+    std::string out;
+    for (std::size_t at = 0; at < records.size();) {
+        ByteReader reader(reinterpret_cast<const unsigned char*>(records.data()) + at, kPatchControlSize);
+        std::uint32_t diff = 0, extra = 0;
+        reader.readU32(diff);
+        reader.readU32(extra);
+        out.append(records, at, kPatchControlSize);
+        at += kPatchControlSize;
+        std::size_t zeros = 0;
+        for (std::size_t i = 0; i < diff; ++i) {
+            char b = records[at + i];
+            // The run's last byte is always a diff byte of its own, so that the tokens end with the run.
+            if (b == 0 && i + 1 < diff) {
+                if (++zeros == 255) out.push_back(char(255)), zeros = 0;
+                continue;
+            }
+            out.push_back(char(zeros));
+            out.push_back(b);
+            zeros = 0;
+        }
+        out.append(records, at + diff, extra);
+        at += diff + extra;
+    }
+    return out;
+}
+
 bool GivesNewFile(const std::string& patch, const std::vector<unsigned char>& oldData,
                   const std::vector<unsigned char>& newData) {
     BufferPatchBase base(oldData.data(), oldData.size());
@@ -248,7 +276,12 @@ MadePatch MakePatch(const std::vector<unsigned char>& oldData, const std::vector
     header.newCrc = Crc32(0, newData.data(), newData.size());
     std::string records;
     if (!Differ(oldData, newData, suffixes).records(records, progress)) return MadePatch::SearchTooLong;
+    // Diff bytes as they are or as tokens, whichever makes the smaller patch.
     patch = PatchHeaderBytes(header) + CompressZlib(records.data(), records.size(), Z_BEST_COMPRESSION);
+    const std::string tokens = Tokens(records);
+    header.sparse = true;
+    std::string sparse = PatchHeaderBytes(header) + CompressZlib(tokens.data(), tokens.size(), Z_BEST_COMPRESSION);
+    if (sparse.size() < patch.size()) patch = std::move(sparse);
     if (gPatchMadeHook) gPatchMadeHook(patch);
     if (GivesNewFile(patch, oldData, newData)) return MadePatch::Made;
     patch.clear();
