@@ -63,8 +63,8 @@ bool BufferPatchBase::read(std::int64_t position, unsigned char* buffer, std::si
 }
 
 PatchApplier::PatchApplier(PatchBase* base, ByteSink& out)
-    : base_(base), out_(out), buffers_(new unsigned char[3 * kChunk]), inflated_(buffers_.get()),
-      work_(inflated_ + kChunk), window_(work_ + kChunk) {}
+    : base_(base), out_(out), buffers_(new unsigned char[4 * kChunk]), inflated_(buffers_.get()),
+      work_(inflated_ + kChunk), window_(work_ + kChunk), tokens_(window_ + kChunk) {}
 
 PatchApplier::~PatchApplier() {
     if (!stream_) return;
@@ -197,11 +197,10 @@ bool PatchApplier::beginRecord() {
     return true;
 }
 
-// Old bytes plus the patch's differences, byte by byte (modulo 256); `data`
-// nullptr for differences of zero.
+// Old bytes plus the patch's differences, byte by byte (modulo 256).
 bool PatchApplier::takeDiff(const unsigned char* data, std::size_t count) {
     if (!readBase(basePosition_, work_, count)) return false;
-    for (std::size_t i = 0; data && i < count; ++i) work_[i] = static_cast<unsigned char>(work_[i] + data[i]);
+    for (std::size_t i = 0; i < count; ++i) work_[i] = static_cast<unsigned char>(work_[i] + data[i]);
     basePosition_ += std::int64_t(count);
     diffLeft_ -= std::uint32_t(count);
     if (!emit(work_, count)) return false;
@@ -209,21 +208,24 @@ bool PatchApplier::takeDiff(const unsigned char* data, std::size_t count) {
     return true;
 }
 
-// PAT2 tokens of the current diff run, up to its end.
+// PAT2 tokens of the current diff run, expanded to its diff bytes in pieces:
+// the new file is handed on in pieces, not a byte per token.
 bool PatchApplier::takeTokens(const unsigned char* data, std::size_t count, std::size_t& used) {
+    std::size_t expanded = 0;
     used = 0;
-    while (used < count && step_ == Step::Diff) {
+    while (used < count && expanded < diffLeft_ && expanded + 256 <= kChunk) {
         unsigned char token = data[used++];
         if (literal_) {
             literal_ = false;
-            if (!takeDiff(&token, 1)) return false;
+            tokens_[expanded++] = token;
             continue;
         }
         literal_ = token != 255;
-        if (std::uint32_t(token + literal_) > diffLeft_) return fail(PatchOutcome::Damaged, kMismatch);
-        if (!takeDiff(nullptr, token)) return false;
+        if (expanded + token + literal_ > diffLeft_) return fail(PatchOutcome::Damaged, kMismatch);
+        std::memset(tokens_ + expanded, 0, token);
+        expanded += token;
     }
-    return true;
+    return takeDiff(tokens_, expanded);
 }
 
 // Reads of the old file go through a window. A read outside it loads what the

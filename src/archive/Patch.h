@@ -119,11 +119,13 @@ private:
     // The header or a control record while it is incomplete.
     unsigned char pending_[kPatchHeaderSize] = {};
     std::size_t pendingSize_ = 0;
-    // One block: inflated records, diff runs added to the old bytes, the window on the old file.
+    // One block each: inflated records, diff runs added to the old bytes, the
+    // window on the old file, diff bytes expanded from PAT2 tokens.
     std::unique_ptr<unsigned char[]> buffers_;
     unsigned char* inflated_;
     unsigned char* work_;
     unsigned char* window_;
+    unsigned char* tokens_;  // PAT2: the diff bytes that tokens stand for
     std::int64_t windowStart_ = 0;
     std::size_t windowLength_ = 0;
     std::uint32_t served_ = 0;  // bytes the window gave since it was last loaded
