@@ -110,11 +110,12 @@ void CompareWithBsdiff(const BenchOptions& o, const std::string& key, const std:
         const std::string theirs = o.workFolder + "/" + key + "-" + file + ".bsdiff";
         // bsdiff's own search is quadratic on repetitive data: it gets a minute.
         ChildResult r = RunChild({"timeout", "60", "bsdiff", oldDir + "/" + file, newDir + "/" + file, theirs});
+        double oursKiB = double(FileSize(ours)) / kKiB, theirsKiB = double(FileSize(theirs)) / kKiB;
         if (r.exitCode != 0) {
-            std::fprintf(stderr, "  bsdiff %s: no patch within 60 s (exit %d)\n", file.c_str(), r.exitCode);
+            report.add({"patch." + key + "." + file + "_ours", key + ": our patch of " + file, oursKiB, "KiB", "", false,
+                        false, "bsdiff made none within 60 s (exit " + std::to_string(r.exitCode) + ")"});
             continue;
         }
-        double oursKiB = double(FileSize(ours)) / kKiB, theirsKiB = double(FileSize(theirs)) / kKiB;
         std::string ratio = "ours " + Fixed(oursKiB, 1) + " KiB = " + Fixed(oursKiB / theirsKiB, 2) + "x bsdiff";
         report.add({"patch." + key + "." + file + "_bsdiff", key + ": bsdiff's patch of " + file, theirsKiB, "KiB", "",
                     false, false, FileSize(ours) < 0 ? "ours: no patch, the file goes whole" : ratio});
