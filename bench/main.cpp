@@ -2,7 +2,7 @@
 // in one run, printed as a table and written to RESULTS/results.json.
 //
 //   update_bench --results DIR [--updater update.exe] [--updater64 update.exe] [--repetitions N] [--quick]
-//                [--durability-only]
+//                [--durability-only | --patching-only]
 //   update_bench --make-tree DIR [SCALE]     the package folder alone, for profiling
 //   update_bench --make-release-pair OLD NEW  the two releases of the patch figures
 //   update_bench --child-apply PACKAGE SANDBOX   one update run, as the memory figures run it
@@ -12,7 +12,7 @@
 //
 // --quick makes a tree of about a tenth of the size and skips the 1 GiB and
 // 2 GiB packages (for trying the program out, not for figures).
-// --durability-only measures only what flushing costs.
+// --durability-only measures only what flushing costs, --patching-only only the patch figures.
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
@@ -32,6 +32,7 @@ struct CommandLine {
     BenchOptions options;
     std::string results;
     bool durabilityOnly = false;
+    bool patchingOnly = false;
 };
 
 bool Parse(int argc, char** argv, CommandLine& c) {
@@ -43,6 +44,7 @@ bool Parse(int argc, char** argv, CommandLine& c) {
         else if (a == "--updater64" && hasValue) c.options.updater64 = argv[++i];
         else if (a == "--repetitions" && hasValue) c.options.repetitions = std::max(1, std::atoi(argv[++i]));
         else if (a == "--durability-only") c.durabilityOnly = true;
+        else if (a == "--patching-only") c.patchingOnly = true;
         else if (a == "--quick") {
             c.options.treeScale = 0.1;
             c.options.largePackages = false;
@@ -75,6 +77,7 @@ int Run(CommandLine& c) {
                                      " cores, shared with other work; wall-clock medians");
     Stopwatch total;
     if (c.durabilityOnly) return MeasureDurability(c.options, report), Finish(c, report, total);
+    if (c.patchingOnly) return MeasurePatching(c.options, report), Finish(c, report, total);
     std::fprintf(stderr, "update_bench: tree, packages and throughput ...\n");
     TreePackage tree = MeasureThroughput(c.options, report);
     std::fprintf(stderr, "update_bench: loading 100,000 entries ...\n");
@@ -102,7 +105,7 @@ int main(int argc, char** argv) {
     CommandLine c;
     if (!Parse(argc, argv, c)) {
         std::fputs("usage: update_bench --results DIR [--updater update.exe] [--updater64 update.exe] [--repetitions N] [--quick]"
-                   " [--durability-only]\n", stderr);
+                   " [--durability-only | --patching-only]\n", stderr);
         return 2;
     }
     try {

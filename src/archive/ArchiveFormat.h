@@ -34,7 +34,7 @@
 //
 // Patch entry data (an entry named pat\<Section>\<path>, inflated as any entry):
 // it turns one exact installed file (the old file) into the new one.
-//   +0  u32 magic 0x31544150 ("PAT1")
+//   +0  u32 magic 0x31544150 ("PAT1") or 0x32544150 ("PAT2": sparse diff bytes, below)
 //   +4  s32 size of the old file
 //   +8  u32 CRC-32 of the old file (that of zlib's crc32)
 //   +12 s32 size of the new file
@@ -49,6 +49,11 @@
 //             position, which advances by A (never past the old file's end)
 //         then E bytes of the new file as they are
 // Nothing follows the zlib stream. The new file is the records' output in order.
+// In a PAT2 patch the A diff bytes of a record are stored as tokens, which
+// zlib packs much tighter where most of them are zero: a byte R below 255
+// stands for R zero diff bytes followed by the next byte as a diff byte of
+// its own (zero or not); 255 stands for 255 zero diff bytes. The tokens of a
+// record make exactly its A diff bytes.
 #pragma once
 
 #include <cstddef>
@@ -61,6 +66,7 @@ constexpr std::int32_t kEntryFixedSize = 20;
 constexpr std::int32_t kMaxNameLength = 127;
 constexpr std::int32_t kDefaultSegmentSize = 1 << 20;
 constexpr std::uint32_t kPatchMagic = 0x31544150;
+constexpr std::uint32_t kPatchMagicSparse = 0x32544150;
 constexpr std::size_t kPatchHeaderSize = 20;
 constexpr std::size_t kPatchControlSize = 12;
 

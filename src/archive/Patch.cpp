@@ -28,7 +28,8 @@ struct PatchApplier::Stream {
 bool ReadPatchHeader(const unsigned char* data, std::size_t size, PatchHeader& out) {
     ByteReader reader(data, size);
     std::uint32_t magic = 0;
-    if (!reader.readU32(magic) || magic != kPatchMagic) return false;
+    if (!reader.readU32(magic) || (magic != kPatchMagic && magic != kPatchMagicSparse)) return false;
+    out.sparse = magic == kPatchMagicSparse;
     if (!reader.readS32(out.oldSize) || !reader.readU32(out.oldCrc) || !reader.readS32(out.newSize) ||
         !reader.readU32(out.newCrc))
         return false;
@@ -37,7 +38,7 @@ bool ReadPatchHeader(const unsigned char* data, std::size_t size, PatchHeader& o
 
 std::string PatchHeaderBytes(const PatchHeader& header) {
     std::string bytes;
-    putU32(bytes, kPatchMagic);
+    putU32(bytes, header.sparse ? kPatchMagicSparse : kPatchMagic);
     putU32(bytes, std::uint32_t(header.oldSize));
     putU32(bytes, header.oldCrc);
     putU32(bytes, std::uint32_t(header.newSize));
@@ -62,8 +63,8 @@ bool BufferPatchBase::read(std::int64_t position, unsigned char* buffer, std::si
 }
 
 PatchApplier::PatchApplier(PatchBase* base, ByteSink& out)
-    : base_(base), out_(out), buffers_(new unsigned char[3 * kChunk]), inflated_(buffers_.get()),
-      work_(inflated_ + kChunk), window_(work_ + kChunk) {}
+    : base_(base), out_(out), buffers_(new unsigned char[4 * kChunk]), inflated_(buffers_.get()),
+      work_(inflated_ + kChunk), window_(work_ + kChunk), tokens_(window_ + kChunk) {}
 
 PatchApplier::~PatchApplier() {
     if (!stream_) return;
@@ -155,6 +156,8 @@ bool PatchApplier::consume(const unsigned char* data, std::size_t count) {
         std::size_t used = 0;
         if (step_ == Step::Control) {
             if (takePending(data, count, kPatchControlSize, used) && !beginRecord()) return false;
+        } else if (step_ == Step::Diff && header_.sparse) {
+            if (!takeTokens(data, count, used)) return false;
         } else if (step_ == Step::Diff) {
             used = std::min(std::min(count, std::size_t(diffLeft_)), kChunk);
             if (!takeDiff(data, used)) return false;
@@ -205,14 +208,39 @@ bool PatchApplier::takeDiff(const unsigned char* data, std::size_t count) {
     return true;
 }
 
-// Reads of the old file go through a window: runs that follow one another
-// read the file once, in pieces of kChunk.
+// PAT2 tokens of the current diff run, expanded to its diff bytes in pieces:
+// the new file is handed on in pieces, not a byte per token.
+bool PatchApplier::takeTokens(const unsigned char* data, std::size_t count, std::size_t& used) {
+    std::size_t expanded = 0;
+    used = 0;
+    while (used < count && expanded < diffLeft_ && expanded + 256 <= kChunk) {
+        unsigned char token = data[used++];
+        if (literal_) {
+            literal_ = false;
+            tokens_[expanded++] = token;
+            continue;
+        }
+        literal_ = token != 255;
+        if (expanded + token + literal_ > diffLeft_) return fail(PatchOutcome::Damaged, kMismatch);
+        std::memset(tokens_ + expanded, 0, token);
+        expanded += token;
+    }
+    return takeDiff(tokens_, expanded);
+}
+
+// Reads of the old file go through a window. A read outside it loads what the
+// current diff run still needs, plus as many bytes ahead as the window served
+// since the last load (up to kChunk): runs that follow one another soon read
+// the file in pieces of kChunk, while a patch that jumps reads no more than
+// twice the bytes its runs take.
 bool PatchApplier::readBase(std::int64_t position, unsigned char* buffer, std::size_t count) {
     while (count > 0) {
         bool inside = position >= windowStart_ && position < windowStart_ + std::int64_t(windowLength_);
         if (!inside) {
+            std::int64_t want = std::min<std::int64_t>(std::int64_t(kChunk), std::int64_t(diffLeft_ + served_));
             windowStart_ = position;
-            windowLength_ = std::size_t(std::min<std::int64_t>(std::int64_t(kChunk), header_.oldSize - position));
+            windowLength_ = std::size_t(std::min(want, header_.oldSize - position));
+            served_ = 0;
             if (!base_) std::memset(window_, 0, windowLength_);
             else if (!base_->read(position, window_, windowLength_))
                 return fail(PatchOutcome::BaseUnreadable, "nicht lesbar");
@@ -220,6 +248,7 @@ bool PatchApplier::readBase(std::int64_t position, unsigned char* buffer, std::s
         std::size_t offset = std::size_t(position - windowStart_);
         std::size_t piece = std::min(count, windowLength_ - offset);
         std::memcpy(buffer, window_ + offset, piece);
+        served_ += std::uint32_t(piece);
         buffer += piece;
         position += std::int64_t(piece);
         count -= piece;

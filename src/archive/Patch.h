@@ -21,6 +21,7 @@ struct PatchHeader {
     std::uint32_t oldCrc = 0;
     std::int32_t newSize = 0;
     std::uint32_t newCrc = 0;
+    bool sparse = false;  // PAT2: diff bytes as tokens (ArchiveFormat.h)
 };
 
 // Whether `name` is that of a patch entry ("pat\" in any letter case).
@@ -104,6 +105,7 @@ private:
     bool consume(const unsigned char* data, std::size_t count);
     bool beginRecord();
     bool takeDiff(const unsigned char* data, std::size_t count);
+    bool takeTokens(const unsigned char* data, std::size_t count, std::size_t& used);
     bool emit(const unsigned char* data, std::size_t count);
     bool readBase(std::int64_t position, unsigned char* buffer, std::size_t count);
     bool takePending(const unsigned char* data, std::size_t count, std::size_t want, std::size_t& used);
@@ -117,13 +119,17 @@ private:
     // The header or a control record while it is incomplete.
     unsigned char pending_[kPatchHeaderSize] = {};
     std::size_t pendingSize_ = 0;
-    // One block: inflated records, diff runs added to the old bytes, the window on the old file.
+    // One block each: inflated records, diff runs added to the old bytes, the
+    // window on the old file, diff bytes expanded from PAT2 tokens.
     std::unique_ptr<unsigned char[]> buffers_;
     unsigned char* inflated_;
     unsigned char* work_;
     unsigned char* window_;
+    unsigned char* tokens_;  // PAT2: the diff bytes that tokens stand for
     std::int64_t windowStart_ = 0;
     std::size_t windowLength_ = 0;
+    std::uint32_t served_ = 0;  // bytes the window gave since it was last loaded
+    bool literal_ = false;      // PAT2: the next token byte is a diff byte
     struct Stream;
     Stream* stream_ = nullptr;
     std::uint32_t diffLeft_ = 0, extraLeft_ = 0;

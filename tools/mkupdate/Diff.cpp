@@ -267,6 +267,10 @@ PatchResult WritePatch(const DiffOptions& o, const PlannedFile& p, std::int64_t 
         std::fprintf(stderr, "mkupdate: %s: %s\n", p.file->shown.c_str(), d.error.c_str());
         return PatchResult::Failed;
     }
+    if (!d.warning.empty()) {
+        std::fprintf(stderr, "mkupdate: warning: %s: %s; the file goes whole\n", p.file->shown.c_str(), d.warning.c_str());
+        return PatchResult::WholeFile;
+    }
     std::printf("%s: %s, %llu bytes as patch, %llu whole\n", p.file->shown.c_str(),
                 d.usePatch ? "patch" : "whole file", (unsigned long long)d.patchSize, (unsigned long long)d.wholeSize);
     if (!d.usePatch) return PatchResult::WholeFile;

@@ -5,7 +5,9 @@
 
 #include "archive/ArchiveFormat.h"
 #include "archive/ArchiveWriter.h"
+#include "tools/mkupdate/Host.h"
 #include "tools/mkupdate/PatchMaker.h"
+#include "tools/mkupdate/Progress.h"
 
 namespace {
 
@@ -31,6 +33,9 @@ std::uint64_t StoredSize(const unsigned char* data, std::size_t size) {
     return stored;
 }
 
+// Files from this size on show a progress bar while their patch is made.
+constexpr std::size_t kProgressFrom = 4 << 20;
+
 }  // namespace
 
 PatchDecision DecidePatch(const std::filesystem::path& oldFile, const std::filesystem::path& newFile) {
@@ -40,11 +45,19 @@ PatchDecision DecidePatch(const std::filesystem::path& oldFile, const std::files
         d.error = "cannot be read";
         return d;
     }
-    if (!MakePatch(oldData, newData, d.patch)) {
+    MadePatch made = MadePatch::Made;
+    {
+        ProgressBar progress(std::int64_t(newData.size()), newData.size() >= kProgressFrom && StderrIsTerminal());
+        made = MakePatch(oldData, newData, d.patch, &progress);
+    }
+    if (made == MadePatch::Unavailable) {
         d.error = "no patch can be made (2 GiB or more)";
         return d;
     }
     d.wholeSize = StoredSize(newData.data(), newData.size());
+    if (made == MadePatch::SearchTooLong) d.warning = "the search for a patch took too long (repetitive data)";
+    if (made == MadePatch::WrongResult) d.warning = "the patch made did not give the new file (a fault of mkupdate)";
+    if (made != MadePatch::Made) return d;
     d.patchSize = StoredSize(reinterpret_cast<const unsigned char*>(d.patch.data()), d.patch.size());
     d.usePatch = double(d.patchSize) <= kPatchAtMostOfWhole * double(d.wholeSize);
     if (!d.usePatch) d.patch.clear();

@@ -16,6 +16,7 @@ struct PatchDecision {
     std::string patch;          // the patch entry's data, when usePatch
     std::uint64_t patchSize = 0, wholeSize = 0;  // both as stored in the package, compressed
     std::string error;          // a file that could not be read, or no patch can be made here
+    std::string warning;        // no patch for a reason that leaves the file whole (usePatch false)
 };
 
 // Whether `newFile` goes into the package as a patch from `oldFile`.

@@ -6,6 +6,12 @@
 // run under the later one backward for as long as at least half of their
 // bytes agree: those runs become difference bytes (mostly zeros, where code
 // moved and its addresses changed), the gap between them new bytes.
+//
+// Two changes bound the time on repetitive data, where Percival's search is
+// quadratic: a long match that is not taken moves the scan on by half its
+// length instead of one byte (each search costs about the match's length),
+// and all comparisons are counted against a budget per byte of both files;
+// past it, no patch is made and the file goes whole.
 #include "tools/mkupdate/PatchMaker.h"
 
 #include <algorithm>
@@ -17,13 +23,21 @@
 #include "archive/ArchiveWriter.h"
 #include "archive/Patch.h"
 #include "base/ByteReader.h"
+#include "tools/mkupdate/Progress.h"
 #include "tools/mkupdate/SuffixSort.h"
+
+void (*gPatchMadeHook)(std::string& patch) = nullptr;
 
 namespace {
 
 // How many more bytes a match must cover than the current alignment does
 // there before it becomes the next alignment: less makes many short records.
 constexpr std::int64_t kSwitchGain = 8;
+// A match not taken that is at least this long moves the scan on by half its length.
+constexpr std::int64_t kLongMatch = 64;
+// Comparisons allowed per byte of the two files, and for any pair.
+constexpr std::int64_t kWorkPerByte = 512;
+constexpr std::int64_t kWorkFloor = std::int64_t(1) << 26;
 
 struct Match {
     std::int64_t oldPos = 0;
@@ -35,9 +49,11 @@ public:
     Differ(const std::vector<unsigned char>& oldData, const std::vector<unsigned char>& newData,
            const std::vector<std::int32_t>& suffixes)
         : old_(oldData.data()), new_(newData.data()), n_(std::int64_t(oldData.size())),
-          m_(std::int64_t(newData.size())), suffixes_(suffixes) {}
+          m_(std::int64_t(newData.size())), suffixes_(suffixes),
+          budget_(kWorkFloor + kWorkPerByte * (n_ + m_)) {}
 
-    std::string records();
+    // The records, or false when the search ran past its budget.
+    bool records(std::string& out, ProgressBar* progress);
 
 private:
     Match longest(std::int64_t at) const;
@@ -55,11 +71,14 @@ private:
     std::int64_t lastScan_ = 0, lastPos_ = 0;  // where the current alignment's run starts
     std::int64_t oldAt_ = 0;                   // the applier's old position after the last record
     std::string out_;
+    mutable std::int64_t work_ = 0;
+    std::int64_t budget_;
 };
 
 std::int64_t Differ::commonPrefix(std::int64_t oldPos, std::int64_t newPos) const {
     std::int64_t most = std::min(n_ - oldPos, m_ - newPos), i = 0;
     while (i < most && old_[oldPos + i] == new_[newPos + i]) ++i;
+    work_ += i + 1;
     return i;
 }
 
@@ -73,6 +92,7 @@ Match Differ::longest(std::int64_t at) const {
         std::int64_t pos = suffixes_[std::size_t(mid)];
         std::int64_t common = std::min(n_ - pos, rest);
         int order = std::memcmp(old_ + pos, new_ + at, std::size_t(common));
+        work_ += 16;
         bool before = order < 0 || (order == 0 && n_ - pos < rest);
         if (before) low = mid + 1;
         else high = mid;
@@ -103,6 +123,7 @@ std::int64_t Differ::stretchForward(std::int64_t until) const {
             best = i + 1;
         }
     }
+    work_ += until - lastScan_;
     return best;
 }
 
@@ -116,6 +137,7 @@ std::int64_t Differ::stretchBackward(std::int64_t scan, const Match& match) cons
             best = i;
         }
     }
+    work_ += scan - lastScan_;
     return best;
 }
 
@@ -149,20 +171,25 @@ void Differ::emit(std::int64_t diffLength, std::int64_t extraLength) {
     oldAt_ = lastPos_ + diffLength;
 }
 
-std::string Differ::records() {
-    std::int64_t scan = 0, lastOffset = 0;
+bool Differ::records(std::string& out, ProgressBar* progress) {
+    std::int64_t scan = 0, lastOffset = 0, shown = 0;
     Match match;
     while (scan < m_) {
+        if (work_ > budget_) return false;
+        if (progress) progress->advance(scan - shown), shown = scan;
         // Look for the next alignment; the current one agrees on `agreeing`
         // of the bytes that the match found at `scan` covers.
         std::int64_t agreeing = 0;
         scan += match.length;
-        for (std::int64_t counted = scan; scan < m_; ++scan) {
+        for (std::int64_t counted = scan; scan < m_ && work_ <= budget_; ++scan) {
             match = longest(scan);
             for (; counted < scan + match.length; ++counted)
                 if (agrees(counted, lastOffset)) ++agreeing;
             if ((match.length == agreeing && match.length != 0) || match.length > agreeing + kSwitchGain) break;
-            if (agrees(scan, lastOffset)) --agreeing;
+            std::int64_t step = match.length >= kLongMatch ? match.length / 2 : 1;
+            for (std::int64_t i = 0; i < step; ++i)
+                if (agrees(scan + i, lastOffset)) --agreeing;
+            scan += step - 1;
         }
         // The current alignment covers the match as well: go on under it.
         if (match.length == agreeing && scan < m_) continue;
@@ -175,23 +202,88 @@ std::string Differ::records() {
         lastPos_ = match.oldPos - backward;
         lastOffset = match.oldPos - scan;
     }
-    return std::move(out_);
+    if (progress) progress->advance(m_ - shown);
+    out = std::move(out_);
+    return work_ <= budget_;
+}
+
+// Takes the applier's output and compares it with the new file as it comes.
+class Comparison final : public ByteSink {
+public:
+    explicit Comparison(const std::vector<unsigned char>& expected) : expected_(expected) {}
+    bool put(const unsigned char* data, std::size_t count) override {
+        if (count > expected_.size() - at_ || std::memcmp(expected_.data() + at_, data, count) != 0) return false;
+        at_ += count;
+        return true;
+    }
+    bool complete() const { return at_ == expected_.size(); }
+
+private:
+    const std::vector<unsigned char>& expected_;
+    std::size_t at_ = 0;
+};
+
+// The records with each diff run as PAT2 tokens (ArchiveFormat.h).
+std::string Tokens(const std::string& records) {
+    std::string out;
+    for (std::size_t at = 0; at < records.size();) {
+        ByteReader reader(reinterpret_cast<const unsigned char*>(records.data()) + at, kPatchControlSize);
+        std::uint32_t diff = 0, extra = 0;
+        reader.readU32(diff);
+        reader.readU32(extra);
+        out.append(records, at, kPatchControlSize);
+        at += kPatchControlSize;
+        std::size_t zeros = 0;
+        for (std::size_t i = 0; i < diff; ++i) {
+            char b = records[at + i];
+            // The run's last byte is always a diff byte of its own, so that the tokens end with the run.
+            if (b == 0 && i + 1 < diff) {
+                if (++zeros == 255) out.push_back(char(255)), zeros = 0;
+                continue;
+            }
+            out.push_back(char(zeros));
+            out.push_back(b);
+            zeros = 0;
+        }
+        out.append(records, at + diff, extra);
+        at += diff + extra;
+    }
+    return out;
+}
+
+bool GivesNewFile(const std::string& patch, const std::vector<unsigned char>& oldData,
+                  const std::vector<unsigned char>& newData) {
+    BufferPatchBase base(oldData.data(), oldData.size());
+    Comparison comparison(newData);
+    PatchApplier applier(&base, comparison);
+    applier.put(reinterpret_cast<const unsigned char*>(patch.data()), patch.size());
+    return applier.finish() == PatchOutcome::Built && comparison.complete();
 }
 
 }  // namespace
 
-bool MakePatch(const std::vector<unsigned char>& oldData, const std::vector<unsigned char>& newData,
-               std::string& patch) {
+MadePatch MakePatch(const std::vector<unsigned char>& oldData, const std::vector<unsigned char>& newData,
+                    std::string& patch, ProgressBar* progress) {
+    patch.clear();
     constexpr std::size_t kLimit = 0x7FFFFFFF;
-    if (oldData.size() >= kLimit || newData.size() >= kLimit) return false;
+    if (oldData.size() >= kLimit || newData.size() >= kLimit) return MadePatch::Unavailable;
     std::vector<std::int32_t> suffixes;
-    if (!SortSuffixes(oldData.data(), std::int32_t(oldData.size()), suffixes)) return false;
+    if (!SortSuffixes(oldData.data(), std::int32_t(oldData.size()), suffixes)) return MadePatch::Unavailable;
     PatchHeader header;
     header.oldSize = std::int32_t(oldData.size());
     header.oldCrc = Crc32(0, oldData.data(), oldData.size());
     header.newSize = std::int32_t(newData.size());
     header.newCrc = Crc32(0, newData.data(), newData.size());
-    std::string records = Differ(oldData, newData, suffixes).records();
+    std::string records;
+    if (!Differ(oldData, newData, suffixes).records(records, progress)) return MadePatch::SearchTooLong;
+    // Diff bytes as they are or as tokens, whichever makes the smaller patch.
     patch = PatchHeaderBytes(header) + CompressZlib(records.data(), records.size(), Z_BEST_COMPRESSION);
-    return true;
+    const std::string tokens = Tokens(records);
+    header.sparse = true;
+    std::string sparse = PatchHeaderBytes(header) + CompressZlib(tokens.data(), tokens.size(), Z_BEST_COMPRESSION);
+    if (sparse.size() < patch.size()) patch = std::move(sparse);
+    if (gPatchMadeHook) gPatchMadeHook(patch);
+    if (GivesNewFile(patch, oldData, newData)) return MadePatch::Made;
+    patch.clear();
+    return MadePatch::WrongResult;
 }
