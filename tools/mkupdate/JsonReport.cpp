@@ -13,9 +13,17 @@ void Print(const nlohmann::json& document) {
     std::fputc('\n', stdout);
 }
 
+
+nlohmann::json SignerJson(const Signer& signer) {
+    if (signer.state == SignerState::Unsigned) return nullptr;
+    return {{"subject", signer.subject},
+            {"thumbprint", signer.thumbprint},
+            {"signature_matches", signer.state == SignerState::Matches}};
+}
+
 }  // namespace
 
-void PrintListJson(const std::string& file, const std::vector<ListedEntry>& entries) {
+void PrintListJson(const std::string& file, const std::vector<ListedEntry>& entries, const Signer* signer) {
     nlohmann::json list = nlohmann::json::array();
     for (const ListedEntry& e : entries) {
         nlohmann::json entry = {{"name", e.name}, {"size", e.size}, {"stored", e.stored}, {"segments", e.segments},
@@ -23,17 +31,22 @@ void PrintListJson(const std::string& file, const std::vector<ListedEntry>& entr
         if (e.patch) entry["patch"] = {{"from_size", e.patchFrom}, {"to_size", e.patchTo}};
         list.push_back(entry);
     }
-    Print({{"file", file}, {"entries", list}});
+    nlohmann::json document = {{"file", file}, {"entries", list}};
+    if (signer) document["signer"] = SignerJson(*signer);
+    Print(document);
 }
 
-void PrintCheckJson(const std::string& target, const std::vector<Finding>& findings, int errors) {
+void PrintCheckJson(const std::string& target, const std::vector<Finding>& findings, int errors, const Signer* signer) {
     nlohmann::json list = nlohmann::json::array();
     for (const Finding& f : findings) {
         list.push_back({{"severity", f.error ? "error" : "warning"}, {"code", f.code}, {"where", f.where},
                         {"text", f.text}});
         if (!f.updaterText.empty()) list.back()["updater_text"] = f.updaterText;
     }
-    Print({{"target", target}, {"errors", errors}, {"warnings", int(findings.size()) - errors}, {"findings", list}});
+    nlohmann::json document = {
+        {"target", target}, {"errors", errors}, {"warnings", int(findings.size()) - errors}, {"findings", list}};
+    if (signer) document["signer"] = SignerJson(*signer);
+    Print(document);
 }
 
 void PrintOpenErrorJson(const char* subjectKey, const std::string& subject, const std::string& error,
