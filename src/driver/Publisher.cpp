@@ -46,14 +46,15 @@ std::string Refusal(const std::string& pins, const Signer& signer, std::string& 
     bool pinned = Pinned(pins, signer.thumbprint, invalid);
     switch (signer.state) {
     case SignerState::Unsigned: return "keine Signatur.";
-    case SignerState::Unreadable: return "Die Signatur ist unlesbar.";
+    case SignerState::Unreadable: return "die Signatur ist unlesbar.";
     case SignerState::Unverifiable:
-        return "Die Signatur kann auf diesem System nicht geprüft werden (" + Certificate(signer) + ").";
+        return "die Signatur kann auf diesem System nicht geprüft werden (" + Certificate(signer) + ").";
     default: break;
     }
-    if (!pinned) return "Signiert mit dem nicht hinterlegten " + Certificate(signer) + ".";
+    if (!pinned) return "signiert mit dem nicht hinterlegten " + Certificate(signer) + ".";
     if (signer.state != SignerState::Matches)
-        return "Die Signatur passt nicht zur Datei (" + Certificate(signer) + "): das Update wurde nach dem Signieren verändert.";
+        return "die Signatur passt nicht zur Datei (" + Certificate(signer) +
+               "): das Update wurde nach dem Signieren verändert.";
     return {};
 }
 
@@ -78,7 +79,8 @@ PublisherVerdict JudgePublisher(const std::string& pins, const Signer& signer) {
 
 std::string PinnedPublishers() {
     std::string pins;
-    std::unique_ptr<RegistryKey> host = Reg().openKey(RootKey::LocalMachine, "Software\\Mevo\\Tarnix.Exe", kKeyQueryValue);
+    std::unique_ptr<RegistryKey> host =
+        Reg().openKey(RootKey::LocalMachine, "Software\\Mevo\\Tarnix.Exe", kKeyQueryValue);
     if (!host || !host->queryString("UpdateSigner", 0, pins)) return {};
     return pins;
 }

@@ -64,8 +64,10 @@ check "list --json: subject, thumbprint, the signature matches" equals \
 check "list --json: the altered package's signature does not match" equals \
   "$("$NATIVE_DIR/mkupdate" list --json "$WORK/altered.exe" | python3 -c 'import json,sys; print(json.load(sys.stdin)["signer"]["signature_matches"])')" \
   False
-check "check finds the altered package's signature at fault" \
-  contains "$("$NATIVE_DIR/mkupdate" check "$WORK/altered.exe")" "signature-mismatch"
+check "check finds the altered package's signature at fault (exit 1)" \
+  contains "$("$NATIVE_DIR/mkupdate" check "$WORK/altered.exe"; echo "exit $?")" "does NOT match the file (changed after signing)
+1 error(s), 1 warning(s)
+exit 1"
 
 pin "$PUB"
 apply pub
@@ -78,7 +80,7 @@ for package in other plain altered; do
   other) check "pinned, other: the log names the thumbprint found" contains "$LOG" "nicht hinterlegten Zertifikat $OTHER" ;;
   plain) check "pinned, unsigned: the log says so" contains "$LOG" "vom Herausgeber: keine Signatur." ;;
   altered) check "pinned, altered: the log says the signature does not match" contains "$LOG" \
-    "Die Signatur passt nicht zur Datei (Zertifikat $PUB" ;;
+    "die Signatur passt nicht zur Datei (Zertifikat $PUB" ;;
   esac
 done
 
