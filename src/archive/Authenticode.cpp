@@ -1,6 +1,7 @@
 #include "archive/Authenticode.h"
 
 #include <cstring>
+#include <iterator>
 #include <vector>
 
 #include "archive/Signature.h"
@@ -19,118 +20,114 @@ constexpr std::uint16_t kRevision2 = 0x0200, kTypePkcs7 = 2;
 constexpr std::int64_t kMaxTableSize = 1 << 20;
 constexpr std::size_t kChunkSize = 64 * 1024;
 
-bool NextOid(DerReader& r, Bytes oid) {
-    DerElement e;
-    return r.next(kDerOid, e) && SameBytes(e.content, oid);
+// The parse is a walk through nested elements, one step per element of the
+// current level, which must carry the step's tag: `In` goes down into it,
+// `Out` back up to the level above, `Optional` passes over an element that is
+// not there, and a slot keeps the element for what follows the walk.
+enum : unsigned char { In = 1, Out = 2, Optional = 4 };
+struct Step {
+    unsigned char tag, flags, slot;
+};
+constexpr unsigned char kNoSlot = 0;
+
+enum Slot : unsigned char {
+    ContentType = 1, IndirectType, Indirect, FileHashOid, FileDigest, Certificates, Issuer, Serial, SignerHashOid, Attributes,
+    Signature, SlotCount,
+    // of a certificate
+    Certificate = 1, CertSerial, CertIssuer, Subject, PublicKey, CertSlotCount,
+    // of an attribute
+    AttributeType = 1, AttributeValue, AttributeSlotCount,
+};
+
+// ContentInfo { signedData, [0] SignedData { version, digest algorithms,
+// ContentInfo { indirect data, [0] SpcIndirectDataContent { data, DigestInfo } },
+// [0] certificates, [1] revocation lists, signer infos { SignerInfo { version,
+// issuer and serial, digest algorithm, [0] signed attributes, signature algorithm, signature } } } }
+constexpr Step kSignedData[] = {
+    {kDerSequence, In, kNoSlot}, {kDerOid, 0, ContentType}, {kDerContext0, In, kNoSlot},
+    {kDerSequence, In, kNoSlot}, {kDerInteger, 0, kNoSlot}, {kDerSet, 0, kNoSlot},
+    {kDerSequence, In, kNoSlot}, {kDerOid, 0, IndirectType}, {kDerContext0, In, kNoSlot},
+    {kDerSequence, In, Indirect}, {kDerSequence, 0, kNoSlot}, {kDerSequence, In, kNoSlot},
+    {kDerSequence, In, kNoSlot}, {kDerOid, 0, FileHashOid}, {0, Out, kNoSlot}, {kDerOctetString, 0, FileDigest},
+    {0, Out, kNoSlot}, {0, Out, kNoSlot}, {0, Out, kNoSlot}, {0, Out, kNoSlot},
+    {kDerContext0, 0, Certificates}, {kDerContext1, Optional, kNoSlot},
+    {kDerSet, In, kNoSlot}, {kDerSequence, In, kNoSlot}, {kDerInteger, 0, kNoSlot},
+    {kDerSequence, In, kNoSlot}, {kDerSequence, 0, Issuer}, {kDerInteger, 0, Serial}, {0, Out, kNoSlot},
+    {kDerSequence, In, kNoSlot}, {kDerOid, 0, SignerHashOid}, {0, Out, kNoSlot},
+    {kDerContext0, 0, Attributes}, {kDerSequence, 0, kNoSlot}, {kDerOctetString, 0, Signature},
+};
+// Certificate { TBSCertificate { [0] version, serial, signature algorithm, issuer, validity, subject, key } }
+constexpr Step kCertificate[] = {
+    {kDerSequence, In, Certificate}, {kDerSequence, In, kNoSlot}, {kDerContext0, Optional, kNoSlot},
+    {kDerInteger, 0, CertSerial}, {kDerSequence, 0, kNoSlot}, {kDerSequence, 0, CertIssuer},
+    {kDerSequence, 0, kNoSlot}, {kDerSequence, 0, Subject}, {kDerSequence, 0, PublicKey},
+};
+// Attribute { type, SET { value } }; RelativeDistinguishedName { { type, value } }
+constexpr Step kAttribute[] = {{kDerSequence, In, kNoSlot}, {kDerOid, 0, AttributeType}, {kDerSet, In, kNoSlot},
+                               {kDerOctetString, 0, AttributeValue}};
+constexpr Step kNamePart[] = {{kDerSet, In, kNoSlot}, {kDerSequence, In, kNoSlot}, {kDerOid, 0, AttributeType},
+                              {0, 0, AttributeValue}};
+
+static_assert(std::size(kAttribute) == 4 && std::size(kNamePart) == 4);
+
+// Walks the steps from the start of `reader`, which is left after the walk's first element.
+bool Walk(DerReader& reader, const Step* steps, std::size_t count, DerElement* slots) {
+    DerReader levels[10] = {reader};
+    int depth = 0;
+    for (const Step* step = steps; step != steps + count; ++step) {
+        if (step->flags & Out) {
+            --depth;
+            continue;
+        }
+        DerReader& level = levels[depth];
+        DerElement e;
+        if ((step->flags & Optional) && !level.nextIs(step->tag)) continue;
+        if (!(step->tag ? level.next(step->tag, e) : level.next(e))) return false;
+        if (step->slot) slots[step->slot] = e;
+        if (step->flags & In) levels[++depth] = DerReader(e.content);
+    }
+    reader = levels[0];
+    return true;
 }
 
-// An AlgorithmIdentifier of SHA-1 or SHA-256.
-bool NextHash(DerReader& r, HashKind& kind) {
-    DerReader algorithm;
-    DerElement oid;
-    if (!r.enter(kDerSequence, algorithm) || !algorithm.next(kDerOid, oid)) return false;
+// SHA-1 or SHA-256, by the content of its identifier.
+bool HashOf(const DerElement& oid, HashKind& kind) {
     kind = SameBytes(oid.content, kOidSha1) ? HashKind::Sha1 : HashKind::Sha256;
     return SameBytes(oid.content, kOidSha1) || SameBytes(oid.content, kOidSha256);
 }
 
-// SpcIndirectDataContent: SEQUENCE { data, DigestInfo { algorithm, digest } }.
-bool ReadIndirectData(DerReader& signedData, AuthenticodeSignature& out) {
-    DerReader contentInfo, wrapper, indirect, digestInfo;
-    DerElement statement, skipped, digest;
-    if (!signedData.enter(kDerSequence, contentInfo) || !NextOid(contentInfo, kOidIndirectData) ||
-        !contentInfo.enter(kDerContext0, wrapper) || !wrapper.next(kDerSequence, statement))
-        return false;
-    out.indirectContent = statement.content;
-    indirect = DerReader(statement.content);
-    return indirect.next(kDerSequence, skipped) && indirect.enter(kDerSequence, digestInfo) &&
-           NextHash(digestInfo, out.fileDigestKind) && digestInfo.next(kDerOctetString, digest) &&
-           !(out.fileDigest = digest.content).empty();
-}
-
-// The messageDigest attribute among the signed attributes.
-bool FindMessageDigest(Bytes attributes, Bytes& digest) {
-    DerReader all(attributes);
-    while (!all.atEnd()) {
-        DerReader attribute, values;
-        DerElement value;
-        if (!all.enter(kDerSequence, attribute)) return false;
-        if (!NextOid(attribute, kOidMessageDigest)) continue;
-        if (!attribute.enter(kDerSet, values) || !values.next(kDerOctetString, value)) return false;
-        digest = value.content;
-        return true;
+// The value of the first attribute of `type` in a SET of attributes or a Name.
+bool FindAttribute(Bytes all, const Step* steps, Bytes type, Bytes& value) {
+    DerReader reader(all);
+    DerElement slots[AttributeSlotCount];
+    while (!reader.atEnd()) {
+        DerReader before = reader;
+        bool read = Walk(reader, steps, 4, slots);  // both shapes take 4 steps
+        if (read && SameBytes(slots[AttributeType].content, type)) {
+            value = slots[AttributeValue].content;
+            return true;
+        }
+        // An element of another shape is passed over.
+        DerElement skipped;
+        if (!read && !(reader = before).next(skipped)) return false;
     }
     return false;
 }
 
-// SignerInfo: version, issuer and serial, digest algorithm, [0] signed
-// attributes, signature algorithm, signature.
-bool ReadSignerInfo(DerReader& signerInfos, AuthenticodeSignature& out, DerElement& issuer, DerElement& serial) {
-    DerReader info, issuerAndSerial;
-    DerElement skipped, attributes, signature;
-    return signerInfos.enter(kDerSequence, info) && info.next(kDerInteger, skipped) &&
-           info.enter(kDerSequence, issuerAndSerial) && issuerAndSerial.next(kDerSequence, issuer) &&
-           issuerAndSerial.next(kDerInteger, serial) && NextHash(info, out.signerKind) &&
-           info.next(kDerContext0, attributes) && FindMessageDigest(attributes.content, out.messageDigest) &&
-           !(out.signedAttributes = attributes.whole).empty() && info.next(kDerSequence, skipped) &&
-           info.next(kDerOctetString, signature) && !(out.signature = signature.content).empty();
-}
-
-// The certificate of `certificates` with that issuer and serial number.
+// The certificate among `certificates` with that issuer and serial number.
 bool FindCertificate(Bytes certificates, const DerElement& issuer, const DerElement& serial,
                      AuthenticodeSignature& out) {
-    DerReader all(certificates);
-    DerElement certificate;
-    while (all.next(kDerSequence, certificate)) {
-        DerReader body(certificate.content), tbs;
-        DerElement field, certIssuer, certSerial, subject, key;
-        if (!body.enter(kDerSequence, tbs)) return false;
-        if (tbs.nextIs(kDerContext0)) tbs.next(field);  // the version
-        if (!tbs.next(kDerInteger, certSerial) || !tbs.next(kDerSequence, field) ||
-            !tbs.next(kDerSequence, certIssuer) || !tbs.next(kDerSequence, field) ||
-            !tbs.next(kDerSequence, subject) || !tbs.next(kDerSequence, key))
-            return false;
-        if (!SameBytes(certIssuer.whole, issuer.whole) || !SameBytes(certSerial.whole, serial.whole)) continue;
-        out.certificate = certificate.whole;
-        out.subject = subject.whole;
-        out.publicKeyInfo = key.whole;
+    DerReader reader(certificates);
+    DerElement slots[CertSlotCount];
+    while (Walk(reader, kCertificate, std::size(kCertificate), slots)) {
+        if (!SameBytes(slots[CertIssuer].whole, issuer.whole) || !SameBytes(slots[CertSerial].whole, serial.whole))
+            continue;
+        out.certificate = slots[Certificate].whole;
+        out.subject = slots[Subject].whole;
+        out.publicKeyInfo = slots[PublicKey].whole;
         return true;
     }
     return false;
-}
-
-std::string Hex(const unsigned char* bytes, std::size_t count) {
-    static const char digits[] = "0123456789ABCDEF";
-    std::string text;
-    for (std::size_t i = 0; i < count; ++i) {
-        text += digits[bytes[i] >> 4];
-        text += digits[bytes[i] & 15];
-    }
-    return text;
-}
-
-// Feeds [from, to) of the file to `hasher`; false when a read fails or falls short.
-bool HashRange(FileHandle& file, std::int64_t from, std::int64_t to, Hasher& hasher, std::vector<unsigned char>& buffer) {
-    if (!file.seek(from)) return false;
-    while (from < to) {
-        std::int64_t count = std::min<std::int64_t>(to - from, std::int64_t(buffer.size()));
-        if (file.read(buffer.data(), count) != count || !hasher.add(Bytes(buffer.data(), std::size_t(count))))
-            return false;
-        from += count;
-    }
-    return true;
-}
-
-// The file's digest as Authenticode computes it: every byte before the
-// certificate table but the CheckSum field and the table's directory entry.
-std::size_t FileDigest(FileHandle& file, const CertificateTable& table, HashKind kind, unsigned char out[]) {
-    std::unique_ptr<Hasher> hasher = StartHash(kind);
-    std::vector<unsigned char> buffer(kChunkSize);
-    if (!hasher || table.checksumField + 4 > table.directoryEntry) return 0;
-    if (!HashRange(file, 0, table.checksumField, *hasher, buffer) ||
-        !HashRange(file, table.checksumField + 4, table.directoryEntry, *hasher, buffer) ||
-        !HashRange(file, table.directoryEntry + 8, table.offset, *hasher, buffer))
-        return 0;
-    return hasher->finish(out);
 }
 
 std::size_t DigestOf(HashKind kind, Bytes bytes, unsigned char out[]) {
@@ -138,26 +135,48 @@ std::size_t DigestOf(HashKind kind, Bytes bytes, unsigned char out[]) {
     return hasher && hasher->add(bytes) ? hasher->finish(out) : 0;
 }
 
-bool Equal(Bytes expected, const unsigned char* digest, std::size_t size) {
-    return SameBytes(expected, Bytes(digest, size));
+// Whether the digest of `kind` that `hasher` ends with is `expected`;
+// Unverifiable when it cannot be computed.
+SignerState Compare(Hasher* hasher, Bytes expected) {
+    unsigned char digest[kMaxDigestSize];
+    std::size_t size = hasher ? hasher->finish(digest) : 0;
+    if (size == 0) return SignerState::Unverifiable;
+    return SameBytes(expected, Bytes(digest, size)) ? SignerState::Matches : SignerState::Mismatch;
+}
+
+// The file's digest as Authenticode computes it, read in pieces: every byte
+// before the certificate table but the CheckSum field and the table's directory entry.
+SignerState CompareFileDigest(FileHandle& file, const CertificateTable& table, const AuthenticodeSignature& s) {
+    std::unique_ptr<Hasher> hasher = StartHash(s.fileDigestKind);
+    const std::int64_t ranges[] = {0, table.checksumField, table.checksumField + 4, table.directoryEntry,
+                                   table.directoryEntry + 8, table.offset};
+    std::vector<unsigned char> buffer(kChunkSize);
+    for (int i = 0; hasher && i < 6; i += 2) {
+        std::int64_t from = ranges[i], to = ranges[i + 1];
+        if (from > to || !file.seek(from)) return SignerState::Mismatch;
+        for (std::int64_t count; from < to; from += count) {
+            count = std::min<std::int64_t>(to - from, kChunkSize);
+            if (file.read(buffer.data(), count) != count || !hasher->add(Bytes(buffer.data(), std::size_t(count))))
+                return SignerState::Unverifiable;
+        }
+    }
+    return Compare(hasher.get(), s.fileDigest);
 }
 
 // Whether the file's digest, the signed statement and the signature agree.
 SignerState Verify(FileHandle& file, const CertificateTable& table, const AuthenticodeSignature& s) {
-    unsigned char digest[kMaxDigestSize];
-    std::size_t size = FileDigest(file, table, s.fileDigestKind, digest);
-    if (size == 0) return SignerState::Unverifiable;
-    if (!Equal(s.fileDigest, digest, size)) return SignerState::Mismatch;
-    if (!(size = DigestOf(s.signerKind, s.indirectContent, digest))) return SignerState::Unverifiable;
-    if (!Equal(s.messageDigest, digest, size)) return SignerState::Mismatch;
+    SignerState state = CompareFileDigest(file, table, s);
+    if (state != SignerState::Matches) return state;
+    std::unique_ptr<Hasher> hasher = StartHash(s.signerKind);
+    if (hasher) hasher->add(s.indirectContent);
+    if ((state = Compare(hasher.get(), s.messageDigest)) != SignerState::Matches) return state;
     // The signature covers the attributes under the tag of a SET.
     std::vector<unsigned char> attributes(s.signedAttributes.begin(), s.signedAttributes.end());
     attributes[0] = kDerSet;
-    switch (VerifyRsaSignature(s.signerKind, s.publicKeyInfo, attributes, s.signature)) {
-    case SignatureCheck::Valid: return SignerState::Matches;
-    case SignatureCheck::Invalid: return SignerState::Mismatch;
-    default: return SignerState::Unverifiable;
-    }
+    SignatureCheck check = VerifyRsaSignature(s.signerKind, s.publicKeyInfo, attributes, s.signature);
+    return check == SignatureCheck::Valid     ? SignerState::Matches
+           : check == SignatureCheck::Invalid ? SignerState::Mismatch
+                                              : SignerState::Unverifiable;
 }
 
 }  // namespace
@@ -168,28 +187,28 @@ bool ParseAuthenticode(Bytes table, AuthenticodeSignature& out) {
     if (length < 8 || length > table.size() || (table[4] | table[5] << 8) != kRevision2 ||
         (table[6] | table[7] << 8) != kTypePkcs7)
         return false;
-    DerReader top(table.subspan(8, length - 8)), contentInfo, wrapper, signedData, signerInfos;
-    DerElement skipped, certificates, issuer, serial;
-    if (!top.enter(kDerSequence, contentInfo) || !NextOid(contentInfo, kOidSignedData) ||
-        !contentInfo.enter(kDerContext0, wrapper) || !wrapper.enter(kDerSequence, signedData) ||
-        !signedData.next(kDerInteger, skipped) || !signedData.next(kDerSet, skipped) ||
-        !ReadIndirectData(signedData, out) || !signedData.next(kDerContext0, certificates))
+    DerReader reader(table.subspan(8, length - 8));
+    DerElement slots[SlotCount];
+    if (!Walk(reader, kSignedData, std::size(kSignedData), slots) || !SameBytes(slots[ContentType].content, kOidSignedData) ||
+        !SameBytes(slots[IndirectType].content, kOidIndirectData) || !HashOf(slots[FileHashOid], out.fileDigestKind) ||
+        !HashOf(slots[SignerHashOid], out.signerKind))
         return false;
-    if (signedData.nextIs(kDerContext1)) signedData.next(skipped);  // revocation lists
-    return signedData.enter(kDerSet, signerInfos) && ReadSignerInfo(signerInfos, out, issuer, serial) &&
-           FindCertificate(certificates.content, issuer, serial, out);
+    out.indirectContent = slots[Indirect].content;
+    out.fileDigest = slots[FileDigest].content;
+    out.signedAttributes = slots[Attributes].whole;
+    out.signature = slots[Signature].content;
+    return !out.fileDigest.empty() && !out.signature.empty() &&
+           FindAttribute(slots[Attributes].content, kAttribute, kOidMessageDigest, out.messageDigest) &&
+           FindCertificate(slots[Certificates].content, slots[Issuer], slots[Serial], out);
 }
 
 std::string CommonName(Bytes name) {
-    DerReader rdns(name), all;
-    if (!rdns.enter(kDerSequence, all)) return {};
-    DerReader set, pair;
-    while (all.enter(kDerSet, set)) {
-        DerElement value;
-        if (set.enter(kDerSequence, pair) && NextOid(pair, kOidCommonName) && pair.next(value))
-            return std::string(value.content.begin(), value.content.end());
-    }
-    return {};
+    DerReader reader(name);
+    DerElement sequence;
+    Bytes value;
+    if (!reader.next(kDerSequence, sequence) || !FindAttribute(sequence.content, kNamePart, kOidCommonName, value))
+        return {};
+    return std::string(value.begin(), value.end());
 }
 
 Signer CheckSigner(FileHandle& file, bool verify) {
@@ -197,16 +216,18 @@ Signer CheckSigner(FileHandle& file, bool verify) {
     CertificateTable table;
     if (!FindCertificateTable(file, file.size(), table)) return signer;
     signer.state = SignerState::Unreadable;
-    std::vector<unsigned char> bytes(std::size_t(std::min(table.size, kMaxTableSize)));
+    if (table.size > kMaxTableSize) return signer;
+    std::vector<unsigned char> bytes(std::size_t(table.size));
     AuthenticodeSignature s;
-    if (table.size > kMaxTableSize || !file.seek(table.offset) ||
-        file.read(bytes.data(), std::int64_t(bytes.size())) != std::int64_t(bytes.size()) ||
-        !ParseAuthenticode(bytes, s))
+    if (!file.seek(table.offset) || file.read(bytes.data(), table.size) != table.size || !ParseAuthenticode(bytes, s))
         return signer;
     signer.subject = CommonName(s.subject);
     unsigned char thumbprint[kMaxDigestSize];
     std::size_t size = DigestOf(HashKind::Sha256, s.certificate, thumbprint);
-    signer.thumbprint = Hex(thumbprint, size);
+    for (std::size_t i = 0; i < size; ++i) {
+        signer.thumbprint += "0123456789ABCDEF"[thumbprint[i] >> 4];
+        signer.thumbprint += "0123456789ABCDEF"[thumbprint[i] & 15];
+    }
     signer.state = size == 0 ? SignerState::Unverifiable : verify ? Verify(file, table, s) : SignerState::NotChecked;
     return signer;
 }

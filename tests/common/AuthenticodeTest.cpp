@@ -180,12 +180,12 @@ TEST(PublisherTest, OnlyAMatchingSignatureOfAPinnedCertificateGoesOn) {
         {"", SignerState::Unsigned, "", true, "", 1},
         {"", SignerState::NotChecked, T1, true, T1.c_str(), 1},
         {"", SignerState::Mismatch, T1, true, T1.c_str(), 1},  // without pins, runs go on as before
-        {T1, SignerState::Matches, T1, true, "hinterlegten", 1},
-        {lower, SignerState::Matches, T1, true, "hinterlegten", 1},
-        {T2 + " ; " + T1 + ";", SignerState::Matches, T1, true, "hinterlegten", 1},
+        {T1, SignerState::Matches, T1, true, "Signiert mit Zertifikat", 1},
+        {lower, SignerState::Matches, T1, true, "", 1},
+        {T2 + " ; " + T1 + ";", SignerState::Matches, T1, true, "", 1},
         {T1, SignerState::Unsigned, "", false, "keine Signatur", 2},
         {T1, SignerState::Unreadable, "", false, "unlesbar", 2},
-        {T1, SignerState::Matches, T2, false, T2.c_str(), 2},
+        {T1, SignerState::Matches, T2, false, "nicht hinterlegten Zertifikat.", 2},
         {T1, SignerState::Mismatch, T1, false, "passt nicht zur Datei", 2},
         {T1, SignerState::Unverifiable, T1, false, "nicht geprüft", 2},
         {T1 + "0", SignerState::Matches, T1, false, "ungültigen Fingerabdruck", 2},
@@ -197,8 +197,9 @@ TEST(PublisherTest, OnlyAMatchingSignatureOfAPinnedCertificateGoesOn) {
         SCOPED_TRACE(c.pins + " / " + c.thumbprint + " / " + std::to_string(int(c.state)));
         EXPECT_EQ(v.accepted, c.accepted);
         EXPECT_NE(v.text.find(c.said), std::string::npos) << v.text;
-        if (!v.text.empty()) EXPECT_EQ(v.level, c.level);
-        if (!c.accepted) EXPECT_NE(v.text.find("Das Update wird nicht ausgeführt."), std::string::npos);
+        EXPECT_EQ(v.text.find("Zertifikat " + c.thumbprint + " (Mevo Test).") != std::string::npos, !c.thumbprint.empty());
+        EXPECT_EQ(v.level, v.text.empty() ? 1 : c.level);
+        EXPECT_EQ(v.text.find("Das Update wird nicht ausgeführt.") != std::string::npos, !c.accepted);
     }
 }
 

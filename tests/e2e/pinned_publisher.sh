@@ -72,15 +72,16 @@ exit 1"
 pin "$PUB"
 apply pub
 check "pinned, signed with the pinned certificate: applied" equals "$RC $STATE" "0 changed"
-check "pinned: the log names the signer" contains "$LOG" "hinterlegten Zertifikat $PUB (Mevo Publisher)"
+check "pinned: the log names the signer" contains "$LOG" "Signiert mit Zertifikat $PUB (Mevo Publisher)."
 for package in other plain altered; do
   apply $package
   check "pinned, $package: exit 2, nothing changed" equals "$RC $STATE $(reg_get "$PROJECT\\Ver" "")" "2 unchanged 4.1"
   case $package in
-  other) check "pinned, other: the log names the thumbprint found" contains "$LOG" "nicht hinterlegten Zertifikat $OTHER" ;;
+  other) check "pinned, other: the log names the thumbprint found" contains "$LOG" \
+    $'einem nicht hinterlegten Zertifikat.\r\nSigniert mit Zertifikat '"$OTHER (Someone Else)." ;;
   plain) check "pinned, unsigned: the log says so" contains "$LOG" "vom Herausgeber: keine Signatur." ;;
   altered) check "pinned, altered: the log says the signature does not match" contains "$LOG" \
-    "die Signatur passt nicht zur Datei (Zertifikat $PUB" ;;
+    $'die Signatur passt nicht zur Datei: sie wurde nach dem Signieren verändert.\r\nSigniert mit Zertifikat '"$PUB" ;;
   esac
 done
 
@@ -93,5 +94,5 @@ for package in plain pub altered; do
   apply $package
   check "no pin, $package: applied as before" equals "$RC $STATE" "0 changed"
 done
-check "no pin: the extended log names the signer" contains "$LOG" "Signiert mit Zertifikat $PUB (Mevo Publisher)."
+check "no pin: the extended log names the signer" contains "$LOG" $'\r\nSigniert mit Zertifikat '"$PUB (Mevo Publisher)."
 finish
