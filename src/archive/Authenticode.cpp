@@ -163,17 +163,15 @@ SignerState CompareFileDigest(FileHandle& file, const CertificateTable& table, c
     return Compare(hasher.get(), s.fileDigest);
 }
 
-// Whether the file's digest, the signed statement and the signature agree.
+// Whether the file's digest, the signed statement and the signature (over
+// the signed attributes, whose tag the caller has made that of a SET) agree.
 SignerState Verify(FileHandle& file, const CertificateTable& table, const AuthenticodeSignature& s) {
     SignerState state = CompareFileDigest(file, table, s);
     if (state != SignerState::Matches) return state;
     std::unique_ptr<Hasher> hasher = StartHash(s.signerKind);
     if (hasher) hasher->add(s.indirectContent);
     if ((state = Compare(hasher.get(), s.messageDigest)) != SignerState::Matches) return state;
-    // The signature covers the attributes under the tag of a SET.
-    std::vector<unsigned char> attributes(s.signedAttributes.begin(), s.signedAttributes.end());
-    attributes[0] = kDerSet;
-    SignatureCheck check = VerifyRsaSignature(s.signerKind, s.publicKeyInfo, attributes, s.signature);
+    SignatureCheck check = VerifyRsaSignature(s.signerKind, s.publicKeyInfo, s.signedAttributes, s.signature);
     return check == SignatureCheck::Valid     ? SignerState::Matches
            : check == SignatureCheck::Invalid ? SignerState::Mismatch
                                               : SignerState::Unverifiable;
@@ -228,6 +226,8 @@ Signer CheckSigner(FileHandle& file, bool verify) {
         signer.thumbprint += "0123456789ABCDEF"[thumbprint[i] >> 4];
         signer.thumbprint += "0123456789ABCDEF"[thumbprint[i] & 15];
     }
+    // The signature covers the signed attributes under the tag of a SET.
+    bytes[std::size_t(s.signedAttributes.data() - bytes.data())] = kDerSet;
     signer.state = size == 0 ? SignerState::Unverifiable : verify ? Verify(file, table, s) : SignerState::NotChecked;
     return signer;
 }

@@ -1,34 +1,42 @@
 #include "driver/Publisher.h"
 
-#include "platform/Registry.h"
+#include <algorithm>
+
+#include "env/Registry.h"
 
 namespace {
 
-bool IsThumbprint(const std::string& item) {
-    if (item.size() != 64) return false;
-    for (char c : item)
+char Upper(char c) { return c >= 'a' && c <= 'z' ? char(c - 0x20) : c; }
+
+// Whether pins[from, end) is 64 hexadecimal digits, and equals `thumbprint` (upper case) when `same`.
+bool IsThumbprint(const std::string& pins, std::size_t from, std::size_t end, const std::string& thumbprint,
+                  bool& same) {
+    if (end - from != 64) return false;
+    same = thumbprint.size() == 64;
+    for (std::size_t i = 0; i < 64; ++i) {
+        char c = Upper(pins[from + i]);
         if (!((c >= '0' && c <= '9') || (c >= 'A' && c <= 'F'))) return false;
+        same = same && c == thumbprint[i];
+    }
     return true;
 }
 
-// Whether `thumbprint` (upper case) is among the pins, which may be in either
-// case; blanks are left out, and each item that is no thumbprint is named in `log`.
+// Whether `thumbprint` is among the pins (either case, blanks around items
+// left out); each item that is no thumbprint is named in `log`.
 bool Pinned(const std::string& pins, const std::string& thumbprint, std::string& log) {
     bool found = false;
-    std::string item;
-    for (std::size_t i = 0; i <= pins.size(); ++i) {
-        char c = i < pins.size() ? pins[i] : ';';
-        if (c == ' ') continue;
-        if (c != ';') {
-            item += c >= 'a' && c <= 'f' ? char(c - 0x20) : c;
-            continue;
-        }
-        if (!item.empty() && !IsThumbprint(item)) {
+    for (std::size_t from = 0, end; from <= pins.size(); from = end + 1) {
+        end = std::min(pins.find(';', from), pins.size());
+        std::size_t last = end;
+        while (from < last && pins[from] == ' ') ++from;
+        while (last > from && pins[last - 1] == ' ') --last;
+        bool same = false;
+        if (IsThumbprint(pins, from, last, thumbprint, same)) {
+            found = found || same;
+        } else if (last > from) {
             log += "\r\nDer Wert UpdateSigner enthält einen ungültigen Fingerabdruck: ";
-            log += item;
+            log.append(pins, from, last - from);
         }
-        found = found || (IsThumbprint(item) && item == thumbprint);
-        item.clear();
     }
     return found;
 }
@@ -72,8 +80,6 @@ PublisherVerdict JudgePublisher(const std::string& pins, const Signer& signer) {
 
 std::string PinnedPublishers() {
     std::string pins;
-    std::unique_ptr<RegistryKey> host =
-        Reg().openKey(RootKey::LocalMachine, "Software\\Mevo\\Tarnix.Exe", kKeyQueryValue);
-    if (!host || !host->queryString("UpdateSigner", 0, pins)) return {};
+    ReadRegistryValue(RootKey::LocalMachine, "Software\\Mevo\\Tarnix.Exe\\UpdateSigner", 4096, pins);
     return pins;
 }
