@@ -131,15 +131,14 @@ bool FindCertificate(Bytes certificates, const DerElement& issuer, const DerElem
 }
 
 std::size_t DigestOf(HashKind kind, Bytes bytes, unsigned char out[]) {
-    std::unique_ptr<Hasher> hasher = StartHash(kind);
-    return hasher && hasher->add(bytes) ? hasher->finish(out) : 0;
+    Hasher hasher(kind);
+    return hasher.add(bytes) ? hasher.finish(out) : 0;
 }
 
-// Whether the digest of `kind` that `hasher` ends with is `expected`;
-// Unverifiable when it cannot be computed.
-SignerState Compare(Hasher* hasher, Bytes expected) {
+// Whether the digest that `hasher` ends with is `expected`; Unverifiable when it cannot be computed.
+SignerState Compare(Hasher& hasher, Bytes expected) {
     unsigned char digest[kMaxDigestSize];
-    std::size_t size = hasher ? hasher->finish(digest) : 0;
+    std::size_t size = hasher.finish(digest);
     if (size == 0) return SignerState::Unverifiable;
     return SameBytes(expected, Bytes(digest, size)) ? SignerState::Matches : SignerState::Mismatch;
 }
@@ -147,20 +146,20 @@ SignerState Compare(Hasher* hasher, Bytes expected) {
 // The file's digest as Authenticode computes it, read in pieces: every byte
 // before the certificate table but the CheckSum field and the table's directory entry.
 SignerState CompareFileDigest(FileHandle& file, const CertificateTable& table, const AuthenticodeSignature& s) {
-    std::unique_ptr<Hasher> hasher = StartHash(s.fileDigestKind);
+    Hasher hasher(s.fileDigestKind);
     const std::int64_t ranges[] = {0, table.checksumField, table.checksumField + 4, table.directoryEntry,
                                    table.directoryEntry + 8, table.offset};
     std::vector<unsigned char> buffer(kChunkSize);
-    for (int i = 0; hasher && i < 6; i += 2) {
+    for (int i = 0; hasher.ok() && i < 6; i += 2) {
         std::int64_t from = ranges[i], to = ranges[i + 1];
         if (from > to || !file.seek(from)) return SignerState::Mismatch;
         for (std::int64_t count; from < to; from += count) {
             count = std::min<std::int64_t>(to - from, kChunkSize);
-            if (file.read(buffer.data(), count) != count || !hasher->add(Bytes(buffer.data(), std::size_t(count))))
+            if (file.read(buffer.data(), count) != count || !hasher.add(Bytes(buffer.data(), std::size_t(count))))
                 return SignerState::Unverifiable;
         }
     }
-    return Compare(hasher.get(), s.fileDigest);
+    return Compare(hasher, s.fileDigest);
 }
 
 // Whether the file's digest, the signed statement and the signature (over
@@ -168,9 +167,9 @@ SignerState CompareFileDigest(FileHandle& file, const CertificateTable& table, c
 SignerState Verify(FileHandle& file, const CertificateTable& table, const AuthenticodeSignature& s) {
     SignerState state = CompareFileDigest(file, table, s);
     if (state != SignerState::Matches) return state;
-    std::unique_ptr<Hasher> hasher = StartHash(s.signerKind);
-    if (hasher) hasher->add(s.indirectContent);
-    if ((state = Compare(hasher.get(), s.messageDigest)) != SignerState::Matches) return state;
+    Hasher hasher(s.signerKind);
+    hasher.add(s.indirectContent);
+    if ((state = Compare(hasher, s.messageDigest)) != SignerState::Matches) return state;
     SignatureCheck check = VerifyRsaSignature(s.signerKind, s.publicKeyInfo, s.signedAttributes, s.signature);
     return check == SignatureCheck::Valid     ? SignerState::Matches
            : check == SignatureCheck::Invalid ? SignerState::Mismatch

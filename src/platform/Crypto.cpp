@@ -1,4 +1,4 @@
-// StartHash and VerifyRsaSignature (Crypto.h), one implementation per platform.
+// Hasher and VerifyRsaSignature (Crypto.h), one implementation per platform.
 #include "platform/Crypto.h"
 
 #ifdef _WIN32

@@ -5,7 +5,7 @@
 #pragma once
 
 #include <cstddef>
-#include <memory>
+#include <cstdint>
 
 #include "base/Der.h"  // Bytes
 
@@ -13,17 +13,23 @@ enum class HashKind { Sha1, Sha256 };
 
 constexpr std::size_t kMaxDigestSize = 32;
 
-// One digest being computed.
+// One digest being computed, by the system. `ok()` is false where the system
+// cannot compute `kind`; then every call fails.
 class Hasher {
 public:
-    virtual ~Hasher() = default;
-    virtual bool add(Bytes bytes) = 0;
-    // The digest's length (20 or 32) into `out`; 0 on failure.
-    virtual std::size_t finish(unsigned char out[kMaxDigestSize]) = 0;
-};
+    explicit Hasher(HashKind kind);
+    ~Hasher();
+    Hasher(const Hasher&) = delete;
+    Hasher& operator=(const Hasher&) = delete;
 
-// nullptr when the system cannot compute `kind`.
-std::unique_ptr<Hasher> StartHash(HashKind kind);
+    bool ok() const { return handle_ != 0; }
+    bool add(Bytes bytes);
+    // The digest's length (20 or 32) into `out`; 0 on failure.
+    std::size_t finish(unsigned char out[kMaxDigestSize]);
+
+private:
+    std::uintptr_t handle_ = 0;  // the system's digest object
+};
 
 enum class SignatureCheck { Valid, Invalid, Unavailable };
 

@@ -155,11 +155,10 @@ TEST(CryptoTest, DigestsAndRsaOfTheSystem) {
                             0xb0, 0x03, 0x61, 0xa3, 0x96, 0x17, 0x7a, 0x9c, 0xb4, 0x10, 0xff, 0x61, 0xf2, 0x00, 0x15, 0xad}},
     };
     for (const Case& c : cases) {
-        auto hasher = StartHash(c.kind);
-        ASSERT_TRUE(hasher);
-        ASSERT_TRUE(hasher->add(Bytes(abc).first(1)) && hasher->add(Bytes(abc).subspan(1)));  // in two pieces
+        Hasher hasher(c.kind);
+        ASSERT_TRUE(hasher.add(Bytes(abc).first(1)) && hasher.add(Bytes(abc).subspan(1)));  // in two pieces
         unsigned char out[kMaxDigestSize];
-        std::size_t n = hasher->finish(out);
+        std::size_t n = hasher.finish(out);
         EXPECT_EQ(B(out, out + n), c.digest);
     }
     // A key that is no RSA key verifies nothing.

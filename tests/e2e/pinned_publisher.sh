@@ -64,6 +64,10 @@ check "list --json: subject, thumbprint, the signature matches" equals \
 check "list --json: the altered package's signature does not match" equals \
   "$("$NATIVE_DIR/mkupdate" list --json "$WORK/altered.exe" | python3 -c 'import json,sys; print(json.load(sys.stdin)["signer"]["signature_matches"])')" \
   False
+cp "$WORK/pub.exe" "$UPD/pub.exe"
+"$WINE" "$WIN_DIR/mkupdate.exe" signer 'C:\upd\pub.exe' > "$WORK/signer.out" 2>&1 || true
+check "mkupdate.exe, with Windows' crypto, names the same thumbprint" \
+  contains "$(tr -d '\r' < "$WORK/signer.out")" "thumbprint (SHA-256, upper case): $PUB"
 check "check finds the altered package's signature at fault (exit 1)" \
   contains "$("$NATIVE_DIR/mkupdate" check "$WORK/altered.exe"; echo "exit $?")" "does NOT match the file (changed after signing)
 1 error(s), 1 warning(s)
