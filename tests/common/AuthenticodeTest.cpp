@@ -2,6 +2,7 @@
 // and what a run does with a package under the pinned publishers.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <functional>
 #include <string>
 #include <vector>
@@ -42,7 +43,7 @@ const B kRsa{0x2A, 0x86, 0x48, 0x86, 0xF7, 0x0D, 0x01, 0x01, 0x01};
 // What the hand-built signature is made of; each case changes one of them.
 struct Parts {
     B signedDataOid = kSignedData, indirectOid = kIndirectData, messageDigestOid = kMessageDigest, hashOid = kSha256;
-    B certSerial{0x05}, signerSerial{0x05};
+    B certSerial{0x05};  // the signer names serial 5
     unsigned char revisionHigh = 0x02, type = 0x02;
 };
 
@@ -64,7 +65,7 @@ Built Build(const Parts& p) {
     const B content = Tlv(0x30, Cat({Tlv(0x06, p.indirectOid), Tlv(0xA0, Tlv(0x30, b.indirectContent))}));
     const B attributes = Tlv(0xA0, Cat({Tlv(0x30, Cat({Tlv(0x06, {0x55, 0x04}), Tlv(0x31, Tlv(0x05, {}))})),
                                         Tlv(0x30, Cat({Tlv(0x06, p.messageDigestOid), Tlv(0x31, Tlv(0x04, B(32, 0x22)))}))}));
-    const B signer = Tlv(0x30, Cat({Tlv(0x02, {1}), Tlv(0x30, Cat({name, Tlv(0x02, p.signerSerial)})), hash, attributes,
+    const B signer = Tlv(0x30, Cat({Tlv(0x02, {1}), Tlv(0x30, Cat({name, Tlv(0x02, {0x05})})), hash, attributes,
                                     Tlv(0x30, Tlv(0x06, kRsa)), Tlv(0x04, {0x33, 0x33})}));
     const B signedData = Tlv(0x30, Cat({Tlv(0x02, {1}), Tlv(0x31, hash), content, Tlv(0xA0, b.certificate), Tlv(0x31, signer)}));
     const B pkcs7 = Tlv(0x30, Cat({Tlv(0x06, p.signedDataOid), Tlv(0xA0, signedData)}));
@@ -90,13 +91,6 @@ TEST(DerReaderTest, RefusesElementsThatDoNotFit) {
         DerElement e;
         EXPECT_FALSE(r.next(e)) << testing::PrintToString(bytes);
     }
-    const B fits{0x04, 0x81, 0x02, 0xAA, 0xBB, 0x05};  // long form, then one byte of the next element
-    DerReader r(fits);
-    DerElement e;
-    ASSERT_TRUE(r.next(kDerOctetString, e));
-    EXPECT_EQ(B(e.content.begin(), e.content.end()), (B{0xAA, 0xBB}));
-    EXPECT_EQ(e.whole.size(), 5u);
-    EXPECT_FALSE(r.next(e));
 }
 
 TEST(AuthenticodeTest, ReadsTheSignersPartsAndItsCertificate) {
@@ -144,22 +138,17 @@ TEST(AuthenticodeTest, EveryShorterTableLengthIsRefused) {
 }
 
 TEST(CryptoTest, DigestsAndRsaOfTheSystem) {
-    const B abc = Text("abc");
-    struct Case {
-        HashKind kind;
-        B digest;
-    } cases[] = {
-        {HashKind::Sha1, {0xa9, 0x99, 0x3e, 0x36, 0x47, 0x06, 0x81, 0x6a, 0xba, 0x3e,
-                          0x25, 0x71, 0x78, 0x50, 0xc2, 0x6c, 0x9c, 0xd0, 0xd8, 0x9d}},
-        {HashKind::Sha256, {0xba, 0x78, 0x16, 0xbf, 0x8f, 0x01, 0xcf, 0xea, 0x41, 0x41, 0x40, 0xde, 0x5d, 0xae, 0x22, 0x23,
-                            0xb0, 0x03, 0x61, 0xa3, 0x96, 0x17, 0x7a, 0x9c, 0xb4, 0x10, 0xff, 0x61, 0xf2, 0x00, 0x15, 0xad}},
-    };
-    for (const Case& c : cases) {
-        Hasher hasher(c.kind);
+    const B abc = Text("abc");  // the digests of "abc" that FIPS 180 gives
+    const std::pair<HashKind, std::string> cases[] = {
+        {HashKind::Sha1, "a9993e364706816aba3e25717850c26c9cd0d89d"},
+        {HashKind::Sha256, "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad"}};
+    for (const auto& [kind, digest] : cases) {
+        Hasher hasher(kind);
         ASSERT_TRUE(hasher.add(Bytes(abc).first(1)) && hasher.add(Bytes(abc).subspan(1)));  // in two pieces
         unsigned char out[kMaxDigestSize];
-        std::size_t n = hasher.finish(out);
-        EXPECT_EQ(B(out, out + n), c.digest);
+        char hex[2 * kMaxDigestSize + 1] = {};
+        for (std::size_t i = 0, n = hasher.finish(out); i < n; ++i) std::snprintf(hex + 2 * i, 3, "%02x", out[i]);
+        EXPECT_EQ(std::string(hex), digest);
     }
     // A key that is no RSA key verifies nothing.
     EXPECT_EQ(VerifyRsaSignature(HashKind::Sha256, Build({}).certificate, abc, abc), SignatureCheck::Invalid);
@@ -173,7 +162,7 @@ TEST(PublisherTest, OnlyAMatchingSignatureOfAPinnedCertificateGoesOn) {
         SignerState state;
         std::string thumbprint;
         bool accepted;
-        const char* said;  // in the log's text
+        const char* said;  // in the log's text, whose level is `level`
         int level;
     } cases[] = {
         {"", SignerState::Unsigned, "", true, "", 1},

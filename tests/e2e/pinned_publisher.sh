@@ -15,15 +15,12 @@ done
 HOST='HKLM\Software\Mevo\Tarnix.exe'
 mkdir -p "$UPD"
 
+# A certificate named $1 (subject $2), its thumbprint as openssl gives it (upper case, colons left out), and plain.exe signed with it.
 certificate() {
-  openssl req -x509 -newkey rsa:2048 -nodes -keyout "$WORK/$1.key" -out "$WORK/$1.pem" -days 2 -subj "/CN=$2" \
-    >/dev/null 2>&1
+  openssl req -x509 -newkey rsa:2048 -nodes -keyout "$WORK/$1.key" -out "$WORK/$1.pem" -days 2 -subj "/CN=$2" >/dev/null 2>&1
 }
 fingerprint() { openssl x509 -in "$WORK/$1.pem" -noout -fingerprint -sha256 | sed 's/.*=//; s/://g'; }
-sign() {
-  osslsigncode sign -certs "$WORK/$1.pem" -key "$WORK/$1.key" -n Update -h sha256 -in "$WORK/plain.exe" \
-    -out "$WORK/$1.exe" >/dev/null
-}
+sign() { osslsigncode sign -certs "$WORK/$1.pem" -key "$WORK/$1.key" -n Update -h sha256 -in "$WORK/plain.exe" -out "$WORK/$1.exe" >/dev/null; }
 pin() {
   if [ -z "$1" ]; then app_reg delete "$HOST" /v UpdateSigner /f >/dev/null 2>&1 || true
   else app_reg add "$HOST" /v UpdateSigner /t REG_SZ /d "$1" /f >/dev/null; fi
@@ -77,16 +74,14 @@ pin "$PUB"
 apply pub
 check "pinned, signed with the pinned certificate: applied" equals "$RC $STATE" "0 changed"
 check "pinned: the log names the signer" contains "$LOG" "Signiert mit Zertifikat $PUB (Mevo Publisher)."
+declare -A said=(
+  [other]=$'einem nicht hinterlegten Zertifikat.\r\nSigniert mit Zertifikat '"$OTHER (Someone Else)."
+  [plain]="vom Herausgeber: keine Signatur."
+  [altered]=$'die Signatur passt nicht zur Datei: sie wurde nach dem Signieren verändert.\r\nSigniert mit Zertifikat '"$PUB")
 for package in other plain altered; do
   apply $package
   check "pinned, $package: exit 2, nothing changed" equals "$RC $STATE $(reg_get "$PROJECT\\Ver" "")" "2 unchanged 4.1"
-  case $package in
-  other) check "pinned, other: the log names the thumbprint found" contains "$LOG" \
-    $'einem nicht hinterlegten Zertifikat.\r\nSigniert mit Zertifikat '"$OTHER (Someone Else)." ;;
-  plain) check "pinned, unsigned: the log says so" contains "$LOG" "vom Herausgeber: keine Signatur." ;;
-  altered) check "pinned, altered: the log says the signature does not match" contains "$LOG" \
-    $'die Signatur passt nicht zur Datei: sie wurde nach dem Signieren verändert.\r\nSigniert mit Zertifikat '"$PUB" ;;
-  esac
+  check "pinned, $package: the log says why, naming the thumbprint found" contains "$LOG" "${said[$package]}"
 done
 
 pin "$PUB;$NEXT"
