@@ -18,7 +18,7 @@ packages=(
   g++-mingw-w64-i686 g++-mingw-w64-x86-64 libz-mingw-w64-dev
   wine wine64
   xvfb xdotool x11-utils xauth imagemagick fonts-dejavu-core
-  osslsigncode openssl clang
+  osslsigncode openssl libssl-dev clang
   zip unzip
   nlohmann-json3-dev
   libdivsufsort-dev

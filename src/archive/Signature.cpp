@@ -48,7 +48,11 @@ bool DirectoryLayout(std::uint16_t magic, std::size_t& countField, std::size_t& 
     return false;
 }
 
-bool SecurityDirectory(const std::vector<unsigned char>& headers, std::uint32_t& offset, std::uint32_t& size) {
+constexpr std::size_t kChecksumField = 64;  // in the optional header, for both magics
+
+// The table's offset and size; `entry`: where its directory entry lies in the optional header.
+bool SecurityDirectory(const std::vector<unsigned char>& headers, std::uint32_t& offset, std::uint32_t& size,
+                       std::size_t& entry) {
     ByteReader r(headers.data(), headers.size());
     std::string signature;
     std::uint16_t optionalSize = 0, magic = 0;
@@ -56,7 +60,8 @@ bool SecurityDirectory(const std::vector<unsigned char>& headers, std::uint32_t&
     if (!r.skip(16) || !r.readU16(optionalSize) || !r.skip(2) || !r.readU16(magic)) return false;
     std::size_t countField = 0, directories = 0;
     if (!DirectoryLayout(magic, countField, directories)) return false;
-    std::size_t entryEnd = directories + (kSecurityDirectory + 1) * 8;
+    entry = directories + kSecurityDirectory * 8;
+    std::size_t entryEnd = entry + 8;
     if (optionalSize < entryEnd) return false;
 
     ByteReader optional(headers.data() + kCoffHeaderSize, headers.size() - kCoffHeaderSize);
@@ -73,10 +78,13 @@ bool FindCertificateTable(FileHandle& file, std::int64_t fileSize, CertificateTa
     if (!PeHeaderOffset(file, peOffset) || std::int64_t(peOffset) >= fileSize) return false;
     std::vector<unsigned char> headers = ReadAt(file, peOffset, kCoffHeaderSize + 240);
     std::uint32_t offset = 0, size = 0;
-    if (headers.size() < kCoffHeaderSize || !SecurityDirectory(headers, offset, size)) return false;
+    std::size_t entry = 0;
+    if (headers.size() < kCoffHeaderSize || !SecurityDirectory(headers, offset, size, entry)) return false;
     if (offset == 0 || size < 8 || std::int64_t(offset) + size != fileSize) return false;
     table.offset = offset;
     table.size = size;
+    table.checksumField = std::int64_t(peOffset) + kCoffHeaderSize + kChecksumField;
+    table.directoryEntry = std::int64_t(peOffset) + kCoffHeaderSize + entry;
     return true;
 }
 

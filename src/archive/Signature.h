@@ -12,6 +12,11 @@ class FileHandle;
 struct CertificateTable {
     std::int64_t offset = 0;
     std::int64_t size = 0;
+    // File offsets of the optional header's CheckSum field (4 bytes) and of the
+    // directory entry that names the table (8 bytes): a signature's digest of
+    // the file leaves them out, with the table itself.
+    std::int64_t checksumField = 0;
+    std::int64_t directoryEntry = 0;
 };
 
 // The certificate table of a PE image (PE32 or PE32+). False when the file is

@@ -6,6 +6,7 @@
 #include "archive/EntryName.h"
 #include "archive/Patch.h"
 #include "driver/HeldFiles.h"
+#include "driver/Publisher.h"
 #include "driver/UpdateSession.h"
 #include "env/MessageBoxes.h"
 #include "env/Registry.h"
@@ -208,6 +209,18 @@ bool TakeLock(Run& run) {
     return false;
 }
 
+// With the host's pinned publishers, only a package that they signed goes on;
+// checked before anything changes. Without them, the signer is only named.
+bool CheckPublisher(Run& run) {
+    const std::string pins = PinnedPublishers();
+    std::unique_ptr<FileHandle> file = openReadOnly(run.session.Archive.archiveFileName);
+    Signer signer = file ? CheckSigner(*file, !pins.empty()) : Signer{};
+    PublisherVerdict verdict = JudgePublisher(pins, signer);
+    if (!verdict.text.empty()) run.parts.LogMessage(verdict.text, verdict.level);
+    if (!verdict.accepted) run.ending = RunEnding::Damaged;
+    return verdict.accepted;
+}
+
 // What a killed run left is finished or undone before anything is looked at,
 // whichever package comes next: the checks then see the application as it
 // is, and a journal never outlives the run that found it.
@@ -313,8 +326,8 @@ bool ApplyParts(Run& run) {
 // The phases of a run in their order; each ends the run by returning false,
 // having said why and set how it ended. The final command comes after the
 // run: the window starts it when closed, a silent run when /FINALCMD asks.
-bool (*const kPhases[])(Run&) = {TakeLock,      Recover,      CleanUp,   CheckRunPrograms, CheckVersions,
-                                 CheckFolders, StageEntries, FilesInUse, ApplyParts};
+bool (*const kPhases[])(Run&) = {TakeLock,      CheckPublisher, Recover,    CleanUp,   CheckRunPrograms,
+                                 CheckVersions, CheckFolders,   StageEntries, FilesInUse, ApplyParts};
 
 }  // namespace
 

@@ -84,6 +84,8 @@ TEST_F(SignatureTest, FindsTheTableOfPe32AndPe32Plus) {
         ASSERT_TRUE(find(image.bytes + CertificateBlob(24), table)) << std::hex << magic;
         EXPECT_EQ(table.offset, 0x400);
         EXPECT_EQ(table.size, 24);
+        EXPECT_EQ(table.checksumField, kPeAt + 24 + 64);
+        EXPECT_EQ(table.directoryEntry, std::int64_t(image.directories) + 32);
     }
 }
 

@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <optional>
 
 #include "archive/Archive.h"
 #include "archive/EntryName.h"
@@ -274,10 +275,18 @@ int CommandCheck(const std::string& target, bool json, const ReleaseBases* bases
         return kExitDamaged;
     }
     std::vector<Finding> all = Findings(view);
+    std::optional<Signer> signer;
+    if (!fs::is_directory(HostPath(target), ec)) signer = PackageSigner(target);
+    // A signature that does not match the file refuses the package where its publisher is pinned.
+    if (signer && (signer->state == SignerState::Mismatch || signer->state == SignerState::Unreadable))
+        all.push_back(Finding{true, "", SignerText(*signer), "signature-mismatch"});
     int errors = ErrorCount(all);
     if (json) {
-        PrintCheckJson(target, all, errors, view.bases ? &view.applied : nullptr);
+        PrintCheckJson(target, all, errors, view.bases ? &view.applied : nullptr, signer ? &*signer : nullptr);
     } else {
+        if (signer && signer->state != SignerState::Unsigned && signer->state != SignerState::Mismatch &&
+            signer->state != SignerState::Unreadable)
+            std::printf("%s\n", SignerText(*signer).c_str());
         PrintFindings(stdout, "", all);
         for (const AppliedPatch& p : view.applied)
             if (p.result == "right") std::printf("ok: %s: %s\n", p.name.c_str(), p.text.c_str());

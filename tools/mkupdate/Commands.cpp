@@ -138,6 +138,43 @@ bool OpenForReading(const std::string& file, TArchive& archive, std::string& pro
     return false;
 }
 
+Signer PackageSigner(const std::string& file) {
+    std::unique_ptr<FileHandle> handle = Fs().open(UpdaterPath(file), OpenMode::ReadShared);
+    return handle ? CheckSigner(*handle, true) : Signer{};
+}
+
+namespace {
+
+const char* Verdict(SignerState state) {
+    return state == SignerState::Matches    ? "matches the file"
+           : state == SignerState::Mismatch ? "does NOT match the file (changed after signing)"
+                                            : "cannot be verified here";
+}
+
+}  // namespace
+
+std::string SignerText(const Signer& signer) {
+    if (signer.state == SignerState::Unsigned) return {};
+    if (signer.state == SignerState::Unreadable)
+        return "the certificate table holds no Authenticode signature that can be read";
+    return "signed by \"" + signer.subject + "\", SHA-256 thumbprint " + signer.thumbprint + "; the signature " +
+           Verdict(signer.state);
+}
+
+int CommandSigner(const std::string& file) {
+    Signer signer = PackageSigner(file);
+    if (signer.state == SignerState::Unsigned || signer.state == SignerState::Unreadable) {
+        Error(file + ": " + (signer.state == SignerState::Unsigned ? "not signed" : SignerText(signer)));
+        return kExitDamaged;
+    }
+    std::printf("subject: %s\nthumbprint (SHA-256, upper case): %s\nsignature: %s\n", signer.subject.c_str(),
+                signer.thumbprint.c_str(), Verdict(signer.state));
+    std::printf("pin it on a target machine (in the 32-bit view, which both updaters read):\n"
+                "reg add \"HKLM\\Software\\Mevo\\Tarnix.exe\" /v UpdateSigner /t REG_SZ /d %s /reg:32 /f\n",
+                signer.thumbprint.c_str());
+    return signer.state == SignerState::Matches ? kExitOk : kExitDamaged;
+}
+
 int CommandList(const std::string& file, bool json) {
     TArchive archive;
     std::string problem, updaterText;
@@ -158,7 +195,8 @@ int CommandList(const std::string& file, bool json) {
         entries.back().patchTo = header.newSize;
     }
     if (json) {
-        PrintListJson(file, entries);
+        Signer signer = PackageSigner(file);
+        PrintListJson(file, entries, &signer);
         return kExitOk;
     }
     for (const ListedEntry& e : entries) {

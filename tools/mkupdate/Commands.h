@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <string>
 
+#include "archive/Authenticode.h"
+
 constexpr int kExitOk = 0, kExitDamaged = 1, kExitUsage = 2;
 
 class TArchive;
@@ -32,3 +34,10 @@ int CommandList(const std::string& file, bool json = false);
 struct ReleaseBases;
 int CommandTest(const std::string& file, const ReleaseBases* bases = nullptr);
 int CommandExtract(const std::string& file, const std::string& folder);
+
+// The Authenticode signer of `file` (a host path), checked against the file.
+Signer PackageSigner(const std::string& file);
+// What the signer of a package is, one line of English; empty for an unsigned file.
+std::string SignerText(const Signer& signer);
+// The signer's subject and thumbprint, and the command that pins it on a target machine.
+int CommandSigner(const std::string& file);

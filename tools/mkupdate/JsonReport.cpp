@@ -13,9 +13,17 @@ void Print(const nlohmann::json& document) {
     std::fputc('\n', stdout);
 }
 
+
+nlohmann::json SignerJson(const Signer& signer) {
+    if (signer.state == SignerState::Unsigned) return nullptr;
+    return {{"subject", signer.subject},
+            {"thumbprint", signer.thumbprint},
+            {"signature_matches", signer.state == SignerState::Matches}};
+}
+
 }  // namespace
 
-void PrintListJson(const std::string& file, const std::vector<ListedEntry>& entries) {
+void PrintListJson(const std::string& file, const std::vector<ListedEntry>& entries, const Signer* signer) {
     nlohmann::json list = nlohmann::json::array();
     for (const ListedEntry& e : entries) {
         nlohmann::json entry = {{"name", e.name}, {"size", e.size}, {"stored", e.stored}, {"segments", e.segments},
@@ -23,11 +31,13 @@ void PrintListJson(const std::string& file, const std::vector<ListedEntry>& entr
         if (e.patch) entry["patch"] = {{"from_size", e.patchFrom}, {"to_size", e.patchTo}};
         list.push_back(entry);
     }
-    Print({{"file", file}, {"entries", list}});
+    nlohmann::json document = {{"file", file}, {"entries", list}};
+    if (signer) document["signer"] = SignerJson(*signer);
+    Print(document);
 }
 
 void PrintCheckJson(const std::string& target, const std::vector<Finding>& findings, int errors,
-                    const std::vector<AppliedPatch>* patches) {
+                    const std::vector<AppliedPatch>* patches, const Signer* signer) {
     nlohmann::json list = nlohmann::json::array();
     for (const Finding& f : findings) {
         list.push_back({{"severity", f.error ? "error" : "warning"}, {"code", f.code}, {"where", f.where},
@@ -41,6 +51,7 @@ void PrintCheckJson(const std::string& target, const std::vector<Finding>& findi
         for (const AppliedPatch& p : *patches)
             document["patches"].push_back({{"name", p.name}, {"result", p.result}, {"text", p.text}});
     }
+    if (signer) document["signer"] = SignerJson(*signer);
     Print(document);
 }
 

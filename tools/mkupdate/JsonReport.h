@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "archive/Authenticode.h"
 #include "tools/mkupdate/ControlFileLint.h"
 
 struct ListedEntry {
@@ -24,11 +25,13 @@ struct AppliedPatch {
     std::string text;
 };
 
-void PrintListJson(const std::string& file, const std::vector<ListedEntry>& entries);
+// With `signer`, "signer": null for an unsigned file, else its subject, thumbprint and
+// whether the signature matches the file ("signature_matches").
+void PrintListJson(const std::string& file, const std::vector<ListedEntry>& entries, const Signer* signer = nullptr);
 // `findings` in UTF-8; a finding's updater text, where it has one, as "updater_text";
 // with `patches`, what came of each patch applied to the old release, as "patches".
 void PrintCheckJson(const std::string& target, const std::vector<Finding>& findings, int errors,
-                    const std::vector<AppliedPatch>* patches = nullptr);
+                    const std::vector<AppliedPatch>* patches = nullptr, const Signer* signer = nullptr);
 // A package that could not be read at all: {"<subjectKey>": subject, "error": error}, and
 // "updater_text" with the updater's own message where there is one; all in UTF-8.
 void PrintOpenErrorJson(const char* subjectKey, const std::string& subject, const std::string& error,

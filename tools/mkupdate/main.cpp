@@ -46,6 +46,9 @@ const CommandUsage kUsages[] = {
      "usage: mkupdate test [--base OLD | --base SECTION=OLD ...] FILE\n"
      "  inflates every entry and checks it; with --base also applies every patch as check does.\n"},
     {"extract", "usage: mkupdate extract FILE DIR\n  every entry below DIR.\n"},
+    {"signer",
+     "usage: mkupdate signer FILE\n  the Authenticode signer of FILE: subject, SHA-256 thumbprint, whether the\n"
+     "  signature matches the file, and the reg add command that pins it on a target machine.\n"},
 };
 
 const CommandUsage* UsageOf(const std::string& command) {
@@ -102,6 +105,10 @@ int Dispatch(const std::vector<std::string>& args) {
     if (command == "test") {
         if (int rc = Operands(args, nullptr, {"FILE"}, op, &bases)) return rc;
         return CommandTest(op[0], &bases);
+    }
+    if (command == "signer") {
+        if (int rc = Operands(args, nullptr, {"FILE"}, op)) return rc;
+        return CommandSigner(op[0]);
     }
     if (command != "extract") return UsageError("unknown command " + command);
     if (int rc = Operands(args, nullptr, {"FILE", "DIR"}, op)) return rc;
