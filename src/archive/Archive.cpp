@@ -52,8 +52,16 @@ bool TArchive::openAttached(const std::string& executablePath) {
     if (size < kTailSize || !file->seek(size - kTailSize)) throw Exception("seek failed (0)");
     unsigned char tail[kTailSize];
     if (ReadFrom(*file, tail, kTailSize) != kTailSize) throw Exception("Lesefehler Tail");
-    if (static_cast<std::int32_t>(getU32(tail + 4)) != kArchiveMagic && !ReadTailBeforeCertificates(*file, size, tail))
+    // A signed updater's archive ends where its certificate table begins, and
+    // nothing is read beyond: the signature leaves the table out, so bytes put
+    // there after signing, another archive among them, are no part of the package.
+    CertificateTable table;
+    if (FindCertificateTable(*file, size, table)) {
+        if (!ReadTailBeforeCertificates(*file, size, tail)) return false;
+        size = table.offset;
+    } else if (static_cast<std::int32_t>(getU32(tail + 4)) != kArchiveMagic) {
         return false;
+    }
     baseOffset = static_cast<std::int32_t>(getU32(tail));
     if (baseOffset < 0 || !file->seek(baseOffset)) throw Exception("seek failed (1)");
     readDirectory(*file, size);

@@ -51,6 +51,25 @@ data[at + 4] = ord("a")
 open(sys.argv[2], "wb").write(data)
 PY
 
+# Another archive put after the signed one's certificate table, with the table's
+# directory entry (which the signature leaves out) widened to the new end: the
+# signature still matches, so the updater must take the archive before the table.
+printf 'smuggled' > "$WORK/evil.txt"
+build_package "$WORK/evil.exe" 'add\Demo\evil.txt='"$WORK/evil.txt"
+python3 - "$WORK/pub.exe" "$WORK/evil.exe" "$WORK/smuggled.exe" <<'PY'
+import struct, sys
+data = bytearray(open(sys.argv[1], "rb").read())
+evil = open(sys.argv[2], "rb").read()
+base = struct.unpack("<I", evil[-8:-4])[0]
+at = len(data)
+data += evil[base:-8] + struct.pack("<Ii", at, 0x1111)
+pe = struct.unpack("<I", data[0x3C:0x40])[0]
+entry = pe + 24 + (96 if data[pe + 24:pe + 26] == b"\x0b\x01" else 112) + 4 * 8
+offset = struct.unpack("<I", data[entry:entry + 4])[0]
+data[entry + 4:entry + 8] = struct.pack("<I", len(data) - offset)
+open(sys.argv[3], "wb").write(data)
+PY
+
 check "mkupdate signer names the pinned thumbprint as openssl does" \
   contains "$("$NATIVE_DIR/mkupdate" signer "$WORK/pub.exe")" "thumbprint (SHA-256, upper case): $PUB"
 check "mkupdate signer prints the command that pins it" \
@@ -83,6 +102,10 @@ for package in other plain altered; do
   check "pinned, $package: exit 2, nothing changed" equals "$RC $STATE $(reg_get "$PROJECT\\Ver" "")" "2 unchanged 4.1"
   check "pinned, $package: the log says why, naming the thumbprint found" contains "$LOG" "${said[$package]}"
 done
+
+apply smuggled
+check "pinned, an archive after the signed table: the signed one applied" equals \
+  "$RC $STATE $([ -e "$APP/evil.txt" ] && echo smuggled)" "0 changed "
 
 pin "$PUB;$NEXT"
 apply next
