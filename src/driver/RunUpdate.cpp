@@ -130,8 +130,10 @@ bool FilesFreeOrDeferred(const std::vector<ChangedFile>& changed, TUpdateParts& 
             return held.empty();
         });
         std::vector<HeldFile> blocking;
+        // Nor can a patched file that cannot be read: its new file is built from it.
         for (const HeldFile& h : held)
-            if (!parts[h.part].RebootOk || parts[h.part].Rollback) blocking.push_back(h);
+            if (!parts[h.part].RebootOk || parts[h.part].Rollback || (h.patched && !openReadOnly(h.path)))
+                blocking.push_back(h);
         if (blocking.empty()) {
             for (const HeldFile& h : held) parts[h.part].HeldUntilRestart.push_back(h.path);
             return true;
@@ -148,7 +150,7 @@ void ForgetHeldFiles(TUpdateParts& parts) {
 }  // namespace
 
 bool VerifyEntriesToWrite(const TArchive& archive, const TUpdateParts& parts, std::string& name, std::string& problem,
-                          StagedEntries* staging) {
+                          StagedEntries* staging, PlannedEntries* held) {
     StagedEntries checkOnly;
     // The check is one request: it reads the archive through one handle.
     std::unique_ptr<FileHandle> archiveFile = openReadOnly(archive.archiveFileName);
@@ -156,7 +158,7 @@ bool VerifyEntriesToWrite(const TArchive& archive, const TUpdateParts& parts, st
     std::vector<bool> applied(parts.Count());
     for (std::size_t p = 0; p < parts.Count(); ++p) applied[p] = ClassifyVChk(parts[p].VChk) == kVChkPassed;
     // Each entry once, in the archive's order, for the first part that will probably write it.
-    std::vector<std::pair<const PartTarget*, std::string>> planned(std::size_t(archive.entryCount()));
+    PlannedEntries planned(std::size_t(archive.entryCount()));
     std::uint64_t bytes = 0;
     std::vector<std::vector<PartTarget>> scratch(parts.Count());
     for (std::size_t p = 0; p < parts.Count(); ++p) {
@@ -176,6 +178,12 @@ bool VerifyEntriesToWrite(const TArchive& archive, const TUpdateParts& parts, st
         if (!target) continue;
         bool differs = false;
         bool patch = target->kind == TargetKind::Patch;
+        // A patched file that another program holds without sharing cannot be
+        // read yet: the test of files in use sees it, and it is staged after that.
+        if (patch && held && !openReadOnly(path) && FileInUse(path)) {
+            held->push_back({target, path});
+            continue;
+        }
         if (!VerifyEntry(archive, archiveFile.get(), *target, staging || patch ? path : std::string(),
                          staging ? *staging : checkOnly, parts, problem, differs)) {
             name = differs ? std::string() : archive.entryAt(target->entry).name;
@@ -198,6 +206,7 @@ struct Run {
     std::optional<ProgressShown> progress;
     std::vector<ChangedFile> changed;
     StagedEntries staging;
+    PlannedEntries heldPatches;  // patches whose files were held while the others were staged
 };
 
 // Held until the run ends: no other updater applies, or recovers a journal, meanwhile.
@@ -253,11 +262,9 @@ bool CheckFolders(Run& run) {
     return false;
 }
 
-// Every entry the run will write is inflated (and staged) before the first
-// change: a damaged package ends here, with nothing changed (exit code 2).
-bool StageEntries(Run& run) {
-    std::string damagedEntry, problem;
-    if (VerifyEntriesToWrite(run.session.Archive, run.parts, damagedEntry, problem, &run.staging)) return true;
+// A damaged entry ends the run with exit code 2; a patch whose installed file
+// differs or whose new file cannot be staged (no damaged entry named) with 1.
+bool RefuseStaging(Run& run, const std::string& damagedEntry, const std::string& problem) {
     if (damagedEntry.empty()) {
         run.parts.LogMessage("\r\n" + problem, 2);
         return false;
@@ -265,6 +272,30 @@ bool StageEntries(Run& run) {
     run.parts.LogMessage(std::string("\r\n") + kDamagedPackageText + "\r\n" + damagedEntry + ": " + problem, 2);
     run.ending = RunEnding::Damaged;
     return false;
+}
+
+// Every entry the run will write is inflated (and staged) before the first
+// change: a damaged package ends here, with nothing changed.
+bool StageEntries(Run& run) {
+    std::string damagedEntry, problem;
+    if (VerifyEntriesToWrite(run.session.Archive, run.parts, damagedEntry, problem, &run.staging, &run.heldPatches))
+        return true;
+    return RefuseStaging(run, damagedEntry, problem);
+}
+
+// The patches whose files were held are staged once the files may be read,
+// still before the first change.
+bool StageHeldPatches(Run& run) {
+    if (run.heldPatches.empty()) return true;
+    const TArchive& archive = run.session.Archive;
+    std::unique_ptr<FileHandle> archiveFile = openReadOnly(archive.archiveFileName);
+    std::string problem;
+    for (const auto& [target, path] : run.heldPatches) {
+        bool differs = false;
+        if (!VerifyEntry(archive, archiveFile.get(), *target, path, run.staging, run.parts, problem, differs))
+            return RefuseStaging(run, differs ? std::string() : archive.entryAt(target->entry).name, problem);
+    }
+    return true;
 }
 
 bool FilesInUse(Run& run) {
@@ -313,8 +344,8 @@ bool ApplyParts(Run& run) {
 // The phases of a run in their order; each ends the run by returning false,
 // having said why and set how it ended. The final command comes after the
 // run: the window starts it when closed, a silent run when /FINALCMD asks.
-bool (*const kPhases[])(Run&) = {TakeLock,      Recover,      CleanUp,   CheckRunPrograms, CheckVersions,
-                                 CheckFolders, StageEntries, FilesInUse, ApplyParts};
+bool (*const kPhases[])(Run&) = {TakeLock,     Recover,      CleanUp,    CheckRunPrograms, CheckVersions,
+                                 CheckFolders, StageEntries, FilesInUse, StageHeldPatches, ApplyParts};
 
 }  // namespace
 
@@ -329,7 +360,7 @@ bool RunUpdate(UpdateSession& session, StringList& log, RunEnding* endingOut) {
         ShowInfo(kNoRightsText);
         return false;
     }
-    Run run{session, parts, ending, session.WaitSeconds, {}, {}, {}, {}, {}};
+    Run run{session, parts, ending, session.WaitSeconds, {}, {}, {}, {}, {}, {}};
     for (auto phase : kPhases)
         if (!phase(run)) return false;
     return true;

@@ -4,10 +4,13 @@
 #pragma once
 
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "base/StringList.h"
 
 class StagedEntries;
+struct PartTarget;
 class TArchive;
 class TPackedFile;
 class TUpdatePart;
@@ -42,6 +45,9 @@ bool RunUpdate(UpdateSession& session, StringList& log, RunEnding* ending = null
 // `staging`, the entries that will probably be written are staged on the way,
 // so that writing them needs no second inflation. A patch entry is built
 // from the installed file it applies to; when that is not the expected file,
-// `name` is empty and `problem` the message that names it.
+// or its new file cannot be staged, `name` is empty and `problem` the message
+// that names it. With `held`, a patch whose installed file is in use and
+// cannot be read is not checked but added there, with its path.
+using PlannedEntries = std::vector<std::pair<const PartTarget*, std::string>>;
 bool VerifyEntriesToWrite(const TArchive& archive, const TUpdateParts& parts, std::string& name, std::string& problem,
-                          StagedEntries* staging = nullptr);
+                          StagedEntries* staging = nullptr, PlannedEntries* held = nullptr);

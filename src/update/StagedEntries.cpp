@@ -97,10 +97,11 @@ StreamResult StagedEntries::stage(const TArchive& archive, std::int32_t index, c
         return result;
     }
     staged_[index] = staged;
+    crcs_[index] = sink.crc;
     return result;
 }
 
-bool StagedEntries::commit(std::int32_t index, const std::string& target, bool targetExists) {
+bool StagedEntries::commit(std::int32_t index, const std::string& target, bool targetExists, std::uint32_t* crc) {
     // The folder and its parents, as ForceFolder names them.
     for (std::string folder = FolderPart(target); folder.size() > 3; folder = FolderPart(folder)) {
         DropTrailingBackslash(folder);
@@ -115,5 +116,26 @@ bool StagedEntries::commit(std::int32_t index, const std::string& target, bool t
                               : Fs().replaceFile(staged, target);
     if (!moved) return false;
     staged_.erase(it);
+    if (crc) *crc = crcs_[index];
     return true;
+}
+
+std::string StagedEntries::take(std::int32_t index, std::uint32_t& crc) {
+    auto it = staged_.find(index);
+    if (it == staged_.end()) return {};
+    std::string staged = it->second;
+    staged_.erase(it);
+    crc = crcs_[index];
+    return staged;
+}
+
+bool ReadsBackAs(const std::string& path, std::uint32_t crc) {
+    std::unique_ptr<FileHandle> file = openReadOnly(path);
+    if (!file) return false;
+    std::vector<unsigned char> buffer(std::size_t(1) << 16);
+    std::uint32_t found = 0;
+    std::int64_t count;
+    while ((count = file->read(buffer.data(), std::int64_t(buffer.size()))) > 0)
+        found = Crc32(found, buffer.data(), std::size_t(count));
+    return count == 0 && found == crc;
 }

@@ -4,6 +4,8 @@
 // succeeds, is refused for damaged data, or cannot write its staged files.
 #include <gtest/gtest.h>
 
+#include "FaultFileSystem.h"
+#include "PatchSupport.h"
 #include "UpdateTestSupport.h"
 #include "archive/ArchiveWriter.h"
 #include "driver/RunUpdate.h"
@@ -88,7 +90,7 @@ protected:
 
     std::string writeUpdater() {
         std::string ini = "P=Demo\r\nV=1\r\n\r\n[Demo]\r\nN=Demo\r\nTDIR=" + app_ +
-                          "\r\n\r\n[Other]\r\nN=Other\r\nTDIR=" + app_ +
+                          "\r\n" + demoKeys_ + "\r\n[Other]\r\nN=Other\r\nTDIR=" + app_ +
                           "\r\nVChk=\"1.0\"<=R\\Tarnix.exe\\Projects\\Other\\Ver\\<=\"2.0\"\r\n";
         std::vector<PackageEntry> all = {{"todel.txt", "", kNew}, {"update.ini", ini, kNew}};
         all.insert(all.end(), entries_.begin(), entries_.end());
@@ -128,8 +130,15 @@ protected:
         return text;
     }
 
+    // readme.txt written from a patch instead of whole.
+    void patchReadme() {
+        entries_[2] = {"pat\\Demo\\readme.txt", MakePatch("old readme", "patched readme", {{"", "patched readme", 0}}),
+                       kNew};
+    }
+
     TempFolder dir;
     std::string app_;
+    std::string demoKeys_;  // more lines of the part [Demo]
     TestPrompter prompter_;
     RecordingUi ui_;
     ScopedLogThreshold threshold_{2};
@@ -238,4 +247,89 @@ TEST_F(StagedEntriesTest, ATargetInUseStopsTheRunBeforeAnyChange) {
                   "readme.txt\r\rBeenden Sie die Programme, die sie benutzen, und versuchen Sie es erneut.");
     EXPECT_EQ(log, StringList{"\r\nDas Update wird nicht ausgeführt: Dateien werden benutzt."});
     EXPECT_EQ(tree(), before);
+}
+
+// A patch's new file is staged whatever other entries' staging came to; one
+// that cannot be staged stops the run before its first change, saying why.
+TEST_F(StagedEntriesTest, APatchIsStagedOrTheRunStopsBeforeAnyChange) {
+    patchReadme();
+    std::string exe = writeUpdater();
+    for (const std::string full : {"prog.exe.~s", "readme.txt.~s"}) {
+        SCOPED_TRACE(full);
+        install();
+        const std::string before = tree();
+        FaultFileSystem faults;
+        faults.fail(Fault::DiskFull, full);
+        StringList log = run(exe);
+        if (full == "prog.exe.~s") {
+            EXPECT_EQ(log, kLog);
+            EXPECT_EQ(tree(), kTreeAfterRun);
+            EXPECT_EQ(ReadBytes(app_ + "readme.txt"), "patched readme");
+            continue;
+        }
+        EXPECT_EQ(log, StringList{"\r\nDie neue Fassung von " + app_ +
+                                  "readme.txt kann nicht daneben angelegt werden. Grund: Datenträger voll.\r\n"
+                                  "Das Update wird nicht ausgeführt."});
+        EXPECT_EQ(tree(), before);
+    }
+}
+
+// A patched file that another program holds without sharing cannot be read:
+// it is a file in use (the retry question), not an unreadable installation,
+// and with REBOOTOK too, as its new file is built from it.
+TEST_F(StagedEntriesTest, APatchedFileHeldWithoutSharingIsAFileInUse) {
+    patchReadme();
+    for (const char* keys : {"", "REBOOTOK=1\r\n"}) {
+        SCOPED_TRACE(keys);
+        demoKeys_ = keys;
+        std::string exe = writeUpdater();
+        install();
+        const std::string before = tree();
+        std::unique_ptr<FileHandle> held = Fs().open(app_ + "readme.txt", OpenMode::ReadExclusive);
+        ASSERT_TRUE(held);
+        StringList log = run(exe);
+        held.reset();
+        EXPECT_EQ(log, StringList{"\r\nDas Update wird nicht ausgeführt: Dateien werden benutzt."});
+        EXPECT_EQ(tree(), before);
+    }
+    EXPECT_EQ(prompter_.questions().size(), 2u);
+}
+
+// Puts a mark at the start of `target` when the first rename has put a file
+// there: what a scanner or a filter driver may do to a file on its way to the disk.
+class AlteringFileSystem final : public ForwardingFileSystem {
+public:
+    explicit AlteringFileSystem(std::string target) : target_(std::move(target)) {}
+    bool replaceFile(const std::string& from, const std::string& to) override {
+        return alter(to, real_.replaceFile(from, to));
+    }
+    bool renameOver(const std::string& from, const std::string& to) override {
+        return alter(to, real_.renameOver(from, to));
+    }
+
+private:
+    bool alter(const std::string& to, bool moved) {
+        if (!moved || to != target_ || altered_) return moved;
+        altered_ = true;
+        std::unique_ptr<FileHandle> file = real_.open(to, OpenMode::ReadWrite);
+        return file && file->write("X", 1) == 1;
+    }
+    std::string target_;
+    bool altered_ = false;
+};
+
+// Each written file is read back from its place: one that reads otherwise is
+// a failed write, and a part with rollback is undone.
+TEST_F(StagedEntriesTest, AFileThatReadsBackOtherwiseIsNotWritten) {
+    demoKeys_ = "ROLLBACK=1\r\n";
+    std::string exe = writeUpdater();
+    const std::string before = tree();
+    AlteringFileSystem altering(app_ + "readme.txt");
+    StringList log = run(exe);
+    ASSERT_GE(log.size(), 3u);
+    EXPECT_EQ(log[1], "*** " + app_ + "readme.txt nicht (vollständig) geschrieben. "
+                      "Grund: Die Datei liest sich anders, als sie geschrieben wurde.");
+    EXPECT_EQ(log[2], "Die Änderungen an Demo wurden zurückgenommen.");
+    EXPECT_EQ(tree(), before);
+    EXPECT_EQ(ReadBytes(app_ + "readme.txt"), "old readme");
 }
