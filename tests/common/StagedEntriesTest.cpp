@@ -163,6 +163,8 @@ const char* const kTreeAfterRun =
     "sub\\deeper\\\n"
     "sub\\deeper\\data.bin new\n";
 
+const char* const kTreeBefore = "current.txt other\nlocked.txt old\nreadme.txt old\n";
+
 }  // namespace
 
 TEST_F(StagedEntriesTest, EachWrittenEntryIsInflatedOnceAndNothingStagedRemains) {
@@ -257,79 +259,57 @@ TEST_F(StagedEntriesTest, APatchIsStagedOrTheRunStopsBeforeAnyChange) {
     for (const std::string full : {"prog.exe.~s", "readme.txt.~s"}) {
         SCOPED_TRACE(full);
         install();
-        const std::string before = tree();
         FaultFileSystem faults;
         faults.fail(Fault::DiskFull, full);
-        StringList log = run(exe);
-        if (full == "prog.exe.~s") {
-            EXPECT_EQ(log, kLog);
-            EXPECT_EQ(tree(), kTreeAfterRun);
-            EXPECT_EQ(ReadBytes(app_ + "readme.txt"), "patched readme");
-            continue;
-        }
-        EXPECT_EQ(log, StringList{"\r\nDie neue Fassung von " + app_ +
-                                  "readme.txt kann nicht daneben angelegt werden. Grund: Datenträger voll.\r\n"
-                                  "Das Update wird nicht ausgeführt."});
-        EXPECT_EQ(tree(), before);
+        const bool patchFails = full == "readme.txt.~s";
+        EXPECT_EQ(run(exe), patchFails ? StringList{"\r\nDie neue Fassung von " + app_ +
+                                                    "readme.txt kann nicht daneben angelegt werden. "
+                                                    "Grund: Datenträger voll.\r\nDas Update wird nicht ausgeführt."}
+                                       : kLog);
+        EXPECT_EQ(ReadBytes(app_ + "readme.txt"), patchFails ? "old readme" : "patched readme");
+        EXPECT_EQ(tree(), patchFails ? kTreeBefore : kTreeAfterRun);
     }
 }
 
-// A patched file that another program holds without sharing cannot be read:
-// it is a file in use (the retry question), not an unreadable installation,
-// and with REBOOTOK too, as its new file is built from it.
+// A patched file held without sharing cannot be read: a file in use (the
+// retry question), with REBOOTOK too, as its new file is built from it.
 TEST_F(StagedEntriesTest, APatchedFileHeldWithoutSharingIsAFileInUse) {
     patchReadme();
     for (const char* keys : {"", "REBOOTOK=1\r\n"}) {
-        SCOPED_TRACE(keys);
         demoKeys_ = keys;
         std::string exe = writeUpdater();
-        install();
-        const std::string before = tree();
         std::unique_ptr<FileHandle> held = Fs().open(app_ + "readme.txt", OpenMode::ReadExclusive);
-        ASSERT_TRUE(held);
-        StringList log = run(exe);
-        held.reset();
-        EXPECT_EQ(log, StringList{"\r\nDas Update wird nicht ausgeführt: Dateien werden benutzt."});
-        EXPECT_EQ(tree(), before);
+        EXPECT_EQ(run(exe), StringList{"\r\nDas Update wird nicht ausgeführt: Dateien werden benutzt."}) << keys;
+        EXPECT_EQ(tree(), kTreeBefore);
     }
     EXPECT_EQ(prompter_.questions().size(), 2u);
 }
 
-// Puts a mark at the start of `target` when the first rename has put a file
-// there: what a scanner or a filter driver may do to a file on its way to the disk.
+// Marks the first byte of `target` once a file is put there: what a scanner
+// or a filter driver may do to a file on its way to the disk.
 class AlteringFileSystem final : public ForwardingFileSystem {
 public:
     explicit AlteringFileSystem(std::string target) : target_(std::move(target)) {}
     bool replaceFile(const std::string& from, const std::string& to) override {
-        return alter(to, real_.replaceFile(from, to));
-    }
-    bool renameOver(const std::string& from, const std::string& to) override {
-        return alter(to, real_.renameOver(from, to));
+        if (!real_.replaceFile(from, to)) return false;
+        if (to == target_) real_.open(to, OpenMode::ReadWrite)->write("X", 1);
+        return true;
     }
 
 private:
-    bool alter(const std::string& to, bool moved) {
-        if (!moved || to != target_ || altered_) return moved;
-        altered_ = true;
-        std::unique_ptr<FileHandle> file = real_.open(to, OpenMode::ReadWrite);
-        return file && file->write("X", 1) == 1;
-    }
     std::string target_;
-    bool altered_ = false;
 };
 
-// Each written file is read back from its place: one that reads otherwise is
-// a failed write, and a part with rollback is undone.
+// A written file that reads back otherwise is a failed write; a part with rollback is undone.
 TEST_F(StagedEntriesTest, AFileThatReadsBackOtherwiseIsNotWritten) {
     demoKeys_ = "ROLLBACK=1\r\n";
     std::string exe = writeUpdater();
-    const std::string before = tree();
     AlteringFileSystem altering(app_ + "readme.txt");
     StringList log = run(exe);
     ASSERT_GE(log.size(), 3u);
     EXPECT_EQ(log[1], "*** " + app_ + "readme.txt nicht (vollständig) geschrieben. "
                       "Grund: Die Datei liest sich anders, als sie geschrieben wurde.");
     EXPECT_EQ(log[2], "Die Änderungen an Demo wurden zurückgenommen.");
-    EXPECT_EQ(tree(), before);
+    EXPECT_EQ(tree(), kTreeBefore);
     EXPECT_EQ(ReadBytes(app_ + "readme.txt"), "old readme");
 }
