@@ -174,14 +174,16 @@ bool VerifyEntriesToWrite(const TArchive& archive, const TUpdateParts& parts, st
     }
     // A run inflates each entry here and writes it later: twice its length of work.
     if (staging) Progress().begin(2 * bytes);
-    for (const auto& [target, path] : planned) {
+    if (held) *held = PlannedEntries(planned.size());
+    for (std::size_t i = 0; i < planned.size(); ++i) {
+        const auto& [target, path] = planned[i];
         if (!target) continue;
         bool differs = false;
         bool patch = target->kind == TargetKind::Patch;
         // A patched file that another program holds without sharing cannot be
         // read yet: the test of files in use sees it, and it is staged after that.
         if (patch && held && !openReadOnly(path) && FileInUse(path)) {
-            held->push_back({target, path});
+            (*held)[i] = planned[i];
             continue;
         }
         if (!VerifyEntry(archive, archiveFile.get(), *target, staging || patch ? path : std::string(),
@@ -286,11 +288,12 @@ bool StageEntries(Run& run) {
 // The patches whose files were held are staged once the files may be read,
 // still before the first change.
 bool StageHeldPatches(Run& run) {
-    if (run.heldPatches.empty()) return true;
     const TArchive& archive = run.session.Archive;
-    std::unique_ptr<FileHandle> archiveFile = openReadOnly(archive.archiveFileName);
+    std::unique_ptr<FileHandle> archiveFile;
     std::string problem;
     for (const auto& [target, path] : run.heldPatches) {
+        if (!target) continue;
+        if (!archiveFile) archiveFile = openReadOnly(archive.archiveFileName);
         bool differs = false;
         if (!VerifyEntry(archive, archiveFile.get(), *target, path, run.staging, run.parts, problem, differs))
             return RefuseStaging(run, differs ? std::string() : archive.entryAt(target->entry).name, problem);

@@ -46,8 +46,8 @@ bool RunUpdate(UpdateSession& session, StringList& log, RunEnding* ending = null
 // so that writing them needs no second inflation. A patch entry is built
 // from the installed file it applies to; when that is not the expected file,
 // or its new file cannot be staged, `name` is empty and `problem` the message
-// that names it. With `held`, a patch whose installed file is in use and
-// cannot be read is not checked but added there, with its path.
+// that names it. With `held` (one place per entry), a patch whose installed
+// file is in use and cannot be read is not checked but put there, with its path.
 using PlannedEntries = std::vector<std::pair<const PartTarget*, std::string>>;
 bool VerifyEntriesToWrite(const TArchive& archive, const TUpdateParts& parts, std::string& name, std::string& problem,
                           StagedEntries* staging = nullptr, PlannedEntries* held = nullptr);

@@ -55,7 +55,7 @@ bool StagedEntries::createdUnclaimed(const std::string& folder) const {
 }
 
 StagedEntries::~StagedEntries() {
-    for (const auto& staged : staged_) Fs().removeFile(staged.second);
+    for (const auto& staged : staged_) Fs().removeFile(staged.second.path);
     for (auto it = createdFolders_.rbegin(); it != createdFolders_.rend(); ++it)
         if (!claimedFolders_.count(UpperCased(*it))) Fs().removeFolder(*it);
 }
@@ -96,8 +96,7 @@ StreamResult StagedEntries::stage(const TArchive& archive, std::int32_t index, c
         refused_ = true;
         return result;
     }
-    staged_[index] = staged;
-    crcs_[index] = sink.crc;
+    staged_[index] = {staged, sink.crc};
     return result;
 }
 
@@ -107,35 +106,34 @@ bool StagedEntries::commit(std::int32_t index, const std::string& target, bool t
         DropTrailingBackslash(folder);
         if (!claimedFolders_.insert(UpperCased(folder)).second) break;
     }
-    auto it = staged_.find(index);
-    if (it == staged_.end()) return false;
+    std::uint32_t stagedCrc = 0;
+    const std::string staged = take(index, stagedCrc);
+    if (staged.empty()) return false;
     // The rename itself refuses a target in use or a folder; a read-only
     // target has its flag cleared and is tried once more, as extraction does.
-    const std::string& staged = it->second;
     bool moved = targetExists ? EvenIfReadOnly(target, [&] { return Fs().replaceFile(staged, target); })
                               : Fs().replaceFile(staged, target);
-    if (!moved) return false;
-    staged_.erase(it);
-    if (crc) *crc = crcs_[index];
+    if (!moved) return Fs().removeFile(staged), false;
+    if (crc) *crc = stagedCrc;
     return true;
 }
 
 std::string StagedEntries::take(std::int32_t index, std::uint32_t& crc) {
     auto it = staged_.find(index);
     if (it == staged_.end()) return {};
-    std::string staged = it->second;
+    std::string staged = std::move(it->second.path);
+    crc = it->second.crc;
     staged_.erase(it);
-    crc = crcs_[index];
     return staged;
 }
 
 bool ReadsBackAs(const std::string& path, std::uint32_t crc) {
     std::unique_ptr<FileHandle> file = openReadOnly(path);
     if (!file) return false;
-    std::vector<unsigned char> buffer(std::size_t(1) << 16);
+    constexpr std::int64_t kBlock = 1 << 16;
+    std::unique_ptr<unsigned char[]> buffer(new unsigned char[kBlock]);
     std::uint32_t found = 0;
     std::int64_t count;
-    while ((count = file->read(buffer.data(), std::int64_t(buffer.size()))) > 0)
-        found = Crc32(found, buffer.data(), std::size_t(count));
+    while ((count = file->read(buffer.get(), kBlock)) > 0) found = Crc32(found, buffer.get(), std::size_t(count));
     return count == 0 && found == crc;
 }

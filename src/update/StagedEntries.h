@@ -67,9 +67,12 @@ public:
 private:
     bool prepareFolder(const std::string& folder);
 
-    std::map<std::int32_t, std::string> staged_;  // entry index -> staged file
+    struct StagedFile {
+        std::string path;
+        std::uint32_t crc;  // of its bytes
+    };
+    std::map<std::int32_t, StagedFile> staged_;      // entry index -> staged file
     std::map<std::int32_t, std::uint64_t> lengths_;  // entry index -> inflated length
-    std::map<std::int32_t, std::uint32_t> crcs_;     // entry index -> CRC-32 of the staged file
     std::vector<std::string> createdFolders_;     // in the order of their creation
     std::set<std::string> claimedFolders_;        // folders of committed targets, upper case
     std::string readyFolder_;                     // the folder the last staged file went to

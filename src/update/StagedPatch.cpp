@@ -79,7 +79,6 @@ StreamResult StagedEntries::stagePatch(const TArchive& archive, std::int32_t ind
     lengths_[index] = build.written;
     std::string staged = build.stored ? pending.release(archive.entryAt(index).fileDate()) : std::string();
     if (staged.empty()) throw InstalledFileDiffers(NotStagedText(target));
-    staged_[index] = staged;
-    crcs_[index] = build.crc;
+    staged_[index] = {staged, build.crc};
     return StreamResult::Complete;
 }
