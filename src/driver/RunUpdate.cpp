@@ -150,7 +150,9 @@ void ForgetHeldFiles(TUpdateParts& parts) {
 }  // namespace
 
 bool VerifyEntriesToWrite(const TArchive& archive, const TUpdateParts& parts, std::string& name, std::string& problem,
-                          StagedEntries* staging, PlannedEntries* held) {
+                          StagedEntries* staging, std::vector<bool>* held) {
+    // The second pass takes only the patches that the first one left.
+    const bool second = held && !held->empty();
     StagedEntries checkOnly;
     // The check is one request: it reads the archive through one handle.
     std::unique_ptr<FileHandle> archiveFile = openReadOnly(archive.archiveFileName);
@@ -158,7 +160,7 @@ bool VerifyEntriesToWrite(const TArchive& archive, const TUpdateParts& parts, st
     std::vector<bool> applied(parts.Count());
     for (std::size_t p = 0; p < parts.Count(); ++p) applied[p] = ClassifyVChk(parts[p].VChk) == kVChkPassed;
     // Each entry once, in the archive's order, for the first part that will probably write it.
-    PlannedEntries planned(std::size_t(archive.entryCount()));
+    std::vector<std::pair<const PartTarget*, std::string>> planned(std::size_t(archive.entryCount()));
     std::uint64_t bytes = 0;
     std::vector<std::vector<PartTarget>> scratch(parts.Count());
     for (std::size_t p = 0; p < parts.Count(); ++p) {
@@ -173,17 +175,17 @@ bool VerifyEntriesToWrite(const TArchive& archive, const TUpdateParts& parts, st
         }
     }
     // A run inflates each entry here and writes it later: twice its length of work.
-    if (staging) Progress().begin(2 * bytes);
-    if (held) *held = PlannedEntries(planned.size());
+    if (staging && !second) Progress().begin(2 * bytes);
     for (std::size_t i = 0; i < planned.size(); ++i) {
         const auto& [target, path] = planned[i];
-        if (!target) continue;
+        if (!target || (second && !(*held)[i])) continue;
         bool differs = false;
         bool patch = target->kind == TargetKind::Patch;
         // A patched file that another program holds without sharing cannot be
         // read yet: the test of files in use sees it, and it is staged after that.
-        if (patch && held && !openReadOnly(path) && FileInUse(path)) {
-            (*held)[i] = planned[i];
+        if (patch && held && !second && !openReadOnly(path) && FileInUse(path)) {
+            if (held->empty()) *held = std::vector<bool>(planned.size());
+            (*held)[i] = true;
             continue;
         }
         if (!VerifyEntry(archive, archiveFile.get(), *target, staging || patch ? path : std::string(),
@@ -208,7 +210,7 @@ struct Run {
     std::optional<ProgressShown> progress;
     std::vector<ChangedFile> changed;
     StagedEntries staging;
-    PlannedEntries heldPatches;  // patches whose files were held while the others were staged
+    std::vector<bool> heldPatches;  // by entry: patches whose files were held while the others were staged
 };
 
 // Held until the run ends: no other updater applies, or recovers a journal, meanwhile.
@@ -264,9 +266,15 @@ bool CheckFolders(Run& run) {
     return false;
 }
 
-// A damaged entry ends the run with exit code 2; a patch whose installed file
-// differs or whose new file cannot be staged (no damaged entry named) with 1.
-bool RefuseStaging(Run& run, const std::string& damagedEntry, const std::string& problem) {
+// Every entry the run will write is inflated (and staged) before the first
+// change: a damaged package ends here, with nothing changed (exit code 2; 1
+// for a patch whose installed file differs or whose new file cannot be staged).
+// Patches whose files were held are staged in a second pass once the files
+// may be read, still before the first change.
+bool StageEntries(Run& run) {
+    std::string damagedEntry, problem;
+    if (VerifyEntriesToWrite(run.session.Archive, run.parts, damagedEntry, problem, &run.staging, &run.heldPatches))
+        return true;
     if (damagedEntry.empty()) {
         run.parts.LogMessage("\r\n" + problem, 2);
         return false;
@@ -276,30 +284,7 @@ bool RefuseStaging(Run& run, const std::string& damagedEntry, const std::string&
     return false;
 }
 
-// Every entry the run will write is inflated (and staged) before the first
-// change: a damaged package ends here, with nothing changed.
-bool StageEntries(Run& run) {
-    std::string damagedEntry, problem;
-    if (VerifyEntriesToWrite(run.session.Archive, run.parts, damagedEntry, problem, &run.staging, &run.heldPatches))
-        return true;
-    return RefuseStaging(run, damagedEntry, problem);
-}
-
-// The patches whose files were held are staged once the files may be read,
-// still before the first change.
-bool StageHeldPatches(Run& run) {
-    const TArchive& archive = run.session.Archive;
-    std::unique_ptr<FileHandle> archiveFile;
-    std::string problem;
-    for (const auto& [target, path] : run.heldPatches) {
-        if (!target) continue;
-        if (!archiveFile) archiveFile = openReadOnly(archive.archiveFileName);
-        bool differs = false;
-        if (!VerifyEntry(archive, archiveFile.get(), *target, path, run.staging, run.parts, problem, differs))
-            return RefuseStaging(run, differs ? std::string() : archive.entryAt(target->entry).name, problem);
-    }
-    return true;
-}
+bool StageHeldPatches(Run& run) { return run.heldPatches.empty() || StageEntries(run); }
 
 bool FilesInUse(Run& run) {
     if (FilesFreeOrDeferred(run.changed, run.parts, run.waitBudget)) return true;

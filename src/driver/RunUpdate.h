@@ -4,13 +4,11 @@
 #pragma once
 
 #include <string>
-#include <utility>
 #include <vector>
 
 #include "base/StringList.h"
 
 class StagedEntries;
-struct PartTarget;
 class TArchive;
 class TPackedFile;
 class TUpdatePart;
@@ -46,8 +44,8 @@ bool RunUpdate(UpdateSession& session, StringList& log, RunEnding* ending = null
 // so that writing them needs no second inflation. A patch entry is built
 // from the installed file it applies to; when that is not the expected file,
 // or its new file cannot be staged, `name` is empty and `problem` the message
-// that names it. With `held` (one place per entry), a patch whose installed
-// file is in use and cannot be read is not checked but put there, with its path.
-using PlannedEntries = std::vector<std::pair<const PartTarget*, std::string>>;
+// that names it. With `held` empty, a patch whose installed file is in use and
+// cannot be read is not checked but marked there (one place per entry); with
+// `held` marked, only the marked entries are checked.
 bool VerifyEntriesToWrite(const TArchive& archive, const TUpdateParts& parts, std::string& name, std::string& problem,
-                          StagedEntries* staging = nullptr, PlannedEntries* held = nullptr);
+                          StagedEntries* staging = nullptr, std::vector<bool>* held = nullptr);

@@ -365,10 +365,7 @@ bool InstallEntry(TUpdatePart& part, const TArchive& archive, const std::string&
     }
     ++part.ErrorCount;
     if (wrote) writer.readBackFailed(path);
-    Log(part,
-        writer.failureLine(path) +
-            (wrote ? std::string(" Grund: Die Datei liest sich anders, als sie geschrieben wurde.")
-                   : FailureReason(Fs().lastChangeError())),
-        kResult);
+    // After a write that read back otherwise no change failed: the line gives no reason.
+    Log(part, writer.failureLine(path) + FailureReason(Fs().lastChangeError()), kResult);
     return false;
 }

@@ -24,7 +24,7 @@ std::string UnreadableText(const std::string& target) {
 // The new file cannot be put beside the installed one; the system's error says why.
 std::string NotStagedText(const std::string& target) {
     return "Die neue Fassung von " + target + " kann nicht daneben angelegt werden." +
-           FailureReason(Fs().lastChangeError()) + "\r\nDas Update wird nicht ausgeführt.";
+           FailureReason(Fs().lastChangeError()) + (kNotRun + 1);
 }
 
 // What building a patch's new file came to.
