@@ -87,13 +87,8 @@ bool WaitsForRestart(TUpdatePart& part, const std::string& path, std::int32_t en
 std::string PendingCopy(const TUpdatePart& part, const TArchive& archive, const PartTarget& target,
                         const std::string& path, std::uint32_t& crc) {
     StagedEntries* staging = part.Owner->Staging;
-    std::string staged = staging ? staging->take(target.entry, crc) : std::string();
-    if (!staged.empty()) {
-        std::string pending = FreeTempName(path, TempKind::Pending);
-        if (!pending.empty() && Fs().renameOver(staged, pending)) return pending;
-        Fs().removeFile(staged);
-        return {};
-    }
+    std::string staged = FreeTempName(path, TempKind::Pending);
+    if (staging && !staged.empty() && staging->commit(target.entry, staged, false, &crc)) return staged;
     if (target.kind == TargetKind::Patch) return {};
     TempFile pending(path, TempKind::Pending);
     if (!pending.file() || !archive.inflateInto(target.entry, *pending.file(), &crc)) return {};
@@ -364,7 +359,9 @@ bool InstallEntry(TUpdatePart& part, const TArchive& archive, const std::string&
         return true;
     }
     ++part.ErrorCount;
-    if (wrote) writer.readBackFailed(path);
+    // A part with rollback takes away what read back otherwise: its undo
+    // leaves a file that is not as the run wrote it, taking it for another's.
+    if (wrote && !writer.replacesInPlace()) Fs().removeFile(path);
     // After a write that read back otherwise no change failed: the line gives no reason.
     Log(part, writer.failureLine(path) + FailureReason(Fs().lastChangeError()), kResult);
     return false;

@@ -31,8 +31,6 @@ public:
     virtual bool stopsAtFirstError() const = 0;
     // The log line of a write of `path` that failed.
     virtual std::string failureLine(const std::string& path) const;
-    // The file written to `path` reads back otherwise: journaled, the undo takes it back all the same.
-    virtual void readBackFailed(const std::string&) {}
 };
 
 class PlainWriter final : public PartWriter {
@@ -54,7 +52,6 @@ public:
     bool replacesInPlace() const override { return false; }
     bool stopsAtFirstError() const override { return true; }
     std::string failureLine(const std::string& path) const override;
-    void readBackFailed(const std::string& path) override { journal_.claim(path); }
 
     RollbackJournal& journal() { return journal_; }
 

@@ -168,14 +168,6 @@ bool RollbackJournal::noteNewFile(const std::string& path, const Written& writte
 
 bool RollbackJournal::noteSuperseded(const std::string& path) { return note({Change::Superseded, path, {}, {}}); }
 
-void RollbackJournal::claim(const std::string& path) {
-    for (auto it = records_.rbegin(); it != records_.rend(); ++it)
-        if (it->path == path && it->change != Change::Superseded) {
-            it->written.size = Written::kUnknown;
-            return;
-        }
-}
-
 bool RollbackJournal::noteNewFolders(const std::string& folder, const std::string& top,
                                      const StagedEntries* staging) {
     std::string topFolder = top;

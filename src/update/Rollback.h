@@ -85,9 +85,6 @@ public:
     // What earlier runs left for the next start of Windows at `path` goes when
     // the part commits (SupersedeRestartChanges), not before: undone, it stays.
     bool noteSuperseded(const std::string& path);
-    // What is at `path` now is the run's whatever it reads (a write that read
-    // back otherwise than written): the undo takes it back.
-    void claim(const std::string& path);
     // Notes the folders from `folder` up to `top` (not included) that writing
     // into `folder` makes new: those missing, and those that staging created
     // and no entry has been written into yet.

@@ -106,25 +106,17 @@ bool StagedEntries::commit(std::int32_t index, const std::string& target, bool t
         DropTrailingBackslash(folder);
         if (!claimedFolders_.insert(UpperCased(folder)).second) break;
     }
-    std::uint32_t stagedCrc = 0;
-    const std::string staged = take(index, stagedCrc);
-    if (staged.empty()) return false;
+    auto it = staged_.find(index);
+    if (it == staged_.end()) return false;
     // The rename itself refuses a target in use or a folder; a read-only
     // target has its flag cleared and is tried once more, as extraction does.
+    const std::string& staged = it->second.path;
     bool moved = targetExists ? EvenIfReadOnly(target, [&] { return Fs().replaceFile(staged, target); })
                               : Fs().replaceFile(staged, target);
-    if (!moved) return Fs().removeFile(staged), false;
-    if (crc) *crc = stagedCrc;
-    return true;
-}
-
-std::string StagedEntries::take(std::int32_t index, std::uint32_t& crc) {
-    auto it = staged_.find(index);
-    if (it == staged_.end()) return {};
-    std::string staged = std::move(it->second.path);
-    crc = it->second.crc;
+    if (!moved) return false;
+    if (crc) *crc = it->second.crc;
     staged_.erase(it);
-    return staged;
+    return true;
 }
 
 bool ReadsBackAs(const std::string& path, std::uint32_t crc) {

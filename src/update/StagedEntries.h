@@ -52,9 +52,6 @@ public:
     // way the target's folders are the caller's from now on. `crc`, when
     // given, receives the CRC-32 of what was staged.
     bool commit(std::int32_t index, const std::string& target, bool targetExists, std::uint32_t* crc = nullptr);
-    // Hands the staged copy of entry `index` over to the caller (its path, and
-    // its CRC-32 in `crc`); empty when there is none.
-    std::string take(std::int32_t index, std::uint32_t& crc);
 
     std::size_t stagedCount() const { return staged_.size(); }
     // The byte count that checking or staging entry `index` inflated; -1 when it was not checked.
