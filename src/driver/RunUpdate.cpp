@@ -150,9 +150,9 @@ void ForgetHeldFiles(TUpdateParts& parts) {
 }  // namespace
 
 bool VerifyEntriesToWrite(const TArchive& archive, const TUpdateParts& parts, std::string& name, std::string& problem,
-                          StagedEntries* staging, std::vector<bool>* held) {
-    // The second pass takes only the patches that the first one left.
-    const bool second = held && !held->empty();
+                          StagedEntries* staging, bool* held) {
+    // The second pass takes only the patches that the first one left unchecked.
+    const bool second = held && *held;
     StagedEntries checkOnly;
     // The check is one request: it reads the archive through one handle.
     std::unique_ptr<FileHandle> archiveFile = openReadOnly(archive.archiveFileName);
@@ -176,16 +176,15 @@ bool VerifyEntriesToWrite(const TArchive& archive, const TUpdateParts& parts, st
     }
     // A run inflates each entry here and writes it later: twice its length of work.
     if (staging && !second) Progress().begin(2 * bytes);
-    for (std::size_t i = 0; i < planned.size(); ++i) {
-        const auto& [target, path] = planned[i];
-        if (!target || (second && !(*held)[i])) continue;
+    for (const auto& [target, path] : planned) {
+        if (!target) continue;
         bool differs = false;
         bool patch = target->kind == TargetKind::Patch;
+        if (second && (!patch || staging->lengthOf(target->entry) >= 0)) continue;
         // A patched file that another program holds without sharing cannot be
         // read yet: the test of files in use sees it, and it is staged after that.
         if (patch && held && !second && !openReadOnly(path) && FileInUse(path)) {
-            if (held->empty()) *held = std::vector<bool>(planned.size());
-            (*held)[i] = true;
+            *held = true;
             continue;
         }
         if (!VerifyEntry(archive, archiveFile.get(), *target, staging || patch ? path : std::string(),
@@ -210,7 +209,7 @@ struct Run {
     std::optional<ProgressShown> progress;
     std::vector<ChangedFile> changed;
     StagedEntries staging;
-    std::vector<bool> heldPatches;  // by entry: patches whose files were held while the others were staged
+    bool heldPatches = false;  // patches were left unchecked: their files were held
 };
 
 // Held until the run ends: no other updater applies, or recovers a journal, meanwhile.
@@ -284,7 +283,7 @@ bool StageEntries(Run& run) {
     return false;
 }
 
-bool StageHeldPatches(Run& run) { return run.heldPatches.empty() || StageEntries(run); }
+bool StageHeldPatches(Run& run) { return !run.heldPatches || StageEntries(run); }
 
 bool FilesInUse(Run& run) {
     if (FilesFreeOrDeferred(run.changed, run.parts, run.waitBudget)) return true;

@@ -4,7 +4,6 @@
 #pragma once
 
 #include <string>
-#include <vector>
 
 #include "base/StringList.h"
 
@@ -44,8 +43,8 @@ bool RunUpdate(UpdateSession& session, StringList& log, RunEnding* ending = null
 // so that writing them needs no second inflation. A patch entry is built
 // from the installed file it applies to; when that is not the expected file,
 // or its new file cannot be staged, `name` is empty and `problem` the message
-// that names it. With `held` empty, a patch whose installed file is in use and
-// cannot be read is not checked but marked there (one place per entry); with
-// `held` marked, only the marked entries are checked.
+// that names it. With `held` false, a patch whose installed file is in use and
+// cannot be read is left unchecked, and `held` set; with `held` true (a second
+// pass, with `staging`), only the patches left unchecked are checked.
 bool VerifyEntriesToWrite(const TArchive& archive, const TUpdateParts& parts, std::string& name, std::string& problem,
-                          StagedEntries* staging = nullptr, std::vector<bool>* held = nullptr);
+                          StagedEntries* staging = nullptr, bool* held = nullptr);
