@@ -287,24 +287,21 @@ TEST_F(StagedEntriesTest, APatchedFileHeldWithoutSharingIsAFileInUse) {
 
 // Marks the first byte of `target` once a file is put there: what a scanner
 // or a filter driver may do to a file on its way to the disk.
-class AlteringFileSystem final : public ForwardingFileSystem {
-public:
-    explicit AlteringFileSystem(std::string target) : target_(std::move(target)) {}
+struct AlteringFileSystem final : ForwardingFileSystem {
+    std::string target;
     bool replaceFile(const std::string& from, const std::string& to) override {
-        if (!real_.replaceFile(from, to)) return false;
-        if (to == target_) real_.open(to, OpenMode::ReadWrite)->write("X", 1);
-        return true;
+        bool moved = real_.replaceFile(from, to);
+        if (moved && to == target) real_.open(to, OpenMode::ReadWrite)->write("X", 1);
+        return moved;
     }
-
-private:
-    std::string target_;
 };
 
 // A written file that reads back otherwise is a failed write; a part with rollback is undone.
 TEST_F(StagedEntriesTest, AFileThatReadsBackOtherwiseIsNotWritten) {
     demoKeys_ = "ROLLBACK=1\r\n";
     std::string exe = writeUpdater();
-    AlteringFileSystem altering(app_ + "readme.txt");
+    AlteringFileSystem altering;
+    altering.target = app_ + "readme.txt";
     StringList log = run(exe);
     ASSERT_GE(log.size(), 3u);
     EXPECT_EQ(log[1], "*** " + app_ + "readme.txt nicht (vollständig) geschrieben.");
