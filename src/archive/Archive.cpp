@@ -5,6 +5,7 @@
 
 #include "archive/ArchiveFormat.h"
 #include "archive/Decompress.h"
+#include "archive/Patch.h"
 #include "archive/Signature.h"
 #include "base/ByteReader.h"
 #include "base/Exception.h"
@@ -262,14 +263,16 @@ StringList TArchive::readLines(const std::string& name) const {
 
 namespace {
 
-// Writes inflated bytes into the temporary file.
+// Writes inflated bytes into the temporary file; `crc` follows what it wrote.
 class FileSink final : public ByteSink {
 public:
     explicit FileSink(FileHandle& file) : file_(file) {}
     bool put(const unsigned char* data, std::size_t count) override {
         Progress().advance(0);  // the window answers while a large entry is written
+        crc = Crc32(crc, data, count);
         return file_.write(data, std::int64_t(count)) == std::int64_t(count);
     }
+    std::uint32_t crc = 0;
 
 private:
     FileHandle& file_;
@@ -288,16 +291,18 @@ bool TargetReplaceable(const std::string& target) {
 
 // Segments are inflated straight into the temporary file, so that no segment
 // is ever held whole in memory.
-bool TArchive::extractFile(std::int32_t index, const std::string& target) const {
+bool TArchive::extractFile(std::int32_t index, const std::string& target, std::uint32_t* crc) const {
     const TPackedFile& e = entryAt(index);
     if (!TargetReplaceable(target)) return false;
     TempFile temp(target, TempKind::Extract);
-    if (!temp.file() || !inflateInto(index, *temp.file())) return false;
+    if (!temp.file() || !inflateInto(index, *temp.file(), crc)) return false;
     return temp.commit(target, e.fileDate());
 }
 
-bool TArchive::inflateInto(std::int32_t index, FileHandle& file) const {
+bool TArchive::inflateInto(std::int32_t index, FileHandle& file, std::uint32_t* crc) const {
     FileSink sink(file);
     SegmentInflater inflater;
-    return streamEntry(index, sink, inflater) == StreamResult::Complete;
+    bool complete = streamEntry(index, sink, inflater) == StreamResult::Complete;
+    if (crc) *crc = sink.crc;
+    return complete;
 }

@@ -67,12 +67,13 @@ public:
     StreamResult streamEntry(std::int32_t index, ByteSink& sink, SegmentInflater& inflater,
                              FileHandle* archiveFile = nullptr) const;
     // Inflates the whole entry into an open file as it goes; true when it is
-    // complete and every byte was written.
-    bool inflateInto(std::int32_t index, FileHandle& file) const;
+    // complete and every byte was written. `crc`, when given, receives the
+    // CRC-32 of the bytes written.
+    bool inflateInto(std::int32_t index, FileHandle& file, std::uint32_t* crc = nullptr) const;
     // Writes the whole entry to `target` and stamps it with the entry's date.
     // The target's folder must exist. An existing target is replaced only when
-    // the new content is complete; on failure it stays as it was.
-    bool extractFile(std::int32_t index, const std::string& target) const;
+    // the new content is complete; on failure it stays as it was. `crc` as for inflateInto.
+    bool extractFile(std::int32_t index, const std::string& target, std::uint32_t* crc = nullptr) const;
 
     // Whether the stored extent of entry `index` (dataOffset, storedSize bytes)
     // overlaps that of another entry: the mark of a stored size or data offset

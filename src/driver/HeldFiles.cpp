@@ -31,7 +31,7 @@ std::vector<ChangedFile> ChangedFiles(const TArchive& archive, const TUpdatePart
         for (const PartTarget& target : PlannedTargets(part, archive, toDelete, scratch)) {
             if (target.kind != TargetKind::Delete) {
                 std::string path = ProbableTargetOf(target, archive.entryAt(target.entry), part);
-                if (!path.empty()) changed.push_back({path, p, true});
+                if (!path.empty()) changed.push_back({path, p, true, target.kind == TargetKind::Patch});
             } else if (target.contained && FileExists(part.TargetFolder + target.rel)) {
                 changed.push_back({part.TargetFolder + target.rel, p, false});
             }

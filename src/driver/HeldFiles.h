@@ -17,6 +17,7 @@ struct ChangedFile {
     std::string path;
     std::size_t part = 0;  // index of the part that writes or deletes it
     bool written = true;   // false: deleted
+    bool patched = false;  // written from a patch: its new file is built from it
 };
 using HeldFile = ChangedFile;
 

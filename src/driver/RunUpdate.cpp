@@ -131,8 +131,10 @@ bool FilesFreeOrDeferred(const std::vector<ChangedFile>& changed, TUpdateParts& 
             return held.empty();
         });
         std::vector<HeldFile> blocking;
+        // Nor can a patched file that cannot be read: its new file is built from it.
         for (const HeldFile& h : held)
-            if (!parts[h.part].RebootOk || parts[h.part].Rollback) blocking.push_back(h);
+            if (!parts[h.part].RebootOk || parts[h.part].Rollback || (h.patched && !openReadOnly(h.path)))
+                blocking.push_back(h);
         if (blocking.empty()) {
             for (const HeldFile& h : held) parts[h.part].HeldUntilRestart.push_back(h.path);
             return true;
@@ -149,7 +151,9 @@ void ForgetHeldFiles(TUpdateParts& parts) {
 }  // namespace
 
 bool VerifyEntriesToWrite(const TArchive& archive, const TUpdateParts& parts, std::string& name, std::string& problem,
-                          StagedEntries* staging) {
+                          StagedEntries* staging, bool* held) {
+    // The second pass takes only the patches that the first one left unchecked.
+    const bool second = held && *held;
     StagedEntries checkOnly;
     // The check is one request: it reads the archive through one handle.
     std::unique_ptr<FileHandle> archiveFile = openReadOnly(archive.archiveFileName);
@@ -172,11 +176,18 @@ bool VerifyEntriesToWrite(const TArchive& archive, const TUpdateParts& parts, st
         }
     }
     // A run inflates each entry here and writes it later: twice its length of work.
-    if (staging) Progress().begin(2 * bytes);
+    if (staging && !second) Progress().begin(2 * bytes);
     for (const auto& [target, path] : planned) {
         if (!target) continue;
         bool differs = false;
         bool patch = target->kind == TargetKind::Patch;
+        if (second && (!patch || staging->lengthOf(target->entry) >= 0)) continue;
+        // A patched file that another program holds without sharing cannot be
+        // read yet: the test of files in use sees it, and it is staged after that.
+        if (patch && held && !second && !openReadOnly(path) && FileInUse(path)) {
+            *held = true;
+            continue;
+        }
         if (!VerifyEntry(archive, archiveFile.get(), *target, staging || patch ? path : std::string(),
                          staging ? *staging : checkOnly, parts, problem, differs)) {
             name = differs ? std::string() : archive.entryAt(target->entry).name;
@@ -199,6 +210,7 @@ struct Run {
     std::optional<ProgressShown> progress;
     std::vector<ChangedFile> changed;
     StagedEntries staging;
+    bool heldPatches = false;  // patches were left unchecked: their files were held
 };
 
 // Held until the run ends: no other updater applies, or recovers a journal, meanwhile.
@@ -267,10 +279,14 @@ bool CheckFolders(Run& run) {
 }
 
 // Every entry the run will write is inflated (and staged) before the first
-// change: a damaged package ends here, with nothing changed (exit code 2).
+// change: a damaged package ends here, with nothing changed (exit code 2; 1
+// for a patch whose installed file differs or whose new file cannot be staged).
+// Patches whose files were held are staged in a second pass once the files
+// may be read, still before the first change.
 bool StageEntries(Run& run) {
     std::string damagedEntry, problem;
-    if (VerifyEntriesToWrite(run.session.Archive, run.parts, damagedEntry, problem, &run.staging)) return true;
+    if (VerifyEntriesToWrite(run.session.Archive, run.parts, damagedEntry, problem, &run.staging, &run.heldPatches))
+        return true;
     if (damagedEntry.empty()) {
         run.parts.LogMessage("\r\n" + problem, 2);
         return false;
@@ -279,6 +295,8 @@ bool StageEntries(Run& run) {
     run.ending = RunEnding::Damaged;
     return false;
 }
+
+bool StageHeldPatches(Run& run) { return !run.heldPatches || StageEntries(run); }
 
 bool FilesInUse(Run& run) {
     if (FilesFreeOrDeferred(run.changed, run.parts, run.waitBudget)) return true;
@@ -326,8 +344,8 @@ bool ApplyParts(Run& run) {
 // The phases of a run in their order; each ends the run by returning false,
 // having said why and set how it ended. The final command comes after the
 // run: the window starts it when closed, a silent run when /FINALCMD asks.
-bool (*const kPhases[])(Run&) = {TakeLock,      CheckPublisher, Recover,    CleanUp,   CheckRunPrograms,
-                                 CheckVersions, CheckFolders,   StageEntries, FilesInUse, ApplyParts};
+bool (*const kPhases[])(Run&) = {TakeLock,     CheckPublisher, Recover,    CleanUp,          CheckRunPrograms,
+                                 CheckVersions, CheckFolders,  StageEntries, FilesInUse, StageHeldPatches, ApplyParts};
 
 }  // namespace
 
@@ -342,7 +360,7 @@ bool RunUpdate(UpdateSession& session, StringList& log, RunEnding* endingOut) {
         ShowInfo(kNoRightsText);
         return false;
     }
-    Run run{session, parts, ending, session.WaitSeconds, {}, {}, {}, {}, {}};
+    Run run{session, parts, ending, session.WaitSeconds, {}, {}, {}, {}, {}, {}};
     for (auto phase : kPhases)
         if (!phase(run)) return false;
     return true;

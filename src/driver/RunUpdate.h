@@ -42,6 +42,9 @@ bool RunUpdate(UpdateSession& session, StringList& log, RunEnding* ending = null
 // `staging`, the entries that will probably be written are staged on the way,
 // so that writing them needs no second inflation. A patch entry is built
 // from the installed file it applies to; when that is not the expected file,
-// `name` is empty and `problem` the message that names it.
+// or its new file cannot be staged, `name` is empty and `problem` the message
+// that names it. With `held` false, a patch whose installed file is in use and
+// cannot be read is left unchecked, and `held` set; with `held` true (a second
+// pass, with `staging`), only the patches left unchecked are checked.
 bool VerifyEntriesToWrite(const TArchive& archive, const TUpdateParts& parts, std::string& name, std::string& problem,
-                          StagedEntries* staging = nullptr);
+                          StagedEntries* staging = nullptr, bool* held = nullptr);

@@ -13,7 +13,6 @@
 #include "update/Folders.h"
 #include "update/PartWriter.h"
 #include "update/StagedEntries.h"
-#include "update/StagedPatch.h"
 #include "update/UpdateParts.h"
 
 namespace {
@@ -81,20 +80,29 @@ bool WaitsForRestart(TUpdatePart& part, const std::string& path, std::int32_t en
     return true;
 }
 
-// The entry inflated beside the held file, to be moved over it by Windows at its next start.
-bool ReplaceAtRestart(TUpdatePart& part, const TArchive& archive, const PartTarget& target, const std::string& path) {
-    const std::int32_t index = target.entry;
+// The new file beside the held one, under a name that no later run takes for
+// a leftover: the copy that the run's check staged (a patch's result is built
+// from the held file then, before the first change), else the entry inflated
+// now. `crc` receives the CRC-32 of what was written.
+std::string PendingCopy(const TUpdatePart& part, const TArchive& archive, const PartTarget& target,
+                        const std::string& path, std::uint32_t& crc) {
+    StagedEntries* staging = part.Owner->Staging;
+    std::string staged = FreeTempName(path, TempKind::Pending);
+    if (staging && !staged.empty() && staging->commit(target.entry, staged, false, &crc)) return staged;
+    if (target.kind == TargetKind::Patch) return {};
     TempFile pending(path, TempKind::Pending);
-    if (!pending.file()) return false;
-    // A patch entry's data is no file: its result is built from the held file, which can be read.
-    bool complete = target.kind == TargetKind::Patch
-                        ? WritePatchedFile(archive, index, path, *pending.file())
-                        : archive.inflateInto(index, *pending.file());
-    if (!complete) return false;
-    std::string staged = pending.release(archive.entryAt(index).fileDate());
-    if (staged.empty()) return false;
-    if (!ScheduleAtRestart(staged, path)) {
-        Fs().removeFile(staged);
+    if (!pending.file() || !archive.inflateInto(target.entry, *pending.file(), &crc)) return {};
+    return pending.release(archive.entryAt(target.entry).fileDate());
+}
+
+// The new file, read back beside the held one (its final place is taken until
+// then), to be moved over it by Windows at its next start.
+bool ReplaceAtRestart(TUpdatePart& part, const TArchive& archive, const PartTarget& target, const std::string& path) {
+    std::uint32_t crc = 0;
+    std::string pending = PendingCopy(part, archive, target, path, crc);
+    if (pending.empty()) return false;
+    if (!ReadsBackAs(pending, crc) || !ScheduleAtRestart(pending, path)) {
+        Fs().removeFile(pending);
         return false;
     }
     part.Owner->RestartNeeded = true;
@@ -171,12 +179,13 @@ void DeleteListedFiles(TUpdatePart& part, const std::vector<PartTarget>& targets
 }
 
 // A copy staged by the run's check is moved into place; otherwise the entry is
-// extracted. A patch entry's data is no file: without its staged result it is not written.
+// extracted. A patch entry's data is no file: without its staged result it is
+// not written. `crc` receives the CRC-32 of what was written.
 bool WriteEntry(const TUpdatePart& part, const TArchive& archive, const PartTarget& target, const std::string& path,
-                bool exists) {
+                bool exists, std::uint32_t& crc) {
     StagedEntries* staged = part.Owner->Staging;
-    if (staged && staged->commit(target.entry, path, exists)) return true;
-    return target.kind != TargetKind::Patch && archive.extractFile(target.entry, path);
+    if (staged && staged->commit(target.entry, path, exists, &crc)) return true;
+    return target.kind != TargetKind::Patch && archive.extractFile(target.entry, path, &crc);
 }
 
 void LogSummary(const TUpdatePart& part) {
@@ -334,8 +343,12 @@ bool InstallEntry(TUpdatePart& part, const TArchive& archive, const std::string&
     const std::uint32_t previous = !writer.replacesInPlace() && exists ? Fs().attributes(path) : kAttrInvalid;
     const Written written = WhatEntryWrites(part, archive, index);
     Fs().clearChangeError();
-    if (writer.prepareWrite(path, exists, mayCreate, written) &&
-        WriteEntry(part, archive, target, path, exists && writer.replacesInPlace())) {
+    std::uint32_t crc = 0;
+    // Read back from its final place: a file that a scanner, a filter or the
+    // disk changed on its way is not written.
+    const bool wrote = writer.prepareWrite(path, exists, mayCreate, written) &&
+                       WriteEntry(part, archive, target, path, exists && writer.replacesInPlace(), crc);
+    if (wrote && ReadsBackAs(path, crc)) {
         // The run's progress counts a patch by its own length, as the check inflated it.
         const bool patch = target.kind == TargetKind::Patch;
         Progress().advance(std::uint64_t(patch ? archive.entryAt(index).unpackedSize : written.size));
@@ -346,6 +359,10 @@ bool InstallEntry(TUpdatePart& part, const TArchive& archive, const std::string&
         return true;
     }
     ++part.ErrorCount;
+    // A part with rollback takes away what read back otherwise: its undo
+    // leaves a file that is not as the run wrote it, taking it for another's.
+    if (wrote && !writer.replacesInPlace()) Fs().removeFile(path);
+    // After a write that read back otherwise no change failed: the line gives no reason.
     Log(part, writer.failureLine(path) + FailureReason(Fs().lastChangeError()), kResult);
     return false;
 }

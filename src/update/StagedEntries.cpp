@@ -55,7 +55,7 @@ bool StagedEntries::createdUnclaimed(const std::string& folder) const {
 }
 
 StagedEntries::~StagedEntries() {
-    for (const auto& staged : staged_) Fs().removeFile(staged.second);
+    for (const auto& staged : staged_) Fs().removeFile(staged.second.path);
     for (auto it = createdFolders_.rbegin(); it != createdFolders_.rend(); ++it)
         if (!claimedFolders_.count(UpperCased(*it))) Fs().removeFolder(*it);
 }
@@ -96,11 +96,11 @@ StreamResult StagedEntries::stage(const TArchive& archive, std::int32_t index, c
         refused_ = true;
         return result;
     }
-    staged_[index] = staged;
+    staged_[index] = {staged, sink.crc};
     return result;
 }
 
-bool StagedEntries::commit(std::int32_t index, const std::string& target, bool targetExists) {
+bool StagedEntries::commit(std::int32_t index, const std::string& target, bool targetExists, std::uint32_t* crc) {
     // The folder and its parents, as ForceFolder names them.
     for (std::string folder = FolderPart(target); folder.size() > 3; folder = FolderPart(folder)) {
         DropTrailingBackslash(folder);
@@ -110,10 +110,22 @@ bool StagedEntries::commit(std::int32_t index, const std::string& target, bool t
     if (it == staged_.end()) return false;
     // The rename itself refuses a target in use or a folder; a read-only
     // target has its flag cleared and is tried once more, as extraction does.
-    const std::string& staged = it->second;
+    const std::string& staged = it->second.path;
     bool moved = targetExists ? EvenIfReadOnly(target, [&] { return Fs().replaceFile(staged, target); })
                               : Fs().replaceFile(staged, target);
     if (!moved) return false;
+    if (crc) *crc = it->second.crc;
     staged_.erase(it);
     return true;
+}
+
+bool ReadsBackAs(const std::string& path, std::uint32_t crc) {
+    std::unique_ptr<FileHandle> file = openReadOnly(path);
+    if (!file) return false;
+    constexpr std::int64_t kBlock = 1 << 16;
+    std::unique_ptr<unsigned char[]> buffer(new unsigned char[kBlock]);
+    std::uint32_t found = 0;
+    std::int64_t count;
+    while ((count = file->read(buffer.get(), kBlock)) > 0) found = Crc32(found, buffer.get(), std::size_t(count));
+    return count == 0 && found == crc;
 }

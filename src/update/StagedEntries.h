@@ -32,14 +32,16 @@ public:
     // damage that only the length tells). A length that differs alone is no damage: other
     // writers may record it differently (see lastLength). When the staged
     // file cannot be created or written, the check goes on without it, and
-    // after a failed write nothing more is staged. `archiveFile`: a handle of
+    // after a failed write no more entries are staged (patches aside: they
+    // have no other way to be written). `archiveFile`: a handle of
     // the archive that the caller holds for the whole check, or nullptr.
     StreamResult stage(const TArchive& archive, std::int32_t index, const std::string& target,
                        FileHandle* archiveFile = nullptr);
     // A patch entry (Patch.h): builds the new file from the installed `target`
     // into a staged file beside it. Raises InstalledFileDiffers (StagedPatch.h)
-    // when `target` is not the file the patch was made for, and as stage does
-    // when the patch is damaged. lengthOf then gives the new file's length.
+    // when `target` is not the file the patch was made for or the new file
+    // cannot be staged, and as stage does when the patch is damaged. lengthOf
+    // then gives the new file's length.
     StreamResult stagePatch(const TArchive& archive, std::int32_t index, const std::string& target,
                             FileHandle* archiveFile = nullptr);
     // Checks entry `index`, its length included, without keeping anything.
@@ -47,8 +49,9 @@ public:
     // Moves the staged copy of entry `index` to `target`, replacing the file
     // there (`targetExists`: the caller found one). False when there is none
     // or the move fails; the caller then extracts the entry as usual. Either
-    // way the target's folders are the caller's from now on.
-    bool commit(std::int32_t index, const std::string& target, bool targetExists);
+    // way the target's folders are the caller's from now on. `crc`, when
+    // given, receives the CRC-32 of what was staged.
+    bool commit(std::int32_t index, const std::string& target, bool targetExists, std::uint32_t* crc = nullptr);
 
     std::size_t stagedCount() const { return staged_.size(); }
     // The byte count that checking or staging entry `index` inflated; -1 when it was not checked.
@@ -61,7 +64,11 @@ public:
 private:
     bool prepareFolder(const std::string& folder);
 
-    std::map<std::int32_t, std::string> staged_;  // entry index -> staged file
+    struct StagedFile {
+        std::string path;
+        std::uint32_t crc;  // of its bytes
+    };
+    std::map<std::int32_t, StagedFile> staged_;      // entry index -> staged file
     std::map<std::int32_t, std::uint64_t> lengths_;  // entry index -> inflated length
     std::vector<std::string> createdFolders_;     // in the order of their creation
     std::set<std::string> claimedFolders_;        // folders of committed targets, upper case
@@ -70,3 +77,7 @@ private:
     bool refused_ = false;  // a staged file could not be written: stage no more
     std::uint64_t lastLength_ = 0;
 };
+
+// Whether the file at `path` reads back, to its end, with the CRC-32 `crc`:
+// what reached the disk is what was written.
+bool ReadsBackAs(const std::string& path, std::uint32_t crc);

@@ -1,6 +1,7 @@
 #include "update/StagedPatch.h"
 
 #include "archive/Patch.h"
+#include "env/System.h"
 #include "platform/FileSystem.h"
 #include "platform/TempFiles.h"
 #include "update/StagedEntries.h"
@@ -20,10 +21,17 @@ std::string UnreadableText(const std::string& target) {
     return "Die installierte Datei " + target + " kann nicht gelesen werden" + kNotRun;
 }
 
+// The new file cannot be put beside the installed one; the system's error says why.
+std::string NotStagedText(const std::string& target) {
+    return "Die neue Fassung von " + target + " kann nicht daneben angelegt werden." +
+           FailureReason(Fs().lastChangeError()) + (kNotRun + 1);
+}
+
 // What building a patch's new file came to.
 struct PatchBuild {
     std::uint64_t taken = 0;    // bytes of patch data
     std::uint64_t written = 0;  // bytes of the new file
+    std::uint32_t crc = 0;      // CRC-32 of what `out` received
     bool stored = false;        // the new file is complete in `out`
 };
 
@@ -50,6 +58,7 @@ bool BuildPatched(const TArchive& archive, std::int32_t index, const std::string
     case PatchOutcome::Built: break;
     }
     build.written = applier.written();
+    build.crc = sink.crc;
     build.stored = !sink.failed();
     return true;
 }
@@ -58,29 +67,18 @@ bool BuildPatched(const TArchive& archive, std::int32_t index, const std::string
 
 StreamResult StagedEntries::stagePatch(const TArchive& archive, std::int32_t index, const std::string& target,
                                        FileHandle* archiveFile) {
-    // Without a staged file the patch is checked all the same; writing the
-    // entry then fails, as a patch is never written from anything else.
+    // The new file exists nowhere but here: one that cannot be staged could
+    // not be written later, so it stops the run before its first change,
+    // whatever other entries' staging came to.
+    Fs().clearChangeError();
     TempFile pending(target, TempKind::Staged);
     PatchBuild build;
-    bool read = BuildPatched(archive, index, target, refused_ ? nullptr : pending.file(), inflater_, archiveFile, build);
+    bool read = BuildPatched(archive, index, target, pending.file(), inflater_, archiveFile, build);
     lastLength_ = build.taken;
     if (!read) return StreamResult::Unreadable;
     lengths_[index] = build.written;
     std::string staged = build.stored ? pending.release(archive.entryAt(index).fileDate()) : std::string();
-    if (staged.empty()) {
-        refused_ = refused_ || pending.file() != nullptr || build.stored;
-        return StreamResult::Complete;
-    }
-    staged_[index] = staged;
+    if (staged.empty()) throw InstalledFileDiffers(NotStagedText(target));
+    staged_[index] = {staged, build.crc};
     return StreamResult::Complete;
-}
-
-bool WritePatchedFile(const TArchive& archive, std::int32_t index, const std::string& installed, FileHandle& out) {
-    SegmentInflater inflater;
-    PatchBuild build;
-    try {
-        return BuildPatched(archive, index, installed, &out, inflater, nullptr, build) && build.stored;
-    } catch (const std::exception&) {
-        return false;
-    }
 }

@@ -6,20 +6,24 @@
 #include <cstdint>
 
 #include "archive/Decompress.h"
+#include "archive/Patch.h"
 #include "env/UiHooks.h"
 #include "platform/FileSystem.h"
 
 // Writes the staged file while it can. After a failed write, or without a
 // file (nullptr), it goes on taking bytes without writing them, so that the
-// check of the entry is completed.
+// check of the entry is completed. The CRC-32 of what it wrote is the one
+// that the file must read back with once it is in place.
 class StagingSink final : public ByteSink {
 public:
     explicit StagingSink(FileHandle* file) : file_(file), failed_(file == nullptr) {}
     bool put(const unsigned char* data, std::size_t count) override {
         if (!failed_ && file_->write(data, std::int64_t(count)) != std::int64_t(count)) failed_ = true;
+        if (!failed_) crc = Crc32(crc, data, count);
         return true;
     }
     bool failed() const { return failed_; }
+    std::uint32_t crc = 0;
 
 private:
     FileHandle* file_;

@@ -4,6 +4,8 @@
 // succeeds, is refused for damaged data, or cannot write its staged files.
 #include <gtest/gtest.h>
 
+#include "FaultFileSystem.h"
+#include "PatchSupport.h"
 #include "UpdateTestSupport.h"
 #include "archive/ArchiveWriter.h"
 #include "driver/RunUpdate.h"
@@ -88,7 +90,7 @@ protected:
 
     std::string writeUpdater() {
         std::string ini = "P=Demo\r\nV=1\r\n\r\n[Demo]\r\nN=Demo\r\nTDIR=" + app_ +
-                          "\r\n\r\n[Other]\r\nN=Other\r\nTDIR=" + app_ +
+                          "\r\n" + demoKeys_ + "\r\n[Other]\r\nN=Other\r\nTDIR=" + app_ +
                           "\r\nVChk=\"1.0\"<=R\\Tarnix.exe\\Projects\\Other\\Ver\\<=\"2.0\"\r\n";
         std::vector<PackageEntry> all = {{"todel.txt", "", kNew}, {"update.ini", ini, kNew}};
         all.insert(all.end(), entries_.begin(), entries_.end());
@@ -128,8 +130,15 @@ protected:
         return text;
     }
 
+    // readme.txt written from a patch instead of whole.
+    void patchReadme() {
+        entries_[2] = {"pat\\Demo\\readme.txt", MakePatch("old readme", "patched readme", {{"", "patched readme", 0}}),
+                       kNew};
+    }
+
     TempFolder dir;
     std::string app_;
+    std::string demoKeys_;  // more lines of the part [Demo]
     TestPrompter prompter_;
     RecordingUi ui_;
     ScopedLogThreshold threshold_{2};
@@ -153,6 +162,8 @@ const char* const kTreeAfterRun =
     "sub\\\n"
     "sub\\deeper\\\n"
     "sub\\deeper\\data.bin new\n";
+
+const char* const kTreeBefore = "current.txt other\nlocked.txt old\nreadme.txt old\n";
 
 }  // namespace
 
@@ -238,4 +249,63 @@ TEST_F(StagedEntriesTest, ATargetInUseStopsTheRunBeforeAnyChange) {
                   "readme.txt\r\rBeenden Sie die Programme, die sie benutzen, und versuchen Sie es erneut.");
     EXPECT_EQ(log, StringList{"\r\nDas Update wird nicht ausgeführt: Dateien werden benutzt."});
     EXPECT_EQ(tree(), before);
+}
+
+// A patch's new file is staged whatever other entries' staging came to; one
+// that cannot be staged stops the run before its first change, saying why.
+TEST_F(StagedEntriesTest, APatchIsStagedOrTheRunStopsBeforeAnyChange) {
+    patchReadme();
+    std::string exe = writeUpdater();
+    for (const std::string full : {"prog.exe.~s", "readme.txt.~s"}) {
+        SCOPED_TRACE(full);
+        install();
+        FaultFileSystem faults;
+        faults.fail(Fault::DiskFull, full);
+        const bool patchFails = full == "readme.txt.~s";
+        EXPECT_EQ(run(exe), patchFails ? StringList{"\r\nDie neue Fassung von " + app_ +
+                                                    "readme.txt kann nicht daneben angelegt werden. "
+                                                    "Grund: Datenträger voll.\r\nDas Update wird nicht ausgeführt."}
+                                       : kLog);
+        EXPECT_EQ(ReadBytes(app_ + "readme.txt"), patchFails ? "old readme" : "patched readme");
+        EXPECT_EQ(tree(), patchFails ? kTreeBefore : kTreeAfterRun);
+    }
+}
+
+// A patched file held without sharing cannot be read: a file in use (the
+// retry question), with REBOOTOK too, as its new file is built from it.
+TEST_F(StagedEntriesTest, APatchedFileHeldWithoutSharingIsAFileInUse) {
+    patchReadme();
+    for (const char* keys : {"", "REBOOTOK=1\r\n"}) {
+        demoKeys_ = keys;
+        std::string exe = writeUpdater();
+        std::unique_ptr<FileHandle> held = Fs().open(app_ + "readme.txt", OpenMode::ReadExclusive);
+        EXPECT_EQ(run(exe), StringList{"\r\nDas Update wird nicht ausgeführt: Dateien werden benutzt."}) << keys;
+        EXPECT_EQ(tree(), kTreeBefore);
+    }
+    EXPECT_EQ(prompter_.questions().size(), 2u);
+}
+
+// Marks the first byte of `target` once a file is put there: what a scanner
+// or a filter driver may do to a file on its way to the disk.
+struct AlteringFileSystem final : ForwardingFileSystem {
+    std::string target;
+    bool replaceFile(const std::string& from, const std::string& to) override {
+        bool moved = real_.replaceFile(from, to);
+        if (moved && to == target) real_.open(to, OpenMode::ReadWrite)->write("X", 1);
+        return moved;
+    }
+};
+
+// A written file that reads back otherwise is a failed write; a part with rollback is undone.
+TEST_F(StagedEntriesTest, AFileThatReadsBackOtherwiseIsNotWritten) {
+    demoKeys_ = "ROLLBACK=1\r\n";
+    std::string exe = writeUpdater();
+    AlteringFileSystem altering;
+    altering.target = app_ + "readme.txt";
+    StringList log = run(exe);
+    ASSERT_GE(log.size(), 3u);
+    EXPECT_EQ(log[1], "*** " + app_ + "readme.txt nicht (vollständig) geschrieben.");
+    EXPECT_EQ(log[2], "Die Änderungen an Demo wurden zurückgenommen.");
+    EXPECT_EQ(tree(), kTreeBefore);
+    EXPECT_EQ(ReadBytes(app_ + "readme.txt"), "old readme");
 }

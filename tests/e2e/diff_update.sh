@@ -4,7 +4,8 @@
 # stamps), its version in the registry and its font; a second run changes
 # nothing. A changed file with an older stamp installs only with --touch.
 # With --patch, two releases of a 5.5 MB program give a package of at most a
-# fifth of the size that installs the same; an installation changed by hand
+# fifth of the size that installs the same; a patched file held open by
+# another program is a file in use (1618); an installation changed by hand
 # and a flipped byte in a patch are refused before
 # any change (a header that lies is refused by the reader's own table, natively).
 source "$(dirname "$0")/../wine/lib.sh"
@@ -136,6 +137,14 @@ install_old
 run_update /S /LOG='C:\upd\update.log'
 check "patch package exits 0" equals "$RC" 0
 check "patched installation is exactly NEW" equals "$(tree_full "$APP")" "$(tree_full "$NEW")"
+
+# A patched file that another program holds without sharing is a file in use: 1618, nothing changed.
+install_old
+before=$(tree_full "$APP")
+run_update_holding 'C:\App\Daten\Preise.dat' /S /LOG='C:\upd\update.log'
+check "held patched file: exit 1618" equals "$RC" 1618
+check "held patched file: named" contains "$LOG" $'benutzt und können nicht ersetzt werden:\r\n    C:\\App\\Daten\\Preise.dat'
+check "held patched file: installation unchanged" equals "$(tree_full "$APP")" "$before"
 
 # Refused before any change: the program changed by hand (same size and stamp), then a damaged patch.
 for refused in hand flipped; do
