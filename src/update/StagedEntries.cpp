@@ -1,5 +1,7 @@
 #include "update/StagedEntries.h"
 
+#include <algorithm>
+
 #include "base/Exception.h"
 #include "env/Text.h"
 #include "platform/FileSystem.h"
@@ -45,31 +47,48 @@ bool CreateFolders(const std::string& path, std::vector<std::string>& created) {
 
 }  // namespace
 
+bool StagedEntries::claimed(const std::string& upperFolder) const {
+    auto it = std::lower_bound(claimedFolders_.begin(), claimedFolders_.end(), upperFolder);
+    return it != claimedFolders_.end() && *it == upperFolder;
+}
+
+void StagedEntries::noteLength(std::int32_t index, std::uint64_t length) {
+    if (std::size_t(index) >= lengths_.size()) lengths_.resize(std::size_t(index) + 1, -1);
+    lengths_[std::size_t(index)] = std::int64_t(length);
+}
+
+void StagedEntries::keep(std::int32_t index, std::string staged, std::uint32_t crc, std::uint64_t length) {
+    noteLength(index, length);
+    if (std::size_t(index) >= staged_.size()) staged_.resize(std::size_t(index) + 1);
+    if (staged_[std::size_t(index)].path.empty()) ++stagedCount_;
+    staged_[std::size_t(index)] = {std::move(staged), crc};
+}
+
 bool StagedEntries::createdUnclaimed(const std::string& folder) const {
     std::string key = UpperCased(folder);
     DropTrailingBackslash(key);
-    if (claimedFolders_.count(key)) return false;
+    if (claimed(key)) return false;
     for (const std::string& created : createdFolders_)
         if (UpperCased(created) == key) return true;
     return false;
 }
 
 StagedEntries::~StagedEntries() {
-    for (const auto& staged : staged_) Fs().removeFile(staged.second.path);
+    for (const StagedFile& staged : staged_)
+        if (!staged.path.empty()) Fs().removeFile(staged.path);
     for (auto it = createdFolders_.rbegin(); it != createdFolders_.rend(); ++it)
-        if (!claimedFolders_.count(UpperCased(*it))) Fs().removeFolder(*it);
+        if (!claimed(UpperCased(*it))) Fs().removeFolder(*it);
 }
 
 StreamResult StagedEntries::check(const TArchive& archive, std::int32_t index, FileHandle* archiveFile) {
     DiscardSink sink;
     StreamResult result = Walk(archive, index, sink, inflater_, archiveFile, lastLength_);
-    if (result == StreamResult::Complete) lengths_[index] = lastLength_;
+    if (result == StreamResult::Complete) noteLength(index, lastLength_);
     return result;
 }
 
 std::int64_t StagedEntries::lengthOf(std::int32_t index) const {
-    auto it = lengths_.find(index);
-    return it == lengths_.end() ? -1 : std::int64_t(it->second);
+    return index >= 0 && std::size_t(index) < lengths_.size() ? lengths_[std::size_t(index)] : -1;
 }
 
 // Entries of one folder come one after the other: a folder made or found for
@@ -84,19 +103,20 @@ bool StagedEntries::prepareFolder(const std::string& folder) {
 
 StreamResult StagedEntries::stage(const TArchive& archive, std::int32_t index, const std::string& target,
                                   FileHandle* archiveFile) {
-    if (refused_ || staged_.count(index) || !prepareFolder(FolderPart(target))) return check(archive, index, archiveFile);
+    bool done = std::size_t(index) < staged_.size() && !staged_[std::size_t(index)].path.empty();
+    if (refused_ || done || !prepareFolder(FolderPart(target))) return check(archive, index, archiveFile);
     TempFile pending(target, TempKind::Staged);
     if (!pending.file()) return check(archive, index, archiveFile);
     StagingSink sink(pending.file());
     StreamResult result = Walk(archive, index, sink, inflater_, archiveFile, lastLength_);
     if (result != StreamResult::Complete) return result;
-    lengths_[index] = lastLength_;
+    noteLength(index, lastLength_);
     std::string staged = sink.failed() ? std::string() : pending.release(archive.entryAt(index).fileDate());
     if (staged.empty()) {
         refused_ = true;
         return result;
     }
-    staged_[index] = {staged, sink.crc};
+    keep(index, std::move(staged), sink.crc, lastLength_);
     return result;
 }
 
@@ -104,18 +124,22 @@ bool StagedEntries::commit(std::int32_t index, const std::string& target, bool t
     // The folder and its parents, as ForceFolder names them.
     for (std::string folder = FolderPart(target); folder.size() > 3; folder = FolderPart(folder)) {
         DropTrailingBackslash(folder);
-        if (!claimedFolders_.insert(UpperCased(folder)).second) break;
+        std::string key = UpperCased(folder);
+        auto at = std::lower_bound(claimedFolders_.begin(), claimedFolders_.end(), key);
+        if (at != claimedFolders_.end() && *at == key) break;
+        claimedFolders_.insert(at, std::move(key));
     }
-    auto it = staged_.find(index);
-    if (it == staged_.end()) return false;
+    if (index < 0 || std::size_t(index) >= staged_.size() || staged_[std::size_t(index)].path.empty()) return false;
+    StagedFile* it = &staged_[std::size_t(index)];
     // The rename itself refuses a target in use or a folder; a read-only
     // target has its flag cleared and is tried once more, as extraction does.
-    const std::string& staged = it->second.path;
+    const std::string& staged = it->path;
     bool moved = targetExists ? EvenIfReadOnly(target, [&] { return Fs().replaceFile(staged, target); })
                               : Fs().replaceFile(staged, target);
     if (!moved) return false;
-    if (crc) *crc = it->second.crc;
-    staged_.erase(it);
+    if (crc) *crc = it->crc;
+    it->path.clear();
+    --stagedCount_;
     return true;
 }
 

@@ -10,8 +10,6 @@
 #pragma once
 
 #include <cstdint>
-#include <map>
-#include <set>
 #include <string>
 #include <vector>
 
@@ -53,7 +51,7 @@ public:
     // given, receives the CRC-32 of what was staged.
     bool commit(std::int32_t index, const std::string& target, bool targetExists, std::uint32_t* crc = nullptr);
 
-    std::size_t stagedCount() const { return staged_.size(); }
+    std::size_t stagedCount() const { return stagedCount_; }
     // The byte count that checking or staging entry `index` inflated; -1 when it was not checked.
     std::int64_t lengthOf(std::int32_t index) const;
     // The byte count that the last check or staging inflated.
@@ -63,15 +61,20 @@ public:
 
 private:
     bool prepareFolder(const std::string& folder);
+    void keep(std::int32_t index, std::string staged, std::uint32_t crc, std::uint64_t length);
+    void noteLength(std::int32_t index, std::uint64_t length);
+    bool claimed(const std::string& upperFolder) const;
 
     struct StagedFile {
-        std::string path;
+        std::string path;   // empty: none
         std::uint32_t crc;  // of its bytes
     };
-    std::map<std::int32_t, StagedFile> staged_;      // entry index -> staged file
-    std::map<std::int32_t, std::uint64_t> lengths_;  // entry index -> inflated length
-    std::vector<std::string> createdFolders_;     // in the order of their creation
-    std::set<std::string> claimedFolders_;        // folders of committed targets, upper case
+    // By entry index; plain vectors keep the updater small.
+    std::vector<StagedFile> staged_;
+    std::vector<std::int64_t> lengths_;        // inflated length, -1: not checked
+    std::size_t stagedCount_ = 0;
+    std::vector<std::string> createdFolders_;  // in the order of their creation
+    std::vector<std::string> claimedFolders_;  // folders of committed targets, upper case, sorted
     std::string readyFolder_;                     // the folder the last staged file went to
     SegmentInflater inflater_;
     bool refused_ = false;  // a staged file could not be written: stage no more

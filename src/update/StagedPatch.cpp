@@ -76,9 +76,9 @@ StreamResult StagedEntries::stagePatch(const TArchive& archive, std::int32_t ind
     bool read = BuildPatched(archive, index, target, pending.file(), inflater_, archiveFile, build);
     lastLength_ = build.taken;
     if (!read) return StreamResult::Unreadable;
-    lengths_[index] = build.written;
+    noteLength(index, build.written);
     std::string staged = build.stored ? pending.release(archive.entryAt(index).fileDate()) : std::string();
     if (staged.empty()) throw InstalledFileDiffers(NotStagedText(target));
-    staged_[index] = {staged, build.crc};
+    keep(index, std::move(staged), build.crc, build.written);
     return StreamResult::Complete;
 }

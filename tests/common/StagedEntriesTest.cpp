@@ -175,10 +175,10 @@ TEST_F(StagedEntriesTest, EachWrittenEntryIsInflatedOnceAndNothingStagedRemains)
     EXPECT_EQ(ReadBytes(app_ + "sub\\deeper\\data.bin"), std::string(300000, 'd'));
     EXPECT_EQ(ReadBytes(app_ + "locked.txt"), "replaced read-only file");
     // Four entries written, each from its staged copy; the package was opened for
-    // the load (directory, control file, deletion list), once for the check of the
-    // six entries that may be written, and for nothing else.
+    // the load (directory, control file, deletion list), once for its signer, once
+    // for the check of the six entries that may be written, and for nothing else.
     EXPECT_EQ(watch.stagedRenames, 4);
-    EXPECT_EQ(watch.packageOpens, 3 + 1);
+    EXPECT_EQ(watch.packageOpens, 3 + 1 + 1);
 }
 
 TEST_F(StagedEntriesTest, StagedFilesThatCannotBeWrittenLeaveTheWorkToExtraction) {
