@@ -8,10 +8,10 @@
 // class below, and termination is a plain abort.
 //
 // zlib's inflate refers to its CRC-32 only for gzip streams, which the updater
-// never opens (it inflates zlib streams, checked by Adler-32); a CRC-32 four
-// bits at a time (a table of 64 bytes) stands in for the table-driven one and
-// its 8 KB of code and tables: patches and the read-back of every written
-// file take the CRC-32 of whole files, at four times a bitwise loop's speed. Its
+// never opens (it inflates zlib streams, checked by Adler-32); a CRC-32 a byte
+// at a time, with its table of 1 KB made in memory on the first call, stands in
+// for zlib's and its 8 KB of code and tables: patches and the read-back of
+// every written file take the CRC-32 of whole files. Its
 // Adler-32 is the plain running sums below, in place of zlib's unrolled loop
 // and the combining functions that come with it (2 KB).
 #include <cstdlib>
@@ -49,17 +49,19 @@ void __throw_bad_function_call() { throw RuntimeError("bad_function_call"); }
 }  // namespace std
 
 extern "C" uLong crc32(uLong crc, const Bytef* buffer, uInt length) {
-    // The remainders of the four-bit values, for the reflected polynomial 0xEDB88320.
-    static const unsigned int kNibble[16] = {
-        0x00000000, 0x1DB71064, 0x3B6E20C8, 0x26D930AC, 0x76DC4190, 0x6B6B51F4, 0x4DB26158, 0x5005713C,
-        0xEDB88320, 0xF00F9344, 0xD6D6A3E8, 0xCB61B38C, 0x9B64C2B0, 0x86D3D2D4, 0xA00AE278, 0xBDBDF21C};
+    // The remainders of the byte values for the reflected polynomial 0xEDB88320;
+    // the last one is not 0 once the table is made.
+    static unsigned int table[256];
+    if (table[255] == 0) {
+        for (unsigned int n = 0; n < 256; ++n) {
+            unsigned int c = n;
+            for (int bit = 0; bit < 8; ++bit) c = (c & 1) ? (c >> 1) ^ 0xEDB88320u : c >> 1;
+            table[n] = c;
+        }
+    }
     if (!buffer) return 0;
     unsigned int c = ~static_cast<unsigned int>(crc);
-    while (length-- > 0) {
-        c ^= *buffer++;
-        c = (c >> 4) ^ kNibble[c & 15];
-        c = (c >> 4) ^ kNibble[c & 15];
-    }
+    while (length-- > 0) c = (c >> 8) ^ table[(c ^ *buffer++) & 0xFF];
     return ~c;
 }
 
