@@ -63,7 +63,7 @@ check "ready" wait_control Update 106 "1|1|Start"
 # --- The about box ---
 drive clickid Update 103
 check "a click on the credit label opens the about box" window_open "$ABOUT"
-check "titled Info" window_open Info 1
+check "titled Info" window_open Info  # the title is set once the box is built
 check "first heading: the update's name" equals "$(drive text "$ABOUT" 302)" "Demo"
 check "second heading: the version without the degree sign" equals "$(drive text "$ABOUT" 303)" "Update auf 4.2"
 check "credit line: the program year added once" equals "$(drive text "$ABOUT" 305)" "Demo GmbH, 2004, $year"
