@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "archive/Signature.h"
+#include "env/UiHooks.h"
 #include "platform/FileSystem.h"
 
 namespace {
@@ -157,6 +158,7 @@ SignerState CompareFileDigest(FileHandle& file, const CertificateTable& table, c
             count = std::min<std::int64_t>(to - from, kChunkSize);
             if (file.read(buffer.data(), count) != count || !hasher.add(Bytes(buffer.data(), std::size_t(count))))
                 return SignerState::Unverifiable;
+            Ui().pumpMessages();  // a large package takes seconds: the window keeps answering
         }
     }
     return Compare(hasher, s.fileDigest);

@@ -4,6 +4,7 @@
 
 #include "base/Exception.h"
 #include "env/Text.h"
+#include "env/UiHooks.h"
 #include "platform/FileSystem.h"
 #include "platform/TempFiles.h"
 #include "update/Folders.h"
@@ -150,6 +151,10 @@ bool ReadsBackAs(const std::string& path, std::uint32_t crc) {
     std::unique_ptr<unsigned char[]> buffer(new unsigned char[kBlock]);
     std::uint32_t found = 0;
     std::int64_t count;
-    while ((count = file->read(buffer.get(), kBlock)) > 0) found = Crc32(found, buffer.get(), std::size_t(count));
+    // A large file takes seconds to read: the window keeps answering meanwhile.
+    while ((count = file->read(buffer.get(), kBlock)) > 0) {
+        found = Crc32(found, buffer.get(), std::size_t(count));
+        Ui().pumpMessages();
+    }
     return count == 0 && found == crc;
 }
