@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "env/Registry.h"
+#include "platform/Registry.h"
 
 namespace {
 
@@ -78,8 +79,11 @@ PublisherVerdict JudgePublisher(const std::string& pins, const Signer& signer) {
     return verdict;
 }
 
-std::string PinnedPublishers() {
-    std::string pins;
-    ReadRegistryValue(RootKey::LocalMachine, "Software\\Mevo\\Tarnix.Exe\\UpdateSigner", 4096, pins);
-    return pins;
+bool PinnedPublishers(std::string& pins) {
+    pins.clear();
+    // The value itself, of any length: not a key of that name, and not "not set"
+    // for every failure to read it.
+    std::unique_ptr<RegistryKey> key = Reg().openKey(RootKey::LocalMachine, "Software\\Mevo\\Tarnix.Exe", kKeyQueryValue);
+    if (!key) return Reg().lastError() == kRegErrFileNotFound;
+    return key->queryString("UpdateSigner", 0, pins) || Reg().lastError() == kRegErrFileNotFound;
 }

@@ -20,5 +20,7 @@ struct PublisherVerdict {
 // by a named certificate goes on. An item that is no thumbprint matches nothing.
 PublisherVerdict JudgePublisher(const std::string& pins, const Signer& signer);
 
-// The value UpdateSigner of the host application; empty when it is not set.
-std::string PinnedPublishers();
+// The value UpdateSigner of the host application into `pins` (empty when it is
+// not set); false when the value or its key is there but cannot be read (another
+// type, no access): the pin then admits nothing rather than turning off.
+bool PinnedPublishers(std::string& pins);

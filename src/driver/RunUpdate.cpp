@@ -224,7 +224,12 @@ bool TakeLock(Run& run) {
 // With the host's pinned publishers, only a package that they signed goes on;
 // checked before anything changes. Without them, the signer is only named.
 bool CheckPublisher(Run& run) {
-    const std::string pins = PinnedPublishers();
+    std::string pins;
+    if (!PinnedPublishers(pins)) {
+        run.parts.LogMessage("\r\nDer Wert UpdateSigner kann nicht gelesen werden.\r\nDas Update wird nicht ausgeführt.", 2);
+        run.ending = RunEnding::Damaged;
+        return false;
+    }
     std::unique_ptr<FileHandle> file = openReadOnly(run.session.Archive.archiveFileName);
     Signer signer = file ? CheckSigner(*file, !pins.empty()) : Signer{};
     PublisherVerdict verdict = JudgePublisher(pins, signer);

@@ -9,6 +9,7 @@
 
 #include "archive/Authenticode.h"
 #include "base/Der.h"
+#include "EnvTestSupport.h"
 #include "driver/Publisher.h"
 #include "platform/Crypto.h"
 
@@ -192,3 +193,36 @@ TEST(PublisherTest, OnlyAMatchingSignatureOfAPinnedCertificateGoesOn) {
 }
 
 }  // namespace
+
+// The pin never turns off because the value is there in a form or beside a key
+// that a plain string lookup misses: it is read whole, or the run is refused.
+TEST(PublisherTest, TheValueIsReadWholeOrRefusesTheRun) {
+    const char kHost[] = "Software\\Mevo\\Tarnix.exe";
+    const std::string pin(64, 'A');
+    std::string many = pin;
+    for (int i = 0; i < 63; ++i) many += ";" + std::string(64, 'B');
+    struct Case {
+        const char* what;
+        std::uint32_t type;
+        std::string data;
+        bool keyOfThatName;
+        bool readable;
+        std::string pins;
+    } cases[] = {
+        {"not set", kRegNone, "", false, true, ""},
+        {"one pin", kRegSz, pin + '\0', false, true, pin},
+        {"64 pins, over 4 KB", kRegSz, many + '\0', false, true, many},
+        {"beside a key named UpdateSigner", kRegSz, pin + '\0', true, true, pin},
+        {"a list of strings", kRegMultiSz, pin + '\0' + '\0', false, false, ""},
+        {"a number", kRegDword, std::string(4, '\1'), false, false, ""},
+    };
+    for (const Case& c : cases) {
+        ScopedMemoryRegistry reg;
+        reg.registry.createPath(RootKey::LocalMachine, kHost);
+        if (c.type != kRegNone) reg.registry.setValue(RootKey::LocalMachine, kHost, "UpdateSigner", c.type, c.data);
+        if (c.keyOfThatName) reg.registry.createPath(RootKey::LocalMachine, std::string(kHost) + "\\UpdateSigner");
+        std::string pins;
+        EXPECT_EQ(PinnedPublishers(pins), c.readable) << c.what;
+        EXPECT_EQ(pins.size(), c.pins.size()) << c.what;
+    }
+}

@@ -111,6 +111,13 @@ pin "$PUB;$NEXT"
 apply next
 check "two pins, signed with the second: applied" equals "$RC $STATE" "0 changed"
 
+# A value that cannot be read as text turns nothing off: the run is refused.
+pin ""
+app_reg add "$HOST" /v UpdateSigner /t REG_MULTI_SZ /d "$PUB" /f >/dev/null
+apply pub
+check "pinned as a list of strings: exit 2, nothing changed, said so" equals \
+  "$RC $STATE $(grep -c 'Der Wert UpdateSigner kann nicht gelesen werden.' <<<"$LOG")" "2 unchanged 1"
+
 pin ""
 for package in plain pub altered; do
   apply $package
