@@ -118,11 +118,26 @@ Written WhatEntryWrites(const TUpdatePart& part, const TArchive& archive, std::i
     return {length >= 0 ? length : std::int64_t(entry.unpackedSize), entry.fileDate()};
 }
 
+// A file that was written but read back otherwise. A part with rollback takes
+// it away, or, where it cannot, has its undo put the kept file back anyway (the
+// undo leaves a file that is not as the run wrote it, taking it for another's).
+// Elsewhere it gets the oldest stamp, so that running the update again writes it.
+void TakeBackBadWrite(PartWriter& writer, const std::string& path) {
+    constexpr std::int32_t kOldestDosStamp = 0x00210000;  // 1980-01-01 00:00
+    if (writer.replacesInPlace()) {
+        SetFileDate(path, kOldestDosStamp);
+    } else if (!Fs().removeFile(path)) {
+        writer.disown(path);
+    }
+}
+
 // One entry of this part: first the second system folder (never created
-// there), then the target folder.
+// there), then the target folder, unless the entry was written, or failed, there.
 void InstallPartEntry(TUpdatePart& part, const TArchive& archive, const PartTarget& target) {
+    const int errors = part.ErrorCount;
     if (!part.AltTargetFolder.empty() && InstallEntry(part, archive, part.AltTargetFolder + target.rel, target, false))
         return;
+    if (part.ErrorCount != errors) return;
     InstallEntry(part, archive, part.TargetFolder + target.rel, target, target.kind == TargetKind::Add);
 }
 
@@ -359,10 +374,9 @@ bool InstallEntry(TUpdatePart& part, const TArchive& archive, const std::string&
         return true;
     }
     ++part.ErrorCount;
-    // A part with rollback takes away what read back otherwise: its undo
-    // leaves a file that is not as the run wrote it, taking it for another's.
-    if (wrote && !writer.replacesInPlace()) Fs().removeFile(path);
     // After a write that read back otherwise no change failed: the line gives no reason.
-    Log(part, writer.failureLine(path) + FailureReason(Fs().lastChangeError()), kResult);
+    const std::string line = writer.failureLine(path) + FailureReason(Fs().lastChangeError());
+    if (wrote) TakeBackBadWrite(writer, path);
+    Log(part, line, kResult);
     return false;
 }

@@ -29,6 +29,9 @@ public:
     virtual bool replacesInPlace() const = 0;
     // Whether the part's file work ends at its first failure.
     virtual bool stopsAtFirstError() const = 0;
+    // The file at `path` holds a write of this run that read back otherwise and
+    // could not be taken away: undoing the part puts back what it replaced.
+    virtual void disown(const std::string& path) {}
     // The log line of a write of `path` that failed.
     virtual std::string failureLine(const std::string& path) const;
 };
@@ -51,6 +54,7 @@ public:
     void supersedeRestartChanges(const std::string& path, StringList& problems) override;
     bool replacesInPlace() const override { return false; }
     bool stopsAtFirstError() const override { return true; }
+    void disown(const std::string& path) override { journal_.disown(path); }
     std::string failureLine(const std::string& path) const override;
 
     RollbackJournal& journal() { return journal_; }

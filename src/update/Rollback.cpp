@@ -220,6 +220,11 @@ bool RollbackJournal::commit(StringList& problems) {
     return true;
 }
 
+void RollbackJournal::disown(const std::string& path) {
+    for (Record& r : records_)
+        if (r.path == path) r.written.size = Written::kUnknown;
+}
+
 // One change taken back, when it was made and what it made is still there.
 void RollbackJournal::undoRecord(const Record& r, UndoReport& report) {
     switch (r.change) {

@@ -94,6 +94,9 @@ public:
     // kept copy that stays gets a line in `problems` and keeps the journal for
     // the next run. False, with nothing removed, when the note cannot be written.
     bool commit(StringList& problems);
+    // The file at `path` holds this run's write whatever its size and stamp say
+    // (it read back otherwise and could not be removed): undo takes it back as its own.
+    void disown(const std::string& path);
     // Undoes every change in reverse order.
     void undo(UndoReport& report);
     // Whether the journal itself could not be made or written.

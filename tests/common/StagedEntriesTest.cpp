@@ -4,6 +4,8 @@
 // succeeds, is refused for damaged data, or cannot write its staged files.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "FaultFileSystem.h"
 #include "PatchSupport.h"
 #include "UpdateTestSupport.h"
@@ -307,5 +309,68 @@ TEST_F(StagedEntriesTest, AFileThatReadsBackOtherwiseIsNotWritten) {
     EXPECT_EQ(log[1], "*** " + app_ + "readme.txt nicht (vollständig) geschrieben.");
     EXPECT_EQ(log[2], "Die Änderungen an Demo wurden zurückgenommen.");
     EXPECT_EQ(tree(), kTreeBefore);
+    EXPECT_EQ(ReadBytes(app_ + "readme.txt"), "old readme");
+}
+
+// a part WITHOUT rollback whose written file reads back otherwise keeps
+// that file, stamped with the entry's date; running the same package again (as
+// the log asks) takes it for an up-to-date file and repairs nothing: the part
+// reports no error and the damaged file stays. Shown for a whole entry and a patch.
+TEST_F(StagedEntriesTest, ARunAfterAReadBackFailureWritesTheFileAgain) {
+    for (bool patched : {false, true}) {
+        SCOPED_TRACE(patched ? "patch" : "whole entry");
+        install();
+        if (patched) patchReadme();
+        const std::string expected = patched ? "patched readme" : "new readme";
+        std::string exe = writeUpdater();
+        {
+            AlteringFileSystem altering;
+            altering.target = app_ + "readme.txt";
+            StringList log = run(exe);
+            ASSERT_GE(log.size(), 2u);
+            EXPECT_NE(std::find(log.begin(), log.end(), "*** " + app_ + "readme.txt nicht (vollständig) geschrieben."),
+                      log.end());
+        }
+        std::string afterFirst = ReadBytes(app_ + "readme.txt");
+        EXPECT_NE(afterFirst, expected);  // the damaged write stays in place
+        // The damaged file has the oldest stamp: the second run writes a whole
+        // entry again, and refuses a patch, whose base it no longer is.
+        StringList second = run(exe);
+        std::string said;
+        for (const std::string& line : second) said += line + "\n";
+        if (patched)
+            EXPECT_NE(said.find("ist nicht die, für die dieses Update gemacht ist"), std::string::npos) << said;
+        else
+            EXPECT_EQ(ReadBytes(app_ + "readme.txt"), expected) << said;
+    }
+}
+
+// a scanner that changes the written file's length and keeps it from
+// being removed at once (it still holds it): the part with rollback cannot take
+// the file away, its undo then takes it for another's and deletes the kept
+// original, so neither the old nor the new file is left.
+struct LengtheningFileSystem final : ForwardingFileSystem {
+    std::string target;
+    bool replaceFile(const std::string& from, const std::string& to) override {
+        bool moved = real_.replaceFile(from, to);
+        if (moved && to == target) {
+            auto f = real_.open(to, OpenMode::ReadWrite);
+            f->seek(f->size());
+            f->write("X", 1);
+        }
+        return moved;
+    }
+    bool removeFile(const std::string& p) override { return p != target && real_.removeFile(p); }
+};
+
+TEST_F(StagedEntriesTest, RollbackKeepsTheOriginalWhenTheAlteredFileCannotBeRemoved) {
+    demoKeys_ = "ROLLBACK=1\r\n";
+    std::string exe = writeUpdater();
+    StringList log;
+    {
+        LengtheningFileSystem altering;
+        altering.target = app_ + "readme.txt";
+        log = run(exe);
+    }
     EXPECT_EQ(ReadBytes(app_ + "readme.txt"), "old readme");
 }

@@ -6,6 +6,7 @@
 #include <memory>
 
 #include "UpdateTestSupport.h"
+#include "platform/FileSystem.h"
 #include "archive/Archive.h"
 #include "env/Registry.h"
 #include "update/ApplyPart.h"
@@ -297,6 +298,36 @@ TEST_F(ApplyTest, PartWithoutFilesStillWritesItsResult) {
     EXPECT_TRUE(apply(part));
     EXPECT_EQ(log, (StringList{"\r\nAnwendung Abc", "0 Dateien aktualisiert"}));
     EXPECT_EQ(ReadRegistryString("R\\Tarnix.exe\\Projects\\ApplyEmpty\\Ver", "", "", ""), "2.0");
+}
+
+
+// marks the first byte of `target` once a file is put there (a scanner
+// or filter driver altering it on its way), as StagedEntriesTest does.
+struct AlteringTargetFileSystem final : ForwardingFileSystem {
+    std::string target;
+    bool replaceFile(const std::string& from, const std::string& to) override {
+        bool moved = real_.replaceFile(from, to);
+        if (moved && to == target) real_.open(to, OpenMode::ReadWrite)->write("X", 1);
+        return moved;
+    }
+};
+
+// an entry written to the second system folder that reads back
+// otherwise must not be written a second time into the target folder as well.
+TEST_F(ApplyTest, ReadBackFailureInTheSecondSystemFolderWritesNothingInTheTarget) {
+    package({{"add\\Abc\\inalt.dll", "new", kEntryStamp}});
+    const std::string system32 = dir / "SYSTEM32\\", system = dir / "SYSTEM\\";
+    Fs().createFolder(dir / "SYSTEM32");
+    Fs().createFolder(dir / "SYSTEM");
+    MakeFile(system + "inalt.dll", "old", kOlderStamp);
+    TUpdatePart& part = addPart("Abc", system32);
+    part.AltTargetFolder = system;
+    AlteringTargetFileSystem altering;
+    altering.target = system + "inalt.dll";
+    ApplyFiles(part, *archive, toDelete);
+    EXPECT_EQ(ListFolder(system), "inalt.dll");
+    EXPECT_EQ(ListFolder(system32), "") << "a copy was created in the target folder";
+    EXPECT_EQ(ReadBytes(system + "inalt.dll"), "Xew");
 }
 
 }  // namespace
