@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "archive/Signature.h"
+#include "base/Cp1252.h"
 #include "env/UiHooks.h"
 #include "platform/FileSystem.h"
 
@@ -16,6 +17,7 @@ constexpr unsigned char kOidMessageDigest[] = {0x2A, 0x86, 0x48, 0x86, 0xF7, 0x0
 constexpr unsigned char kOidSha256[] = {0x60, 0x86, 0x48, 0x01, 0x65, 0x03, 0x04, 0x02, 0x01};
 constexpr unsigned char kOidSha1[] = {0x2B, 0x0E, 0x03, 0x02, 0x1A};
 constexpr unsigned char kOidCommonName[] = {0x55, 0x04, 0x03};
+constexpr unsigned char kOidRsa[] = {0x2A, 0x86, 0x48, 0x86, 0xF7, 0x0D, 0x01, 0x01, 0x01};
 
 constexpr std::uint16_t kRevision2 = 0x0200, kTypePkcs7 = 2;
 constexpr std::int64_t kMaxTableSize = 1 << 20;
@@ -92,20 +94,35 @@ bool Walk(DerReader& reader, const Step* steps, std::size_t count, DerElement* s
 }
 
 // SHA-1 or SHA-256, by the content of its identifier.
+// SHA-384 and SHA-512 (the next identifiers of SHA-256's arc) are read, but
+// not computed: such a signature cannot be checked here, which is no damage.
 bool HashOf(const DerElement& oid, HashKind& kind) {
-    kind = SameBytes(oid.content, kOidSha1) ? HashKind::Sha1 : HashKind::Sha256;
-    return SameBytes(oid.content, kOidSha1) || SameBytes(oid.content, kOidSha256);
+    Bytes id = oid.content;
+    const bool sha2 = id.size() == sizeof kOidSha256 && std::memcmp(id.data(), kOidSha256, sizeof kOidSha256 - 1) == 0;
+    kind = SameBytes(id, kOidSha1) ? HashKind::Sha1 : SameBytes(id, kOidSha256) ? HashKind::Sha256 : HashKind::Other;
+    return kind != HashKind::Other || (sha2 && (id.back() == 2 || id.back() == 3));
+}
+
+// Whether a SubjectPublicKeyInfo holds an RSA key, the only kind the check verifies.
+bool IsRsaKey(Bytes publicKeyInfo) {
+    DerReader reader(publicKeyInfo);
+    DerElement info, algorithm, oid;
+    if (!reader.next(kDerSequence, info)) return false;
+    DerReader inInfo(info.content);
+    if (!inInfo.next(kDerSequence, algorithm)) return false;
+    DerReader inAlgorithm(algorithm.content);
+    return inAlgorithm.next(kDerOid, oid) && SameBytes(oid.content, kOidRsa);
 }
 
 // The value of the first attribute of `type` in a SET of attributes or a Name.
-bool FindAttribute(Bytes all, const Step* steps, Bytes type, Bytes& value) {
+bool FindAttribute(Bytes all, const Step* steps, Bytes type, DerElement& value) {
     DerReader reader(all);
     DerElement slots[AttributeSlotCount];
     while (!reader.atEnd()) {
         DerReader before = reader;
         bool read = Walk(reader, steps, 4, slots);  // both shapes take 4 steps
         if (read && SameBytes(slots[AttributeType].content, type)) {
-            value = slots[AttributeValue].content;
+            value = slots[AttributeValue];
             return true;
         }
         // An element of another shape is passed over.
@@ -172,6 +189,7 @@ SignerState Verify(FileHandle& file, const CertificateTable& table, const Authen
     Hasher hasher(s.signerKind);
     hasher.add(s.indirectContent);
     if ((state = Compare(hasher, s.messageDigest)) != SignerState::Matches) return state;
+    if (!IsRsaKey(s.publicKeyInfo)) return SignerState::Unverifiable;
     SignatureCheck check = VerifyRsaSignature(s.signerKind, s.publicKeyInfo, s.signedAttributes, s.signature);
     return check == SignatureCheck::Valid     ? SignerState::Matches
            : check == SignatureCheck::Invalid ? SignerState::Mismatch
@@ -188,6 +206,7 @@ bool ParseAuthenticode(Bytes table, AuthenticodeSignature& out) {
         return false;
     DerReader reader(table.subspan(8, length - 8));
     DerElement slots[SlotCount];
+    DerElement messageDigest;
     if (!Walk(reader, kSignedData, std::size(kSignedData), slots) || !SameBytes(slots[ContentType].content, kOidSignedData) ||
         !SameBytes(slots[IndirectType].content, kOidIndirectData) || !HashOf(slots[FileHashOid], out.fileDigestKind) ||
         !HashOf(slots[SignerHashOid], out.signerKind))
@@ -197,17 +216,28 @@ bool ParseAuthenticode(Bytes table, AuthenticodeSignature& out) {
     out.signedAttributes = slots[Attributes].whole;
     out.signature = slots[Signature].content;
     return !out.fileDigest.empty() && !out.signature.empty() &&
-           FindAttribute(slots[Attributes].content, kAttribute, kOidMessageDigest, out.messageDigest) &&
+           FindAttribute(slots[Attributes].content, kAttribute, kOidMessageDigest, messageDigest) &&
+           !(out.messageDigest = messageDigest.content).empty() &&
            FindCertificate(slots[Certificates].content, slots[Issuer], slots[Serial], out);
 }
 
 std::string CommonName(Bytes name) {
+    constexpr unsigned char kUtf8String = 0x0C, kBmpString = 0x1E;
     DerReader reader(name);
-    DerElement sequence;
-    Bytes value;
+    DerElement sequence, value;
     if (!reader.next(kDerSequence, sequence) || !FindAttribute(sequence.content, kNamePart, kOidCommonName, value))
         return {};
-    return std::string(value.begin(), value.end());
+    Bytes raw = value.content;
+    std::string text(raw.begin(), raw.end());
+    if (value.tag == kUtf8String) text = Utf8ToCp1252(text);
+    if (value.tag == kBmpString) {
+        text.clear();
+        for (std::size_t i = 0; i + 1 < raw.size(); i += 2) text += Cp1252CharOf(std::uint32_t(raw[i] << 8 | raw[i + 1]));
+    }
+    // A name never adds a line to the log.
+    for (char& c : text)
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = '?';
+    return text;
 }
 
 Signer CheckSigner(FileHandle& file, bool verify) {

@@ -71,3 +71,8 @@ std::string Utf8ToCp1252(const std::string& text, bool* ok) {
     if (ok) *ok = good;
     return out;
 }
+
+char Cp1252CharOf(std::uint32_t codePoint) {
+    int b = ByteOfCodePoint(codePoint);
+    return b < 0 ? '?' : static_cast<char>(b);
+}

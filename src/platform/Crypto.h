@@ -9,7 +9,8 @@
 
 #include "base/Der.h"  // Bytes
 
-enum class HashKind { Sha1, Sha256 };
+// Other: a digest (SHA-384, SHA-512) that the check does not compute; a Hasher of it is never ok().
+enum class HashKind { Sha1, Sha256, Other };
 
 constexpr std::size_t kMaxDigestSize = 32;
 

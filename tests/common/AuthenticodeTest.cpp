@@ -114,7 +114,7 @@ TEST(AuthenticodeTest, RefusesWhatIsNotASignatureOfThisKind) {
         [](Parts& p) { p.signedDataOid.back() = 0x01; },     // plain data instead of signedData
         [](Parts& p) { p.indirectOid.back() = 0x0F; },       // not SpcIndirectDataContent
         [](Parts& p) { p.messageDigestOid.back() = 0x05; },  // no messageDigest attribute
-        [](Parts& p) { p.hashOid.back() = 0x03; },           // SHA-512: no digest the check knows
+        [](Parts& p) { p.hashOid.back() = 0x09; },           // no digest of this kind
         [](Parts& p) { p.certSerial = {0x06}; },             // no certificate of the signer
     };
     for (std::size_t i = 0; i < std::size(changes); ++i) {
@@ -122,6 +122,18 @@ TEST(AuthenticodeTest, RefusesWhatIsNotASignatureOfThisKind) {
         changes[i](p);
         AuthenticodeSignature s;
         EXPECT_FALSE(ParseAuthenticode(Build(p).table, s)) << "case " << i;
+    }
+}
+
+// SHA-384 and SHA-512 are read, to be reported as not checkable here rather than as damage.
+TEST(AuthenticodeTest, ReadsDigestsItDoesNotCompute) {
+    for (unsigned char last : {0x02, 0x03}) {
+        Parts p;
+        p.hashOid.back() = last;
+        AuthenticodeSignature s;
+        ASSERT_TRUE(ParseAuthenticode(Build(p).table, s)) << int(last);
+        EXPECT_EQ(s.signerKind, HashKind::Other);
+        EXPECT_FALSE(Hasher(HashKind::Other).ok());
     }
 }
 
@@ -224,5 +236,37 @@ TEST(PublisherTest, TheValueIsReadWholeOrRefusesTheRun) {
         std::string pins;
         EXPECT_EQ(PinnedPublishers(pins), c.readable) << c.what;
         EXPECT_EQ(pins.size(), c.pins.size()) << c.what;
+    }
+}
+
+// The signer's name as the log shows it: code page 1252 from any of the string
+// kinds, and never a control character that could start a line of its own.
+TEST(AuthenticodeTest, CommonNameInCodePage1252) {
+    // Name { RDN { AttributeTypeAndValue { commonName, <tag> <value> } } }
+    auto name = [](unsigned char tag, B value) {
+        B atv = {0x06, 0x03, 0x55, 0x04, 0x03, tag, static_cast<unsigned char>(value.size())};
+        atv.insert(atv.end(), value.begin(), value.end());
+        B seq = {0x30, static_cast<unsigned char>(atv.size())};
+        seq.insert(seq.end(), atv.begin(), atv.end());
+        B set = {0x31, static_cast<unsigned char>(seq.size())};
+        set.insert(set.end(), seq.begin(), seq.end());
+        B out = {0x30, static_cast<unsigned char>(set.size())};
+        out.insert(out.end(), set.begin(), set.end());
+        return out;
+    };
+    const struct {
+        unsigned char tag;
+        B value;
+        std::string text;
+    } cases[] = {
+        {0x13, {'M', 'e', 'v', 'o'}, "Mevo"},                                     // PrintableString
+        {0x0C, {'M', 0xC3, 0xBC, 'l', 'l', 'e', 'r'}, "M\xFCller"},               // UTF8String ü
+        {0x0C, {'A', 0xE2, 0x82, 0xAC, 0xE4, 0xB8, 0xAD}, "A\x80?"},              // € and a CJK sign
+        {0x1E, {0x00, 'M', 0x00, 0xFC, 0x4E, 0x2D}, "M\xFC?"},                    // BMPString
+        {0x0C, {'A', '\r', '\n', '*', 0x7F}, "A??*?"},                            // no new line in the log
+    };
+    for (const auto& c : cases) {
+        B der = name(c.tag, c.value);
+        EXPECT_EQ(CommonName(Bytes(der.data(), der.size())), c.text) << int(c.tag);
     }
 }

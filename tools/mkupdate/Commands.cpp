@@ -157,17 +157,21 @@ std::string SignerText(const Signer& signer) {
     if (signer.state == SignerState::Unsigned) return {};
     if (signer.state == SignerState::Unreadable)
         return "the certificate table holds no Authenticode signature that can be read";
-    return "signed by \"" + signer.subject + "\", SHA-256 thumbprint " + signer.thumbprint + "; the signature " +
+    return "signed by \"" + Cp1252ToUtf8(signer.subject) + "\", SHA-256 thumbprint " + signer.thumbprint + "; the signature " +
            Verdict(signer.state);
 }
 
 int CommandSigner(const std::string& file) {
+    if (!Fs().open(UpdaterPath(file), OpenMode::ReadShared)) {
+        Error(file + ": cannot be opened");
+        return kExitDamaged;
+    }
     Signer signer = PackageSigner(file);
     if (signer.state == SignerState::Unsigned || signer.state == SignerState::Unreadable) {
         Error(file + ": " + (signer.state == SignerState::Unsigned ? "not signed" : SignerText(signer)));
         return kExitDamaged;
     }
-    std::printf("subject: %s\nthumbprint (SHA-256, upper case): %s\nsignature: %s\n", signer.subject.c_str(),
+    std::printf("subject: %s\nthumbprint (SHA-256, upper case): %s\nsignature: %s\n", Cp1252ToUtf8(signer.subject).c_str(),
                 signer.thumbprint.c_str(), Verdict(signer.state));
     std::printf("pin it on a target machine (in the 32-bit view, which both updaters read):\n"
                 "reg add \"HKLM\\Software\\Mevo\\Tarnix.exe\" /v UpdateSigner /t REG_SZ /d %s /reg:32 /f\n",

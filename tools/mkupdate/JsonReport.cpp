@@ -1,5 +1,7 @@
 #include "tools/mkupdate/JsonReport.h"
 
+#include "base/Cp1252.h"
+
 #include <cstdio>
 
 #include <nlohmann/json.hpp>
@@ -16,7 +18,7 @@ void Print(const nlohmann::json& document) {
 
 nlohmann::json SignerJson(const Signer& signer) {
     if (signer.state == SignerState::Unsigned) return nullptr;
-    return {{"subject", signer.subject},
+    return {{"subject", Cp1252ToUtf8(signer.subject)},
             {"thumbprint", signer.thumbprint},
             {"signature_matches", signer.state == SignerState::Matches}};
 }
