@@ -122,3 +122,22 @@ private:
     std::uint32_t injectedError_ = 0;
     std::uint32_t injectedChange_ = 0;
 };
+
+// What a scanner or a filter driver may do to a file on its way to the disk:
+// once a file is put at `target`, its first byte becomes 'X', or, with
+// `lengthens`, an 'X' is added at its end; with `holdsIt`, the file cannot be
+// removed afterwards (the scanner still has it open).
+struct AlteringFileSystem final : ForwardingFileSystem {
+    std::string target;
+    bool lengthens = false;
+    bool holdsIt = false;
+    bool replaceFile(const std::string& from, const std::string& to) override {
+        bool moved = real_.replaceFile(from, to);
+        if (!moved || to != target) return moved;
+        std::unique_ptr<FileHandle> file = real_.open(to, OpenMode::ReadWrite);
+        if (lengthens) file->seek(file->size());
+        file->write("X", 1);
+        return moved;
+    }
+    bool removeFile(const std::string& path) override { return !(holdsIt && path == target) && real_.removeFile(path); }
+};

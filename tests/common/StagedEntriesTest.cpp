@@ -287,17 +287,6 @@ TEST_F(StagedEntriesTest, APatchedFileHeldWithoutSharingIsAFileInUse) {
     EXPECT_EQ(prompter_.questions().size(), 2u);
 }
 
-// Marks the first byte of `target` once a file is put there: what a scanner
-// or a filter driver may do to a file on its way to the disk.
-struct AlteringFileSystem final : ForwardingFileSystem {
-    std::string target;
-    bool replaceFile(const std::string& from, const std::string& to) override {
-        bool moved = real_.replaceFile(from, to);
-        if (moved && to == target) real_.open(to, OpenMode::ReadWrite)->write("X", 1);
-        return moved;
-    }
-};
-
 // A written file that reads back otherwise is a failed write; a part with rollback is undone.
 TEST_F(StagedEntriesTest, AFileThatReadsBackOtherwiseIsNotWritten) {
     demoKeys_ = "ROLLBACK=1\r\n";
@@ -349,27 +338,14 @@ TEST_F(StagedEntriesTest, ARunAfterAReadBackFailureWritesTheFileAgain) {
 // being removed at once (it still holds it): the part with rollback cannot take
 // the file away, its undo then takes it for another's and deletes the kept
 // original, so neither the old nor the new file is left.
-struct LengtheningFileSystem final : ForwardingFileSystem {
-    std::string target;
-    bool replaceFile(const std::string& from, const std::string& to) override {
-        bool moved = real_.replaceFile(from, to);
-        if (moved && to == target) {
-            auto f = real_.open(to, OpenMode::ReadWrite);
-            f->seek(f->size());
-            f->write("X", 1);
-        }
-        return moved;
-    }
-    bool removeFile(const std::string& p) override { return p != target && real_.removeFile(p); }
-};
-
 TEST_F(StagedEntriesTest, RollbackKeepsTheOriginalWhenTheAlteredFileCannotBeRemoved) {
     demoKeys_ = "ROLLBACK=1\r\n";
     std::string exe = writeUpdater();
     StringList log;
     {
-        LengtheningFileSystem altering;
+        AlteringFileSystem altering;
         altering.target = app_ + "readme.txt";
+        altering.lengthens = altering.holdsIt = true;
         log = run(exe);
     }
     EXPECT_EQ(ReadBytes(app_ + "readme.txt"), "old readme");

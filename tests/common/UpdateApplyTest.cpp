@@ -6,7 +6,7 @@
 #include <memory>
 
 #include "UpdateTestSupport.h"
-#include "platform/FileSystem.h"
+#include "FaultFileSystem.h"
 #include "archive/Archive.h"
 #include "env/Registry.h"
 #include "update/ApplyPart.h"
@@ -301,18 +301,7 @@ TEST_F(ApplyTest, PartWithoutFilesStillWritesItsResult) {
 }
 
 
-// marks the first byte of `target` once a file is put there (a scanner
-// or filter driver altering it on its way), as StagedEntriesTest does.
-struct AlteringTargetFileSystem final : ForwardingFileSystem {
-    std::string target;
-    bool replaceFile(const std::string& from, const std::string& to) override {
-        bool moved = real_.replaceFile(from, to);
-        if (moved && to == target) real_.open(to, OpenMode::ReadWrite)->write("X", 1);
-        return moved;
-    }
-};
-
-// an entry written to the second system folder that reads back
+// An entry written to the second system folder that reads back
 // otherwise must not be written a second time into the target folder as well.
 TEST_F(ApplyTest, ReadBackFailureInTheSecondSystemFolderWritesNothingInTheTarget) {
     package({{"add\\Abc\\inalt.dll", "new", kEntryStamp}});
@@ -322,7 +311,7 @@ TEST_F(ApplyTest, ReadBackFailureInTheSecondSystemFolderWritesNothingInTheTarget
     MakeFile(system + "inalt.dll", "old", kOlderStamp);
     TUpdatePart& part = addPart("Abc", system32);
     part.AltTargetFolder = system;
-    AlteringTargetFileSystem altering;
+    AlteringFileSystem altering;
     altering.target = system + "inalt.dll";
     ApplyFiles(part, *archive, toDelete);
     EXPECT_EQ(ListFolder(system), "inalt.dll");
