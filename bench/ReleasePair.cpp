@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <random>
@@ -143,10 +144,77 @@ std::size_t SizeOf(const Generator& g, const Instruction& i) {
 
 std::size_t Aligned(std::size_t n, std::size_t to) { return (n + to - 1) / to * to; }
 
+void Put16At(Bytes& out, std::size_t at, std::uint32_t v) {
+    out[at] = static_cast<unsigned char>(v);
+    out[at + 1] = static_cast<unsigned char>(v >> 8);
+}
+void Put32At(Bytes& out, std::size_t at, std::uint32_t v) {
+    Put16At(out, at, v);
+    Put16At(out, at + 2, v >> 16);
+}
+
+// The relocation blocks for the absolute addresses at `sites` (ascending
+// RVAs): one block per 4 KiB page, entries of type 3 (32-bit address).
+Bytes RelocationBlocks(const std::vector<std::uint32_t>& sites) {
+    Bytes out;
+    for (std::size_t i = 0; i < sites.size();) {
+        const std::uint32_t page = sites[i] & ~0xFFFu;
+        const std::size_t head = out.size();
+        Put32(out, page);
+        Put32(out, 0);
+        for (; i < sites.size() && (sites[i] & ~0xFFFu) == page; ++i) {
+            out.push_back(static_cast<unsigned char>(sites[i] & 0xFF));
+            out.push_back(static_cast<unsigned char>(0x30 | (sites[i] >> 8 & 0xF)));
+        }
+        if ((out.size() - head) % 4) out.insert(out.end(), 2, 0);
+        Put32At(out, head + 4, std::uint32_t(out.size() - head));
+    }
+    return out;
+}
+
+// The PE headers of a 32-bit program whose sections lie in the file at their
+// RVAs (alignment 0x200 for both): code, data, resources, relocations.
+void WriteHeaders(Bytes& out, const std::vector<std::uint32_t>& sectionStarts, std::uint32_t relocSize) {
+    static const char* const kNames[] = {".text", ".data", ".rsrc", ".reloc"};
+    static const std::uint32_t kFlags[] = {0x60000020, 0xC0000040, 0x40000040, 0x42000040};
+    constexpr std::size_t kPe = 0x40, kOptional = kPe + 24, kSections = kOptional + 224;
+    Put32At(out, 0x3C, kPe);
+    std::memcpy(&out[kPe], "PE\0\0", 4);
+    Put16At(out, kPe + 4, 0x14C);  // i386
+    Put16At(out, kPe + 6, 4);
+    Put16At(out, kPe + 20, 224);
+    Put16At(out, kPe + 22, 0x0102);
+    Put16At(out, kOptional, 0x10B);
+    Put32At(out, kOptional + 16, 0x1000);  // entry point
+    Put32At(out, kOptional + 28, kImageBase);
+    Put32At(out, kOptional + 32, 0x200);
+    Put32At(out, kOptional + 36, 0x200);
+    Put16At(out, kOptional + 40, 5);  // Windows 2000 and later
+    Put16At(out, kOptional + 48, 5);
+    Put32At(out, kOptional + 56, std::uint32_t(out.size()));
+    Put32At(out, kOptional + 60, 0x1000);
+    Put16At(out, kOptional + 68, 2);  // a window program
+    Put16At(out, kOptional + 70, 0x40);  // relocatable
+    Put32At(out, kOptional + 92, 16);
+    Put32At(out, kOptional + 96 + 8 * 5, sectionStarts[3]);
+    Put32At(out, kOptional + 96 + 8 * 5 + 4, relocSize);
+    for (std::size_t i = 0; i < 4; ++i) {
+        const std::size_t h = kSections + 40 * i;
+        const std::uint32_t end = i + 1 < 4 ? sectionStarts[i + 1] : std::uint32_t(out.size());
+        std::memcpy(&out[h], kNames[i], std::strlen(kNames[i]));
+        Put32At(out, h + 8, end - sectionStarts[i]);
+        Put32At(out, h + 12, sectionStarts[i]);
+        Put32At(out, h + 16, end - sectionStarts[i]);
+        Put32At(out, h + 20, sectionStarts[i]);
+        Put32At(out, h + 36, kFlags[i]);
+    }
+}
+
 // Lays the program out (code, then data) and writes its bytes: addresses
-// follow from where each function and string ends up.
+// follow from where each function and string ends up. The file is a PE image
+// whose relocation table names every absolute address in code and data.
 Bytes Link(const Generator& g, const Program& p) {
-    std::vector<std::uint32_t> functionAt(p.functions.size()), stringAt(p.strings.size());
+    std::vector<std::uint32_t> functionAt(p.functions.size()), stringAt(p.strings.size()), absolute;
     std::size_t at = 0x1000;
     for (std::uint32_t id : p.functionOrder) {
         functionAt[id] = std::uint32_t(kImageBase + at);
@@ -167,7 +235,12 @@ Bytes Link(const Generator& g, const Program& p) {
             switch (i.kind) {
             case Kind::Plain: out.insert(out.end(), g.op(i.a).begin(), g.op(i.a).end()); break;
             case Kind::Immediate: out.push_back(0xB8 + (i.a & 7)); Put32(out, i.b); break;
-            case Kind::Absolute: out.push_back(0x8B); out.push_back(0x05 + (i.a & 0x38)); Put32(out, stringAt[i.b]); break;
+            case Kind::Absolute:
+                out.push_back(0x8B);
+                out.push_back(0x05 + (i.a & 0x38));
+                absolute.push_back(std::uint32_t(out.size()));
+                Put32(out, stringAt[i.b]);
+                break;
             case Kind::Call: out.push_back(0xE8); Put32(out, functionAt[i.b] - next); break;
             case Kind::Jump: out.push_back(0xEB); out.push_back(static_cast<unsigned char>(i.b)); break;
             }
@@ -179,10 +252,20 @@ Bytes Link(const Generator& g, const Program& p) {
         out.insert(out.end(), p.strings[id].begin(), p.strings[id].end());
         out.push_back(0);
     }
-    for (std::uint32_t id : p.functionOrder) Put32(out, functionAt[id]);  // a table of function pointers
+    for (std::uint32_t id : p.functionOrder) {  // a table of function pointers
+        absolute.push_back(std::uint32_t(out.size()));
+        Put32(out, functionAt[id]);
+    }
     out.insert(out.end(), p.version.begin(), p.version.end());
     out.resize(Aligned(out.size(), 0x200), 0);
+    const std::uint32_t resourcesStart = std::uint32_t(out.size());
     out.insert(out.end(), p.resources.begin(), p.resources.end());
+    out.resize(Aligned(out.size(), 0x200), 0);
+    const std::uint32_t relocStart = std::uint32_t(out.size());
+    const Bytes relocations = RelocationBlocks(absolute);
+    out.insert(out.end(), relocations.begin(), relocations.end());
+    out.resize(Aligned(out.size(), 0x200), 0);
+    WriteHeaders(out, {0x1000, std::uint32_t(dataStart), resourcesStart, relocStart}, std::uint32_t(relocations.size()));
     return out;
 }
 

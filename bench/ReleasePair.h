@@ -1,5 +1,5 @@
 // Two releases of an application for the patch figures and the patch
-// end-to-end test: a program of about 6 MB that looks like a compiled one
+// end-to-end test: a program (PE) of about 6 MB that looks like a compiled one
 // (code from a small instruction vocabulary with absolute addresses and
 // relative calls, strings, embedded compressed resources), whose next release
 // inserts functions and strings so that much of the code moves and its

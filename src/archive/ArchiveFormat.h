@@ -34,7 +34,8 @@
 //
 // Patch entry data (an entry named pat\<Section>\<path>, inflated as any entry):
 // it turns one exact installed file (the old file) into the new one.
-//   +0  u32 magic 0x31544150 ("PAT1") or 0x32544150 ("PAT2": sparse diff bytes, below)
+//   +0  u32 magic 0x31544150 ("PAT1"), 0x32544150 ("PAT2": sparse diff bytes,
+//       below) or 0x33544150 ("PAT3": PAT2 with predicted references, below)
 //   +4  s32 size of the old file
 //   +8  u32 CRC-32 of the old file (that of zlib's crc32)
 //   +12 s32 size of the new file
@@ -54,6 +55,25 @@
 // stands for R zero diff bytes followed by the next byte as a diff byte of
 // its own (zero or not); 255 stands for 255 zero diff bytes. The tokens of a
 // record make exactly its A diff bytes.
+// A PAT3 patch is a PAT2 patch whose inflated stream begins with a layout of
+// the old and new program files (PatchReferences.h), before the first record:
+//   +0  u32 layout length L (at most kMaxPatchLayout), then L bytes:
+//         u32 pointer width W (0, 4 or 8); u32 x2 old image base, u32 x2 new
+//         image base (low half first); u32 offset and u32 size of the old
+//         file's relocation blocks; u32 count of old sections, each u32 file
+//         offset, u32 size in the file, u32 RVA, u32 code (1: scanned for
+//         branches); the same for the new sections (code unused; at most 96
+//         sections each, all inside their file); u32 count of moves, each u32
+//         old RVA (ascending) and s32 delta; nothing else.
+// Before the diff bytes of a record are added, every reference of the old file
+// that lies wholly in the record's diff run is replaced by its prediction: a
+// pointer (relocation of type 3 for W 4, 10 for W 8) to old RVA T becomes the
+// new image base + T + delta of the last move at or before T; a rel32 operand
+// (after E8, E9, 0F 80..8F in a code section, found by one scan per section
+// that skips operands it took, whose target is in a code section and that
+// overlaps no pointer) becomes the moved target minus the new RVA of the
+// operand's end. A reference with no move at or before its target, or outside
+// the sections, is left as it is.
 #pragma once
 
 #include <cstddef>
@@ -67,6 +87,8 @@ constexpr std::int32_t kMaxNameLength = 127;
 constexpr std::int32_t kDefaultSegmentSize = 1 << 20;
 constexpr std::uint32_t kPatchMagic = 0x31544150;
 constexpr std::uint32_t kPatchMagicSparse = 0x32544150;
+constexpr std::uint32_t kPatchMagicReferences = 0x33544150;
+constexpr std::uint32_t kMaxPatchLayout = 8 << 20;
 constexpr std::size_t kPatchHeaderSize = 20;
 constexpr std::size_t kPatchControlSize = 12;
 

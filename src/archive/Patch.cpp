@@ -5,6 +5,7 @@
 #include <zlib.h>
 
 #include "archive/ArchiveFormat.h"
+#include "archive/PatchReferences.h"
 #include "base/ByteReader.h"
 #include "platform/FileSystem.h"
 
@@ -25,11 +26,20 @@ struct PatchApplier::Stream {
     z_stream z{};
 };
 
+struct PatchApplier::References {
+    std::string bytes;  // the layout while it comes in
+    std::uint32_t size = 0;
+    PatchLayout layout;
+    ReferenceSites sites;
+    PatchRun run;
+};
+
 bool ReadPatchHeader(const unsigned char* data, std::size_t size, PatchHeader& out) {
     ByteReader reader(data, size);
     std::uint32_t magic = 0;
-    if (!reader.readU32(magic) || (magic != kPatchMagic && magic != kPatchMagicSparse)) return false;
-    out.sparse = magic == kPatchMagicSparse;
+    if (!reader.readU32(magic) || magic < kPatchMagic || magic > kPatchMagicReferences) return false;
+    out.sparse = magic != kPatchMagic;
+    out.references = magic == kPatchMagicReferences;
     if (!reader.readS32(out.oldSize) || !reader.readU32(out.oldCrc) || !reader.readS32(out.newSize) ||
         !reader.readU32(out.newCrc))
         return false;
@@ -38,7 +48,7 @@ bool ReadPatchHeader(const unsigned char* data, std::size_t size, PatchHeader& o
 
 std::string PatchHeaderBytes(const PatchHeader& header) {
     std::string bytes;
-    putU32(bytes, header.sparse ? kPatchMagicSparse : kPatchMagic);
+    putU32(bytes, header.references ? kPatchMagicReferences : header.sparse ? kPatchMagicSparse : kPatchMagic);
     putU32(bytes, std::uint32_t(header.oldSize));
     putU32(bytes, header.oldCrc);
     putU32(bytes, std::uint32_t(header.newSize));
@@ -104,7 +114,8 @@ bool PatchApplier::start() {
     stream_->z.zalloc = zlibAlloc;
     stream_->z.zfree = zlibFree;
     if (inflateInit(&stream_->z) != Z_OK) return fail(PatchOutcome::Damaged, "zu wenig Speicher");
-    step_ = Step::Control;
+    step_ = header_.references ? Step::LayoutSize : Step::Control;
+    if (header_.references) references_.reset(new References);
     return true;
 }
 
@@ -154,7 +165,9 @@ bool PatchApplier::takePending(const unsigned char* data, std::size_t count, std
 bool PatchApplier::consume(const unsigned char* data, std::size_t count) {
     while (count > 0) {
         std::size_t used = 0;
-        if (step_ == Step::Control) {
+        if (step_ == Step::LayoutSize || step_ == Step::Layout) {
+            if (!takeLayout(data, count, used)) return false;
+        } else if (step_ == Step::Control) {
             if (takePending(data, count, kPatchControlSize, used) && !beginRecord()) return false;
         } else if (step_ == Step::Diff && header_.sparse) {
             if (!takeTokens(data, count, used)) return false;
@@ -194,12 +207,45 @@ bool PatchApplier::beginRecord() {
     // Every record makes at least one byte: the records are no more than the new file's bytes.
     if (diffLeft_ == 0 && extraLeft_ == 0) return fail(PatchOutcome::Damaged, kFaulty);
     step_ = diffLeft_ > 0 ? Step::Diff : Step::Extra;
+    if (references_)
+        references_->run = PatchRun{std::uint32_t(basePosition_), std::uint32_t(basePosition_ + diffLeft_), std::uint32_t(written_)};
+    return true;
+}
+
+// PAT3: the layout's length, then the layout; once complete, the old file's
+// references are found (with no old file there are none).
+bool PatchApplier::takeLayout(const unsigned char* data, std::size_t count, std::size_t& used) {
+    References& r = *references_;
+    if (step_ == Step::LayoutSize) {
+        if (!takePending(data, count, 4, used)) return true;
+        ByteReader(pending_, 4).readU32(r.size);
+        pendingSize_ = 0;
+        if (r.size > kMaxPatchLayout) return fail(PatchOutcome::Damaged, kFaulty);
+        step_ = Step::Layout;
+        count -= used;
+        data += used;
+    }
+    std::size_t piece = std::min<std::size_t>(count, r.size - r.bytes.size());
+    r.bytes.append(reinterpret_cast<const char*>(data), piece);
+    used += piece;
+    if (r.bytes.size() < r.size) return true;
+    // The layout's moves stay in its bytes.
+    if (!ReadPatchLayout(reinterpret_cast<const unsigned char*>(r.bytes.data()), r.bytes.size(),
+                         std::uint32_t(header_.oldSize), std::uint32_t(header_.newSize), r.layout))
+        return fail(PatchOutcome::Damaged, kMismatch);
+    if (base_ && !FindReferenceSites(r.layout, *base_, std::uint32_t(header_.oldSize), r.sites))
+        return fail(PatchOutcome::BaseUnreadable, "nicht lesbar");
+    step_ = Step::Control;
     return true;
 }
 
 // Old bytes plus the patch's differences, byte by byte (modulo 256).
 bool PatchApplier::takeDiff(const unsigned char* data, std::size_t count) {
     if (!readBase(basePosition_, work_, count)) return false;
+    if (references_ && base_ &&
+        !PredictReferences(references_->layout, references_->sites, *base_, references_->run,
+                           std::uint32_t(basePosition_), work_, count))
+        return fail(PatchOutcome::BaseUnreadable, "nicht lesbar");
     for (std::size_t i = 0; i < count; ++i) work_[i] = static_cast<unsigned char>(work_[i] + data[i]);
     basePosition_ += std::int64_t(count);
     diffLeft_ -= std::uint32_t(count);

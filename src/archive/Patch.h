@@ -21,7 +21,8 @@ struct PatchHeader {
     std::uint32_t oldCrc = 0;
     std::int32_t newSize = 0;
     std::uint32_t newCrc = 0;
-    bool sparse = false;  // PAT2: diff bytes as tokens (ArchiveFormat.h)
+    bool sparse = false;      // PAT2: diff bytes as tokens (ArchiveFormat.h)
+    bool references = false;  // PAT3: PAT2 with a layout whose references are predicted
 };
 
 // Whether `name` is that of a patch entry ("pat\" in any letter case).
@@ -96,7 +97,7 @@ public:
     std::uint64_t written() const { return written_; }  // bytes of the new file handed on
 
 private:
-    enum class Step { Header, Control, Diff, Extra, Ended, Failed };
+    enum class Step { Header, LayoutSize, Layout, Control, Diff, Extra, Ended, Failed };
 
     bool fail(PatchOutcome outcome, const char* problem);
     bool start();
@@ -104,6 +105,7 @@ private:
     bool inflateSome(const unsigned char* data, std::size_t count);
     bool consume(const unsigned char* data, std::size_t count);
     bool beginRecord();
+    bool takeLayout(const unsigned char* data, std::size_t count, std::size_t& used);
     bool takeDiff(const unsigned char* data, std::size_t count);
     bool takeTokens(const unsigned char* data, std::size_t count, std::size_t& used);
     bool emit(const unsigned char* data, std::size_t count);
@@ -132,6 +134,8 @@ private:
     bool literal_ = false;      // PAT2: the next token byte is a diff byte
     struct Stream;
     Stream* stream_ = nullptr;
+    struct References;  // PAT3: the layout and the old file's references
+    std::unique_ptr<References> references_;
     std::uint32_t diffLeft_ = 0, extraLeft_ = 0;
     std::int32_t seek_ = 0;
     std::int64_t basePosition_ = 0;

@@ -115,6 +115,7 @@ make_package "$WORK/patched" --patch
 check "--patch exits 0" equals "$DIFF_RC" 0
 check "--patch writes both changed files as patches" contains "$(cat "$WORK/diff.out")" "2 changed file(s) as patches"
 check "check passes on the patch package" contains "$("$MKUPDATE" check "$WORK/patched")" "0 error(s), 0 warning(s)"
+check "the program's patch predicts its calls and pointers (PAT3)" equals "$(head -c 4 "$WORK/patched/pat/Demo/Demo.exe")" PAT3
 # A damaged copy, built from the package folder: a flipped byte inside the patch's zlib stream
 # (header 20 bytes, then the stream).
 cp -a "$WORK/patched" "$WORK/flipped"

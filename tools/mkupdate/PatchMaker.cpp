@@ -23,6 +23,7 @@
 #include "archive/ArchiveWriter.h"
 #include "archive/Patch.h"
 #include "base/ByteReader.h"
+#include "tools/mkupdate/ProgramLayout.h"
 #include "tools/mkupdate/Progress.h"
 #include "tools/mkupdate/SuffixSort.h"
 
@@ -282,6 +283,17 @@ MadePatch MakePatch(const std::vector<unsigned char>& oldData, const std::vector
     header.sparse = true;
     std::string sparse = PatchHeaderBytes(header) + CompressZlib(tokens.data(), tokens.size(), Z_BEST_COMPRESSION);
     if (sparse.size() < patch.size()) patch = std::move(sparse);
+    // Program files: also with their references predicted (PAT3).
+    LayoutPlan plan;
+    if (ProgramLayoutOf(oldData, newData, plan)) {
+        const PredictedPatch predicted = PredictedRecords(records, oldData, newData, plan);
+        std::string body;
+        putU32(body, std::uint32_t(predicted.layout.size()));
+        body += predicted.layout + Tokens(predicted.records);
+        header.references = true;
+        std::string referenced = PatchHeaderBytes(header) + CompressZlib(body.data(), body.size(), Z_BEST_COMPRESSION);
+        if (predicted.layout.size() <= kMaxPatchLayout && referenced.size() < patch.size()) patch = std::move(referenced);
+    }
     if (gPatchMadeHook) gPatchMadeHook(patch);
     if (GivesNewFile(patch, oldData, newData)) return MadePatch::Made;
     patch.clear();

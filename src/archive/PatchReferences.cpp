@@ -1,0 +1,232 @@
+#include "archive/PatchReferences.h"
+
+#include <algorithm>
+#include <bit>
+#include <cstring>
+
+#include "archive/Patch.h"
+#include "base/ByteReader.h"
+
+// Sections are copied from the layout as they lie in it.
+static_assert(std::endian::native == std::endian::little && sizeof(PatchSection) == 16);
+
+namespace {
+
+constexpr std::uint32_t kScanChunk = 64 * 1024;
+// Relocation entry types: a 32-bit and a 64-bit absolute address.
+constexpr unsigned kRelocHighLow = 3;
+constexpr unsigned kRelocDir64 = 10;
+
+std::uint64_t LoadLittle(const unsigned char* p, unsigned width) {
+    std::uint64_t v = 0;
+    std::memcpy(&v, p, width);
+    return v;
+}
+
+std::uint32_t Load32(const unsigned char* p) {
+    std::uint32_t v;
+    std::memcpy(&v, p, 4);
+    return v;
+}
+
+bool ReadSections(const unsigned char* data, ByteReader& reader, std::uint32_t fileSize, PatchSections& out) {
+    if (!reader.readU32(out.count) || out.count > PatchSections::kMost || reader.remaining() / 16 < out.count)
+        return false;
+    std::memcpy(out.items, data + reader.position(), 16 * out.count);
+    reader.skip(16 * out.count);
+    for (const PatchSection& s : out)
+        if (s.offset > fileSize || s.rawSize > fileSize - s.offset) return false;
+    return true;
+}
+
+bool InCode(const PatchSections& sections, std::uint32_t rva) {
+    for (const PatchSection& s : sections)
+        if (s.code && rva - s.rva < s.rawSize) return true;
+    return false;
+}
+
+bool FindPointers(const PatchLayout& layout, PatchBase& old, std::uint32_t oldSize, ReferenceSites& sites) {
+    if (layout.pointerWidth == 0 || layout.relocSize == 0) return true;
+    std::unique_ptr<unsigned char[]> table(new unsigned char[layout.relocSize]);
+    if (!old.read(layout.relocOffset, table.get(), layout.relocSize)) return false;
+    const unsigned wanted = layout.pointerWidth == 8 ? kRelocDir64 : kRelocHighLow;
+    // Blocks: the page's RVA, the block's size with this head, then 16-bit entries (type << 12 | offset).
+    for (std::uint32_t at = 0; layout.relocSize - at >= 8;) {
+        const std::uint32_t page = Load32(&table[at]), size = Load32(&table[at + 4]);
+        if (size < 8 || size > layout.relocSize - at) break;
+        for (std::uint32_t i = at + 8; i + 2 <= at + size; i += 2) {
+            const unsigned entry = table[i] | table[i + 1] << 8;
+            std::uint32_t offset = 0;
+            if (entry >> 12 == wanted && OffsetOfRva(layout.oldSections, page + (entry & 0xFFF), offset) &&
+                offset <= oldSize - layout.pointerWidth)
+                sites.mark(false, offset);
+        }
+        at += size;
+    }
+    return true;
+}
+
+// The rel32 operand of a call, jump or conditional jump at `p`: its offset
+// from p, or 0 when p starts none.
+unsigned BranchOperand(const unsigned char* p) {
+    if (p[0] == 0xE8 || p[0] == 0xE9) return 1;
+    if (p[0] == 0x0F && (p[1] & 0xF0) == 0x80) return 2;
+    return 0;
+}
+
+bool OverlapsPointer(const PatchLayout& layout, const ReferenceSites& sites, std::uint32_t site) {
+    if (layout.pointerWidth == 0) return false;
+    for (std::uint32_t at = site - std::min(site, layout.pointerWidth - 1); at < site + 4; ++at)
+        if (sites.at(false, at)) return true;
+    return false;
+}
+
+// Scans one code section in pieces; a branch is taken when its target lies in
+// code and its operand overlaps no pointer, and the scan goes on after it.
+bool ScanBranches(const PatchLayout& layout, const PatchSection& section, PatchBase& old, ReferenceSites& sites) {
+    constexpr std::uint32_t kLookahead = 6;
+    std::unique_ptr<unsigned char[]> buffer(new unsigned char[kScanChunk + kLookahead]);
+    const std::uint32_t end = section.offset + section.rawSize;
+    for (std::uint32_t at = section.offset; end - at >= kLookahead && at < end;) {
+        const std::uint32_t length = std::min(kScanChunk + kLookahead, end - at);
+        if (!old.read(at, buffer.get(), length)) return false;
+        std::uint32_t i = 0;
+        for (; i + kLookahead <= length && i < kScanChunk; ++i) {
+            const unsigned operand = BranchOperand(&buffer[i]);
+            const std::uint32_t site = at + i + operand;
+            std::uint32_t siteRva = 0;
+            if (operand == 0 || OverlapsPointer(layout, sites, site) ||
+                !RvaOfOffset(layout.oldSections, site, siteRva) ||
+                !InCode(layout.oldSections, siteRva + 4 + Load32(&buffer[i + operand])))
+                continue;
+            sites.mark(true, site);
+            i += operand + 3;
+        }
+        at += i;
+    }
+    return true;
+}
+
+// The new value of the reference at old offset `site` with old value `value`;
+// false where the prediction has nothing to go on.
+bool Predict(const PatchLayout& layout, const PatchRun& run, std::uint32_t site, bool branch, std::uint64_t& value) {
+    std::uint32_t oldTarget = 0, newTarget = 0, siteRva = 0;
+    if (branch) {
+        if (!RvaOfOffset(layout.oldSections, site, siteRva)) return false;
+        oldTarget = siteRva + 4 + std::uint32_t(value);
+    } else {
+        const std::uint64_t relative = value - layout.oldBase;
+        if (layout.pointerWidth == 8 && relative > 0xFFFFFFFFu) return false;
+        oldTarget = std::uint32_t(relative);
+    }
+    if (!MovedTarget(layout, oldTarget, newTarget)) return false;
+    if (!branch) {
+        value = layout.newBase + newTarget;
+        return true;
+    }
+    if (!RvaOfOffset(layout.newSections, run.newStart + (site - run.oldStart), siteRva)) return false;
+    value = newTarget - siteRva - 4;
+    return true;
+}
+
+bool PredictKind(const PatchLayout& layout, const ReferenceSites& sites, unsigned width, bool branch, PatchBase& old,
+                 const PatchRun& run, std::uint32_t at, unsigned char* bytes, std::uint32_t count) {
+    const std::uint32_t end = at + count;
+    for (std::uint32_t site = std::max(run.oldStart, at - std::min(at, width - 1));
+         site < end && width <= run.oldEnd - site; ++site) {
+        if (!sites.at(branch, site)) continue;
+        unsigned char value[8];
+        if (site >= at && width <= end - site) std::memcpy(value, bytes + (site - at), width);
+        else if (!old.read(site, value, width)) return false;
+        std::uint64_t v = LoadLittle(value, width);
+        if (!Predict(layout, run, site, branch, v)) continue;
+        std::memcpy(value, &v, width);
+        for (unsigned i = 0; i < width; ++i)
+            if (site + i - at < count) bytes[site + i - at] = value[i];
+    }
+    return true;
+}
+
+}  // namespace
+
+bool ReadPatchLayout(const unsigned char* data, std::size_t size, std::uint32_t oldSize, std::uint32_t newSize,
+                     PatchLayout& out) {
+    ByteReader reader(data, size);
+    std::uint32_t head[7] = {}, moves = 0;
+    for (std::uint32_t& word : head)
+        if (!reader.readU32(word)) return false;
+    out.pointerWidth = head[0];
+    out.oldBase = std::uint64_t(head[2]) << 32 | head[1];
+    out.newBase = std::uint64_t(head[4]) << 32 | head[3];
+    out.relocOffset = head[5];
+    out.relocSize = head[6];
+    if ((out.pointerWidth != 0 && out.pointerWidth != 4 && out.pointerWidth != 8) || out.relocOffset > oldSize ||
+        out.relocSize > oldSize - out.relocOffset)
+        return false;
+    if (!ReadSections(data, reader, oldSize, out.oldSections) || !ReadSections(data, reader, newSize, out.newSections) ||
+        !reader.readU32(moves) || reader.remaining() != std::size_t(moves) * 8)
+        return false;
+    out.moves = data + reader.position();
+    out.moveCount = moves;
+    for (std::uint32_t i = 1; i < moves; ++i)
+        if (Load32(out.moves + 8 * i) <= Load32(out.moves + 8 * i - 8)) return false;
+    return true;
+}
+
+void ReferenceSites::reset(std::uint32_t oldSize) {
+    size_ = oldSize / 8 + 1;
+    bits_.reset(new unsigned char[2 * std::size_t(size_)]());
+}
+
+bool ReferenceSites::at(bool branch, std::uint32_t offset) const {
+    return offset / 8 < size_ && (bits_[branch * size_ + offset / 8] >> (offset & 7)) & 1;
+}
+
+void ReferenceSites::mark(bool branch, std::uint32_t offset) {
+    bits_[branch * size_ + offset / 8] |= static_cast<unsigned char>(1 << (offset & 7));
+}
+
+bool FindReferenceSites(const PatchLayout& layout, PatchBase& old, std::uint32_t oldSize, ReferenceSites& out) {
+    out.reset(oldSize);
+    if (!FindPointers(layout, old, oldSize, out)) return false;
+    for (const PatchSection& section : layout.oldSections)
+        if (section.code && !ScanBranches(layout, section, old, out)) return false;
+    return true;
+}
+
+bool PredictReferences(const PatchLayout& layout, const ReferenceSites& sites, PatchBase& old, const PatchRun& run,
+                       std::uint32_t at, unsigned char* bytes, std::size_t count) {
+    return (layout.pointerWidth == 0 ||
+            PredictKind(layout, sites, layout.pointerWidth, false, old, run, at, bytes, std::uint32_t(count))) &&
+           PredictKind(layout, sites, 4, true, old, run, at, bytes, std::uint32_t(count));
+}
+
+bool RvaOfOffset(const PatchSections& sections, std::uint32_t offset, std::uint32_t& rva) {
+    for (const PatchSection& s : sections)
+        if (offset - s.offset < s.rawSize) {
+            rva = s.rva + (offset - s.offset);
+            return true;
+        }
+    return false;
+}
+
+bool OffsetOfRva(const PatchSections& sections, std::uint32_t rva, std::uint32_t& offset) {
+    for (const PatchSection& s : sections)
+        if (rva - s.rva < s.rawSize) {
+            offset = s.offset + (rva - s.rva);
+            return true;
+        }
+    return false;
+}
+
+bool MovedTarget(const PatchLayout& layout, std::uint32_t oldRva, std::uint32_t& newRva) {
+    std::uint32_t low = 0, high = layout.moveCount;  // the moves before `low` start at or before oldRva
+    while (low < high) {
+        std::uint32_t mid = low + (high - low) / 2;
+        if (Load32(layout.moves + 8 * mid) <= oldRva) low = mid + 1;
+        else high = mid;
+    }
+    if (low == 0) return false;
+    newRva = oldRva + Load32(layout.moves + 8 * low - 4);
+    return true;
+}

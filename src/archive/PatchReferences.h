@@ -1,0 +1,83 @@
+// The references of a program (PE) file that a PAT3 patch predicts: call and
+// jump targets (rel32 after E8, E9 and 0F 80..8F in code sections) and the
+// absolute pointers that the relocation table names. When code moves, most of
+// a program's changed bytes are such references; the patch carries how
+// addresses moved (a table of moves), and the applier writes each old
+// reference as it would read after the move before it adds the differences.
+// Maker and applier read the layout, find the references and predict them
+// with this same code, so a poor guess costs patch size, never correctness.
+// Offsets and sizes are 32-bit: patches are made for files below 2 GiB.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+
+class PatchBase;
+
+// Four little-endian u32 in the layout, copied as they are.
+struct PatchSection {
+    std::uint32_t offset;   // in the file
+    std::uint32_t rawSize;  // bytes in the file
+    std::uint32_t rva;      // address relative to the image's base
+    std::uint32_t code;     // not 0: scanned for branches (old sections only)
+};
+
+struct PatchSections {
+    static constexpr std::uint32_t kMost = 96;  // the loader of Windows takes no more
+    std::uint32_t count = 0;
+    PatchSection items[kMost];
+    const PatchSection* begin() const { return items; }
+    const PatchSection* end() const { return items + count; }
+};
+
+// The layout as read from a patch (ArchiveFormat.h). The moves stay in the
+// layout's bytes, which must outlive it: from an old RVA on, up to the next
+// move, targets moved by a delta.
+struct PatchLayout {
+    std::uint32_t pointerWidth = 0;  // 4 (PE32), 8 (PE32+) or 0: no pointers
+    std::uint64_t oldBase = 0, newBase = 0;
+    std::uint32_t relocOffset = 0, relocSize = 0;  // the old file's relocation blocks
+    PatchSections oldSections, newSections;
+    const unsigned char* moves = nullptr;  // u32 old RVA (ascending), s32 delta
+    std::uint32_t moveCount = 0;
+};
+
+// Reads and checks every field against the sizes of the two files.
+bool ReadPatchLayout(const unsigned char* data, std::size_t size, std::uint32_t oldSize, std::uint32_t newSize,
+                     PatchLayout& out);
+
+// Where the old file's references begin: a bit per byte of the old file for
+// pointers (pointerWidth bytes each) and one for branches (4 bytes each).
+class ReferenceSites {
+public:
+    void reset(std::uint32_t oldSize);
+    bool at(bool branch, std::uint32_t offset) const;
+    void mark(bool branch, std::uint32_t offset);
+
+private:
+    std::unique_ptr<unsigned char[]> bits_;  // the pointers' bits, then the branches'
+    std::uint32_t size_ = 0;                 // bytes of each
+};
+
+// Finds them in the old file; false when it cannot be read.
+bool FindReferenceSites(const PatchLayout& layout, PatchBase& old, std::uint32_t oldSize, ReferenceSites& out);
+
+// One diff run copies old[oldStart, oldEnd) to the new file from newStart.
+struct PatchRun {
+    std::uint32_t oldStart = 0, oldEnd = 0, newStart = 0;
+};
+
+// Replaces in `bytes` (old[at, at + count), within the run) the bytes of the
+// references that lie wholly inside the run by their predicted new values. A
+// reference that begins before `at` or ends after it is read from `old`.
+// False when `old` cannot be read.
+bool PredictReferences(const PatchLayout& layout, const ReferenceSites& sites, PatchBase& old, const PatchRun& run,
+                       std::uint32_t at, unsigned char* bytes, std::size_t count);
+
+// The address in the file's own layout: an RVA from a file offset and back;
+// false outside the sections' bytes.
+bool RvaOfOffset(const PatchSections& sections, std::uint32_t offset, std::uint32_t& rva);
+bool OffsetOfRva(const PatchSections& sections, std::uint32_t rva, std::uint32_t& offset);
+// The new address of an old target, by the move that covers it; false before the first move.
+bool MovedTarget(const PatchLayout& layout, std::uint32_t oldRva, std::uint32_t& newRva);

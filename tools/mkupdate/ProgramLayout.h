@@ -1,0 +1,42 @@
+// What the patch maker needs to know of two program files for a PAT3 patch:
+// their sections and relocations (from the PE headers), and how the targets
+// of the old file's references moved, learnt from the records that align the
+// two files.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "archive/PatchReferences.h"
+
+struct PatchMove {
+    std::uint32_t oldRva = 0;
+    std::int32_t delta = 0;
+};
+
+// A layout as the maker builds it; the applier reads its bytes (PatchLayoutBytes).
+struct LayoutPlan {
+    std::uint32_t pointerWidth = 0;
+    std::uint64_t oldBase = 0, newBase = 0;
+    std::uint32_t relocOffset = 0, relocSize = 0;
+    std::vector<PatchSection> oldSections, newSections;
+    std::vector<PatchMove> moves;
+};
+
+std::string PatchLayoutBytes(const LayoutPlan& plan);
+
+// The plan for two PE files of the same kind (both PE32 or both PE32+), its
+// moves still empty; false when either is no such file.
+bool ProgramLayoutOf(const std::vector<unsigned char>& oldData, const std::vector<unsigned char>& newData,
+                     LayoutPlan& plan);
+
+// The records (A, E, seek, A diff bytes, E new bytes; ArchiveFormat.h) with
+// each diff run taken against the predicted old bytes instead of the old
+// bytes as they are, and the layout's bytes with the moves learnt from the
+// targets that the references in the runs have in each file.
+struct PredictedPatch {
+    std::string layout, records;
+};
+PredictedPatch PredictedRecords(const std::string& records, const std::vector<unsigned char>& oldData,
+                                const std::vector<unsigned char>& newData, LayoutPlan& plan);
