@@ -119,6 +119,41 @@ def patch(records, old=PATCH_OLD, new_size=None, new_crc=None, old_crc=None, tai
     return head + zlib.compress(body, 9) + tail
 
 
+def tokens(diff):
+    """A diff run as PAT2 tokens: R < 255 is R zeros then one diff byte, 255 is 255 zeros."""
+    out, zeros = b"", 0
+    for i, d in enumerate(diff):
+        if d == 0 and i + 1 < len(diff):
+            zeros += 1
+            if zeros == 255:
+                out, zeros = out + b"\xff", 0
+            continue
+        out, zeros = out + bytes([zeros, d]), 0
+    return out
+
+
+def patch_with_layout(records, layout, old=PATCH_OLD):
+    """A PAT3 patch: the layout, then the records with their diff runs as tokens. The new file's
+    CRC is that of the records without predicted references: the seed reaches the prediction."""
+    body, new, at = struct.pack("<I", len(layout)) + layout, b"", 0
+    for diff, extra, seek in records:
+        at += seek
+        body += struct.pack("<IIi", len(diff), len(extra), seek) + tokens(diff) + extra
+        new += bytes((old[at + k] + d) & 0xFF for k, d in enumerate(diff)) + extra
+        at += len(diff)
+    head = struct.pack("<IiIiI", 0x33544150, len(old), zlib.crc32(old), len(new), zlib.crc32(new))
+    return head + zlib.compress(body, 9)
+
+
+def layout(width=4, reloc=(2048, 64), moves=((0x1000, 16), (0x1800, -8))):
+    """Width, image bases 0x400000 (PE32), the relocation blocks' place, one code and one data
+    section in each file, and the moves."""
+    sections = struct.pack("<I", 2) + struct.pack("<4I", 0, 2048, 0x1000, 1) + struct.pack("<4I", 2048, 2048, 0x2000, 0)
+    head = struct.pack("<7I", width, 0x400000, 0, 0x400000, 0, *reloc)
+    body = b"".join(struct.pack("<Ii", rva, delta) for rva, delta in moves)
+    return head + sections + sections + struct.pack("<I", len(moves)) + body
+
+
 def patch_seeds():
     moved = [(bytes(1000), b"inserted", 0), (bytes([0, 0, 4, 0]) * 250, b"", 100), (bytes(500), b"end", -2000)]
     seeds = {
@@ -132,6 +167,9 @@ def patch_seeds():
         "trailing-bytes": patch(moved, tail=b"x"),
         "cut-short": patch(moved)[:-3],
         "bad-magic": b"PAT0" + patch(moved)[4:],
+        "references": patch_with_layout(moved[:2], layout()),
+        "references-64": patch_with_layout(moved[:2], layout(width=8)),
+        "references-unordered-moves": patch_with_layout(moved[:2], layout(moves=((0x1800, 1), (0x1000, 2)))),
     }
     return {name: b"\x05" + data for name, data in seeds.items()}
 

@@ -14,9 +14,10 @@ namespace {
 // many references point into it: a move costs about as much in the patch as
 // the difference bytes of two or three references predicted wrongly.
 constexpr std::size_t kMoveWeight = 3;
-// Only targets that this many references agree on count: bytes that merely
-// look like a call give scattered targets, each of which would break a run.
-constexpr std::size_t kTargetWeight = 2;
+// A target that only branches point to counts when this many agree on it:
+// bytes that merely look like a call give scattered targets, each of which
+// would break a run. Relocated pointers are never misread.
+constexpr std::size_t kBranchTargetWeight = 2;
 
 constexpr std::uint16_t kPe32 = 0x10B;
 constexpr std::uint16_t kPe32Plus = 0x20B;
@@ -93,6 +94,7 @@ void ForEachRun(const std::string& records, Visit visit) {
 struct Observation {
     std::uint32_t oldTarget;
     std::int32_t delta;
+    bool pointer;  // seen through a relocated pointer, not a branch the scan may have misread
     bool operator<(const Observation& o) const {
         return oldTarget != o.oldTarget ? oldTarget < o.oldTarget : delta < o.delta;
     }
@@ -125,7 +127,7 @@ void Observe(const PatchLayout& layout, const ReferenceSites& sites, bool branch
             continue;
         if (TargetAt(oldData, site, branch, width, layout.oldBase, oldRva, oldTarget) &&
             TargetAt(newData, newSite, branch, width, layout.newBase, newRva, newTarget))
-            out.push_back({oldTarget, std::int32_t(newTarget - oldTarget)});
+            out.push_back({oldTarget, std::int32_t(newTarget - oldTarget), !branch});
     }
 }
 
@@ -142,13 +144,16 @@ std::vector<PatchMove> LearnMoves(std::vector<Observation> seen) {
     std::vector<Target> targets;
     for (std::size_t i = 0; i < seen.size();) {
         std::size_t j = i, best = i, bestCount = 0;
+        bool pointer = false;
         while (j < seen.size() && seen[j].oldTarget == seen[i].oldTarget) {
             std::size_t k = j;
-            while (k < seen.size() && seen[k].oldTarget == seen[j].oldTarget && seen[k].delta == seen[j].delta) ++k;
+            for (; k < seen.size() && seen[k].oldTarget == seen[j].oldTarget && seen[k].delta == seen[j].delta; ++k)
+                pointer |= seen[k].pointer;
             if (k - j > bestCount) bestCount = k - j, best = j;
             j = k;
         }
-        if (bestCount >= kTargetWeight) targets.push_back({seen[i].oldTarget, seen[best].delta, bestCount});
+        if (pointer || bestCount >= kBranchTargetWeight)
+            targets.push_back({seen[i].oldTarget, seen[best].delta, bestCount});
         i = j;
     }
     std::vector<PatchMove> moves;

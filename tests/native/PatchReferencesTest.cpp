@@ -1,0 +1,208 @@
+// Patches of program files that predict their references (PAT3): two builds
+// of a made-up program whose code and data moved come out exactly when the
+// patch arrives a byte at a time (so that references straddle every piece),
+// and the patch is much smaller than without the prediction; a layout that
+// does not fit its files is refused.
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "archive/PatchReferences.h"
+#include "common/PatchSupport.h"
+#include "tools/mkupdate/PatchMaker.h"
+#include "tools/mkupdate/ProgramLayout.h"
+
+namespace {
+
+using Bytes = std::vector<unsigned char>;
+
+void Put(Bytes& out, std::size_t at, std::uint64_t v, unsigned width) {
+    for (unsigned i = 0; i < width; ++i) out[at + i] = static_cast<unsigned char>(v >> (8 * i));
+}
+void Append(Bytes& out, std::uint64_t v, unsigned width) {
+    out.resize(out.size() + width);
+    Put(out, out.size() - width, v, width);
+}
+
+// A PE32 (or PE32+) program: headers, code at RVA 0x1000, data, relocations,
+// each section in the file at its RVA. 2,000 functions call three others and
+// load a datum's address (mov eax, [abs32] or mov rax, imm64, relocated); the
+// data is a table of the functions' addresses. Release 2 makes every 40th
+// function 24 bytes longer, inserts a datum every 100, and changes a few bytes.
+Bytes Program(bool plus, int release) {
+    constexpr std::uint32_t kFunctions = 2000, kData = 3000;
+    const std::uint64_t base = plus ? 0x140000000ull : 0x400000;
+    const unsigned width = plus ? 8 : 4;
+    auto bodySize = [&](std::uint32_t f) { return 20 + f % 13 + (release == 2 && f % 40 == 7 ? 24 : 0); };
+    std::vector<std::uint32_t> functionAt(kFunctions), datumAt(kData);
+    std::uint32_t at = 0x1000;
+    for (std::uint32_t f = 0; f < kFunctions; ++f, at = (at + 15) & ~15u)
+        functionAt[f] = at, at += bodySize(f) + 3 * 5 + (plus ? 10 : 5) + 1;
+    const std::uint32_t dataStart = (at + 0xFFF) & ~0xFFFu;
+    at = dataStart + kFunctions * width;
+    for (std::uint32_t d = 0; d < kData; ++d) datumAt[d] = at, at += 8 + (release == 2 && d % 100 == 50 ? 16 : 0);
+    const std::uint32_t relocStart = (at + 0xFFF) & ~0xFFFu;
+
+    Bytes out(relocStart, 0);
+    std::vector<std::uint32_t> absolute;
+    for (std::uint32_t f = 0; f < kFunctions; ++f) {
+        std::size_t p = functionAt[f];
+        for (std::uint32_t i = 0; i < bodySize(f); ++i) out[p++] = static_cast<unsigned char>((f * 2654435761u + i * 40503u) >> 13);
+        for (std::uint32_t c = 1; c <= 3; ++c) {
+            out[p] = 0xE8;
+            Put(out, p + 1, functionAt[(f * 7 + c * 13) % kFunctions] - std::uint32_t(p + 5), 4);
+            p += 5;
+        }
+        const std::uint64_t datum = base + datumAt[(f * 3) % kData];
+        if (plus) out[p] = 0x48, out[p + 1] = 0xB8, p += 2;
+        else out[p] = 0xA1, p += 1;
+        absolute.push_back(std::uint32_t(p));
+        Put(out, p, datum, width);
+        out[p + width] = 0xC3;
+    }
+    for (std::uint32_t f = 0; f < kFunctions; ++f) {
+        absolute.push_back(dataStart + f * width);
+        Put(out, dataStart + f * width, base + functionAt[f], width);
+    }
+    if (release == 2) out[functionAt[500] + 3] ^= 0x5A, out[datumAt[9]] = 1;
+    // The relocation blocks: one per 4 KiB page, entries of type 3 or 10.
+    for (std::size_t i = 0; i < absolute.size();) {
+        const std::uint32_t page = absolute[i] & ~0xFFFu;
+        const std::size_t head = out.size();
+        Append(out, page, 4);
+        Append(out, 0, 4);
+        for (; i < absolute.size() && (absolute[i] & ~0xFFFu) == page; ++i)
+            Append(out, (plus ? 0xA000u : 0x3000u) | (absolute[i] & 0xFFF), 2);
+        if ((out.size() - head) % 4) Append(out, 0, 2);
+        Put(out, head + 4, out.size() - head, 4);
+    }
+    const std::uint32_t relocSize = std::uint32_t(out.size() - relocStart);
+    out.resize((out.size() + 0x1FF) & ~0x1FFu, 0);
+
+    const std::size_t pe = 0x80, opt = pe + 24, optSize = plus ? 240 : 224, table = opt + optSize;
+    out[0] = 'M', out[1] = 'Z';
+    Put(out, 0x3C, pe, 4);
+    std::memcpy(&out[pe], "PE\0\0", 4);
+    Put(out, pe + 4, plus ? 0x8664 : 0x14C, 2);
+    Put(out, pe + 6, 3, 2);
+    Put(out, pe + 20, optSize, 2);
+    Put(out, opt, plus ? 0x20B : 0x10B, 2);
+    Put(out, plus ? opt + 24 : opt + 28, base, width);
+    Put(out, opt + (plus ? 108 : 92), 16, 4);
+    Put(out, opt + (plus ? 112 : 96) + 8 * 5, relocStart, 4);
+    Put(out, opt + (plus ? 112 : 96) + 8 * 5 + 4, relocSize, 4);
+    const std::uint32_t starts[] = {0x1000, dataStart, relocStart, std::uint32_t(out.size())};
+    const std::uint32_t flags[] = {0x60000020, 0xC0000040, 0x42000040};
+    for (std::size_t s = 0; s < 3; ++s) {
+        const std::size_t h = table + 40 * s;
+        Put(out, h + 8, starts[s + 1] - starts[s], 4);
+        Put(out, h + 12, starts[s], 4);
+        Put(out, h + 16, starts[s + 1] - starts[s], 4);
+        Put(out, h + 20, starts[s], 4);
+        Put(out, h + 36, flags[s], 4);
+    }
+    return out;
+}
+
+struct Built final : ByteSink {
+    bool put(const unsigned char* data, std::size_t count) override { return bytes.insert(bytes.end(), data, data + count), true; }
+    Bytes bytes;
+};
+
+TEST(PatchReferences, ProgramsComeOutExactlyFromASmallerPatch) {
+    for (bool plus : {false, true}) {
+        SCOPED_TRACE(plus ? "PE32+" : "PE32");
+        const Bytes old = Program(plus, 1), next = Program(plus, 2);
+        ASSERT_GT(old.size(), 128u * 1024);  // more than the applier's window
+        std::string patch, plain;
+        ASSERT_EQ(MakePatch(old, next, patch), MadePatch::Made);
+        EXPECT_EQ(patch.substr(0, 4), "PAT3");
+        // The same files without their PE signature make a patch without the prediction.
+        Bytes oldPlain = old, nextPlain = next;
+        oldPlain[0] = nextPlain[0] = 'X';
+        ASSERT_EQ(MakePatch(oldPlain, nextPlain, plain), MadePatch::Made);
+        EXPECT_NE(plain.substr(0, 4), "PAT3");
+        EXPECT_LT(patch.size() * 2, plain.size()) << patch.size() << " against " << plain.size();
+
+        BufferPatchBase base(old.data(), old.size());
+        Built built;
+        PatchApplier applier(&base, built);
+        for (char c : patch) applier.put(reinterpret_cast<const unsigned char*>(&c), 1);
+        EXPECT_EQ(applier.finish(), PatchOutcome::Built) << applier.problem();
+        EXPECT_TRUE(built.bytes == next);
+    }
+}
+
+// A layout of 1,000-byte files: one code and one data section each, relocations
+// at 500..563 of the old file, two moves.
+LayoutPlan SmallPlan() {
+    LayoutPlan plan;
+    plan.pointerWidth = 4;
+    plan.oldBase = plan.newBase = 0x400000;
+    plan.relocOffset = 500;
+    plan.relocSize = 64;
+    plan.oldSections = plan.newSections = {{0, 400, 0x1000, 1}, {400, 600, 0x2000, 0}};
+    plan.moves = {{0x1000, 16}, {0x2000, -8}};
+    return plan;
+}
+
+TEST(PatchReferences, LayoutsThatDoNotFitTheirFilesAreRefused) {
+    // Offsets in the layout's bytes: +0 width, +4..+19 bases, +20 reloc offset,
+    // +24 reloc size, +28 old section count, +32 first old section (16 bytes
+    // each), +64 new section count, +68 new sections, +100 move count, +104 moves.
+    struct Case {
+        const char* what;
+        std::size_t at;
+        std::uint32_t value;  // a u32 written at `at`
+        bool accepted;
+    };
+    const Case cases[] = {
+        {"as made", 0, 4, true},
+        {"no pointers", 0, 0, true},
+        {"64-bit pointers", 0, 8, true},
+        {"pointers of 3 bytes", 0, 3, false},
+        {"relocations past the old file", 24, 501, false},
+        {"relocations starting past it", 20, 1001, false},
+        {"old section past the old file", 32 + 4, 1001, false},
+        {"new section past the new file", 68 + 16 + 4, 601, false},
+        {"97 old sections", 28, 97, false},
+        {"more moves than bytes", 100, 3, false},
+        {"moves out of order", 104 + 8, 0x0FFF, false},
+        {"two moves at one address", 104 + 8, 0x1000, false},
+    };
+    const std::string made = PatchLayoutBytes(SmallPlan());
+    for (const Case& c : cases) {
+        std::string bytes = made;
+        for (int i = 0; i < 4; ++i) bytes[c.at + i] = static_cast<char>(c.value >> (8 * i));
+        PatchLayout layout;
+        EXPECT_EQ(ReadPatchLayout(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size(), 1000, 1000, layout),
+                  c.accepted)
+            << c.what;
+    }
+    for (std::size_t cut : {made.size() - 1, std::size_t(100), std::size_t(27)}) {
+        PatchLayout layout;
+        EXPECT_FALSE(ReadPatchLayout(reinterpret_cast<const unsigned char*>(made.data()), cut, 1000, 1000, layout)) << cut;
+    }
+    PatchLayout layout;
+    const std::string longer = made + "x";
+    EXPECT_FALSE(ReadPatchLayout(reinterpret_cast<const unsigned char*>(longer.data()), longer.size(), 1000, 1000, layout));
+}
+
+TEST(PatchReferences, TargetsMoveByTheLastMoveAtOrBeforeThem) {
+    const std::string bytes = PatchLayoutBytes(SmallPlan());
+    PatchLayout layout;
+    ASSERT_TRUE(ReadPatchLayout(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size(), 1000, 1000, layout));
+    struct Case {
+        std::uint32_t oldRva;
+        bool moved;
+        std::uint32_t newRva;
+    };
+    for (const Case& c : {Case{0x0FFF, false, 0}, Case{0x1000, true, 0x1010}, Case{0x1FFF, true, 0x200F},
+                          Case{0x2000, true, 0x1FF8}, Case{0xFFFFFFFF, true, 0xFFFFFFF7}}) {
+        std::uint32_t newRva = 0;
+        EXPECT_EQ(MovedTarget(layout, c.oldRva, newRva), c.moved) << std::hex << c.oldRva;
+        if (c.moved) EXPECT_EQ(newRva, c.newRva) << std::hex << c.oldRva;
+    }
+}
+
+}  // namespace
