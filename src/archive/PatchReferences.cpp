@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <bit>
 #include <cstring>
+#include <new>
 
 #include "archive/Patch.h"
 #include "base/ByteReader.h"
@@ -47,8 +48,8 @@ bool InCode(const PatchSections& sections, std::uint32_t rva) {
 
 bool FindPointers(const PatchLayout& layout, PatchBase& old, std::uint32_t oldSize, ReferenceSites& sites) {
     if (layout.pointerWidth == 0 || layout.relocSize == 0) return true;
-    std::unique_ptr<unsigned char[]> table(new unsigned char[layout.relocSize]);
-    if (!old.read(layout.relocOffset, table.get(), layout.relocSize)) return false;
+    std::unique_ptr<unsigned char[]> table(new (std::nothrow) unsigned char[layout.relocSize]);
+    if (!table || !old.read(layout.relocOffset, table.get(), layout.relocSize)) return false;
     const unsigned wanted = layout.pointerWidth == 8 ? kRelocDir64 : kRelocHighLow;
     // Blocks: the page's RVA, the block's size with this head, then 16-bit entries (type << 12 | offset).
     for (std::uint32_t at = 0; layout.relocSize - at >= 8;) {
@@ -173,9 +174,10 @@ bool ReadPatchLayout(const unsigned char* data, std::size_t size, std::uint32_t 
     return true;
 }
 
-void ReferenceSites::reset(std::uint32_t oldSize) {
+bool ReferenceSites::reset(std::uint32_t oldSize) {
     size_ = oldSize / 8 + 1;
-    bits_.reset(new unsigned char[2 * std::size_t(size_)]());
+    bits_.reset(new (std::nothrow) unsigned char[2 * std::size_t(size_)]());
+    return bits_ != nullptr;
 }
 
 bool ReferenceSites::at(bool branch, std::uint32_t offset) const {
@@ -187,7 +189,6 @@ void ReferenceSites::mark(bool branch, std::uint32_t offset) {
 }
 
 bool FindReferenceSites(const PatchLayout& layout, PatchBase& old, std::uint32_t oldSize, ReferenceSites& out) {
-    out.reset(oldSize);
     if (!FindPointers(layout, old, oldSize, out)) return false;
     for (const PatchSection& section : layout.oldSections)
         if (section.code && !ScanBranches(layout, section, old, out)) return false;

@@ -51,7 +51,8 @@ bool ReadPatchLayout(const unsigned char* data, std::size_t size, std::uint32_t 
 // pointers (pointerWidth bytes each) and one for branches (4 bytes each).
 class ReferenceSites {
 public:
-    void reset(std::uint32_t oldSize);
+    // No sites, for an old file of `oldSize` bytes; false when there is not memory enough.
+    bool reset(std::uint32_t oldSize);
     bool at(bool branch, std::uint32_t offset) const;
     void mark(bool branch, std::uint32_t offset);
 
@@ -60,7 +61,7 @@ private:
     std::uint32_t size_ = 0;                 // bytes of each
 };
 
-// Finds them in the old file; false when it cannot be read.
+// Finds them in the old file, into `out` after its reset; false when it cannot be read.
 bool FindReferenceSites(const PatchLayout& layout, PatchBase& old, std::uint32_t oldSize, ReferenceSites& out);
 
 // One diff run copies old[oldStart, oldEnd) to the new file from newStart.

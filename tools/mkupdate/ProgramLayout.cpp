@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <new>
 
 #include "archive/ArchiveFormat.h"
 #include "archive/Patch.h"
@@ -219,6 +220,7 @@ PredictedPatch PredictedRecords(const std::string& records, const std::vector<un
     ReferenceSites sites;
     ReadPatchLayout(reinterpret_cast<const unsigned char*>(out.layout.data()), out.layout.size(), oldSize, newSize,
                     layout);
+    if (!sites.reset(oldSize)) throw std::bad_alloc();
     FindReferenceSites(layout, old, oldSize, sites);
     std::vector<Observation> seen;
     ForEachRun(records, [&](const PatchRun& run, std::size_t) {
