@@ -37,7 +37,8 @@ struct PatchApplier::References {
 bool ReadPatchHeader(const unsigned char* data, std::size_t size, PatchHeader& out) {
     ByteReader reader(data, size);
     std::uint32_t magic = 0;
-    if (!reader.readU32(magic) || magic < kPatchMagic || magic > kPatchMagicReferences) return false;
+    if (!reader.readU32(magic) || (magic != kPatchMagic && magic != kPatchMagicSparse && magic != kPatchMagicReferences))
+        return false;
     out.sparse = magic != kPatchMagic;
     out.references = magic == kPatchMagicReferences;
     if (!reader.readS32(out.oldSize) || !reader.readU32(out.oldCrc) || !reader.readS32(out.newSize) ||

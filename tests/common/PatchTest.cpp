@@ -85,6 +85,7 @@ TEST(PatchApplier, RefusesAnotherOldFileAndEveryDamage) {
         {"flipped byte in the stream", kOldFile, flipped, PatchOutcome::Damaged},
         {"header's new size lies", kOldFile, lyingSize, PatchOutcome::Damaged},
         {"wrong magic", kOldFile, "PAT0" + goodPatch.substr(4), PatchOutcome::Damaged},
+        {"magic between PAT1's and PAT3's", kOldFile, "QAT1" + goodPatch.substr(4), PatchOutcome::Damaged},
         {"header cut short", kOldFile, goodPatch.substr(0, 19), PatchOutcome::Damaged},
         {"stream cut short", kOldFile, goodPatch.substr(0, goodPatch.size() - 2), PatchOutcome::Damaged},
         {"bytes after the stream", kOldFile, goodPatch + "x", PatchOutcome::Damaged},
