@@ -269,7 +269,10 @@ bool PatchApplier::takeTokens(const unsigned char* data, std::size_t count, std:
             continue;
         }
         literal_ = token != 255;
-        if (expanded + token + literal_ > diffLeft_) return fail(PatchOutcome::Damaged, kMismatch);
+        // What the tokens before made is handed on first, so that the bytes written before the
+        // failure do not depend on the pieces the data comes in.
+        if (expanded + token + literal_ > diffLeft_)
+            return takeDiff(tokens_, expanded) && fail(PatchOutcome::Damaged, kMismatch);
         std::memset(tokens_ + expanded, 0, token);
         expanded += token;
     }
