@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <memory>
 #include <sstream>
 
@@ -371,3 +372,21 @@ TEST(WininitText, ADeletionIsTakenBackInItsSectionOnly) {
 }
 
 }  // namespace
+
+// Review: a run killed after the new file was put beside the held one (".~p0")
+// but before it was scheduled for the restart (the read-back of the whole file
+// lies between them) leaves a copy that no later run removes and every later
+// run takes for scheduled: each ends with 3010, the restart changes nothing.
+TEST_F(HeldFilesTest, ReviewACopyLeftUnscheduledByAKilledRunIsNotTakenForScheduled) {
+    ASSERT_TRUE(run({kern_ + "kern.dll"}));
+    ASSERT_EQ(ending, RunEnding::RestartNeeded);
+    ASSERT_TRUE(FileExists(kern_ + "kern.dll.~p0"));
+    NativeScheduledChanges().clear();  // the state that a kill before ScheduleAtRestart leaves
+    for (int i = 0; i < 2; ++i) {
+        run({});  // nothing held now
+        std::printf("run %d: ending %d, scheduled %zu, kern.dll %s\n", i, int(ending), NativeScheduledChanges().size(),
+                    ReadBytes(kern_ + "kern.dll").c_str());
+        restart();
+    }
+    EXPECT_EQ(ReadBytes(kern_ + "kern.dll"), "kern v2");
+}
