@@ -375,30 +375,17 @@ TEST(WininitText, ADeletionIsTakenBackInItsSectionOnly) {
 // them), or one that someone else put there, is removed by the next run, which
 // then writes the file, or, held, schedules a copy of its own.
 TEST_F(HeldFilesTest, AnUnscheduledCopyIsRemovedAndTheFileWrittenOrScheduledAnew) {
-    const std::int32_t kFuture = Stamp(2040, 1, 1, 8, 0, 0);
-    const struct {
-        const char* what;
-        bool killedRun;  // else the copy is planted: newer than the package's, other data
-        bool heldNow;
-        RunEnding ending;
-        std::size_t scheduled;
-    } cases[] = {{"killed run's copy", true, false, RunEnding::Succeeded, 0},
-                 {"planted copy, file held", false, true, RunEnding::RestartNeeded, 1}};
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.what);
+    for (bool killed : {true, false}) {  // else a newer copy is planted, and the file is held now
+        SCOPED_TRACE(killed ? "killed run's copy" : "planted copy, file held");
         MakeFile(kern_ + "kern.dll", "kern v1", kOld);
         MakeFile(kern_ + "alt.dll", "alt", kOld);
-        if (c.killedRun) {
-            ASSERT_TRUE(run({kern_ + "kern.dll"}));
-            ASSERT_EQ(ending, RunEnding::RestartNeeded);
-        } else {
-            MakeFile(kern_ + "kern.dll.~p0", "planted", kFuture);
-        }
+        if (killed) ASSERT_TRUE(run({kern_ + "kern.dll"}));
+        else MakeFile(kern_ + "kern.dll.~p0", "planted", Stamp(2040, 1, 1, 8, 0, 0));
         NativeScheduledChanges().clear();  // what a kill before ScheduleAtRestart leaves
-        run(c.heldNow ? std::vector<std::string>{kern_ + "kern.dll"} : std::vector<std::string>{});
-        EXPECT_EQ(int(ending), int(c.ending)) << ::testing::PrintToString(log);
-        ASSERT_EQ(NativeScheduledChanges().size(), c.scheduled);
-        EXPECT_EQ(FileExists(kern_ + "kern.dll.~p0") ? ReadBytes(kern_ + "kern.dll.~p0") : "", c.scheduled ? "kern v2" : "");
+        run(killed ? std::vector<std::string>{} : std::vector<std::string>{kern_ + "kern.dll"});
+        EXPECT_EQ(int(ending), int(killed ? RunEnding::Succeeded : RunEnding::RestartNeeded)) << ::testing::PrintToString(log);
+        EXPECT_EQ(FileExists(kern_ + "kern.dll.~p0") ? ReadBytes(kern_ + "kern.dll.~p0") : "", killed ? "" : "kern v2");
+        EXPECT_EQ(NativeScheduledChanges().size(), killed ? 0u : 1u);
         restart();
         EXPECT_EQ(ReadBytes(kern_ + "kern.dll"), "kern v2");
     }
