@@ -30,10 +30,7 @@ std::string WithRenameLine(const std::string& text, const std::string& line) {
 }
 
 std::string WithoutDeletionLine(const std::string& text, const std::string& shortPath) {
-    return WithoutRenameLine(text, "NUL=" + shortPath);
-}
-
-std::string WithoutRenameLine(const std::string& text, const std::string& renameLine) {
+    const std::string deletion = "NUL=" + shortPath;
     std::string result;
     bool inRename = false;
     for (std::size_t start = 0; start < text.size();) {
@@ -41,7 +38,7 @@ std::string WithoutRenameLine(const std::string& text, const std::string& rename
         std::string line = text.substr(start, end - start);
         while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
         if (!line.empty() && line[0] == '[') inRename = SameText(line, "[rename]");
-        if (!inRename || !SameText(line, renameLine)) result.append(text, start, end - start);
+        if (!inRename || !SameText(line, deletion)) result.append(text, start, end - start);
         start = end;
     }
     return result;

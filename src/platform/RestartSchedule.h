@@ -26,8 +26,6 @@ std::string WithRenameLine(const std::string& text, const std::string& line);
 
 // WININIT.INI's `text` without the [rename] lines that delete `shortPath` ("NUL=" + it).
 std::string WithoutDeletionLine(const std::string& text, const std::string& shortPath);
-// WININIT.INI's `text` without the [rename] lines equal to `line` (ignoring case).
-std::string WithoutRenameLine(const std::string& text, const std::string& line);
 
 // Native build: the scheduled changes in order, (from, to).
 std::vector<std::pair<std::string, std::string>>& NativeScheduledChanges();
