@@ -14,6 +14,9 @@ bool ScheduleAtRestart(const std::string& from, const std::string& to);
 // a later run has written a new file there, which must stay. True when none
 // is left scheduled.
 bool CancelDeletionAtRestart(const std::string& path);
+// Whether a change is scheduled at which `from` replaces `to`: a copy that a
+// killed run left beside its target, or that someone else put there, is not.
+bool ScheduledAtRestart(const std::string& from, const std::string& to);
 
 // WININIT.INI's `text` with `line` added at the end of its [rename] section,
 // which is added when there is none. Windows 9x carries the lines out in

@@ -1,11 +1,12 @@
 #include "platform/TempFiles.h"
 
 #include "base/Text.h"
+#include "platform/RestartSchedule.h"
 
 namespace {
 
 constexpr int kNameAttempts = 100;
-const char* const kKinds = "ucsrb";
+const char* const kKinds = "ucsrbp";
 
 // Whether `path` is one of the targets, ignoring case.
 bool IsOneOf(const std::string& path, const std::vector<std::string>& targets) {
@@ -16,9 +17,11 @@ bool IsOneOf(const std::string& path, const std::vector<std::string>& targets) {
 
 // What a killed run left under `name` in `folder` (ending with "\"), where
 // `base` is its target's name: true when removed; a backup without its target
-// is put back instead.
+// is put back instead, and a pending copy that Windows moves over its target
+// at its next start stays.
 bool Settle(const std::string& folder, const std::string& name, const std::string& base) {
     char kind = static_cast<char>(name[base.size() + 2] | 0x20);
+    if (kind == char(TempKind::Pending) && ScheduledAtRestart(folder + name, folder + base)) return false;
     if (kind != char(TempKind::Backup) || Fs().attributes(folder + base) != kAttrInvalid)
         return RemoveFileAnyway(folder + name);
     Fs().renameOver(folder + name, folder + base);

@@ -21,7 +21,7 @@ enum class TempKind : char {
     Kept = 'r',     // the previous file, kept by a part with rollback
     Backup = 'b',   // the replaced file while the system replaces it
     Pending = 'p',  // a new file that Windows moves over its target at its next start:
-                    // never a leftover, so never removed by RemoveLeftoverTemporaries
+                    // a leftover only when that is not scheduled (a run killed before it)
 };
 
 std::string TempName(const std::string& target, TempKind kind, int number);
@@ -76,7 +76,8 @@ inline bool RemoveFileAnyway(const std::string& path) {
 
 // Removes every file that follows the naming rule beside one of `targets`
 // (full paths), read-only or not: what killed runs left. Kept copies stay for
-// the journals that note them; a backup whose target is missing becomes the
+// the journals that note them, pending copies that are scheduled for the next
+// start of Windows stay too; a backup whose target is missing becomes the
 // target again (after a failed replace it may be the only copy). Returns the
 // paths removed; one that cannot be removed (in use) stays.
 std::vector<std::string> RemoveLeftoverTemporaries(const std::vector<std::string>& targets);

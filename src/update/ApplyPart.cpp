@@ -53,10 +53,13 @@ bool HeldUntilRestart(const TUpdatePart& part, const std::string& path) {
 }
 
 // The stamp of the file at `path` after the next start of Windows: a run
-// before this one may have left a newer copy to be moved over it then.
+// before this one may have left a newer copy to be moved over it then. A copy
+// counts only when that is scheduled: one that a killed run left, or that
+// someone else put there, is never moved (the run's clean-up removes it).
 std::int32_t StampAfterRestart(const std::string& path) {
     std::int32_t stamp = FileDateOf(path);
-    for (const std::string& copy : PendingCopiesOf(path)) stamp = std::max(stamp, FileDateOf(copy));
+    for (const std::string& copy : PendingCopiesOf(path))
+        if (ScheduledAtRestart(copy, path)) stamp = std::max(stamp, FileDateOf(copy));
     return stamp;
 }
 

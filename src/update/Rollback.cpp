@@ -220,9 +220,14 @@ bool RollbackJournal::commit(StringList& problems) {
     return true;
 }
 
+// The change is noted once more, with what the run wrote unknown: an undo
+// takes the later note first, and the earlier one then finds nothing left to do.
 void RollbackJournal::disown(const std::string& path) {
-    for (Record& r : records_)
-        if (r.path == path) r.written.size = Written::kUnknown;
+    for (std::size_t i = 0, count = records_.size(); i < count; ++i) {
+        if (records_[i].path != path || records_[i].written.size == Written::kUnknown) continue;
+        records_[i].written = {};
+        note(Record(records_[i]));
+    }
 }
 
 // One change taken back, when it was made and what it made is still there.

@@ -95,7 +95,8 @@ public:
     // the next run. False, with nothing removed, when the note cannot be written.
     bool commit(StringList& problems);
     // The file at `path` holds this run's write whatever its size and stamp say
-    // (it read back otherwise and could not be removed): undo takes it back as its own.
+    // (it read back otherwise and could not be removed): undo takes it back as its
+    // own, and so does the next run's recovery after a kill from here on.
     void disown(const std::string& path);
     // Undoes every change in reverse order.
     void undo(UndoReport& report);

@@ -12,6 +12,7 @@
 #include "archive/ArchiveWriter.h"
 #include "driver/RunUpdate.h"
 #include "driver/UpdateSession.h"
+#include "update/Rollback.h"
 #include "update/StagedEntries.h"
 
 namespace {
@@ -349,4 +350,35 @@ TEST_F(StagedEntriesTest, RollbackKeepsTheOriginalWhenTheAlteredFileCannotBeRemo
         log = run(exe);
     }
     EXPECT_EQ(ReadBytes(app_ + "readme.txt"), "old readme");
+}
+
+// The same scanner, and the run ends right after the journal noted the
+// altered file as the run's own (killed, or the power fails): the next run's
+// recovery takes that file back and puts the kept original in its place.
+TEST_F(StagedEntriesTest, ARecoveryAfterTheBadWriteTakesItBackAsTheRunsOwn) {
+    demoKeys_ = "ROLLBACK=1\r\n";
+    const std::string exe = writeUpdater(), readme = app_ + "readme.txt";
+    auto runAltered = [&](int interruptAfter, Interruption how) {
+        FaultFileSystem faults;
+        faults.interruptAfter(interruptAfter, how);
+        AlteringFileSystem altering;
+        altering.target = readme;
+        altering.lengthens = altering.holdsIt = true;
+        try { run(exe); } catch (const Interrupted&) {}
+        return faults.journal();
+    };
+    // The change that notes it: the first line of the journal after the scanner's write.
+    const std::vector<std::string> changes = runAltered(-1, Interruption::Kill);
+    auto noted = std::find_if(std::find(changes.begin(), changes.end(), "write " + readme), changes.end(),
+                              [&](const std::string& c) { return c.rfind("write " + app_ + "~update", 0) == 0; });
+    ASSERT_NE(noted, changes.end()) << ::testing::PrintToString(changes);
+    for (Interruption how : {Interruption::Kill, Interruption::PowerCut}) {
+        install();
+        runAltered(int(noted - changes.begin()) + 1, how);
+        ASSERT_EQ(ReadBytes(readme).size(), 11u) << "the altered file in place";
+        UndoReport report;
+        EXPECT_EQ(RollbackJournal::Recover(app_, report), RollbackJournal::Recovery::Undone) << int(how);
+        EXPECT_EQ(tree(), kTreeBefore) << int(how);
+        EXPECT_EQ(ReadBytes(readme), "old readme") << int(how);
+    }
 }

@@ -4,7 +4,9 @@
 # writing: the silent run exits 1618 and names it, nothing changes; with
 # REBOOTOK=1 it is left to the next start of Windows (exit 3010), which Wine
 # carries out at `wineboot -r`; a read-only file that nobody holds is
-# written at once. A path that Windows cannot hold (257 characters, and its
+# written at once; a second run before the restart ends with 3010 again, and
+# a copy beside the .exe that nothing scheduled is removed by the next run,
+# which writes the .exe. A path that Windows cannot hold (257 characters, and its
 # temporary name beside it) is no file in use: exit 1, the path named,
 # nothing changed.
 source "$(dirname "$0")/../wine/lib.sh"
@@ -46,13 +48,35 @@ EXTRA_INI=(REBOOTOK=1)
 build_package "$UPD/update.exe" 'rep\Demo\Demo.exe='"$WORK/Demo.exe"
 start_demo
 chmod a-w "$APP/readme.txt"  # read-only for Windows
-run_update_while_running /S /LOG='C:\upd\update.log'
+# A second driver keeps the Wine session, which is Windows between two starts, after Demo.exe ends.
+cp "$WIN_DIR/win32driver.exe" "$UPD/" && printf 'x' > "$UPD/session.txt"
+hold_file 'C:\upd\session.txt' 120
+run_windows_program 'C:\upd\update.exe' /S /LOG='C:\upd\update.log'
+LOG=$(iconv -f CP1252 -t UTF-8 < "$UPD/update.log")
 check "running program, REBOOTOK: exit 3010" equals "$RC" 3010
 check "running program, REBOOTOK: the read-only file written" equals "$(cat "$APP/readme.txt")" "new readme"
 check "running program, REBOOTOK: the .exe left to the restart" contains "$LOG" 'C:\App\Demo.exe wird beim nächsten Neustart ersetzt.'
+# Demo.exe ended, a second run before the restart: the copy is scheduled (PendingFileRenameOperations), the restart still due.
+kill "$demo" 2>/dev/null || true
+wait "$demo" 2>/dev/null || true
+run_windows_program 'C:\upd\update.exe' /S
+check "running program, REBOOTOK, second run before the restart: exit 3010, the copy stays" \
+  equals "$RC $(cat "$APP/Demo.exe.~p0")" "3010 demo v2"
+kill "$holder" 2>/dev/null || true
+"$WINESERVER" -k 2>/dev/null || true
 "$WINE" wineboot -r >/dev/null 2>&1
 "$WINESERVER" -w
 check "running program, REBOOTOK, after the restart: the new .exe" equals "$(head -c 16 "$APP/Demo.exe")" "demo v2"
+
+# A newer copy beside the .exe that nothing scheduled (a run killed before it scheduled it, or someone
+# else's): removed, and the .exe written at once.
+install_project 4.1
+printf 'demo v1' > "$APP/Demo.exe" && printf 'planted' > "$APP/Demo.exe.~p0"
+touch -d '2020-01-01 10:00:00' "$APP/Demo.exe" && touch -d '2040-01-01 10:00:00' "$APP/Demo.exe.~p0"
+run_update /S /LOG='C:\upd\update.log'
+check "unscheduled copy beside the .exe: exit 0" equals "$RC" 0
+check "unscheduled copy beside the .exe: removed, the .exe written" \
+  equals "$(find "$APP" -name '*.~p*' | wc -l) $(cat "$APP/Demo.exe")" "0 demo v2"
 
 # A second part whose folder is 222 characters deep: its entry's path has 257.
 deep="$(printf 'd%.0s' $(seq 120))\\$(printf 'e%.0s' $(seq 100))"

@@ -370,4 +370,25 @@ TEST(WininitText, ADeletionIsTakenBackInItsSectionOnly) {
     for (const auto& c : cases) EXPECT_EQ(WithoutDeletionLine(c.text, "C:\\APP\\OLD.DLL"), c.expected) << c.text;
 }
 
+// A copy beside a held file counts only when Windows is to move it in: one
+// that a run killed before scheduling it left (the read-back lies between
+// them), or one that someone else put there, is removed by the next run, which
+// then writes the file, or, held, schedules a copy of its own.
+TEST_F(HeldFilesTest, AnUnscheduledCopyIsRemovedAndTheFileWrittenOrScheduledAnew) {
+    for (bool killed : {true, false}) {  // else a newer copy is planted, and the file is held now
+        SCOPED_TRACE(killed ? "killed run's copy" : "planted copy, file held");
+        MakeFile(kern_ + "kern.dll", "kern v1", kOld);
+        MakeFile(kern_ + "alt.dll", "alt", kOld);
+        if (killed) ASSERT_TRUE(run({kern_ + "kern.dll"}));
+        else MakeFile(kern_ + "kern.dll.~p0", "planted", Stamp(2040, 1, 1, 8, 0, 0));
+        NativeScheduledChanges().clear();  // what a kill before ScheduleAtRestart leaves
+        run(killed ? std::vector<std::string>{} : std::vector<std::string>{kern_ + "kern.dll"});
+        EXPECT_EQ(int(ending), int(killed ? RunEnding::Succeeded : RunEnding::RestartNeeded)) << ::testing::PrintToString(log);
+        EXPECT_EQ(FileExists(kern_ + "kern.dll.~p0") ? ReadBytes(kern_ + "kern.dll.~p0") : "", killed ? "" : "kern v2");
+        EXPECT_EQ(NativeScheduledChanges().size(), killed ? 0u : 1u);
+        restart();
+        EXPECT_EQ(ReadBytes(kern_ + "kern.dll"), "kern v2");
+    }
+}
+
 }  // namespace
