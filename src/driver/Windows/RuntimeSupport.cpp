@@ -15,6 +15,7 @@
 // Adler-32 is the plain running sums below, in place of zlib's unrolled loop
 // and the combining functions that come with it (2 KB).
 #include <cstdlib>
+#include <cxxabi.h>
 #include <exception>
 #include <new>
 #include <zlib.h>
@@ -36,6 +37,23 @@ private:
 namespace __gnu_cxx {
 void __verbose_terminate_handler() { std::abort(); }
 }  // namespace __gnu_cxx
+
+// The exceptions being handled: libstdc++ keeps them per thread in emulated
+// thread-local storage, with its thread-key runtime (about 2 KB). The updater's
+// code runs on its one thread, so a single record serves.
+namespace __cxxabiv1 {
+struct __cxa_eh_globals {
+    void* caughtExceptions;
+    unsigned int uncaughtExceptions;
+};
+
+namespace {
+__cxa_eh_globals ehGlobals;
+}  // namespace
+
+extern "C" __cxa_eh_globals* __cxa_get_globals() noexcept { return &ehGlobals; }
+extern "C" __cxa_eh_globals* __cxa_get_globals_fast() noexcept { return &ehGlobals; }
+}  // namespace __cxxabiv1
 
 namespace std {
 void __throw_bad_alloc() { throw bad_alloc(); }
