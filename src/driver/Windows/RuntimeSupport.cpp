@@ -156,3 +156,21 @@ extern "C" uLong adler32(uLong adler, const Bytef* buffer, uInt length) {
     }
     return (high << 16) | low;
 }
+
+// The start-up code's handler of errors in math functions, which the runtime's
+// version reports on the standard error of a program that has none; the
+// updater calls none of them. Returning 0 lets the function's result stand.
+struct _exception;
+extern "C" int _matherr(_exception*) { return 0; }
+
+// The start-up code applies runtime pseudo-relocations: fix-ups of data that
+// code takes from a DLL without an import library's help. The updater has none
+// (the linker's list is empty), so the runtime's relocator and its section
+// lookup (3 KB) are left out; should one ever appear, the program stops at
+// once rather than run with an address left unfixed.
+extern "C" char __RUNTIME_PSEUDO_RELOC_LIST__[], __RUNTIME_PSEUDO_RELOC_LIST_END__[];
+extern "C" void _pei386_runtime_relocator() {
+    const char* start = __RUNTIME_PSEUDO_RELOC_LIST__;
+    asm("" : "+r"(start));  // the two are one address; the compiler must not assume otherwise
+    if (start != __RUNTIME_PSEUDO_RELOC_LIST_END__) std::abort();
+}
