@@ -16,10 +16,8 @@
 // and the combining functions that come with it (2 KB).
 #include <cstdlib>
 #include <cxxabi.h>
-#include <cstring>
 #include <exception>
 #include <new>
-#include <unwind.h>
 #include <zlib.h>
 
 namespace {
@@ -55,59 +53,6 @@ __cxa_eh_globals ehGlobals;
 
 extern "C" __cxa_eh_globals* __cxa_get_globals() noexcept { return &ehGlobals; }
 extern "C" __cxa_eh_globals* __cxa_get_globals_fast() noexcept { return &ehGlobals; }
-
-// The thrown object's memory. libstdc++ keeps an emergency pool behind a lock
-// for when the heap is exhausted, and with the lock the thread runtime (about
-// 4 KB); here one spare block, enough for any exception the updater throws,
-// serves the one thread, so that bad_alloc can still be thrown then.
-namespace {
-
-// What the runtime keeps before the object (its __cxa_refcounted_exception):
-// a reference count and the fields of __cxa_exception, which ends in the
-// unwinder's own header.
-struct ThrownHeader {
-    int referenceCount;
-    struct {
-        void* type;
-        void (*destructor)(void*);
-        void (*unexpectedHandler)();
-        void (*terminateHandler)();
-        void* next;
-        int handlerCount;
-        int handlerSwitchValue;
-        const unsigned char* actionRecord;
-        const unsigned char* languageSpecificData;
-        _Unwind_Ptr catchTemp;
-        void* adjustedPtr;
-        _Unwind_Exception unwindHeader;
-    } exception;
-};
-
-// The sizes that libstdc++'s own code of these two toolchains allocates.
-static_assert(sizeof(ThrownHeader) == (sizeof(void*) == 4 ? 96 : 160));
-
-constexpr std::size_t kSpareObjectSize = 128;
-alignas(ThrownHeader) unsigned char spare[sizeof(ThrownHeader) + kSpareObjectSize];
-bool spareTaken = false;
-
-}  // namespace
-
-extern "C" void* __cxa_allocate_exception(std::size_t size) noexcept {
-    void* block = std::malloc(sizeof(ThrownHeader) + size);
-    if (!block && !spareTaken && size <= kSpareObjectSize) {
-        spareTaken = true;
-        block = spare;
-    }
-    if (!block) std::terminate();
-    std::memset(block, 0, sizeof(ThrownHeader));
-    return static_cast<unsigned char*>(block) + sizeof(ThrownHeader);
-}
-
-extern "C" void __cxa_free_exception(void* object) noexcept {
-    unsigned char* block = static_cast<unsigned char*>(object) - sizeof(ThrownHeader);
-    if (block == spare) spareTaken = false;
-    else std::free(block);
-}
 }  // namespace __cxxabiv1
 
 namespace std {
