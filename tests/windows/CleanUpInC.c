@@ -1,5 +1,4 @@
-// A C function with a clean-up that runs while an exception passes through it:
-// its unwinding goes through the personality routine of C.
+// A C function whose clean-up runs while an exception passes through it.
 static void Count(int* const* counter) { ++**counter; }
 
 void CallWithCleanUp(void (*callback)(void), int* cleanUps) {
