@@ -1,7 +1,8 @@
-// Link-time optimisation gives a function whose clean-ups it has built itself
-// the personality routine of C rather than of C++, which brings libgcc's C
-// unwinding support along (1.5 KB). Both read the same tables, and all of the
-// updater's code is C++: the C++ routine serves for both.
+// GCC 12's link-time optimisation gives a function of the updater here and
+// there (FileDateOf, as of this writing) the personality routine of C rather
+// than of C++, which brings libgcc's C unwinding support along (1.5 KB). Both
+// read the same tables, and all of the updater's code is C++: the C++ routine
+// serves for both.
 //
 // The reference appears only in the code that link-time optimisation
 // generates, which it does not count as a use, so this file is compiled without it.
