@@ -6,7 +6,8 @@
 #   for local statics (only the user-interface thread runs the program's code);
 # - the C++ runtime of the compiler's win32 thread model when it is installed:
 #   the posix one, which GoogleTest needs, brings winpthread along, and the
-#   updater starts no threads;
+#   updater starts no threads; for the same reason its per-thread state is
+#   kept in plain statics (UPDATE_ONE_THREAD), without emulated thread-local storage;
 # - switches as chains of comparisons, not tables, and no early inlining of
 #   small functions into every caller (about 5 KB less; the updater's time goes
 #   to zlib, built apart, and to the disk);
@@ -26,6 +27,8 @@ get_target_property(CORE_LINK_LIBRARIES update_core INTERFACE_LINK_LIBRARIES)
 target_link_libraries(update_core_small PUBLIC ${CORE_LINK_LIBRARIES})
 target_compile_options(update_core_small PRIVATE ${UPDATER_SIZE_FLAGS})
 target_compile_options(update PRIVATE ${UPDATER_SIZE_FLAGS})
+target_compile_definitions(update_core_small PRIVATE UPDATE_ONE_THREAD)
+target_compile_definitions(update PRIVATE UPDATE_ONE_THREAD)
 set_target_properties(update_core_small update PROPERTIES INTERPROCEDURAL_OPTIMIZATION ON)
 
 get_target_property(UPDATER_LINK_LIBRARIES update LINK_LIBRARIES)
@@ -42,6 +45,12 @@ if(NOT UPDATER_RUNTIME_COMPILER STREQUAL CMAKE_CXX_COMPILER AND EXISTS "${UPDATE
   endif()
 endif()
 target_link_options(update PRIVATE ${UPDATER_SIZE_FLAGS} -flto-partition=one -s -Wl,--gc-sections)
-# The stack-protection entry points are called by code that the compiler
-# generates, which link-time optimisation does not see as a use.
-set_source_files_properties(${CMAKE_SOURCE_DIR}/src/driver/Windows/StackGuard.cpp PROPERTIES COMPILE_OPTIONS -fno-lto)
+# The stack-protection entry points and the C personality routine are called by
+# code that the compiler generates, which link-time optimisation does not see as a use.
+set_source_files_properties(${CMAKE_SOURCE_DIR}/src/driver/Windows/StackGuard.cpp
+  ${CMAKE_SOURCE_DIR}/src/driver/Windows/Personality.cpp PROPERTIES COMPILE_OPTIONS -fno-lto)
+# That routine's stand-in serves the 32-bit build's DWARF unwinding; 64-bit
+# Windows unwinds through its own tables, with other routines.
+if(NOT CMAKE_SIZEOF_VOID_P EQUAL 4)
+  set_source_files_properties(${CMAKE_SOURCE_DIR}/src/driver/Windows/Personality.cpp PROPERTIES HEADER_FILE_ONLY ON)
+endif()

@@ -14,6 +14,16 @@
 
 #include "base/ScopedHandle.h"
 
+// State that the Windows services keep per thread. update.exe runs its code on
+// its one thread, and its size build (UPDATE_ONE_THREAD) keeps such state in
+// plain statics: thread_local brings the emulated thread-local storage of the
+// runtime along (about 2 KB). The tests' builds keep it per thread.
+#ifdef UPDATE_ONE_THREAD
+#define UPDATE_THREAD_LOCAL
+#else
+#define UPDATE_THREAD_LOCAL thread_local
+#endif
+
 struct FileHandleTraits {
     using handle_type = HANDLE;
     static handle_type invalid() { return INVALID_HANDLE_VALUE; }

@@ -15,6 +15,7 @@
 // Adler-32 is the plain running sums below, in place of zlib's unrolled loop
 // and the combining functions that come with it (2 KB).
 #include <cstdlib>
+#include <cxxabi.h>
 #include <exception>
 #include <new>
 #include <zlib.h>
@@ -36,6 +37,23 @@ private:
 namespace __gnu_cxx {
 void __verbose_terminate_handler() { std::abort(); }
 }  // namespace __gnu_cxx
+
+// The exceptions being handled: libstdc++ keeps them per thread in emulated
+// thread-local storage, with its thread-key runtime (about 2 KB). The updater's
+// code runs on its one thread, so a single record serves.
+namespace __cxxabiv1 {
+struct __cxa_eh_globals {
+    void* caughtExceptions;
+    unsigned int uncaughtExceptions;
+};
+
+namespace {
+__cxa_eh_globals ehGlobals;
+}  // namespace
+
+extern "C" __cxa_eh_globals* __cxa_get_globals() noexcept { return &ehGlobals; }
+extern "C" __cxa_eh_globals* __cxa_get_globals_fast() noexcept { return &ehGlobals; }
+}  // namespace __cxxabiv1
 
 namespace std {
 void __throw_bad_alloc() { throw bad_alloc(); }
@@ -82,4 +100,22 @@ extern "C" uLong adler32(uLong adler, const Bytef* buffer, uInt length) {
         high %= kBase;
     }
     return (high << 16) | low;
+}
+
+// The start-up code's handler of errors in math functions, which the runtime's
+// version reports on the standard error of a program that has none; the
+// updater calls none of them. Returning 0 lets the function's result stand.
+struct _exception;
+extern "C" int _matherr(_exception*) { return 0; }
+
+// The start-up code applies runtime pseudo-relocations: fix-ups of data that
+// code takes from a DLL without an import library's help. The updater has none
+// (the linker's list is empty), so the runtime's relocator and its section
+// lookup (3 KB) are left out; should one ever appear, the program stops at
+// once rather than run with an address left unfixed.
+extern "C" char __RUNTIME_PSEUDO_RELOC_LIST__[], __RUNTIME_PSEUDO_RELOC_LIST_END__[];
+extern "C" void _pei386_runtime_relocator() {
+    const char* start = __RUNTIME_PSEUDO_RELOC_LIST__;
+    asm("" : "+r"(start));  // the two are one address; the compiler must not assume otherwise
+    if (start != __RUNTIME_PSEUDO_RELOC_LIST_END__) std::abort();
 }
