@@ -202,22 +202,23 @@ bool PredictReferences(const PatchLayout& layout, const ReferenceSites& sites, P
            PredictKind(layout, sites, 4, true, old, run, at, bytes, std::uint32_t(count));
 }
 
-bool RvaOfOffset(const PatchSections& sections, std::uint32_t offset, std::uint32_t& rva) {
+// A value given as one of a section's starts (file offset or RVA) as the other.
+static bool Translate(const PatchSections& sections, std::uint32_t PatchSection::*from, std::uint32_t PatchSection::*to,
+               std::uint32_t value, std::uint32_t& out) {
     for (const PatchSection& s : sections)
-        if (offset - s.offset < s.rawSize) {
-            rva = s.rva + (offset - s.offset);
+        if (value - s.*from < s.rawSize) {
+            out = s.*to + (value - s.*from);
             return true;
         }
     return false;
 }
 
+bool RvaOfOffset(const PatchSections& sections, std::uint32_t offset, std::uint32_t& rva) {
+    return Translate(sections, &PatchSection::offset, &PatchSection::rva, offset, rva);
+}
+
 bool OffsetOfRva(const PatchSections& sections, std::uint32_t rva, std::uint32_t& offset) {
-    for (const PatchSection& s : sections)
-        if (rva - s.rva < s.rawSize) {
-            offset = s.offset + (rva - s.rva);
-            return true;
-        }
-    return false;
+    return Translate(sections, &PatchSection::rva, &PatchSection::offset, rva, offset);
 }
 
 bool MovedTarget(const PatchLayout& layout, std::uint32_t oldRva, std::uint32_t& newRva) {
