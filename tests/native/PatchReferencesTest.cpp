@@ -205,4 +205,71 @@ TEST(PatchReferences, TargetsMoveByTheLastMoveAtOrBeforeThem) {
     }
 }
 
+// Review test. Two references that share bytes: relocations two bytes apart, or
+// code sections whose scans run out of step (a call's operand holds another
+// call). Where one piece holds both, the second is predicted from the bytes the
+// first prediction wrote; where a piece ends between them, from the old file.
+// The maker predicts each run whole, the applier in the pieces the data comes
+// in: its self-check (one piece) passes, a byte-at-a-time run fails the CRC-32.
+TEST(PatchReferences, ReferencesThatShareBytesComeOutAlikeInAnyPieces) {
+    struct Case {
+        const char* what;
+        std::uint32_t width;
+        std::vector<PatchSection> sections;
+        std::vector<std::pair<std::size_t, Bytes>> bytes;
+    };
+    const Case cases[] = {
+        {"pointers at 0x10 and 0x12", 4, {{0, 400, 0x1000, 0}, {400, 600, 0x2000, 0}},
+         {{500, {0x00, 0x10, 0, 0, 12, 0, 0, 0, 0x10, 0x30, 0x12, 0x30}}, {0x10, {0x00, 0x11, 0x40, 0x00, 0x50, 0x00}}}},
+        {"calls at 10 and 12 (a section from 12, one at RVA 0xF800)", 0,
+         {{0, 400, 0x1000, 1}, {12, 388, 0x100C, 1}, {0, 400, 0xF800, 1}, {400, 600, 0x2000, 0}},
+         {{10, {0xE8, 0x00, 0xE8}}}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        LayoutPlan plan;
+        plan.pointerWidth = c.width;
+        plan.oldBase = plan.newBase = 0x400000;
+        if (c.width) plan.relocOffset = 500, plan.relocSize = 12;
+        plan.oldSections = c.sections;
+        plan.newSections = {{0, 400, 0x1000, 0}, {400, 600, 0x2000, 0}};
+        plan.moves = {{0x1000, 0x10000}};
+        Bytes old(1000, 0);
+        for (const auto& [at, poke] : c.bytes) std::copy(poke.begin(), poke.end(), old.begin() + at);
+        const std::string layoutBytes = PatchLayoutBytes(plan);
+        PatchLayout layout;
+        ReferenceSites sites;
+        BufferPatchBase base(old.data(), old.size());
+        ASSERT_TRUE(ReadPatchLayout(reinterpret_cast<const unsigned char*>(layoutBytes.data()), layoutBytes.size(), 1000,
+                                    1000, layout));
+        ASSERT_TRUE(sites.reset(1000) && FindReferenceSites(layout, base, 1000, sites));
+        // As the maker predicts: the run whole. As the applier may: a byte at a time.
+        const PatchRun run{0, 1000, 0};
+        Bytes whole = old, pieces = old;
+        ASSERT_TRUE(PredictReferences(layout, sites, base, run, 0, whole.data(), 1000));
+        for (std::uint32_t at = 0; at < 1000; ++at)
+            ASSERT_TRUE(PredictReferences(layout, sites, base, run, at, &pieces[at], 1));
+        EXPECT_NE(whole, old);
+        EXPECT_TRUE(whole == pieces);
+
+        // The patch the maker would send for new = its prediction: one run of zero diff
+        // bytes, each its own token, stored: fed a byte at a time, each comes alone.
+        std::string body;
+        putU32(body, std::uint32_t(layoutBytes.size()));
+        body += layoutBytes;
+        for (std::uint32_t word : {1000u, 0u, 0u}) putU32(body, word);
+        body += std::string(2000, '\0');
+        const std::string newFile(whole.begin(), whole.end()), oldFile(old.begin(), old.end());
+        PatchHeader header{1000, CrcOf(oldFile), 1000, CrcOf(newFile), true, true};
+        const std::string patch = PatchHeaderBytes(header) + CompressZlib(body.data(), body.size(), 0);
+        for (std::size_t piece : {patch.size(), std::size_t(1)}) {
+            Built built;
+            PatchApplier applier(&base, built);
+            for (std::size_t at = 0; at < patch.size(); at += piece)
+                applier.put(reinterpret_cast<const unsigned char*>(patch.data()) + at, std::min(piece, patch.size() - at));
+            EXPECT_EQ(applier.finish(), PatchOutcome::Built) << "in pieces of " << piece << ": " << applier.problem();
+        }
+    }
+}
+
 }  // namespace
