@@ -63,8 +63,9 @@
 //         file's relocation blocks; u32 count of old sections, each u32 file
 //         offset, u32 size in the file, u32 RVA, u32 code (1: scanned for
 //         branches); the same for the new sections (code unused; at most 96
-//         sections each, all inside their file); u32 count of moves, each u32
-//         old RVA (ascending) and s32 delta; nothing else.
+//         sections each, all inside their file, in ascending order of file
+//         offset without sharing bytes); u32 count of moves, each u32 old RVA
+//         (ascending) and s32 delta; nothing else.
 // Before the diff bytes of a record are added, every reference of the old file
 // that lies wholly in the record's diff run is replaced by its prediction: a
 // pointer (relocation of type 3 for W 4, 10 for W 8) to old RVA T becomes the
@@ -72,7 +73,8 @@
 // (after E8, E9, 0F 80..8F in a code section, found by one scan per section
 // that skips operands it took, whose target is in a code section and that
 // overlaps no pointer) becomes the moved target minus the new RVA of the
-// operand's end. A reference with no move at or before its target, or outside
+// operand's end. A relocation whose pointer would share bytes with one named
+// before it in the table is left out. A reference with no move at or before its target, or outside
 // the sections, is left as it is.
 #pragma once
 

@@ -234,7 +234,7 @@ bool PatchApplier::takeLayout(const unsigned char* data, std::size_t count, std:
     if (!ReadPatchLayout(reinterpret_cast<const unsigned char*>(r.bytes.data()), r.bytes.size(),
                          std::uint32_t(header_.oldSize), std::uint32_t(header_.newSize), r.layout))
         return fail(PatchOutcome::Damaged, kMismatch);
-    if (base_ && !r.sites.reset(std::uint32_t(header_.oldSize))) return fail(PatchOutcome::Damaged, "zu wenig Speicher");
+    if (base_ && !r.sites.reset(r.layout, std::uint32_t(header_.oldSize))) return fail(PatchOutcome::Damaged, "zu wenig Speicher");
     if (base_ && !FindReferenceSites(r.layout, *base_, std::uint32_t(header_.oldSize), r.sites))
         return fail(PatchOutcome::BaseUnreadable, "nicht lesbar");
     step_ = Step::Control;

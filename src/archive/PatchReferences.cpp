@@ -14,6 +14,7 @@ static_assert(std::endian::native == std::endian::little && sizeof(PatchSection)
 namespace {
 
 constexpr std::uint32_t kScanChunk = 64 * 1024;
+constexpr std::uint32_t kLookahead = 6;  // the longest opcode and operand
 // Relocation entry types: a 32-bit and a 64-bit absolute address.
 constexpr unsigned kRelocHighLow = 3;
 constexpr unsigned kRelocDir64 = 10;
@@ -30,13 +31,18 @@ std::uint32_t Load32(const unsigned char* p) {
     return v;
 }
 
+// The sections lie in the file one after the other, without sharing bytes: so
+// the scan for branches reads each byte once, and no two references overlap.
 bool ReadSections(const unsigned char* data, ByteReader& reader, std::uint32_t fileSize, PatchSections& out) {
     if (!reader.readU32(out.count) || out.count > PatchSections::kMost || reader.remaining() / 16 < out.count)
         return false;
     std::memcpy(out.items, data + reader.position(), 16 * out.count);
     reader.skip(16 * out.count);
-    for (const PatchSection& s : out)
-        if (s.offset > fileSize || s.rawSize > fileSize - s.offset) return false;
+    std::uint32_t next = 0;  // where the next section may begin
+    for (const PatchSection& s : out) {
+        if (s.offset < next || s.offset > fileSize || s.rawSize > fileSize - s.offset) return false;
+        next = s.offset + s.rawSize;
+    }
     return true;
 }
 
@@ -46,10 +52,18 @@ bool InCode(const PatchSections& sections, std::uint32_t rva) {
     return false;
 }
 
-bool FindPointers(const PatchLayout& layout, PatchBase& old, std::uint32_t oldSize, ReferenceSites& sites) {
+// Whether a pointer taken so far shares a byte with old[site, site + length).
+bool OverlapsPointer(const PatchLayout& layout, const ReferenceSites& sites, std::uint32_t site, std::uint32_t length) {
+    if (layout.pointerWidth == 0) return false;
+    for (std::uint32_t at = site - std::min(site, layout.pointerWidth - 1); at < site + length; ++at)
+        if (sites.at(false, at)) return true;
+    return false;
+}
+
+bool FindPointers(const PatchLayout& layout, PatchBase& old, std::uint32_t oldSize, ReferenceSites& sites,
+                  unsigned char* table) {
     if (layout.pointerWidth == 0 || layout.relocSize == 0) return true;
-    std::unique_ptr<unsigned char[]> table(new (std::nothrow) unsigned char[layout.relocSize]);
-    if (!table || !old.read(layout.relocOffset, table.get(), layout.relocSize)) return false;
+    if (!old.read(layout.relocOffset, table, layout.relocSize)) return false;
     const unsigned wanted = layout.pointerWidth == 8 ? kRelocDir64 : kRelocHighLow;
     // Blocks: the page's RVA, the block's size with this head, then 16-bit entries (type << 12 | offset).
     for (std::uint32_t at = 0; layout.relocSize - at >= 8;) {
@@ -58,8 +72,9 @@ bool FindPointers(const PatchLayout& layout, PatchBase& old, std::uint32_t oldSi
         for (std::uint32_t i = at + 8; i + 2 <= at + size; i += 2) {
             const unsigned entry = table[i] | table[i + 1] << 8;
             std::uint32_t offset = 0;
+            // A pointer that would share bytes with one taken before is left out.
             if (entry >> 12 == wanted && OffsetOfRva(layout.oldSections, page + (entry & 0xFFF), offset) &&
-                offset <= oldSize - layout.pointerWidth)
+                offset <= oldSize - layout.pointerWidth && !OverlapsPointer(layout, sites, offset, layout.pointerWidth))
                 sites.mark(false, offset);
         }
         at += size;
@@ -75,28 +90,21 @@ unsigned BranchOperand(const unsigned char* p) {
     return 0;
 }
 
-bool OverlapsPointer(const PatchLayout& layout, const ReferenceSites& sites, std::uint32_t site) {
-    if (layout.pointerWidth == 0) return false;
-    for (std::uint32_t at = site - std::min(site, layout.pointerWidth - 1); at < site + 4; ++at)
-        if (sites.at(false, at)) return true;
-    return false;
-}
 
 // Scans one code section in pieces; a branch is taken when its target lies in
 // code and its operand overlaps no pointer, and the scan goes on after it.
-bool ScanBranches(const PatchLayout& layout, const PatchSection& section, PatchBase& old, ReferenceSites& sites) {
-    constexpr std::uint32_t kLookahead = 6;
-    std::unique_ptr<unsigned char[]> buffer(new unsigned char[kScanChunk + kLookahead]);
+bool ScanBranches(const PatchLayout& layout, const PatchSection& section, PatchBase& old, ReferenceSites& sites,
+                  unsigned char* buffer) {
     const std::uint32_t end = section.offset + section.rawSize;
     for (std::uint32_t at = section.offset; end - at >= kLookahead && at < end;) {
         const std::uint32_t length = std::min(kScanChunk + kLookahead, end - at);
-        if (!old.read(at, buffer.get(), length)) return false;
+        if (!old.read(at, buffer, length)) return false;
         std::uint32_t i = 0;
         for (; i + kLookahead <= length && i < kScanChunk; ++i) {
             const unsigned operand = BranchOperand(&buffer[i]);
             const std::uint32_t site = at + i + operand;
             std::uint32_t siteRva = 0;
-            if (operand == 0 || OverlapsPointer(layout, sites, site) ||
+            if (operand == 0 || OverlapsPointer(layout, sites, site, 4) ||
                 !RvaOfOffset(layout.oldSections, site, siteRva) ||
                 !InCode(layout.oldSections, siteRva + 4 + Load32(&buffer[i + operand])))
                 continue;
@@ -165,7 +173,7 @@ bool ReadPatchLayout(const unsigned char* data, std::size_t size, std::uint32_t 
         out.relocSize > oldSize - out.relocOffset)
         return false;
     if (!ReadSections(data, reader, oldSize, out.oldSections) || !ReadSections(data, reader, newSize, out.newSections) ||
-        !reader.readU32(moves) || reader.remaining() != std::size_t(moves) * 8)
+        !reader.readU32(moves) || reader.remaining() % 8 != 0 || reader.remaining() / 8 != moves)
         return false;
     out.moves = data + reader.position();
     out.moveCount = moves;
@@ -174,10 +182,11 @@ bool ReadPatchLayout(const unsigned char* data, std::size_t size, std::uint32_t 
     return true;
 }
 
-bool ReferenceSites::reset(std::uint32_t oldSize) {
+bool ReferenceSites::reset(const PatchLayout& layout, std::uint32_t oldSize) {
     size_ = oldSize / 8 + 1;
     bits_.reset(new (std::nothrow) unsigned char[2 * std::size_t(size_)]());
-    return bits_ != nullptr;
+    scratch_.reset(new (std::nothrow) unsigned char[std::max(layout.relocSize, kScanChunk + kLookahead)]);
+    return bits_ && scratch_;
 }
 
 bool ReferenceSites::at(bool branch, std::uint32_t offset) const {
@@ -189,9 +198,10 @@ void ReferenceSites::mark(bool branch, std::uint32_t offset) {
 }
 
 bool FindReferenceSites(const PatchLayout& layout, PatchBase& old, std::uint32_t oldSize, ReferenceSites& out) {
-    if (!FindPointers(layout, old, oldSize, out)) return false;
+    const std::unique_ptr<unsigned char[]> scratch = std::move(out.scratch_);
+    if (!FindPointers(layout, old, oldSize, out, scratch.get())) return false;
     for (const PatchSection& section : layout.oldSections)
-        if (section.code && !ScanBranches(layout, section, old, out)) return false;
+        if (section.code && !ScanBranches(layout, section, old, out, scratch.get())) return false;
     return true;
 }
 

@@ -23,6 +23,7 @@ struct PatchSection {
     std::uint32_t code;     // not 0: scanned for branches (old sections only)
 };
 
+// In ascending order of file offset, no two sharing a byte.
 struct PatchSections {
     static constexpr std::uint32_t kMost = 96;  // the loader of Windows takes no more
     std::uint32_t count = 0;
@@ -51,14 +52,17 @@ bool ReadPatchLayout(const unsigned char* data, std::size_t size, std::uint32_t 
 // pointers (pointerWidth bytes each) and one for branches (4 bytes each).
 class ReferenceSites {
 public:
-    // No sites, for an old file of `oldSize` bytes; false when there is not memory enough.
-    bool reset(std::uint32_t oldSize);
+    // No sites, for the old file of `layout` of `oldSize` bytes, with the memory
+    // that finding them takes; false when there is not enough.
+    bool reset(const PatchLayout& layout, std::uint32_t oldSize);
     bool at(bool branch, std::uint32_t offset) const;
     void mark(bool branch, std::uint32_t offset);
 
 private:
-    std::unique_ptr<unsigned char[]> bits_;  // the pointers' bits, then the branches'
-    std::uint32_t size_ = 0;                 // bytes of each
+    friend bool FindReferenceSites(const PatchLayout&, PatchBase&, std::uint32_t, ReferenceSites&);
+    std::unique_ptr<unsigned char[]> bits_;     // the pointers' bits, then the branches'
+    std::uint32_t size_ = 0;                    // bytes of each
+    std::unique_ptr<unsigned char[]> scratch_;  // the relocation table or a piece of code, while finding
 };
 
 // Finds them in the old file, into `out` after its reset; false when it cannot be read.

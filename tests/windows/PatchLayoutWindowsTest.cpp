@@ -1,7 +1,6 @@
-// Review test. A layout's count of moves is multiplied by 8 in size_t: in the
-// 32-bit updater 0x20000001 moves come to 8 bytes, so one move passes for all
-// of them, and the check that they ascend reads on past the layout's end.
-// The layout here ends where a page that cannot be read begins.
+// A layout whose count of moves times 8 overflows 32 bits (0x20000001 moves
+// with the bytes of one) is refused without reading past its end, which here is
+// where a page that cannot be read begins.
 #include <gtest/gtest.h>
 #include <windows.h>
 

@@ -27,7 +27,8 @@ struct LayoutPlan {
 std::string PatchLayoutBytes(const LayoutPlan& plan);
 
 // The plan for two PE files of the same kind (both PE32 or both PE32+), its
-// moves still empty; false when either is no such file.
+// moves still empty; false when either is no such file, when their sections
+// do not lie one after the other, or when the old file exceeds 256 MiB.
 bool ProgramLayoutOf(const std::vector<unsigned char>& oldData, const std::vector<unsigned char>& newData,
                      LayoutPlan& plan);
 
