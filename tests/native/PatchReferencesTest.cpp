@@ -109,6 +109,22 @@ struct Built final : ByteSink {
     Bytes bytes;
 };
 
+// Applies `patch` to `old` in pieces of `piece` bytes; what it came to, the new file in `built`.
+PatchOutcome ApplyInPieces(const Bytes& old, const std::string& patch, std::size_t piece, Built& built) {
+    BufferPatchBase base(old.data(), old.size());
+    PatchApplier applier(&base, built);
+    for (std::size_t at = 0; at < patch.size(); at += piece)
+        applier.put(reinterpret_cast<const unsigned char*>(patch.data()) + at, std::min(piece, patch.size() - at));
+    PatchOutcome outcome = applier.finish();
+    EXPECT_EQ(outcome, PatchOutcome::Built) << "in pieces of " << piece << ": " << applier.problem();
+    return outcome;
+}
+
+bool ReadLayout(const std::string& bytes, PatchLayout& layout, std::size_t size = std::string::npos) {
+    return ReadPatchLayout(reinterpret_cast<const unsigned char*>(bytes.data()), std::min(size, bytes.size()), 1000, 1000,
+                           layout);
+}
+
 TEST(PatchReferences, ProgramsComeOutExactlyFromASmallerPatch) {
     for (bool plus : {false, true}) {
         SCOPED_TRACE(plus ? "PE32+" : "PE32");
@@ -124,11 +140,8 @@ TEST(PatchReferences, ProgramsComeOutExactlyFromASmallerPatch) {
         EXPECT_NE(plain.substr(0, 4), "PAT3");
         EXPECT_LT(patch.size() * 2, plain.size()) << patch.size() << " against " << plain.size();
 
-        BufferPatchBase base(old.data(), old.size());
         Built built;
-        PatchApplier applier(&base, built);
-        for (char c : patch) applier.put(reinterpret_cast<const unsigned char*>(&c), 1);
-        EXPECT_EQ(applier.finish(), PatchOutcome::Built) << applier.problem();
+        ApplyInPieces(old, patch, 1, built);
         EXPECT_TRUE(built.bytes == next);
     }
 }
@@ -177,23 +190,18 @@ TEST(PatchReferences, LayoutsThatDoNotFitTheirFilesAreRefused) {
         std::string bytes = made;
         for (int i = 0; i < 4; ++i) bytes[c.at + i] = static_cast<char>(c.value >> (8 * i));
         PatchLayout layout;
-        EXPECT_EQ(ReadPatchLayout(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size(), 1000, 1000, layout),
-                  c.accepted)
-            << c.what;
-    }
-    for (std::size_t cut : {made.size() - 1, std::size_t(100), std::size_t(27)}) {
-        PatchLayout layout;
-        EXPECT_FALSE(ReadPatchLayout(reinterpret_cast<const unsigned char*>(made.data()), cut, 1000, 1000, layout)) << cut;
+        EXPECT_EQ(ReadLayout(bytes, layout), c.accepted) << c.what;
     }
     PatchLayout layout;
-    const std::string longer = made + "x";
-    EXPECT_FALSE(ReadPatchLayout(reinterpret_cast<const unsigned char*>(longer.data()), longer.size(), 1000, 1000, layout));
+    for (std::size_t cut : {made.size() - 1, std::size_t(100), std::size_t(27)})
+        EXPECT_FALSE(ReadLayout(made, layout, cut)) << cut;
+    EXPECT_FALSE(ReadLayout(made + "x", layout));
 }
 
 TEST(PatchReferences, TargetsMoveByTheLastMoveAtOrBeforeThem) {
     const std::string bytes = PatchLayoutBytes(SmallPlan());
     PatchLayout layout;
-    ASSERT_TRUE(ReadPatchLayout(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size(), 1000, 1000, layout));
+    ASSERT_TRUE(ReadLayout(bytes, layout));
     struct Case {
         std::uint32_t oldRva;
         bool moved;
@@ -212,60 +220,41 @@ TEST(PatchReferences, TargetsMoveByTheLastMoveAtOrBeforeThem) {
 // ends between them. The maker predicts a run whole (its self-check too), the
 // applier in the pieces the data comes in.
 TEST(PatchReferences, ReferencesThatShareBytesComeOutAlikeInAnyPieces) {
-    struct Case {
-        const char* what;
-        std::uint32_t width;
-        std::vector<PatchSection> sections;
-        std::vector<std::pair<std::size_t, Bytes>> bytes;
-    };
-    const Case cases[] = {
-        {"pointers at 0x10 and 0x12", 4, {{0, 400, 0x1000, 0}, {400, 600, 0x2000, 0}},
-         {{500, {0x00, 0x10, 0, 0, 12, 0, 0, 0, 0x10, 0x30, 0x12, 0x30}}, {0x10, {0x00, 0x11, 0x40, 0x00, 0x50, 0x00}}}},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.what);
-        LayoutPlan plan;
-        plan.pointerWidth = c.width;
-        plan.oldBase = plan.newBase = 0x400000;
-        if (c.width) plan.relocOffset = 500, plan.relocSize = 12;
-        plan.oldSections = c.sections;
-        plan.newSections = {{0, 400, 0x1000, 0}, {400, 600, 0x2000, 0}};
-        plan.moves = {{0x1000, 0x10000}};
-        Bytes old(1000, 0);
-        for (const auto& [at, poke] : c.bytes) std::copy(poke.begin(), poke.end(), old.begin() + at);
-        const std::string layoutBytes = PatchLayoutBytes(plan);
-        PatchLayout layout;
-        ReferenceSites sites;
-        BufferPatchBase base(old.data(), old.size());
-        ASSERT_TRUE(ReadPatchLayout(reinterpret_cast<const unsigned char*>(layoutBytes.data()), layoutBytes.size(), 1000,
-                                    1000, layout));
-        ASSERT_TRUE(sites.reset(layout, 1000) && FindReferenceSites(layout, base, 1000, sites));
-        // As the maker predicts: the run whole. As the applier may: a byte at a time.
-        const PatchRun run{0, 1000, 0};
-        Bytes whole = old, pieces = old;
-        ASSERT_TRUE(PredictReferences(layout, sites, base, run, 0, whole.data(), 1000));
-        for (std::uint32_t at = 0; at < 1000; ++at)
-            ASSERT_TRUE(PredictReferences(layout, sites, base, run, at, &pieces[at], 1));
-        EXPECT_NE(whole, old);
-        EXPECT_TRUE(whole == pieces);
+    LayoutPlan plan = SmallPlan();
+    plan.relocSize = 12;
+    plan.moves = {{0x1000, 0x10000}};
+    Bytes old(1000, 0);
+    const Bytes relocations = {0x00, 0x10, 0, 0, 12, 0, 0, 0, 0x10, 0x30, 0x12, 0x30};  // page 0x1000: +0x10, +0x12
+    const Bytes pointers = {0x00, 0x11, 0x40, 0x00, 0x50, 0x00};                        // 0x401100 at 0x10, 0x500040 at 0x12
+    std::copy(relocations.begin(), relocations.end(), old.begin() + 500);
+    std::copy(pointers.begin(), pointers.end(), old.begin() + 0x10);
+    const std::string layoutBytes = PatchLayoutBytes(plan);
+    PatchLayout layout;
+    ReferenceSites sites;
+    BufferPatchBase base(old.data(), old.size());
+    ASSERT_TRUE(ReadLayout(layoutBytes, layout));
+    ASSERT_TRUE(sites.reset(layout, 1000) && FindReferenceSites(layout, base, 1000, sites));
+    // As the maker predicts: the run whole. As the applier may: a byte at a time.
+    const PatchRun run{0, 1000, 0};
+    Bytes whole = old, pieces = old;
+    ASSERT_TRUE(PredictReferences(layout, sites, base, run, 0, whole.data(), 1000));
+    for (std::uint32_t at = 0; at < 1000; ++at) ASSERT_TRUE(PredictReferences(layout, sites, base, run, at, &pieces[at], 1));
+    EXPECT_NE(whole, old);
+    EXPECT_TRUE(whole == pieces);
 
-        // The patch the maker would send for new = its prediction: one run of zero diff
-        // bytes, each its own token, stored: fed a byte at a time, each comes alone.
-        std::string body;
-        putU32(body, std::uint32_t(layoutBytes.size()));
-        body += layoutBytes;
-        for (std::uint32_t word : {1000u, 0u, 0u}) putU32(body, word);
-        body += std::string(2000, '\0');
-        const std::string newFile(whole.begin(), whole.end()), oldFile(old.begin(), old.end());
-        PatchHeader header{1000, CrcOf(oldFile), 1000, CrcOf(newFile), true, true};
-        const std::string patch = PatchHeaderBytes(header) + CompressZlib(body.data(), body.size(), 0);
-        for (std::size_t piece : {patch.size(), std::size_t(1)}) {
-            Built built;
-            PatchApplier applier(&base, built);
-            for (std::size_t at = 0; at < patch.size(); at += piece)
-                applier.put(reinterpret_cast<const unsigned char*>(patch.data()) + at, std::min(piece, patch.size() - at));
-            EXPECT_EQ(applier.finish(), PatchOutcome::Built) << "in pieces of " << piece << ": " << applier.problem();
-        }
+    // The patch the maker would send for new = its prediction: one run of zero diff
+    // bytes, each its own token, stored: fed a byte at a time, each comes alone.
+    std::string body;
+    putU32(body, std::uint32_t(layoutBytes.size()));
+    body += layoutBytes;
+    for (std::uint32_t word : {1000u, 0u, 0u}) putU32(body, word);
+    body += std::string(2000, '\0');
+    PatchHeader header{1000, CrcOf(std::string(old.begin(), old.end())), 1000,
+                       CrcOf(std::string(whole.begin(), whole.end())), true, true};
+    const std::string patch = PatchHeaderBytes(header) + CompressZlib(body.data(), body.size(), 0);
+    for (std::size_t piece : {patch.size(), std::size_t(1)}) {
+        Built built;
+        ApplyInPieces(old, patch, piece, built);
     }
 }
 
