@@ -58,7 +58,7 @@ bool ReadImage(const std::vector<unsigned char>& d, Image& image) {
         image.relocSize = std::uint32_t(Little(d, reloc + 4, 4));
     }
     const std::uint64_t table = opt + optionalSize;
-    if (count > 96 || !fits(table, 40 * count)) return false;
+    if (count > PatchSections::kMost || !fits(table, 40 * count)) return false;
     for (std::uint64_t i = 0; i < count; ++i) {
         const std::uint64_t h = table + 40 * i;
         PatchSection s{};
