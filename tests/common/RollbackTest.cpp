@@ -329,7 +329,7 @@ TEST(WrittenStamp, MatchesWithinTwoSecondsOnly) {
 // hundredth name taken leaves none free.
 TEST(KeptNames, TwoDigitsAtMost) {
     TempFolder dir;
-    const std::string folder = dir / "App\", path = folder + "a.dll";
+    const std::string folder = dir / "App\\", path = folder + "a.dll";
     const struct {
         const char* suffix;
         bool ours;

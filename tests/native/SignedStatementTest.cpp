@@ -9,7 +9,7 @@
 #include <memory>
 #include <string>
 
-#include "TestSupport.h"
+#include "common/TestSupport.h"
 #include "archive/Authenticode.h"
 #include "platform/FileSystem.h"
 
@@ -142,7 +142,7 @@ TEST(SignedStatement, EveryLinkFromFileToSignatureIsChecked) {
         B image = c.image;
         PutU32(image, kSecurityEntry + 4, std::uint32_t(table.size()));
         WriteBytes(dir / "update.exe", image + table);
-        auto file = openReadOnly(dir / "update.exe");
+        auto file = Fs().open(dir / "update.exe", OpenMode::ReadShared);
         ASSERT_TRUE(file);
         Signer signer = CheckSigner(*file, true);
         EXPECT_EQ(signer.state, c.state) << c.what;
