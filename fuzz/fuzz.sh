@@ -28,8 +28,8 @@ nice -n 19 cmake --build "$OUT/build" -j "${JOBS:-2}"
 
 max_len() {
   case "$1" in
-  archive | decompress | patch) echo 4096 ;;
-  control_file) echo 2048 ;;
+  archive | decompress | patch | certificate_table) echo 4096 ;;
+  control_file | journal) echo 2048 ;;
   *) echo 512 ;;
   esac
 }

@@ -3,9 +3,13 @@
 (files named seed-*). Inputs that libFuzzer found and merged in live beside them.
 
   make_seeds.py [CORPUS_ROOT]"""
+import hashlib
 import os
+import shutil
 import struct
+import subprocess
 import sys
+import tempfile
 import zlib
 
 STAMP = 0x586F73C5  # 2024-03-15 14:30:10
@@ -174,11 +178,107 @@ def patch_seeds():
     return {name: b"\x05" + data for name, data in seeds.items()}
 
 
+def tlv(tag, content):
+    n = len(content)
+    length = bytes([n]) if n < 128 else bytes([0x81, n]) if n < 256 else bytes([0x82, n >> 8, n & 0xFF])
+    return bytes([tag]) + length + content
+
+
+SHA256_ID = tlv(0x30, tlv(0x06, bytes.fromhex("608648016503040201")))
+RSA_ID = tlv(0x30, tlv(0x06, bytes.fromhex("2a864886f70d010101")))
+INDIRECT_OID = tlv(0x06, bytes.fromhex("2b0601040182370201 04".replace(" ", "")))
+
+
+def pe_image():
+    """The PE image that fuzz/certificate_table.cpp puts before its input, without the directory entry."""
+    pe, body = 0x80, 0x400
+    image = bytearray((i * 7) & 0xFF for i in range(body))
+    image[0:2] = b"MZ"
+    image[0x3C:0x40] = struct.pack("<I", pe)
+    image[pe:pe + 24 + 96 + 128] = bytes(24 + 96 + 128)
+    image[pe:pe + 8] = b"PE\0\0\x4c\x01\0\0"
+    image[pe + 20] = 224
+    image[pe + 24:pe + 26] = b"\x0b\x01"
+    image[pe + 24 + 92:pe + 24 + 96] = struct.pack("<I", 16)
+    image[pe + 24 + 96 + 32:pe + 24 + 96 + 36] = struct.pack("<I", body)
+    return bytes(image)
+
+
+def authenticode_digest(image):
+    checksum, entry = 0x80 + 24 + 64, 0x80 + 24 + 96 + 32
+    return hashlib.sha256(image[:checksum] + image[checksum + 4:entry] + image[entry + 8:]).digest()
+
+
+def certificate_table(file_digest, public_key, sign, statement_digest=None):
+    """A WIN_CERTIFICATE of a signed statement of `file_digest`; `sign` signs the attributes as a SET."""
+    name = tlv(0x30, tlv(0x31, tlv(0x30, tlv(0x06, b"\x55\x04\x03") + tlv(0x0C, b"Mevo Test"))))
+    tbs = tlv(0x30, tlv(0xA0, tlv(0x02, b"\x02")) + tlv(0x02, b"\x05") + SHA256_ID + name + tlv(0x30, b"") + name +
+              public_key)
+    certificate = tlv(0x30, tbs + SHA256_ID + tlv(0x03, b"\0sig"))
+    indirect = tlv(0x30, tlv(0x06, b"\x2b\x06\x01")) + tlv(0x30, SHA256_ID + tlv(0x04, file_digest))
+    digest = statement_digest or hashlib.sha256(indirect).digest()
+    attributes = (tlv(0x30, tlv(0x06, bytes.fromhex("2a864886f70d010903")) + tlv(0x31, INDIRECT_OID)) +
+                  tlv(0x30, tlv(0x06, bytes.fromhex("2a864886f70d010904")) + tlv(0x31, tlv(0x04, digest))))
+    signer = tlv(0x30, tlv(0x02, b"\x01") + tlv(0x30, name + tlv(0x02, b"\x05")) + SHA256_ID + tlv(0xA0, attributes) +
+                 RSA_ID + tlv(0x04, sign(tlv(0x31, attributes))))
+    signed_data = tlv(0x30, tlv(0x02, b"\x01") + tlv(0x31, SHA256_ID) + tlv(0x30, INDIRECT_OID + tlv(0xA0, tlv(0x30, indirect))) +
+                      tlv(0xA0, certificate) + tlv(0x31, signer))
+    pkcs7 = tlv(0x30, tlv(0x06, bytes.fromhex("2a864886f70d010702")) + tlv(0xA0, signed_data))
+    table = pkcs7 + bytes((8 - (8 + len(pkcs7)) % 8) % 8)
+    return struct.pack("<IHH", 8 + len(table), 0x0200, 2) + table
+
+
+def openssl_signer():
+    """A fresh RSA key of openssl's: its SubjectPublicKeyInfo and a function that signs with SHA-256."""
+    folder = tempfile.mkdtemp()
+    key = os.path.join(folder, "key.pem")
+    subprocess.run(["openssl", "genrsa", "-out", key, "1024"], check=True, capture_output=True)
+    public = subprocess.run(["openssl", "rsa", "-in", key, "-pubout", "-outform", "DER"], check=True,
+                            capture_output=True).stdout
+
+    def sign(data):
+        return subprocess.run(["openssl", "dgst", "-sha256", "-sign", key], input=data, check=True,
+                              capture_output=True).stdout
+    return public, sign
+
+
+def certificate_table_seeds():
+    digest = authenticode_digest(pe_image())
+    dummy_key = tlv(0x30, RSA_ID + tlv(0x03, b"\x00\x30\x00"))
+    seeds = {
+        "unsigned-form": certificate_table(digest, dummy_key, lambda data: b"\x33" * 128),
+        "wrong-digest-form": certificate_table(b"\x11" * 32, dummy_key, lambda data: b"\x33" * 128),
+        "header-only": struct.pack("<IHH", 8, 0x0200, 2),
+    }
+    if shutil.which("openssl"):
+        public, sign = openssl_signer()
+        seeds["signed"] = certificate_table(digest, public, sign)
+        seeds["signed-statement-digest-replaced"] = certificate_table(digest, public, sign, b"\x22" * 32)
+    return seeds
+
+
+def journal_seeds():
+    app, data = "C:\\fz\\App\\", "C:\\fz\\Data\\"
+    kept = "K%sa.dll|%sa.dll.~r0|3|1482260485|133550826100000000\r\n" % (app, app)
+    lines = {
+        "kept-and-new": kept + "N%sneu.txt||5|1482260485|-1\r\nD%ssub\r\nN%ssub\\x.dat||0|-1|-1\r\n" % (app, app, data),
+        "committed": kept + "P%sa.dll\r\nC\r\n" % app,
+        "older-form": "K%sa.dll|%sa.dll.~r0\r\nN%sb.txt||-2|-1\r\n" % (app, app, app),
+        "disowned": kept + "K%sa.dll|%sa.dll.~r0|-2|-1|-1\r\n" % (app, app),
+        "cut-short": kept + "N%sneu.txt||5|14822" % app,
+        "foreign-path": "N%s..\\outside.txt||-2|-1|-1\r\n" % app,
+        "kept-name-100": "K%sa.dll|%sa.dll.~r100|-2|-1\r\n" % (app, app),
+        "empty": "",
+    }
+    return {name: text.encode("cp1252") for name, text in lines.items()}
+
+
 def main():
     root = sys.argv[1] if len(sys.argv) > 1 else os.path.join(os.path.dirname(os.path.abspath(__file__)), "corpus")
     for target, seeds in (("archive", archive_seeds()), ("decompress", decompress_seeds()),
                           ("control_file", control_file_seeds()), ("placeholders", placeholder_seeds()),
-                          ("patch", patch_seeds())):
+                          ("patch", patch_seeds()), ("certificate_table", certificate_table_seeds()),
+                          ("journal", journal_seeds())):
         os.makedirs(os.path.join(root, target), exist_ok=True)
         for name, data in seeds.items():
             with open(os.path.join(root, target, "seed-" + name), "wb") as f:

@@ -213,9 +213,18 @@ struct Run {
     bool heldPatches = false;  // patches were left unchecked: their files were held
 };
 
-// Held until the run ends: no other updater applies, or recovers a journal, meanwhile.
+// Held until the run ends: no other updater applies, or recovers a journal,
+// meanwhile. Only an administrator or SYSTEM may make the lock: a process
+// without their rights is told so, not that another update runs.
 bool TakeLock(Run& run) {
-    if (WaitUntil(run.waitBudget, [&] { return (run.lock = TryLockUpdater()) != nullptr; })) return true;
+    LockOutcome outcome = LockOutcome::Busy;
+    if (WaitUntil(run.waitBudget, [&] { return (outcome = TryLockUpdater(run.lock)) != LockOutcome::Busy; }) &&
+        outcome == LockOutcome::Acquired)
+        return true;
+    if (outcome == LockOutcome::NoRights) {
+        ShowInfo(kNoRightsText);
+        return false;
+    }
     ShowInfo(kAnotherUpdateText);
     run.ending = RunEnding::AnotherRunning;
     return false;

@@ -2,37 +2,56 @@
 // package, whatever package, so that a second one (a double-click, a
 // deployment retry) neither applies beside it nor recovers its journal.
 // Windows: a named mutex for the whole machine ("Global\", where Windows
-// knows that namespace); natively: a lock file in the sandbox.
+// knows that namespace) and a lock file in the Windows folder, both made for
+// Administrators and SYSTEM alone (the rule below); natively: a lock file in
+// the sandbox.
 #pragma once
 
 #include <memory>
 #include <string>
+
+#include "platform/FileSystem.h"
 
 class UpdaterLock {
 public:
     virtual ~UpdaterLock() = default;
 };
 
-// The lock, or nullptr while another updater holds it.
+enum class LockOutcome {
+    Acquired,
+    Busy,      // another updater holds it (or the lock cannot be had: see TryLockByName)
+    NoRights,  // only an administrator or SYSTEM may make it
+};
+
+// The lock in `lock`, or why there is none.
+LockOutcome TryLockUpdater(std::unique_ptr<UpdaterLock>& lock);
+// The lock, or nullptr whatever the reason.
 std::unique_ptr<UpdaterLock> TryLockUpdater();
 
-// The system's named locks, as the rule below needs them.
+// The system's two lock objects, as the rule below needs them.
 class NamedLocks {
 public:
-    enum class Result {
-        Acquired,     // `lock` holds it now
-        Busy,         // another process holds it
-        Denied,       // it exists, made by someone whose rights keep this process out
+    enum class Found {
+        Made,         // this process made it and holds it now (in `lock`)
+        Free,         // it existed; this process holds it now (in `lock`)
+        Held,         // it exists and another process holds it
+        Closed,       // it exists and this process may not open it, nor read its owner
+        NoRights,     // this process may not make it (no administrator)
         NoNamespace,  // the system has no such name space (no "Global\")
         Failed,       // anything else
     };
+    struct Answer {
+        Found found;
+        FileOwner owner;  // who made what was found; Unknown where the system keeps no owners (Windows 9x)
+    };
     virtual ~NamedLocks() = default;
-    virtual Result tryAcquire(const std::string& name, std::unique_ptr<UpdaterLock>& lock) = 0;
+    // The named mutex.
+    virtual Answer mutex(const std::string& name, std::unique_ptr<UpdaterLock>& lock) = 0;
+    // The lock file in the system's Windows folder, held without sharing.
+    virtual Answer file(std::unique_ptr<UpdaterLock>& lock) = 0;
 };
 
-// The one-updater rule over named locks: the machine-wide name first; a lock
-// that this process may not open is held by an updater of another user (a
-// deployment service as SYSTEM), so it counts as busy; the name of the session
-// is taken only where the system has no machine-wide names. Any other failure
-// refuses too: two updaters side by side are worse than a run that waits.
-std::unique_ptr<UpdaterLock> TryLockByName(NamedLocks& locks);
+// The one-updater rule: a lock object counts only when Administrators or
+// SYSTEM made it, so that no standard user's process can stop every update
+// (UpdaterLock.cpp says how). Windows 9x keeps no owners: the mutex alone.
+LockOutcome TryLockByName(NamedLocks& locks, std::unique_ptr<UpdaterLock>& lock);

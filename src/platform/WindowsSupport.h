@@ -81,6 +81,12 @@ void RestrictDllSearchPath();
 // show ragged in a proportional font. Part of the platform's prompter.
 int ShowColumnsBox(const std::string& text, const std::string& caption, bool error);
 
+// Who made a kernel object or file that `object` was opened to read the
+// owner of (READ_CONTROL): Unknown where the system keeps no owners (Windows
+// 9x, a FAT volume); an owner that is missing or cannot be read counts as Other.
+enum class FileOwner;  // platform/FileSystem.h
+FileOwner OwnerOfObject(HANDLE object);
+
 using ScopedFileHandle = ScopedHandle<FileHandleTraits>;
 using ScopedFindHandle = ScopedHandle<FindHandleTraits>;
 using ScopedRegKey = ScopedHandle<RegKeyTraits>;

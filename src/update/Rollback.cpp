@@ -285,14 +285,20 @@ RollbackJournal::Loaded RollbackJournal::load(const std::string& path, const std
     if (size < 0) return Loaded::Unreadable;
     std::string text(std::size_t(size), '\0');
     if (size > 0 && file->read(&text[0], size) != size) return Loaded::Unreadable;
-    for (std::size_t start = 0, end; (end = text.find(kLineEnd, start)) != std::string::npos; start = end + 2) {
-        std::string line = text.substr(start, end - start);
-        if (!line.empty() && !parse(line, folder, altFolder)) return Loaded::Foreign;
-    }
-    return Loaded::Whole;
+    return ParseText(text, folder, altFolder, records_) ? Loaded::Whole : Loaded::Foreign;
 }
 
-bool RollbackJournal::parse(const std::string& line, const std::string& folder, const std::string& altFolder) {
+bool RollbackJournal::ParseText(const std::string& text, const std::string& folder, const std::string& altFolder,
+                                std::vector<Record>& records) {
+    for (std::size_t start = 0, end; (end = text.find(kLineEnd, start)) != std::string::npos; start = end + 2) {
+        std::string line = text.substr(start, end - start);
+        if (!line.empty() && !parse(line, folder, altFolder, records)) return false;
+    }
+    return true;
+}
+
+bool RollbackJournal::parse(const std::string& line, const std::string& folder, const std::string& altFolder,
+                            std::vector<Record>& records) {
     if (!KnownChange(line[0])) return false;
     std::vector<std::string> fields = SplitFields(line.substr(1));
     if (fields.size() == 3 || fields.size() > 5) return false;
@@ -311,7 +317,7 @@ bool RollbackJournal::parse(const std::string& line, const std::string& folder, 
             ? record.path.empty() && record.kept.empty()
             : (IsPlainPathBelow(record.path, folder) || IsPlainPathBelow(record.path, altFolder)) &&
                   (record.change == Change::Kept ? IsKeptNameOf(record.kept, record.path) : record.kept.empty());
-    if (wellFormed) records_.push_back(record);
+    if (wellFormed) records.push_back(record);
     return wellFormed;
 }
 

@@ -113,13 +113,18 @@ public:
     // The run's temporaries in `folder`'s tree go with an obeyed journal.
     static Recovery Recover(const std::string& folder, UndoReport& report, const std::string& altFolder = {});
 
-private:
     struct Record {
         Change change;
         std::string path, kept;
         Written written;
     };
+    // A journal's text as recovery reads it, before anything is obeyed: the
+    // changes of its complete lines in `records`; false when a line is not one
+    // this updater writes for `folder` and `altFolder` (a foreign journal).
+    static bool ParseText(const std::string& text, const std::string& folder, const std::string& altFolder,
+                          std::vector<Record>& records);
 
+private:
     enum class Loaded { Whole, Unreadable, Foreign };
 
     bool note(const Record& record);
@@ -129,7 +134,8 @@ private:
     void undoRecord(const Record& record, UndoReport& report);
     void finish(const StringList& problems);
     Loaded load(const std::string& path, const std::string& folder, const std::string& altFolder);
-    bool parse(const std::string& line, const std::string& folder, const std::string& altFolder);
+    static bool parse(const std::string& line, const std::string& folder, const std::string& altFolder,
+                      std::vector<Record>& records);
 
     std::string folder_, path_;
     std::unique_ptr<FileHandle> file_;

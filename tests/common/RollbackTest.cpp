@@ -12,6 +12,7 @@
 #include "env/Registry.h"
 #include "platform/TempFiles.h"
 #include "update/ApplyPart.h"
+#include "update/Rollback.h"
 
 namespace {
 
@@ -302,6 +303,50 @@ TEST_F(RollbackTest, JournalThatTheUpdaterCouldNotHaveWrittenIsNotObeyed) {
                                    "Das Update kann nicht ausgeführt werden."}));
         Fs().removeFile(journal);
     }
+}
+
+// What a run wrote is recognised by its UTC stamp within 2 seconds (the
+// resolution of an MS-DOS stamp); the MS-DOS stamp, here another, decides beyond.
+TEST(WrittenStamp, MatchesWithinTwoSecondsOnly) {
+    TempFolder dir;
+    const std::string path = dir / "a.dll";
+    MakeFile(path, "abc", kOlderStamp);
+    FindData found;
+    ASSERT_TRUE(Fs().findFirst(path, found));
+    ASSERT_GE(found.utcTime, 0);
+    const std::int64_t second = 10000000;
+    const std::pair<std::int64_t, bool> cases[] = {{0, true},           {1 * second, true},  {-2 * second, true},
+                                                   {2 * second, true},  {3 * second, false}, {-3 * second, false},
+                                                   {2 * second + 1, false}};
+    for (const auto& [offset, matches] : cases) {
+        Written written{3, kEntryStamp, found.utcTime + offset};
+        EXPECT_EQ(written.isAt(path), matches) << offset;
+    }
+}
+
+// Kept copies and the other temporaries are numbered 0 to 99: a journal naming
+// a third digit is foreign, a file with one is not the updater's, and the
+// hundredth name taken leaves none free.
+TEST(KeptNames, TwoDigitsAtMost) {
+    TempFolder dir;
+    const std::string folder = dir / "App\\", path = folder + "a.dll";
+    const struct {
+        const char* suffix;
+        bool ours;
+    } cases[] = {{".~r0", true}, {".~r99", true}, {".~r100", false}, {".~r", false}, {".~r9x", false}};
+    for (const auto& c : cases) {
+        std::vector<RollbackJournal::Record> records;
+        EXPECT_EQ(RollbackJournal::ParseText("K" + path + "|" + path + c.suffix + "|-2|-1\r\n", folder, {}, records),
+                  c.ours)
+            << c.suffix;
+        std::string base;
+        EXPECT_EQ(ParseTempName(std::string("a.dll") + c.suffix, base), c.ours) << c.suffix;
+    }
+    Fs().createFolder(folder);
+    for (int n = 0; n < 99; ++n) WriteBytes(TempName(path, TempKind::Kept, n), "");
+    EXPECT_EQ(FreeTempName(path, TempKind::Kept), path + ".~r99");
+    WriteBytes(path + ".~r99", "");
+    EXPECT_EQ(FreeTempName(path, TempKind::Kept), "");
 }
 
 // A backup that a replace left behind is the only copy when its target is

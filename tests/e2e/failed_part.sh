@@ -80,6 +80,22 @@ for second in "" /WAIT=60; do
   check "first updater${second:+ (second with /WAIT)}: applied" equals "$(exit_code_in "$WORK/first.out") $(cat "$APP/readme.txt")" "0 new readme"
 done
 
+# A mutex of the lock's name that a program of the user made first (Wine gives it no owner) is not
+# obeyed: the updater applies, holding the lock file; a second one started meanwhile still finds it taken.
+fresh
+"$WINE" 'C:\upd\win32driver.exe' squat 60 > "$WORK/squat.out" &
+squatter=$!
+for _ in $(seq 150); do grep -q squatting "$WORK/squat.out" 2>/dev/null && break; sleep 0.2; done
+hold_file 'C:\App\readme.txt' 12
+run_in_background first /S /WAIT=60 /LOG='C:\upd\first.log'
+"$WINE" 'C:\upd\win32driver.exe' waitlocked 60
+run_windows_program 'C:\upd\update.exe' /S /LOG='C:\upd\second.log'
+check "mutex made by a user: a second updater still finds the lock taken" equals "$RC" 1618
+"$WINESERVER" -w
+check "mutex made by a user: not obeyed, the update applies" \
+  equals "$(exit_code_in "$WORK/first.out") $(cat "$APP/readme.txt")" "0 new readme"
+kill "$squatter" 2>/dev/null || true
+
 EXTRA_INI=(REBOOTOK=1)
 build_package "$UPD/update.exe"
 fresh

@@ -11,6 +11,7 @@
 //   win32driver waitgone CAPTION [SECONDS]      wait until the window is gone
 //   win32driver hold FILE SECONDS               keeps FILE open (no sharing) for a while
 //   win32driver waitlocked SECONDS              wait until another process holds the updaters' lock
+//   win32driver squat SECONDS                   holds a mutex of the updaters' lock's name, made as any user's
 //   win32driver clickid CAPTION ID              BN_CLICKED (STN_CLICKED) of control ID
 //   win32driver settext CAPTION ID TEXT         WM_SETTEXT to control ID
 //   win32driver key CAPTION ID NAME...          posts key presses (Return, Escape, F2, Tab, Down, Up,
@@ -288,6 +289,14 @@ int main(int argc, char** argv) {
         std::printf("holding\n");
         std::fflush(stdout);
         Sleep(static_cast<DWORD>(std::atof(a[2].c_str()) * 1000));
+        return 0;
+    }
+    if (cmd == "squat") {
+        ScopedKernelObject mutex(CreateMutexA(nullptr, TRUE, "Global\\Mevo.Tarnix.Update.Apply"));
+        if (!mutex) return Fail("cannot make the mutex");
+        std::printf("squatting\n");
+        std::fflush(stdout);
+        Sleep(static_cast<DWORD>(std::atof(a[1].c_str()) * 1000));
         return 0;
     }
     if (cmd == "waitlocked") {
