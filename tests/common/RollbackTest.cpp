@@ -313,7 +313,7 @@ TEST(LeftoverTemporaries, BackupWithoutItsTargetBecomesTheTarget) {
         SCOPED_TRACE(targetThere ? "target there" : "target missing");
         if (targetThere) WriteBytes(target, "new");
         WriteBytes(target + ".~b0", "old");
-        RemoveLeftoverTemporaries({target});
+        RemoveLeftoverTemporaries(dir.path(), {target});
         EXPECT_EQ(ReadBytes(target), targetThere ? "new" : "old");
         EXPECT_FALSE(FileExists(target + ".~b0"));
     }
