@@ -250,33 +250,42 @@ const std::string& RollbackJournal::topOf(const std::string& path) const {
     return IsPlainPathBelow(path, folder_) || altFolder_.empty() ? folder_ : altFolder_;
 }
 
-// What a killed write, copy or staging left beside the path of a line.
-void RollbackJournal::removeTemporaries(const std::string& path, UndoReport& report) const {
-    for (const std::string& removed : RemoveLeftoverTemporaries(topOf(path), {path}))
-        report.notices.push_back(removed + " (Rest eines abgebrochenen Updates) entfernt");
+// What killed writes, copies or staging left beside the paths of the lines,
+// in one look at each folder.
+void RollbackJournal::removeTemporaries(UndoReport& report) const {
+    std::vector<std::string> paths[2];
+    for (const Record& r : records_)
+        if (r.change == Change::Kept || r.change == Change::NewFile || r.change == Change::Temporaries)
+            paths[&topOf(r.path) == &folder_ ? 0 : 1].push_back(r.path);
+    for (int i = 0; i < 2; ++i)
+        for (const std::string& removed : RemoveLeftoverTemporaries(i == 0 ? folder_ : altFolder_, paths[i]))
+            report.notices.push_back(removed + " (Rest eines abgebrochenen Updates) entfernt");
 }
 
-// One change taken back, when it was made and what it made is still there,
-// and what the run left beside its path. Nothing is done through a junction
-// or link on the way to the path (someone put it there since the run: behind
-// it lies someone else's folder); a change that stays so keeps the journal.
-void RollbackJournal::undoRecord(const Record& r, UndoReport& report) {
-    if (r.change == Change::Superseded || r.change == Change::Succeeded) return;
+// One change taken back, when it was made and what it made is still there.
+// Nothing is done through a junction or link on the way to the path (someone
+// put it there since the run: behind it lies someone else's folder); a change
+// that stays so keeps the journal. Folders wait for the second pass.
+void RollbackJournal::undoRecord(const Record& r, UndoReport& report, bool folders) {
+    const bool folder = r.change == Change::NewFolder || r.change == Change::StagingFolder;
+    if (folder != folders || r.change == Change::Superseded || r.change == Change::Succeeded ||
+        r.change == Change::Temporaries)
+        return;
     if (CrossesReparsePoint(topOf(r.path), r.path)) {
-        if (r.change != Change::Temporaries && r.change != Change::StagingFolder)
+        if (r.change != Change::StagingFolder)
             report.problems.push_back("*** " + r.path + " liegt hinter einer Verknüpfung und wird nicht angetastet.");
         return;
     }
     switch (r.change) {
-    case Change::Kept: undoKept(r, report); break;
+    case Change::Kept: undoKept(r, report); return;
     case Change::NewFile:
-        if (!FileExists(r.path)) break;
+        if (!FileExists(r.path)) return;
         if (!r.written.isAt(r.path)) {
             report.notices.push_back(r.path + " wurde inzwischen ersetzt und bleibt erhalten.");
-            break;
+            return;
         }
         if (!RemoveFileAnyway(r.path)) report.problems.push_back("*** " + r.path + " konnte nicht entfernt werden.");
-        break;
+        return;
     case Change::NewFolder:
         // What is left in it (files that others put there since, or one of the
         // run's that could not be removed and is named already) keeps the folder,
@@ -285,12 +294,10 @@ void RollbackJournal::undoRecord(const Record& r, UndoReport& report) {
         if (IsFolder(r.path) && (IsReparsePoint(r.path) || !Fs().removeFolder(r.path)))
             report.notices.push_back(r.path + " konnte nicht entfernt werden und bleibt erhalten.");
         return;
-    case Change::StagingFolder:
-        if (IsFolder(r.path) && !IsReparsePoint(r.path)) Fs().removeFolder(r.path);  // only when empty
+    default:  // a folder made for staged files goes when it is empty
+        if (IsFolder(r.path) && !IsReparsePoint(r.path)) Fs().removeFolder(r.path);
         return;
-    default: break;
     }
-    removeTemporaries(r.path, report);
 }
 
 void RollbackJournal::undoKept(const Record& r, UndoReport& report) {
@@ -306,9 +313,12 @@ void RollbackJournal::undoKept(const Record& r, UndoReport& report) {
                                   ").");
 }
 
+// In reverse order: the files, what the run left beside them, then the folders.
 void RollbackJournal::undo(UndoReport& report) {
     UndoReport mine;
-    for (auto it = records_.rbegin(); it != records_.rend(); ++it) undoRecord(*it, mine);
+    for (auto it = records_.rbegin(); it != records_.rend(); ++it) undoRecord(*it, mine, false);
+    removeTemporaries(mine);
+    for (auto it = records_.rbegin(); it != records_.rend(); ++it) undoRecord(*it, mine, true);
     finish(mine.problems);
     report.problems.insert(report.problems.end(), mine.problems.begin(), mine.problems.end());
     report.notices.insert(report.notices.end(), mine.notices.begin(), mine.notices.end());

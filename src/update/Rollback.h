@@ -150,10 +150,10 @@ private:
     bool note(const std::vector<Record>& records);
     bool open();
     const std::string& topOf(const std::string& path) const;
-    void removeTemporaries(const std::string& path, UndoReport& report) const;
+    void removeTemporaries(UndoReport& report) const;
     void removeKeptCopy(const Record& record, UndoReport& report);
     void settleCommitted(UndoReport& report);
-    void undoRecord(const Record& record, UndoReport& report);
+    void undoRecord(const Record& record, UndoReport& report, bool folders);
     void undoKept(const Record& record, UndoReport& report);
     bool onlyStaging() const;
     Recovery settleFound(UndoReport& report);
