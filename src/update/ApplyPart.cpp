@@ -311,12 +311,9 @@ void RemoveLeftoversOf(const TUpdatePart& part, const TArchive& archive, const S
         if (target.kind != TargetKind::Delete && !part.AltTargetFolder.empty())
             altTargets.push_back(part.AltTargetFolder + target.rel);
     }
-    std::vector<std::string> removed = RemoveLeftoverTemporaries(part.TargetFolder, targets);
-    if (!altTargets.empty()) {
-        std::vector<std::string> alt = RemoveLeftoverTemporaries(part.AltTargetFolder, altTargets);
-        removed.insert(removed.end(), alt.begin(), alt.end());
-    }
-    for (const std::string& path : removed) Log(part, path + " (Rest eines abgebrochenen Updates) entfernt", kDetail);
+    for (const std::string* top : {&part.TargetFolder, &part.AltTargetFolder})
+        for (const std::string& path : RemoveLeftoverTemporaries(*top, top == &part.TargetFolder ? targets : altTargets))
+            Log(part, path + " (Rest eines abgebrochenen Updates) entfernt", kDetail);
 }
 
 bool CheckTargetFolder(const TUpdatePart& part) {

@@ -133,31 +133,37 @@ bool RollbackJournal::open() {
     return !failed_;
 }
 
-// Written, and flushed, before the change they note, so that a run killed or a
+// Written, and flushed, before the change it notes, so that a run killed or a
 // power cut after the change leaves a journal that knows it. A line: the
 // change's letter, then path, kept copy, size, stamp and UTC time of what the
 // run writes, separated by "|".
-bool RollbackJournal::note(const std::vector<Record>& records) {
+std::string RollbackJournal::Line(const Record& r) {
+    return static_cast<char>(r.change) + r.path + "|" + r.kept + "|" + std::to_string(r.written.size) + "|" +
+           std::to_string(r.written.stamp) + "|" + std::to_string(r.written.utc) + kLineEnd;
+}
+
+bool RollbackJournal::write(const std::string& lines) {
     if (!open()) return false;
-    std::string lines;
-    for (const Record& r : records)
-        lines += static_cast<char>(r.change) + r.path + "|" + r.kept + "|" + std::to_string(r.written.size) + "|" +
-                 std::to_string(r.written.stamp) + "|" + std::to_string(r.written.utc) + kLineEnd;
-    if (file_->write(lines.data(), std::int64_t(lines.size())) != std::int64_t(lines.size()) || !file_->flush()) {
-        failed_ = true;
-        return false;
-    }
-    records_.insert(records_.end(), records.begin(), records.end());
+    if (file_->write(lines.data(), std::int64_t(lines.size())) == std::int64_t(lines.size()) && file_->flush())
+        return true;
+    failed_ = true;
+    return false;
+}
+
+bool RollbackJournal::note(const Record& record) {
+    if (!write(Line(record))) return false;
+    records_.push_back(record);
     return true;
 }
 
-bool RollbackJournal::note(const Record& record) { return note(std::vector<Record>{record}); }
-
 bool RollbackJournal::noteStaging(const std::vector<std::string>& folders, const std::vector<std::string>& paths) {
-    std::vector<Record> records;
-    for (const std::string& folder : folders) records.push_back({Change::StagingFolder, folder, {}, {}});
-    for (const std::string& path : paths) records.push_back({Change::Temporaries, path, {}, {}});
-    return note(records);
+    std::string lines;
+    for (const std::string& folder : folders) lines += Line({Change::StagingFolder, folder, {}, {}});
+    for (const std::string& path : paths) lines += Line({Change::Temporaries, path, {}, {}});
+    if (!write(lines)) return false;
+    for (const std::string& folder : folders) records_.push_back({Change::StagingFolder, folder, {}, {}});
+    for (const std::string& path : paths) records_.push_back({Change::Temporaries, path, {}, {}});
+    return true;
 }
 
 void RollbackJournal::discard() {
@@ -419,12 +425,14 @@ RollbackJournal::Recovery RollbackJournal::Recover(const std::string& folder, Un
     }
     // What a killed check staged goes first: the folders that the undo of a
     // part removes are then empty of it.
-    std::stable_partition(found.begin(), found.end(), [](const auto& j) { return j->onlyStaging(); });
     Recovery outcome = Recovery::NothingFound;
-    for (const auto& journal : found) {
-        const std::size_t problems = report.problems.size();
-        outcome = std::max(outcome, journal->settleFound(report));
-        failed = failed || report.problems.size() != problems;
+    for (bool staging : {true, false}) {
+        for (const auto& journal : found) {
+            if (journal->onlyStaging() != staging) continue;
+            const std::size_t problems = report.problems.size();
+            outcome = std::max(outcome, journal->settleFound(report));
+            failed = failed || report.problems.size() != problems;
+        }
     }
     if (refused) return Recovery::Refused;
     return failed ? Recovery::Failed : outcome;

@@ -146,8 +146,9 @@ private:
 
     enum class Loaded { Whole, Unreadable, Foreign };
 
+    static std::string Line(const Record& record);
+    bool write(const std::string& lines);
     bool note(const Record& record);
-    bool note(const std::vector<Record>& records);
     bool open();
     const std::string& topOf(const std::string& path) const;
     void removeTemporaries(UndoReport& report) const;

@@ -88,14 +88,15 @@ void StagedEntries::finish() {
 }
 
 bool StagedEntries::announce(const std::string& journalFolder, const std::vector<std::string>& targets) {
-    std::vector<std::string> folders;  // outermost first
+    std::vector<std::string> folders, chain;  // outermost first; the missing ones of one target, innermost first
     for (const std::string& target : targets) {
-        std::size_t at = folders.size();
+        chain.clear();
         for (std::string f = FolderPart(target); f.size() > journalFolder.size(); f = FolderPart(f)) {
             DropTrailingBackslash(f);
             if (FolderExists(f) || std::find(folders.begin(), folders.end(), f) != folders.end()) break;
-            folders.insert(folders.begin() + std::ptrdiff_t(at), f);
+            chain.push_back(f);
         }
+        for (std::size_t i = chain.size(); i > 0; --i) folders.push_back(chain[i - 1]);
     }
     journals_.push_back(std::make_unique<RollbackJournal>(journalFolder));
     if (journals_.back()->noteStaging(folders, targets)) return true;
