@@ -161,23 +161,38 @@ bool VerifyEntriesToWrite(const TArchive& archive, const TUpdateParts& parts, st
     std::vector<bool> applied(parts.Count());
     for (std::size_t p = 0; p < parts.Count(); ++p) applied[p] = ClassifyVChk(parts[p].VChk) == kVChkPassed;
     // Each entry once, in the archive's order, for the first part that will probably write it.
-    std::vector<std::pair<const PartTarget*, std::string>> planned(std::size_t(archive.entryCount()));
+    struct Planned {
+        const PartTarget* target = nullptr;
+        std::string path;
+        std::size_t part = 0;
+    };
+    std::vector<Planned> planned(std::size_t(archive.entryCount()));
     std::uint64_t bytes = 0;
     std::vector<std::vector<PartTarget>> scratch(parts.Count());
     for (std::size_t p = 0; p < parts.Count(); ++p) {
         if (!applied[p]) continue;
         for (const PartTarget& target : PlannedTargets(parts[p], archive, {}, scratch[p])) {
-            if (target.entry < 0 || planned[std::size_t(target.entry)].first) continue;
+            if (target.entry < 0 || planned[std::size_t(target.entry)].target) continue;
             std::string path = ProbableTargetOf(target, archive.entryAt(target.entry), parts[p]);
             if (path.empty()) continue;
-            planned[std::size_t(target.entry)] = {&target, path};
+            planned[std::size_t(target.entry)] = {&target, path, p};
             const std::int64_t size = archive.entryAt(target.entry).unpackedSize;
             bytes += size > 0 ? std::uint64_t(size) : 0;
         }
     }
     // A run inflates each entry here and writes it later: twice its length of work.
     if (staging && !second) Progress().begin(2 * bytes);
-    for (const auto& [target, path] : planned) {
+    StagedEntries& stager = staging ? *staging : checkOnly;
+    // What will be staged is named in each part's folder first (StagedEntries::announce).
+    for (std::size_t p = 0; p < parts.Count() && !second; ++p) {
+        std::vector<std::string> targets;
+        for (const Planned& e : planned)
+            if (e.target && e.part == p && (staging || e.target->kind == TargetKind::Patch)) targets.push_back(e.path);
+        if (!targets.empty()) stager.announce(parts[p].TargetFolder, targets);
+    }
+    for (const Planned& e : planned) {
+        const PartTarget* target = e.target;
+        const std::string& path = e.path;
         if (!target) continue;
         bool differs = false;
         bool patch = target->kind == TargetKind::Patch;
@@ -188,8 +203,8 @@ bool VerifyEntriesToWrite(const TArchive& archive, const TUpdateParts& parts, st
             *held = true;
             continue;
         }
-        if (!VerifyEntry(archive, archiveFile.get(), *target, staging || patch ? path : std::string(),
-                         staging ? *staging : checkOnly, parts, problem, differs)) {
+        if (!VerifyEntry(archive, archiveFile.get(), *target, staging || patch ? path : std::string(), stager, parts,
+                         problem, differs)) {
             name = differs ? std::string() : archive.entryAt(target->entry).name;
             return false;
         }
@@ -351,6 +366,7 @@ bool ApplyParts(Run& run) {
         run.session.SetCompleted(true);
         run.ending = parts.RestartNeeded ? RunEnding::RestartNeeded : RunEnding::Succeeded;
     }
+    run.staging.finish();
     LogEnding(run, succeeded);
     return succeeded;
 }

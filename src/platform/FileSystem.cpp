@@ -1,6 +1,7 @@
 #include "platform/FileSystem.h"
 
 #include "base/Exception.h"
+#include "base/Text.h"
 
 #ifdef _WIN32
 #include "Windows/FileSystem.inc"
@@ -39,4 +40,15 @@ bool SettleFailedReplace(FileSystem& fs, const std::string& from, const std::str
     if (fs.attributes(to) != kAttrInvalid) return true;
     if (fs.attributes(backup) != kAttrInvalid && fs.renameOver(backup, to)) return true;
     return fs.attributes(from) != kAttrInvalid && fs.renameOver(from, to);
+}
+
+bool CrossesReparsePoint(const std::string& top, const std::string& path) {
+    std::size_t start = top.size() + (top.empty() || top.back() == '\\' ? 0 : 1);
+    if (top.empty() || path.size() <= start || !StartsWithText(top, path) || path[start - 1] != '\\') return true;
+    for (std::size_t slash = path.find('\\', start); slash != std::string::npos; slash = path.find('\\', slash + 1)) {
+        std::uint32_t attributes = Fs().attributes(path.substr(0, slash));
+        if (attributes == kAttrInvalid) return false;  // nothing further down exists
+        if (attributes & kAttrReparsePoint) return true;
+    }
+    return false;
 }

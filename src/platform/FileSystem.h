@@ -20,6 +20,9 @@ enum : std::uint32_t {
     kAttrDirectory = 0x10,
     kAttrArchive = 0x20,
     kAttrNormal = 0x80,
+    // A junction, symbolic link or mount point: what lies behind it may be
+    // anywhere, and is not the folder's that holds it.
+    kAttrReparsePoint = 0x400,
     kAttrInvalid = 0xFFFFFFFF,
 };
 
@@ -165,6 +168,13 @@ bool FileInUse(const std::string& path);
 // fewer than MAX_PATH (260) characters, a folder that CreateDirectory makes
 // fewer than 248 (room for an 8.3 name). Longer ones fail with error 206.
 constexpr std::size_t kMaxPathLength = 259, kMaxNewFolderLength = 247;
+
+// Whether a folder on the way from `top` (itself not looked at) to `path` is a
+// reparse point, or `path` does not lie below `top`: the updater deletes or
+// renames nothing through such a path, since a user who may create folders
+// below `top` can point one anywhere. The last element of `path` is not looked
+// at (a file that is itself a link is removed or renamed as the link).
+bool CrossesReparsePoint(const std::string& top, const std::string& path);
 
 inline bool FileExists(const std::string& path) {
     std::uint32_t a = Fs().attributes(path);

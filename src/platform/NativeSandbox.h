@@ -18,4 +18,7 @@ void SetNativeFileOwner(const std::string& windowsPath, FileOwner owner);
 // Marks the file as the image of a running program (or no longer): it opens
 // for reading, shared or not, but not for writing (error 32); deleting it or
 // putting another file in its place fails (error 5); it may be renamed.
+// A symbolic link at `windowsPath` to `windowsTarget`, which the file system
+// reports as a reparse point (a junction when the target is a folder).
+bool MakeNativeLink(const std::string& windowsPath, const std::string& windowsTarget);
 void SetMappedImage(const std::string& windowsPath, bool mapped);

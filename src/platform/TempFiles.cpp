@@ -100,11 +100,11 @@ bool TempFile::commit(const std::string& target, std::int32_t stamp) {
     return true;
 }
 
-std::vector<std::string> RemoveLeftoverTemporaries(const std::vector<std::string>& targets) {
+std::vector<std::string> RemoveLeftoverTemporaries(const std::string& top, const std::vector<std::string>& targets) {
     std::vector<std::string> folders;  // each listed once; temporaries are rare, so a name is looked up plainly
     for (const std::string& target : targets) {
         std::string folder = FolderPart(target);
-        if (!folder.empty() && !IsOneOf(folder, folders)) folders.push_back(folder);
+        if (!folder.empty() && !IsOneOf(folder, folders) && !CrossesReparsePoint(top, target)) folders.push_back(folder);
     }
     std::vector<std::string> removed;
     for (const std::string& folder : folders) {
@@ -112,7 +112,7 @@ std::vector<std::string> RemoveLeftoverTemporaries(const std::vector<std::string
         if (!Fs().listFolder(folder, children)) continue;
         for (const FindData& child : children) {
             std::string base;
-            if ((child.attributes & kAttrDirectory) || !ParseTempName(child.name, base)) continue;
+            if ((child.attributes & (kAttrDirectory | kAttrReparsePoint)) || !ParseTempName(child.name, base)) continue;
             // A kept copy belongs to the journal that notes it, which may lie in
             // a folder of another package's part: only its undo or commit removes it.
             if (IsKept(child.name, base)) continue;
@@ -121,22 +121,4 @@ std::vector<std::string> RemoveLeftoverTemporaries(const std::vector<std::string
         }
     }
     return removed;
-}
-
-void RemoveRunTemporaries(const std::string& folder, std::vector<std::string>& removed) {
-    std::vector<FindData> children;
-    std::string prefix = folder;
-    if (!prefix.empty() && prefix.back() != '\\') prefix += '\\';
-    Fs().listFolder(prefix, children);
-    for (const FindData& child : children) {
-        std::string base;
-        if (child.attributes & kAttrDirectory) {
-            std::size_t before = removed.size();
-            RemoveRunTemporaries(prefix + child.name, removed);
-            // A folder that held nothing but temporaries was made for them: removed when empty now.
-            if (removed.size() > before) Fs().removeFolder(prefix + child.name);
-        } else if (ParseTempName(child.name, base) && !IsKept(child.name, base) && Settle(prefix, child.name, base)) {
-            removed.push_back(prefix + child.name);
-        }
-    }
 }

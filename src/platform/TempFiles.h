@@ -2,7 +2,9 @@
 // the copies that a part with rollback keeps. All of them follow one naming
 // rule, target + ".~" + kind + number, so that a later run recognises what a
 // killed run left beside a target and removes it (RemoveLeftoverTemporaries),
-// a kept copy aside: its journal puts it back or removes it.
+// a kept copy aside: its journal puts it back or removes it. A file is never
+// removed for its name alone: only beside a target that a package or a
+// journal names.
 // A name that is taken is never reused while it exists: the file under it may
 // still be wanted by this run (two entries for one target, a kept copy).
 #pragma once
@@ -75,15 +77,11 @@ inline bool RemoveFileAnyway(const std::string& path) {
 }
 
 // Removes every file that follows the naming rule beside one of `targets`
-// (full paths), read-only or not: what killed runs left. Kept copies stay for
-// the journals that note them, pending copies that are scheduled for the next
-// start of Windows stay too; a backup whose target is missing becomes the
-// target again (after a failed replace it may be the only copy). Returns the
-// paths removed; one that cannot be removed (in use) stays.
-std::vector<std::string> RemoveLeftoverTemporaries(const std::vector<std::string>& targets);
-
-// The same for every file in `folder` and its sub-folders, whatever its
-// target: what a killed run staged, inflated or copied there, also for
-// entries that it never reached, and the folders that held only those. Only
-// while the one-updater lock is held. Appends the paths removed to `removed`.
-void RemoveRunTemporaries(const std::string& folder, std::vector<std::string>& removed);
+// (full paths below the folder `top`), read-only or not: what killed runs
+// left. Kept copies stay for the journals that note them, pending copies that
+// are scheduled for the next start of Windows stay too; a backup whose target
+// is missing becomes the target again (after a failed replace it may be the
+// only copy). Nothing is touched through a reparse point below `top`
+// (CrossesReparsePoint), nor a temporary that is one itself. Returns the paths
+// removed; one that cannot be removed (in use) stays.
+std::vector<std::string> RemoveLeftoverTemporaries(const std::string& top, const std::vector<std::string>& targets);

@@ -174,6 +174,12 @@ void DeleteListedFiles(TUpdatePart& part, const std::vector<PartTarget>& targets
         }
         std::string path = part.TargetFolder + target.rel;
         if (!FileExists(path)) continue;
+        // A folder of the path that is a junction or link leads out of the part's folder.
+        if (CrossesReparsePoint(part.TargetFolder, path)) {
+            ++part.ErrorCount;
+            Log(part, "*** " + path + " liegt hinter einer Verknüpfung und wird nicht gelöscht.", kResult);
+            continue;
+        }
         Fs().clearChangeError();
         if (HeldUntilRestart(part, path)) {
             if (!ScheduleAtRestart(path, "")) {
@@ -232,7 +238,11 @@ void LogReport(const TUpdatePart& part, const UndoReport& report) {
 }
 
 // Takes back what the part changed; says so only when all of it went back.
-void Undo(const TUpdatePart& part, RollbackJournal& journal) {
+// The part's staged files that it did not reach go first: the new folders that
+// hold them can go then.
+void Undo(const TUpdatePart& part, RollbackJournal& journal, const std::vector<PartTarget>& targets) {
+    if (StagedEntries* staging = part.Owner->Staging)
+        for (const PartTarget& target : targets) staging->drop(target.entry);
     UndoReport report;
     journal.undo(report);
     LogReport(part, report);
@@ -252,7 +262,7 @@ bool ApplyAllOrNothing(TUpdatePart& part, const TArchive& archive, const std::ve
         ApplyEntries(part, archive, targets);
         DeleteListedFiles(part, targets);
     } catch (const std::exception&) {
-        Undo(part, journal);
+        Undo(part, journal, targets);
         throw;
     }
     StringList problems;
@@ -261,7 +271,7 @@ bool ApplyAllOrNothing(TUpdatePart& part, const TArchive& archive, const std::ve
         Log(part, writer.failureLine(journal.path()), kResult);
     }
     if (part.ErrorCount > 0) {
-        Undo(part, journal);
+        Undo(part, journal, targets);
         return false;
     }
     LogLines(part, problems);
@@ -279,6 +289,9 @@ bool RecoverInterruptedPart(const TUpdatePart& part) {
     const std::string head = "Ein abgebrochenes Update in " + part.TargetFolder;
     switch (recovery) {
     case RollbackJournal::Recovery::NothingFound: return true;
+    case RollbackJournal::Recovery::Cleaned:
+        Log(part, "Die Reste eines abgebrochenen Updates in " + part.TargetFolder + " wurden entfernt.", kDetail);
+        return true;
     case RollbackJournal::Recovery::Undone: Log(part, head + " wurde zurückgenommen.", kResult); return true;
     case RollbackJournal::Recovery::Finished: Log(part, head + " wurde abgeschlossen.", kResult); return true;
     case RollbackJournal::Recovery::Failed: break;
@@ -290,16 +303,17 @@ bool RecoverInterruptedPart(const TUpdatePart& part) {
 
 void RemoveLeftoversOf(const TUpdatePart& part, const TArchive& archive, const StringList& toDelete) {
     if (part.TargetFolder.empty()) return;
-    std::vector<std::string> targets;
+    std::vector<std::string> targets, altTargets;
     std::vector<PartTarget> scratch;
     for (const PartTarget& target : PlannedTargets(part, archive, toDelete, scratch)) {
         if (!target.contained) continue;
         targets.push_back(part.TargetFolder + target.rel);
         if (target.kind != TargetKind::Delete && !part.AltTargetFolder.empty())
-            targets.push_back(part.AltTargetFolder + target.rel);
+            altTargets.push_back(part.AltTargetFolder + target.rel);
     }
-    for (const std::string& removed : RemoveLeftoverTemporaries(targets))
-        Log(part, removed + " (Rest eines abgebrochenen Updates) entfernt", kDetail);
+    for (const std::string* top : {&part.TargetFolder, &part.AltTargetFolder})
+        for (const std::string& path : RemoveLeftoverTemporaries(*top, top == &part.TargetFolder ? targets : altTargets))
+            Log(part, path + " (Rest eines abgebrochenen Updates) entfernt", kDetail);
 }
 
 bool CheckTargetFolder(const TUpdatePart& part) {

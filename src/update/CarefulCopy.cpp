@@ -6,6 +6,7 @@
 
 #include "archive/Archive.h"
 #include "base/Exception.h"
+#include "base/Text.h"
 #include "env/MessageBoxes.h"
 #include "env/System.h"
 #include "env/UiHooks.h"
@@ -121,7 +122,7 @@ bool CommitCopy(TempFile& copy, const std::string& destination, std::int32_t sta
 }
 
 int CopyInto(FileHandle& src, const std::string& source, const std::string& destination, std::int32_t stamp) {
-    RemoveLeftoverTemporaries({destination});  // what a killed copy left
+    RemoveLeftoverTemporaries(FolderPart(destination), {destination});  // what a killed copy left
     TempFile temp(destination, TempKind::Copy);
     if (!temp.file()) return kCopyFailed;
     std::vector<char> buffer = Buffer(kCopyBlockSize);

@@ -1,5 +1,6 @@
 #include "update/Rollback.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <limits>
 
@@ -25,22 +26,13 @@ bool IsFolder(const std::string& path) {
 
 bool Exists(const std::string& path) { return Fs().attributes(path) != kAttrInvalid; }
 
-// A folder that a part made, with the updater's own temporaries in it (staged
-// files, what a killed write left) and the folders made for them. Anything
-// else in it stays, and so does the folder.
-bool RemoveNewFolder(const std::string& folder) {
-    std::vector<FindData> children;
-    Fs().listFolder(folder, children);
-    std::string base;
-    for (const FindData& child : children) {
-        std::string path = folder + "\\" + child.name;
-        if (child.attributes & kAttrDirectory)
-            RemoveNewFolder(path);
-        else if (ParseTempName(child.name, base))
-            RemoveFileAnyway(path);
-    }
-    return Fs().removeFolder(folder);
+bool IsReparsePoint(const std::string& path) {
+    std::uint32_t attributes = Fs().attributes(path);
+    return attributes != kAttrInvalid && (attributes & kAttrReparsePoint) != 0;
 }
+
+// The largest journal read: far above any that a part writes (a line per changed file).
+constexpr std::int64_t kMaxJournalBytes = 64 << 20;
 
 bool IsJournalName(const std::string& name) {
     std::string upper = UpperCased(name), stem = UpperCased(kJournalStem), suffix = UpperCased(kJournalSuffix);
@@ -58,7 +50,9 @@ std::vector<std::string> SplitFields(const std::string& text) {
     }
 }
 
-bool KnownChange(char c) { return c == 'K' || c == 'N' || c == 'D' || c == 'P' || c == 'C'; }
+bool KnownChange(char c) {
+    return c == 'K' || c == 'N' || c == 'D' || c == 'P' || c == 'C' || c == 'T' || c == 'F';
+}
 
 // A decimal number, "-" allowed, within [low, high].
 bool ParseNumber(const std::string& text, std::int64_t low, std::int64_t high, std::int64_t& out) {
@@ -124,7 +118,8 @@ bool Written::isAt(const std::string& path) const {
     return CompareFileDates(found.dosDate, stamp) == 0;
 }
 
-RollbackJournal::RollbackJournal(std::string folder) : folder_(std::move(folder)) {}
+RollbackJournal::RollbackJournal(std::string folder, std::string altFolder)
+    : folder_(std::move(folder)), altFolder_(std::move(altFolder)) {}
 
 RollbackJournal::~RollbackJournal() = default;
 
@@ -142,17 +137,38 @@ bool RollbackJournal::open() {
 // power cut after the change leaves a journal that knows it. A line: the
 // change's letter, then path, kept copy, size, stamp and UTC time of what the
 // run writes, separated by "|".
-bool RollbackJournal::note(const Record& record) {
+std::string RollbackJournal::Line(const Record& r) {
+    return static_cast<char>(r.change) + r.path + "|" + r.kept + "|" + std::to_string(r.written.size) + "|" +
+           std::to_string(r.written.stamp) + "|" + std::to_string(r.written.utc) + kLineEnd;
+}
+
+bool RollbackJournal::write(const std::string& lines) {
     if (!open()) return false;
-    std::string line = static_cast<char>(record.change) + record.path + "|" + record.kept + "|" +
-                       std::to_string(record.written.size) + "|" + std::to_string(record.written.stamp) + "|" +
-                       std::to_string(record.written.utc) + kLineEnd;
-    if (file_->write(line.data(), std::int64_t(line.size())) != std::int64_t(line.size()) || !file_->flush()) {
-        failed_ = true;
-        return false;
-    }
+    if (file_->write(lines.data(), std::int64_t(lines.size())) == std::int64_t(lines.size()) && file_->flush())
+        return true;
+    failed_ = true;
+    return false;
+}
+
+bool RollbackJournal::note(const Record& record) {
+    if (!write(Line(record))) return false;
     records_.push_back(record);
     return true;
+}
+
+bool RollbackJournal::noteStaging(const std::vector<std::string>& folders, const std::vector<std::string>& paths) {
+    std::string lines;
+    for (const std::string& folder : folders) lines += Line({Change::StagingFolder, folder, {}, {}});
+    for (const std::string& path : paths) lines += Line({Change::Temporaries, path, {}, {}});
+    if (!write(lines)) return false;
+    for (const std::string& folder : folders) records_.push_back({Change::StagingFolder, folder, {}, {}});
+    for (const std::string& path : paths) records_.push_back({Change::Temporaries, path, {}, {}});
+    return true;
+}
+
+void RollbackJournal::discard() {
+    file_.reset();
+    if (!path_.empty()) Fs().removeFile(path_);
 }
 
 bool RollbackJournal::keep(const std::string& path, const Written& written) {
@@ -185,22 +201,26 @@ bool RollbackJournal::noteNewFolders(const std::string& folder, const std::strin
 }
 
 // A kept copy in use (the old .exe of a program still running) goes at the next start of Windows.
-void RollbackJournal::removeKeptCopies(UndoReport& report) {
-    for (const Record& record : records_) {
-        if (record.change != Change::Kept || !Exists(record.kept) || RemoveFileAnyway(record.kept)) continue;
-        if (ScheduleAtRestart(record.kept, ""))
-            report.notices.push_back(record.kept + " wird beim nächsten Neustart gelöscht.");
-        else
-            report.problems.push_back(record.kept + " konnte nicht gelöscht werden");
-    }
+void RollbackJournal::removeKeptCopy(const Record& record, UndoReport& report) {
+    if (!Exists(record.kept) || RemoveFileAnyway(record.kept)) return;
+    if (ScheduleAtRestart(record.kept, ""))
+        report.notices.push_back(record.kept + " wird beim nächsten Neustart gelöscht.");
+    else
+        report.problems.push_back(record.kept + " konnte nicht gelöscht werden");
 }
 
 // After the commit line: the kept copies go, and what earlier runs left for
-// the restart at the paths the part wrote.
+// the restart at the paths the part wrote; neither through a junction or link.
 void RollbackJournal::settleCommitted(UndoReport& report) {
-    removeKeptCopies(report);
-    for (const Record& record : records_)
-        if (record.change == Change::Superseded) SupersedeRestartChanges(record.path, report.problems);
+    for (const Record& record : records_) {
+        if (record.change != Change::Kept && record.change != Change::Superseded) continue;
+        if (CrossesReparsePoint(topOf(record.path), record.path))
+            report.problems.push_back("*** " + record.path + " liegt hinter einer Verknüpfung und wird nicht angetastet.");
+        else if (record.change == Change::Kept)
+            removeKeptCopy(record, report);
+        else
+            SupersedeRestartChanges(record.path, report.problems);
+    }
 }
 
 // The journal goes once nothing of it is left to do.
@@ -230,21 +250,40 @@ void RollbackJournal::disown(const std::string& path) {
     }
 }
 
+// The folder below which the journal's line for `path` lies: what is reached
+// from it through a junction or link is not the part's.
+const std::string& RollbackJournal::topOf(const std::string& path) const {
+    return IsPlainPathBelow(path, folder_) || altFolder_.empty() ? folder_ : altFolder_;
+}
+
+// What killed writes, copies or staging left beside the paths of the lines,
+// in one look at each folder.
+void RollbackJournal::removeTemporaries(UndoReport& report) const {
+    std::vector<std::string> paths[2];
+    for (const Record& r : records_)
+        if (r.change == Change::Kept || r.change == Change::NewFile || r.change == Change::Temporaries)
+            paths[&topOf(r.path) == &folder_ ? 0 : 1].push_back(r.path);
+    for (int i = 0; i < 2; ++i)
+        for (const std::string& removed : RemoveLeftoverTemporaries(i == 0 ? folder_ : altFolder_, paths[i]))
+            report.notices.push_back(removed + " (Rest eines abgebrochenen Updates) entfernt");
+}
+
 // One change taken back, when it was made and what it made is still there.
-void RollbackJournal::undoRecord(const Record& r, UndoReport& report) {
-    switch (r.change) {
-    case Change::Kept:
-        if (!Exists(r.kept)) return;
-        if (!r.written.isAt(r.path)) {
-            report.notices.push_back(r.path + " wurde inzwischen ersetzt und bleibt erhalten.");
-            if (!RemoveFileAnyway(r.kept)) report.problems.push_back(r.kept + " konnte nicht gelöscht werden");
-            return;
-        }
-        // One rename over the new file: the path holds one version or the other at every moment.
-        if (!EvenIfReadOnly(r.path, [&] { return Fs().renameOver(r.kept, r.path); }))
-            report.problems.push_back("*** " + r.path + " konnte nicht wiederhergestellt werden (vorige Fassung: " +
-                                      r.kept + ").");
+// Nothing is done through a junction or link on the way to the path (someone
+// put it there since the run: behind it lies someone else's folder); a change
+// that stays so keeps the journal. Folders wait for the second pass.
+void RollbackJournal::undoRecord(const Record& r, UndoReport& report, bool folders) {
+    const bool folder = r.change == Change::NewFolder || r.change == Change::StagingFolder;
+    if (folder != folders || r.change == Change::Superseded || r.change == Change::Succeeded ||
+        r.change == Change::Temporaries)
         return;
+    if (CrossesReparsePoint(topOf(r.path), r.path)) {
+        if (r.change != Change::StagingFolder)
+            report.problems.push_back("*** " + r.path + " liegt hinter einer Verknüpfung und wird nicht angetastet.");
+        return;
+    }
+    switch (r.change) {
+    case Change::Kept: undoKept(r, report); return;
     case Change::NewFile:
         if (!FileExists(r.path)) return;
         if (!r.written.isAt(r.path)) {
@@ -256,18 +295,36 @@ void RollbackJournal::undoRecord(const Record& r, UndoReport& report) {
     case Change::NewFolder:
         // What is left in it (files that others put there since, or one of the
         // run's that could not be removed and is named already) keeps the folder,
-        // as it keeps a replaced file: no reason to hold the journal.
-        if (IsFolder(r.path) && !RemoveNewFolder(r.path))
+        // as it keeps a replaced file: no reason to hold the journal. So does a
+        // junction or link put in its place.
+        if (IsFolder(r.path) && (IsReparsePoint(r.path) || !Fs().removeFolder(r.path)))
             report.notices.push_back(r.path + " konnte nicht entfernt werden und bleibt erhalten.");
         return;
-    case Change::Superseded:
-    case Change::Succeeded: return;
+    default:  // a folder made for staged files goes when it is empty
+        if (IsFolder(r.path) && !IsReparsePoint(r.path)) Fs().removeFolder(r.path);
+        return;
     }
 }
 
+void RollbackJournal::undoKept(const Record& r, UndoReport& report) {
+    if (!Exists(r.kept)) return;
+    if (!r.written.isAt(r.path)) {
+        report.notices.push_back(r.path + " wurde inzwischen ersetzt und bleibt erhalten.");
+        if (!RemoveFileAnyway(r.kept)) report.problems.push_back(r.kept + " konnte nicht gelöscht werden");
+        return;
+    }
+    // One rename over the new file: the path holds one version or the other at every moment.
+    if (!EvenIfReadOnly(r.path, [&] { return Fs().renameOver(r.kept, r.path); }))
+        report.problems.push_back("*** " + r.path + " konnte nicht wiederhergestellt werden (vorige Fassung: " + r.kept +
+                                  ").");
+}
+
+// In reverse order: the files, what the run left beside them, then the folders.
 void RollbackJournal::undo(UndoReport& report) {
     UndoReport mine;
-    for (auto it = records_.rbegin(); it != records_.rend(); ++it) undoRecord(*it, mine);
+    for (auto it = records_.rbegin(); it != records_.rend(); ++it) undoRecord(*it, mine, false);
+    removeTemporaries(mine);
+    for (auto it = records_.rbegin(); it != records_.rend(); ++it) undoRecord(*it, mine, true);
     finish(mine.problems);
     report.problems.insert(report.problems.end(), mine.problems.begin(), mine.problems.end());
     report.notices.insert(report.notices.end(), mine.notices.begin(), mine.notices.end());
@@ -283,6 +340,7 @@ RollbackJournal::Loaded RollbackJournal::load(const std::string& path, const std
     std::unique_ptr<FileHandle> file = Fs().open(path, OpenMode::ReadShared);
     std::int64_t size = file ? file->size() : -1;
     if (size < 0) return Loaded::Unreadable;
+    if (size > kMaxJournalBytes) return Loaded::Foreign;  // checked before a 32-bit size_t could cut it
     std::string text(std::size_t(size), '\0');
     if (size > 0 && file->read(&text[0], size) != size) return Loaded::Unreadable;
     return ParseText(text, folder, altFolder, records_) ? Loaded::Whole : Loaded::Foreign;
@@ -321,49 +379,67 @@ bool RollbackJournal::parse(const std::string& line, const std::string& folder, 
     return wellFormed;
 }
 
+// Whether the journal notes only what the run's check left: staged files and their folders.
+bool RollbackJournal::onlyStaging() const {
+    for (const Record& record : records_)
+        if (record.change != Change::Temporaries && record.change != Change::StagingFolder) return false;
+    return true;
+}
+
+// Settles one journal found whole: undone, or finished when its part had
+// succeeded. A part that had succeeded only had its kept copies to remove; one
+// that stays is left to a later run, which it does not stop.
+RollbackJournal::Recovery RollbackJournal::settleFound(UndoReport& report) {
+    if (onlyStaging()) {
+        undo(report);
+        return Recovery::Cleaned;
+    }
+    if (records_.back().change != Change::Succeeded) {
+        undo(report);
+        return Recovery::Undone;
+    }
+    UndoReport mine;
+    settleCommitted(mine);
+    finish(mine.problems);
+    report.notices.insert(report.notices.end(), mine.notices.begin(), mine.notices.end());
+    report.notices.insert(report.notices.end(), mine.problems.begin(), mine.problems.end());
+    return Recovery::Finished;
+}
+
 RollbackJournal::Recovery RollbackJournal::Recover(const std::string& folder, UndoReport& report,
                                                     const std::string& altFolder) {
     FindData any;
     if (!Fs().findFirst(folder + kJournalStem + "*" + kJournalSuffix, any)) return Recovery::NothingFound;
     std::vector<FindData> entries;
     Fs().listFolder(folder, entries);
-    Recovery outcome = Recovery::NothingFound;
-    bool failed = false, undone = false, refused = false;
+    std::vector<std::unique_ptr<RollbackJournal>> found;
+    bool refused = false, failed = false;
     for (const FindData& entry : entries) {
         if ((entry.attributes & kAttrDirectory) || !IsJournalName(entry.name)) continue;
-        RollbackJournal journal(folder);
+        auto journal = std::make_unique<RollbackJournal>(folder, altFolder);
         const std::string path = folder + entry.name;
-        Loaded loaded = Fs().owner(path) == FileOwner::Other ? Loaded::Foreign : journal.load(path, folder, altFolder);
-        if (loaded != Loaded::Whole) {
-            bool foreign = loaded == Loaded::Foreign;
-            report.problems.push_back("*** " + path + (foreign ? " stammt nicht von diesem Updater und wird nicht befolgt."
-                                                               : " kann nicht gelesen werden."));
-            (foreign ? refused : failed) = true;
+        // A journal that is a link, or not the updater's own, may say anything.
+        const bool foreign = (entry.attributes & kAttrReparsePoint) || Fs().owner(path) == FileOwner::Other;
+        Loaded loaded = foreign ? Loaded::Foreign : journal->load(path, folder, altFolder);
+        if (loaded == Loaded::Whole) {
+            found.push_back(std::move(journal));
             continue;
         }
-        UndoReport mine;
-        // A part that had succeeded only had its kept copies to remove; one
-        // that stays is left to a later run, which it does not stop.
-        if (!journal.records_.empty() && journal.records_.back().change == Change::Succeeded) {
-            journal.settleCommitted(mine);
-            journal.finish(mine.problems);
-            mine.notices.insert(mine.notices.end(), mine.problems.begin(), mine.problems.end());
-            mine.problems.clear();
-        } else {
-            journal.undo(mine);
-            undone = true;
-        }
-        failed = failed || !mine.problems.empty();
-        report.problems.insert(report.problems.end(), mine.problems.begin(), mine.problems.end());
-        report.notices.insert(report.notices.end(), mine.notices.begin(), mine.notices.end());
-        outcome = Recovery::Finished;
+        report.problems.push_back("*** " + path + (loaded == Loaded::Foreign ? " stammt nicht von diesem Updater und wird nicht befolgt."
+                                                                             : " kann nicht gelesen werden."));
+        (loaded == Loaded::Foreign ? refused : failed) = true;
     }
-    // What the killed run staged, inflated or copied, also for entries that its journal never reached.
-    std::vector<std::string> removed;
-    if (outcome == Recovery::Finished) RemoveRunTemporaries(folder, removed);
-    for (const std::string& path : removed) report.notices.push_back(path + " (Rest eines abgebrochenen Updates) entfernt");
+    // What a killed check staged goes first: the folders that the undo of a
+    // part removes are then empty of it.
+    Recovery outcome = Recovery::NothingFound;
+    for (bool staging : {true, false}) {
+        for (const auto& journal : found) {
+            if (journal->onlyStaging() != staging) continue;
+            const std::size_t problems = report.problems.size();
+            outcome = std::max(outcome, journal->settleFound(report));
+            failed = failed || report.problems.size() != problems;
+        }
+    }
     if (refused) return Recovery::Refused;
-    if (failed) return Recovery::Failed;
-    if (undone) return Recovery::Undone;
-    return outcome;
+    return failed ? Recovery::Failed : outcome;
 }

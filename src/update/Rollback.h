@@ -68,10 +68,23 @@ struct UndoReport {
 
 class RollbackJournal {
 public:
-    enum class Change : char { Kept = 'K', NewFile = 'N', NewFolder = 'D', Superseded = 'P', Succeeded = 'C' };
+    // Temporaries and StagingFolder note what the run's check stages before
+    // the first change: the target beside which a staged file is made, and a
+    // folder made for it. Their undo removes the temporaries beside the target
+    // (whatever their kind) and the folder when it is empty.
+    enum class Change : char {
+        Kept = 'K',
+        NewFile = 'N',
+        NewFolder = 'D',
+        Superseded = 'P',
+        Succeeded = 'C',
+        Temporaries = 'T',
+        StagingFolder = 'F',
+    };
 
-    // The journal is made in `folder` (ending with "\") at the first change.
-    explicit RollbackJournal(std::string folder);
+    // The journal is made in `folder` (ending with "\") at the first change;
+    // `altFolder` is the part's second folder, where its paths may lie too.
+    explicit RollbackJournal(std::string folder, std::string altFolder = {});
     ~RollbackJournal();
     RollbackJournal(const RollbackJournal&) = delete;
     RollbackJournal& operator=(const RollbackJournal&) = delete;
@@ -90,6 +103,13 @@ public:
     // and no entry has been written into yet.
     bool noteNewFolders(const std::string& folder, const std::string& top, const StagedEntries* staging);
 
+    // Before the run's check stages anything: the folders it may make
+    // (outermost first) and the targets beside which it may put staged files,
+    // in one write.
+    bool noteStaging(const std::vector<std::string>& folders, const std::vector<std::string>& paths);
+    // The staging is over and what it left is removed: the journal goes.
+    void discard();
+
     // The part succeeded: noted as such, then the kept copies are removed. A
     // kept copy that stays gets a line in `problems` and keeps the journal for
     // the next run. False, with nothing removed, when the note cannot be written.
@@ -105,12 +125,16 @@ public:
 
     const std::string& path() const { return path_; }
 
-    enum class Recovery { NothingFound, Undone, Finished, Failed, Refused };
+    // In the order of precedence: Cleaned when the journals noted no change
+    // but what the run's check staged.
+    enum class Recovery { NothingFound, Cleaned, Finished, Undone, Failed, Refused };
     // Journals that a killed run left in `folder`, each undone or finished;
     // `altFolder` is the part's second folder, where its paths may lie too. A
     // journal that cannot be read, or whose undo leaves something, stays
     // (Failed); so does one that is not the updater's (Refused, before Failed).
-    // The run's temporaries in `folder`'s tree go with an obeyed journal.
+    // The temporaries beside the paths that an obeyed journal names go with
+    // it, and nothing else: not a file for its name alone, nor anything
+    // reached through a junction or link below the folders.
     static Recovery Recover(const std::string& folder, UndoReport& report, const std::string& altFolder = {});
 
     struct Record {
@@ -127,17 +151,24 @@ public:
 private:
     enum class Loaded { Whole, Unreadable, Foreign };
 
+    static std::string Line(const Record& record);
+    bool write(const std::string& lines);
     bool note(const Record& record);
     bool open();
-    void removeKeptCopies(UndoReport& report);
+    const std::string& topOf(const std::string& path) const;
+    void removeTemporaries(UndoReport& report) const;
+    void removeKeptCopy(const Record& record, UndoReport& report);
     void settleCommitted(UndoReport& report);
-    void undoRecord(const Record& record, UndoReport& report);
+    void undoRecord(const Record& record, UndoReport& report, bool folders);
+    void undoKept(const Record& record, UndoReport& report);
+    bool onlyStaging() const;
+    Recovery settleFound(UndoReport& report);
     void finish(const StringList& problems);
     Loaded load(const std::string& path, const std::string& folder, const std::string& altFolder);
     static bool parse(const std::string& line, const std::string& folder, const std::string& altFolder,
                       std::vector<Record>& records);
 
-    std::string folder_, path_;
+    std::string folder_, altFolder_, path_;
     std::unique_ptr<FileHandle> file_;
     std::vector<Record> records_;
     bool failed_ = false;

@@ -74,11 +74,41 @@ bool StagedEntries::createdUnclaimed(const std::string& folder) const {
     return false;
 }
 
-StagedEntries::~StagedEntries() {
-    for (const StagedFile& staged : staged_)
-        if (!staged.path.empty()) Fs().removeFile(staged.path);
+StagedEntries::~StagedEntries() { finish(); }
+
+void StagedEntries::finish() {
+    for (StagedFile& staged : staged_)
+        if (!staged.path.empty()) Fs().removeFile(staged.path), staged.path.clear();
+    stagedCount_ = 0;
     for (auto it = createdFolders_.rbegin(); it != createdFolders_.rend(); ++it)
         if (!claimed(UpperCased(*it))) Fs().removeFolder(*it);
+    createdFolders_.clear();
+    for (const auto& journal : journals_) journal->discard();
+    journals_.clear();
+}
+
+bool StagedEntries::announce(const std::string& journalFolder, const std::vector<std::string>& targets) {
+    std::vector<std::string> folders, chain;  // outermost first; the missing ones of one target, innermost first
+    for (const std::string& target : targets) {
+        chain.clear();
+        for (std::string f = FolderPart(target); f.size() > journalFolder.size(); f = FolderPart(f)) {
+            DropTrailingBackslash(f);
+            if (FolderExists(f) || std::find(folders.begin(), folders.end(), f) != folders.end()) break;
+            chain.push_back(f);
+        }
+        for (std::size_t i = chain.size(); i > 0; --i) folders.push_back(chain[i - 1]);
+    }
+    journals_.push_back(std::make_unique<RollbackJournal>(journalFolder));
+    if (journals_.back()->noteStaging(folders, targets)) return true;
+    refused_ = unannounced_ = true;
+    return false;
+}
+
+void StagedEntries::drop(std::int32_t index) {
+    if (index < 0 || std::size_t(index) >= staged_.size() || staged_[std::size_t(index)].path.empty()) return;
+    Fs().removeFile(staged_[std::size_t(index)].path);
+    staged_[std::size_t(index)].path.clear();
+    --stagedCount_;
 }
 
 StreamResult StagedEntries::check(const TArchive& archive, std::int32_t index, FileHandle* archiveFile) {

@@ -6,14 +6,19 @@
 // renames that file into place. When the object goes away, staged files that
 // were not used are removed, and so are the folders created for them that
 // writing an entry did not ask for: a refused run leaves nothing behind, and
-// a run leaves the folders that it would have created without staging.
+// a run leaves the folders that it would have created without staging. So
+// that a killed run leaves nothing either, the targets and the folders are
+// noted in a journal in the part's folder before anything is staged
+// (announce); the next run's recovery removes what the journal names.
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "archive/Archive.h"
+#include "update/Rollback.h"
 
 class StagedEntries {
 public:
@@ -22,6 +27,10 @@ public:
     StagedEntries(const StagedEntries&) = delete;
     StagedEntries& operator=(const StagedEntries&) = delete;
 
+    // Notes the targets below a part's folder `journalFolder` beside which
+    // entries may be staged, and the folders missing on their way, in a
+    // journal there; false, and no more staging, when it cannot be written.
+    bool announce(const std::string& journalFolder, const std::vector<std::string>& targets);
     // Inflates entry `index` into a staged file beside `target`, creating the
     // target's folder when needed, and checks every segment on the way. The
     // result is that of the walk; raises as the walk does, and when the entry
@@ -51,6 +60,13 @@ public:
     // given, receives the CRC-32 of what was staged.
     bool commit(std::int32_t index, const std::string& target, bool targetExists, std::uint32_t* crc = nullptr);
 
+    // Removes the staged copy of entry `index`, which is not going to be written.
+    void drop(std::int32_t index);
+    // What the object leaves when it goes away: staged files not used, their
+    // folders not asked for, the journals that name them. Called by the run
+    // when it ends; the destructor does it for a run that ends otherwise.
+    void finish();
+
     std::size_t stagedCount() const { return stagedCount_; }
     // The byte count that checking or staging entry `index` inflated; -1 when it was not checked.
     std::int64_t lengthOf(std::int32_t index) const;
@@ -77,7 +93,9 @@ private:
     std::vector<std::string> claimedFolders_;  // folders of committed targets, upper case, sorted
     std::string readyFolder_;                     // the folder the last staged file went to
     SegmentInflater inflater_;
-    bool refused_ = false;  // a staged file could not be written: stage no more
+    bool refused_ = false;  // a staged file or a journal could not be written: stage no more
+    bool unannounced_ = false;  // a journal could not be written: patches cannot be staged
+    std::vector<std::unique_ptr<RollbackJournal>> journals_;
     std::uint64_t lastLength_ = 0;
 };
 

@@ -69,7 +69,9 @@ StreamResult StagedEntries::stagePatch(const TArchive& archive, std::int32_t ind
                                        FileHandle* archiveFile) {
     // The new file exists nowhere but here: one that cannot be staged could
     // not be written later, so it stops the run before its first change,
-    // whatever other entries' staging came to.
+    // whatever other entries' staging came to, or when the journal that names
+    // it could not be written.
+    if (unannounced_) throw InstalledFileDiffers(NotStagedText(target));
     Fs().clearChangeError();
     TempFile pending(target, TempKind::Staged);
     PatchBuild build;

@@ -3,6 +3,7 @@
 // success the result equals that of the same part without rollback.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <map>
 #include <memory>
 
@@ -349,6 +350,80 @@ TEST(KeptNames, TwoDigitsAtMost) {
     EXPECT_EQ(FreeTempName(path, TempKind::Kept), "");
 }
 
+// The names of the files below `folder`, and of the folders that hold none, sorted.
+std::string Names(const std::string& folder, const std::string& rel = "") {
+    std::vector<FindData> children;
+    Fs().listFolder(folder + rel, children);
+    std::vector<std::string> names;
+    for (const FindData& c : children)
+        names.push_back(c.attributes & kAttrDirectory ? Names(folder, rel + c.name + "\\") : rel + c.name);
+    if (names.empty()) return rel;
+    std::sort(names.begin(), names.end());
+    std::string text;
+    for (const std::string& n : names) text += (text.empty() ? "" : " ") + n;
+    return text;
+}
+
+// The clean-up after a journal removes the temporaries beside the paths that
+// its lines name and the folders that the check made and left empty; no file
+// goes for its name alone (an empty journal removes nothing), and a backup
+// beside a named path whose file is missing becomes that file again.
+TEST_F(RollbackTest, CleanUpRemovesOnlyWhatTheJournalNames) {
+    const std::string t = target;
+    struct Case {
+        const char* what;
+        std::string lines;
+        RollbackJournal::Recovery outcome;
+        std::string left;
+    };
+    const std::string all = "Daten\\Kunden.mdb.~c1 alt.dll kern.dll ledger.xls.~u2 leer\\ neu\\fremd.~s1 neu\\n.dat.~u0 "
+                            "report.doc.~b1 staged.dll.~s0 staged.dll.~u1";
+    const Case cases[] = {
+        {"an empty journal", "", RollbackJournal::Recovery::Cleaned, all},
+        {"a journal of the check", "F" + t + "leer||-2|-1|-1\r\nF" + t + "neu||-2|-1|-1\r\nT" + t +
+                                       "neu\\n.dat||-2|-1|-1\r\nT" + t + "staged.dll||-2|-1|-1\r\n",
+         RollbackJournal::Recovery::Cleaned,
+         "Daten\\Kunden.mdb.~c1 alt.dll kern.dll ledger.xls.~u2 neu\\fremd.~s1 report.doc.~b1"},
+        {"a part's journal", "N" + t + "ledger.xls||-2|-1|-1\r\nK" + t + "report.doc|" + t + "report.doc.~r0|-2|-1|-1\r\n",
+         RollbackJournal::Recovery::Undone,
+         "Daten\\Kunden.mdb.~c1 alt.dll kern.dll leer\\ neu\\fremd.~s1 neu\\n.dat.~u0 report.doc staged.dll.~s0 "
+         "staged.dll.~u1"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        install();
+        RemoveTree(target + "blocked");
+        for (const char* folder : {"Daten", "leer", "neu"}) Fs().createFolder(target + folder);
+        for (const std::string name : {"Daten\\Kunden.mdb.~c1", "ledger.xls.~u2", "neu\\fremd.~s1", "neu\\n.dat.~u0",
+                                       "report.doc.~b1", "staged.dll.~s0", "staged.dll.~u1"})
+            WriteBytes(target + name, name);
+        WriteBytes(target + "~update0.~rj", c.lines);
+        ASSERT_EQ(Names(target), all + " ~update0.~rj");
+        UndoReport report;
+        EXPECT_EQ(RollbackJournal::Recover(target, report), c.outcome);
+        EXPECT_EQ(Names(target), c.left);
+    }
+}
+
+// A journal is read up to 64 MiB; a longer one is not the updater's, also
+// where its length does not fit the 32 bits of the 32-bit build's sizes.
+TEST_F(RollbackTest, JournalOverTheBoundIsNotObeyed) {
+    const std::string journal = target + "~update0.~rj";
+    constexpr std::int64_t kBound = std::int64_t(64) << 20;
+    for (std::int64_t size : {kBound, kBound + 1, (std::int64_t(1) << 32) + 2}) {
+        SCOPED_TRACE(size);
+        {
+            std::unique_ptr<FileHandle> file = Fs().open(journal, OpenMode::Create);
+            ASSERT_TRUE(file && file->seek(size - 1) && file->write("\n", 1) == 1);  // sparse where the disk allows
+        }
+        UndoReport report;
+        EXPECT_EQ(RollbackJournal::Recover(target, report),
+                  size > kBound ? RollbackJournal::Recovery::Refused : RollbackJournal::Recovery::Cleaned);
+        EXPECT_EQ(FileExists(journal), size > kBound);
+        Fs().removeFile(journal);
+    }
+}
+
 // A backup that a replace left behind is the only copy when its target is
 // missing: it becomes the target again; beside its target it goes.
 TEST(LeftoverTemporaries, BackupWithoutItsTargetBecomesTheTarget) {
@@ -358,7 +433,7 @@ TEST(LeftoverTemporaries, BackupWithoutItsTargetBecomesTheTarget) {
         SCOPED_TRACE(targetThere ? "target there" : "target missing");
         if (targetThere) WriteBytes(target, "new");
         WriteBytes(target + ".~b0", "old");
-        RemoveLeftoverTemporaries({target});
+        RemoveLeftoverTemporaries(dir.path(), {target});
         EXPECT_EQ(ReadBytes(target), targetThere ? "new" : "old");
         EXPECT_FALSE(FileExists(target + ".~b0"));
     }

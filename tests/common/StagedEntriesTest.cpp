@@ -288,9 +288,11 @@ TEST_F(StagedEntriesTest, APatchedFileHeldWithoutSharingIsAFileInUse) {
     EXPECT_EQ(prompter_.questions().size(), 2u);
 }
 
-// A written file that reads back otherwise is a failed write; a part with rollback is undone.
+// A written file that reads back otherwise is a failed write; a part with rollback is undone,
+// also the folders it made, where an entry that it did not reach was staged.
 TEST_F(StagedEntriesTest, AFileThatReadsBackOtherwiseIsNotWritten) {
     demoKeys_ = "ROLLBACK=1\r\n";
+    entries_.push_back({"add\\Demo\\sub\\deeper\\later.bin", "not reached", kNew});
     std::string exe = writeUpdater();
     AlteringFileSystem altering;
     altering.target = app_ + "readme.txt";

@@ -48,6 +48,10 @@ std::string ReadBytes(const std::string& path) {
 void RemoveTree(const std::string& path) {
     std::uint32_t attributes = Fs().attributes(path);
     if (attributes == kAttrInvalid) return;
+    if (attributes & kAttrReparsePoint) {  // the link alone, not what it leads to
+        if (!Fs().removeFile(path)) Fs().removeFolder(path);
+        return;
+    }
     if (attributes & kAttrDirectory) {
         std::vector<FindData> children;
         Fs().listFolder(path, children);

@@ -133,7 +133,7 @@ protected:
         auto add = [&](const std::string& name, const std::string& content) {
             contents.push_back({writer.declare(name, kNew), content});
         };
-        add("todel.txt", "Demo\\old.dll\r\nKern\\alt.dll\r\n");
+        add("todel.txt", "Demo\\old.dll\r\nKern\\alt.dll\r\n" + extraTodel_);
         add("update.ini",
             "P=Demo\r\nV=4.2\r\nVChk=\"4.0\"<=R\\Tarnix.exe\\Projects\\Demo\\Ver\\<=\"4.3\"\r\n"
             "VResult=R\\Tarnix.exe\\Projects\\Demo\\Ver\\=4.2\r\nFONT=Demo.ttf,Demo Sans\r\n\r\n"
@@ -261,6 +261,7 @@ protected:
 
     TempFolder dir;
     std::vector<AppFile> files_, kern_;
+    std::string extraTodel_;  // more lines of the deletion list
     bool lastSucceeded_ = false, mustSucceed_ = true;
     std::vector<std::string> lastJournal_;
     StringList lastLog_;
@@ -454,6 +455,57 @@ TEST_F(InterruptedUpdateTest, KilledRunLeavesNoTemporariesForTheNextPackage) {
     for (const std::string& folder : {app(), kern()})
         for (const auto& [name, file] : TreeOf(folder)) EXPECT_FALSE(IsTemporary(name)) << folder << name;
     EXPECT_FALSE(FolderExists(kern() + "plug"));
+}
+
+// A user who may make folders in the application's folder makes one lead
+// elsewhere (a junction; here a symbolic link, which the native file system
+// reports as such) to a folder that holds files named like the updater's
+// temporaries. Nothing behind it is removed or renamed: not by the clean-up
+// after a journal, empty or naming paths behind the link, nor as a leftover
+// beside a file of the deletion list, nor as a file of that list. A file of
+// the user's that merely looks like a temporary stays too. A killed run's
+// journal whose path lies behind the link stops the run with the journal kept.
+TEST_F(InterruptedUpdateTest, NothingIsRemovedOrRenamedThroughALink) {
+    const std::string elsewhere = dir / "Fremd\\", link = app() + "link\\";
+    struct Case {
+        const char* what;
+        std::string journal, todel;
+        bool succeeds;
+        std::string logged;
+    };
+    const Case cases[] = {
+        {"an empty journal", "", "", true, ""},
+        {"a journal of the check naming paths behind the link",
+         "F" + link + "neu||-2|-1|-1\r\nT" + link + "ledger.xls||-2|-1|-1\r\nT" + link + "report.doc||-2|-1|-1\r\n", "",
+         true, ""},
+        {"a killed part's journal naming paths behind the link",
+         "N" + link + "ledger.xls||-2|-1|-1\r\nK" + link + "victim.dll|" + link + "victim.dll.~r0|-2|-1|-1\r\n", "", false,
+         " liegt hinter einer Verknüpfung und wird nicht angetastet."},
+        {"the deletion list", "", "Demo\\link\\report.doc\r\nDemo\\link\\victim.dll\r\n", false,
+         "*** " + link + "victim.dll liegt hinter einer Verknüpfung und wird nicht gelöscht."},
+    };
+    mustSucceed_ = false;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        installFresh();
+        RemoveTree(elsewhere);
+        Fs().createFolder(elsewhere);
+        for (const char* name : {"ledger.xls.~u2", "report.doc.~b1", "victim.dll", "victim.dll.~r0"})
+            MakeFile(elsewhere + name, name, kOld);
+        Fs().createFolder(app() + "Daten");
+        MakeFile(app() + "Daten\\Kunden.mdb.~c1", "Kunden", kOld);
+        ASSERT_TRUE(MakeNativeLink(app() + "link", elsewhere));
+        WriteBytes(app() + "~update0.~rj", c.journal);
+        extraTodel_ = c.todel;
+        exe_ = writeUpdater();
+        const Tree before = TreeOf(elsewhere);
+        ASSERT_TRUE(run(-1));
+        EXPECT_EQ(lastSucceeded_, c.succeeds);
+        EXPECT_EQ(Describe(TreeOf(elsewhere)), Describe(before));
+        EXPECT_EQ(ReadBytes(app() + "Daten\\Kunden.mdb.~c1"), "Kunden");
+        EXPECT_EQ(FileExists(app() + "~update0.~rj"), !c.succeeds && c.journal.size() > 0);
+        EXPECT_NE(LogText(lastLog_).find(c.logged), std::string::npos) << LogText(lastLog_);
+    }
 }
 
 TEST_F(InterruptedUpdateTest, SecondInterruptionIsFinishedTooLongForm) {
