@@ -9,6 +9,7 @@
 #include "archive/Signature.h"
 #include "base/ByteReader.h"
 #include "base/Exception.h"
+#include "env/System.h"
 #include "env/Text.h"
 #include "env/UiHooks.h"
 #include "platform/FileSystem.h"
@@ -45,36 +46,44 @@ std::unique_ptr<FileHandle> openReadOnly(const std::string& path) { return Fs().
 
 bool TArchive::openAttached() { return openAttached(Sys().moduleFileName()); }
 
+std::int64_t TArchive::openHandle(const std::string& path) {
+    file_ = Fs().open(path, OpenMode::ReadDenyWrite);
+    if (!file_) throw Exception(path + " kann nicht geöffnet werden." + FailureReason(Fs().lastError()));
+    archiveFileName = path;
+    return file_->size();
+}
+
 bool TArchive::openAttached(const std::string& executablePath) {
-    std::unique_ptr<FileHandle> file = openReadOnly(executablePath);
-    if (!file) throw Exception(executablePath + " kann nicht geöffnet werden.");
-    archiveFileName = executablePath;
-    std::int64_t size = file->size();
-    if (size < kTailSize || !file->seek(size - kTailSize)) throw Exception("seek failed (0)");
+    std::int64_t size = openHandle(executablePath);
+    FileHandle& file = *file_;
+    if (size < kTailSize || !file.seek(size - kTailSize)) throw Exception("seek failed (0)");
     unsigned char tail[kTailSize];
-    if (ReadFrom(*file, tail, kTailSize) != kTailSize) throw Exception("Lesefehler Tail");
+    if (ReadFrom(file, tail, kTailSize) != kTailSize) throw Exception("Lesefehler Tail");
     // A signed updater's archive ends where its certificate table begins, and
     // nothing is read beyond: the signature leaves the table out, so bytes put
     // there after signing, another archive among them, are no part of the package.
     CertificateTable table;
-    if (FindCertificateTable(*file, size, table)) {
-        if (!ReadTailBeforeCertificates(*file, size, tail)) return false;
+    bool found = true;
+    if (FindCertificateTable(file, size, table)) {
+        found = ReadTailBeforeCertificates(file, size, tail);
         size = table.offset;
-    } else if (static_cast<std::int32_t>(getU32(tail + 4)) != kArchiveMagic) {
+    } else {
+        found = static_cast<std::int32_t>(getU32(tail + 4)) == kArchiveMagic;
+    }
+    if (!found) {
+        file_.reset();
         return false;
     }
     baseOffset = static_cast<std::int32_t>(getU32(tail));
-    if (baseOffset < 0 || !file->seek(baseOffset)) throw Exception("seek failed (1)");
-    readDirectory(*file, size);
+    if (baseOffset < 0 || !file.seek(baseOffset)) throw Exception("seek failed (1)");
+    readDirectory(file, size);
     return true;
 }
 
 void TArchive::openFile(const std::string& path) {
     baseOffset = 0;
-    std::unique_ptr<FileHandle> file = openReadOnly(path);
-    if (!file) throw Exception(path + " kann nicht geöffnet werden.");
-    archiveFileName = path;
-    readDirectory(*file, file->size());
+    std::int64_t size = openHandle(path);
+    readDirectory(*file_, size);
 }
 
 // The file stands at baseOffset. Nothing is added to `entries` unless the whole
@@ -150,17 +159,16 @@ std::int32_t TArchive::readBuffer(std::int32_t index, std::int32_t& position, st
     std::int64_t inputSize = e.storedSize > 0 ? e.storedSize : 256;
     if (segmentSize < inputSize) inputSize = segmentSize;
 
-    std::unique_ptr<FileHandle> file = openReadOnly(archiveFileName);
-    if (!file) return -1;
+    if (!file_) return -1;
     // The first buffer is never larger than the archive file, whatever a
     // damaged directory claims for storedSize and segmentSize.
-    inputSize = std::min(inputSize, file->size());
+    const std::int64_t fileSize = file_->size();
+    inputSize = std::min(inputSize, fileSize);
     std::int32_t length = 0;
-    if (!segmentAt(*file, file->size(), e, position, length)) return -1;
+    if (!segmentAt(*file_, fileSize, e, position, length)) return -1;
     std::vector<unsigned char> input(static_cast<std::size_t>(std::max<std::int64_t>(inputSize, 0)));
     if (length > std::int64_t(input.size())) input.assign(static_cast<std::size_t>(length), 0);
-    if (ReadFrom(*file, input.data(), length) != length) return -1;
-    file.reset();
+    if (ReadFrom(*file_, input.data(), length) != length) return -1;
 
     std::vector<unsigned char> output;
     decompressBuffer(input.data(), length, 0, output);
@@ -185,11 +193,9 @@ private:
 
 }  // namespace
 
-StreamResult TArchive::streamEntry(std::int32_t index, ByteSink& sink, SegmentInflater& inflater,
-                                   FileHandle* archiveFile) const {
+StreamResult TArchive::streamEntry(std::int32_t index, ByteSink& sink, SegmentInflater& inflater) const {
     const TPackedFile& e = entryAt(index);
-    std::unique_ptr<FileHandle> own = archiveFile ? nullptr : openReadOnly(archiveFileName);
-    FileHandle* file = archiveFile ? archiveFile : own.get();
+    FileHandle* file = file_.get();
     if (!file) return StreamResult::Unreadable;
     const std::int64_t fileSize = file->size();
     FileSource source(*file);

@@ -1,6 +1,8 @@
 // TArchive: the updater's only access to the update archive (layout in
-// ArchiveFormat.h). It reads the directory once and keeps no file open between
-// requests: every request opens the archive file, does its work and closes it.
+// ArchiveFormat.h). Opening takes one handle on the file that others may read
+// but not write, rename or delete, and keeps it for the archive's life: the
+// directory, every entry and the publisher check's digest are read through it,
+// so the bytes checked are the bytes used, whatever happens to the file's name.
 #pragma once
 
 #include <cstdint>
@@ -10,8 +12,7 @@
 
 #include "archive/Decompress.h"
 #include "base/StringList.h"
-
-class FileHandle;
+#include "platform/FileSystem.h"
 
 // What walking a whole entry came to.
 enum class StreamResult {
@@ -42,30 +43,31 @@ public:
 
     // The archive appended to the running executable. False when its tail has no
     // magic, neither at the end of the file nor, for a signed executable, before
-    // its certificate table (Signature.h).
+    // its certificate table (Signature.h); the file is then let go. Raises, with
+    // Windows' reason, when the file cannot be opened so that others cannot
+    // write it (someone holds it open for writing).
     bool openAttached();
     bool openAttached(const std::string& executablePath);
     // A stand-alone archive, directory at offset 0. Raises on failure.
     void openFile(const std::string& path);
+    // The handle the archive was opened with; nullptr before.
+    FileHandle* file() const { return file_.get(); }
 
     std::int32_t entryCount() const { return static_cast<std::int32_t>(entries.size()); }
     const TPackedFile& entryAt(std::int32_t index) const { return *entries[static_cast<std::size_t>(index)]; }
 
     // Segment form: inflates the segment at `position` into `buffer` and advances
     // the position (-1 once the entry is complete). Returns the byte count, or -1
-    // when the archive cannot be reopened or the segment is cut short.
+    // when the archive is not open or the segment is cut short.
     std::int32_t readBuffer(std::int32_t index, std::int32_t& position, std::vector<unsigned char>& buffer) const;
     // Whole-entry form: the single segment of the named entry, with one 0 byte
     // appended when `zeroTerminate` is set.
     std::int32_t readBuffer(const std::string& name, std::vector<unsigned char>& buffer, bool zeroTerminate) const;
     StringList readLines(const std::string& name) const;
-    // Inflates the whole entry into `sink`, through one open handle of the
-    // archive and the fixed buffers of `inflater`: memory stays bounded
-    // whatever the size of a segment. Raises as the segment form does. The
-    // handle is `archiveFile` when the caller holds one for a series of
-    // entries (the run's check), else one opened for this entry alone.
-    StreamResult streamEntry(std::int32_t index, ByteSink& sink, SegmentInflater& inflater,
-                             FileHandle* archiveFile = nullptr) const;
+    // Inflates the whole entry into `sink`, through the fixed buffers of
+    // `inflater`: memory stays bounded whatever the size of a segment. Raises
+    // as the segment form does.
+    StreamResult streamEntry(std::int32_t index, ByteSink& sink, SegmentInflater& inflater) const;
     // Inflates the whole entry into an open file as it goes; true when it is
     // complete and every byte was written. `crc`, when given, receives the
     // CRC-32 of the bytes written.
@@ -90,12 +92,16 @@ public:
     std::int32_t segmentSize = 0;
 
 private:
+    // Opens `path` as the archive's file and returns its size.
+    std::int64_t openHandle(const std::string& path);
     void readDirectory(FileHandle& file, std::int64_t fileSize);
     // Positions `file` at the segment of `e` that starts at `position` and reads
     // its length. Raises the segment-start and seek messages; false when the
     // length field or the segment itself is cut short by the end of the file.
     bool segmentAt(FileHandle& file, std::int64_t fileSize, const TPackedFile& e, std::int32_t position,
                    std::int32_t& length) const;
+
+    std::unique_ptr<FileHandle> file_;
 };
 
 // Opens an existing file for reading only, sharing it with others; nullptr on failure.

@@ -72,23 +72,20 @@ int CheckMainVersion(const TUpdateParts& parts, const std::string& project) {
 }
 
 // Inflates every segment of the entry, into a staged file when a target is
-// given; false with the problem when the data is damaged or cut short, or
-// when the archive could not be opened (`archiveFile` nullptr). A patch entry
+// given; false with the problem when the data is damaged or cut short. A patch entry
 // is always built from its target; when that is not the file the patch was
 // made for, `differs` is set and the problem is the whole message. A sound entry
 // whose length differs from the one the directory records is only noted in
 // the extended log: writers may record that length differently.
-bool VerifyEntry(const TArchive& archive, FileHandle* archiveFile, const PartTarget& planned,
+bool VerifyEntry(const TArchive& archive, const PartTarget& planned,
                  const std::string& target, StagedEntries& staging, const TUpdateParts& parts, std::string& problem,
                  bool& differs) {
     const std::int32_t index = planned.entry;
     problem = "Segment unvollständig";
-    if (!archiveFile) return false;
     try {
-        StreamResult result = planned.kind == TargetKind::Patch
-                                  ? staging.stagePatch(archive, index, target, archiveFile)
-                              : target.empty() ? staging.check(archive, index, archiveFile)
-                                               : staging.stage(archive, index, target, archiveFile);
+        StreamResult result = planned.kind == TargetKind::Patch ? staging.stagePatch(archive, index, target)
+                              : target.empty()                  ? staging.check(archive, index)
+                                                                : staging.stage(archive, index, target);
         if (result != StreamResult::Complete) return false;
     } catch (const InstalledFileDiffers& e) {
         problem = e.what();
@@ -155,8 +152,6 @@ bool VerifyEntriesToWrite(const TArchive& archive, const TUpdateParts& parts, st
     // The second pass takes only the patches that the first one left unchecked.
     const bool second = held && *held;
     StagedEntries checkOnly;
-    // The check is one request: it reads the archive through one handle.
-    std::unique_ptr<FileHandle> archiveFile = openReadOnly(archive.archiveFileName);
     // Entries of a part whose own version check fails are never written.
     std::vector<bool> applied(parts.Count());
     for (std::size_t p = 0; p < parts.Count(); ++p) applied[p] = ClassifyVChk(parts[p].VChk) == kVChkPassed;
@@ -203,8 +198,8 @@ bool VerifyEntriesToWrite(const TArchive& archive, const TUpdateParts& parts, st
             *held = true;
             continue;
         }
-        if (!VerifyEntry(archive, archiveFile.get(), *target, staging || patch ? path : std::string(), stager, parts,
-                         problem, differs)) {
+        if (!VerifyEntry(archive, *target, staging || patch ? path : std::string(), stager, parts, problem,
+                         differs)) {
             name = differs ? std::string() : archive.entryAt(target->entry).name;
             return false;
         }
@@ -254,7 +249,8 @@ bool CheckPublisher(Run& run) {
         run.ending = RunEnding::Damaged;
         return false;
     }
-    std::unique_ptr<FileHandle> file = openReadOnly(run.session.Archive.archiveFileName);
+    // The digest is taken through the archive's own handle: what it vouches for is what is read later.
+    FileHandle* file = run.session.Archive.file();
     Signer signer = file ? CheckSigner(*file, !pins.empty()) : Signer{};
     PublisherVerdict verdict = JudgePublisher(pins, signer);
     if (!verdict.text.empty()) run.parts.LogMessage(verdict.text, verdict.level);

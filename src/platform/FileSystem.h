@@ -28,6 +28,8 @@ enum : std::uint32_t {
 
 enum class OpenMode {
     ReadShared,     // read only; others may read and write (the running executable opens too)
+    ReadDenyWrite,  // read only; others may read, but not write, rename or delete it while
+                    // this handle lasts (the package, from loading to the end of the process)
     ReadWrite,      // read and write an existing file, nobody else may open it
     Create,         // create or truncate for writing, nobody else may open it
     ReadExclusive,  // read only, fails while anyone else holds the file open

@@ -24,9 +24,9 @@ public:
 // another entry's and whose length differs from the recorded one is damaged.
 // The length alone decides nothing.
 StreamResult Walk(const TArchive& archive, std::int32_t index, ByteSink& sink, SegmentInflater& inflater,
-                  FileHandle* archiveFile, std::uint64_t& inflated) {
+                  std::uint64_t& inflated) {
     CountingSink counted(sink);
-    StreamResult result = archive.streamEntry(index, counted, inflater, archiveFile);
+    StreamResult result = archive.streamEntry(index, counted, inflater);
     inflated = counted.total;
     std::int32_t recorded = archive.entryAt(index).unpackedSize;
     if (result == StreamResult::Complete && counted.total != static_cast<std::uint64_t>(recorded) &&
@@ -111,9 +111,9 @@ void StagedEntries::drop(std::int32_t index) {
     --stagedCount_;
 }
 
-StreamResult StagedEntries::check(const TArchive& archive, std::int32_t index, FileHandle* archiveFile) {
+StreamResult StagedEntries::check(const TArchive& archive, std::int32_t index) {
     DiscardSink sink;
-    StreamResult result = Walk(archive, index, sink, inflater_, archiveFile, lastLength_);
+    StreamResult result = Walk(archive, index, sink, inflater_, lastLength_);
     if (result == StreamResult::Complete) noteLength(index, lastLength_);
     return result;
 }
@@ -132,14 +132,13 @@ bool StagedEntries::prepareFolder(const std::string& folder) {
     return true;
 }
 
-StreamResult StagedEntries::stage(const TArchive& archive, std::int32_t index, const std::string& target,
-                                  FileHandle* archiveFile) {
+StreamResult StagedEntries::stage(const TArchive& archive, std::int32_t index, const std::string& target) {
     bool done = std::size_t(index) < staged_.size() && !staged_[std::size_t(index)].path.empty();
-    if (refused_ || done || !prepareFolder(FolderPart(target))) return check(archive, index, archiveFile);
+    if (refused_ || done || !prepareFolder(FolderPart(target))) return check(archive, index);
     TempFile pending(target, TempKind::Staged);
-    if (!pending.file()) return check(archive, index, archiveFile);
+    if (!pending.file()) return check(archive, index);
     StagingSink sink(pending.file());
-    StreamResult result = Walk(archive, index, sink, inflater_, archiveFile, lastLength_);
+    StreamResult result = Walk(archive, index, sink, inflater_, lastLength_);
     if (result != StreamResult::Complete) return result;
     noteLength(index, lastLength_);
     std::string staged = sink.failed() ? std::string() : pending.release(archive.entryAt(index).fileDate());

@@ -40,19 +40,16 @@ public:
     // writers may record it differently (see lastLength). When the staged
     // file cannot be created or written, the check goes on without it, and
     // after a failed write no more entries are staged (patches aside: they
-    // have no other way to be written). `archiveFile`: a handle of
-    // the archive that the caller holds for the whole check, or nullptr.
-    StreamResult stage(const TArchive& archive, std::int32_t index, const std::string& target,
-                       FileHandle* archiveFile = nullptr);
+    // have no other way to be written).
+    StreamResult stage(const TArchive& archive, std::int32_t index, const std::string& target);
     // A patch entry (Patch.h): builds the new file from the installed `target`
     // into a staged file beside it. Raises InstalledFileDiffers (StagedPatch.h)
     // when `target` is not the file the patch was made for or the new file
     // cannot be staged, and as stage does when the patch is damaged. lengthOf
     // then gives the new file's length.
-    StreamResult stagePatch(const TArchive& archive, std::int32_t index, const std::string& target,
-                            FileHandle* archiveFile = nullptr);
+    StreamResult stagePatch(const TArchive& archive, std::int32_t index, const std::string& target);
     // Checks entry `index`, its length included, without keeping anything.
-    StreamResult check(const TArchive& archive, std::int32_t index, FileHandle* archiveFile = nullptr);
+    StreamResult check(const TArchive& archive, std::int32_t index);
     // Moves the staged copy of entry `index` to `target`, replacing the file
     // there (`targetExists`: the caller found one). False when there is none
     // or the move fails; the caller then extracts the entry as usual. Either

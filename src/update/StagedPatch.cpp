@@ -40,14 +40,14 @@ struct PatchBuild {
 // not the file the patch was made for, Exception when the patch is damaged;
 // false when the archive cannot be read.
 bool BuildPatched(const TArchive& archive, std::int32_t index, const std::string& target, FileHandle* out,
-                  SegmentInflater& inflater, FileHandle* archiveFile, PatchBuild& build) {
+                  SegmentInflater& inflater, PatchBuild& build) {
     std::unique_ptr<FileHandle> installed = openReadOnly(target);
     if (!installed) throw InstalledFileDiffers(UnreadableText(target));
     HandlePatchBase base(*installed);
     StagingSink sink(out);
     PatchApplier applier(&base, sink);
     CountingSink counted(applier);  // the window answers while a large file is built
-    StreamResult result = archive.streamEntry(index, counted, inflater, archiveFile);
+    StreamResult result = archive.streamEntry(index, counted, inflater);
     build.taken = applier.taken();
     if (result == StreamResult::Unreadable) return false;
     switch (applier.finish()) {
@@ -65,8 +65,7 @@ bool BuildPatched(const TArchive& archive, std::int32_t index, const std::string
 
 }  // namespace
 
-StreamResult StagedEntries::stagePatch(const TArchive& archive, std::int32_t index, const std::string& target,
-                                       FileHandle* archiveFile) {
+StreamResult StagedEntries::stagePatch(const TArchive& archive, std::int32_t index, const std::string& target) {
     // The new file exists nowhere but here: one that cannot be staged could
     // not be written later, so it stops the run before its first change,
     // whatever other entries' staging came to, or when the journal that names
@@ -75,7 +74,7 @@ StreamResult StagedEntries::stagePatch(const TArchive& archive, std::int32_t ind
     Fs().clearChangeError();
     TempFile pending(target, TempKind::Staged);
     PatchBuild build;
-    bool read = BuildPatched(archive, index, target, pending.file(), inflater_, archiveFile, build);
+    bool read = BuildPatched(archive, index, target, pending.file(), inflater_, build);
     lastLength_ = build.taken;
     if (!read) return StreamResult::Unreadable;
     noteLength(index, build.written);

@@ -215,7 +215,7 @@ TEST_F(ArchiveTest, EmptyAndNegativeCountsMeanNoEntries) {
 
 TEST_F(ArchiveTest, MissingFileCannotBeOpened) {
     TArchive a;
-    EXPECT_EQ(MessageOf([&] { a.openFile(dir / "nope.vpa"); }), dir / "nope.vpa" + " kann nicht geöffnet werden.");
+    EXPECT_EQ(MessageOf([&] { a.openFile(dir / "nope.vpa"); }), dir / "nope.vpa" + " kann nicht geöffnet werden. Grund: Datei nicht gefunden.");
 }
 
 TEST_F(ArchiveTest, LookupIgnoresCaseAndTheFirstDuplicateWins) {
@@ -374,9 +374,9 @@ TEST_F(ArchiveTest, ReadsThatFailInTheSystemRaiseTheInputOutputError) {
         {"extractFile", [&](TArchive& a) { a.extractFile(0, target); }},
     };
     for (const auto& [what, request] : requests) {
+        FaultFileSystem faults;  // in place before the archive takes its one handle
         TArchive a;
         if (std::string(what) != "openAttached") ASSERT_TRUE(a.openAttached(path));
-        FaultFileSystem faults;
         faults.fail(Fault::ReadFails, "lines.vpa");
         try {
             request(a);

@@ -15,6 +15,7 @@
 #include "driver/UpdateSession.h"
 #include "env/Registry.h"
 #include "env/System.h"
+#include "env/Text.h"
 #include "platform/MemoryRegistry.h"
 #include "platform/Process.h"
 #include "platform/RegText.h"
@@ -205,10 +206,12 @@ TEST_F(UpdateSessionTest, MissingTargetFolderStopsBeforeAnyChange) {
 TEST_F(UpdateSessionTest, DamagedDataIsFoundBeforeTheFirstChange) {
     std::string exe = writeUpdater(controlFile());
     std::string bytes = ReadBytes(exe);
-    TArchive probe;
-    probe.openAttached(exe);
-    std::int32_t index = probe.indexOf("add\\Demo\\sub\\data.txt");
-    std::size_t at = 1000 + static_cast<std::size_t>(probe.entryAt(index).dataOffset) + 4 + 6;
+    std::size_t at = 1000 + 4 + 6;
+    {
+        TArchive probe;  // let go before the package is written: it holds the file against writing
+        probe.openAttached(exe);
+        at += static_cast<std::size_t>(probe.entryAt(probe.indexOf("add\\Demo\\sub\\data.txt")).dataOffset);
+    }
     bytes[at] = static_cast<char>(bytes[at] ^ 0x40);
     WriteBytes(exe, bytes);
 
@@ -229,20 +232,22 @@ namespace {
 
 // Flips a byte inside the zlib data of the named entry of the updater at `exe`.
 void DamageEntry(const std::string& exe, const std::string& name) {
-    TArchive probe;
-    probe.openAttached(exe);
+    auto probe = std::make_unique<TArchive>();
+    probe->openAttached(exe);
     std::string bytes = ReadBytes(exe);
-    std::size_t at = std::size_t(probe.baseOffset) + std::size_t(probe.entryAt(probe.indexOf(name)).dataOffset) + 4 + 6;
+    std::size_t at = std::size_t(probe->baseOffset) + std::size_t(probe->entryAt(probe->indexOf(name)).dataOffset) + 4 + 6;
+    probe.reset();  // it holds the package against writing
     bytes[at] = static_cast<char>(bytes[at] ^ 0x40);
     WriteBytes(exe, bytes);
 }
 
 // Records the given unpacked size for the named entry of the updater at `exe`.
 void RecordLength(const std::string& exe, const std::string& name, std::uint32_t length) {
-    TArchive probe;
-    probe.openAttached(exe);
-    std::size_t at = std::size_t(probe.baseOffset) + 12;
-    for (std::int32_t i = 0; i < probe.indexOf(name); ++i) at += 20 + probe.entryAt(i).name.size();
+    auto probe = std::make_unique<TArchive>();
+    probe->openAttached(exe);
+    std::size_t at = std::size_t(probe->baseOffset) + 12;
+    for (std::int32_t i = 0; i < probe->indexOf(name); ++i) at += 20 + probe->entryAt(i).name.size();
+    probe.reset();
     std::string bytes = ReadBytes(exe);
     std::string field;
     putU32(field, length);
@@ -522,6 +527,58 @@ TEST_F(UpdateSessionTest, AnArchiveThatFailedToLoadCanStillBeUnpacked) {
         session.unpackAll(dir / "out\\");
         EXPECT_EQ(ReadBytes(dir / "out\\add\\Demo\\prog.exe"), "program v2") << ini;
     }
+}
+
+namespace {
+
+// Counts the opens of one file by its name.
+class OpensOf final : public ForwardingFileSystem {
+public:
+    explicit OpensOf(std::string path) : path_(std::move(path)) {}
+    std::unique_ptr<FileHandle> open(const std::string& p, OpenMode m) override {
+        count += SameText(p, path_) ? 1 : 0;
+        return real_.open(p, m);
+    }
+    int count = 0;
+
+private:
+    std::string path_;
+};
+
+}  // namespace
+
+// The package is opened once, at loading, and every later read (the signer,
+// staging, the fonts, unpacking) goes through that handle; while the session
+// lasts, others may read the file but neither rename, write nor delete it: the
+// bytes checked are the bytes used. Held for writing by another, it does not load.
+TEST_F(UpdateSessionTest, ThePackageIsOpenedOnceAndHeldAgainstChanges) {
+    std::string exe = writeUpdater(controlFile(), {{"demo.ttf", "no real font", kNew}});
+    OpensOf opens(exe);
+    {
+        SessionView view;
+        UpdateSession session(view);
+        ASSERT_EQ(session.load(exe), UpdateSession::LoadResult::Loaded);
+        StringList log;
+        EXPECT_TRUE(session.start(log, false));  // on to the fonts
+        Fs().createFolder(dir / "out");
+        session.unpackAll(dir / "out\\");
+        EXPECT_EQ(ReadBytes(dir / "out\\demo.ttf"), "no real font");
+        EXPECT_EQ(opens.count, 1);
+        EXPECT_FALSE(Fs().renameOver(exe, dir / "away.exe"));
+        EXPECT_FALSE(Fs().open(exe, OpenMode::ReadWrite));
+        EXPECT_FALSE(Fs().removeFile(exe));
+        EXPECT_TRUE(Fs().open(exe, OpenMode::ReadShared));
+    }
+    std::unique_ptr<FileHandle> writer = Fs().open(exe, OpenMode::ReadWrite);
+    ASSERT_TRUE(writer) << "let go with the session";
+    LaunchOptions options;
+    options.mode = LaunchMode::Silent;
+    options.logPath = dir / "update.log";
+    EXPECT_EQ(RunSilent(options, exe), kExitNotLoadable);
+    std::string text = ReadBytes(options.logPath);
+    EXPECT_NE(text.find(exe + " kann nicht geöffnet werden. Grund: Datei wird von einem anderen Programm benutzt."),
+              std::string::npos)
+        << text;
 }
 
 TEST(LogFileTextTest, EveryLineEndBecomesCrLf) {

@@ -12,6 +12,13 @@
 //   win32driver hold FILE SECONDS               keeps FILE open (no sharing) for a while
 //   win32driver waitlocked SECONDS              wait until another process holds the updaters' lock
 //   win32driver squat SECONDS                   holds a mutex of the updaters' lock's name, made as any user's
+//   win32driver swap HOLD PACKAGE ALTERED MODE SECONDS
+//                                               keeps HOLD open (no sharing) until an updater holds its
+//                                               lock (SECONDS at most) and 2 s more, then changes PACKAGE as
+//                                               its owner could: MODE "write" writes ALTERED's bytes over it,
+//                                               "rename" renames it to PACKAGE.away and copies ALTERED in its
+//                                               place; prints Windows' answer to each step ("rename: refused,
+//                                               error 32"), then lets HOLD go
 //   win32driver clickid CAPTION ID              BN_CLICKED (STN_CLICKED) of control ID
 //   win32driver settext CAPTION ID TEXT         WM_SETTEXT to control ID
 //   win32driver key CAPTION ID NAME...          posts key presses (Return, Escape, F2, Tab, Down, Up,
@@ -270,6 +277,53 @@ int RunWatched(double seconds, std::string commandLine) {
     return 0;
 }
 
+// Waits until another process holds the updaters' lock; false after `seconds`.
+bool WaitLocked(double seconds) {
+    Deadline deadline(seconds);
+    while (TryLockUpdater()) {  // taken and let go at once while it is free
+        if (deadline.passed()) return false;
+        Sleep(100);
+    }
+    return true;
+}
+
+void Report(const char* step, bool done) {
+    if (done) std::printf("%s: done\n", step);
+    else std::printf("%s: refused, error %lu\n", step, static_cast<unsigned long>(GetLastError()));
+    std::fflush(stdout);
+}
+
+// Writes the bytes of `from` over the start of the existing file `to`, sharing it as an editor does.
+bool WriteOver(const std::string& from, const std::string& to) {
+    ScopedFileHandle out(CreateFileA(to.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                     OPEN_EXISTING, 0, nullptr));
+    if (!out) return false;
+    ScopedFileHandle in(CreateFileA(from.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+    char buffer[65536];
+    DWORD got = 0, put = 0;
+    while (in && ReadFile(in.get(), buffer, sizeof buffer, &got, nullptr) && got > 0)
+        if (!WriteFile(out.get(), buffer, got, &put, nullptr) || put != got) return false;
+    return true;
+}
+
+int Swap(const std::vector<std::string>& a) {
+    const std::string &hold = a[1], &package = a[2], &altered = a[3], &mode = a[4];
+    ScopedFileHandle h(CreateFileA(hold.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+    if (!h) return Fail("cannot open " + hold);
+    std::printf("holding\n");
+    std::fflush(stdout);
+    if (!WaitLocked(std::atof(a[5].c_str()))) return Fail("no updater took its lock");
+    Sleep(2000);  // the updater checks its publisher, then waits for HOLD
+    if (mode == "write") {
+        Report("write", WriteOver(altered, package));
+        return 0;
+    }
+    bool moved = MoveFileA(package.c_str(), (package + ".away").c_str()) != 0;
+    Report("rename", moved);
+    if (moved) Report("copy", CopyFileA(altered.c_str(), package.c_str(), FALSE) != 0);
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -299,14 +353,8 @@ int main(int argc, char** argv) {
         Sleep(static_cast<DWORD>(std::atof(a[1].c_str()) * 1000));
         return 0;
     }
-    if (cmd == "waitlocked") {
-        Deadline deadline(std::atof(a[1].c_str()));
-        while (TryLockUpdater()) {  // taken and let go at once while it is free
-            if (deadline.passed()) return Fail("no updater took its lock");
-            Sleep(100);
-        }
-        return 0;
-    }
+    if (cmd == "waitlocked") return WaitLocked(std::atof(a[1].c_str())) ? 0 : Fail("no updater took its lock");
+    if (cmd == "swap" && a.size() > 5) return Swap(a);
     if (cmd == "waitgone") {
         if (a.size() > 2) seconds = std::atof(a[2].c_str());
         Deadline deadline(seconds);

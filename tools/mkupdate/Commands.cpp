@@ -53,7 +53,7 @@ std::string DateText(std::int32_t stamp) {
 // The number of segments that the walk of an entry visits, read from the length
 // fields without inflating; -1 when a length field lies outside the file.
 int SegmentCount(const TArchive& archive, const TPackedFile& e) {
-    std::unique_ptr<FileHandle> file = openReadOnly(archive.archiveFileName);
+    FileHandle* file = archive.file();
     if (!file) return -1;
     std::int64_t position = 0;
     int count = 0;
