@@ -290,6 +290,29 @@ TEST(PatchReferences, ALargeRelocationTableIsReadInPieces) {
     EXPECT_EQ(wrong, 0u);
 }
 
+// When the PAT3 form does not give the new file, the maker sends the next
+// smaller form that does: PAT2, and PAT1 when PAT2 fails as well.
+TEST(PatchReferences, TheMakerFallsBackToTheNextSmallerFormThatGivesTheNewFile) {
+    const Bytes old = Program(false, 1), next = Program(false, 2);
+    static std::string failing;
+    gPatchMadeHook = [](std::string& patch) {
+        if (failing.find(patch.substr(0, 4)) != std::string::npos) patch[19] ^= 1;  // the new file's CRC-32
+    };
+    struct Case {
+        std::string failing, sent;
+    };
+    for (const Case& c : {Case{"PAT3", "PAT2"}, Case{"PAT3 PAT2", "PAT1"}}) {
+        failing = c.failing;
+        std::string patch;
+        EXPECT_EQ(MakePatch(old, next, patch), MadePatch::Made) << c.failing;
+        EXPECT_NE(c.sent.find(patch.substr(0, 4)), std::string::npos) << c.failing << ": " << patch.substr(0, 4);
+        Built built;
+        ApplyInPieces(old, patch, 4093, built);
+        EXPECT_TRUE(built.bytes == next) << c.failing;
+    }
+    gPatchMadeHook = nullptr;
+}
+
 // Relocations two bytes apart would share bytes: the later one in the table is
 // left out, so that the prediction is the same whether a piece holds both or
 // ends between them. The maker predicts a run whole (its self-check too), the
