@@ -245,9 +245,10 @@ TEST(PatchReferences, AddressesTranslateInTheSectionThatHoldsThem) {
         EXPECT_FALSE(OffsetOfRva(layout.oldSections, rva, unused)) << std::hex << rva << ": between sections";
 }
 
-// A relocation table of 85 KB, blocks of 20 to 56 entries that straddle the
-// pieces it is read in: every pointer it names is found, and no read is
-// larger than a piece of the code scan.
+// A relocation table of 85 KB, blocks of 20 to 56 entries and 0 to 2 bytes
+// more (blocks and entries at any offset), which straddle the pieces it is
+// read in: every pointer it names is found, and no read is larger than a
+// piece of the code scan.
 TEST(PatchReferences, ALargeRelocationTableIsReadInPieces) {
     constexpr std::uint32_t kPages = 1000, kTable = kPages * 4096;
     Bytes old(kTable + 100 * 1024, 0);
@@ -256,12 +257,12 @@ TEST(PatchReferences, ALargeRelocationTableIsReadInPieces) {
     for (std::uint32_t page = 0; page < kPages; ++page) {
         const std::uint32_t entries = 20 + page % 37;
         Put(old, at, 0x1000 + page * 4096, 4);
-        Put(old, at + 4, 8 + 2 * entries, 4);
+        Put(old, at + 4, 8 + 2 * entries + page % 3, 4);
         for (std::uint32_t k = 0; k < entries; ++k) {
             Put(old, at + 8 + 2 * k, 0x3000 | k * 64, 2);
             expected[page * 4096 + k * 64] = true;
         }
-        at += 8 + 2 * entries;
+        at += 8 + 2 * entries + page % 3;
     }
     LayoutPlan plan;
     plan.pointerWidth = 4;
