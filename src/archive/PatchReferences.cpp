@@ -182,8 +182,8 @@ bool Predict(const PatchLayout& layout, const PatchRun& run, std::uint32_t site,
 bool PredictKind(const PatchLayout& layout, const ReferenceSites& sites, unsigned width, bool branch, PatchBase& old,
                  const PatchRun& run, std::uint32_t at, unsigned char* bytes, std::uint32_t count) {
     const std::uint32_t end = at + count;
-    for (std::uint32_t site = std::max(run.oldStart, at - std::min(at, width - 1));
-         site < end && width <= run.oldEnd - site; ++site) {
+    for (std::uint32_t site = sites.next(std::max(run.oldStart, at - std::min(at, width - 1)), end);
+         site < end && width <= run.oldEnd - site; site = sites.next(site + 1, end)) {
         if (!sites.at(branch, site)) continue;
         unsigned char value[8];
         if (site >= at && width <= end - site) std::memcpy(value, bytes + (site - at), width);
@@ -229,16 +229,6 @@ bool ReferenceSites::reset(std::uint32_t oldSize) {
     bits_.reset(new (std::nothrow) unsigned char[size_]());
     scratch_.reset(new (std::nothrow) unsigned char[kScanChunk + kLookahead]);
     return bits_ && scratch_;
-}
-
-bool ReferenceSites::bit(std::uint32_t offset) const {
-    return offset / 8 < size_ && (bits_[offset / 8] >> (offset & 7)) & 1;
-}
-
-// References share no bytes and are 4 or 8 bytes long: a set bit after a
-// clear one is a reference's first byte, its second byte's bit tells a branch.
-bool ReferenceSites::at(bool branch, std::uint32_t offset) const {
-    return bit(offset) && (offset == 0 || !bit(offset - 1)) && bit(offset + 1) == branch;
 }
 
 void ReferenceSites::mark(bool branch, std::uint32_t offset) {

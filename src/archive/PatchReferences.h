@@ -10,6 +10,7 @@
 #pragma once
 
 #include <cstddef>
+#include <algorithm>
 #include <cstdint>
 #include <memory>
 
@@ -57,13 +58,23 @@ public:
     // No sites, for an old file of `oldSize` bytes, with the memory that
     // finding them takes; false when there is not enough.
     bool reset(std::uint32_t oldSize);
-    bool at(bool branch, std::uint32_t offset) const;
+    // References share no bytes and are 4 or 8 bytes long: a set bit after a
+    // clear one is a reference's first byte, its second byte's bit tells a branch.
+    bool at(bool branch, std::uint32_t offset) const {
+        return bit(offset) && (offset == 0 || !bit(offset - 1)) && bit(offset + 1) == branch;
+    }
+    // The first offset from `from` on whose bit is set, or `end`: eight bytes without one are skipped at once.
+    std::uint32_t next(std::uint32_t from, std::uint32_t end) const {
+        for (; from < end && !bit(from); ++from)
+            if ((from & 7) == 0 && from / 8 < size_ && bits_[from / 8] == 0) from += 7;
+        return std::min(from, end);
+    }
     // A reference that shares no byte with those marked before.
     void mark(bool branch, std::uint32_t offset);
 
 private:
     friend bool FindReferenceSites(const PatchLayout&, PatchBase&, std::uint32_t, ReferenceSites&);
-    bool bit(std::uint32_t offset) const;
+    bool bit(std::uint32_t offset) const { return offset / 8 < size_ && (bits_[offset / 8] >> (offset & 7)) & 1; }
     std::unique_ptr<unsigned char[]> bits_;
     std::uint32_t size_ = 0;                    // bytes of bits_
     std::unique_ptr<unsigned char[]> scratch_;  // a piece of the relocation table or of code, while finding
