@@ -57,6 +57,7 @@
 // record make exactly its A diff bytes.
 // A PAT3 patch is a PAT2 patch whose inflated stream begins with a layout of
 // the old and new program files (PatchReferences.h), before the first record:
+// The old file is at most kMaxReferencedOldFile bytes.
 //   +0  u32 layout length L (at most kMaxPatchLayout), then L bytes:
 //         u32 pointer width W (0, 4 or 8); u32 x2 old image base, u32 x2 new
 //         image base (low half first); u32 offset and u32 size of the old
@@ -64,7 +65,8 @@
 //         offset, u32 size in the file, u32 RVA, u32 code (1: scanned for
 //         branches); the same for the new sections (code unused; at most 96
 //         sections each, all inside their file, in ascending order of file
-//         offset without sharing bytes); u32 count of moves, each u32 old RVA
+//         offset and of RVA without sharing bytes or addresses, each below
+//         4 GiB in RVA + size); u32 count of moves, each u32 old RVA
 //         (ascending) and s32 delta; nothing else.
 // Before the diff bytes of a record are added, every reference of the old file
 // that lies wholly in the record's diff run is replaced by its prediction: a
@@ -91,6 +93,7 @@ constexpr std::uint32_t kPatchMagic = 0x31544150;
 constexpr std::uint32_t kPatchMagicSparse = 0x32544150;
 constexpr std::uint32_t kPatchMagicReferences = 0x33544150;
 constexpr std::uint32_t kMaxPatchLayout = 8 << 20;
+constexpr std::uint32_t kMaxReferencedOldFile = 256 << 20;  // PAT3: the largest old file
 constexpr std::size_t kPatchHeaderSize = 20;
 constexpr std::size_t kPatchControlSize = 12;
 

@@ -11,9 +11,16 @@
 
 namespace {
 
-// Pieces of the new file and reads of the old one: the applier's whole working memory
-// besides zlib's state.
+// Pieces of the new file and of the CRC-32 check of the old one: with the old
+// file's blocks below, the applier's whole working memory besides zlib's state
+// (and a PAT3 patch's layout and sites, PatchReferences.h).
 constexpr std::size_t kChunk = 64 * 1024;
+// The old file's blocks that diff runs read: a load fills at least kLeastLoad
+// bytes (fewer only at the file's end), more up to kBlock where the diff run
+// goes on.
+constexpr std::size_t kBlocks = 16;
+constexpr std::size_t kBlock = 16 * 1024;
+constexpr std::size_t kLeastLoad = 4096;
 
 // What is wrong with a damaged patch, in three texts: each text adds to update.exe.
 const char* const kFaulty = "Patchdaten fehlerhaft";          // zlib, records, data after the end
@@ -25,6 +32,78 @@ const char* const kIncomplete = "Patch unvollständig";
 struct PatchApplier::Stream {
     z_stream z{};
 };
+
+// Diff runs read the old file through kBlocks blocks, each loaded from the
+// position that no block holds and reloaded when it is the least recently
+// used. A diff run loads a block when it starts outside them and then only
+// once it has used min(kLeastLoad, what it still needs) bytes of the block it
+// loaded last: the loads are at most one per diff run plus one per kLeastLoad
+// bytes of the new file, however the records jump about (each record with a
+// diff run is at least 13 bytes of the inflated patch).
+class PatchApplier::Blocks final : public PatchBase {
+public:
+    Blocks(PatchBase& base, std::int64_t size) : base_(base), size_(size), memory_(new unsigned char[kBlocks * kBlock]) {}
+    std::int64_t size() override { return size_; }
+    bool read(std::int64_t position, unsigned char* buffer, std::size_t count) override {
+        return read(position, buffer, count, count);
+    }
+    // `want`: the bytes from `position` on that the caller is still to read.
+    bool read(std::int64_t position, unsigned char* buffer, std::size_t count, std::size_t want);
+
+private:
+    struct Block {
+        std::int64_t start = 0;
+        std::size_t length = 0;
+        std::uint64_t used = 0;  // when it last served a read
+    };
+    std::size_t holding(std::int64_t position) const;
+    bool load(std::size_t index, std::int64_t position, std::size_t want);
+
+    PatchBase& base_;
+    std::int64_t size_;
+    std::unique_ptr<unsigned char[]> memory_;
+    Block blocks_[kBlocks];
+    std::uint64_t clock_ = 0;
+};
+
+// The block that holds `position`, or the least recently used one (kBlocks + its index).
+std::size_t PatchApplier::Blocks::holding(std::int64_t position) const {
+    std::size_t oldest = 0;
+    for (std::size_t i = 0; i < kBlocks; ++i) {
+        const Block& b = blocks_[i];
+        if (position >= b.start && position - b.start < std::int64_t(b.length)) return i;
+        if (b.used < blocks_[oldest].used) oldest = i;
+    }
+    return kBlocks + oldest;
+}
+
+bool PatchApplier::Blocks::load(std::size_t index, std::int64_t position, std::size_t want) {
+    Block& b = blocks_[index];
+    b.start = position;
+    b.length = std::size_t(std::min<std::int64_t>(std::int64_t(std::min(kBlock, std::max(kLeastLoad, want))), size_ - position));
+    if (base_.read(position, memory_.get() + index * kBlock, b.length)) return true;
+    b.length = 0;
+    return false;
+}
+
+bool PatchApplier::Blocks::read(std::int64_t position, unsigned char* buffer, std::size_t count, std::size_t want) {
+    while (count > 0) {
+        std::size_t index = holding(position);
+        if (index >= kBlocks) {
+            index -= kBlocks;
+            if (!load(index, position, std::max(count, want))) return false;
+        }
+        Block& b = blocks_[index];
+        b.used = ++clock_;
+        const std::size_t offset = std::size_t(position - b.start), piece = std::min(count, b.length - offset);
+        std::memcpy(buffer, memory_.get() + index * kBlock + offset, piece);
+        buffer += piece;
+        position += std::int64_t(piece);
+        count -= piece;
+        want -= std::min(want, piece);
+    }
+    return true;
+}
 
 struct PatchApplier::References {
     std::string bytes;  // the layout while it comes in
@@ -74,8 +153,8 @@ bool BufferPatchBase::read(std::int64_t position, unsigned char* buffer, std::si
 }
 
 PatchApplier::PatchApplier(PatchBase* base, ByteSink& out)
-    : base_(base), out_(out), buffers_(new unsigned char[4 * kChunk]), inflated_(buffers_.get()),
-      work_(inflated_ + kChunk), window_(work_ + kChunk), tokens_(window_ + kChunk) {}
+    : base_(base), out_(out), buffers_(new unsigned char[3 * kChunk]), inflated_(buffers_.get()),
+      work_(inflated_ + kChunk), tokens_(work_ + kChunk) {}
 
 PatchApplier::~PatchApplier() {
     if (!stream_) return;
@@ -126,10 +205,11 @@ bool PatchApplier::checkBase() {
     std::uint32_t crc = 0;
     for (std::int64_t at = 0; at < header_.oldSize; at += std::int64_t(kChunk)) {
         std::size_t count = std::size_t(std::min<std::int64_t>(std::int64_t(kChunk), header_.oldSize - at));
-        if (!base_->read(at, window_, count)) return fail(PatchOutcome::BaseUnreadable, "nicht lesbar");
-        crc = Crc32(crc, window_, count);
+        if (!base_->read(at, work_, count)) return fail(PatchOutcome::BaseUnreadable, "nicht lesbar");
+        crc = Crc32(crc, work_, count);
     }
     if (crc != header_.oldCrc) return fail(PatchOutcome::BaseDiffers, "anderer Inhalt (CRC-32)");
+    blocks_.reset(new Blocks(*base_, header_.oldSize));
     return true;
 }
 
@@ -222,6 +302,9 @@ bool PatchApplier::takeLayout(const unsigned char* data, std::size_t count, std:
         ByteReader(pending_, 4).readU32(r.size);
         pendingSize_ = 0;
         if (r.size > kMaxPatchLayout) return fail(PatchOutcome::Damaged, kFaulty);
+        // With the sites' bit per byte of the old file, a PAT3 patch takes at
+        // most 32 + 8 MiB and the scan's 64 KiB more than a PAT2 patch.
+        r.bytes.reserve(r.size);
         step_ = Step::Layout;
         count -= used;
         data += used;
@@ -234,7 +317,7 @@ bool PatchApplier::takeLayout(const unsigned char* data, std::size_t count, std:
     if (!ReadPatchLayout(reinterpret_cast<const unsigned char*>(r.bytes.data()), r.bytes.size(),
                          std::uint32_t(header_.oldSize), std::uint32_t(header_.newSize), r.layout))
         return fail(PatchOutcome::Damaged, kMismatch);
-    if (base_ && !r.sites.reset(r.layout, std::uint32_t(header_.oldSize))) return fail(PatchOutcome::Damaged, "zu wenig Speicher");
+    if (base_ && !r.sites.reset(std::uint32_t(header_.oldSize))) return fail(PatchOutcome::Damaged, "zu wenig Speicher");
     if (base_ && !FindReferenceSites(r.layout, *base_, std::uint32_t(header_.oldSize), r.sites))
         return fail(PatchOutcome::BaseUnreadable, "nicht lesbar");
     step_ = Step::Control;
@@ -245,7 +328,7 @@ bool PatchApplier::takeLayout(const unsigned char* data, std::size_t count, std:
 bool PatchApplier::takeDiff(const unsigned char* data, std::size_t count) {
     if (!readBase(basePosition_, work_, count)) return false;
     if (references_ && base_ &&
-        !PredictReferences(references_->layout, references_->sites, *base_, references_->run,
+        !PredictReferences(references_->layout, references_->sites, *blocks_, references_->run,
                            std::uint32_t(basePosition_), work_, count))
         return fail(PatchOutcome::BaseUnreadable, "nicht lesbar");
     for (std::size_t i = 0; i < count; ++i) work_[i] = static_cast<unsigned char>(work_[i] + data[i]);
@@ -279,31 +362,10 @@ bool PatchApplier::takeTokens(const unsigned char* data, std::size_t count, std:
     return takeDiff(tokens_, expanded);
 }
 
-// Reads of the old file go through a window. A read outside it loads what the
-// current diff run still needs, plus as many bytes ahead as the window served
-// since the last load (up to kChunk): runs that follow one another soon read
-// the file in pieces of kChunk, while a patch that jumps reads no more than
-// twice the bytes its runs take.
+// The old bytes of the current diff run: zeros when the structure alone is checked.
 bool PatchApplier::readBase(std::int64_t position, unsigned char* buffer, std::size_t count) {
-    while (count > 0) {
-        bool inside = position >= windowStart_ && position < windowStart_ + std::int64_t(windowLength_);
-        if (!inside) {
-            std::int64_t want = std::min<std::int64_t>(std::int64_t(kChunk), std::int64_t(diffLeft_ + served_));
-            windowStart_ = position;
-            windowLength_ = std::size_t(std::min(want, header_.oldSize - position));
-            served_ = 0;
-            if (!base_) std::memset(window_, 0, windowLength_);
-            else if (!base_->read(position, window_, windowLength_))
-                return fail(PatchOutcome::BaseUnreadable, "nicht lesbar");
-        }
-        std::size_t offset = std::size_t(position - windowStart_);
-        std::size_t piece = std::min(count, windowLength_ - offset);
-        std::memcpy(buffer, window_ + offset, piece);
-        served_ += std::uint32_t(piece);
-        buffer += piece;
-        position += std::int64_t(piece);
-        count -= piece;
-    }
+    if (!base_) return std::memset(buffer, 0, count), true;
+    if (!blocks_->read(position, buffer, count, diffLeft_)) return fail(PatchOutcome::BaseUnreadable, "nicht lesbar");
     return true;
 }
 

@@ -1,8 +1,8 @@
 // The data of a patch entry (pat\<Section>\<path>; layout in ArchiveFormat.h):
 // the reader that turns one exact installed file into the new one while the
-// entry is inflated. It reads the old file through a window of fixed size and
-// hands the new file on as it is built, so memory stays bounded whatever the
-// sizes of the files.
+// entry is inflated. It reads the old file through a few blocks of fixed size
+// and hands the new file on as it is built, so memory stays bounded whatever
+// the sizes of the files.
 #pragma once
 
 #include <cstddef>
@@ -121,17 +121,15 @@ private:
     // The header or a control record while it is incomplete.
     unsigned char pending_[kPatchHeaderSize] = {};
     std::size_t pendingSize_ = 0;
-    // One block each: inflated records, diff runs added to the old bytes, the
-    // window on the old file, diff bytes expanded from PAT2 tokens.
+    // One block each: inflated records, diff runs added to the old bytes (and
+    // the old file's CRC-32 check), diff bytes expanded from PAT2 tokens.
     std::unique_ptr<unsigned char[]> buffers_;
     unsigned char* inflated_;
     unsigned char* work_;
-    unsigned char* window_;
     unsigned char* tokens_;  // PAT2: the diff bytes that tokens stand for
-    std::int64_t windowStart_ = 0;
-    std::size_t windowLength_ = 0;
-    std::uint32_t served_ = 0;  // bytes the window gave since it was last loaded
-    bool literal_ = false;      // PAT2: the next token byte is a diff byte
+    bool literal_ = false;   // PAT2: the next token byte is a diff byte
+    class Blocks;            // the old file's blocks that diff runs read
+    std::unique_ptr<Blocks> blocks_;
     struct Stream;
     Stream* stream_ = nullptr;
     struct References;  // PAT3: the layout and the old file's references

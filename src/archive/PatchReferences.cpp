@@ -33,23 +33,38 @@ std::uint32_t Load32(const unsigned char* p) {
 
 // The sections lie in the file one after the other, without sharing bytes: so
 // the scan for branches reads each byte once, and no two references overlap.
+// Their addresses ascend alike, below 4 GiB: a look-up is a binary search.
 bool ReadSections(const unsigned char* data, ByteReader& reader, std::uint32_t fileSize, PatchSections& out) {
     if (!reader.readU32(out.count) || out.count > PatchSections::kMost || reader.remaining() / 16 < out.count)
         return false;
     std::memcpy(out.items, data + reader.position(), 16 * out.count);
     reader.skip(16 * out.count);
-    std::uint32_t next = 0;  // where the next section may begin
+    std::uint32_t next = 0;     // where the next section may begin in the file
+    std::uint64_t nextRva = 0;  // and in the image
     for (const PatchSection& s : out) {
-        if (s.offset < next || s.offset > fileSize || s.rawSize > fileSize - s.offset) return false;
+        if (s.offset < next || s.offset > fileSize || s.rawSize > fileSize - s.offset || s.rva < nextRva) return false;
         next = s.offset + s.rawSize;
+        nextRva = std::uint64_t(s.rva) + s.rawSize;
     }
-    return true;
+    return nextRva <= std::uint64_t(1) << 32;
+}
+
+// The section whose range from its `start` (file offset or RVA) holds `value`; nullptr when none does.
+const PatchSection* Holding(const PatchSections& sections, std::uint32_t PatchSection::*start, std::uint32_t value) {
+    std::uint32_t low = 0, high = sections.count;  // the sections before `low` start at or before value
+    while (low < high) {
+        const std::uint32_t mid = low + (high - low) / 2;
+        if (sections.items[mid].*start <= value) low = mid + 1;
+        else high = mid;
+    }
+    if (low == 0) return nullptr;
+    const PatchSection& s = sections.items[low - 1];
+    return value - s.*start < s.rawSize ? &s : nullptr;
 }
 
 bool InCode(const PatchSections& sections, std::uint32_t rva) {
-    for (const PatchSection& s : sections)
-        if (s.code && rva - s.rva < s.rawSize) return true;
-    return false;
+    const PatchSection* s = Holding(sections, &PatchSection::rva, rva);
+    return s && s->code;
 }
 
 // Whether a pointer taken so far shares a byte with old[site, site + length).
@@ -60,17 +75,43 @@ bool OverlapsPointer(const PatchLayout& layout, const ReferenceSites& sites, std
     return false;
 }
 
+// The relocation table, read in pieces of kScanChunk bytes: its bytes [at, at + count)
+// (count at most 8), nullptr when they cannot be read.
+class TablePieces {
+public:
+    TablePieces(const PatchLayout& layout, PatchBase& old, unsigned char* buffer)
+        : layout_(layout), old_(old), buffer_(buffer) {}
+    const unsigned char* at(std::uint32_t at, std::uint32_t count) {
+        if (at < start_ || at + count > start_ + length_) {
+            start_ = at;
+            length_ = std::min(kScanChunk, layout_.relocSize - at);
+            if (!old_.read(layout_.relocOffset + at, buffer_, length_)) return nullptr;
+        }
+        return buffer_ + (at - start_);
+    }
+
+private:
+    const PatchLayout& layout_;
+    PatchBase& old_;
+    unsigned char* buffer_;
+    std::uint32_t start_ = 0, length_ = 0;
+};
+
 bool FindPointers(const PatchLayout& layout, PatchBase& old, std::uint32_t oldSize, ReferenceSites& sites,
-                  unsigned char* table) {
+                  unsigned char* buffer) {
     if (layout.pointerWidth == 0 || layout.relocSize == 0) return true;
-    if (!old.read(layout.relocOffset, table, layout.relocSize)) return false;
+    TablePieces table(layout, old, buffer);
     const unsigned wanted = layout.pointerWidth == 8 ? kRelocDir64 : kRelocHighLow;
     // Blocks: the page's RVA, the block's size with this head, then 16-bit entries (type << 12 | offset).
     for (std::uint32_t at = 0; layout.relocSize - at >= 8;) {
-        const std::uint32_t page = Load32(&table[at]), size = Load32(&table[at + 4]);
+        const unsigned char* head = table.at(at, 8);
+        if (!head) return false;
+        const std::uint32_t page = Load32(head), size = Load32(head + 4);
         if (size < 8 || size > layout.relocSize - at) break;
         for (std::uint32_t i = at + 8; i + 2 <= at + size; i += 2) {
-            const unsigned entry = table[i] | table[i + 1] << 8;
+            const unsigned char* bytes = table.at(i, 2);
+            if (!bytes) return false;
+            const unsigned entry = bytes[0] | bytes[1] << 8;
             std::uint32_t offset = 0;
             // A pointer that would share bytes with one taken before is left out.
             if (entry >> 12 == wanted && OffsetOfRva(layout.oldSections, page + (entry & 0xFFF), offset) &&
@@ -141,8 +182,8 @@ bool Predict(const PatchLayout& layout, const PatchRun& run, std::uint32_t site,
 bool PredictKind(const PatchLayout& layout, const ReferenceSites& sites, unsigned width, bool branch, PatchBase& old,
                  const PatchRun& run, std::uint32_t at, unsigned char* bytes, std::uint32_t count) {
     const std::uint32_t end = at + count;
-    for (std::uint32_t site = std::max(run.oldStart, at - std::min(at, width - 1));
-         site < end && width <= run.oldEnd - site; ++site) {
+    for (std::uint32_t site = sites.next(std::max(run.oldStart, at - std::min(at, width - 1)), end);
+         site < end && width <= run.oldEnd - site; site = sites.next(site + 1, end)) {
         if (!sites.at(branch, site)) continue;
         unsigned char value[8];
         if (site >= at && width <= end - site) std::memcpy(value, bytes + (site - at), width);
@@ -169,7 +210,8 @@ bool ReadPatchLayout(const unsigned char* data, std::size_t size, std::uint32_t 
     out.newBase = std::uint64_t(head[4]) << 32 | head[3];
     out.relocOffset = head[5];
     out.relocSize = head[6];
-    if ((out.pointerWidth != 0 && out.pointerWidth != 4 && out.pointerWidth != 8) || out.relocOffset > oldSize ||
+    if (oldSize > kMaxReferencedOldFile || (out.pointerWidth != 0 && out.pointerWidth != 4 && out.pointerWidth != 8) ||
+        out.relocOffset > oldSize ||
         out.relocSize > oldSize - out.relocOffset)
         return false;
     if (!ReadSections(data, reader, oldSize, out.oldSections) || !ReadSections(data, reader, newSize, out.newSections) ||
@@ -182,19 +224,16 @@ bool ReadPatchLayout(const unsigned char* data, std::size_t size, std::uint32_t 
     return true;
 }
 
-bool ReferenceSites::reset(const PatchLayout& layout, std::uint32_t oldSize) {
+bool ReferenceSites::reset(std::uint32_t oldSize) {
     size_ = oldSize / 8 + 1;
-    bits_.reset(new (std::nothrow) unsigned char[2 * std::size_t(size_)]());
-    scratch_.reset(new (std::nothrow) unsigned char[std::max(layout.relocSize, kScanChunk + kLookahead)]);
+    bits_.reset(new (std::nothrow) unsigned char[size_]());
+    scratch_.reset(new (std::nothrow) unsigned char[kScanChunk + kLookahead]);
     return bits_ && scratch_;
 }
 
-bool ReferenceSites::at(bool branch, std::uint32_t offset) const {
-    return offset / 8 < size_ && (bits_[branch * size_ + offset / 8] >> (offset & 7)) & 1;
-}
-
 void ReferenceSites::mark(bool branch, std::uint32_t offset) {
-    bits_[branch * size_ + offset / 8] |= static_cast<unsigned char>(1 << (offset & 7));
+    bits_[offset / 8] |= static_cast<unsigned char>(1 << (offset & 7));
+    if (branch) bits_[(offset + 1) / 8] |= static_cast<unsigned char>(1 << ((offset + 1) & 7));
 }
 
 bool FindReferenceSites(const PatchLayout& layout, PatchBase& old, std::uint32_t oldSize, ReferenceSites& out) {
@@ -214,13 +253,10 @@ bool PredictReferences(const PatchLayout& layout, const ReferenceSites& sites, P
 
 // A value given as one of a section's starts (file offset or RVA) as the other.
 static bool Translate(const PatchSections& sections, std::uint32_t PatchSection::*from, std::uint32_t PatchSection::*to,
-               std::uint32_t value, std::uint32_t& out) {
-    for (const PatchSection& s : sections)
-        if (value - s.*from < s.rawSize) {
-            out = s.*to + (value - s.*from);
-            return true;
-        }
-    return false;
+                      std::uint32_t value, std::uint32_t& out) {
+    const PatchSection* s = Holding(sections, from, value);
+    if (s) out = s->*to + (value - s->*from);
+    return s != nullptr;
 }
 
 bool RvaOfOffset(const PatchSections& sections, std::uint32_t offset, std::uint32_t& rva) {

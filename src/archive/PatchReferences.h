@@ -10,6 +10,7 @@
 #pragma once
 
 #include <cstddef>
+#include <algorithm>
 #include <cstdint>
 #include <memory>
 
@@ -23,7 +24,7 @@ struct PatchSection {
     std::uint32_t code;     // not 0: scanned for branches (old sections only)
 };
 
-// In ascending order of file offset, no two sharing a byte.
+// In ascending order of file offset and of RVA, no two sharing a byte or an address.
 struct PatchSections {
     static constexpr std::uint32_t kMost = 96;  // the loader of Windows takes no more
     std::uint32_t count = 0;
@@ -44,25 +45,39 @@ struct PatchLayout {
     std::uint32_t moveCount = 0;
 };
 
-// Reads and checks every field against the sizes of the two files.
+// Reads and checks every field against the sizes of the two files; refuses
+// any layout for an old file over kMaxReferencedOldFile.
 bool ReadPatchLayout(const unsigned char* data, std::size_t size, std::uint32_t oldSize, std::uint32_t newSize,
                      PatchLayout& out);
 
-// Where the old file's references begin: a bit per byte of the old file for
-// pointers (pointerWidth bytes each) and one for branches (4 bytes each).
+// Where the old file's references begin, pointers (pointerWidth bytes each)
+// and branches (4 bytes each): one bit per byte of the old file, 32 MiB for
+// the largest old file that a layout is taken for.
 class ReferenceSites {
 public:
-    // No sites, for the old file of `layout` of `oldSize` bytes, with the memory
-    // that finding them takes; false when there is not enough.
-    bool reset(const PatchLayout& layout, std::uint32_t oldSize);
-    bool at(bool branch, std::uint32_t offset) const;
+    // No sites, for an old file of `oldSize` bytes, with the memory that
+    // finding them takes; false when there is not enough.
+    bool reset(std::uint32_t oldSize);
+    // References share no bytes and are 4 or 8 bytes long: a set bit after a
+    // clear one is a reference's first byte, its second byte's bit tells a branch.
+    bool at(bool branch, std::uint32_t offset) const {
+        return bit(offset) && (offset == 0 || !bit(offset - 1)) && bit(offset + 1) == branch;
+    }
+    // The first offset from `from` on whose bit is set, or `end`: eight bytes without one are skipped at once.
+    std::uint32_t next(std::uint32_t from, std::uint32_t end) const {
+        for (; from < end && !bit(from); ++from)
+            if ((from & 7) == 0 && from / 8 < size_ && bits_[from / 8] == 0) from += 7;
+        return std::min(from, end);
+    }
+    // A reference that shares no byte with those marked before.
     void mark(bool branch, std::uint32_t offset);
 
 private:
     friend bool FindReferenceSites(const PatchLayout&, PatchBase&, std::uint32_t, ReferenceSites&);
-    std::unique_ptr<unsigned char[]> bits_;     // the pointers' bits, then the branches'
-    std::uint32_t size_ = 0;                    // bytes of each
-    std::unique_ptr<unsigned char[]> scratch_;  // the relocation table or a piece of code, while finding
+    bool bit(std::uint32_t offset) const { return offset / 8 < size_ && (bits_[offset / 8] >> (offset & 7)) & 1; }
+    std::unique_ptr<unsigned char[]> bits_;
+    std::uint32_t size_ = 0;                    // bytes of bits_
+    std::unique_ptr<unsigned char[]> scratch_;  // a piece of the relocation table or of code, while finding
 };
 
 // Finds them in the old file, into `out` after its reset; false when it cannot be read.

@@ -93,6 +93,9 @@ public:
     virtual std::uint32_t attributes(const std::string& path) = 0;  // kAttrInvalid when missing
     virtual bool setAttributes(const std::string& path, std::uint32_t attributes) = 0;
     virtual FileOwner owner(const std::string&) { return FileOwner::Unknown; }
+    // The bytes this user may still write on the volume of `folder` (ending in
+    // a backslash); -1 when the system does not tell.
+    virtual std::int64_t freeSpace(const std::string&) { return -1; }
     // The system's error code of the last failed call on this thread.
     virtual std::uint32_t lastError() = 0;
     // The error of the last failed call that was to change the disk (create,
@@ -124,6 +127,7 @@ public:
     std::uint32_t attributes(const std::string& p) override { return real_.attributes(p); }
     bool setAttributes(const std::string& p, std::uint32_t a) override { return real_.setAttributes(p, a); }
     FileOwner owner(const std::string& p) override { return real_.owner(p); }
+    std::int64_t freeSpace(const std::string& f) override { return real_.freeSpace(f); }
     std::uint32_t lastError() override { return real_.lastError(); }
     std::uint32_t lastChangeError() override { return real_.lastChangeError(); }
     void clearChangeError() override { real_.clearChangeError(); }

@@ -27,6 +27,35 @@ std::string NotStagedText(const std::string& target) {
            FailureReason(Fs().lastChangeError()) + (kNotRun + 1);
 }
 
+std::string NoRoomText(const std::string& target, std::int32_t size) {
+    return "Auf dem Laufwerk von " + target + " ist nicht genug Platz für die neue Fassung (" + std::to_string(size) +
+           " Bytes)" + kNotRun;
+}
+
+// Takes the new file's first byte only when the target's volume has room for
+// the size that the patch's header gives: a patch that lies about it does not
+// fill the disk before its CRC-32 fails.
+class RoomSink final : public ByteSink {
+public:
+    RoomSink(const std::string& target, ByteSink& next)
+        : folder_(target.substr(0, target.find_last_of('\\') + 1)), next_(next) {}
+    bool put(const unsigned char* data, std::size_t count) override {
+        if (!checked_) {
+            const std::int64_t room = Fs().freeSpace(folder_);
+            tooLittle = room >= 0 && room < applier->header().newSize;
+            checked_ = true;
+        }
+        return !tooLittle && next_.put(data, count);
+    }
+    const PatchApplier* applier = nullptr;  // whose header gives the size
+    bool tooLittle = false;
+
+private:
+    std::string folder_;
+    ByteSink& next_;
+    bool checked_ = false;
+};
+
 // What building a patch's new file came to.
 struct PatchBuild {
     std::uint64_t taken = 0;    // bytes of patch data
@@ -45,7 +74,9 @@ bool BuildPatched(const TArchive& archive, std::int32_t index, const std::string
     if (!installed) throw InstalledFileDiffers(UnreadableText(target));
     HandlePatchBase base(*installed);
     StagingSink sink(out);
-    PatchApplier applier(&base, sink);
+    RoomSink room(target, sink);
+    PatchApplier applier(&base, out ? static_cast<ByteSink&>(room) : sink);
+    room.applier = &applier;
     CountingSink counted(applier);  // the window answers while a large file is built
     StreamResult result = archive.streamEntry(index, counted, inflater);
     build.taken = applier.taken();
@@ -53,8 +84,10 @@ bool BuildPatched(const TArchive& archive, std::int32_t index, const std::string
     switch (applier.finish()) {
     case PatchOutcome::BaseDiffers: throw InstalledFileDiffers(DiffersText(target, applier.problem()));
     case PatchOutcome::BaseUnreadable: throw InstalledFileDiffers(UnreadableText(target));
-    case PatchOutcome::Damaged:
-    case PatchOutcome::NotTaken: throw Exception(std::string(applier.problem()));
+    case PatchOutcome::NotTaken:
+        if (room.tooLittle) throw InstalledFileDiffers(NoRoomText(target, applier.header().newSize));
+        [[fallthrough]];
+    case PatchOutcome::Damaged: throw Exception(std::string(applier.problem()));
     case PatchOutcome::Built: break;
     }
     build.written = applier.written();

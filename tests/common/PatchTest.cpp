@@ -198,4 +198,26 @@ TEST_F(PatchRunTest, APatchWhoseResultCouldNotBeStagedIsNotWritten) {
     EXPECT_NE(logText(log).find(app_ + "prog.exe"), std::string::npos) << logText(log);
 }
 
+// The volume's free room is taken before the new file's first byte: a
+// result larger than it is not written at all, and the run says why.
+TEST_F(PatchRunTest, AResultLargerThanTheFreeRoomIsNotWritten) {
+    EXPECT_GT(PlatformFileSystem().freeSpace(app_), 5) << "the system's own answer";
+    struct LittleRoom final : ForwardingFileSystem {
+        std::int64_t freeSpace(const std::string& folder) override { return asked = folder, room; }
+        std::int64_t room = 4;
+        std::string asked;
+    } fs;
+    std::string package = writeUpdater(MakePatch(kOldFile, "ABDxy", {{kDiff3, "xy", 0}}), false);
+    StringList log;
+    EXPECT_FALSE(run(package, log));
+    EXPECT_EQ(fs.asked, app_);
+    EXPECT_NE(logText(log).find("Auf dem Laufwerk von " + app_ + "prog.exe ist nicht genug Platz"), std::string::npos)
+        << logText(log);
+    EXPECT_EQ(ReadBytes(app_ + "prog.exe"), kOldFile);
+    EXPECT_EQ(ListFolder(dir / "App"), "prog.exe readme.txt");
+    fs.room = 5;
+    EXPECT_TRUE(run(package, log)) << logText(log);
+    EXPECT_EQ(ReadBytes(app_ + "prog.exe"), "ABDxy");
+}
+
 }  // namespace

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <functional>
 #include <random>
 
 #include "common/PatchSupport.h"
@@ -25,11 +26,11 @@ struct Counted final : PatchBase, ByteSink {
     explicit Counted(const Bytes& old) : base(old.data(), old.size()) {}
     std::int64_t size() override { return base.size(); }
     bool read(std::int64_t at, unsigned char* buffer, std::size_t count) override {
-        return bytesRead += count, base.read(at, buffer, count);
+        return ++reads, bytesRead += count, base.read(at, buffer, count);
     }
     bool put(const unsigned char* data, std::size_t count) override { return built.insert(built.end(), data, data + count), true; }
     BufferPatchBase base;
-    std::uint64_t bytesRead = 0;
+    std::uint64_t bytesRead = 0, reads = 0;  // a read is a seek and a read of the installed file
     Bytes built;
 };
 
@@ -43,6 +44,44 @@ bool AppliesReadingLittle(const Bytes& old, const std::string& patch, const Byte
     EXPECT_EQ(applier.finish(), PatchOutcome::Built) << applier.problem();
     EXPECT_LE(counted.bytesRead - old.size(), 2 * expected.size() + 64 * 1024);
     return counted.built == expected;
+}
+
+// Patches of `records` diff runs of `length` bytes, each from old[place(i)] on
+// and adding 1: the reads of the old file (the CRC-32 check's included) stay
+// within the patch's bytes P plus one per 4 KiB of the new file and of the
+// old one (its CRC-32), whatever the record count.
+TEST(PatchApplier, ReadsOfTheOldFileGrowWithThePatchAndTheFilesNotWithTheRecords) {
+    std::mt19937 rng(17);
+    const Bytes old = Random(1 << 20, rng);
+    const std::string oldText(old.begin(), old.end());
+    struct Case {
+        const char* what;
+        std::int64_t records, length;
+        std::function<std::int64_t(std::int64_t)> place;
+    } cases[] = {
+        {"a byte at a time, in order", 1 << 20, 1, [](std::int64_t i) { return i; }},
+        {"a byte from each of 16 places in turn", 1 << 20, 1, [](std::int64_t i) { return i % 16 * 65536 + i / 16; }},
+        {"a byte from anywhere", 100000, 1, [&](std::int64_t) { return std::int64_t(rng() % old.size()); }},
+        {"runs of 100,000 bytes, backwards", 10, 100000, [](std::int64_t i) { return (9 - i) * 100000; }},
+    };
+    for (const Case& c : cases) {
+        std::vector<PatchRecord> records;
+        std::string expected;
+        for (std::int64_t i = 0, at = 0; i < c.records; ++i) {
+            const std::int64_t from = c.place(i);
+            records.push_back({std::string(std::size_t(c.length), '\x01'), "", std::int32_t(from - at)});
+            for (std::int64_t k = 0; k < c.length; ++k) expected.push_back(static_cast<char>(old[std::size_t(from + k)] + 1));
+            at = from + c.length;
+        }
+        const std::string patch = MakePatch(oldText, expected, records);
+        Counted counted(old);
+        PatchApplier applier(&counted, counted);
+        applier.put(reinterpret_cast<const unsigned char*>(patch.data()), patch.size());
+        EXPECT_EQ(applier.finish(), PatchOutcome::Built) << c.what;
+        EXPECT_TRUE(std::string(counted.built.begin(), counted.built.end()) == expected) << c.what;
+        EXPECT_LE(counted.reads, patch.size() + expected.size() / 4096 + old.size() / 4096 + 4)
+            << c.what << ": a patch of " << patch.size() << " bytes";
+    }
 }
 
 TEST(PatchMaker, RoundTripsBasesLargerThanTheWindow) {

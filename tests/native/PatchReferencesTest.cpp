@@ -5,6 +5,7 @@
 // does not fit its files is refused.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 
 #include "archive/PatchReferences.h"
@@ -180,6 +181,9 @@ TEST(PatchReferences, LayoutsThatDoNotFitTheirFilesAreRefused) {
         {"new section past the new file", 68 + 16 + 4, 601, false},
         {"97 old sections", 28, 97, false},
         {"old sections sharing a byte", 32 + 16, 399, false},
+        {"old sections sharing an address", 32 + 16 + 8, 0x1000 + 399, false},
+        {"old sections' addresses descending", 32 + 8, 0x3000, false},
+        {"new section's addresses past 4 GiB", 68 + 16 + 8, 0xFFFFFF00, false},
         {"new sections out of order", 68, 500, false},
         {"more moves than bytes", 100, 3, false},
         {"moves out of order", 104 + 8, 0x0FFF, false},
@@ -193,6 +197,9 @@ TEST(PatchReferences, LayoutsThatDoNotFitTheirFilesAreRefused) {
         EXPECT_EQ(ReadLayout(bytes, layout), c.accepted) << c.what;
     }
     PatchLayout layout;
+    const auto* data = reinterpret_cast<const unsigned char*>(made.data());
+    EXPECT_TRUE(ReadPatchLayout(data, made.size(), kMaxReferencedOldFile, 1000, layout));
+    EXPECT_FALSE(ReadPatchLayout(data, made.size(), kMaxReferencedOldFile + 1, 1000, layout)) << "old file too large";
     for (std::size_t cut : {made.size() - 1, std::size_t(100), std::size_t(27)})
         EXPECT_FALSE(ReadLayout(made, layout, cut)) << cut;
     EXPECT_FALSE(ReadLayout(made + "x", layout));
@@ -215,6 +222,98 @@ TEST(PatchReferences, TargetsMoveByTheLastMoveAtOrBeforeThem) {
     }
 }
 
+// Sections 0..399 at 0x1000 and 400..999 at 0x2000: a look-up finds the one
+// section that holds the value, never one that ends before it or starts after.
+TEST(PatchReferences, AddressesTranslateInTheSectionThatHoldsThem) {
+    const std::string bytes = PatchLayoutBytes(SmallPlan());
+    PatchLayout layout;
+    ASSERT_TRUE(ReadLayout(bytes, layout));
+    struct Case {
+        std::uint32_t offset, rva;
+        bool inside;
+    };
+    for (const Case& c : {Case{0, 0x1000, true}, Case{399, 0x118F, true}, Case{400, 0x2000, true},
+                          Case{999, 0x2257, true}, Case{1000, 0x2258, false}}) {
+        std::uint32_t rva = 0, offset = 0;
+        EXPECT_EQ(RvaOfOffset(layout.oldSections, c.offset, rva), c.inside) << c.offset;
+        EXPECT_EQ(OffsetOfRva(layout.oldSections, c.rva, offset), c.inside) << std::hex << c.rva;
+        if (c.inside) EXPECT_EQ(rva, c.rva) << c.offset;
+        if (c.inside) EXPECT_EQ(offset, c.offset) << std::hex << c.rva;
+    }
+    std::uint32_t unused = 0;
+    for (std::uint32_t rva : {0x0FFFu, 0x1190u, 0x1FFFu})
+        EXPECT_FALSE(OffsetOfRva(layout.oldSections, rva, unused)) << std::hex << rva << ": between sections";
+}
+
+// A relocation table of 85 KB, blocks of 20 to 56 entries and 0 to 2 bytes
+// more (blocks and entries at any offset), which straddle the pieces it is
+// read in: every pointer it names is found, and no read is larger than a
+// piece of the code scan.
+TEST(PatchReferences, ALargeRelocationTableIsReadInPieces) {
+    constexpr std::uint32_t kPages = 1000, kTable = kPages * 4096;
+    Bytes old(kTable + 100 * 1024, 0);
+    std::vector<bool> expected(old.size());
+    std::uint32_t at = kTable;
+    for (std::uint32_t page = 0; page < kPages; ++page) {
+        const std::uint32_t entries = 20 + page % 37;
+        Put(old, at, 0x1000 + page * 4096, 4);
+        Put(old, at + 4, 8 + 2 * entries + page % 3, 4);
+        for (std::uint32_t k = 0; k < entries; ++k) {
+            Put(old, at + 8 + 2 * k, 0x3000 | k * 64, 2);
+            expected[page * 4096 + k * 64] = true;
+        }
+        at += 8 + 2 * entries + page % 3;
+    }
+    LayoutPlan plan;
+    plan.pointerWidth = 4;
+    plan.relocOffset = kTable;
+    plan.relocSize = at - kTable;
+    ASSERT_GT(plan.relocSize, 80u * 1024);
+    plan.oldSections = plan.newSections = {{0, std::uint32_t(old.size()), 0x1000, 0}};
+    const std::string bytes = PatchLayoutBytes(plan);
+    PatchLayout layout;
+    ASSERT_TRUE(ReadPatchLayout(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size(),
+                                std::uint32_t(old.size()), std::uint32_t(old.size()), layout));
+    struct Largest final : PatchBase {
+        explicit Largest(const Bytes& old) : base(old.data(), old.size()) {}
+        std::int64_t size() override { return base.size(); }
+        bool read(std::int64_t at, unsigned char* buffer, std::size_t count) override {
+            return largest = std::max(largest, count), base.read(at, buffer, count);
+        }
+        BufferPatchBase base;
+        std::size_t largest = 0;
+    } base(old);
+    ReferenceSites sites;
+    ASSERT_TRUE(sites.reset(std::uint32_t(old.size())) && FindReferenceSites(layout, base, std::uint32_t(old.size()), sites));
+    EXPECT_LE(base.largest, 64u * 1024 + 6);
+    std::size_t wrong = 0;
+    for (std::uint32_t i = 0; i < old.size(); ++i) wrong += sites.at(false, i) != expected[i] || sites.at(true, i);
+    EXPECT_EQ(wrong, 0u);
+}
+
+// When the PAT3 form does not give the new file, the maker sends the next
+// smaller form that does: PAT2, and PAT1 when PAT2 fails as well.
+TEST(PatchReferences, TheMakerFallsBackToTheNextSmallerFormThatGivesTheNewFile) {
+    const Bytes old = Program(false, 1), next = Program(false, 2);
+    static std::string failing;
+    gPatchMadeHook = [](std::string& patch) {
+        if (failing.find(patch.substr(0, 4)) != std::string::npos) patch[19] ^= 1;  // the new file's CRC-32
+    };
+    struct Case {
+        std::string failing, sent;
+    };
+    for (const Case& c : {Case{"PAT3", "PAT2"}, Case{"PAT3 PAT2", "PAT1"}}) {
+        failing = c.failing;
+        std::string patch;
+        EXPECT_EQ(MakePatch(old, next, patch), MadePatch::Made) << c.failing;
+        EXPECT_NE(c.sent.find(patch.substr(0, 4)), std::string::npos) << c.failing << ": " << patch.substr(0, 4);
+        Built built;
+        ApplyInPieces(old, patch, 4093, built);
+        EXPECT_TRUE(built.bytes == next) << c.failing;
+    }
+    gPatchMadeHook = nullptr;
+}
+
 // Relocations two bytes apart would share bytes: the later one in the table is
 // left out, so that the prediction is the same whether a piece holds both or
 // ends between them. The maker predicts a run whole (its self-check too), the
@@ -233,7 +332,7 @@ TEST(PatchReferences, ReferencesThatShareBytesComeOutAlikeInAnyPieces) {
     ReferenceSites sites;
     BufferPatchBase base(old.data(), old.size());
     ASSERT_TRUE(ReadLayout(layoutBytes, layout));
-    ASSERT_TRUE(sites.reset(layout, 1000) && FindReferenceSites(layout, base, 1000, sites));
+    ASSERT_TRUE(sites.reset(1000) && FindReferenceSites(layout, base, 1000, sites));
     // As the maker predicts: the run whole. As the applier may: a byte at a time.
     const PatchRun run{0, 1000, 0};
     Bytes whole = old, pieces = old;

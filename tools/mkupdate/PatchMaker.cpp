@@ -277,13 +277,13 @@ MadePatch MakePatch(const std::vector<unsigned char>& oldData, const std::vector
     header.newCrc = Crc32(0, newData.data(), newData.size());
     std::string records;
     if (!Differ(oldData, newData, suffixes).records(records, progress)) return MadePatch::SearchTooLong;
-    // Diff bytes as they are or as tokens, whichever makes the smaller patch.
-    patch = PatchHeaderBytes(header) + CompressZlib(records.data(), records.size(), Z_BEST_COMPRESSION);
+    // The forms the patch can take: diff bytes as they are, as tokens, and for
+    // program files with their references predicted (PAT3).
+    std::vector<std::string> forms;
+    forms.push_back(PatchHeaderBytes(header) + CompressZlib(records.data(), records.size(), Z_BEST_COMPRESSION));
     const std::string tokens = Tokens(records);
     header.sparse = true;
-    std::string sparse = PatchHeaderBytes(header) + CompressZlib(tokens.data(), tokens.size(), Z_BEST_COMPRESSION);
-    if (sparse.size() < patch.size()) patch = std::move(sparse);
-    // Program files: also with their references predicted (PAT3).
+    forms.push_back(PatchHeaderBytes(header) + CompressZlib(tokens.data(), tokens.size(), Z_BEST_COMPRESSION));
     LayoutPlan plan;
     if (ProgramLayoutOf(oldData, newData, plan)) {
         const PredictedPatch predicted = PredictedRecords(records, oldData, newData, plan);
@@ -291,11 +291,16 @@ MadePatch MakePatch(const std::vector<unsigned char>& oldData, const std::vector
         putU32(body, std::uint32_t(predicted.layout.size()));
         body += predicted.layout + Tokens(predicted.records);
         header.references = true;
-        std::string referenced = PatchHeaderBytes(header) + CompressZlib(body.data(), body.size(), Z_BEST_COMPRESSION);
-        if (predicted.layout.size() <= kMaxPatchLayout && referenced.size() < patch.size()) patch = std::move(referenced);
+        if (predicted.layout.size() <= kMaxPatchLayout)
+            forms.push_back(PatchHeaderBytes(header) + CompressZlib(body.data(), body.size(), Z_BEST_COMPRESSION));
     }
-    if (gPatchMadeHook) gPatchMadeHook(patch);
-    if (GivesNewFile(patch, oldData, newData)) return MadePatch::Made;
-    patch.clear();
+    // The smallest that gives the new file; where one does not, the next larger one.
+    std::stable_sort(forms.begin(), forms.end(), [](const std::string& a, const std::string& b) { return a.size() < b.size(); });
+    for (std::string& form : forms) {
+        if (gPatchMadeHook) gPatchMadeHook(form);
+        if (!GivesNewFile(form, oldData, newData)) continue;
+        patch = std::move(form);
+        return MadePatch::Made;
+    }
     return MadePatch::WrongResult;
 }

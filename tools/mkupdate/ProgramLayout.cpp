@@ -69,9 +69,14 @@ bool ReadImage(const std::vector<unsigned char>& d, Image& image) {
         if (s.offset >= d.size()) s.rawSize = 0;
         s.rawSize = std::uint32_t(std::min<std::uint64_t>(s.rawSize, d.size() - std::min<std::uint64_t>(s.offset, d.size())));
         if (s.rawSize == 0) continue;
-        // The patch takes sections one after the other in the file (PatchReferences.h).
+        // The patch takes sections one after the other in the file and in the
+        // image (PatchReferences.h): a section's bytes in the file that run
+        // past the next one's address are left out of it.
+        s.rawSize = std::uint32_t(std::min<std::uint64_t>(s.rawSize, (std::uint64_t(1) << 32) - s.rva));
         if (image.sections.count > 0) {
-            const PatchSection& before = image.sections.items[image.sections.count - 1];
+            PatchSection& before = image.sections.items[image.sections.count - 1];
+            if (s.rva <= before.rva) return false;
+            before.rawSize = std::min(before.rawSize, s.rva - before.rva);
             if (s.offset < before.offset + before.rawSize) return false;
         }
         image.sections.items[image.sections.count++] = s;
@@ -197,10 +202,8 @@ std::string PatchLayoutBytes(const LayoutPlan& plan) {
 
 bool ProgramLayoutOf(const std::vector<unsigned char>& oldData, const std::vector<unsigned char>& newData,
                      LayoutPlan& plan) {
-    // The applier keeps two bits per byte of the old file and its relocation
-    // table; in the 32-bit updater that stays well within its memory.
-    constexpr std::size_t kLargestOldFile = 256 << 20;
-    if (oldData.size() > kLargestOldFile) return false;
+    // The applier keeps a bit per byte of the old file and refuses a layout for a larger one.
+    if (oldData.size() > kMaxReferencedOldFile) return false;
     Image oldImage, newImage;
     if (!ReadImage(oldData, oldImage) || !ReadImage(newData, newImage) || oldImage.kind != newImage.kind) return false;
     plan = LayoutPlan();
@@ -230,7 +233,7 @@ PredictedPatch PredictedRecords(const std::string& records, const std::vector<un
     ReferenceSites sites;
     ReadPatchLayout(reinterpret_cast<const unsigned char*>(out.layout.data()), out.layout.size(), oldSize, newSize,
                     layout);
-    if (!sites.reset(layout, oldSize)) throw std::bad_alloc();
+    if (!sites.reset(oldSize)) throw std::bad_alloc();
     FindReferenceSites(layout, old, oldSize, sites);
     std::vector<Observation> seen;
     ForEachRun(records, [&](const PatchRun& run, std::size_t) {
