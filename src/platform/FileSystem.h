@@ -88,6 +88,11 @@ public:
     virtual std::uint32_t attributes(const std::string& path) = 0;  // kAttrInvalid when missing
     virtual bool setAttributes(const std::string& path, std::uint32_t attributes) = 0;
     virtual FileOwner owner(const std::string&) { return FileOwner::Unknown; }
+    // Puts every file written so far on the volume that holds `path` on the
+    // disk at once, as a flush of each of them would. False where the system
+    // cannot (no such call, no right to open the volume, a device error): the
+    // caller then flushes each file (MakeDurable).
+    virtual bool flushVolume(const std::string&) { return false; }
     // The system's error code of the last failed call on this thread.
     virtual std::uint32_t lastError() = 0;
     // The error of the last failed call that was to change the disk (create,
@@ -119,6 +124,7 @@ public:
     std::uint32_t attributes(const std::string& p) override { return real_.attributes(p); }
     bool setAttributes(const std::string& p, std::uint32_t a) override { return real_.setAttributes(p, a); }
     FileOwner owner(const std::string& p) override { return real_.owner(p); }
+    bool flushVolume(const std::string& p) override { return real_.flushVolume(p); }
     std::uint32_t lastError() override { return real_.lastError(); }
     std::uint32_t lastChangeError() override { return real_.lastChangeError(); }
     void clearChangeError() override { real_.clearChangeError(); }
@@ -137,6 +143,11 @@ FileSystem& PlatformFileSystem();
 // The last-write time (100 ns since 1601, UTC) that FileHandle::setDosDate
 // gives a file with `stamp` now, in the zone in force now; -1 for a bad stamp.
 std::int64_t UtcOfDosDate(std::int32_t stamp);
+
+// Puts the files at `paths`, written and closed, on the disk: one flush of
+// each volume they lie on where the system can, otherwise each file opened
+// again and flushed. Returns the positions in `paths` of those whose flush failed.
+std::vector<std::size_t> MakeDurable(const std::vector<std::string>& paths);
 
 // Raises the input/output error (EInOutError, "E/A-Fehler <code>") for the last
 // failed call of the file system: a read or write that failed in the system,
