@@ -13,6 +13,7 @@
 #include <filesystem>
 #include <fstream>
 #include <stdexcept>
+#include <unistd.h>
 
 #include "BenchSupport.h"
 #include "ProductRun.h"
@@ -89,6 +90,9 @@ Timing ApplyOnce(const std::string& package, const std::string& sandbox, bool ro
                  const char* summary, std::int64_t count, std::vector<double>& readBack) {
     RemoveTree(sandbox);
     if (rollbackPart) InstallOlderFiles(sandbox + "/c/App");
+    // The installed files and the package are on the disk before either run, as
+    // an installation is: the run's flush of the volume does not write them for it.
+    ::sync();
     RunOutcome run;
     if (flushes) {
         run = ApplyWithProduct(package, sandbox);
