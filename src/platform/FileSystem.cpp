@@ -1,7 +1,5 @@
 #include "platform/FileSystem.h"
 
-#include <algorithm>
-
 #include "base/Exception.h"
 
 #ifdef _WIN32
@@ -31,26 +29,17 @@ void RaiseLastIoError() {
     throw EInOutError("E/A-Fehler " + std::to_string(code), code);
 }
 
-namespace {
-
-// "C:" for a path on a drive; empty for one that names no drive (a network share).
-std::string DriveOf(const std::string& path) {
-    if (path.size() < 3 || path[1] != ':' || path[2] != '\\') return {};
-    return std::string(1, char(path[0] & ~0x20)) + ':';
-}
-
-}  // namespace
-
 std::vector<std::size_t> MakeDurable(const std::vector<std::string>& paths) {
-    std::vector<std::pair<std::string, bool>> volumes;  // each drive once: flushed as a whole or not
+    std::string flushed, refused;  // the drive letters flushed as a whole, and those that could not be
     std::vector<std::size_t> failed;
     for (std::size_t i = 0; i < paths.size(); ++i) {
-        std::string drive = DriveOf(paths[i]);
-        auto it = std::find_if(volumes.begin(), volumes.end(), [&](const auto& v) { return v.first == drive; });
-        if (it == volumes.end())
-            it = volumes.insert(volumes.end(), {drive, !drive.empty() && Fs().flushVolume(paths[i])});
-        if (it->second) continue;
-        std::unique_ptr<FileHandle> file = Fs().open(paths[i], OpenMode::ReadWrite);
+        const std::string& path = paths[i];
+        // A path on a network share names no drive: its files are flushed one by one.
+        char drive = path.size() > 2 && path[1] == ':' && path[2] == '\\' ? char(path[0] & ~0x20) : '\0';
+        if (drive && (flushed + refused).find(drive) == std::string::npos)
+            (Fs().flushVolume(path) ? flushed : refused) += drive;
+        if (drive && flushed.find(drive) != std::string::npos) continue;
+        std::unique_ptr<FileHandle> file = Fs().open(path, OpenMode::ReadWrite);
         if (!file || !file->flush()) failed.push_back(i);
     }
     return failed;

@@ -162,9 +162,14 @@ bool RollbackJournal::flush() {
     return !failed_;
 }
 
+// Where the note ahead for `path` is, or would go.
+std::vector<std::size_t>::iterator RollbackJournal::aheadAt(const std::string& path) {
+    return std::lower_bound(ahead_.begin(), ahead_.end(), path,
+                            [&](std::size_t i, const std::string& p) { return records_[i].path < p; });
+}
+
 std::vector<std::size_t>::iterator RollbackJournal::aheadOf(const std::string& path) {
-    auto it = std::lower_bound(ahead_.begin(), ahead_.end(), path,
-                               [&](std::size_t i, const std::string& p) { return records_[i].path < p; });
+    auto it = aheadAt(path);
     return it != ahead_.end() && records_[*it].path == path ? it : ahead_.end();
 }
 
@@ -183,12 +188,7 @@ bool RollbackJournal::takeAhead(Record& wanted) {
 }
 
 // The record noted last serves the change at its path when that comes.
-void RollbackJournal::markAhead() {
-    const std::string& path = records_.back().path;
-    ahead_.insert(std::upper_bound(ahead_.begin(), ahead_.end(), path,
-                                   [&](const std::string& p, std::size_t i) { return p < records_[i].path; }),
-                  records_.size() - 1);
-}
+void RollbackJournal::markAhead() { ahead_.insert(aheadAt(records_.back().path), records_.size() - 1); }
 
 void RollbackJournal::noteAhead(const std::string& path, const Written& written, bool mayCreate,
                                 const std::string& top, const StagedEntries* staging) {

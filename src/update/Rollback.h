@@ -138,6 +138,7 @@ private:
 
     bool note(const Record& record);
     bool noteFolders(const std::string& folder, const std::string& top, const StagedEntries* staging, bool ahead);
+    std::vector<std::size_t>::iterator aheadAt(const std::string& path);
     std::vector<std::size_t>::iterator aheadOf(const std::string& path);
     bool takeAhead(Record& wanted);
     void markAhead();

@@ -148,16 +148,16 @@ bool StagedEntries::commit(std::int32_t index, const std::string& target, bool t
 
 void StagedEntries::makeDurable() {
     std::vector<std::string> paths;
-    std::vector<StagedFile*> files;
     for (StagedFile& staged : staged_) {
         if (staged.path.empty() || staged.durable) continue;
         staged.durable = true;
         paths.push_back(staged.path);
-        files.push_back(&staged);
     }
+    // A file whose flush failed is dropped: the rename must not rely on its data.
     for (std::size_t failed : MakeDurable(paths)) {
+        for (StagedFile& staged : staged_)
+            if (staged.path == paths[failed]) staged.path.clear();
         Fs().removeFile(paths[failed]);
-        files[failed]->path.clear();
         --stagedCount_;
     }
 }
