@@ -30,6 +30,22 @@ void RaiseLastIoError() {
     throw EInOutError("E/A-Fehler " + std::to_string(code), code);
 }
 
+std::vector<std::size_t> MakeDurable(const std::vector<std::string>& paths) {
+    std::string flushed, refused;  // the drive letters flushed as a whole, and those that could not be
+    std::vector<std::size_t> failed;
+    for (std::size_t i = 0; i < paths.size(); ++i) {
+        const std::string& path = paths[i];
+        // A path on a network share names no drive: its files are flushed one by one.
+        char drive = path.size() > 2 && path[1] == ':' && path[2] == '\\' ? char(path[0] & ~0x20) : '\0';
+        if (drive && (flushed + refused).find(drive) == std::string::npos)
+            (Fs().flushVolume(path) ? flushed : refused) += drive;
+        if (drive && flushed.find(drive) != std::string::npos) continue;
+        std::unique_ptr<FileHandle> file = Fs().open(path, OpenMode::ReadWrite);
+        if (!file || !file->flush()) failed.push_back(i);
+    }
+    return failed;
+}
+
 bool FileInUse(const std::string& path) {
     std::uint32_t a = Fs().attributes(path);
     if (a == kAttrInvalid || (a & kAttrDirectory)) return false;

@@ -96,6 +96,11 @@ public:
     // The bytes this user may still write on the volume of `folder` (ending in
     // a backslash); -1 when the system does not tell.
     virtual std::int64_t freeSpace(const std::string&) { return -1; }
+    // Puts every file written so far on the volume that holds `path` on the
+    // disk at once, as a flush of each of them would. False where the system
+    // cannot (no such call, no right to open the volume, a device error): the
+    // caller then flushes each file (MakeDurable).
+    virtual bool flushVolume(const std::string&) { return false; }
     // The system's error code of the last failed call on this thread.
     virtual std::uint32_t lastError() = 0;
     // The error of the last failed call that was to change the disk (create,
@@ -128,6 +133,7 @@ public:
     bool setAttributes(const std::string& p, std::uint32_t a) override { return real_.setAttributes(p, a); }
     FileOwner owner(const std::string& p) override { return real_.owner(p); }
     std::int64_t freeSpace(const std::string& f) override { return real_.freeSpace(f); }
+    bool flushVolume(const std::string& p) override { return real_.flushVolume(p); }
     std::uint32_t lastError() override { return real_.lastError(); }
     std::uint32_t lastChangeError() override { return real_.lastChangeError(); }
     void clearChangeError() override { real_.clearChangeError(); }
@@ -146,6 +152,11 @@ FileSystem& PlatformFileSystem();
 // The last-write time (100 ns since 1601, UTC) that FileHandle::setDosDate
 // gives a file with `stamp` now, in the zone in force now; -1 for a bad stamp.
 std::int64_t UtcOfDosDate(std::int32_t stamp);
+
+// Puts the files at `paths`, written and closed, on the disk: one flush of
+// each volume they lie on where the system can, otherwise each file opened
+// again and flushed. Returns the positions in `paths` of those whose flush failed.
+std::vector<std::size_t> MakeDurable(const std::vector<std::string>& paths);
 
 // Raises the input/output error (EInOutError, "E/A-Fehler <code>") for the last
 // failed call of the file system: a read or write that failed in the system,

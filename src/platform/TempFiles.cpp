@@ -82,9 +82,9 @@ TempFile::~TempFile() {
     if (!path_.empty()) Fs().removeFile(path_);
 }
 
-std::string TempFile::release(std::int32_t stamp) {
+std::string TempFile::release(std::int32_t stamp, bool flush) {
     file_->setDosDate(stamp);
-    bool durable = file_->flush();
+    bool durable = !flush || file_->flush();
     file_.reset();
     std::string path;
     if (durable) path.swap(path_);

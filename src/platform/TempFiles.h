@@ -52,7 +52,8 @@ public:
     // Stamps, flushes and closes the file; it stays, and its path is handed
     // over. Empty when the flush fails (the file is removed then): its data may
     // not be on the disk, which the rename that puts it in place relies on.
-    std::string release(std::int32_t stamp);
+    // Without `flush`, the caller puts it on the disk (MakeDurable) before that rename.
+    std::string release(std::int32_t stamp, bool flush = true);
     // Stamps, flushes and closes the file and renames it over `target`; false
     // when the flush or the rename fails (the file is removed then).
     bool commit(const std::string& target, std::int32_t stamp);

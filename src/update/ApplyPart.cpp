@@ -252,12 +252,35 @@ void Undo(const TUpdatePart& part, RollbackJournal& journal, const std::vector<P
         Log(part, "Die Änderungen an " + PartName(part) + " konnten nicht alle zurückgenommen werden.", kResult);
 }
 
+// Every change that the part may make, noted in one batch that reaches the
+// disk in one flush before the first of them: each change finds its note then.
+// False when the journal cannot be written.
+bool NoteChangesAhead(const TUpdatePart& part, const TArchive& archive, const std::vector<PartTarget>& targets,
+                      JournaledWriter& writer) {
+    Fs().clearChangeError();
+    for (const PartTarget& target : targets) {
+        if (!target.contained) continue;
+        if (target.kind == TargetKind::Delete) {
+            writer.noteAhead(part.TargetFolder + target.rel, Written::Nothing(), false);
+            continue;
+        }
+        const Written written = WhatEntryWrites(part, archive, target.entry);
+        if (!part.AltTargetFolder.empty()) writer.noteAhead(part.AltTargetFolder + target.rel, written, false);
+        writer.noteAhead(part.TargetFolder + target.rel, written, target.kind == TargetKind::Add);
+    }
+    return writer.journal().flush();
+}
+
 // The file work of a part with rollback: all of it, or, after the first
 // failure (an error included), none of it.
 bool ApplyAllOrNothing(TUpdatePart& part, const TArchive& archive, const std::vector<PartTarget>& targets) {
     JournaledWriter writer(part, part.Owner->Staging);
     Lent<PartWriter> lent(part.Writer, writer);
     RollbackJournal& journal = writer.journal();
+    if (!NoteChangesAhead(part, archive, targets, writer)) {
+        ++part.ErrorCount;
+        Log(part, writer.failureLine(journal.path()) + FailureReason(Fs().lastChangeError()), kResult);
+    }
     try {
         ApplyEntries(part, archive, targets);
         DeleteListedFiles(part, targets);

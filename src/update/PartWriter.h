@@ -55,6 +55,10 @@ public:
     bool replacesInPlace() const override { return false; }
     bool stopsAtFirstError() const override { return true; }
     void disown(const std::string& path) override { journal_.disown(path); }
+    // Notes ahead that an entry may be written to `path` (RollbackJournal::noteAhead).
+    void noteAhead(const std::string& path, const Written& written, bool mayCreate) {
+        journal_.noteAhead(path, written, mayCreate, top_, staging_);
+    }
     std::string failureLine(const std::string& path) const override;
 
     RollbackJournal& journal() { return journal_; }

@@ -133,37 +133,29 @@ bool RollbackJournal::open() {
     return !failed_;
 }
 
-// Written, and flushed, before the change it notes, so that a run killed or a
-// power cut after the change leaves a journal that knows it. A line: the
-// change's letter, then path, kept copy, size, stamp and UTC time of what the
-// run writes, separated by "|".
+// A line: the change's letter, then path, kept copy, size, stamp and UTC time
+// of what the run writes, separated by "|".
 std::string RollbackJournal::Line(const Record& r) {
     return static_cast<char>(r.change) + r.path + "|" + r.kept + "|" + std::to_string(r.written.size) + "|" +
            std::to_string(r.written.stamp) + "|" + std::to_string(r.written.utc) + kLineEnd;
 }
 
-bool RollbackJournal::write(const std::string& lines) {
-    if (!open()) return false;
-    if (file_->write(lines.data(), std::int64_t(lines.size())) == std::int64_t(lines.size()) && file_->flush())
-        return true;
-    failed_ = true;
-    return false;
-}
-
+// A note waits for flush(), which comes before the change it notes, so that a
+// run killed or a power cut after the change leaves a journal that knows it.
 bool RollbackJournal::note(const Record& record) {
-    if (!write(Line(record))) return false;
+    if (!open()) return false;
+    // What earlier runs left for the restart goes after the commit line: its note waits for that one.
+    (record.change == Change::Superseded ? superseded_ : unwritten_) += Line(record);
     records_.push_back(record);
     return true;
 }
 
 bool RollbackJournal::noteStaging(const std::vector<std::string>& folders, const std::vector<std::string>& paths) {
-    std::string lines;
-    for (const std::string& folder : folders) lines += Line({Change::StagingFolder, folder, {}, {}});
-    for (const std::string& path : paths) lines += Line({Change::Temporaries, path, {}, {}});
-    if (!write(lines)) return false;
-    for (const std::string& folder : folders) records_.push_back({Change::StagingFolder, folder, {}, {}});
-    for (const std::string& path : paths) records_.push_back({Change::Temporaries, path, {}, {}});
-    return true;
+    for (const std::string& folder : folders)
+        if (!note({Change::StagingFolder, folder, {}, {}})) return false;
+    for (const std::string& path : paths)
+        if (!note({Change::Temporaries, path, {}, {}})) return false;
+    return flush();
 }
 
 void RollbackJournal::discard() {
@@ -171,21 +163,80 @@ void RollbackJournal::discard() {
     if (!path_.empty()) Fs().removeFile(path_);
 }
 
+bool RollbackJournal::flush() {
+    if (failed_ || unwritten_.empty()) return !failed_;
+    const std::int64_t size = std::int64_t(unwritten_.size());
+    failed_ = file_->write(unwritten_.data(), size) != size || !file_->flush();
+    unwritten_.clear();
+    return !failed_;
+}
+
+// Where the note ahead for `path` is, or would go.
+std::vector<std::size_t>::iterator RollbackJournal::aheadAt(const std::string& path) {
+    return std::lower_bound(ahead_.begin(), ahead_.end(), path,
+                            [&](std::size_t i, const std::string& p) { return records_[i].path < p; });
+}
+
+std::vector<std::size_t>::iterator RollbackJournal::aheadOf(const std::string& path) {
+    auto it = aheadAt(path);
+    return it != ahead_.end() && records_[*it].path == path ? it : ahead_.end();
+}
+
+// The note made ahead for the change, when it says the same (for a kept file:
+// under a name still free); it serves one change, a folder's every one.
+bool RollbackJournal::takeAhead(Record& wanted) {
+    auto it = aheadOf(wanted.path);
+    if (it == ahead_.end()) return false;
+    const Record& noted = records_[*it];
+    if (noted.change != wanted.change || noted.written.size != wanted.written.size ||
+        noted.written.stamp != wanted.written.stamp || (noted.change == Change::Kept && Exists(noted.kept)))
+        return false;
+    wanted.kept = noted.kept;
+    if (noted.change != Change::NewFolder) ahead_.erase(it);
+    return true;
+}
+
+// The record noted last serves the change at its path when that comes.
+void RollbackJournal::markAhead() { ahead_.insert(aheadAt(records_.back().path), records_.size() - 1); }
+
+void RollbackJournal::noteAhead(const std::string& path, const Written& written, bool mayCreate,
+                                const std::string& top, const StagedEntries* staging) {
+    if (aheadOf(path) != ahead_.end()) return;
+    Record record{Change::NewFile, path, {}, InUtc(written)};
+    if (FileExists(path)) {
+        record = {Change::Kept, path, FreeTempName(path, TempKind::Kept), InUtc(written)};
+        if (record.kept.empty()) return;
+    } else if (!mayCreate || !noteFolders(FolderPart(path), top, staging, true)) {
+        return;
+    }
+    if (note(record)) markAhead();
+}
+
 bool RollbackJournal::keep(const std::string& path, const Written& written) {
     // A file open elsewhere could be neither written nor deleted; the rename might still succeed.
     if (!Fs().open(path, OpenMode::ReadExclusive)) return false;
-    std::string kept = FreeTempName(path, TempKind::Kept);
-    return !kept.empty() && note({Change::Kept, path, kept, InUtc(written)}) && Fs().renameOver(path, kept);
+    Record record{Change::Kept, path, {}, InUtc(written)};
+    if (!takeAhead(record)) {
+        record.kept = FreeTempName(path, TempKind::Kept);
+        if (record.kept.empty() || !note(record)) return false;
+    }
+    return flush() && Fs().renameOver(path, record.kept);
 }
 
 bool RollbackJournal::noteNewFile(const std::string& path, const Written& written) {
-    return note({Change::NewFile, path, {}, InUtc(written)});
+    Record record{Change::NewFile, path, {}, InUtc(written)};
+    return (takeAhead(record) || note(record)) && flush();
 }
 
 bool RollbackJournal::noteSuperseded(const std::string& path) { return note({Change::Superseded, path, {}, {}}); }
 
 bool RollbackJournal::noteNewFolders(const std::string& folder, const std::string& top,
                                      const StagedEntries* staging) {
+    return noteFolders(folder, top, staging, false) && flush();
+}
+
+bool RollbackJournal::noteFolders(const std::string& folder, const std::string& top, const StagedEntries* staging,
+                                  bool ahead) {
     std::string topFolder = top;
     DropTrailingBackslash(topFolder);
     std::vector<std::string> made;  // innermost first
@@ -195,8 +246,12 @@ bool RollbackJournal::noteNewFolders(const std::string& folder, const std::strin
         if (FolderExists(f) && !(staging && staging->createdUnclaimed(f))) break;  // there before: so are its parents
         made.push_back(f);
     }
-    for (auto it = made.rbegin(); it != made.rend(); ++it)
-        if (!note({Change::NewFolder, *it, {}, {}})) return false;
+    for (auto it = made.rbegin(); it != made.rend(); ++it) {
+        Record record{Change::NewFolder, *it, {}, {}};
+        if (takeAhead(record)) continue;
+        if (!note(record)) return false;
+        if (ahead) markAhead();
+    }
     return true;
 }
 
@@ -231,7 +286,8 @@ void RollbackJournal::finish(const StringList& problems) {
 
 bool RollbackJournal::commit(StringList& problems) {
     if (records_.empty() && !failed_) return true;  // nothing was changed
-    if (!note({Change::Succeeded, {}, {}, {}})) return false;
+    unwritten_ += superseded_;
+    if (!note({Change::Succeeded, {}, {}, {}}) || !flush()) return false;
     UndoReport left;
     settleCommitted(left);
     finish(left.problems);
@@ -248,6 +304,7 @@ void RollbackJournal::disown(const std::string& path) {
         records_[i].written = {};
         note(Record(records_[i]));
     }
+    flush();
 }
 
 // The folder below which the journal's line for `path` lies: what is reached

@@ -4,7 +4,10 @@
 // updater's own (its path + ".~r" + n; renamed, so that it keeps its
 // attributes and stamp), and a new file or folder is noted before it is made.
 // Each note also says what the run is going to write at the path (size and
-// stamp, or nothing for a deleted file). When the part succeeds, the kept
+// stamp, or nothing for a deleted file). The notes of every change that the
+// part may make are written ahead, in one batch that reaches the disk in one
+// flush before the first change; a change found without its note is noted,
+// and flushed, on its own. When the part succeeds, the kept
 // copies are removed; when it fails, the journal is undone in reverse order.
 // A journal that a killed run left behind is found by the next run of any
 // package before it looks at anything: undone, or, when the killed part had
@@ -102,6 +105,17 @@ public:
     // into `folder` makes new: those missing, and those that staging created
     // and no entry has been written into yet.
     bool noteNewFolders(const std::string& folder, const std::string& top, const StagedEntries* staging);
+    // Notes ahead, in one batch, a change that the part may make at `path`: the
+    // file there kept, or, where there is none and `mayCreate`, a new file
+    // and its new folders. The change then finds its note and adds none; the
+    // note of a change never made leaves its undo nothing to do. flush() puts
+    // the batch on the disk.
+    void noteAhead(const std::string& path, const Written& written, bool mayCreate, const std::string& top,
+                   const StagedEntries* staging);
+    // Puts the notes written so far on the disk, in one flush: every change
+    // waits for its own note to be there (keep, noteNewFile, noteNewFolders
+    // and commit call it). False when the journal cannot be written.
+    bool flush();
 
     // Before the run's check stages anything: the folders it may make
     // (outermost first) and the targets beside which it may put staged files,
@@ -152,8 +166,12 @@ private:
     enum class Loaded { Whole, Unreadable, Foreign };
 
     static std::string Line(const Record& record);
-    bool write(const std::string& lines);
     bool note(const Record& record);
+    bool noteFolders(const std::string& folder, const std::string& top, const StagedEntries* staging, bool ahead);
+    std::vector<std::size_t>::iterator aheadAt(const std::string& path);
+    std::vector<std::size_t>::iterator aheadOf(const std::string& path);
+    bool takeAhead(Record& wanted);
+    void markAhead();
     bool open();
     const std::string& topOf(const std::string& path) const;
     void removeTemporaries(UndoReport& report) const;
@@ -171,5 +189,8 @@ private:
     std::string folder_, altFolder_, path_;
     std::unique_ptr<FileHandle> file_;
     std::vector<Record> records_;
+    std::string unwritten_;           // lines noted and not yet flushed
+    std::string superseded_;          // lines that wait for the commit line
+    std::vector<std::size_t> ahead_;  // records noted ahead and not yet used, sorted by path
     bool failed_ = false;
 };

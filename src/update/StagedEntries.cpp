@@ -62,7 +62,7 @@ void StagedEntries::keep(std::int32_t index, std::string staged, std::uint32_t c
     noteLength(index, length);
     if (std::size_t(index) >= staged_.size()) staged_.resize(std::size_t(index) + 1);
     if (staged_[std::size_t(index)].path.empty()) ++stagedCount_;
-    staged_[std::size_t(index)] = {std::move(staged), crc};
+    staged_[std::size_t(index)] = {std::move(staged), crc, false};
 }
 
 bool StagedEntries::createdUnclaimed(const std::string& folder) const {
@@ -141,7 +141,7 @@ StreamResult StagedEntries::stage(const TArchive& archive, std::int32_t index, c
     StreamResult result = Walk(archive, index, sink, inflater_, lastLength_);
     if (result != StreamResult::Complete) return result;
     noteLength(index, lastLength_);
-    std::string staged = sink.failed() ? std::string() : pending.release(archive.entryAt(index).fileDate());
+    std::string staged = sink.failed() ? std::string() : pending.release(archive.entryAt(index).fileDate(), false);
     if (staged.empty()) {
         refused_ = true;
         return result;
@@ -161,6 +161,8 @@ bool StagedEntries::commit(std::int32_t index, const std::string& target, bool t
     }
     if (index < 0 || std::size_t(index) >= staged_.size() || staged_[std::size_t(index)].path.empty()) return false;
     StagedFile* it = &staged_[std::size_t(index)];
+    if (!it->durable) makeDurable();
+    if (it->path.empty()) return false;  // it could not be flushed
     // The rename itself refuses a target in use or a folder; a read-only
     // target has its flag cleared and is tried once more, as extraction does.
     const std::string& staged = it->path;
@@ -171,6 +173,22 @@ bool StagedEntries::commit(std::int32_t index, const std::string& target, bool t
     it->path.clear();
     --stagedCount_;
     return true;
+}
+
+void StagedEntries::makeDurable() {
+    std::vector<std::string> paths;
+    for (StagedFile& staged : staged_) {
+        if (staged.path.empty() || staged.durable) continue;
+        staged.durable = true;
+        paths.push_back(staged.path);
+    }
+    // A file whose flush failed is dropped: the rename must not rely on its data.
+    for (std::size_t failed : MakeDurable(paths)) {
+        for (StagedFile& staged : staged_)
+            if (staged.path == paths[failed]) staged.path.clear();
+        Fs().removeFile(paths[failed]);
+        --stagedCount_;
+    }
 }
 
 bool ReadsBackAs(const std::string& path, std::uint32_t crc) {

@@ -56,6 +56,11 @@ public:
     // way the target's folders are the caller's from now on. `crc`, when
     // given, receives the CRC-32 of what was staged.
     bool commit(std::int32_t index, const std::string& target, bool targetExists, std::uint32_t* crc = nullptr);
+    // Puts the staged files on the disk together, at the latest before the
+    // first of them is moved into place (commit does it then): one flush for
+    // all of them where the system can (MakeDurable). A file whose flush fails
+    // is removed; its entry is extracted when it is written.
+    void makeDurable();
 
     // Removes the staged copy of entry `index`, which is not going to be written.
     void drop(std::int32_t index);
@@ -81,6 +86,7 @@ private:
     struct StagedFile {
         std::string path;   // empty: none
         std::uint32_t crc;  // of its bytes
+        bool durable;       // flushed since it was written
     };
     // By entry index; plain vectors keep the updater small.
     std::vector<StagedFile> staged_;

@@ -111,7 +111,7 @@ StreamResult StagedEntries::stagePatch(const TArchive& archive, std::int32_t ind
     lastLength_ = build.taken;
     if (!read) return StreamResult::Unreadable;
     noteLength(index, build.written);
-    std::string staged = build.stored ? pending.release(archive.entryAt(index).fileDate()) : std::string();
+    std::string staged = build.stored ? pending.release(archive.entryAt(index).fileDate(), false) : std::string();
     if (staged.empty()) throw InstalledFileDiffers(NotStagedText(target));
     keep(index, std::move(staged), build.crc, build.written);
     return StreamResult::Complete;

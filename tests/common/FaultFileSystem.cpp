@@ -82,7 +82,10 @@ void FaultFileSystem::unflushed(const std::string& path, std::int64_t offset) {
     if (!added) it->second.from = std::min(it->second.from, offset);
 }
 
-void FaultFileSystem::flushed(const std::string& path) { unflushed_.erase(Folded(path)); }
+void FaultFileSystem::flushed(const std::string& path) {
+    ++flushes_;
+    unflushed_.erase(Folded(path));
+}
 
 // The data goes with the name; a file renamed over `to` takes the place of what it had.
 void FaultFileSystem::moved(const std::string& from, const std::string& to) {
@@ -220,6 +223,19 @@ bool FaultFileSystem::setAttributes(const std::string& path, std::uint32_t attri
     if (hits(Fault::AttributesFail, path)) return inject(kErrAccessDenied), false;
     delegated();
     return real_->setAttributes(path, attributes);
+}
+
+// The model of the disk: every file on the drive of `path` keeps what was written to it.
+bool FaultFileSystem::flushVolume(const std::string& path) {
+    if (frozen_) return false;
+    if (hits(Fault::NoVolumeFlush, path)) return inject(kErrAccessDenied), false;
+    const std::string drive = Folded(path.substr(0, 2));
+    for (const auto& [key, data] : unflushed_)
+        if (key.compare(0, 2, drive) == 0 && hits(Fault::FlushFails, data.path)) return inject(kErrWriteFault), false;
+    for (auto it = unflushed_.begin(); it != unflushed_.end();)
+        it = it->first.compare(0, 2, drive) == 0 ? unflushed_.erase(it) : std::next(it);
+    ++flushes_;
+    return true;
 }
 
 std::uint32_t FaultFileSystem::lastError() { return injected_ ? injectedError_ : real_->lastError(); }

@@ -15,6 +15,8 @@
 //                                     name renames gave it, while renames and
 //                                     deletions stay. The loss reaches the disk
 //                                     when this file system is taken away.
+//                                     A flush of a volume (flushVolume) keeps
+//                                     every file on its drive, as a flush of each.
 //
 // Operations that change the disk: creating or truncating a file, a write, a
 // new stamp, new attributes, a rename, a deletion, creating or removing a folder.
@@ -38,7 +40,8 @@ enum class Fault {
     FolderFails,  // a folder cannot be created (error 112)
     AttributesFail,  // attributes cannot be set (error 5)
     ReadFails,    // a read fails in the system (error 23, a data error of the disk)
-    FlushFails,   // a flush fails (error 29, the device cannot write)
+    FlushFails,   // a flush fails (error 29, the device cannot write), also of a volume that holds the file
+    NoVolumeFlush,  // a volume holding the path cannot be flushed as a whole (error 5: no right to open it)
 };
 
 enum class Interruption { Kill, PowerCut };
@@ -85,6 +88,9 @@ public:
         real_->clearChangeError();
     }
     FileOwner owner(const std::string& path) override { return real_->owner(path); }
+    bool flushVolume(const std::string& path) override;
+    // The flushes so far, of files and of volumes: the waits for the disk.
+    int flushes() const { return flushes_; }
 
     // For the handles: whether a change may go ahead (false: frozen or interrupted now).
     bool change(const char* what, const std::string& path);
@@ -93,7 +99,7 @@ public:
     void delegated() { injected_ = false; }
     // What the handles tell of their data: written from `offset` on and not yet flushed; flushed.
     void unflushed(const std::string& path, std::int64_t offset);
-    void flushed(const std::string& path);
+    void flushed(const std::string& path);  // counted as one flush
     FileSystem& real() { return *real_; }
 
 private:
@@ -116,6 +122,7 @@ private:
     int interruptAfter_ = -1;
     int changes_ = 0;
     int faults_ = 0;
+    int flushes_ = 0;
     bool frozen_ = false;
     bool powerCut_ = false;
     bool injected_ = false;

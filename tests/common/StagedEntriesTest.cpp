@@ -38,6 +38,8 @@ public:
         if (moved && from.find(".~s") != std::string::npos) ++stagedRenames;
         return moved;
     }
+    // A disk that cannot write cannot be flushed as a whole either: each staged file is flushed then.
+    bool flushVolume(const std::string& path) override { return !failStagedFlushes && real_.flushVolume(path); }
 
     int packageOpens = 0;
     int stagedRenames = 0;
@@ -195,6 +197,39 @@ TEST_F(StagedEntriesTest, StagedFilesThatCannotBeWrittenLeaveTheWorkToExtraction
         EXPECT_EQ(tree(), kTreeAfterRun);
         EXPECT_EQ(ReadBytes(app_ + "prog.exe"), std::string(70000, 'p'));
         EXPECT_EQ(watch.stagedRenames, 0);
+    }
+}
+
+// A run waits for the disk once for each group of flushes, not once for each
+// file: its staged files reach the disk in one flush of their volume, the
+// journal of a part with rollback notes its changes ahead in one flush and its
+// success in one. Where the volume cannot be flushed as a whole, each staged
+// file is flushed on its own, before the first of them is renamed.
+TEST_F(StagedEntriesTest, TheRunsWaitsForTheDiskDoNotGrowWithItsFiles) {
+    const std::size_t base = entries_.size();
+    const struct {
+        const char* rollback;
+        bool volumeFlush;
+    } cases[] = {{"", true}, {"ROLLBACK=1\r\n", true}, {"", false}, {"ROLLBACK=1\r\n", false}};
+    for (const auto& c : cases) {
+        int waits[2] = {};
+        for (int more : {0, 30}) {
+            SCOPED_TRACE(std::string(c.rollback) + (c.volumeFlush ? "" : "no volume flush, ") + std::to_string(more));
+            entries_.resize(base);
+            for (int i = 0; i < more; ++i)
+                entries_.push_back({"add\\Demo\\more\\f" + std::to_string(i) + ".dat", std::string(100, 'm'), kNew});
+            demoKeys_ = c.rollback;
+            install();
+            FaultFileSystem faults;
+            if (!c.volumeFlush) faults.fail(Fault::NoVolumeFlush);
+            run(writeUpdater());
+            if (more) EXPECT_NE(tree().find("more\\f29.dat new"), std::string::npos);
+            EXPECT_EQ(tree().find(".~"), std::string::npos);
+            waits[more != 0] = faults.flushes();
+        }
+        // The four entries written from staged copies; with rollback, the notes and the commit line.
+        EXPECT_EQ(waits[0], (c.volumeFlush ? 1 : 4) + (*c.rollback ? 2 : 0));
+        EXPECT_EQ(waits[1] - waits[0], c.volumeFlush ? 0 : 30);
     }
 }
 
