@@ -61,7 +61,9 @@ bool SettleFailedReplace(FileSystem& fs, const std::string& from, const std::str
 bool CrossesReparsePoint(const std::string& top, const std::string& path) {
     std::size_t start = top.size() + (top.empty() || top.back() == '\\' ? 0 : 1);
     if (top.empty() || path.size() <= start || !StartsWithText(top, path) || path[start - 1] != '\\') return true;
-    for (std::size_t slash = path.find('\\', start); slash != std::string::npos; slash = path.find('\\', slash + 1)) {
+    // Windows takes "/" for "\\": both end a folder on the way.
+    for (std::size_t slash = path.find_first_of("\\/", start); slash != std::string::npos;
+         slash = path.find_first_of("\\/", slash + 1)) {
         std::uint32_t attributes = Fs().attributes(path.substr(0, slash));
         if (attributes == kAttrInvalid) return false;  // nothing further down exists
         if (attributes & kAttrReparsePoint) return true;

@@ -26,8 +26,8 @@ bool Taken(Found found) { return found == Found::Made || found == Found::Free; }
 // alone, is obeyed only when its owner is one of these; one made by anyone
 // else, or whose owner cannot be read, is not obeyed. Then the lock file
 // decides: held without sharing in the Windows folder, where only
-// Administrators and SYSTEM may make files, and deleted when closed (also when
-// its process is killed). Every updater takes the file too; where another
+// Administrators and SYSTEM may make files, and free again when its holder
+// ends (also when killed). Every updater takes the file too; where another
 // process holds it, the updater goes on with its own mutex alone if the file's
 // holder is not one of them (someone with the rights to write there, or a FAT
 // volume, whose files have no owners, and then the mutex is all there is).

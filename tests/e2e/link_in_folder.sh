@@ -52,5 +52,14 @@ check "deletion list naming files behind the link: the run fails" equals "$RC" 1
 check "deletion list naming files behind the link: the user's files are as they were" equals "$(users_files)" "$before"
 check "deletion list naming files behind the link: the log says why" contains "$LOG" \
   $'*** C:\\App\\link\\victim.dll liegt hinter einer Verknüpfung und wird nicht gelöscht.\r\n'
+
+# Windows takes "/" for "\" as well.
+EXTRA_TODEL=('Demo\link/victim.dll')
+build_package "$UPD/update.exe"
+plant
+rm "$APP/~update0.~rj"
+run_update /S /LOG='C:\upd\update.log'
+check "deletion list with a forward slash: the run fails" equals "$RC" 1
+check "deletion list with a forward slash: the user's files are as they were" equals "$(users_files)" "$before"
 rm -rf "$OTHER"
 finish

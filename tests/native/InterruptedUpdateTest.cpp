@@ -487,6 +487,9 @@ TEST_F(InterruptedUpdateTest, NothingIsRemovedOrRenamedThroughALink) {
          " liegt hinter einer Verknüpfung und wird nicht angetastet."},
         {"the deletion list", "", "Demo\\link\\report.doc\r\nDemo\\link\\victim.dll\r\n", false,
          "*** " + link + "victim.dll liegt hinter einer Verknüpfung und wird nicht gelöscht."},
+        // Windows takes "/" for "\\" as well: the link is crossed all the same.
+        {"the deletion list with a forward slash", "", "Demo\\link/victim.dll\r\n", false,
+         "*** " + app() + "link/victim.dll liegt hinter einer Verknüpfung und wird nicht gelöscht."},
     };
     mustSucceed_ = false;
     for (const Case& c : cases) {
