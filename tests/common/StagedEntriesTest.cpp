@@ -201,7 +201,7 @@ TEST_F(StagedEntriesTest, StagedFilesThatCannotBeWrittenLeaveTheWorkToExtraction
 }
 
 // A run waits for the disk once for each group of flushes, not once for each
-// file: its staged files reach the disk in one flush of their volume, the
+// file: the check names what it stages in one flush, its staged files reach the disk in one flush of their volume, the
 // journal of a part with rollback notes its changes ahead in one flush and its
 // success in one. Where the volume cannot be flushed as a whole, each staged
 // file is flushed on its own, before the first of them is renamed.
@@ -227,8 +227,9 @@ TEST_F(StagedEntriesTest, TheRunsWaitsForTheDiskDoNotGrowWithItsFiles) {
             EXPECT_EQ(tree().find(".~"), std::string::npos);
             waits[more != 0] = faults.flushes();
         }
-        // The four entries written from staged copies; with rollback, the notes and the commit line.
-        EXPECT_EQ(waits[0], (c.volumeFlush ? 1 : 4) + (*c.rollback ? 2 : 0));
+        // The note of what the check stages; the four entries written from staged
+        // copies; with rollback, the notes and the commit line.
+        EXPECT_EQ(waits[0], 1 + (c.volumeFlush ? 1 : 4) + (*c.rollback ? 2 : 0));
         EXPECT_EQ(waits[1] - waits[0], c.volumeFlush ? 0 : 30);
     }
 }
