@@ -1,4 +1,5 @@
-// Applying the generated tree, side by side with the zlib floor, unzip and tar.
+// Applying the generated tree, side by side with the zlib floor, unzip and tar;
+// and mkupdate extract of the whole package, against the same floor.
 #include <cstdio>
 #include <fstream>
 #include <functional>
@@ -24,7 +25,8 @@ struct Workspace {
         : root(root), source(root + "/src"), tree(source + "/add/App"), stub(root + "/stub.exe"),
           package(root + "/update.exe"), zip(root + "/tree.zip"), tarball(root + "/tree.tar.gz") {}
     std::string root, source, tree, stub, package, zip, tarball;
-    std::string sandbox, installed, floorOut, unzipOut, tarOut;  // of the current run
+    std::string mkupdate;
+    std::string sandbox, installed, floorOut, unzipOut, tarOut, extractOut;  // of the current run
 
     void freshOutputs(int run) {
         std::string n = std::to_string(run);
@@ -33,16 +35,17 @@ struct Workspace {
         floorOut = root + "/floor" + n;
         unzipOut = root + "/unzip" + n;
         tarOut = root + "/untar" + n;
-        for (const std::string& folder : {installed, floorOut, unzipOut, tarOut}) MakeFolders(folder);
+        extractOut = root + "/extract" + n;
+        for (const std::string& folder : {installed, floorOut, unzipOut, tarOut, extractOut}) MakeFolders(folder);
     }
     void removeOutputs(int runs) {
         for (int run = 0; run < runs; ++run)
-            for (const char* name : {"/sandbox", "/floor", "/unzip", "/untar"}) RemoveTree(root + name + std::to_string(run));
+            for (const char* name : {"/sandbox", "/floor", "/unzip", "/untar", "/extract"}) RemoveTree(root + name + std::to_string(run));
     }
 };
 
 struct Samples {
-    std::vector<Timing> floor, apply, unzip, tar;
+    std::vector<Timing> floor, apply, unzip, tar, extract;
 };
 
 void WriteText(const std::string& path, const std::string& text) {
@@ -117,6 +120,7 @@ void IntoEmptyFolders(const Workspace& w, const TreeInfo& info, int run, Samples
         },
         [&] { s.unzip.push_back(TimeTool({"unzip", "-o", "-q", w.zip, "-d", w.unzipOut})); },
         [&] { s.tar.push_back(TimeTool({"tar", "-xzf", w.tarball, "-C", w.tarOut})); },
+        [&] { s.extract.push_back(TimeTool({w.mkupdate, "extract", w.package, w.extractOut})); },
     });
 }
 
@@ -162,6 +166,13 @@ void AddScenario(Report& report, const std::string& key, const std::string& wher
     AddRatio(report, key + ".ratio_unzip", "  apply / unzip " + where, unzip.wall / apply.wall, "> 1",
              unzip.wall > apply.wall);
     AddRatio(report, key + ".ratio_tar", "  apply / tar " + where, tar.wall / apply.wall, "", false);
+    if (!s.extract.empty()) {
+        Timing extract = Median(s.extract);
+        report.add({key + ".extract", "mkupdate extract " + where, MBps(info.bytes, extract.wall), "MB/s", "", false,
+                    false, runs + "; " + Fixed(extract.cpu, 2) + " s processor time; the whole package"});
+        AddRatio(report, key + ".ratio_extract_floor", "  extract / floor " + where, floor.wall / extract.wall,
+                 ">= 0.90", floor.wall / extract.wall >= 0.9);
+    }
     AddRatio(report, key + ".cpu_ratio_floor", "  by processor time: apply / floor", floor.cpu / apply.cpu, "", false);
     AddRatio(report, key + ".cpu_ratio_unzip", "  by processor time: apply / unzip", unzip.cpu / apply.cpu, "", false);
     AddRatio(report, key + ".cpu_ratio_tar", "  by processor time: apply / tar", tar.cpu / apply.cpu, "", false);
@@ -178,6 +189,7 @@ int MakePackageFolder(const std::string& folder, double scale) {
 
 TreePackage MeasureThroughput(const BenchOptions& o, Report& report) {
     Workspace w(o.workFolder + "/tree");
+    w.mkupdate = o.mkupdate;
     Stopwatch preparation;
     TreeInfo info = Prepare(o, w);
     report.setContext("tree", std::to_string(info.files) + " files, " + std::to_string(info.bytes) + " bytes; package " +

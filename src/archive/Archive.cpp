@@ -297,12 +297,14 @@ bool TargetReplaceable(const std::string& target) {
 
 // Segments are inflated straight into the temporary file, so that no segment
 // is ever held whole in memory.
-bool TArchive::extractFile(std::int32_t index, const std::string& target, std::uint32_t* crc) const {
+bool TArchive::extractFile(std::int32_t index, const std::string& target, std::uint32_t* crc,
+                           Extraction how) const {
     const TPackedFile& e = entryAt(index);
     if (!TargetReplaceable(target)) return false;
+    const bool replaces = Fs().attributes(target) != kAttrInvalid;
     TempFile temp(target, TempKind::Extract);
     if (!temp.file() || !inflateInto(index, *temp.file(), crc)) return false;
-    return temp.commit(target, e.fileDate());
+    return temp.commit(target, e.fileDate(), how == Extraction::Durable || replaces);
 }
 
 bool TArchive::inflateInto(std::int32_t index, FileHandle& file, std::uint32_t* crc) const {

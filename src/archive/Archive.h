@@ -75,7 +75,12 @@ public:
     // Writes the whole entry to `target` and stamps it with the entry's date.
     // The target's folder must exist. An existing target is replaced only when
     // the new content is complete; on failure it stays as it was. `crc` as for inflateInto.
-    bool extractFile(std::int32_t index, const std::string& target, std::uint32_t* crc = nullptr) const;
+    // `Extraction::ToFolder`: a new file is not flushed, as nothing relies on it
+    // (unpacking into a folder); one that replaces a file still is, so that a
+    // power cut cannot leave the rename without the data.
+    enum class Extraction { Durable, ToFolder };
+    bool extractFile(std::int32_t index, const std::string& target, std::uint32_t* crc = nullptr,
+                     Extraction how = Extraction::Durable) const;
 
     // Whether the stored extent of entry `index` (dataOffset, storedSize bytes)
     // overlaps that of another entry: the mark of a stored size or data offset

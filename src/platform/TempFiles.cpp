@@ -91,9 +91,9 @@ std::string TempFile::release(std::int32_t stamp, bool flush) {
     return path;
 }
 
-bool TempFile::commit(const std::string& target, std::int32_t stamp) {
+bool TempFile::commit(const std::string& target, std::int32_t stamp, bool flush) {
     file_->setDosDate(stamp);
-    bool durable = file_->flush();
+    bool durable = !flush || file_->flush();
     file_.reset();
     if (!durable || !Fs().replaceFile(path_, target)) return false;
     path_.clear();

@@ -54,9 +54,9 @@ public:
     // not be on the disk, which the rename that puts it in place relies on.
     // Without `flush`, the caller puts it on the disk (MakeDurable) before that rename.
     std::string release(std::int32_t stamp, bool flush = true);
-    // Stamps, flushes and closes the file and renames it over `target`; false
-    // when the flush or the rename fails (the file is removed then).
-    bool commit(const std::string& target, std::int32_t stamp);
+    // Stamps, flushes (unless `flush` is false) and closes the file and renames
+    // it over `target`; false when the flush or the rename fails (the file is removed then).
+    bool commit(const std::string& target, std::int32_t stamp, bool flush = true);
 
 private:
     std::unique_ptr<FileHandle> file_;

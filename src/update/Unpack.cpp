@@ -21,7 +21,7 @@ UnpackCounts UnpackAll(const TArchive& archive, const std::string& folder,
         for (char& c : target)
             if (c == '/') c = '\\';
         ForceFolder(FolderPart(target));
-        if (archive.extractFile(i, target)) {
+        if (archive.extractFile(i, target, nullptr, TArchive::Extraction::ToFolder)) {
             ++counts.extracted;
             if (IsPatchEntryName(name)) counts.patches.push_back(name);
         } else {

@@ -2,6 +2,7 @@
 // names that would leave the folder refused, patch entries written as they are and named.
 #include <gtest/gtest.h>
 
+#include "FaultFileSystem.h"
 #include "UpdateTestSupport.h"
 #include "archive/Archive.h"
 #include "update/Unpack.h"
@@ -25,8 +26,12 @@ TEST(UnpackAll, EveryEntryBelowTheFolderAndNothingOutside) {
     Fs().createFolder(dir / "Out");
     WriteBytes(dir / "Out\\update.ini", "older content");
     std::vector<std::string> refused;
+    FaultFileSystem disk;
     UnpackCounts counts =
         UnpackAll(archive, dir / "Out\\", [&](const std::string& name) { refused.push_back(name); });
+    // Nothing relies on a new file of the folder being on the disk; the file it
+    // replaces is lost to a power cut unless the new one is flushed first.
+    EXPECT_EQ(disk.flushes(), 1);
 
     EXPECT_EQ(counts.extracted, 5);
     EXPECT_EQ(counts.patches, (std::vector<std::string>{"pat\\Abc\\z.exe"}));

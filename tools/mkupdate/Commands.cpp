@@ -79,7 +79,7 @@ std::string ExtractEntry(const TArchive& archive, std::int32_t i, const std::str
     if (std::string problem = HostPathProblem(HostPath(Cp1252ToUtf8(target))); !problem.empty()) return problem;
     try {
         ForceFolder(FolderPart(target));
-        return archive.extractFile(i, target) ? "" : "not (completely) written";
+        return archive.extractFile(i, target, nullptr, TArchive::Extraction::ToFolder) ? "" : "not (completely) written";
     } catch (const std::exception& e) {
         return "not written (the updater's message: \"" + ErrorText(e.what()) + "\")";
     }
