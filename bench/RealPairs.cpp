@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -14,6 +15,7 @@
 #include "BenchSupport.h"
 #include "ReleasePair.h"
 #include "archive/Patch.h"
+#include "tools/mkupdate/PatchMaker.h"
 
 namespace fs = std::filesystem;
 
@@ -45,7 +47,8 @@ constexpr RealPair kPairs[] = {
 };
 // clang-format on
 
-// The applier's pieces: the first one's run gives the time, all must give the new file.
+// The applier's pieces: the first one's runs give the time (the median of
+// three, as for bspatch: process start included for both), all must give the new file.
 constexpr std::size_t kPieces[] = {65536, 0, 4093, 7, 1};
 // Pieces of 1 and 7 bytes cost a call each: only for patches up to this size.
 constexpr std::int64_t kSmallPiecesUpTo = 4 << 20;
@@ -121,23 +124,43 @@ PairFiles Prepare(const BenchOptions& o, const RealPair& p, bool& registryDown) 
 struct PairFigures {
     std::int64_t oldSize = 0, newSize = 0, ours = -1, bsdiff = -1;
     ChildResult make, apply, applyWhole, bsdiffRun, bspatch;
+    std::string form;   // our patch's magic: PAT1, PAT2 or PAT3
     std::string exact;  // "yes (pieces ...)" or what differed
     std::int64_t reads = -1;
 };
 
 bool SameFile(const std::string& a, const std::string& b) { return RunChild({"cmp", "-s", a, b}).exitCode == 0; }
 
-// mkupdate diff --patch over the pair; our patch entry's path, empty when the file went whole.
+// The run of `argv` whose time is the median of a few (the other figures from the last); stops at a failed one.
+ChildResult MedianRun(const BenchOptions& o, const std::vector<std::string>& argv, const std::string& figures) {
+    std::vector<double> seconds;
+    ChildResult r;
+    for (int i = 0; i < std::min(o.repetitions, 3); ++i) {
+        r = RunMeasured(argv, figures);
+        if (r.exitCode != 0) return r;
+        seconds.push_back(r.seconds);
+    }
+    r.seconds = Median(seconds);
+    return r;
+}
+
+// Our patch from the tool's patch maker (as mkupdate diff --patch makes it,
+// whether or not the package would take it); its path, empty when none was made.
 std::string MakeOurs(const BenchOptions& o, const RealPair& p, const PairFiles& f, PairFigures& figures) {
-    const std::string folder = o.workFolder + "/" + p.key + "-package";
-    MakeFolders(folder);
-    std::ofstream(folder + "/update.ini", std::ios::binary) << "P=Demo\r\nV=4.2\r\n\r\n[Demo]\r\nN=Demo\r\nTDIR=C:\\App\\\r\n";
-    figures.make = RunMeasured({o.mkupdate, "diff", "--section", "Demo", "--tz", "UTC", "--patch", f.oldDir, f.newDir,
-                                "-o", folder}, folder + ".figures");
-    if (figures.make.exitCode != 0) throw std::runtime_error(std::string("mkupdate diff failed on ") + p.key);
-    const std::string entry = folder + "/pat/Demo/" + f.name;
-    figures.ours = FileSize(entry);
-    return figures.ours < 0 ? "" : entry;
+    const std::string patch = o.workFolder + "/" + p.key + ".patch";
+    figures.make = RunMeasured({ProgramPath(), "--child-make", f.oldDir + "/" + f.name, f.newDir + "/" + f.name, patch},
+                               patch + ".figures");
+    static const char* const kWhy[] = {"made", "", "", "none: unavailable here", "none: search too long",
+                                       "none: wrong result"};
+    if (figures.make.exitCode != 0) {
+        const int code = figures.make.exitCode;
+        figures.form = code >= 3 && code <= 5 ? kWhy[code] : "none: maker failed";
+        return "";
+    }
+    figures.ours = FileSize(patch);
+    figures.form.resize(4);
+    std::ifstream(patch, std::ios::binary).read(figures.form.data(), 4);
+    return patch;
 }
 
 // Our applier in pieces of each size; each result compared with the new file.
@@ -147,8 +170,8 @@ void ApplyOurs(const BenchOptions& o, const RealPair& p, const PairFiles& f, con
     std::string pieces;
     for (std::size_t piece : kPieces) {
         if (piece > 0 && piece < 16 && figures.ours > kSmallPiecesUpTo) continue;
-        ChildResult r = RunMeasured({ProgramPath(), "--child-patch", oldFile, patch, out, std::to_string(piece)},
-                                    out + ".figures");
+        const std::vector<std::string> argv = {ProgramPath(), "--child-patch", oldFile, patch, out, std::to_string(piece)};
+        ChildResult r = piece == kPieces[0] ? MedianRun(o, argv, out + ".figures") : RunMeasured(argv, out + ".figures");
         if (r.exitCode != 0 || !SameFile(out, f.newDir + "/" + f.name)) {
             figures.exact = "NO: pieces of " + std::to_string(piece) + (r.exitCode ? " failed" : " differ");
             return;
@@ -172,7 +195,7 @@ void RunBsdiff(const BenchOptions& o, const RealPair& p, const PairFiles& f, Pai
     figures.bsdiffRun = RunMeasured({"timeout", "1200", "bsdiff", oldFile, newFile, patch}, patch + ".figures");
     if (figures.bsdiffRun.exitCode != 0) return;
     figures.bsdiff = FileSize(patch);
-    figures.bspatch = RunMeasured({"bspatch", oldFile, out, patch}, out + ".figures");
+    figures.bspatch = MedianRun(o, {"bspatch", oldFile, out, patch}, out + ".figures");
     if (figures.bspatch.exitCode != 0 || !SameFile(out, newFile)) figures.bspatch.exitCode = 1;
     RemoveTree(out);
     RemoveTree(patch);
@@ -184,12 +207,12 @@ void AddFigures(const RealPair& p, const PairFiles& f, const PairFigures& g, Rep
     const std::string k = std::string("pair.") + p.key, what = std::string(p.kind) + " " + Fixed(double(g.newSize) / kKiB / kKiB, 1) + " MB";
     const double ours = double(g.ours) / kKiB;
     if (g.ours < 0) {
-        report.add({k + ".ours", what + ": no patch (goes whole)", 0, "KiB", "", false, false, f.source});
+        report.add({k + ".ours", what + ": our patch, " + g.form, 0, "KiB", "", false, false, f.source});
         return;
     }
     const bool haveBsdiff = g.bsdiff > 0;
     const double ratio = haveBsdiff ? double(g.ours) / double(g.bsdiff) : 0;
-    report.add({k + ".ours", what + ": our patch", ours, "KiB", "", false, false, f.source});
+    report.add({k + ".ours", what + ": our patch (" + g.form + ")", ours, "KiB", "", false, false, f.source});
     report.add({k + ".ratio", what + ": ours / bsdiff", ratio, "", "<= 0.8", haveBsdiff, haveBsdiff && ratio <= 0.8,
                 haveBsdiff ? "bsdiff " + Fixed(double(g.bsdiff) / kKiB, 1) + " KiB" : "bsdiff not installed or failed"});
     report.add({k + ".make_seconds", what + ": making ours", g.make.seconds, "s", "", false, false,
@@ -210,7 +233,7 @@ std::string TableRow(const RealPair& p, const PairFiles& f, const PairFigures& g
     std::ostringstream row;
     auto kib = [](std::int64_t n) { return n < 0 ? std::string("-") : Fixed(double(n) / kKiB, 1); };
     row << "| " << p.kind << " | " << f.source << " | " << Fixed(double(g.newSize) / kKiB / kKiB, 1) << " | "
-        << kib(g.ours) << " | " << kib(g.bsdiff) << " | "
+        << kib(g.ours) << " " << g.form << " | " << kib(g.bsdiff) << " | "
         << (g.ours > 0 && g.bsdiff > 0 ? Fixed(double(g.ours) / double(g.bsdiff), 3) : "-") << " | "
         << Fixed(g.make.seconds, 1) << " s, " << MiB(g.make.peakResidentKiB) << " MiB | "
         << Fixed(g.bsdiffRun.seconds, 1) << " s, " << MiB(g.bsdiffRun.peakResidentKiB) << " MiB | "
@@ -243,7 +266,7 @@ void MeasureRealPairs(const BenchOptions& o, Report& report) {
         RunBsdiff(o, p, f, g);
         AddFigures(p, f, g, report);
         table += TableRow(p, f, g);
-        for (const std::string& folder : {f.oldDir, f.newDir, o.workFolder + "/" + p.key + "-package"}) RemoveTree(folder);
+        for (const std::string& path : {f.oldDir, f.newDir, o.workFolder + "/" + p.key + ".patch"}) RemoveTree(path);
     }
     std::ofstream(o.resultsFolder + "/pairs.md", std::ios::trunc) << table;
     std::fprintf(stderr, "%s", table.c_str());
@@ -273,6 +296,23 @@ struct FileSink final : ByteSink {
 };
 
 }  // namespace
+
+int ChildMake(const std::string& oldFile, const std::string& newFile, const std::string& patch) {
+    auto read = [](const std::string& path) {
+        std::ifstream in(path, std::ios::binary);
+        return std::vector<unsigned char>((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    };
+    std::string made;
+    switch (MakePatch(read(oldFile), read(newFile), made)) {
+    case MadePatch::Made: break;
+    case MadePatch::Unavailable: return 3;
+    case MadePatch::SearchTooLong: return 4;
+    case MadePatch::WrongResult: return 5;
+    }
+    std::ofstream out(patch, std::ios::binary | std::ios::trunc);
+    out.write(made.data(), std::streamsize(made.size()));
+    return out ? 0 : 1;
+}
 
 int ChildPatch(const std::string& oldFile, const std::string& patch, const std::string& out, std::size_t piece) {
     std::ifstream in(patch, std::ios::binary);

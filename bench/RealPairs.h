@@ -15,7 +15,11 @@
 // RESULTS/pairs.md.
 void MeasureRealPairs(const BenchOptions& options, Report& report);
 
-// The child process of those figures: applies the patch entry PATCH to OLD,
+// The child processes of those figures. ChildMake writes the patch of OLD to
+// NEW that the tool's maker makes; exit code 0 when it made one, 3 to 5 for
+// MadePatch's Unavailable, SearchTooLong and WrongResult.
+int ChildMake(const std::string& oldFile, const std::string& newFile, const std::string& patch);
+// ChildPatch applies the patch entry PATCH to OLD,
 // handing the applier the patch in pieces of `piece` bytes (0: all at once),
 // and writes the new file to OUT and the count of reads of OLD to OUT.reads.
 // Exit code 0 when the applier built the file.

@@ -7,6 +7,7 @@
 //   update_bench --make-release-pair OLD NEW  the two releases of the patch figures
 //   update_bench --child-apply PACKAGE SANDBOX   one update run, as the memory figures run it
 //   update_bench --child-floor PACKAGE FOLDER    the zlib floor alone
+//   update_bench --child-make OLD NEW PATCH      one patch made (RealPairs.h)
 //   update_bench --child-patch OLD PATCH OUT PIECE  one patch entry applied in pieces (RealPairs.h)
 //   update_bench --measure RESULT PROGRAM ARGS...  runs PROGRAM, writes its exit code,
 //                                                peak memory (KiB) and seconds to RESULT
@@ -109,6 +110,7 @@ int Run(CommandLine& c) {
 int main(int argc, char** argv) {
     if (argc == 4 && std::string(argv[1]) == "--child-apply") return ChildApply(argv[2], argv[3]);
     if (argc == 4 && std::string(argv[1]) == "--child-floor") return ChildFloor(argv[2], argv[3]);
+    if (argc == 5 && std::string(argv[1]) == "--child-make") return ChildMake(argv[2], argv[3], argv[4]);
     if (argc == 6 && std::string(argv[1]) == "--child-patch")
         return ChildPatch(argv[2], argv[3], argv[4], std::size_t(std::atoll(argv[5])));
     if (argc >= 4 && std::string(argv[1]) == "--measure")
