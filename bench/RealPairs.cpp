@@ -54,8 +54,6 @@ constexpr std::size_t kPieces[] = {65536, 0, 4093, 7, 1};
 constexpr std::int64_t kSmallPiecesUpTo = 4 << 20;
 
 constexpr double kKiB = 1024.0;
-constexpr std::int64_t kReleased = 1704880800;  // 2024-01-10 10:00:00 UTC
-constexpr std::int64_t kChanged = 1709294400;   // 2024-03-01 12:00:00 UTC
 
 std::string Basename(const std::string& path) { return fs::path(path).filename().string(); }
 
@@ -92,31 +90,26 @@ std::string Fetched(const std::string& cache, const RealPair& p, const char* ver
 
 // Where a pair's two files lie, and whence they came.
 struct PairFiles {
-    std::string oldDir, newDir, name;
-    std::string source;  // "npm ..." or why the generator made them
+    std::string oldFile, newFile;
+    std::string source;  // the package and versions, or why the generator made them
 };
 
 PairFiles Prepare(const BenchOptions& o, const RealPair& p, bool& registryDown) {
-    PairFiles f{o.workFolder + "/" + p.key + "-old", o.workFolder + "/" + p.key + "-new", Basename(p.file), ""};
-    MakeFolders(f.oldDir);
-    MakeFolders(f.newDir);
-    std::string oldFile, newFile;
+    PairFiles f;
     if (!registryDown && !o.pairsOffline && ProgramExists("npm")) {
-        oldFile = Fetched(o.pairCache, p, p.oldVersion);
-        newFile = oldFile.empty() ? "" : Fetched(o.pairCache, p, p.newVersion);
-        registryDown = newFile.empty();  // one failure is enough: no minutes of timeouts per pair
+        f.oldFile = Fetched(o.pairCache, p, p.oldVersion);
+        f.newFile = f.oldFile.empty() ? "" : Fetched(o.pairCache, p, p.newVersion);
+        registryDown = f.newFile.empty();  // one failure is enough: no minutes of timeouts per pair
     }
-    if (!newFile.empty()) {
-        fs::copy_file(oldFile, f.oldDir + "/" + f.name);
-        fs::copy_file(newFile, f.newDir + "/" + f.name);
+    if (!f.newFile.empty()) {
         f.source = std::string(p.package) + " " + p.oldVersion + " -> " + p.newVersion;
-    } else {
-        WriteProgramPair(f.oldDir + "/" + f.name, f.newDir + "/" + f.name, p.wide);
-        f.source = std::string("generated ") + (p.wide ? "64" : "32") + "-bit program: " +
-                   (o.pairsOffline ? "--pairs-offline" : "the npm registry cannot be reached");
+        return f;
     }
-    AgeFiles(f.oldDir, kReleased);
-    AgeFiles(f.newDir, kChanged);
+    f.oldFile = o.workFolder + "/" + p.key + ".old";
+    f.newFile = o.workFolder + "/" + p.key + ".new";
+    WriteProgramPair(f.oldFile, f.newFile, p.wide);
+    f.source = std::string("generated ") + (p.wide ? "64" : "32") + "-bit program: " +
+               (o.pairsOffline ? "--pairs-offline" : "the npm registry cannot be reached");
     return f;
 }
 
@@ -148,7 +141,7 @@ ChildResult MedianRun(const BenchOptions& o, const std::vector<std::string>& arg
 // whether or not the package would take it); its path, empty when none was made.
 std::string MakeOurs(const BenchOptions& o, const RealPair& p, const PairFiles& f, PairFigures& figures) {
     const std::string patch = o.workFolder + "/" + p.key + ".patch";
-    figures.make = RunMeasured({ProgramPath(), "--child-make", f.oldDir + "/" + f.name, f.newDir + "/" + f.name, patch},
+    figures.make = RunMeasured({ProgramPath(), "--child-make", f.oldFile, f.newFile, patch},
                                patch + ".figures");
     static const char* const kWhy[] = {"made", "", "", "none: unavailable here", "none: search too long",
                                        "none: wrong result"};
@@ -166,13 +159,13 @@ std::string MakeOurs(const BenchOptions& o, const RealPair& p, const PairFiles& 
 // Our applier in pieces of each size; each result compared with the new file.
 void ApplyOurs(const BenchOptions& o, const RealPair& p, const PairFiles& f, const std::string& patch,
                PairFigures& figures) {
-    const std::string out = o.workFolder + "/" + p.key + ".built", oldFile = f.oldDir + "/" + f.name;
+    const std::string out = o.workFolder + "/" + p.key + ".built";
     std::string pieces;
     for (std::size_t piece : kPieces) {
         if (piece > 0 && piece < 16 && figures.ours > kSmallPiecesUpTo) continue;
-        const std::vector<std::string> argv = {ProgramPath(), "--child-patch", oldFile, patch, out, std::to_string(piece)};
+        const std::vector<std::string> argv = {ProgramPath(), "--child-patch", f.oldFile, patch, out, std::to_string(piece)};
         ChildResult r = piece == kPieces[0] ? MedianRun(o, argv, out + ".figures") : RunMeasured(argv, out + ".figures");
-        if (r.exitCode != 0 || !SameFile(out, f.newDir + "/" + f.name)) {
+        if (r.exitCode != 0 || !SameFile(out, f.newFile)) {
             figures.exact = "NO: pieces of " + std::to_string(piece) + (r.exitCode ? " failed" : " differ");
             return;
         }
@@ -191,12 +184,11 @@ void ApplyOurs(const BenchOptions& o, const RealPair& p, const PairFiles& f, con
 void RunBsdiff(const BenchOptions& o, const RealPair& p, const PairFiles& f, PairFigures& figures) {
     if (!ProgramExists("bsdiff") || !ProgramExists("bspatch")) return;
     const std::string patch = o.workFolder + "/" + p.key + ".bsdiff", out = o.workFolder + "/" + p.key + ".bspatched";
-    const std::string oldFile = f.oldDir + "/" + f.name, newFile = f.newDir + "/" + f.name;
-    figures.bsdiffRun = RunMeasured({"timeout", "1200", "bsdiff", oldFile, newFile, patch}, patch + ".figures");
+    figures.bsdiffRun = RunMeasured({"timeout", "1200", "bsdiff", f.oldFile, f.newFile, patch}, patch + ".figures");
     if (figures.bsdiffRun.exitCode != 0) return;
     figures.bsdiff = FileSize(patch);
-    figures.bspatch = MedianRun(o, {"bspatch", oldFile, out, patch}, out + ".figures");
-    if (figures.bspatch.exitCode != 0 || !SameFile(out, newFile)) figures.bspatch.exitCode = 1;
+    figures.bspatch = MedianRun(o, {"bspatch", f.oldFile, out, patch}, out + ".figures");
+    if (figures.bspatch.exitCode != 0 || !SameFile(out, f.newFile)) figures.bspatch.exitCode = 1;
     RemoveTree(out);
     RemoveTree(patch);
 }
@@ -259,14 +251,14 @@ void MeasureRealPairs(const BenchOptions& o, Report& report) {
         std::fprintf(stderr, "  %s: %s\n", p.key, p.kind);
         PairFiles f = Prepare(o, p, registryDown);
         PairFigures g;
-        g.oldSize = FileSize(f.oldDir + "/" + f.name);
-        g.newSize = FileSize(f.newDir + "/" + f.name);
+        g.oldSize = FileSize(f.oldFile);
+        g.newSize = FileSize(f.newFile);
         const std::string patch = MakeOurs(o, p, f, g);
         if (!patch.empty()) ApplyOurs(o, p, f, patch, g);
         RunBsdiff(o, p, f, g);
         AddFigures(p, f, g, report);
         table += TableRow(p, f, g);
-        for (const std::string& path : {f.oldDir, f.newDir, o.workFolder + "/" + p.key + ".patch"}) RemoveTree(path);
+        for (const char* left : {".old", ".new", ".patch"}) RemoveTree(o.workFolder + "/" + p.key + left);
     }
     std::ofstream(o.resultsFolder + "/pairs.md", std::ios::trunc) << table;
     std::fprintf(stderr, "%s", table.c_str());
