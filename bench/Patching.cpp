@@ -14,6 +14,7 @@
 #include <stdexcept>
 
 #include "BenchSupport.h"
+#include "RealPairs.h"
 #include "ReleasePair.h"
 #include "Scenarios.h"
 
@@ -173,4 +174,6 @@ void MeasurePatching(const BenchOptions& o, Report& report) {
     CompareWithBsdiff(o, "generated", genOld, genNew, {"edited.bin", "repeat.bin"}, report);
     RemoveTree(genOld);
     RemoveTree(genNew);
+    std::fprintf(stderr, "update_bench: real release pairs ...\n");
+    MeasureRealPairs(o, report);
 }

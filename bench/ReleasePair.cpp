@@ -34,6 +34,7 @@ struct Program {
 };
 
 constexpr std::uint32_t kImageBase = 0x400000;
+constexpr std::uint64_t kImageBase64 = 0x140000000;
 constexpr std::size_t kFunctions = 33000;
 
 class Generator {
@@ -131,11 +132,12 @@ void Put32(Bytes& out, std::uint32_t v) {
     for (int i = 0; i < 4; ++i) out.push_back(static_cast<unsigned char>(v >> (8 * i)));
 }
 
-std::size_t SizeOf(const Generator& g, const Instruction& i) {
+// `wide`: the 64-bit form, whose data addresses are relative to the next instruction (REX.W mov).
+std::size_t SizeOf(const Generator& g, const Instruction& i, bool wide) {
     switch (i.kind) {
     case Kind::Plain: return g.op(i.a).size();
     case Kind::Immediate: return 5;
-    case Kind::Absolute: return 6;
+    case Kind::Absolute: return wide ? 7 : 6;
     case Kind::Call: return 5;
     case Kind::Jump: return 2;
     }
@@ -154,8 +156,10 @@ void Put32At(Bytes& out, std::size_t at, std::uint32_t v) {
 }
 
 // The relocation blocks for the absolute addresses at `sites` (ascending
-// RVAs): one block per 4 KiB page, entries of type 3 (32-bit address).
-Bytes RelocationBlocks(const std::vector<std::uint32_t>& sites) {
+// RVAs): one block per 4 KiB page, entries of type 3 (32-bit address) or,
+// `wide`, 10 (64-bit address).
+Bytes RelocationBlocks(const std::vector<std::uint32_t>& sites, bool wide) {
+    const unsigned type = wide ? 0xA0 : 0x30;
     Bytes out;
     for (std::size_t i = 0; i < sites.size();) {
         const std::uint32_t page = sites[i] & ~0xFFFu;
@@ -164,7 +168,7 @@ Bytes RelocationBlocks(const std::vector<std::uint32_t>& sites) {
         Put32(out, 0);
         for (; i < sites.size() && (sites[i] & ~0xFFFu) == page; ++i) {
             out.push_back(static_cast<unsigned char>(sites[i] & 0xFF));
-            out.push_back(static_cast<unsigned char>(0x30 | (sites[i] >> 8 & 0xF)));
+            out.push_back(static_cast<unsigned char>(type | (sites[i] >> 8 & 0xF)));
         }
         if ((out.size() - head) % 4) out.insert(out.end(), 2, 0);
         Put32At(out, head + 4, std::uint32_t(out.size() - head));
@@ -172,21 +176,29 @@ Bytes RelocationBlocks(const std::vector<std::uint32_t>& sites) {
     return out;
 }
 
-// The PE headers of a 32-bit program whose sections lie in the file at their
-// RVAs (alignment 0x200 for both): code, data, resources, relocations.
-void WriteHeaders(Bytes& out, const std::vector<std::uint32_t>& sectionStarts, std::uint32_t relocSize) {
+// The PE headers of a 32-bit program (`wide`: a 64-bit one) whose sections lie
+// in the file at their RVAs (alignment 0x200 for both): code, data,
+// resources, relocations.
+void WriteHeaders(Bytes& out, const std::vector<std::uint32_t>& sectionStarts, std::uint32_t relocSize, bool wide) {
     static const char* const kNames[] = {".text", ".data", ".rsrc", ".reloc"};
     static const std::uint32_t kFlags[] = {0x60000020, 0xC0000040, 0x40000040, 0x42000040};
-    constexpr std::size_t kPe = 0x40, kOptional = kPe + 24, kSections = kOptional + 224;
-    Put32At(out, 0x3C, kPe);
+    // PE32+ has a 64-bit image base and no base of data: its directories lie 16 bytes further.
+    const std::size_t kPe = 0x40, kOptional = kPe + 24, kOptionalSize = wide ? 240 : 224,
+                      kDirectories = kOptional + (wide ? 112 : 96), kSections = kOptional + kOptionalSize;
+    Put32At(out, 0x3C, std::uint32_t(kPe));
     std::memcpy(&out[kPe], "PE\0\0", 4);
-    Put16At(out, kPe + 4, 0x14C);  // i386
+    Put16At(out, kPe + 4, wide ? 0x8664 : 0x14C);  // x64 or i386
     Put16At(out, kPe + 6, 4);
-    Put16At(out, kPe + 20, 224);
-    Put16At(out, kPe + 22, 0x0102);
-    Put16At(out, kOptional, 0x10B);
+    Put16At(out, kPe + 20, std::uint32_t(kOptionalSize));
+    Put16At(out, kPe + 22, wide ? 0x0022 : 0x0102);
+    Put16At(out, kOptional, wide ? 0x20B : 0x10B);
     Put32At(out, kOptional + 16, 0x1000);  // entry point
-    Put32At(out, kOptional + 28, kImageBase);
+    if (wide) {
+        Put32At(out, kOptional + 24, std::uint32_t(kImageBase64));
+        Put32At(out, kOptional + 28, std::uint32_t(kImageBase64 >> 32));
+    } else {
+        Put32At(out, kOptional + 28, kImageBase);
+    }
     Put32At(out, kOptional + 32, 0x200);
     Put32At(out, kOptional + 36, 0x200);
     Put16At(out, kOptional + 40, 5);  // Windows 2000 and later
@@ -195,9 +207,9 @@ void WriteHeaders(Bytes& out, const std::vector<std::uint32_t>& sectionStarts, s
     Put32At(out, kOptional + 60, 0x1000);
     Put16At(out, kOptional + 68, 2);  // a window program
     Put16At(out, kOptional + 70, 0x40);  // relocatable
-    Put32At(out, kOptional + 92, 16);
-    Put32At(out, kOptional + 96 + 8 * 5, sectionStarts[3]);
-    Put32At(out, kOptional + 96 + 8 * 5 + 4, relocSize);
+    Put32At(out, kDirectories - 4, 16);
+    Put32At(out, kDirectories + 8 * 5, sectionStarts[3]);
+    Put32At(out, kDirectories + 8 * 5 + 4, relocSize);
     for (std::size_t i = 0; i < 4; ++i) {
         const std::size_t h = kSections + 40 * i;
         const std::uint32_t end = i + 1 < 4 ? sectionStarts[i + 1] : std::uint32_t(out.size());
@@ -212,34 +224,37 @@ void WriteHeaders(Bytes& out, const std::vector<std::uint32_t>& sectionStarts, s
 
 // Lays the program out (code, then data) and writes its bytes: addresses
 // follow from where each function and string ends up. The file is a PE image
-// whose relocation table names every absolute address in code and data.
-Bytes Link(const Generator& g, const Program& p) {
-    std::vector<std::uint32_t> functionAt(p.functions.size()), stringAt(p.strings.size()), absolute;
+// whose relocation table names every absolute address in code and data; in
+// the 64-bit form (`wide`) code reaches data relative to the next
+// instruction, as x64 code does, and only the pointer table is relocated.
+Bytes Link(const Generator& g, const Program& p, bool wide) {
+    std::vector<std::uint32_t> functionAt(p.functions.size()), stringAt(p.strings.size()), absolute;  // RVAs
     std::size_t at = 0x1000;
     for (std::uint32_t id : p.functionOrder) {
-        functionAt[id] = std::uint32_t(kImageBase + at);
-        for (const Instruction& i : p.functions[id]) at += SizeOf(g, i);
+        functionAt[id] = std::uint32_t(at);
+        for (const Instruction& i : p.functions[id]) at += SizeOf(g, i, wide);
         at = Aligned(at, 16);
     }
     std::size_t dataStart = Aligned(at, 0x1000);
     at = dataStart;
     for (std::uint32_t id : p.stringOrder) {
-        stringAt[id] = std::uint32_t(kImageBase + at);
+        stringAt[id] = std::uint32_t(at);
         at += p.strings[id].size() + 1;
     }
     Bytes out = {'M', 'Z'};
     out.resize(0x1000, 0);
     for (std::uint32_t id : p.functionOrder) {
         for (const Instruction& i : p.functions[id]) {
-            std::uint32_t next = std::uint32_t(kImageBase + out.size() + SizeOf(g, i));
+            std::uint32_t next = std::uint32_t(out.size() + SizeOf(g, i, wide));
             switch (i.kind) {
             case Kind::Plain: out.insert(out.end(), g.op(i.a).begin(), g.op(i.a).end()); break;
             case Kind::Immediate: out.push_back(0xB8 + (i.a & 7)); Put32(out, i.b); break;
             case Kind::Absolute:
+                if (wide) out.push_back(0x48);
                 out.push_back(0x8B);
                 out.push_back(0x05 + (i.a & 0x38));
-                absolute.push_back(std::uint32_t(out.size()));
-                Put32(out, stringAt[i.b]);
+                if (!wide) absolute.push_back(std::uint32_t(out.size()));
+                Put32(out, wide ? stringAt[i.b] - next : kImageBase + stringAt[i.b]);
                 break;
             case Kind::Call: out.push_back(0xE8); Put32(out, functionAt[i.b] - next); break;
             case Kind::Jump: out.push_back(0xEB); out.push_back(static_cast<unsigned char>(i.b)); break;
@@ -254,7 +269,9 @@ Bytes Link(const Generator& g, const Program& p) {
     }
     for (std::uint32_t id : p.functionOrder) {  // a table of function pointers
         absolute.push_back(std::uint32_t(out.size()));
-        Put32(out, functionAt[id]);
+        const std::uint64_t pointer = (wide ? kImageBase64 : kImageBase) + functionAt[id];
+        Put32(out, std::uint32_t(pointer));
+        if (wide) Put32(out, std::uint32_t(pointer >> 32));
     }
     out.insert(out.end(), p.version.begin(), p.version.end());
     out.resize(Aligned(out.size(), 0x200), 0);
@@ -262,10 +279,11 @@ Bytes Link(const Generator& g, const Program& p) {
     out.insert(out.end(), p.resources.begin(), p.resources.end());
     out.resize(Aligned(out.size(), 0x200), 0);
     const std::uint32_t relocStart = std::uint32_t(out.size());
-    const Bytes relocations = RelocationBlocks(absolute);
+    const Bytes relocations = RelocationBlocks(absolute, wide);
     out.insert(out.end(), relocations.begin(), relocations.end());
     out.resize(Aligned(out.size(), 0x200), 0);
-    WriteHeaders(out, {0x1000, std::uint32_t(dataStart), resourcesStart, relocStart}, std::uint32_t(relocations.size()));
+    WriteHeaders(out, {0x1000, std::uint32_t(dataStart), resourcesStart, relocStart}, std::uint32_t(relocations.size()),
+                 wide);
     return out;
 }
 
@@ -297,8 +315,8 @@ void WriteReleasePair(const std::string& oldDir, const std::string& newDir) {
     Generator g;
     Program old = g.program();
     Program next = g.next(old);
-    Write(oldPath / "Demo.exe", Link(g, old));
-    Write(newPath / "Demo.exe", Link(g, next));
+    Write(oldPath / "Demo.exe", Link(g, old, false));
+    Write(newPath / "Demo.exe", Link(g, next, false));
     std::mt19937 keep = g.random_;
     Write(oldPath / "Daten" / "Preise.dat", PriceList(g, 0));
     g.random_ = keep;  // the same texts: only the prices differ
@@ -309,4 +327,12 @@ void WriteReleasePair(const std::string& oldDir, const std::string& newDir) {
     Write(newPath / "bin" / "gleich.dll", library);
     Write(oldPath / "alt.txt", std::string("entfaellt in 4.2\r\n"));
     Write(newPath / "neu.txt", std::string("neu in 4.2\r\n"));
+}
+
+void WriteProgramPair(const std::string& oldFile, const std::string& newFile, bool wide) {
+    Generator g;
+    Program old = g.program();
+    Program next = g.next(old);
+    Write(oldFile, Link(g, old, wide));
+    Write(newFile, Link(g, next, wide));
 }

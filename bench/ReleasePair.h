@@ -12,3 +12,6 @@
 
 // Writes OLD and NEW (created when missing).
 void WriteReleasePair(const std::string& oldDir, const std::string& newDir);
+// The program of that pair alone, as OLD_FILE and NEW_FILE; `wide`: as a
+// 64-bit program (PE32+, data reached relative to the instruction).
+void WriteProgramPair(const std::string& oldFile, const std::string& newFile, bool wide);

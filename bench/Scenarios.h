@@ -14,6 +14,10 @@ struct BenchOptions {
     int repetitions = 5;
     double treeScale = 1.0;     // 1.0: about 200 MB
     bool largePackages = true;  // the 1 GiB and 2 GiB packages
+    std::string resultsFolder;  // where results.json and pairs.md go
+    std::string pairCache;      // the real release pairs, kept between runs
+    double pairCapMiB = 80;     // real pairs whose files are larger are skipped
+    bool pairsOffline = false;  // the generator makes every pair; the registry is not asked
 };
 
 // Applying the generated tree: into an empty folder, over an older version and
@@ -32,7 +36,8 @@ void MeasureLoading(const BenchOptions& options, Report& report);
 // Peak resident memory of child processes applying large packages.
 void MeasurePeakMemory(const BenchOptions& options, const TreePackage& tree, Report& report);
 // Patch entries on a release pair: package sizes with and without --patch,
-// the time to make the patches, run time and peak memory of applying them.
+// the time to make the patches, run time and peak memory of applying them;
+// then the real release pairs (RealPairs.h).
 void MeasurePatching(const BenchOptions& options, Report& report);
 // What flushing files and journal lines costs: a 1,500-file part with rollback
 // and a 1 GiB entry, each with and without the flushes.
