@@ -39,7 +39,10 @@ open(sys.argv[4], "wb").write(plain[struct.unpack("<I", plain[-8:-4])[0]:-8])
 alter(sys.argv[4], sys.argv[5])
 PY
 cp "$WIN_DIR/win32driver.exe" "$WIN_DIR/update.exe" "$UPD/"
+# The stand-alone archive goes with the test: the prefix is shared, and a bare
+# update.exe of a later test would find it.
 mkdir -p "$C/Auslieferung"
+trap 'rm -rf "$WORK" "$C/Auslieferung"' EXIT
 
 # One run of PROGRAM ($1) while the driver changes the package $2 (host path $3, a copy of $4)
 # in mode $5 to the altered one $6; SWAP: what Windows answered, OUTCOME: what the run installed.
