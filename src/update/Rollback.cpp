@@ -135,9 +135,13 @@ bool RollbackJournal::open() {
 
 // A line: the change's letter, then path, kept copy, size, stamp and UTC time
 // of what the run writes, separated by "|".
+// Appended to one string: each "+" of a chain would make a string of its own.
 std::string RollbackJournal::Line(const Record& r) {
-    return static_cast<char>(r.change) + r.path + "|" + r.kept + "|" + std::to_string(r.written.size) + "|" +
-           std::to_string(r.written.stamp) + "|" + std::to_string(r.written.utc) + kLineEnd;
+    std::string line(1, static_cast<char>(r.change));
+    line.append(r.path).append("|").append(r.kept);
+    for (std::int64_t number : {r.written.size, std::int64_t(r.written.stamp), r.written.utc})
+        line.append("|").append(std::to_string(number));
+    return line.append(kLineEnd);
 }
 
 // A note waits for flush(), which comes before the change it notes, so that a
