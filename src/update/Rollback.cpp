@@ -493,7 +493,8 @@ RollbackJournal::Recovery RollbackJournal::Recover(const std::string& folder, Un
             continue;
         }
         Say(report.problems, "*** ", path,
-            loaded == Loaded::Foreign ? " stammt nicht von diesem Updater und wird nicht befolgt." : " kann nicht gelesen werden.");
+            loaded == Loaded::Foreign ? " stammt nicht von diesem Updater und wird nicht befolgt."
+                                      : " kann nicht gelesen werden.");
         (loaded == Loaded::Foreign ? refused : failed) = true;
     }
     // What a killed check staged goes first: the folders that the undo of a
