@@ -20,11 +20,11 @@ bool IsOneOf(const std::string& path, const std::vector<std::string>& targets) {
 // is put back instead, and a pending copy that Windows moves over its target
 // at its next start stays.
 bool Settle(const std::string& folder, const std::string& name, const std::string& base) {
-    char kind = static_cast<char>(name[base.size() + 2] | 0x20);
-    if (kind == char(TempKind::Pending) && ScheduledAtRestart(folder + name, folder + base)) return false;
-    if (kind != char(TempKind::Backup) || Fs().attributes(folder + base) != kAttrInvalid)
-        return RemoveFileAnyway(folder + name);
-    Fs().renameOver(folder + name, folder + base);
+    const char kind = static_cast<char>(name[base.size() + 2] | 0x20);
+    const std::string path = folder + name, target = folder + base;
+    if (kind == char(TempKind::Pending) && ScheduledAtRestart(path, target)) return false;
+    if (kind != char(TempKind::Backup) || Fs().attributes(target) != kAttrInvalid) return RemoveFileAnyway(path);
+    Fs().renameOver(path, target);
     return false;
 }
 
