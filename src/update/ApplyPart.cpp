@@ -28,18 +28,6 @@ void Log(const TUpdatePart& part, const char* head, const std::string& path, con
     Log(part, text.append(path).append(tail), level);
 }
 
-std::string VersionMessage(const TUpdatePart& part, int result) {
-    std::string head = "\r\nDie Version des installierten Projekts " + part.SectionName;
-    switch (result) {
-    case kVChkUnknown: return head + " kann nicht ermittelt werden.\r\nDas Update wird nicht ausgeführt.";
-    case kVChkTooNew: return head + " ist neuer als dieses Update.\r\nDas Update wird nicht ausgeführt.";
-    case kVChkTooOld:
-        return head + " ist nicht mindestens " + part.VChk.Earliest +
-               ".\r\nDas Update kann nicht ausgeführt werden.";
-    default: return {};
-    }
-}
-
 // How the part writes: through the writer lent to it while it is applied with
 // rollback, otherwise in place.
 PartWriter& WriterOf(const TUpdatePart& part) {
@@ -358,7 +346,7 @@ bool CheckTargetFolder(const TUpdatePart& part) {
 bool ApplyPart(TUpdatePart& part, const TArchive& archive, const StringList& toDelete) {
     int result = EvaluateVChk(part.VChk);
     if (result != kVChkPassed) {
-        std::string message = VersionMessage(part, result);
+        std::string message = VersionRefusal(part.SectionName, part.VChk, result);
         if (!message.empty()) Log(part, message, kResult);
         return false;
     }
