@@ -35,19 +35,24 @@ bool IsKept(const std::string& name, const std::string& base) {
 }  // namespace
 
 std::string TempName(const std::string& target, TempKind kind, int number) {
-    return target + ".~" + static_cast<char>(kind) + std::to_string(number);
+    const char infix[] = {'.', '~', static_cast<char>(kind), '\0'};
+    std::string name = target + infix;
+    name += std::to_string(number);
+    return name;
 }
 
 std::string FreeName(const std::string& base, const std::string& suffix) {
     for (int n = 0; n < kNameAttempts; ++n) {
-        std::string candidate = base + std::to_string(n) + suffix;
+        std::string candidate = base + std::to_string(n);
+        candidate += suffix;
         if (Fs().attributes(candidate) == kAttrInvalid) return candidate;
     }
     return {};
 }
 
 std::string FreeTempName(const std::string& target, TempKind kind) {
-    return FreeName(target + ".~" + static_cast<char>(kind), "");
+    const char infix[] = {'.', '~', static_cast<char>(kind), '\0'};
+    return FreeName(target + infix, "");
 }
 
 std::vector<std::string> PendingCopiesOf(const std::string& target) {
