@@ -20,7 +20,8 @@ std::string About(const char* head, const std::string& target, const char* middl
 
 // The installed file does not fit the patch: `why` says how.
 std::string DiffersText(const std::string& target, const std::string& why) {
-    std::string text = About("Die installierte Datei ", target, " ist nicht die, für die dieses Update gemacht ist (", "");
+    std::string text =
+        About("Die installierte Datei ", target, " ist nicht die, für die dieses Update gemacht ist (", "");
     text.append(why).append("; von Hand geändert oder eine andere Version)").append(kNotRun);
     return text;
 }

@@ -67,7 +67,8 @@ std::string VersionRefusal(const std::string& project, const TVChkRec& record, i
     case kVChkUnknown: text += " kann nicht ermittelt werden.\r\nDas Update wird nicht ausgeführt."; break;
     case kVChkTooNew: text += " ist neuer als dieses Update.\r\nDas Update wird nicht ausgeführt."; break;
     case kVChkTooOld:
-        text.append(" ist nicht mindestens ").append(record.Earliest).append(".\r\nDas Update kann nicht ausgeführt werden.");
+        text.append(" ist nicht mindestens ").append(record.Earliest);
+        text += ".\r\nDas Update kann nicht ausgeführt werden.";
         break;
     default: return {};
     }
