@@ -52,22 +52,9 @@ public:
 
 // The main version check: its result, after the log line of a refusal.
 int CheckMainVersion(const TUpdateParts& parts, const std::string& project) {
-    const std::string head = "\r\nDie Version des installierten Projekts " + project;
     int result = EvaluateVChk(parts.MainVChk);
-    switch (result) {
-    case kVChkUnknown:
-        parts.LogMessage(head + " kann nicht ermittelt werden.\r\nDas Update wird nicht ausgeführt.", 2);
-        break;
-    case kVChkTooNew:
-        parts.LogMessage(head + " ist neuer als dieses Update.\r\nDas Update wird nicht ausgeführt.", 2);
-        break;
-    case kVChkTooOld:
-        parts.LogMessage(head + " ist nicht mindestens " + parts.MainVChk.Earliest +
-                             ".\r\nDas Update kann nicht ausgeführt werden.",
-                         2);
-        break;
-    default: break;
-    }
+    std::string message = VersionRefusal(project, parts.MainVChk, result);
+    if (!message.empty()) parts.LogMessage(message, 2);
     return result;
 }
 

@@ -20,11 +20,11 @@ bool IsOneOf(const std::string& path, const std::vector<std::string>& targets) {
 // is put back instead, and a pending copy that Windows moves over its target
 // at its next start stays.
 bool Settle(const std::string& folder, const std::string& name, const std::string& base) {
-    char kind = static_cast<char>(name[base.size() + 2] | 0x20);
-    if (kind == char(TempKind::Pending) && ScheduledAtRestart(folder + name, folder + base)) return false;
-    if (kind != char(TempKind::Backup) || Fs().attributes(folder + base) != kAttrInvalid)
-        return RemoveFileAnyway(folder + name);
-    Fs().renameOver(folder + name, folder + base);
+    const char kind = static_cast<char>(name[base.size() + 2] | 0x20);
+    const std::string path = folder + name, target = folder + base;
+    if (kind == char(TempKind::Pending) && ScheduledAtRestart(path, target)) return false;
+    if (kind != char(TempKind::Backup) || Fs().attributes(target) != kAttrInvalid) return RemoveFileAnyway(path);
+    Fs().renameOver(path, target);
     return false;
 }
 
@@ -35,19 +35,24 @@ bool IsKept(const std::string& name, const std::string& base) {
 }  // namespace
 
 std::string TempName(const std::string& target, TempKind kind, int number) {
-    return target + ".~" + static_cast<char>(kind) + std::to_string(number);
+    const char infix[] = {'.', '~', static_cast<char>(kind), '\0'};
+    std::string name = target + infix;
+    name += std::to_string(number);
+    return name;
 }
 
 std::string FreeName(const std::string& base, const std::string& suffix) {
     for (int n = 0; n < kNameAttempts; ++n) {
-        std::string candidate = base + std::to_string(n) + suffix;
+        std::string candidate = base + std::to_string(n);
+        candidate += suffix;
         if (Fs().attributes(candidate) == kAttrInvalid) return candidate;
     }
     return {};
 }
 
 std::string FreeTempName(const std::string& target, TempKind kind) {
-    return FreeName(target + ".~" + static_cast<char>(kind), "");
+    const char infix[] = {'.', '~', static_cast<char>(kind), '\0'};
+    return FreeName(target + infix, "");
 }
 
 std::vector<std::string> PendingCopiesOf(const std::string& target) {

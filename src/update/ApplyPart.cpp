@@ -22,16 +22,10 @@ constexpr int kResult = 2;
 
 void Log(const TUpdatePart& part, const std::string& text, int level) { part.Owner->LogMessage(text, level); }
 
-std::string VersionMessage(const TUpdatePart& part, int result) {
-    std::string head = "\r\nDie Version des installierten Projekts " + part.SectionName;
-    switch (result) {
-    case kVChkUnknown: return head + " kann nicht ermittelt werden.\r\nDas Update wird nicht ausgeführt.";
-    case kVChkTooNew: return head + " ist neuer als dieses Update.\r\nDas Update wird nicht ausgeführt.";
-    case kVChkTooOld:
-        return head + " ist nicht mindestens " + part.VChk.Earliest +
-               ".\r\nDas Update kann nicht ausgeführt werden.";
-    default: return {};
-    }
+// `path` between `head` and `tail`, built in place: a chain of "+" would make a string for each step.
+void Log(const TUpdatePart& part, const char* head, const std::string& path, const char* tail, int level) {
+    std::string text(head);
+    Log(part, text.append(path).append(tail), level);
 }
 
 // How the part writes: through the writer lent to it while it is applied with
@@ -79,7 +73,7 @@ void SupersedeRestartChangesAt(TUpdatePart& part, const std::string& path) {
 bool WaitsForRestart(TUpdatePart& part, const std::string& path, std::int32_t entryStamp) {
     if (entryStamp <= FileDateOf(path)) return false;
     part.Owner->RestartNeeded = true;
-    Log(part, path + " wird beim nächsten Neustart ersetzt.", kResult);
+    Log(part, "", path, " wird beim nächsten Neustart ersetzt.", kResult);
     return true;
 }
 
@@ -109,7 +103,7 @@ bool ReplaceAtRestart(TUpdatePart& part, const TArchive& archive, const PartTarg
         return false;
     }
     part.Owner->RestartNeeded = true;
-    Log(part, path + " wird beim nächsten Neustart ersetzt.", kResult);
+    Log(part, "", path, " wird beim nächsten Neustart ersetzt.", kResult);
     return true;
 }
 
@@ -154,7 +148,7 @@ void ApplyEntries(TUpdatePart& part, const TArchive& archive, const std::vector<
         const PartTarget& target = *next++;
         if (!target.contained) {
             ++part.ErrorCount;
-            Log(part, "*** " + archive.entryAt(i).name + " liegt außerhalb des Zielordners und wird nicht geschrieben.",
+            Log(part, "*** ", archive.entryAt(i).name, " liegt außerhalb des Zielordners und wird nicht geschrieben.",
                 kResult);
             continue;
         }
@@ -177,18 +171,18 @@ void DeleteListedFiles(TUpdatePart& part, const std::vector<PartTarget>& targets
         // A folder of the path that is a junction or link leads out of the part's folder.
         if (CrossesReparsePoint(part.TargetFolder, path)) {
             ++part.ErrorCount;
-            Log(part, "*** " + path + " liegt hinter einer Verknüpfung und wird nicht gelöscht.", kResult);
+            Log(part, "*** ", path, " liegt hinter einer Verknüpfung und wird nicht gelöscht.", kResult);
             continue;
         }
         Fs().clearChangeError();
         if (HeldUntilRestart(part, path)) {
             if (!ScheduleAtRestart(path, "")) {
                 ++part.ErrorCount;
-                Log(part, path + " konnte nicht gelöscht werden", kResult);
+                Log(part, "", path, " konnte nicht gelöscht werden", kResult);
                 continue;
             }
             part.Owner->RestartNeeded = true;
-            Log(part, path + " wird beim nächsten Neustart gelöscht.", kResult);
+            Log(part, "", path, " wird beim nächsten Neustart gelöscht.", kResult);
             ++part.DeletedCount;
             continue;
         }
@@ -213,10 +207,10 @@ bool WriteEntry(const TUpdatePart& part, const TArchive& archive, const PartTarg
 }
 
 void LogSummary(const TUpdatePart& part) {
-    if (part.AddedCount > 0) Log(part, std::to_string(part.AddedCount) + " Dateien zugefügt", kResult);
-    Log(part, std::to_string(part.UpdatedCount) + " Dateien aktualisiert", kResult);
-    if (part.DeletedCount != 0) Log(part, std::to_string(part.DeletedCount) + " Dateien gelöscht", kResult);
-    if (part.ErrorCount > 0) Log(part, std::to_string(part.ErrorCount) + " Fehler", kResult);
+    if (part.AddedCount > 0) Log(part, "", std::to_string(part.AddedCount), " Dateien zugefügt", kResult);
+    Log(part, "", std::to_string(part.UpdatedCount), " Dateien aktualisiert", kResult);
+    if (part.DeletedCount != 0) Log(part, "", std::to_string(part.DeletedCount), " Dateien gelöscht", kResult);
+    if (part.ErrorCount > 0) Log(part, "", std::to_string(part.ErrorCount), " Fehler", kResult);
     if (part.KeptCount > 0)
         Log(part,
             std::to_string(part.KeptCount) + " wurden nicht aktualisiert, " +
@@ -247,9 +241,9 @@ void Undo(const TUpdatePart& part, RollbackJournal& journal, const std::vector<P
     journal.undo(report);
     LogReport(part, report);
     if (report.problems.empty())
-        Log(part, "Die Änderungen an " + PartName(part) + " wurden zurückgenommen.", kResult);
+        Log(part, "Die Änderungen an ", PartName(part), " wurden zurückgenommen.", kResult);
     else
-        Log(part, "Die Änderungen an " + PartName(part) + " konnten nicht alle zurückgenommen werden.", kResult);
+        Log(part, "Die Änderungen an ", PartName(part), " konnten nicht alle zurückgenommen werden.", kResult);
 }
 
 // Every change that the part may make, noted in one batch that reaches the
@@ -313,14 +307,14 @@ bool RecoverInterruptedPart(const TUpdatePart& part) {
     switch (recovery) {
     case RollbackJournal::Recovery::NothingFound: return true;
     case RollbackJournal::Recovery::Cleaned:
-        Log(part, "Die Reste eines abgebrochenen Updates in " + part.TargetFolder + " wurden entfernt.", kDetail);
+        Log(part, "Die Reste eines abgebrochenen Updates in ", part.TargetFolder, " wurden entfernt.", kDetail);
         return true;
-    case RollbackJournal::Recovery::Undone: Log(part, head + " wurde zurückgenommen.", kResult); return true;
-    case RollbackJournal::Recovery::Finished: Log(part, head + " wurde abgeschlossen.", kResult); return true;
+    case RollbackJournal::Recovery::Undone: Log(part, "", head, " wurde zurückgenommen.", kResult); return true;
+    case RollbackJournal::Recovery::Finished: Log(part, "", head, " wurde abgeschlossen.", kResult); return true;
     case RollbackJournal::Recovery::Failed: break;
     case RollbackJournal::Recovery::Refused: Log(part, "Das Update kann nicht ausgeführt werden.", kResult); return false;
     }
-    Log(part, head + " konnte nicht zurückgenommen werden.\r\nDas Update kann nicht ausgeführt werden.", kResult);
+    Log(part, "", head, " konnte nicht zurückgenommen werden.\r\nDas Update kann nicht ausgeführt werden.", kResult);
     return false;
 }
 
@@ -336,7 +330,7 @@ void RemoveLeftoversOf(const TUpdatePart& part, const TArchive& archive, const S
     }
     for (const std::string* top : {&part.TargetFolder, &part.AltTargetFolder})
         for (const std::string& path : RemoveLeftoverTemporaries(*top, top == &part.TargetFolder ? targets : altTargets))
-            Log(part, path + " (Rest eines abgebrochenen Updates) entfernt", kDetail);
+            Log(part, "", path, " (Rest eines abgebrochenen Updates) entfernt", kDetail);
 }
 
 bool CheckTargetFolder(const TUpdatePart& part) {
@@ -352,7 +346,7 @@ bool CheckTargetFolder(const TUpdatePart& part) {
 bool ApplyPart(TUpdatePart& part, const TArchive& archive, const StringList& toDelete) {
     int result = EvaluateVChk(part.VChk);
     if (result != kVChkPassed) {
-        std::string message = VersionMessage(part, result);
+        std::string message = VersionRefusal(part.SectionName, part.VChk, result);
         if (!message.empty()) Log(part, message, kResult);
         return false;
     }
@@ -382,14 +376,14 @@ bool InstallEntry(TUpdatePart& part, const TArchive& archive, const std::string&
     if (!exists && !mayCreate) return false;
     if (archive.entryAt(index).fileDate() <= StampAfterRestart(path)) {
         if (!WaitsForRestart(part, path, archive.entryAt(index).fileDate()))
-            Log(part, path + " (neuere oder gleiche existiert)", kDetail);
+            Log(part, "", path, " (neuere oder gleiche existiert)", kDetail);
         ++part.KeptCount;
         return false;
     }
     if (exists && HeldUntilRestart(part, path)) {
         if (ReplaceAtRestart(part, archive, target, path)) return ++part.UpdatedCount, true;
         ++part.ErrorCount;
-        Log(part, "*** " + path + " nicht (vollständig) geschrieben.", kResult);
+        Log(part, "*** ", path, " nicht (vollständig) geschrieben.", kResult);
         return false;
     }
     PartWriter& writer = WriterOf(part);

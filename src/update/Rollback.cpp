@@ -19,6 +19,12 @@ const char* const kJournalStem = "~update";
 const char* const kJournalSuffix = ".~rj";
 const char* const kLineEnd = "\r\n";
 
+// Adds `path` between `head` and `tail` to `lines`, built in place: a chain of
+// "+" would make a string for each step, and this is called in many places.
+void Say(StringList& lines, const char* head, const std::string& path, const char* tail) {
+    lines.emplace_back(head).append(path).append(tail);
+}
+
 bool IsFolder(const std::string& path) {
     std::uint32_t attributes = Fs().attributes(path);
     return attributes != kAttrInvalid && (attributes & kAttrDirectory) != 0;
@@ -101,9 +107,9 @@ constexpr std::int64_t kTwoSeconds = 20000000;  // the resolution of an MS-DOS s
 
 void SupersedeRestartChanges(const std::string& path, StringList& problems) {
     for (const std::string& copy : PendingCopiesOf(path))
-        if (!RemoveFileAnyway(copy)) problems.push_back(copy + " konnte nicht gelöscht werden");
+        if (!RemoveFileAnyway(copy)) Say(problems, "", copy, " konnte nicht gelöscht werden");
     if (!CancelDeletionAtRestart(path))
-        problems.push_back("Das Löschen von " + path + " beim nächsten Neustart konnte nicht aufgehoben werden");
+        Say(problems, "Das Löschen von ", path, " beim nächsten Neustart konnte nicht aufgehoben werden");
 }
 
 bool Written::isAt(const std::string& path) const {
@@ -135,9 +141,13 @@ bool RollbackJournal::open() {
 
 // A line: the change's letter, then path, kept copy, size, stamp and UTC time
 // of what the run writes, separated by "|".
+// Appended to one string: each "+" of a chain would make a string of its own.
 std::string RollbackJournal::Line(const Record& r) {
-    return static_cast<char>(r.change) + r.path + "|" + r.kept + "|" + std::to_string(r.written.size) + "|" +
-           std::to_string(r.written.stamp) + "|" + std::to_string(r.written.utc) + kLineEnd;
+    std::string line(1, static_cast<char>(r.change));
+    line.append(r.path).append("|").append(r.kept);
+    for (std::int64_t number : {r.written.size, std::int64_t(r.written.stamp), r.written.utc})
+        line.append("|").append(std::to_string(number));
+    return line.append(kLineEnd);
 }
 
 // A note waits for flush(), which comes before the change it notes, so that a
@@ -259,9 +269,9 @@ bool RollbackJournal::noteFolders(const std::string& folder, const std::string& 
 void RollbackJournal::removeKeptCopy(const Record& record, UndoReport& report) {
     if (!Exists(record.kept) || RemoveFileAnyway(record.kept)) return;
     if (ScheduleAtRestart(record.kept, ""))
-        report.notices.push_back(record.kept + " wird beim nächsten Neustart gelöscht.");
+        Say(report.notices, "", record.kept, " wird beim nächsten Neustart gelöscht.");
     else
-        report.problems.push_back(record.kept + " konnte nicht gelöscht werden");
+        Say(report.problems, "", record.kept, " konnte nicht gelöscht werden");
 }
 
 // After the commit line: the kept copies go, and what earlier runs left for
@@ -270,7 +280,7 @@ void RollbackJournal::settleCommitted(UndoReport& report) {
     for (const Record& record : records_) {
         if (record.change != Change::Kept && record.change != Change::Superseded) continue;
         if (CrossesReparsePoint(topOf(record.path), record.path))
-            report.problems.push_back("*** " + record.path + " liegt hinter einer Verknüpfung und wird nicht angetastet.");
+            Say(report.problems, "*** ", record.path, " liegt hinter einer Verknüpfung und wird nicht angetastet.");
         else if (record.change == Change::Kept)
             removeKeptCopy(record, report);
         else
@@ -322,7 +332,7 @@ void RollbackJournal::removeTemporaries(UndoReport& report) const {
             paths[&topOf(r.path) == &folder_ ? 0 : 1].push_back(r.path);
     for (int i = 0; i < 2; ++i)
         for (const std::string& removed : RemoveLeftoverTemporaries(i == 0 ? folder_ : altFolder_, paths[i]))
-            report.notices.push_back(removed + " (Rest eines abgebrochenen Updates) entfernt");
+            Say(report.notices, "", removed, " (Rest eines abgebrochenen Updates) entfernt");
 }
 
 // One change taken back, when it was made and what it made is still there.
@@ -336,7 +346,7 @@ void RollbackJournal::undoRecord(const Record& r, UndoReport& report, bool folde
         return;
     if (CrossesReparsePoint(topOf(r.path), r.path)) {
         if (r.change != Change::StagingFolder)
-            report.problems.push_back("*** " + r.path + " liegt hinter einer Verknüpfung und wird nicht angetastet.");
+            Say(report.problems, "*** ", r.path, " liegt hinter einer Verknüpfung und wird nicht angetastet.");
         return;
     }
     switch (r.change) {
@@ -344,10 +354,10 @@ void RollbackJournal::undoRecord(const Record& r, UndoReport& report, bool folde
     case Change::NewFile:
         if (!FileExists(r.path)) return;
         if (!r.written.isAt(r.path)) {
-            report.notices.push_back(r.path + " wurde inzwischen ersetzt und bleibt erhalten.");
+            Say(report.notices, "", r.path, " wurde inzwischen ersetzt und bleibt erhalten.");
             return;
         }
-        if (!RemoveFileAnyway(r.path)) report.problems.push_back("*** " + r.path + " konnte nicht entfernt werden.");
+        if (!RemoveFileAnyway(r.path)) Say(report.problems, "*** ", r.path, " konnte nicht entfernt werden.");
         return;
     case Change::NewFolder:
         // What is left in it (files that others put there since, or one of the
@@ -355,7 +365,7 @@ void RollbackJournal::undoRecord(const Record& r, UndoReport& report, bool folde
         // as it keeps a replaced file: no reason to hold the journal. So does a
         // junction or link put in its place.
         if (IsFolder(r.path) && (IsReparsePoint(r.path) || !Fs().removeFolder(r.path)))
-            report.notices.push_back(r.path + " konnte nicht entfernt werden und bleibt erhalten.");
+            Say(report.notices, "", r.path, " konnte nicht entfernt werden und bleibt erhalten.");
         return;
     default:  // a folder made for staged files goes when it is empty
         if (IsFolder(r.path) && !IsReparsePoint(r.path)) Fs().removeFolder(r.path);
@@ -366,14 +376,14 @@ void RollbackJournal::undoRecord(const Record& r, UndoReport& report, bool folde
 void RollbackJournal::undoKept(const Record& r, UndoReport& report) {
     if (!Exists(r.kept)) return;
     if (!r.written.isAt(r.path)) {
-        report.notices.push_back(r.path + " wurde inzwischen ersetzt und bleibt erhalten.");
-        if (!RemoveFileAnyway(r.kept)) report.problems.push_back(r.kept + " konnte nicht gelöscht werden");
+        Say(report.notices, "", r.path, " wurde inzwischen ersetzt und bleibt erhalten.");
+        if (!RemoveFileAnyway(r.kept)) Say(report.problems, "", r.kept, " konnte nicht gelöscht werden");
         return;
     }
     // One rename over the new file: the path holds one version or the other at every moment.
-    if (!EvenIfReadOnly(r.path, [&] { return Fs().renameOver(r.kept, r.path); }))
-        report.problems.push_back("*** " + r.path + " konnte nicht wiederhergestellt werden (vorige Fassung: " + r.kept +
-                                  ").");
+    if (EvenIfReadOnly(r.path, [&] { return Fs().renameOver(r.kept, r.path); })) return;
+    Say(report.problems, "*** ", r.path, " konnte nicht wiederhergestellt werden (vorige Fassung: ");
+    report.problems.back().append(r.kept).append(").");
 }
 
 // In reverse order: the files, what the run left beside them, then the folders.
@@ -482,8 +492,9 @@ RollbackJournal::Recovery RollbackJournal::Recover(const std::string& folder, Un
             found.push_back(std::move(journal));
             continue;
         }
-        report.problems.push_back("*** " + path + (loaded == Loaded::Foreign ? " stammt nicht von diesem Updater und wird nicht befolgt."
-                                                                             : " kann nicht gelesen werden."));
+        Say(report.problems, "*** ", path,
+            loaded == Loaded::Foreign ? " stammt nicht von diesem Updater und wird nicht befolgt."
+                                      : " kann nicht gelesen werden.");
         (loaded == Loaded::Foreign ? refused : failed) = true;
     }
     // What a killed check staged goes first: the folders that the undo of a

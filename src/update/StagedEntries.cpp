@@ -46,11 +46,17 @@ bool CreateFolders(const std::string& path, std::vector<std::string>& created) {
     return true;
 }
 
+// Whether the sorted `keys` hold `key`; `at` receives where it is or would go.
+bool FindSorted(const std::vector<std::string>& keys, const std::string& key, std::size_t& at) {
+    at = std::size_t(std::lower_bound(keys.begin(), keys.end(), key) - keys.begin());
+    return at < keys.size() && keys[at] == key;
+}
+
 }  // namespace
 
 bool StagedEntries::claimed(const std::string& upperFolder) const {
-    auto it = std::lower_bound(claimedFolders_.begin(), claimedFolders_.end(), upperFolder);
-    return it != claimedFolders_.end() && *it == upperFolder;
+    std::size_t at;
+    return FindSorted(claimedFolders_, upperFolder, at);
 }
 
 void StagedEntries::noteLength(std::int32_t index, std::uint64_t length) {
@@ -155,9 +161,9 @@ bool StagedEntries::commit(std::int32_t index, const std::string& target, bool t
     for (std::string folder = FolderPart(target); folder.size() > 3; folder = FolderPart(folder)) {
         DropTrailingBackslash(folder);
         std::string key = UpperCased(folder);
-        auto at = std::lower_bound(claimedFolders_.begin(), claimedFolders_.end(), key);
-        if (at != claimedFolders_.end() && *at == key) break;
-        claimedFolders_.insert(at, std::move(key));
+        std::size_t at;
+        if (FindSorted(claimedFolders_, key, at)) break;
+        claimedFolders_.insert(claimedFolders_.begin() + std::ptrdiff_t(at), std::move(key));
     }
     if (index < 0 || std::size_t(index) >= staged_.size() || staged_[std::size_t(index)].path.empty()) return false;
     StagedFile* it = &staged_[std::size_t(index)];

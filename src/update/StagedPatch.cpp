@@ -11,25 +11,36 @@ namespace {
 
 const char* const kNotRun = ".\r\nDas Update wird nicht ausgeführt.";
 
+// head + target + middle + end, built in place: a chain of "+" makes a string for each step.
+std::string About(const char* head, const std::string& target, const char* middle, const char* end = kNotRun) {
+    std::string text(head);
+    text.append(target).append(middle).append(end);
+    return text;
+}
+
 // The installed file does not fit the patch: `why` says how.
 std::string DiffersText(const std::string& target, const std::string& why) {
-    return "Die installierte Datei " + target + " ist nicht die, für die dieses Update gemacht ist (" + why +
-           "; von Hand geändert oder eine andere Version)" + kNotRun;
+    std::string text =
+        About("Die installierte Datei ", target, " ist nicht die, für die dieses Update gemacht ist (", "");
+    text.append(why).append("; von Hand geändert oder eine andere Version)").append(kNotRun);
+    return text;
 }
 
 std::string UnreadableText(const std::string& target) {
-    return "Die installierte Datei " + target + " kann nicht gelesen werden" + kNotRun;
+    return About("Die installierte Datei ", target, " kann nicht gelesen werden");
 }
 
 // The new file cannot be put beside the installed one; the system's error says why.
 std::string NotStagedText(const std::string& target) {
-    return "Die neue Fassung von " + target + " kann nicht daneben angelegt werden." +
-           FailureReason(Fs().lastChangeError()) + (kNotRun + 1);
+    std::string text = About("Die neue Fassung von ", target, " kann nicht daneben angelegt werden.", "");
+    text.append(FailureReason(Fs().lastChangeError())).append(kNotRun + 1);
+    return text;
 }
 
 std::string NoRoomText(const std::string& target, std::int32_t size) {
-    return "Auf dem Laufwerk von " + target + " ist nicht genug Platz für die neue Fassung (" + std::to_string(size) +
-           " Bytes)" + kNotRun;
+    std::string text = About("Auf dem Laufwerk von ", target, " ist nicht genug Platz für die neue Fassung (", "");
+    text.append(std::to_string(size)).append(" Bytes)").append(kNotRun);
+    return text;
 }
 
 // Takes the new file's first byte only when the target's volume has room for

@@ -60,3 +60,17 @@ int ClassifyVChk(const TVChkRec& record) {
     if (CompareVersions(installed, record.Latest) > 0) return kVChkTooNew;
     return kVChkPassed;
 }
+
+std::string VersionRefusal(const std::string& project, const TVChkRec& record, int result) {
+    std::string text = "\r\nDie Version des installierten Projekts " + project;
+    switch (result) {
+    case kVChkUnknown: text += " kann nicht ermittelt werden.\r\nDas Update wird nicht ausgeführt."; break;
+    case kVChkTooNew: text += " ist neuer als dieses Update.\r\nDas Update wird nicht ausgeführt."; break;
+    case kVChkTooOld:
+        text.append(" ist nicht mindestens ").append(record.Earliest);
+        text += ".\r\nDas Update kann nicht ausgeführt werden.";
+        break;
+    default: return {};
+    }
+    return text;
+}

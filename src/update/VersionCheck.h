@@ -33,3 +33,7 @@ int EvaluateVChk(const TVChkRec& record);
 // The same result without the message box of a reversed range: for a look
 // ahead at what applying the part will decide.
 int ClassifyVChk(const TVChkRec& record);
+
+// The log line of a check of `project`'s installed version that gave `result`
+// (of EvaluateVChk): why the update is not run; empty for a result without one.
+std::string VersionRefusal(const std::string& project, const TVChkRec& record, int result);
