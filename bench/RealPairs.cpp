@@ -73,9 +73,9 @@ std::string Fetched(const std::string& cache, const RealPair& p, const char* ver
     const std::string download = folder + ".download";
     RemoveTree(download);
     MakeFolders(download);
-    const std::string spec = std::string(p.package) + "@" + version;
-    std::fprintf(stderr, "  fetching %s ...\n", spec.c_str());
-    if (RunChild({"timeout", "300", "npm", "pack", "--silent", spec}, download).exitCode != 0) return RemoveTree(download), "";
+    const std::string wanted = std::string(p.package) + "@" + version;
+    std::fprintf(stderr, "  fetching %s ...\n", wanted.c_str());
+    if (RunChild({"timeout", "300", "npm", "pack", "--silent", wanted}, download).exitCode != 0) return RemoveTree(download), "";
     for (const auto& e : fs::directory_iterator(download)) {
         if (e.path().extension() != ".tgz") continue;
         const std::string inside = std::string("package/") + p.file;
