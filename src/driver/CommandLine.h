@@ -6,6 +6,8 @@
 //   /SUPPRESSMSGBOXES, /NORESTART   accepted and ignored
 //   /FINALCMD     start the final command after a successful silent run
 //   /WAIT=N       (with /S) wait up to N seconds for files in use and another updater
+//   /UNDO         put back what the last run of this package changed (with /S
+//                 without a window; in the window after a confirmation)
 //   /UNPACK=DIR   extract every entry of the package below DIR, without a window
 //   /?            explain the switches (with /S or /UNPACK=: in the log and on
 //                 standard output, exit code 4; no window opens)
@@ -23,6 +25,7 @@ struct LaunchOptions {
     std::string logPath;
     std::string unpackFolder;
     unsigned waitSeconds = 0;
+    bool undo = false;  // /UNDO: the last run of the package is undone instead of a run
     bool help = false;  // /? given: the window shows the switches, a run without one writes them out
 };
 
@@ -33,7 +36,8 @@ enum ExitCode : int {
     kExitNotLoadable = 2,
     kExitError = 3,
     kExitBadCommandLine = 4,  // also: the log file cannot be written
-    kExitNothingToDo = 5,     // the installed version is already beyond the update's range
+    kExitNothingToDo = 5,     // the installed version is already beyond the update's range; /UNDO: nothing to undo
+    kExitUndone = 6,          // the check after the update failed: the update was undone
     // Files in use (named in [CheckRun], or to be replaced or deleted), or another
     // updater at work: nothing was changed. Windows Installer's "another
     // installation is in progress", which deployment tools retry by default.

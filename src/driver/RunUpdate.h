@@ -28,11 +28,20 @@ enum class RunEnding {
     AnotherRunning,  // another updater is applying a package
     RestartNeeded,   // succeeded; files held open are replaced at the next start of Windows
     Damaged,         // the package's data is damaged: nothing was changed
+    Undone,          // the check after the update failed and the whole run was undone
+    NothingToUndo,   // /UNDO: no record of this package's last run (never applied, undone, superseded)
 };
 
 // Returns true when the update succeeded; then the session is completed.
 // `ending`, when given, receives how the run ended.
 bool RunUpdate(UpdateSession& session, StringList& log, RunEnding* ending = nullptr);
+
+// /UNDO: puts the installation back as it was before the last committed run
+// of this package (files, deletions, result values, fonts). True when done;
+// otherwise `ending` says why: NothingToUndo, FilesHeld (nothing changed),
+// Failed (a file of that run was changed since, named in the log; nothing
+// changed).
+bool UndoLastRun(UpdateSession& session, StringList& log, RunEnding* ending = nullptr);
 
 // Inflates every segment of every entry that applying the parts could write
 // (an entry of a part whose version check passes, newer than its installed

@@ -100,7 +100,9 @@ std::string ExitCodeLine(int code) { return "Rückgabewert: " + std::to_string(c
 int ExitCodeOf(RunEnding ending) {
     switch (ending) {
     case RunEnding::Succeeded: return kExitSucceeded;
-    case RunEnding::InstalledNewer: return kExitNothingToDo;
+    case RunEnding::InstalledNewer:
+    case RunEnding::NothingToUndo: return kExitNothingToDo;
+    case RunEnding::Undone: return kExitUndone;
     case RunEnding::ProgramRunning:
     case RunEnding::FilesHeld:
     case RunEnding::AnotherRunning: return kExitBusy;

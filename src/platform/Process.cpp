@@ -22,3 +22,8 @@ std::vector<std::string>& NativeStartedPrograms() {
     static std::vector<std::string> started;
     return started;
 }
+
+WaitedProgram& NativeWaitedProgram() {
+    static WaitedProgram answer;
+    return answer;
+}

@@ -101,6 +101,14 @@ public:
     bool RestartNeeded = false;        // a part scheduled files for the next start of Windows
     TVChkRec MainVChk;
     std::string VResult;
+    // The check after the update (CHECKCMD, placeholders as in FINALCMD) and
+    // the seconds it may take (CHECKWAIT, 1 to 3600).
+    std::string CheckCmd;
+    unsigned CheckWait = 60;
+    bool RunRollback = false;  // ROLLBACK=1 in the main section
+    // The run is all or nothing across its parts: a check follows it, or the
+    // main section asks for rollback.
+    bool Transactional() const { return RunRollback || !CheckCmd.empty(); }
     StringList CheckRunList;
     std::vector<TFontListEntry> FontList;
 };

@@ -48,6 +48,10 @@ public:
         started.push_back(commandLine);
         return showMode == 5;
     }
+    WaitedProgram runAndWait(const std::string& commandLine, unsigned) override {
+        started.push_back(commandLine);
+        return {};
+    }
     std::vector<std::string> started;
 
 private:
