@@ -77,6 +77,8 @@ bool ParseLaunchOptions(const std::vector<std::string>& args, LaunchOptions& opt
             continue;
         } else if (IsSwitch(arg, "V")) {
             options.extendedLog = true;
+        } else if (IsSwitch(arg, "UNDO")) {
+            options.undo = true;
         } else if (IsSwitch(arg, "FINALCMD")) {
             options.runFinalCommand = true;
         } else if (SwitchWithValue(arg, "LOG", value) || IsSwitch(arg, "LOG")) {
@@ -108,6 +110,9 @@ bool ParseLaunchOptions(const std::vector<std::string>& args, LaunchOptions& opt
     // all the same (a shortcut or a distribution tool may add a file name).
     if (!unknown.empty() && (silent || unpack)) fail("Unbekannter Schalter: " + unknown);
     if (silent && unpack) fail("/S und /UNPACK= schließen einander aus.");
+    if (options.undo && unpack) fail("/UNDO und /UNPACK= schließen einander aus.");
+    // An undo never starts the final command.
+    if (options.undo && options.runFinalCommand) fail("/UNDO und /FINALCMD schließen einander aus.");
     bool needsSilent = options.extendedLog || options.runFinalCommand || !options.logPath.empty() || waitGiven;
     if (needsSilent && !silent) fail("/V, /LOG=, /FINALCMD und /WAIT= gelten nur mit /S.");
     options.mode = silent ? LaunchMode::Silent : unpack ? LaunchMode::Unpack : LaunchMode::Window;
@@ -116,7 +121,7 @@ bool ParseLaunchOptions(const std::vector<std::string>& args, LaunchOptions& opt
 
 // In columns that blanks align: the window shows it in a fixed-pitch font.
 std::string UsageText() {
-    return "Aufruf: update.exe [/S [/V] [/LOG=Datei] [/FINALCMD] [/WAIT=Sekunden]]\r\n"
+    return "Aufruf: update.exe [/S [/V] [/LOG=Datei] [/FINALCMD] [/WAIT=Sekunden]] [/UNDO]\r\n"
            "                  | [/UNPACK=Ordner] | [/?]\r\n"
            "\r\n"
            "Ohne Schalter öffnet sich das Fenster des Updates.\r\n"
@@ -126,6 +131,8 @@ std::string UsageText() {
            "/FINALCMD        abschließenden Befehl nach Erfolg starten (mit /S)\r\n"
            "/WAIT=Sekunden   so lange auf benutzte Dateien und ein anderes Update\r\n"
            "                 warten (mit /S)\r\n"
+           "/UNDO            das zuletzt ausgeführte Update zurücknehmen (ohne /S\r\n"
+           "                 nach einer Rückfrage)\r\n"
            "/UNPACK=Ordner   alle Dateien des Updates in den Ordner auspacken\r\n"
            "/?               diese Hilfe (mit /S oder /UNPACK= ohne Fenster: ins\r\n"
            "                 Protokoll und die Standardausgabe, Rückgabewert 4)\r\n"
@@ -138,6 +145,8 @@ std::string UsageText() {
            "   3             Abbruch durch Fehler\r\n"
            "   4             falscher Aufruf oder Protokoll nicht schreibbar\r\n"
            "   5             nichts zu tun: installierte Version neuer als dieses Update\r\n"
+           "                 (/UNDO: nichts zurückzunehmen)\r\n"
+           "   6             Update zurückgenommen: die Prüfung danach schlug fehl\r\n"
            "1618             Dateien werden benutzt (auch aus [CheckRun]) oder ein\r\n"
            "                 anderes Update läuft: nichts geändert\r\n"
            "3010             Update ausgeführt, einige Dateien werden beim nächsten\r\n"

@@ -46,6 +46,9 @@ private:
         else if (key == "VCHK") ParseVChk(value, parts_.MainVChk);
         else if (key == "VRESULT") parts_.VResult = value;
         else if (key == "FONT") font(value);
+        else if (key == "CHECKCMD") parts_.CheckCmd = value;
+        else if (key == "CHECKWAIT") parts_.CheckWait = CheckWaitSeconds(value);
+        else if (key == "ROLLBACK") parts_.RunRollback = value == "1";
     }
 
     void partKey(const std::string& key, const std::string& value) {
@@ -72,6 +75,16 @@ private:
 };
 
 }  // namespace
+
+unsigned CheckWaitSeconds(const std::string& value, bool* exact) {
+    std::string digits = value;
+    TrimBlanks(digits);
+    bool number = !digits.empty() && digits.find_first_not_of("0123456789") == std::string::npos;
+    unsigned seconds = number ? 0 : kDefaultCheckWait;
+    for (char c : number ? digits : std::string()) seconds = seconds > 3600 ? seconds : seconds * 10 + unsigned(c - '0');
+    if (exact) *exact = number && digits == value && seconds >= 1 && seconds <= 3600;
+    return seconds < 1 ? 1 : seconds > 3600 ? 3600 : seconds;
+}
 
 void InterpretControlFile(const StringList& lines, TUpdateParts& parts, UpdateView& view) {
     Interpreter interpreter(parts, view);

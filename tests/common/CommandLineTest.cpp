@@ -65,6 +65,37 @@ TEST(CommandLineTest, SwitchesAndTheirErrors) {
     }
 }
 
+// /UNDO: silent with /S (and the log switches of a run), in the window without
+// it; never with /UNPACK= or the final command. /? lists it.
+TEST(CommandLineTest, UndoSwitch) {
+    struct Case {
+        std::string line;
+        LaunchMode mode;
+        bool undo;
+        std::string error;  // empty: accepted
+    } cases[] = {
+        {"/UNDO", LaunchMode::Window, true, ""},
+        {"-undo /S /V /LOG=C:\\u.log /WAIT=30", LaunchMode::Silent, true, ""},
+        {"/VERYSILENT /Undo", LaunchMode::Silent, true, ""},
+        {"/UNDO /V", LaunchMode::Window, true, "/V, /LOG=, /FINALCMD und /WAIT= gelten nur mit /S."},
+        {"/UNDO /UNPACK=C:\\x", LaunchMode::Unpack, true, "/UNDO und /UNPACK= schließen einander aus."},
+        {"/S /UNDO /FINALCMD", LaunchMode::Silent, true, "/UNDO und /FINALCMD schließen einander aus."},
+        {"/S /UNDO=1", LaunchMode::Silent, false, "Unbekannter Schalter: /UNDO=1"},
+        {"/S /UNDONE", LaunchMode::Silent, false, "Unbekannter Schalter: /UNDONE"},
+        {"/UNDO /UNPACK=C:\\x /?", LaunchMode::Unpack, true, ""},
+    };
+    for (const Case& c : cases) {
+        LaunchOptions options;
+        std::string error;
+        EXPECT_EQ(ParseLaunchOptions(SplitCommandLine(c.line), options, error), c.error.empty()) << c.line;
+        EXPECT_EQ(error, c.error) << c.line;
+        EXPECT_EQ(options.mode, c.mode) << c.line;
+        EXPECT_EQ(options.undo, c.undo) << c.line;
+    }
+    EXPECT_NE(UsageText().find("\r\n/UNDO "), std::string::npos);
+    EXPECT_NE(UsageText().find("\r\n   6 "), std::string::npos);
+}
+
 // /? anywhere: the window shows the switches; a run without one keeps its mode
 // (it writes them into its log, named before or after /?), whatever else is wrong.
 TEST(CommandLineTest, QuestionForTheSwitchesKeepsARunWithoutAWindow) {

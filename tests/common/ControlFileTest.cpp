@@ -78,6 +78,49 @@ TEST_F(ControlFileTest, KeyLinesOfTheMainSection) {
     }
 }
 
+// The check after the update and the run's all-or-nothing switch: keys of the
+// main section only; CHECKWAIT outside 1..3600 is held to it, a value that is
+// no whole number means the default.
+TEST_F(ControlFileTest, CheckAndRunRollbackKeys) {
+    struct Case {
+        StringList lines;
+        std::string checkCmd;
+        unsigned checkWait;
+        bool runRollback;
+    } cases[] = {
+        {{}, "", 60, false},
+        {{"CheckCmd=\"%\xA7R\\x\\Dir\\%\" /selftest=1"}, "\"%\xA7R\\x\\Dir\\%\" /selftest=1", 60, false},
+        {{"CHECKWAIT=5"}, "", 5, false},
+        {{"CHECKWAIT= 120 "}, "", 120, false},
+        {{"CHECKWAIT=3600"}, "", 3600, false},
+        {{"CHECKWAIT=3601"}, "", 3600, false},
+        {{"CHECKWAIT=99999999999999999999"}, "", 3600, false},
+        {{"CHECKWAIT=0"}, "", 1, false},
+        {{"CHECKWAIT=007"}, "", 7, false},
+        {{"CHECKWAIT=-5"}, "", 60, false},
+        {{"CHECKWAIT=1.5"}, "", 60, false},
+        {{"CHECKWAIT="}, "", 60, false},
+        {{"CHECKWAIT=10", "CHECKWAIT=abc"}, "", 60, false},  // the later value counts, also when it is bad
+        {{"Rollback=1"}, "", 60, true},
+        {{"ROLLBACK= 1"}, "", 60, false},
+        {{"ROLLBACK=1", "ROLLBACK=0"}, "", 60, false},
+        {{"[Demo]", "ROLLBACK=1", "CHECKCMD=a.exe", "CHECKWAIT=5"}, "", 60, false},  // part keys, not the run's
+    };
+    for (const Case& c : cases) {
+        TUpdateParts fresh;
+        RecordingView freshView;
+        InterpretControlFile(c.lines, fresh, freshView);
+        std::string what = c.lines.empty() ? "(none)" : c.lines.back();
+        EXPECT_EQ(fresh.CheckCmd, c.checkCmd) << what;
+        EXPECT_EQ(fresh.CheckWait, c.checkWait) << what;
+        EXPECT_EQ(fresh.RunRollback, c.runRollback) << what;
+        EXPECT_EQ(fresh.Transactional(), c.runRollback || !c.checkCmd.empty()) << what;
+        EXPECT_TRUE(freshView.calls.empty()) << what;
+    }
+    interpret({"[Demo]", "ROLLBACK=1"});
+    EXPECT_TRUE(parts[0].Rollback);  // a part's own ROLLBACK keeps its meaning
+}
+
 TEST_F(ControlFileTest, SectionHeaders) {
     interpret({"[Abc]", " [Indented]", "[]", "[Open", "[CheckRun] ", "[x]y"});
     // The last character is dropped whatever it is; an indented header is a key line without "=".
