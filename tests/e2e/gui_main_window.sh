@@ -3,7 +3,7 @@
 # driver: Preparing -> Ready -> Completed, Ctrl+F3, the final command started
 # once on closing, a failed run that leaves "Start" enabled, a part whose file
 # is held open (the message with "Wiederholen"), a run of a 1 GiB entry
-# during which the window answers, /UNDO's question, and the box of /?.
+# during which the window answers, and the box of /?.
 source "$(dirname "$0")/../wine/lib.sh"
 source "$SOURCE_DIR/tests/wine/update_fixture.sh"
 start_xvfb
@@ -172,36 +172,11 @@ for texts in "long|Kassenprogramm für Bäckereien und Konditoreien|Version 2.1.
   close_with Abbrechen
 done
 
-# /UNDO: "Start" reads "Zurücknehmen" and asks first (IDNO 7, IDYES 6); "No" changes nothing; a
-# package that never ran here has nothing to undo; the final command is never started.
-EXTRA_MAIN=('FINALCMD=cmd.exe /c echo started>>C:\upd\final.txt') EXTRA_INI=()
-build_package "$UPD/update.exe"
-rm -f "$UPD/final.txt"
-(cd "$UPD" && "$WINE" 'C:\upd\update.exe' /UNDO) &
-WINDOW_PID=$!
-"$WINE" "$DRIVER" wait Update 30 >/dev/null 2>&1
-check "/UNDO: Start reads Zurücknehmen" wait_control 106 "1|1|Zurücknehmen"
-for answer in 7 6; do
-  drive clickid Update 106
-  "$WINE" "$DRIVER" wait class=#32770 30 >/dev/null 2>&1
-  check "/UNDO: the question ($answer)" contains "$(drive dump class=#32770)" \
-    "Soll das zuletzt ausgeführte Update Demo 4.2 zurückgenommen werden?"
-  drive clickid class=#32770 $answer
-  "$WINE" "$DRIVER" waitgone class=#32770 20 >/dev/null 2>&1
-done
-for _ in $(seq 100); do [ -n "$(control 111 | cut -d'|' -f3)" ] && break; sleep 0.2; done
-check "/UNDO, Yes: the log says there is nothing to undo" contains "$(control 111)" "zurückgenommen"
-check "/UNDO: Fertigstellen stays disabled" equals "$(control 107)" "0|1|Fertigstellen"
-check "/UNDO: no file written" equals "$(cat "$APP/prog.exe" 2>/dev/null || echo none)" "none"
-close_with Abbrechen
-check "/UNDO: no final command" test ! -e "$UPD/final.txt"
-
 # /? lists the switches and exit codes in columns that line up (a fixed-pitch font).
 (cd "$UPD" && "$WINE" 'C:\upd\update.exe' /?) &
 usage_pid=$!
 "$WINE" "$DRIVER" wait class=#32770 30 >/dev/null 2>&1
 check "/?: switches and exit codes in columns" contains "$(drive dump class=#32770)" "/WAIT=Sekunden   so lange auf"
-check "/?: /UNDO listed" contains "$(drive dump class=#32770)" "/UNDO            das zuletzt"
 screenshot "$SHOTS/usage.png"
 drive click class=#32770 OK
 wait $usage_pid 2>/dev/null || true

@@ -47,9 +47,7 @@ done <<'TABLE'
 1|update.ini:7: part [Kern] has REBOOTOK=1, but the main section has ROLLBACK=1|P=x\r\nROLLBACK=1\r\n[Demo]\r\nTDIR=C:\\A\r\n[Kern]\r\nTDIR=C:\\B\r\nREBOOTOK=1\r\n|
 0|update.ini:4: CHECKCMD is a main-section key; inside part [Demo] it is ignored|P=x\r\n[Demo]\r\nTDIR=C:\\A\r\nCHECKCMD=a.exe\r\nREBOOTOK=1\r\n|
 0|update.ini:3: CHECKWAIT="0" is not a whole number from 1 to 3600: the updater gives the check 1 second(s)|P=x\r\nCHECKCMD=a.exe\r\nCHECKWAIT=0\r\n[Demo]\r\nTDIR=C:\\A\r\n|
-0|update.ini:3: CHECKWAIT="1 min" is not a whole number from 1 to 3600: the updater gives the check 60 second(s)|P=x\r\nCHECKCMD=a.exe\r\nCHECKWAIT=1 min\r\n[Demo]\r\nTDIR=C:\\A\r\n|
 0|update.ini: CHECKWAIT without CHECKCMD|P=x\r\nCHECKWAIT=30\r\n[Demo]\r\nTDIR=C:\\A\r\n|
-0|update.ini:2: ROLLBACK="yes" is not 1: the run's parts are not undone together|P=x\r\nROLLBACK=yes\r\n[Demo]\r\nTDIR=C:\\A\r\n|
 0|update.ini: no P key|V=1\r\n[Demo]\r\nTDIR=C:\\A\r\n|
 0|update.ini:3: the source of VCHK begins with """|P=x\r\n[Demo]\r\nVCHK=4.0<="R\\x\\Ver\\"<=4.3\r\nTDIR=C:\\A\r\n|
 0|the latest version "=" keeps|P=x\r\n[Demo]\r\nVCHK=4.0<=R\\x\\Ver\\<=\r\nTDIR=C:\\A\r\n|

@@ -83,10 +83,8 @@ done <<TABLE
 2|--to 4.10 does not sort after 4.9, the latest version of --from|--section Prog --from 4.9 --to 4.10|
 2|--to 4.1.9 does not sort after 4.1.9|--section Prog --from 4.0..4.1.9 --to 4.1.9|
 2|--check-wait 0: a whole number of seconds from 1 to 3600|--section Prog --check-cmd a.exe --check-wait 0|
-2|--check-wait 3601: a whole number of seconds from 1 to 3600|--section Prog --check-cmd a.exe --check-wait 3601|
 2|--check-wait needs --check-cmd|--section Prog --check-wait 30|
 2|--check-cmd and --rebootok exclude each other|--section Prog --check-cmd a.exe --rebootok|
-2|--check-cmd " a.exe": not empty, no blank at either end|--section Prog --check-cmd ' a.exe'|
 2|mkupdate diff: unknown option --tox|--section Prog --tox 4.2|
 2|mkupdate diff: missing NEW|--section Prog --to|
 2|mkupdate diff: unexpected argument new|--section Prog extra|
