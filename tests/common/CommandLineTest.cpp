@@ -56,8 +56,8 @@ TEST(CommandLineTest, SwitchesAndTheirErrors) {
         {"/WAIT=30", LaunchMode::Window, "", "/V, /LOG=, /FINALCMD und /WAIT= gelten nur mit /S."},
         {"/UNDO", LaunchMode::Window, "", ""},
         {"-undo /S /V /LOG=C:\\u.log", LaunchMode::Silent, "C:\\u.log", ""},
-        {"/UNDO /UNPACK=C:\\x", LaunchMode::Unpack, "", "/UNDO und /UNPACK= schließen einander aus."},
-        {"/S /UNDO /FINALCMD", LaunchMode::Silent, "", "/UNDO und /FINALCMD schließen einander aus."},
+        {"/UNDO /UNPACK=C:\\x", LaunchMode::Unpack, "", "/UNDO gilt nicht mit /UNPACK= oder /FINALCMD."},
+        {"/S /UNDO /FINALCMD", LaunchMode::Silent, "", "/UNDO gilt nicht mit /UNPACK= oder /FINALCMD."},
         {"/S /UNDONE", LaunchMode::Silent, "", "Unbekannter Schalter: /UNDONE"},
     };
     for (const Case& c : cases) {
