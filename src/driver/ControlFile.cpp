@@ -80,7 +80,8 @@ unsigned CheckWaitSeconds(const std::string& value, bool* exact) {
     std::size_t first = value.find_first_not_of(' '), end = value.find_last_not_of(' ') + 1;
     bool number = first != std::string::npos && value.find_first_not_of("0123456789", first) >= end;
     unsigned seconds = number ? 0 : kDefaultCheckWait;
-    for (std::size_t i = first; number && i < end && seconds <= 3600; ++i) seconds = seconds * 10 + unsigned(value[i] - '0');
+    for (std::size_t i = first; number && i < end && seconds <= 3600; ++i)
+        seconds = seconds * 10 + unsigned(value[i] - '0');
     if (exact) *exact = number && first == 0 && end == value.size() && seconds >= 1 && seconds <= 3600;
     return seconds < 1 ? 1 : seconds > 3600 ? 3600 : seconds;
 }

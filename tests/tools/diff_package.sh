@@ -50,7 +50,8 @@ expect_rc 0 "diff --check-cmd"
 run check pkg; expect_rc 0 "check on what diff --check-cmd wrote"; [ "$OUT" = "0 error(s), 0 warning(s)" ] || fail "$OUT"
 run build -o c.vpa pkg; expect_rc 0 "build with a check"
 run list --json c.vpa
-python3 -c 'import json,sys; d=json.load(sys.stdin); sys.exit(not (d["check_cmd"].endswith("app.exe\" /selftest=1") and d["check_wait"]==30 and "rollback" not in d))' <<< "$OUT" ||
+python3 -c 'import json,sys; d=json.load(sys.stdin)
+sys.exit(not (d["check_cmd"].endswith("app.exe\" /selftest=1") and d["check_wait"] == 30 and "rollback" not in d))' <<< "$OUT" ||
   fail "list --json of a package with a check: $OUT"
 
 releases; mkdir pkg; printf 'P=Mine\r\n' > pkg/update.ini; cp /usr/share/fonts/truetype/dejavu/DejaVuSans.ttf new/Deja.TTF
