@@ -24,6 +24,9 @@ constexpr std::uint16_t kPe32 = 0x10B;
 constexpr std::uint16_t kPe32Plus = 0x20B;
 constexpr std::uint32_t kCodeCharacteristics = 0x20 | 0x20000000;  // contains code, executable
 constexpr unsigned kRelocationDirectory = 5;
+// The data directories whose bytes are mostly RVAs: export, import, exception,
+// import address table, delay-load imports.
+constexpr unsigned kRvaDirectories[] = {0, 1, 3, 12, 13};
 
 std::uint64_t Little(const std::vector<unsigned char>& data, std::size_t at, unsigned width) {
     std::uint64_t v = 0;
@@ -34,7 +37,9 @@ std::uint64_t Little(const std::vector<unsigned char>& data, std::size_t at, uns
 struct Image {
     std::uint16_t kind = 0;
     std::uint64_t base = 0;
+    std::uint32_t imageSize = 0;
     std::uint32_t relocRva = 0, relocSize = 0;
+    std::vector<std::pair<std::uint32_t, std::uint32_t>> rvaDirectories;  // RVA, size
     PatchSections sections;
 };
 
@@ -51,11 +56,19 @@ bool ReadImage(const std::vector<unsigned char>& d, Image& image) {
     const std::uint64_t directories = opt + (plus ? 112 : 96);
     if (optionalSize < (plus ? 112u : 96u)) return false;
     image.base = plus ? Little(d, opt + 24, 8) : Little(d, opt + 28, 4);
+    image.imageSize = std::uint32_t(Little(d, opt + 56, 4));
     const std::uint64_t directoryCount = Little(d, opt + (plus ? 108 : 92), 4);
-    const std::uint64_t reloc = directories + 8 * kRelocationDirectory;
-    if (directoryCount > kRelocationDirectory && reloc + 8 <= opt + optionalSize) {
-        image.relocRva = std::uint32_t(Little(d, reloc, 4));
-        image.relocSize = std::uint32_t(Little(d, reloc + 4, 4));
+    auto directory = [&](unsigned index, std::uint32_t& rva, std::uint32_t& size) {
+        const std::uint64_t at = directories + 8 * index;
+        if (directoryCount <= index || at + 8 > opt + optionalSize) return false;
+        rva = std::uint32_t(Little(d, at, 4));
+        size = std::uint32_t(Little(d, at + 4, 4));
+        return size > 0;
+    };
+    directory(kRelocationDirectory, image.relocRva, image.relocSize);
+    for (unsigned index : kRvaDirectories) {
+        std::uint32_t rva = 0, size = 0;
+        if (directory(index, rva, size)) image.rvaDirectories.push_back({rva, size});
     }
     const std::uint64_t table = opt + optionalSize;
     if (count > PatchSections::kMost || !fits(table, 40 * count)) return false;
@@ -130,6 +143,16 @@ bool TargetAt(const std::vector<unsigned char>& d, std::size_t at, bool branch, 
 void Observe(const PatchLayout& layout, const ReferenceSites& sites, bool branch,
              const std::vector<unsigned char>& oldData, const std::vector<unsigned char>& newData, const PatchRun& run,
              std::vector<Observation>& out) {
+    if (!branch)
+        for (const PatchTables::Range& t : layout.tables)
+            for (std::uint32_t word = t.offset + ((std::max(t.offset, run.oldStart) - t.offset + 3) & ~3u);
+                 word + 4 <= t.offset + t.size && word + 4 <= run.oldEnd; word += 4) {
+                const std::uint32_t oldValue = std::uint32_t(Little(oldData, word, 4));
+                const std::uint32_t newValue = std::uint32_t(Little(newData, run.newStart + (word - run.oldStart), 4));
+                std::uint32_t offset = 0;
+                if (OffsetOfRva(layout.oldSections, oldValue, offset))
+                    out.push_back({oldValue, std::int32_t(newValue - oldValue), true});
+            }
     const unsigned width = branch ? 4 : layout.pointerWidth;
     for (std::uint32_t site = run.oldStart; std::int64_t(site) + width <= run.oldEnd; ++site) {
         if (!sites.at(branch, site)) continue;
@@ -183,7 +206,7 @@ std::vector<PatchMove> LearnMoves(std::vector<Observation> seen) {
 
 std::string PatchLayoutBytes(const LayoutPlan& plan) {
     std::string out;
-    for (std::uint64_t word : {std::uint64_t(plan.pointerWidth), plan.oldBase & 0xFFFFFFFFu, plan.oldBase >> 32,
+    for (std::uint64_t word : {std::uint64_t(plan.pointerWidth | plan.flags), plan.oldBase & 0xFFFFFFFFu, plan.oldBase >> 32,
                                plan.newBase & 0xFFFFFFFFu, plan.newBase >> 32, std::uint64_t(plan.relocOffset),
                                std::uint64_t(plan.relocSize)})
         putU32(out, std::uint32_t(word));
@@ -191,6 +214,14 @@ std::string PatchLayoutBytes(const LayoutPlan& plan) {
         putU32(out, std::uint32_t(sections->size()));
         for (const PatchSection& s : *sections)
             for (std::uint32_t word : {s.offset, s.rawSize, s.rva, s.code}) putU32(out, word);
+    }
+    if (plan.flags & kLayoutRipRelative) putU32(out, plan.imageSize);
+    if (plan.flags & kLayoutTables) {
+        putU32(out, std::uint32_t(plan.tables.size()));
+        for (const PatchTables::Range& t : plan.tables) {
+            putU32(out, t.offset);
+            putU32(out, t.size);
+        }
     }
     putU32(out, std::uint32_t(plan.moves.size()));
     for (const PatchMove& m : plan.moves) {
@@ -219,6 +250,21 @@ bool ProgramLayoutOf(const std::vector<unsigned char>& oldData, const std::vecto
         plan.relocOffset = relocOffset;
         plan.relocSize = oldImage.relocSize;
     }
+    plan.flags = oldImage.kind == kPe32Plus ? kLayoutRipRelative : 0;
+    plan.imageSize = oldImage.imageSize;
+    // Each directory's bytes in the file, within the section that holds its start.
+    for (const auto& [rva, size] : oldImage.rvaDirectories) {
+        const PatchSection* s = std::find_if(oldImage.sections.begin(), oldImage.sections.end(), [&](const PatchSection& s) {
+            return rva >= s.rva && rva - s.rva < s.rawSize;
+        });
+        if (s != oldImage.sections.end())
+            plan.tables.push_back({s->offset + (rva - s->rva), std::min(size, s->rawSize - (rva - s->rva))});
+    }
+    std::sort(plan.tables.begin(), plan.tables.end(), [](auto& a, auto& b) { return a.offset < b.offset; });
+    for (std::size_t i = 1; i < plan.tables.size(); ++i)
+        if (plan.tables[i].offset < plan.tables[i - 1].offset + plan.tables[i - 1].size)
+            plan.tables[i - 1].size = plan.tables[i].offset - plan.tables[i - 1].offset;
+    if (!plan.tables.empty()) plan.flags |= kLayoutTables;
     return true;
 }
 
