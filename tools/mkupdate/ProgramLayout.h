@@ -45,3 +45,9 @@ struct PredictedPatch {
 };
 PredictedPatch PredictedRecords(const std::string& records, const std::vector<unsigned char>& oldData,
                                 const std::vector<unsigned char>& newData, LayoutPlan& plan);
+
+// The old file with each reference replaced by its prediction, as if every
+// reference moved where its own address moves by the plan's moves: the
+// search for matches against it aligns code whose references all changed.
+std::vector<unsigned char> PredictedOld(const std::vector<unsigned char>& oldData, const std::vector<unsigned char>& newData,
+                                        const LayoutPlan& plan);
