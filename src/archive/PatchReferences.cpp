@@ -168,7 +168,8 @@ unsigned RipOperand(const unsigned char* p) {
 
 
 // Scans one code section in pieces; a branch is taken when its target lies in
-// code and its operand overlaps no pointer, and the scan goes on after it.
+// code, a RIP-relative operand (kLayoutRipRelative) when its target lies in
+// the image, each when its operand overlaps no pointer; the scan goes on after it.
 bool ScanBranches(const PatchLayout& layout, const PatchSection& section, PatchBase& old, ReferenceSites& sites,
                   unsigned char* buffer) {
     const std::uint32_t end = section.offset + section.rawSize;
@@ -179,7 +180,7 @@ bool ScanBranches(const PatchLayout& layout, const PatchSection& section, PatchB
         std::uint32_t i = 0;
         for (; i + kLookahead <= length && i < kScanChunk; ++i) {
             unsigned operand = BranchOperand(&buffer[i]);
-            // A branch's target is code; a RIP-relative operand's anything in a section.
+            // A branch's target is code; a RIP-relative operand's anywhere in the image.
             const bool code = operand != 0;
             if (!code && rip && length - i >= kRipLookahead) operand = RipOperand(&buffer[i]);
             const std::uint32_t site = at + i + operand;
@@ -234,6 +235,8 @@ bool Fetch(PatchBase& old, std::uint32_t site, unsigned width, std::uint32_t at,
     return old.read(site, reinterpret_cast<unsigned char*>(&v), width);
 }
 
+// After the other references: a word that shares bytes with one of them is
+// read from `old` as it is, so that it comes out alike in any pieces.
 bool PredictTables(const PatchLayout& layout, PatchBase& old, const PatchRun& run, std::uint32_t at,
                    unsigned char* bytes, std::uint32_t count) {
     const std::uint32_t from = std::max(run.oldStart, at - std::min(at, 3u)), end = std::min(at + count, run.oldEnd);
@@ -241,11 +244,10 @@ bool PredictTables(const PatchLayout& layout, PatchBase& old, const PatchRun& ru
         const std::uint32_t tableEnd = t->offset + t->size;
         std::uint32_t word = std::max(t->offset, from);
         word += (t->offset - word) & 3;  // the table's next whole word
-        for (; word < end && tableEnd - word >= 4 && run.oldEnd - word >= 4 && word < tableEnd; word += 4) {
-            std::uint64_t v = 0;
-            std::uint32_t moved = 0;
-            if (!Fetch(old, word, 4, at, bytes, count, v)) return false;
-            if (InSection(layout.oldSections, std::uint32_t(v), false) && MovedTarget(layout, std::uint32_t(v), moved))
+        for (; word < end && word < tableEnd && tableEnd - word >= 4 && run.oldEnd - word >= 4; word += 4) {
+            std::uint32_t v = 0, moved = 0;
+            if (!old.read(word, reinterpret_cast<unsigned char*>(&v), 4)) return false;
+            if (InSection(layout.oldSections, v, false) && MovedTarget(layout, v, moved))
                 Place(moved, 4, word, at, bytes, count);
         }
     }
@@ -288,7 +290,8 @@ bool ReadPatchLayout(const unsigned char* data, std::size_t size, std::uint32_t 
     out.imageSize = 0;
     if (!ReadSections(data, reader, oldSize, out.oldSections) || !ReadSections(data, reader, newSize, out.newSections) ||
         ((out.flags & kLayoutRipRelative) && !reader.readU32(out.imageSize)) ||
-        ((out.flags & kLayoutTables) && !ReadTables(reader, oldSize, out.tables)) || !reader.readU32(moves) || reader.remaining() % 8 != 0 || reader.remaining() / 8 != moves)
+        ((out.flags & kLayoutTables) && !ReadTables(reader, oldSize, out.tables)) || !reader.readU32(moves) ||
+        reader.remaining() % 8 != 0 || reader.remaining() / 8 != moves)
         return false;
     out.moves = data + reader.position();
     out.moveCount = moves;

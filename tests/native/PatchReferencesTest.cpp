@@ -524,23 +524,27 @@ TEST(PatchReferences, X64OperandsAreFoundByTheirEncoding) {
 }
 
 // A table of RVAs at 600..621 of the old file (its last two bytes no whole
-// word), moves 0x1000 +16 and 0x2000 -8: each whole word of the table inside
-// the run that lies in a section moves, and byte by byte it comes out alike.
+// word), moves 0x1000 +16 and 0x2000 -8, and a relocated pointer at 614
+// (0x410000, predicted 0x40FFF8) across two words: each whole word of the
+// table inside the run that lies in a section moves, over the pointer's bytes,
+// and byte by byte it comes out alike.
 TEST(PatchReferences, RvasInTablesMoveWithTheirTargets) {
     LayoutPlan plan = SmallPlan();
     plan.flags = kLayoutTables;
-    plan.relocSize = 0;
+    plan.relocSize = 12;
     plan.tables = {{600, 22}};
-    const std::uint32_t words[] = {0x1010, 0x2004, 0x0800, 0x5000, 0xFFFFFFFF, 0x1000};
+    const std::uint32_t words[] = {0x1010, 0x2004, 0x5000, 0x1010, 0x0041, 0x1000};
     Bytes old(1000, 0);
     for (std::uint32_t i = 0; i < 6; ++i) Put(old, 600 + 4 * i, words[i], 4);
+    const Bytes relocations = {0x00, 0x20, 0, 0, 12, 0, 0, 0, 0xD6, 0x30, 0, 0};  // page 0x2000: +0xD6 (offset 614)
+    std::copy(relocations.begin(), relocations.end(), old.begin() + 500);
     struct Case {
         std::uint32_t runStart;
         std::uint32_t expected[6];
     };
     const Case cases[] = {
-        {0, {0x1020, 0x1FFC, 0x0800, 0x5000, 0xFFFFFFFF, 0x1000}},  // the last word is cut by the table's end
-        {602, {0x1010, 0x1FFC, 0x0800, 0x5000, 0xFFFFFFFF, 0x1000}},  // the first by the run's start
+        {0, {0x1020, 0x1FFC, 0x5000, 0x1020, 0x0040, 0x1000}},  // the last word is cut by the table's end
+        {602, {0x1010, 0x1FFC, 0x5000, 0x1020, 0x0040, 0x1000}},  // the first by the run's start
     };
     const std::string bytes = PatchLayoutBytes(plan);
     PatchLayout layout;
