@@ -155,6 +155,10 @@ bool InstallFont(const std::string& source, const std::string& fontName, StringL
             }
         }
         // From here on the system's font table counts as changed.
+        if (run && !(run->changeFont(oldResource, {}, false) && run->changeFont(resource, {}, false))) {
+            report(resource + " konnte nicht erzeugt werden.", 2);
+            return result;
+        }
         RemoveOldResource(oldResource, false, report);
         RemoveOldResource(resource, true, report);
 

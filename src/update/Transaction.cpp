@@ -226,14 +226,14 @@ bool RunTransaction::noteValue(const std::string& reference, const std::string& 
                   (present ? std::to_string(type) : "-1") + "|" + Hex(present ? data : ""));
 }
 
-bool RunTransaction::changeFont(const std::string& path, const Written& written) {
+bool RunTransaction::changeFont(const std::string& path, const Written& written, bool font) {
     const bool present = FileExists(path);
     if (!fonts_) {
         const std::string journal = journalFor(FontsFolder(), "");
         if (journal.empty()) return false;
         fonts_ = std::make_unique<RollbackJournal>(FontsFolder(), "", journal);
     }
-    if (!append("F" + path + "|" + (present ? "1" : "0"))) return false;
+    if (font && !append("F" + path + "|" + (present ? "1" : "0"))) return false;
     return present ? fonts_->keep(path, written) : fonts_->noteNewFile(path, written);
 }
 

@@ -49,9 +49,10 @@ public:
     // The value `valueName` of the key that `reference` names (as WriteRegistryString
     // takes them), as it is now, noted durably before it is written.
     bool noteValue(const std::string& reference, const std::string& valueName);
-    // A font file about to be written at `path` (`written`: what it will be):
-    // noted, and an existing one kept aside, before the font is added.
-    bool changeFont(const std::string& path, const Written& written);
+    // A file of the fonts folder about to be written at `path` (`written`: what
+    // it will be): noted, and an existing one kept aside; with `font`, the font
+    // is taken out of the font table on undo (and one that was there added again).
+    bool changeFont(const std::string& path, const Written& written, bool font = true);
     // The commit point, then the previous record settled: false when the line cannot be written.
     bool commit(UndoReport& report);
     // Takes back every change of the run.
