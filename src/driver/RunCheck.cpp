@@ -27,14 +27,14 @@ void LogUndoReport(const TUpdateParts& parts, const UndoReport& report) {
     for (const std::string& line : report.problems) parts.LogMessage(line, kResult);
 }
 
-bool BeginTransaction(const UpdateSession& session, const TUpdateParts& parts, std::optional<RunTransaction>& run) {
+bool BeginTransaction(const UpdateSession& session, const TUpdateParts& parts, std::unique_ptr<RunTransaction>& run) {
     UndoReport report;
     if (!parts.Transactional()) {
         RunTransaction::SettleRecord(report);
         LogUndoReport(parts, report);
         return true;
     }
-    run.emplace(PackageOf(session));
+    run = std::make_unique<RunTransaction>(PackageOf(session));
     if (!run->failed()) return true;
     parts.LogMessage("\r\n*** " + WindowsFolder + "~updrun.~rx konnte nicht geschrieben werden.\r\n"
                      "Das Update wird nicht ausgeführt.", kResult);

@@ -2,7 +2,7 @@
 // checked, committed or undone, and recovered at every start.
 #pragma once
 
-#include <optional>
+#include <memory>
 
 #include "update/Transaction.h"
 
@@ -14,7 +14,7 @@ std::string PackageOf(const UpdateSession& session);
 // Before the first change: a run with a transaction begins it; any other run
 // settles the record of the last one (nothing of it can be undone then).
 // False, logged, when the transaction cannot be begun.
-bool BeginTransaction(const UpdateSession& session, const TUpdateParts& parts, std::optional<RunTransaction>& run);
+bool BeginTransaction(const UpdateSession& session, const TUpdateParts& parts, std::unique_ptr<RunTransaction>& run);
 // The check after the update (CHECKCMD), when there is one: true when it ended
 // within CHECKWAIT with exit code 0; otherwise logged why not.
 bool CheckPassed(const TUpdateParts& parts);

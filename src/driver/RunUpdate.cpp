@@ -361,9 +361,9 @@ bool ApplyAll(Run& run, RunTransaction* transaction) {
 bool ApplyParts(Run& run) {
     TUpdateParts& parts = run.parts;
     Lent<StagedEntries> lent(parts.Staging, run.staging);
-    std::optional<RunTransaction> transaction;
+    std::unique_ptr<RunTransaction> transaction;
     if (!BeginTransaction(run.session, parts, transaction)) return false;
-    RunTransaction* tx = transaction ? &*transaction : nullptr;
+    RunTransaction* tx = transaction.get();
     struct Lending {
         TUpdateParts& parts;
         ~Lending() { parts.Transaction = nullptr; }

@@ -28,7 +28,8 @@ bool Waited(unsigned& budget, Ready ready) {
 // Whether files of the record stay held open: waited for as a run waits, and
 // in the window asked again. The fonts folder is not looked at: Windows holds
 // every added font, and the undo takes each out of the font table first.
-bool StillHeld(const std::vector<std::string>& paths, unsigned& budget) {
+bool StillHeld(const std::vector<std::string>& paths, void* context) {
+    unsigned& budget = *static_cast<unsigned*>(context);
     std::vector<ChangedFile> changed;
     const std::string fonts = WindowsFolder + "Fonts\\";
     for (const std::string& path : paths)
@@ -67,8 +68,7 @@ bool UndoLastRun(UpdateSession& session, StringList& log, RunEnding* endingOut) 
     for (std::size_t i = 0; i < parts.Count(); ++i)
         if (!RecoverInterruptedPart(parts[i])) return false;
     UndoReport report;
-    const RunTransaction::Undo undone = RunTransaction::UndoRecord(
-        PackageOf(session), [&](const std::vector<std::string>& paths) { return StillHeld(paths, budget); }, report);
+    const RunTransaction::Undo undone = RunTransaction::UndoRecord(PackageOf(session), StillHeld, &budget, report);
     switch (undone) {
     case RunTransaction::Undo::Done:
         LogUndoReport(parts, report);

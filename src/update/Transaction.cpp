@@ -1,7 +1,6 @@
 #include "update/Transaction.h"
 
 #include <cstdlib>
-#include <functional>
 
 #include "env/Registry.h"
 #include "env/System.h"
@@ -271,8 +270,7 @@ bool RunTransaction::Recover(UndoReport& report) {
 
 void RunTransaction::SettleRecord(UndoReport& report) { SettleRecordAt(report); }
 
-RunTransaction::Undo RunTransaction::UndoRecord(const std::string& package,
-                                                const std::function<bool(const std::vector<std::string>&)>& held,
+RunTransaction::Undo RunTransaction::UndoRecord(const std::string& package, HeldTest held, void* context,
                                                 UndoReport& report) {
     RunLines record;
     const Read found = ReadRun(RecordPath(), record, report);
@@ -285,7 +283,7 @@ RunTransaction::Undo RunTransaction::UndoRecord(const std::string& package,
         std::vector<std::string> more = journal->changedPaths();
         paths.insert(paths.end(), more.begin(), more.end());
     }
-    if (held(paths)) return Undo::Held;
+    if (held(paths, context)) return Undo::Held;
     for (const auto& journal : journals) {
         std::string changed = journal->firstChanged();
         if (changed.empty()) continue;

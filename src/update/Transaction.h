@@ -24,7 +24,6 @@
 // undo that is itself interrupted is simply done again.
 #pragma once
 
-#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -69,8 +68,8 @@ public:
     // /UNDO: the record of `package` taken back. `held` tells which of its paths
     // are in use (Held, nothing changed); Changed names in `report` the file
     // that was changed since (nothing changed).
-    static Undo UndoRecord(const std::string& package,
-                           const std::function<bool(const std::vector<std::string>&)>& held, UndoReport& report);
+    using HeldTest = bool (*)(const std::vector<std::string>& paths, void* context);
+    static Undo UndoRecord(const std::string& package, HeldTest held, void* context, UndoReport& report);
 
 private:
     bool append(const std::string& line);
