@@ -137,6 +137,7 @@ bool InstallFont(const std::string& source, const std::string& fontName, StringL
         bool current = CompareFileDates(sourceDate, present ? FileDateOf(installed) : -1) <= 0;
         // A current font that is not registered is registered without copying it again.
         if (current && Registered(DetectWindowsVersion(), fontName, installed)) return true;
+        if (current && run && !run->noteFont(installed, false)) return result;
         if (!current) {
             if (run) {
                 if (present) Fonts().removeFontResource(installed);

@@ -176,12 +176,21 @@ bool UndoRun(const RunLines& run, const std::string& path, UndoReport& report) {
     return Fs().removeFile(path);
 }
 
-// The record's kept copies and journals go: a later run has committed.
-bool SettleRecordAt(UndoReport& report) {
+bool NamesJournal(const RunLines& run, const std::string& path) {
+    for (const Line& line : run.lines)
+        if (line.kind == 'J' && SameText(line.fields[0], path)) return true;
+    return false;
+}
+
+// The record's kept copies and journals go: a later run (`run`, if any) has
+// committed. A journal of the record that someone removed may have left its
+// name to one of that run's: that one is the run's.
+bool SettleRecordAt(UndoReport& report, const RunLines& run) {
     RunLines record;
     const std::size_t problems = report.problems.size();
     if (ReadRun(RecordPath(), record, report) != Read::Whole) return report.problems.size() == problems;
-    for (auto& journal : JournalsOf(record, report)) journal->settle(report, true);
+    for (auto& journal : JournalsOf(record, report))
+        if (!NamesJournal(run, journal->path())) journal->settle(report, true);
     return report.problems.size() == problems && Fs().removeFile(RecordPath());
 }
 
@@ -189,7 +198,7 @@ bool SettleRecordAt(UndoReport& report) {
 // paths goes, the previous record is settled, and the run becomes the record.
 bool FinishCommit(const RunLines& run, UndoReport& report) {
     for (auto& journal : JournalsOf(run, report)) journal->settle(report, false);
-    return SettleRecordAt(report) && Fs().renameOver(RunPath(), RecordPath());
+    return SettleRecordAt(report, run) && Fs().renameOver(RunPath(), RecordPath());
 }
 
 }  // namespace
@@ -232,8 +241,12 @@ bool RunTransaction::changeFont(const std::string& path, const Written& written,
         if (journal.empty()) return false;
         fonts_ = std::make_unique<RollbackJournal>(FontsFolder(), "", journal);
     }
-    if (font && !append("F" + path + "|" + (present ? "1" : "0"))) return false;
+    if (font && !noteFont(path, present)) return false;
     return present ? fonts_->keep(path, written) : fonts_->noteNewFile(path, written);
+}
+
+bool RunTransaction::noteFont(const std::string& path, bool before) {
+    return append("F" + path + "|" + (before ? "1" : "0"));
 }
 
 bool RunTransaction::commit(UndoReport& report) {
@@ -268,7 +281,7 @@ bool RunTransaction::Recover(UndoReport& report) {
     return report.problems.size() == problems;
 }
 
-void RunTransaction::SettleRecord(UndoReport& report) { SettleRecordAt(report); }
+void RunTransaction::SettleRecord(UndoReport& report) { SettleRecordAt(report, RunLines()); }
 
 RunTransaction::Undo RunTransaction::UndoRecord(const std::string& package, HeldTest held, void* context,
                                                 UndoReport& report) {

@@ -52,6 +52,9 @@ public:
     // it will be): noted, and an existing one kept aside; with `font`, the font
     // is taken out of the font table on undo (and one that was there added again).
     bool changeFont(const std::string& path, const Written& written, bool font = true);
+    // A font about to be added to the font table: taken out on undo, and added
+    // again when it was there `before`.
+    bool noteFont(const std::string& path, bool before);
     // The commit point, then the previous record settled: false when the line cannot be written.
     bool commit(UndoReport& report);
     // Takes back every change of the run.

@@ -159,10 +159,11 @@ protected:
     }
 
     // The project as installed before the update, the fonts folder empty.
-    void installFresh() {
+    // With `windowsToo` false, the Windows folder (the record of the last run) stays.
+    void installFresh(bool windowsToo = true) {
         RemoveTree(dir / "App");
         RemoveTree(dir / "Kern");
-        RemoveTree(dir / "WINDOWS");
+        if (windowsToo) RemoveTree(dir / "WINDOWS");
         Fs().createFolder(dir / "App");
         Fs().createFolder(dir / "Kern");
         for (const AppFile& f : kern_)
@@ -700,9 +701,11 @@ TEST_F(InterruptedUpdateTest, UndoOutcomes) {
         bool applied, laterPlainRun;
         std::string held, changed;
         RunEnding ending;
+        bool installedAnew = false;  // applied twice, the folders installed anew in between
     };
     const Case cases[] = {
         {"never applied", false, false, "", "", RunEnding::NothingToUndo},
+        {"applied over an installation made anew", true, false, "", "", RunEnding::Succeeded, true},
         {"applied", true, false, "", "", RunEnding::Succeeded},
         {"a file held", true, false, "readme.txt", "", RunEnding::FilesHeld},
         {"a file changed since", true, false, "", "readme.txt", RunEnding::Failed},
@@ -711,8 +714,12 @@ TEST_F(InterruptedUpdateTest, UndoOutcomes) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         installFresh();
-        const State before = state();
         checkCmd_ = "check.exe";
+        if (c.installedAnew) {
+            ASSERT_TRUE(run(-1));
+            installFresh(false);
+        }
+        const State before = state();
         if (c.applied) ASSERT_TRUE(run(-1));
         if (c.laterPlainRun) {
             checkCmd_.clear();
