@@ -533,8 +533,10 @@ void RollbackJournal::settle(UndoReport& report, bool kept) {
 
 std::string RollbackJournal::firstChanged() const {
     for (const Record& r : records_) {
-        const bool kept = r.change == Change::Kept && Exists(r.kept);
-        if ((kept || r.change == Change::NewFile) && !r.written.isAt(r.path)) return r.path;
+        if (r.change != Change::Kept && r.change != Change::NewFile) continue;
+        // A link put on the way since: the undo would not touch the path.
+        if (CrossesReparsePoint(topOf(r.path), r.path)) return r.path;
+        if ((r.change == Change::NewFile || Exists(r.kept)) && !r.written.isAt(r.path)) return r.path;
     }
     return {};
 }

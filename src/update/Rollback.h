@@ -141,7 +141,8 @@ public:
     // left for the restart at its paths goes (the run has committed); with
     // `kept`, the kept copies go too and then the journal (the record is settled).
     void settle(UndoReport& report, bool kept);
-    // The first path whose file is not what the run wrote (changed since); empty when none.
+    // The first path whose file is not what the run wrote (changed since), or
+    // that a link put on its way since leads elsewhere; empty when none.
     std::string firstChanged() const;
     // The paths that the journal's files were written or deleted at.
     std::vector<std::string> changedPaths() const;

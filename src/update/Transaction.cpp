@@ -184,14 +184,20 @@ bool NamesJournal(const RunLines& run, const std::string& path) {
 
 // The record's kept copies and journals go: a later run (`run`, if any) has
 // committed. A journal of the record that someone removed may have left its
-// name to one of that run's: that one is the run's.
+// name to one of that run's: that one is the run's. What of the record stays
+// (a journal not the updater's, a kept copy behind a link that someone put in
+// the application folder) is named and left: the record goes all the same, or
+// it would stop every later run.
 bool SettleRecordAt(UndoReport& report, const RunLines& run) {
     RunLines record;
     const std::size_t problems = report.problems.size();
     if (ReadRun(RecordPath(), record, report) != Read::Whole) return report.problems.size() == problems;
-    for (auto& journal : JournalsOf(record, report))
-        if (!NamesJournal(run, journal->path())) journal->settle(report, true);
-    return report.problems.size() == problems && Fs().removeFile(RecordPath());
+    UndoReport left;
+    for (auto& journal : JournalsOf(record, left))
+        if (!NamesJournal(run, journal->path())) journal->settle(left, true);
+    for (const StringList* lines : {&left.notices, &left.problems})
+        report.notices.insert(report.notices.end(), lines->begin(), lines->end());
+    return Fs().removeFile(RecordPath());
 }
 
 // A committed run's last steps: what earlier runs left for the restart at its

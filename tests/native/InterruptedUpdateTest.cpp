@@ -29,6 +29,7 @@
 #include "platform/RegText.h"
 #include "platform/RestartSchedule.h"
 #include "update/Folders.h"
+#include "update/Transaction.h"
 
 namespace {
 
@@ -782,6 +783,63 @@ TEST_F(InterruptedUpdateTest, UndoIsFinishedAfterEveryInterruption) {
             EXPECT_FALSE(RunJournalLeft(dir / "WINDOWS\\") && k > begun) << at;
             if (::testing::Test::HasFailure()) return;
         }
+    }
+}
+
+// A user who may write to the application folder, after a run with a check:
+// a link in place of a folder that the run wrote into, or a journal of the
+// record replaced by one of their own. /UNDO then changes nothing and names the
+// file (1); a later run's commit settles the record all the same. Neither
+// leaves anything that stops the next start, nor touches what is behind the link.
+TEST_F(InterruptedUpdateTest, RecordTamperedWithInTheApplicationFolder) {
+    const std::string elsewhere = dir / "Elsewhere\\";
+    struct Case {
+        const char* what;
+        bool link, undoIt;
+        std::string logged;
+    };
+    const Case cases[] = {
+        {"/UNDO, a link in place of a folder", true, true, app() + "sub\\data.bin wurde seit dem Update"},
+        {"a later commit, a link in place of a folder", true, false, " liegt hinter einer Verknüpfung"},
+        {"a later commit, a journal not the updater's", false, false, " stammt nicht von diesem Updater"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        installFresh();
+        RemoveTree(elsewhere);
+        Fs().createFolder(elsewhere);
+        MakeFile(elsewhere + "theirs.txt", "theirs", kOld);
+        const std::string there = Describe(TreeOf(elsewhere));
+        checkCmd_ = "check.exe";
+        ASSERT_TRUE(run(-1));
+        std::string journal;
+        for (const auto& [name, file] : TreeOf(app()))
+            if (name.find(".~rt") != std::string::npos) journal = app() + name;
+        ASSERT_FALSE(journal.empty());
+        if (c.link) {
+            RemoveTree(app() + "sub");
+            ASSERT_TRUE(MakeNativeLink(app() + "sub", elsewhere));
+        } else {
+            SetNativeFileOwner(journal, FileOwner::Other);
+        }
+        UndoReport report;
+        if (c.undoIt) {
+            ASSERT_TRUE(undo());
+            EXPECT_EQ(lastEnding_, RunEnding::Failed);
+            EXPECT_EQ(ReadBytes(app() + "prog.exe"), "program v2");
+            report.notices = lastLog_;
+        } else {
+            RunTransaction later("Andere|2");
+            ASSERT_FALSE(later.failed());
+            EXPECT_TRUE(later.commit(report));
+            EXPECT_FALSE(FileExists(dir / "WINDOWS\\~updrun.~rx"));
+        }
+        EXPECT_NE(LogText(report.notices).find(c.logged), std::string::npos) << LogText(report.notices);
+        EXPECT_TRUE(FileExists(journal));  // not obeyed, or naming what it left behind the link
+        UndoReport next;
+        EXPECT_TRUE(RunTransaction::Recover(next)) << LogText(next.problems);
+        EXPECT_EQ(Describe(TreeOf(elsewhere)), there);
+        if (c.link) RemoveTree(app() + "sub");
     }
 }
 
