@@ -45,12 +45,15 @@ if(NOT UPDATER_RUNTIME_COMPILER STREQUAL CMAKE_CXX_COMPILER AND EXISTS "${UPDATE
   endif()
 endif()
 target_link_options(update PRIVATE ${UPDATER_SIZE_FLAGS} -flto-partition=one -s -Wl,--gc-sections)
-# The stack-protection entry points and the C personality routine are called by
-# code that the compiler generates, which link-time optimisation does not see as a use.
+# The stack-protection entry points, the C personality routine and the frame
+# registry are called by code that the compiler generates or by the runtime's
+# own objects, which link-time optimisation does not see as uses.
 set_source_files_properties(${CMAKE_SOURCE_DIR}/src/driver/Windows/StackGuard.cpp
-  ${CMAKE_SOURCE_DIR}/src/driver/Windows/Personality.cpp PROPERTIES COMPILE_OPTIONS -fno-lto)
-# That routine's stand-in serves the 32-bit build's DWARF unwinding; 64-bit
-# Windows unwinds through its own tables, with other routines.
+  ${CMAKE_SOURCE_DIR}/src/driver/Windows/Personality.cpp ${CMAKE_SOURCE_DIR}/src/driver/Windows/FrameTables.cpp
+  PROPERTIES COMPILE_OPTIONS -fno-lto)
+# That routine's stand-in and the frame registry serve the 32-bit build's DWARF
+# unwinding; 64-bit Windows unwinds through its own tables, with other routines.
 if(NOT CMAKE_SIZEOF_VOID_P EQUAL 4)
-  set_source_files_properties(${CMAKE_SOURCE_DIR}/src/driver/Windows/Personality.cpp PROPERTIES HEADER_FILE_ONLY ON)
+  set_source_files_properties(${CMAKE_SOURCE_DIR}/src/driver/Windows/Personality.cpp
+    ${CMAKE_SOURCE_DIR}/src/driver/Windows/FrameTables.cpp PROPERTIES HEADER_FILE_ONLY ON)
 endif()
