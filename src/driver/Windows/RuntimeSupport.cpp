@@ -66,6 +66,7 @@ void __throw_out_of_range_fmt(const char* format, ...) { throw RuntimeError(form
 void __throw_bad_function_call() { throw RuntimeError("bad_function_call"); }
 }  // namespace std
 
+
 extern "C" uLong crc32(uLong crc, const Bytef* buffer, uInt length) {
     // The remainders of the byte values for the reflected polynomial 0xEDB88320;
     // the last one is not 0 once the table is made.
@@ -118,4 +119,18 @@ extern "C" void _pei386_runtime_relocator() {
     const char* start = __RUNTIME_PSEUDO_RELOC_LIST__;
     asm("" : "+r"(start));  // the two are one address; the compiler must not assume otherwise
     if (start != __RUNTIME_PSEUDO_RELOC_LIST_END__) std::abort();
+}
+
+// The start-up code's thread-local storage: a TLS directory whose callback runs
+// the initialisers of thread_local objects and the destructors of thread keys
+// at each thread's start and end, with the section it needs (about 2 KB). The
+// updater has neither (its per-thread state is in plain statics,
+// UPDATE_ONE_THREAD), so the image has no TLS directory and the start-up code
+// no callback to call; the three markers below are what it sets to pull the
+// runtime's TLS support in.
+extern "C" {
+int __mingw_initltsdrot_force;
+int __mingw_initltsdyn_force;
+int __mingw_initltssuo_force;
+void* __dyn_tls_init_callback = nullptr;
 }
