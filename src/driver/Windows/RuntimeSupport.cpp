@@ -66,6 +66,9 @@ void __throw_out_of_range_fmt(const char* format, ...) { throw RuntimeError(form
 void __throw_bad_function_call() { throw RuntimeError("bad_function_call"); }
 }  // namespace std
 
+// What new[] calls with a count too large for its bytes, as libstdc++'s does,
+// without the object that brings std::bad_cast and std::bad_typeid along.
+extern "C" void __cxa_throw_bad_array_new_length() { throw std::bad_array_new_length(); }
 
 extern "C" uLong crc32(uLong crc, const Bytef* buffer, uInt length) {
     // The remainders of the byte values for the reflected polynomial 0xEDB88320;
