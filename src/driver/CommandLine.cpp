@@ -77,6 +77,8 @@ bool ParseLaunchOptions(const std::vector<std::string>& args, LaunchOptions& opt
             continue;
         } else if (IsSwitch(arg, "V")) {
             options.extendedLog = true;
+        } else if (IsSwitch(arg, "UNDO")) {
+            options.undo = true;
         } else if (IsSwitch(arg, "FINALCMD")) {
             options.runFinalCommand = true;
         } else if (SwitchWithValue(arg, "LOG", value) || IsSwitch(arg, "LOG")) {
@@ -108,6 +110,8 @@ bool ParseLaunchOptions(const std::vector<std::string>& args, LaunchOptions& opt
     // all the same (a shortcut or a distribution tool may add a file name).
     if (!unknown.empty() && (silent || unpack)) fail("Unbekannter Schalter: " + unknown);
     if (silent && unpack) fail("/S und /UNPACK= schließen einander aus.");
+    // An undo never starts the final command.
+    if (options.undo && (unpack || options.runFinalCommand)) fail("/UNDO gilt nicht mit /UNPACK= oder /FINALCMD.");
     bool needsSilent = options.extendedLog || options.runFinalCommand || !options.logPath.empty() || waitGiven;
     if (needsSilent && !silent) fail("/V, /LOG=, /FINALCMD und /WAIT= gelten nur mit /S.");
     options.mode = silent ? LaunchMode::Silent : unpack ? LaunchMode::Unpack : LaunchMode::Window;
@@ -116,7 +120,7 @@ bool ParseLaunchOptions(const std::vector<std::string>& args, LaunchOptions& opt
 
 // In columns that blanks align: the window shows it in a fixed-pitch font.
 std::string UsageText() {
-    return "Aufruf: update.exe [/S [/V] [/LOG=Datei] [/FINALCMD] [/WAIT=Sekunden]]\r\n"
+    return "Aufruf: update.exe [/S [/V] [/LOG=Datei] [/FINALCMD] [/WAIT=Sekunden]] [/UNDO]\r\n"
            "                  | [/UNPACK=Ordner] | [/?]\r\n"
            "\r\n"
            "Ohne Schalter öffnet sich das Fenster des Updates.\r\n"
@@ -126,6 +130,7 @@ std::string UsageText() {
            "/FINALCMD        abschließenden Befehl nach Erfolg starten (mit /S)\r\n"
            "/WAIT=Sekunden   so lange auf benutzte Dateien und ein anderes Update\r\n"
            "                 warten (mit /S)\r\n"
+           "/UNDO            letztes Update zurücknehmen (ohne /S nach Rückfrage)\r\n"
            "/UNPACK=Ordner   alle Dateien des Updates in den Ordner auspacken\r\n"
            "/?               diese Hilfe (mit /S oder /UNPACK= ohne Fenster: ins\r\n"
            "                 Protokoll und die Standardausgabe, Rückgabewert 4)\r\n"
@@ -138,6 +143,8 @@ std::string UsageText() {
            "   3             Abbruch durch Fehler\r\n"
            "   4             falscher Aufruf oder Protokoll nicht schreibbar\r\n"
            "   5             nichts zu tun: installierte Version neuer als dieses Update\r\n"
+           "                 (/UNDO: nichts zurückzunehmen)\r\n"
+           "   6             Update zurückgenommen: Prüfung fehlgeschlagen\r\n"
            "1618             Dateien werden benutzt (auch aus [CheckRun]) oder ein\r\n"
            "                 anderes Update läuft: nichts geändert\r\n"
            "3010             Update ausgeführt, einige Dateien werden beim nächsten\r\n"

@@ -46,6 +46,9 @@ private:
         else if (key == "VCHK") ParseVChk(value, parts_.MainVChk);
         else if (key == "VRESULT") parts_.VResult = value;
         else if (key == "FONT") font(value);
+        else if (key == "CHECKCMD") parts_.CheckCmd = value;
+        else if (key == "CHECKWAIT") parts_.CheckWait = CheckWaitSeconds(value);
+        else if (key == "ROLLBACK") parts_.RunRollback = value == "1";
     }
 
     void partKey(const std::string& key, const std::string& value) {
@@ -72,6 +75,16 @@ private:
 };
 
 }  // namespace
+
+unsigned CheckWaitSeconds(const std::string& value, bool* exact) {
+    std::size_t first = value.find_first_not_of(' '), end = value.find_last_not_of(' ') + 1;
+    bool number = first != std::string::npos && value.find_first_not_of("0123456789", first) >= end;
+    unsigned seconds = number ? 0 : kDefaultCheckWait;
+    for (std::size_t i = first; number && i < end && seconds <= 3600; ++i)
+        seconds = seconds * 10 + unsigned(value[i] - '0');
+    if (exact) *exact = number && first == 0 && end == value.size() && seconds >= 1 && seconds <= 3600;
+    return seconds < 1 ? 1 : seconds > 3600 ? 3600 : seconds;
+}
 
 void InterpretControlFile(const StringList& lines, TUpdateParts& parts, UpdateView& view) {
     Interpreter interpreter(parts, view);

@@ -21,6 +21,12 @@ public:
     virtual void setWww(const std::string& text) = 0;         // key WWW
 };
 
+// The seconds of a CHECKWAIT value: a whole number (blanks around it allowed)
+// is held to 1..3600, anything else means the default of 60. `exact`, when
+// given, says whether the value was written as a number in that range.
+constexpr unsigned kDefaultCheckWait = 60;
+unsigned CheckWaitSeconds(const std::string& value, bool* exact = nullptr);
+
 // Interprets the lines in order. An error raised by a value (a VCHK without
 // its separators) ends the interpretation at that line and propagates; the
 // lines before it keep their effect.

@@ -178,6 +178,7 @@ int RunSilent(const LaunchOptions& options, const std::string& executablePath, c
     if (code == kExitSucceeded) {
         prompter.setSink(&log);
         session.WaitSeconds = options.waitSeconds;
+        session.Undo = options.undo;
         try {
             session.start(log, options.extendedLog);
             code = ExitCodeOf(session.LastEnding);

@@ -42,9 +42,22 @@ bool UpdateSession::start(StringList& log, bool extendedLog) {
         bool& flag;
         ~Guard() { flag = false; }
     } guard{running_};
+    if (Undo) return undo(log);
     RunSucceeded = RunUpdate(*this, log, &LastEnding);
     if (LastEnding == RunEnding::RestartNeeded && !FinalCmd.empty() && view_.readsLogInWindow())
         log.push_back(kFinalCommandAfterRestartText);
+    return RunSucceeded;
+}
+
+bool UpdateSession::undo(StringList& log) {
+    std::string package = UpdateName + (VersionText.empty() ? "" : " " + VersionText);
+    if (view_.readsLogInWindow() &&
+        ShowMessageBox("Soll das zuletzt ausgeführte Update " + package + " zurückgenommen werden?",
+                       kMbYesNo | kMbIconQuestion) != kAnswerYes)
+        return false;
+    FinalCmd.clear();
+    RunSucceeded = UndoLastRun(*this, log, &LastEnding);
+    if (RunSucceeded) SetCompleted(true);
     return RunSucceeded;
 }
 

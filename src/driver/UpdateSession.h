@@ -45,8 +45,10 @@ public:
     // control file, a missing deletion list), so that it can still be unpacked.
     bool archiveOpen() const { return archiveOpen_; }
 
-    // One run of the update; the log receives its lines. Ignored (false) while a
-    // run is under way. Errors raised inside the run propagate.
+    // One run of the update, or with Undo the undoing of the package's last run;
+    // the log receives its lines. Ignored (false) while a run is under way. In
+    // the window an undo first asks; No leaves everything as it is (false).
+    // Errors raised inside the run propagate.
     bool start(StringList& log, bool extendedLog);
     bool running() const { return running_; }
     // Whether a person reads the run's log in a window.
@@ -75,6 +77,8 @@ public:
     bool Completed = false;
     bool RunSucceeded = false;
     RunEnding LastEnding = RunEnding::Failed;
+    // /UNDO: start() undoes the package's last run; the final command is never started.
+    bool Undo = false;
     // Seconds a silent run waits for held files, [CheckRun] programs and another updater (/WAIT=N).
     unsigned WaitSeconds = 0;
 
@@ -83,6 +87,8 @@ public:
     StringList ToDelList;
 
 private:
+    bool undo(StringList& log);
+
     SessionView& view_;
     bool loaded_ = false;
     bool archiveOpen_ = false;

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "driver/CommandLine.h"
+#include "env/Text.h"
 
 namespace {
 
@@ -53,6 +54,11 @@ TEST(CommandLineTest, SwitchesAndTheirErrors) {
         {"/S /WAIT=", LaunchMode::Silent, "", "/WAIT= braucht eine Zahl von Sekunden."},
         {"/S /WAIT=-1", LaunchMode::Silent, "", "/WAIT= braucht eine Zahl von Sekunden."},
         {"/WAIT=30", LaunchMode::Window, "", "/V, /LOG=, /FINALCMD und /WAIT= gelten nur mit /S."},
+        {"/UNDO", LaunchMode::Window, "", ""},
+        {"-undo /S /V /LOG=C:\\u.log", LaunchMode::Silent, "C:\\u.log", ""},
+        {"/UNDO /UNPACK=C:\\x", LaunchMode::Unpack, "", "/UNDO gilt nicht mit /UNPACK= oder /FINALCMD."},
+        {"/S /UNDO /FINALCMD", LaunchMode::Silent, "", "/UNDO gilt nicht mit /UNPACK= oder /FINALCMD."},
+        {"/S /UNDONE", LaunchMode::Silent, "", "Unbekannter Schalter: /UNDONE"},
     };
     for (const Case& c : cases) {
         LaunchOptions options;
@@ -62,7 +68,12 @@ TEST(CommandLineTest, SwitchesAndTheirErrors) {
         EXPECT_EQ(options.mode, c.mode) << c.line;
         EXPECT_EQ(options.logPath, c.logPath) << c.line;
         EXPECT_EQ(options.waitSeconds, c.line.find("WAIT=30") != std::string::npos ? 30u : 0u) << c.line;
+        bool undo = false;  // /UNDO or -undo, nothing longer
+        for (const std::string& arg : SplitCommandLine(c.line)) undo = undo || SameText(arg.substr(1), "UNDO");
+        EXPECT_EQ(options.undo, undo) << c.line;
     }
+    EXPECT_NE(UsageText().find("\r\n/UNDO "), std::string::npos);
+    EXPECT_NE(UsageText().find("\r\n   6 "), std::string::npos);
 }
 
 // /? anywhere: the window shows the switches; a run without one keeps its mode

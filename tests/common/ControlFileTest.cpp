@@ -78,6 +78,35 @@ TEST_F(ControlFileTest, KeyLinesOfTheMainSection) {
     }
 }
 
+// CHECKCMD, CHECKWAIT (held to 1..3600; no whole number: 60) and the run's ROLLBACK: main-section keys only.
+TEST_F(ControlFileTest, CheckAndRunRollbackKeys) {
+    struct Case {
+        StringList lines;
+        std::string checkCmd;
+        unsigned checkWait;
+        bool runRollback;
+    } cases[] = {
+        {{"CheckCmd=\"%\xA7R\\x\\Dir\\%\" /t=1"}, "\"%\xA7R\\x\\Dir\\%\" /t=1", 60, false},
+        {{"CHECKWAIT= 120 "}, "", 120, false},
+        {{"CHECKWAIT=3601"}, "", 3600, false},
+        {{"CHECKWAIT=99999999999999999999"}, "", 3600, false},
+        {{"CHECKWAIT=0"}, "", 1, false},
+        {{"CHECKWAIT=-5"}, "", 60, false},
+        {{"CHECKWAIT=10", "CHECKWAIT="}, "", 60, false},
+        {{"Rollback=1"}, "", 60, true},
+        {{"ROLLBACK= 1"}, "", 60, false},
+        {{"[Demo]", "ROLLBACK=1", "CHECKCMD=a.exe", "CHECKWAIT=5"}, "", 60, false},
+    };
+    for (const Case& c : cases) {
+        TUpdateParts fresh;
+        InterpretControlFile(c.lines, fresh, view);
+        EXPECT_EQ(fresh.CheckCmd, c.checkCmd) << c.lines.back();
+        EXPECT_EQ(fresh.CheckWait, c.checkWait) << c.lines.back();
+        EXPECT_EQ(fresh.RunRollback, c.runRollback) << c.lines.back();
+    }
+    EXPECT_TRUE(view.calls.empty());
+}
+
 TEST_F(ControlFileTest, SectionHeaders) {
     interpret({"[Abc]", " [Indented]", "[]", "[Open", "[CheckRun] ", "[x]y"});
     // The last character is dropped whatever it is; an indented header is a key line without "=".

@@ -442,6 +442,46 @@ TEST_F(UpdateSessionTest, SilentRunStartsTheFinalCommandOnlyWhenAskedAndSucceede
     EXPECT_NE(ReadBytes(options.logPath).find("Abschließender Befehl gestartet.\r\nRückgabewert: 0"), std::string::npos);
 }
 
+// /UNDO instead of a run: the silent log is the head, what the undo logged and
+// the exit code; the window asks first and does nothing on No. Neither writes
+// a file of the package.
+TEST_F(UpdateSessionTest, UndoTakesThePlaceOfTheRun) {
+    struct WindowView : SessionView {
+        bool readsLogInWindow() const override { return true; }
+    };
+    std::string exe = writeUpdater(controlFile("FINALCMD=notepad.exe\r\n"));
+    SessionView noWindow;
+    UpdateSession direct(noWindow);
+    direct.load(exe);
+    StringList undoLog;  // this package never ran here: nothing to undo
+    ASSERT_FALSE(UndoLastRun(direct, undoLog));
+
+    LaunchOptions options;
+    options.mode = LaunchMode::Silent;
+    options.undo = true;
+    options.logPath = dir / "undo.log";
+    EXPECT_EQ(RunSilent(options, exe), kExitNothingToDo);
+    std::string text = ReadBytes(options.logPath);
+    EXPECT_EQ(text.substr(0, 17), "Update Demo 4.2, ") << text;
+    EXPECT_EQ(text.substr(text.find("\r\n") + 2), LogFileText(undoLog) + "Rückgabewert: 5\r\n");
+    EXPECT_TRUE(prompter_.questions().empty());
+
+    for (int answer : {kAnswerNo, kAnswerYes}) {
+        prompter_.script(answer);
+        WindowView view;
+        UpdateSession session(view);
+        session.Undo = true;
+        session.load(exe);
+        StringList log;
+        EXPECT_FALSE(session.start(log, false));
+        EXPECT_EQ(log, answer == kAnswerYes ? undoLog : StringList{}) << answer;
+    }
+    ASSERT_EQ(prompter_.questions().size(), 2u);
+    EXPECT_EQ(prompter_.questions()[1].text, "Soll das zuletzt ausgeführte Update Demo 4.2 zurückgenommen werden?");
+    EXPECT_EQ(prompter_.questions()[1].style, kMbYesNo | kMbIconQuestion);
+    EXPECT_EQ(ReadBytes(app_ + "readme.txt"), "old readme");
+}
+
 // A silent run asks nobody, whatever happens: a warning at start-up, an error
 // that nothing on its way catches. Each ends with its exit code, and the log
 // says why. (A bad switch: tests/e2e/silent_update.sh.)

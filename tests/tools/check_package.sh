@@ -42,6 +42,12 @@ done <<'TABLE'
 0|0 error(s), 0 warning(s)|P=x\r\nVCHK="4.0"<=R\\x\\Ver\\<="4.3"\r\nVRESULT=R\\x\\Ver\\=4.3.1\r\n[Demo]\r\nTDIR=C:\\A\r\n|
 1|update.ini: part [Demo] has ROLLBACK=1 and REBOOTOK=1|P=x\r\n[Demo]\r\nTDIR=C:\\A\r\nROLLBACK=1\r\nREBOOTOK=1\r\n|
 0|0 error(s), 0 warning(s)|P=x\r\n[Demo]\r\nTDIR=C:\\A\r\nREBOOTOK=1\r\n[Kern]\r\nTDIR=C:\\B\r\nROLLBACK=1\r\n|
+0|0 error(s), 0 warning(s)|P=x\r\nCheckCmd="C:\\A\\App.exe" /selftest\r\nCHECKWAIT=3600\r\nROLLBACK=1\r\n[Demo]\r\nTDIR=C:\\A\r\nROLLBACK=1\r\n|
+1|update.ini:5: part [Demo] has REBOOTOK=1, but the package has a CHECKCMD|P=x\r\nCHECKCMD=a.exe\r\n[Demo]\r\nTDIR=C:\\A\r\nREBOOTOK=1\r\n|
+1|update.ini:7: part [Kern] has REBOOTOK=1, but the main section has ROLLBACK=1|P=x\r\nROLLBACK=1\r\n[Demo]\r\nTDIR=C:\\A\r\n[Kern]\r\nTDIR=C:\\B\r\nREBOOTOK=1\r\n|
+0|update.ini:4: CHECKCMD is a main-section key; inside part [Demo] it is ignored|P=x\r\n[Demo]\r\nTDIR=C:\\A\r\nCHECKCMD=a.exe\r\nREBOOTOK=1\r\n|
+0|update.ini:3: CHECKWAIT="0" is not a whole number from 1 to 3600: the updater gives the check 1 second(s)|P=x\r\nCHECKCMD=a.exe\r\nCHECKWAIT=0\r\n[Demo]\r\nTDIR=C:\\A\r\n|
+0|update.ini: CHECKWAIT without CHECKCMD|P=x\r\nCHECKWAIT=30\r\n[Demo]\r\nTDIR=C:\\A\r\n|
 0|update.ini: no P key|V=1\r\n[Demo]\r\nTDIR=C:\\A\r\n|
 0|update.ini:3: the source of VCHK begins with """|P=x\r\n[Demo]\r\nVCHK=4.0<="R\\x\\Ver\\"<=4.3\r\nTDIR=C:\\A\r\n|
 0|the latest version "=" keeps|P=x\r\n[Demo]\r\nVCHK=4.0<=R\\x\\Ver\\<=\r\nTDIR=C:\\A\r\n|

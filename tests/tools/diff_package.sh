@@ -42,6 +42,17 @@ releases
 run diff --section Prog --rebootok old new -o pkg; expect_rc 0 "diff --rebootok"
 [ "$(ini | tail -n 1)" = 'REBOOTOK=1' ] || fail "--rebootok: $(ini)"
 run diff --section Prog --rollback --rebootok old new -o pkg2; expect_rc 2 "--rollback with --rebootok"
+releases
+run diff --section Prog --check-cmd '"%§R\Tarnix.exe\Projects\Prog\Dir\%\app.exe" /selftest=1' --check-wait 30 old new -o pkg
+expect_rc 0 "diff --check-cmd"
+[ "$(ini | sed -n 3,4p)" = $'CheckCmd="%§R\\Tarnix.exe\\Projects\\Prog\\Dir\\%\\app.exe" /selftest=1\nCheckWait=30' ] ||
+  fail "--check-cmd: $(ini)"
+run check pkg; expect_rc 0 "check on what diff --check-cmd wrote"; [ "$OUT" = "0 error(s), 0 warning(s)" ] || fail "$OUT"
+run build -o c.vpa pkg; expect_rc 0 "build with a check"
+run list --json c.vpa
+python3 -c 'import json,sys; d=json.load(sys.stdin)
+sys.exit(not (d["check_cmd"].endswith("app.exe\" /selftest=1") and d["check_wait"] == 30 and "rollback" not in d))' <<< "$OUT" ||
+  fail "list --json of a package with a check: $OUT"
 
 releases; mkdir pkg; printf 'P=Mine\r\n' > pkg/update.ini; cp /usr/share/fonts/truetype/dejavu/DejaVuSans.ttf new/Deja.TTF
 run diff --section Prog old new -o pkg; expect_rc 0 "diff with an update.ini of the author's"
@@ -72,6 +83,9 @@ done <<TABLE
 2|missing --section NAME||
 2|--to 4.10 does not sort after 4.9, the latest version of --from|--section Prog --from 4.9 --to 4.10|
 2|--to 4.1.9 does not sort after 4.1.9|--section Prog --from 4.0..4.1.9 --to 4.1.9|
+2|--check-wait 0: a whole number of seconds from 1 to 3600|--section Prog --check-cmd a.exe --check-wait 0|
+2|--check-wait needs --check-cmd|--section Prog --check-wait 30|
+2|--check-cmd and --rebootok exclude each other|--section Prog --check-cmd a.exe --rebootok|
 2|mkupdate diff: unknown option --tox|--section Prog --tox 4.2|
 2|mkupdate diff: missing NEW|--section Prog --to|
 2|mkupdate diff: unexpected argument new|--section Prog extra|

@@ -23,7 +23,16 @@ assert doc["file"] == "p.vpa", doc["file"]
 assert got == text, (got, text)
 assert "add\\Demo\\Grüße & [1].txt" in [e["name"] for e in doc["entries"]]
 assert [e["segments"] for e in doc["entries"] if e["name"].endswith("big.bin")] == [2]
-' "$text_list" <<< "$OUT" || fail "list --json does not say what list says"
+assert "check_cmd" not in doc and "check_wait" not in doc and "rollback" not in doc, doc
+' "$text_list" <<< "$OUT" || fail "list --json does not say what list says (or names a check it lacks)"
+
+# A main ROLLBACK=1 and the seconds the updater gives the check (held to 3600).
+mkdir -p run/add/Demo; printf x > run/add/Demo/a.txt
+printf 'P=x\r\nCHECKCMD=c.exe\r\nCHECKWAIT=5000\r\nROLLBACK=1\r\n[Demo]\r\nTDIR=C:\\A\r\n' > run/update.ini
+"$MKUPDATE" build -o r.vpa run >/dev/null 2>&1 || fail "build of a package with a check"
+run list --json r.vpa
+python3 -c 'import json,sys; d=json.load(sys.stdin); sys.exit(not (d["check_wait"], d["rollback"]) == (3600, True))' <<< "$OUT" ||
+  fail "list --json of a package with a check: $OUT"
 
 run check pkg --json; expect_rc 1 "check DIR --json of a package with an error"
 python3 -c '

@@ -10,6 +10,8 @@
 //   win32driver waittext CAPTION ID TEXT [SECONDS]   wait until control ID contains TEXT
 //   win32driver waitgone CAPTION [SECONDS]      wait until the window is gone
 //   win32driver hold FILE SECONDS               keeps FILE open (no sharing) for a while
+//   win32driver exit CODE [SECONDS [MARK]]      ends with exit code CODE, after SECONDS; with MARK, only
+//                                               when the file MARK is not there yet (it is made first)
 //   win32driver waitlocked SECONDS              wait until another process holds the updaters' lock
 //   win32driver squat SECONDS                   holds a mutex of the updaters' lock's name, made as any user's
 //   win32driver swap HOLD PACKAGE ALTERED MODE SECONDS
@@ -336,6 +338,12 @@ int main(int argc, char** argv) {
         for (std::size_t i = 3; i < a.size(); ++i)
             commandLine += a[i].find(' ') == std::string::npos ? " " + a[i] : " \"" + a[i] + "\"";
         return RunWatched(std::atof(a[1].c_str()), commandLine);
+    }
+    if (cmd == "exit") {
+        const bool marked = a.size() > 3 && GetFileAttributesA(a[3].c_str()) != INVALID_FILE_ATTRIBUTES;
+        if (a.size() > 3 && !marked) ScopedFileHandle(CreateFileA(a[3].c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr));
+        if (a.size() > 2 && !marked) Sleep(static_cast<DWORD>(std::atof(a[2].c_str()) * 1000));
+        return std::atoi(a[1].c_str());
     }
     if (cmd == "hold" && a.size() > 2) {
         ScopedFileHandle h(CreateFileA(a[1].c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));

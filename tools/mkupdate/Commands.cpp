@@ -14,10 +14,12 @@
 #include "env/Text.h"
 #include "update/Folders.h"
 #include "platform/FileSystem.h"
+#include "tools/mkupdate/ControlFileLint.h"
 #include "tools/mkupdate/Host.h"
 #include "tools/mkupdate/JsonReport.h"
 #include "tools/mkupdate/PatchBases.h"
 #include "tools/mkupdate/PatchEntries.h"
+#include "tools/mkupdate/SourceTree.h"
 
 namespace {
 
@@ -200,7 +202,13 @@ int CommandList(const std::string& file, bool json) {
     }
     if (json) {
         Signer signer = PackageSigner(file);
-        PrintListJson(file, entries, &signer);
+        ControlFileFacts control;
+        try {
+            control = LintControlFile(archive.readLines(kControlFileName));
+        } catch (const std::exception&) {
+            // A package without a readable update.ini lists its entries all the same.
+        }
+        PrintListJson(file, entries, &signer, &control);
         return kExitOk;
     }
     for (const ListedEntry& e : entries) {

@@ -3,12 +3,14 @@
 #include <set>
 
 #include "base/Exception.h"
+#include "driver/ControlFile.h"
 #include "env/Text.h"
 #include "update/VersionCheck.h"
 
 namespace {
 
-const std::set<std::string> kMainKeys = {"P", "V", "FINALCMD", "CORI", "EMAIL", "WWW", "VCHK", "VRESULT", "FONT"};
+const std::set<std::string> kMainKeys = {"P",       "V",    "FINALCMD", "CORI",     "EMAIL",     "WWW",
+                                         "VCHK",    "VRESULT", "FONT", "CHECKCMD", "CHECKWAIT", "ROLLBACK"};
 const std::set<std::string> kPartKeys = {"N", "TDIR", "VCHK", "VRESULT", "ROLLBACK", "REBOOTOK"};
 
 class Linter {
@@ -20,6 +22,7 @@ public:
         }
         finishPart();
         checkResultInRange();
+        checkTransaction();
         if (mainKeys_.count("P") == 0) warn("no-heading", 0, "no P key: the window keeps its initial heading");
         return std::move(facts_);
     }
@@ -87,6 +90,23 @@ private:
         if (key == "VCHK") facts_.mainVersionChecked = true;
         if (key == "VRESULT") mainResult_ = {value, number_};
         if (key == "FONT") font(value);
+        if (key == "CHECKCMD") facts_.checkCmd = value;
+        if (key == "CHECKWAIT") checkWait(value);
+        if (key == "ROLLBACK") facts_.runRollback = rollbackValue(value, "the run's parts are not undone together");
+    }
+
+    void checkWait(const std::string& value) {
+        bool exact = false;
+        facts_.checkWait = CheckWaitSeconds(value, &exact);
+        if (!exact)
+            warn("checkwait-value", number_, "CHECKWAIT=\"" + value + "\" is not a whole number from 1 to 3600: the "
+                                  "updater gives the check " + std::to_string(facts_.checkWait) + " second(s)");
+    }
+
+    // True for "1"; another value is warned of, `unset` saying what it leaves undone.
+    bool rollbackValue(const std::string& value, const char* unset) {
+        if (value != "1") warn("rollback-value", number_, "ROLLBACK=\"" + value + "\" is not 1: " + unset + " when one fails");
+        return value == "1";
     }
 
     void partKey(const std::string& key, const std::string& value) {
@@ -100,26 +120,37 @@ private:
         if (key == "VCHK") versionCheck(value);
         if (key == "VRESULT") resultValue(value);
         if (key == "TDIR" && value.empty()) warn("empty-tdir", number_, "an empty TDIR names no folder");
-        if (key == "ROLLBACK" && value != "1")
-            warn("rollback-value", number_,
-                 "ROLLBACK=\"" + value + "\" is not 1: the part's changes are not undone when one fails");
         if (key == "REBOOTOK" && value != "1")
             warn("rebootok-value", number_,
                  "REBOOTOK=\"" + value + "\" is not 1: a file held open makes the part fail instead of being "
                  "replaced at the next start of Windows");
         if (key == "TDIR") facts_.partFacts.back().target = value;
         if (key == "VCHK") facts_.partFacts.back().versionChecked = true;
-        if (key == "ROLLBACK") rollback_ = value == "1";
+        if (key == "ROLLBACK") rollback_ = rollbackValue(value, "the part's changes are not undone");
         if (key == "REBOOTOK") rebootOk_ = value == "1";
+        if (key == "REBOOTOK") rebootOkLine_ = number_;
     }
 
     void finishPart() {
+        if (inPart_ && rebootOk_) rebootOkParts_.push_back({partName_, rebootOkLine_});
         if (inPart_ && rollback_ && rebootOk_)
             error("rebootok-with-rollback", 0, "part [" + partName_ + "] has ROLLBACK=1 and REBOOTOK=1: a change "
                                                "left to the next start of Windows cannot be undone; keep one of them");
         if (inPart_ && partKeys_.count("TDIR") == 0)
             error("no-tdir", 0, "part [" + partName_ + "] has no TDIR: the updater finds its application not "
                                 "installed and stops; add a TDIR line with the target folder");
+    }
+
+    // A run that is all or nothing cannot leave a change to the next start of Windows.
+    void checkTransaction() {
+        if (facts_.checkWait && facts_.checkCmd.empty())
+            warn("checkwait-alone", 0, "CHECKWAIT without CHECKCMD: there is no check to wait for");
+        if (facts_.checkCmd.empty() && !facts_.runRollback) return;
+        const char* why = facts_.checkCmd.empty() ? "the main section has ROLLBACK=1" : "the package has a CHECKCMD";
+        for (const auto& [name, line] : rebootOkParts_)
+            error("rebootok-in-transaction", line,
+                  "part [" + name + "] has REBOOTOK=1, but " + why + ", so the whole run is undone when a part or "
+                  "the check fails, and a change left to the next start of Windows cannot be undone; remove REBOOTOK=1");
     }
 
     void versionCheck(const std::string& value) {
@@ -210,6 +241,8 @@ private:
     bool checkRun_ = false, inPart_ = false;
     bool rollback_ = false, rebootOk_ = false;  // of the current part
     std::string partName_;
+    int rebootOkLine_ = 0;  // of the current part
+    std::vector<std::pair<std::string, int>> rebootOkParts_;  // parts with REBOOTOK=1 and its line
     std::set<std::string> mainKeys_, partKeys_;
     std::string mainCheck_;                  // the main VCHK's value
     std::pair<std::string, int> mainResult_;  // the main VRESULT's value and line

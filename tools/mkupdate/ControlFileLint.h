@@ -31,6 +31,9 @@ struct ControlFileFacts {
     std::vector<PartFacts> partFacts;  // one for each of `parts`
     bool mainVersionChecked = false;   // the main section has a VCHK
     std::vector<FontKey> fonts;      // FONT keys with a file name
+    std::string checkCmd;            // CHECKCMD, the check after the update; empty without
+    unsigned checkWait = 0;          // the seconds CHECKWAIT gives the check; 0 without CHECKWAIT
+    bool runRollback = false;        // ROLLBACK=1 in the main section
     std::vector<Finding> findings;
 };
 

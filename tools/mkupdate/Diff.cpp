@@ -10,6 +10,7 @@
 #include <system_error>
 
 #include "base/Cp1252.h"
+#include "driver/ControlFile.h"
 #include "env/Text.h"
 #include "tools/mkupdate/Commands.h"
 #include "tools/mkupdate/DiffPatch.h"
@@ -31,6 +32,7 @@ struct DiffOptions {
     bool rollback = false;  // the part is applied all or nothing (ROLLBACK=1)
     bool rebootOk = false;  // held files are replaced at the next start of Windows (REBOOTOK=1)
     bool patch = false;     // changed files as patches where they are clearly smaller
+    std::string checkCmd, checkWait;  // the check after the update (CHECKCMD, CHECKWAIT); code page 1252
     fs::path oldDir, newDir, out;
 };
 
@@ -40,7 +42,9 @@ std::string IniText(const std::string& option, const std::string& utf8, const ch
     std::string text = Utf8ToCp1252(utf8, &ok);
     for (unsigned char c : text) ok = ok && c >= 32 && std::string(forbidden).find(char(c)) == std::string::npos;
     if (text.empty() || text.front() == ' ' || text.back() == ' ') ok = false;
-    if (!ok) error = option + " \"" + utf8 + "\": not empty, no blank at either end, code page 1252, none of " + forbidden;
+    if (!ok)
+        error = option + " \"" + utf8 + "\": not empty, no blank at either end, code page 1252" +
+                (*forbidden ? std::string(", none of ") + forbidden : std::string());
     return ok ? text : std::string();
 }
 
@@ -61,6 +65,11 @@ int CheckTexts(DiffOptions& o, const std::string& fromText) {
             return UsageError("--from " + fromText + ": the latest version sorts before the earliest (versions compare as text)");
     }
     if (!o.to.empty() && (o.to = IniText("--to", o.to, "\"'<=", error)).empty()) return UsageError(error);
+    if (!o.checkCmd.empty() && (o.checkCmd = IniText("--check-cmd", o.checkCmd, "", error)).empty())
+        return UsageError(error);
+    bool exact = false;
+    if (!o.checkWait.empty() && (CheckWaitSeconds(o.checkWait, &exact), !exact))
+        return UsageError("--check-wait " + o.checkWait + ": a whole number of seconds from 1 to 3600");
     // The version written must leave the range, or a second run applies the update again.
     if (!o.to.empty() && !o.from.empty() && CompareVersions(o.to, o.fromLatest) <= 0)
         return UsageError("--to " + Cp1252ToUtf8(o.to) + " does not sort after " + Cp1252ToUtf8(o.fromLatest) +
@@ -100,17 +109,23 @@ int ParseOptions(const std::vector<std::string>& args, DiffOptions& o) {
         else if (TakeValue(args, i, "--to", v)) o.to = v;
         else if (TakeValue(args, i, "--date", v)) o.date = v;
         else if (TakeValue(args, i, "--tz", v)) o.zone = v;
+        else if (TakeValue(args, i, "--check-cmd", v)) o.checkCmd = v.empty() ? " " : v;
+        else if (TakeValue(args, i, "--check-wait", v)) o.checkWait = v.empty() ? " " : v;
         else if (TakeValue(args, i, "-o", v)) o.out = HostPath(v);
         else if (args[i] == "--touch") o.touch = true;
         else if (args[i] == "--rollback") o.rollback = true;
         else if (args[i] == "--rebootok") o.rebootOk = true;
         else if (args[i] == "--patch") o.patch = true;
         else if (args[i].size() > 1 && args[i][0] == '-')
-            return UnknownOption(args[i], {"--section", "--project", "--from", "--to", "--date", "--tz", "-o"});
+            return UnknownOption(args[i], {"--section", "--project", "--from", "--to", "--date", "--tz", "--check-cmd",
+                                           "--check-wait", "-o"});
         else positional.push_back(args[i]);
     }
     if (int rc = OperandError(positional, {"OLD", "NEW"})) return rc;
     if (o.rollback && o.rebootOk) return UsageError("--rollback and --rebootok exclude each other");
+    if (!o.checkCmd.empty() && o.rebootOk)
+        return UsageError("--check-cmd and --rebootok exclude each other: a run with a check is undone as a whole");
+    if (!o.checkWait.empty() && o.checkCmd.empty()) return UsageError("--check-wait needs --check-cmd");
     if (o.out.empty()) return UsageError("missing -o DIR");
     if (o.patch && !SuffixSortAvailable())
         return UsageError("--patch: this build of mkupdate makes no patches (it has no suffix sorting library); "
@@ -207,6 +222,8 @@ std::vector<std::string> ControlFileLines(const DiffOptions& o, const std::vecto
     if (!o.from.empty()) lines.push_back(VersionCheckLine(o, key + "\\Ver\\"));
     if (!o.to.empty()) lines.push_back("VResult=" + key + "\\Ver\\=" + o.to);
     lines.insert(lines.end(), fontLines.begin(), fontLines.end());
+    if (!o.checkCmd.empty()) lines.push_back("CheckCmd=" + o.checkCmd);
+    if (!o.checkWait.empty()) lines.push_back("CheckWait=" + o.checkWait);
     lines.insert(lines.end(), {"", "[" + o.section + "]", "N=" + o.section, "TDIR=§" + key + "\\Dir\\"});
     if (!o.from.empty()) lines.push_back(VersionCheckLine(o, key + "\\Ver\\"));
     if (o.rollback) lines.push_back("ROLLBACK=1");

@@ -1,6 +1,7 @@
 #include "tools/mkupdate/JsonReport.h"
 
 #include "base/Cp1252.h"
+#include "driver/ControlFile.h"
 
 #include <cstdio>
 
@@ -25,7 +26,8 @@ nlohmann::json SignerJson(const Signer& signer) {
 
 }  // namespace
 
-void PrintListJson(const std::string& file, const std::vector<ListedEntry>& entries, const Signer* signer) {
+void PrintListJson(const std::string& file, const std::vector<ListedEntry>& entries, const Signer* signer,
+                   const ControlFileFacts* control) {
     nlohmann::json list = nlohmann::json::array();
     for (const ListedEntry& e : entries) {
         nlohmann::json entry = {{"name", e.name}, {"size", e.size}, {"stored", e.stored}, {"segments", e.segments},
@@ -35,6 +37,11 @@ void PrintListJson(const std::string& file, const std::vector<ListedEntry>& entr
     }
     nlohmann::json document = {{"file", file}, {"entries", list}};
     if (signer) document["signer"] = SignerJson(*signer);
+    if (control && !control->checkCmd.empty()) {
+        document["check_cmd"] = Cp1252ToUtf8(control->checkCmd);
+        document["check_wait"] = control->checkWait ? control->checkWait : kDefaultCheckWait;
+    }
+    if (control && control->runRollback) document["rollback"] = true;
     Print(document);
 }
 

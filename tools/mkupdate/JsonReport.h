@@ -26,8 +26,11 @@ struct AppliedPatch {
 };
 
 // With `signer`, "signer": null for an unsigned file, else its subject, thumbprint and
-// whether the signature matches the file ("signature_matches").
-void PrintListJson(const std::string& file, const std::vector<ListedEntry>& entries, const Signer* signer = nullptr);
+// whether the signature matches the file ("signature_matches"). With `control`, the run's
+// settings of its update.ini where it has them: "check_cmd" with "check_wait" (the
+// seconds the updater gives the check), "rollback": true for a main ROLLBACK=1.
+void PrintListJson(const std::string& file, const std::vector<ListedEntry>& entries, const Signer* signer = nullptr,
+                   const ControlFileFacts* control = nullptr);
 // `findings` in UTF-8; a finding's updater text, where it has one, as "updater_text";
 // with `patches`, what came of each patch applied to the old release, as "patches".
 void PrintCheckJson(const std::string& target, const std::vector<Finding>& findings, int errors,

@@ -35,8 +35,10 @@ const CommandUsage kUsages[] = {
     {"diff",
      "usage: mkupdate diff --section NAME [--project KEY] [--from VER[..VER]] [--to VER] [--touch]\n"
      "                     [--rollback | --rebootok] [--patch] [--date \"YYYY-MM-DD hh:mm:ss\"] [--tz ZONE]\n"
-     "                     OLD NEW -o DIR\n"
-     "  the package folder of an update from release OLD to release NEW of an application.\n"},
+     "                     [--check-cmd CMD [--check-wait N]] OLD NEW -o DIR\n"
+     "  the package folder of an update from release OLD to release NEW of an application.\n"
+     "  --check-cmd: a command run after the update (CHECKCMD); unless it ends with 0 within N\n"
+     "  seconds (CHECKWAIT, 1 to 3600, default 60), the whole update is undone.\n"},
     {"check",
      "usage: mkupdate check [--json] [--base OLD | --base SECTION=OLD ...] DIR|FILE\n"
      "  errors and warnings for package authors; exit 1 on errors. With --base, every patch is\n"

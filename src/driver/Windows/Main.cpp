@@ -77,7 +77,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int) {
         OleInitialize(nullptr);
         InitSystemPaths();
         InitRegistryNames(OwnExePath);
-        TForm1 form;
+        TForm1 form(options.undo);
         int code = form.run(instance);
         OleUninitialize();
         return code;

@@ -40,7 +40,7 @@ std::string Joined(const StringList& lines, std::size_t from) {
 
 }  // namespace
 
-TForm1::TForm1() : session_(*this) {}
+TForm1::TForm1(bool undo) : session_(*this) { session_.Undo = undo; }
 TForm1::~TForm1() { SetUiHooks(nullptr); }
 
 int TForm1::run(HINSTANCE instance) {
@@ -264,6 +264,7 @@ void TForm1::ApplicationEvents1Idle() {
         ShowInfo(kDamagedUpdateText);
         ExitProcess(kExitNotLoadable);
     }
+    if (session_.Undo) SetWindowTextA(control(kIdButtonStart), "Zurücknehmen");
     EnableWindow(control(kIdButtonStart), TRUE);
     SetFocus(control(kIdButtonStart));
 }

@@ -9,7 +9,8 @@
 
 class TForm1 final : public SessionView, public UiHooks {
 public:
-    TForm1();
+    // With `undo` (/UNDO), "Start" undoes the package's last run after a question.
+    explicit TForm1(bool undo);
     ~TForm1() override;
     // Creates and shows the window and runs the message loop until it closes.
     int run(HINSTANCE instance);
