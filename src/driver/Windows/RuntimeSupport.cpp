@@ -18,6 +18,7 @@
 #include <cxxabi.h>
 #include <exception>
 #include <new>
+#include <windows.h>
 #include <zlib.h>
 
 namespace {
@@ -136,4 +137,16 @@ int __mingw_initltsdrot_force;
 int __mingw_initltsdyn_force;
 int __mingw_initltssuo_force;
 void* __dyn_tls_init_callback = nullptr;
+}
+
+// The start-up code's filter of unhandled exceptions, which the runtime's
+// version turns into the C signals SIGSEGV, SIGILL and SIGFPE for their
+// handlers. The updater installs none, and with none the runtime's filter
+// hands every exception to the filter that was there before it, as this one
+// does, without the signal machinery (0.5 KB).
+extern "C" {
+LPTOP_LEVEL_EXCEPTION_FILTER __mingw_oldexcpt_handler = nullptr;
+long __stdcall _gnu_exception_handler(EXCEPTION_POINTERS* exception) {
+    return __mingw_oldexcpt_handler ? __mingw_oldexcpt_handler(exception) : EXCEPTION_CONTINUE_SEARCH;
+}
 }
