@@ -26,7 +26,21 @@ set(UPDATER_SIZE_FLAGS -Oz -fno-rtti -fno-threadsafe-statics -fno-jump-tables -f
 add_library(update_core_small STATIC ${CORE_SOURCES})
 target_include_directories(update_core_small PUBLIC ${CMAKE_SOURCE_DIR}/src ${CMAKE_SOURCE_DIR})
 get_target_property(CORE_LINK_LIBRARIES update_core INTERFACE_LINK_LIBRARIES)
+# No exception passes through zlib's C code (it calls only its allocation
+# functions, malloc and free, and the updater's checksums, none of which
+# throw), so the 32-bit updater links a copy without its unwinding tables (1.5 KB).
+if(CMAKE_SIZEOF_VOID_P EQUAL 4 AND ZLIB_LIBRARY_RELEASE)
+  set(UPDATER_ZLIB ${CMAKE_BINARY_DIR}/libz-without-unwinding.a)
+  add_custom_command(OUTPUT ${UPDATER_ZLIB}
+    COMMAND ${CMAKE_OBJCOPY} --remove-section=.eh_frame ${ZLIB_LIBRARY_RELEASE} ${UPDATER_ZLIB}
+    DEPENDS ${ZLIB_LIBRARY_RELEASE})
+  add_custom_target(updater_zlib DEPENDS ${UPDATER_ZLIB})
+  list(TRANSFORM CORE_LINK_LIBRARIES REPLACE "^ZLIB::ZLIB$" "${UPDATER_ZLIB}")
+endif()
 target_link_libraries(update_core_small PUBLIC ${CORE_LINK_LIBRARIES})
+if(TARGET updater_zlib)
+  add_dependencies(update_core_small updater_zlib)
+endif()
 target_compile_options(update_core_small PRIVATE ${UPDATER_SIZE_FLAGS})
 target_compile_options(update PRIVATE ${UPDATER_SIZE_FLAGS})
 target_compile_definitions(update_core_small PRIVATE UPDATE_ONE_THREAD)
