@@ -3,7 +3,11 @@
 # the updater: a part with rollback that replaces 1,500 files of 16 KiB, and
 # one new entry of 1 GiB. Each package runs with /S into a freshly installed
 # C:\App, the installed files on the disk before the run; the wall clock of
-# the run is taken, and the median of REPETITIONS runs (default 3) printed.
+# the run is taken. Every run is paired with one of the same package whose
+# flushes do nothing: Wine's processes then find fsync, fdatasync and syncfs
+# replaced by functions that return at once (a library of the script's own,
+# preloaded; built with cc). Printed: the median of
+# REPETITIONS pairs (default 3) of each, and the ratio of each pair.
 #   WIN_BITS=32 WIN_DIR=build/win32 WINEPREFIX=/tmp/bench-prefix bash bench/wine_durability.sh
 source "$(dirname "$0")/../tests/wine/lib.sh"
 SOURCE_DIR="$(cd "$(dirname "$0")/.." && pwd)"
@@ -33,7 +37,17 @@ python3 "$SOURCE_DIR/tests/e2e/mkarchive.py" --stub "$WIN_DIR/update.exe" -o "$W
   "todel.txt=$WORK/todel.txt" "update.ini=$WORK/update.ini" "add\\App\\big.bin=$WORK/big.bin"
 rm -f "$WORK/big.bin"
 
-# One run of the package; prints its wall clock in seconds.
+# Flushes that do nothing, for the processes of Wine started with LD_PRELOAD.
+printf '%s\n' 'int fsync(int fd) { (void)fd; return 0; }' 'int fdatasync(int fd) { (void)fd; return 0; }' \
+  'int syncfs(int fd) { (void)fd; return 0; }' > "$WORK/noflush.c"
+# Both widths: the 32-bit loader flushes a file, the 64-bit wineserver may flush a volume
+# (the dynamic loader passes over the library of the other width with a warning).
+cc -m64 -shared -nostdlib -fPIC -O2 -o "$WORK/noflush64.so" "$WORK/noflush.c"
+noflush="$WORK/noflush64.so"
+[ "$WIN_BITS" = 64 ] || { cc -m32 -shared -nostdlib -fPIC -O2 -o "$WORK/noflush32.so" "$WORK/noflush.c" &&
+  noflush="$WORK/noflush32.so $noflush"; }
+
+# One run of the package ($3: "noflush" for flushes that do nothing); prints its wall clock in seconds.
 run_once() {
   rm -rf "$C/App" "$C/upd" && mkdir -p "$C/App" "$C/upd"
   if [ "$2" = rollback ]; then
@@ -42,14 +56,29 @@ run_once() {
   fi
   cp "$1" "$C/upd/update.exe"
   sync
-  /usr/bin/time -f %e -o "$WORK/time" "$WINE" 'C:\upd\update.exe' /S /LOG='C:\upd\update.log' || true
+  "$WINESERVER" -w
+  local preload=()
+  [ "$3" = noflush ] && preload=(env "LD_PRELOAD=$noflush")
+  /usr/bin/time -f %e -o "$WORK/time" "${preload[@]}" "$WINE" 'C:\upd\update.exe' /S /LOG='C:\upd\update.log' \
+    2>/dev/null || true
   "$WINESERVER" -w
   grep -q 'Dateien' "$C/upd/update.log" || { echo "the run failed" >&2; exit 1; }
   cat "$WORK/time"
 }
 median() { sort -n | awk '{v[NR]=$1} END {print v[int((NR+1)/2)]}'; }
 
+# Alternating which of a pair comes first, so that neither always finds the other's writes in the cache.
 for case in rollback large; do
-  times=$(for _ in $(seq "$REPETITIONS"); do run_once "$WORK/$case.exe" "$case"; done)
-  echo "$case: $(echo "$times" | median) s (runs: $(echo $times))"
+  flushed=() unflushed=() ratios=()
+  for rep in $(seq "$REPETITIONS"); do
+    if [ $((rep % 2)) = 1 ]; then
+      f=$(run_once "$WORK/$case.exe" "$case" flush); u=$(run_once "$WORK/$case.exe" "$case" noflush)
+    else
+      u=$(run_once "$WORK/$case.exe" "$case" noflush); f=$(run_once "$WORK/$case.exe" "$case" flush)
+    fi
+    flushed+=("$f") unflushed+=("$u") ratios+=("$(awk -v f="$f" -v u="$u" 'BEGIN {printf "%.2f", f / u}')")
+  done
+  mf=$(printf '%s\n' "${flushed[@]}" | median) mu=$(printf '%s\n' "${unflushed[@]}" | median)
+  echo "$case: $mf s flushed, $mu s without flushes, $(awk -v f="$mf" -v u="$mu" 'BEGIN {printf "%.2f", f / u}')x" \
+    "(pairs: ${ratios[*]}; runs: ${flushed[*]} / ${unflushed[*]})"
 done

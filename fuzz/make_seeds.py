@@ -149,13 +149,17 @@ def patch_with_layout(records, layout, old=PATCH_OLD):
     return head + zlib.compress(body, 9)
 
 
-def layout(width=4, reloc=(2048, 64), moves=((0x1000, 16), (0x1800, -8))):
-    """Width, image bases 0x400000 (PE32), the relocation blocks' place, one code and one data
-    section in each file, and the moves."""
+def layout(width=4, reloc=(2048, 64), moves=((0x1000, 16), (0x1800, -8)), flags=0, image_size=0x4000, tables=()):
+    """Width and flags (0x100 RIP-relative operands, then the image size; 0x200 tables of RVAs),
+    image bases 0x400000 (PE32), the relocation blocks' place, one code and one data section in
+    each file, the tables (offset, size) and the moves."""
     sections = struct.pack("<I", 2) + struct.pack("<4I", 0, 2048, 0x1000, 1) + struct.pack("<4I", 2048, 2048, 0x2000, 0)
-    head = struct.pack("<7I", width, 0x400000, 0, 0x400000, 0, *reloc)
+    head = struct.pack("<7I", width | flags, 0x400000, 0, 0x400000, 0, *reloc)
+    extra = struct.pack("<I", image_size) if flags & 0x100 else b""
+    if flags & 0x200:
+        extra += struct.pack("<I", len(tables)) + b"".join(struct.pack("<2I", *t) for t in tables)
     body = b"".join(struct.pack("<Ii", rva, delta) for rva, delta in moves)
-    return head + sections + sections + struct.pack("<I", len(moves)) + body
+    return head + sections + sections + extra + struct.pack("<I", len(moves)) + body
 
 
 def patch_seeds():
@@ -174,6 +178,8 @@ def patch_seeds():
         "references": patch_with_layout(moved[:2], layout()),
         "references-64": patch_with_layout(moved[:2], layout(width=8)),
         "references-unordered-moves": patch_with_layout(moved[:2], layout(moves=((0x1800, 1), (0x1000, 2)))),
+        "references-rip-tables": patch_with_layout(moved[:2], layout(width=8, flags=0x300, tables=((2048, 96), (3000, 12)))),
+        "references-overlapping-tables": patch_with_layout(moved[:2], layout(flags=0x200, tables=((2048, 96), (2100, 12)))),
     }
     return {name: b"\x05" + data for name, data in seeds.items()}
 

@@ -78,6 +78,12 @@
 // operand's end. A relocation whose pointer would share bytes with one named
 // before it in the table is left out. A reference with no move at or before its target, or outside
 // the sections, is left as it is.
+// Bits 8 and 9 of W's word are flags of 64-bit programs (PatchReferences.h
+// says where their fields follow): RIP-relative disp32 operands of x64 code
+// predicted like rel32 ones, and up to 8 ranges of the old file whose u32
+// words are RVAs (exception, import, export tables), each predicted as the
+// moved RVA. A layout without them reads as before; updaters of earlier
+// releases refuse one with them.
 #pragma once
 
 #include <cstddef>

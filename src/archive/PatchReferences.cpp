@@ -14,16 +14,11 @@ static_assert(std::endian::native == std::endian::little && sizeof(PatchSection)
 namespace {
 
 constexpr std::uint32_t kScanChunk = 64 * 1024;
-constexpr std::uint32_t kLookahead = 6;  // the longest opcode and operand
+constexpr std::uint32_t kLookahead = 6;  // the longest branch opcode and operand
+constexpr std::uint32_t kRipLookahead = 9;  // the longest RIP-relative instruction up to its disp32's end
 // Relocation entry types: a 32-bit and a 64-bit absolute address.
 constexpr unsigned kRelocHighLow = 3;
 constexpr unsigned kRelocDir64 = 10;
-
-std::uint64_t LoadLittle(const unsigned char* p, unsigned width) {
-    std::uint64_t v = 0;
-    std::memcpy(&v, p, width);
-    return v;
-}
 
 std::uint32_t Load32(const unsigned char* p) {
     std::uint32_t v;
@@ -49,6 +44,18 @@ bool ReadSections(const unsigned char* data, ByteReader& reader, std::uint32_t f
     return nextRva <= std::uint64_t(1) << 32;
 }
 
+bool ReadTables(ByteReader& reader, std::uint32_t oldSize, PatchTables& out) {
+    if (!reader.readU32(out.count) || out.count > PatchTables::kMost) return false;
+    std::uint32_t next = 0;  // where the next table may begin
+    for (PatchTables::Range* t = out.items; t < out.items + out.count; ++t) {
+        if (!reader.readU32(t->offset) || !reader.readU32(t->size) || t->offset < next || t->offset > oldSize ||
+            t->size > oldSize - t->offset)
+            return false;
+        next = t->offset + t->size;
+    }
+    return true;
+}
+
 // The section whose range from its `start` (file offset or RVA) holds `value`; nullptr when none does.
 const PatchSection* Holding(const PatchSections& sections, std::uint32_t PatchSection::*start, std::uint32_t value) {
     std::uint32_t low = 0, high = sections.count;  // the sections before `low` start at or before value
@@ -62,9 +69,10 @@ const PatchSection* Holding(const PatchSections& sections, std::uint32_t PatchSe
     return value - s.*start < s.rawSize ? &s : nullptr;
 }
 
-bool InCode(const PatchSections& sections, std::uint32_t rva) {
+// Whether `rva` lies in a section, in a code section if `code`.
+bool InSection(const PatchSections& sections, std::uint32_t rva, bool code) {
     const PatchSection* s = Holding(sections, &PatchSection::rva, rva);
-    return s && s->code;
+    return s && (s->code || !code);
 }
 
 // Whether a pointer taken so far shares a byte with old[site, site + length).
@@ -73,6 +81,14 @@ bool OverlapsPointer(const PatchLayout& layout, const ReferenceSites& sites, std
     for (std::uint32_t at = site - std::min(site, layout.pointerWidth - 1); at < site + length; ++at)
         if (sites.at(false, at)) return true;
     return false;
+}
+
+// Whether a branch (`code`) or RIP-relative operand may point to `rva`: a
+// branch into code, an operand into the sections or the image's memory after
+// the first one (data without bytes in the file, such as .bss).
+bool Targets(const PatchLayout& layout, std::uint32_t rva, bool code) {
+    return InSection(layout.oldSections, rva, code) ||
+           (!code && layout.oldSections.count > 0 && rva >= layout.oldSections.items[0].rva && rva < layout.imageSize);
 }
 
 // The relocation table, read in pieces of kScanChunk bytes: its bytes [at, at + count)
@@ -131,23 +147,47 @@ unsigned BranchOperand(const unsigned char* p) {
     return 0;
 }
 
+// Opcodes that take a ModRM byte: one bit each, of the one-byte map and of the
+// map after 0F (jumps and three-byte escapes left out).
+constexpr std::uint32_t kModRm[2][8] = {
+    {0x0F0F0F0F, 0x0F0F0F0F, 0, 0x00000A08, 0x0000FFFF, 0, 0xFF0F00C3, 0xC0C00000},
+    {0xFFFF0000, 0x0000FF00, 0xFFFFFFFF, 0xF071FFFF, 0xFFFF0000, 0xFDFFF838, 0xFFFF00FF, 0xFFFFFFFF},
+};
+
+// The disp32 of an x64 instruction at `p` that addresses memory relative to
+// the next instruction: its offset from p, or 0 when p starts none (the bytes
+// up to p + kRipLookahead are read).
+unsigned RipOperand(const unsigned char* p) {
+    unsigned i = p[0] == 0x66 || p[0] == 0xF2 || p[0] == 0xF3;
+    i += (p[i] & 0xF0) == 0x40;
+    const unsigned map = p[i] == 0x0F;
+    i += map;
+    const bool modRm = (kModRm[map][p[i] >> 5] >> (p[i] & 31)) & 1;
+    return modRm && (p[i + 1] & 0xC7) == 0x05 ? i + 2 : 0;
+}
+
 
 // Scans one code section in pieces; a branch is taken when its target lies in
-// code and its operand overlaps no pointer, and the scan goes on after it.
+// code, a RIP-relative operand (kLayoutRipRelative) when its target lies in
+// the image, each when its operand overlaps no pointer; the scan goes on after it.
 bool ScanBranches(const PatchLayout& layout, const PatchSection& section, PatchBase& old, ReferenceSites& sites,
                   unsigned char* buffer) {
     const std::uint32_t end = section.offset + section.rawSize;
+    const bool rip = layout.flags & kLayoutRipRelative;
     for (std::uint32_t at = section.offset; end - at >= kLookahead && at < end;) {
-        const std::uint32_t length = std::min(kScanChunk + kLookahead, end - at);
+        const std::uint32_t length = std::min(kScanChunk + kRipLookahead, end - at);
         if (!old.read(at, buffer, length)) return false;
         std::uint32_t i = 0;
         for (; i + kLookahead <= length && i < kScanChunk; ++i) {
-            const unsigned operand = BranchOperand(&buffer[i]);
+            unsigned operand = BranchOperand(&buffer[i]);
+            // A branch's target is code; a RIP-relative operand's anywhere in the image.
+            const bool code = operand != 0;
+            if (!code && rip && length - i >= kRipLookahead) operand = RipOperand(&buffer[i]);
             const std::uint32_t site = at + i + operand;
             std::uint32_t siteRva = 0;
             if (operand == 0 || OverlapsPointer(layout, sites, site, 4) ||
                 !RvaOfOffset(layout.oldSections, site, siteRva) ||
-                !InCode(layout.oldSections, siteRva + 4 + Load32(&buffer[i + operand])))
+                !Targets(layout, siteRva + 4 + Load32(&buffer[i + operand]), code))
                 continue;
             sites.mark(true, site);
             i += operand + 3;
@@ -179,20 +219,50 @@ bool Predict(const PatchLayout& layout, const PatchRun& run, std::uint32_t site,
     return true;
 }
 
+// Writes the bytes of `value`, the prediction for old[site, site + width), that lie in old[at, at + count).
+void Place(std::uint64_t v, unsigned width, std::uint32_t site, std::uint32_t at, unsigned char* bytes, std::uint32_t count) {
+    unsigned char value[8];
+    std::memcpy(value, &v, width);
+    for (unsigned i = 0; i < width; ++i)
+        if (site + i - at < count) bytes[site + i - at] = value[i];
+}
+
+// The old bytes at `site`, from `bytes` (old[at, at + count)) where they lie wholly in it.
+bool Fetch(PatchBase& old, std::uint32_t site, unsigned width, std::uint32_t at, const unsigned char* bytes,
+           std::uint32_t count, std::uint64_t& v) {
+    v = 0;
+    if (site >= at && width <= at + count - site) return std::memcpy(&v, bytes + (site - at), width), true;
+    return old.read(site, reinterpret_cast<unsigned char*>(&v), width);
+}
+
+// After the other references: a word that shares bytes with one of them is
+// read from `old` as it is, so that it comes out alike in any pieces.
+bool PredictTables(const PatchLayout& layout, PatchBase& old, const PatchRun& run, std::uint32_t at,
+                   unsigned char* bytes, std::uint32_t count) {
+    const std::uint32_t from = std::max(run.oldStart, at - std::min(at, 3u)), end = std::min(at + count, run.oldEnd);
+    for (const PatchTables::Range* t = layout.tables.begin(); t < layout.tables.end(); ++t) {
+        const std::uint32_t tableEnd = t->offset + t->size;
+        std::uint32_t word = std::max(t->offset, from);
+        word += (t->offset - word) & 3;  // the table's next whole word
+        for (; word < end && word < tableEnd && tableEnd - word >= 4 && run.oldEnd - word >= 4; word += 4) {
+            std::uint32_t v = 0, moved = 0;
+            if (!old.read(word, reinterpret_cast<unsigned char*>(&v), 4)) return false;
+            if (InSection(layout.oldSections, v, false) && MovedTarget(layout, v, moved))
+                Place(moved, 4, word, at, bytes, count);
+        }
+    }
+    return true;
+}
+
 bool PredictKind(const PatchLayout& layout, const ReferenceSites& sites, unsigned width, bool branch, PatchBase& old,
                  const PatchRun& run, std::uint32_t at, unsigned char* bytes, std::uint32_t count) {
     const std::uint32_t end = at + count;
     for (std::uint32_t site = sites.next(std::max(run.oldStart, at - std::min(at, width - 1)), end);
          site < end && width <= run.oldEnd - site; site = sites.next(site + 1, end)) {
         if (!sites.at(branch, site)) continue;
-        unsigned char value[8];
-        if (site >= at && width <= end - site) std::memcpy(value, bytes + (site - at), width);
-        else if (!old.read(site, value, width)) return false;
-        std::uint64_t v = LoadLittle(value, width);
-        if (!Predict(layout, run, site, branch, v)) continue;
-        std::memcpy(value, &v, width);
-        for (unsigned i = 0; i < width; ++i)
-            if (site + i - at < count) bytes[site + i - at] = value[i];
+        std::uint64_t v = 0;
+        if (!Fetch(old, site, width, at, bytes, count, v)) return false;
+        if (Predict(layout, run, site, branch, v)) Place(v, width, site, at, bytes, count);
     }
     return true;
 }
@@ -205,17 +275,23 @@ bool ReadPatchLayout(const unsigned char* data, std::size_t size, std::uint32_t 
     std::uint32_t head[7] = {}, moves = 0;
     for (std::uint32_t& word : head)
         if (!reader.readU32(word)) return false;
-    out.pointerWidth = head[0];
+    out.pointerWidth = head[0] & 0xFF;
+    out.flags = head[0] & ~0xFFu;
     out.oldBase = std::uint64_t(head[2]) << 32 | head[1];
     out.newBase = std::uint64_t(head[4]) << 32 | head[3];
     out.relocOffset = head[5];
     out.relocSize = head[6];
-    if (oldSize > kMaxReferencedOldFile || (out.pointerWidth != 0 && out.pointerWidth != 4 && out.pointerWidth != 8) ||
+    if (oldSize > kMaxReferencedOldFile || (out.flags & ~(kLayoutRipRelative | kLayoutTables)) != 0 ||
+        (out.pointerWidth != 0 && out.pointerWidth != 4 && out.pointerWidth != 8) ||
         out.relocOffset > oldSize ||
         out.relocSize > oldSize - out.relocOffset)
         return false;
+    out.tables.count = 0;
+    out.imageSize = 0;
     if (!ReadSections(data, reader, oldSize, out.oldSections) || !ReadSections(data, reader, newSize, out.newSections) ||
-        !reader.readU32(moves) || reader.remaining() % 8 != 0 || reader.remaining() / 8 != moves)
+        ((out.flags & kLayoutRipRelative) && !reader.readU32(out.imageSize)) ||
+        ((out.flags & kLayoutTables) && !ReadTables(reader, oldSize, out.tables)) || !reader.readU32(moves) ||
+        reader.remaining() % 8 != 0 || reader.remaining() / 8 != moves)
         return false;
     out.moves = data + reader.position();
     out.moveCount = moves;
@@ -227,7 +303,7 @@ bool ReadPatchLayout(const unsigned char* data, std::size_t size, std::uint32_t 
 bool ReferenceSites::reset(std::uint32_t oldSize) {
     size_ = oldSize / 8 + 1;
     bits_.reset(new (std::nothrow) unsigned char[size_]());
-    scratch_.reset(new (std::nothrow) unsigned char[kScanChunk + kLookahead]);
+    scratch_.reset(new (std::nothrow) unsigned char[kScanChunk + kRipLookahead]);
     return bits_ && scratch_;
 }
 
@@ -248,7 +324,8 @@ bool PredictReferences(const PatchLayout& layout, const ReferenceSites& sites, P
                        std::uint32_t at, unsigned char* bytes, std::size_t count) {
     return (layout.pointerWidth == 0 ||
             PredictKind(layout, sites, layout.pointerWidth, false, old, run, at, bytes, std::uint32_t(count))) &&
-           PredictKind(layout, sites, 4, true, old, run, at, bytes, std::uint32_t(count));
+           PredictKind(layout, sites, 4, true, old, run, at, bytes, std::uint32_t(count)) &&
+           PredictTables(layout, old, run, at, bytes, std::uint32_t(count));
 }
 
 // A value given as one of a section's starts (file offset or RVA) as the other.

@@ -7,6 +7,18 @@
 // Maker and applier read the layout, find the references and predict them
 // with this same code, so a poor guess costs patch size, never correctness.
 // Offsets and sizes are 32-bit: patches are made for files below 2 GiB.
+//
+// Two flags above the pointer width in the layout's first word (bits 8 and 9;
+// a layout without them reads as before) add references of 64-bit programs:
+// - kLayoutRipRelative: in code sections, the disp32 of an instruction that
+//   addresses memory relative to the next one (an optional 66, F2 or F3, an
+//   optional REX, an opcode that takes a ModRM byte, ModRM mod 00 r/m 101),
+//   whose target lies in a section; predicted as a rel32 operand is.
+// - kLayoutTables: after the new sections (and the image size), u32 count (at most
+//   PatchTables::kMost) of the old file's tables of RVAs, each u32 offset and
+//   u32 size, ascending without sharing bytes: each whole u32 from a table's
+//   start on that lies in an old section's addresses is an RVA, predicted as a
+//   pointer without the image base (exception, import and export tables).
 #pragma once
 
 #include <cstddef>
@@ -24,6 +36,9 @@ struct PatchSection {
     std::uint32_t code;     // not 0: scanned for branches (old sections only)
 };
 
+constexpr std::uint32_t kLayoutRipRelative = 1u << 8;
+constexpr std::uint32_t kLayoutTables = 1u << 9;
+
 // In ascending order of file offset and of RVA, no two sharing a byte or an address.
 struct PatchSections {
     static constexpr std::uint32_t kMost = 96;  // the loader of Windows takes no more
@@ -33,14 +48,28 @@ struct PatchSections {
     const PatchSection* end() const { return items + count; }
 };
 
+// Ranges of the old file whose u32 words are RVAs (kLayoutTables).
+struct PatchTables {
+    static constexpr std::uint32_t kMost = 8;
+    std::uint32_t count = 0;
+    struct Range {
+        std::uint32_t offset, size;
+    } items[kMost];
+    const Range* begin() const { return items; }
+    const Range* end() const { return items + count; }
+};
+
 // The layout as read from a patch (ArchiveFormat.h). The moves stay in the
 // layout's bytes, which must outlive it: from an old RVA on, up to the next
 // move, targets moved by a delta.
 struct PatchLayout {
     std::uint32_t pointerWidth = 0;  // 4 (PE32), 8 (PE32+) or 0: no pointers
+    std::uint32_t flags = 0;         // kLayoutRipRelative, kLayoutTables
     std::uint64_t oldBase = 0, newBase = 0;
     std::uint32_t relocOffset = 0, relocSize = 0;  // the old file's relocation blocks
     PatchSections oldSections, newSections;
+    std::uint32_t imageSize = 0;  // kLayoutRipRelative: the old image's size in memory
+    PatchTables tables;
     const unsigned char* moves = nullptr;  // u32 old RVA (ascending), s32 delta
     std::uint32_t moveCount = 0;
 };

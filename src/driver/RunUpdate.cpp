@@ -7,6 +7,7 @@
 #include "archive/Patch.h"
 #include "driver/HeldFiles.h"
 #include "driver/Publisher.h"
+#include "driver/RunCheck.h"
 #include "driver/UpdateSession.h"
 #include "env/MessageBoxes.h"
 #include "env/Registry.h"
@@ -22,6 +23,7 @@
 #include "update/PartWriter.h"
 #include "update/StagedEntries.h"
 #include "update/StagedPatch.h"
+#include "update/Transaction.h"
 #include "update/UpdateParts.h"
 #include "update/VersionCheck.h"
 
@@ -117,7 +119,8 @@ bool FilesFreeOrDeferred(const std::vector<ChangedFile>& changed, TUpdateParts& 
         std::vector<HeldFile> blocking;
         // Nor can a patched file that cannot be read: its new file is built from it.
         for (const HeldFile& h : held)
-            if (!parts[h.part].RebootOk || parts[h.part].Rollback || (h.patched && !openReadOnly(h.path)))
+            if (!parts[h.part].RebootOk || parts[h.part].Rollback || parts.Transactional() ||
+                (h.patched && !openReadOnly(h.path)))
                 blocking.push_back(h);
         if (blocking.empty()) {
             for (const HeldFile& h : held) parts[h.part].HeldUntilRestart.push_back(h.path);
@@ -250,6 +253,7 @@ bool CheckPublisher(Run& run) {
 // is, and a journal never outlives the run that found it.
 bool Recover(Run& run) {
     ForgetHeldFiles(run.parts);
+    if (!RecoverRun(run.parts)) return false;
     for (std::size_t i = 0; i < run.parts.Count(); ++i)
         PlanTargets(run.parts[i], run.session.Archive, run.session.ToDelList);
     for (std::size_t i = 0; i < run.parts.Count(); ++i)
@@ -335,17 +339,49 @@ void LogEnding(const Run& run, bool succeeded) {
                          2);
 }
 
+// Every part, the fonts and the update's result value; in a run with a
+// transaction the first failure ends it.
+bool ApplyAll(Run& run, RunTransaction* transaction) {
+    TUpdateParts& parts = run.parts;
+    bool succeeded = true;
+    for (std::size_t i = 0; i < parts.Count() && (succeeded || !transaction); ++i)
+        if (!ApplyPart(parts[i], run.session.Archive, run.session.ToDelList)) succeeded = false;
+    if (!succeeded) return false;
+    InstallArchiveFonts(
+        run.session.Archive, [&](const std::string& file) { return parts.FontNameOf(file); }, parts.Log, LogThreshold,
+        transaction);
+    if (parts.WriteResult(parts.VResult)) return true;
+    parts.LogMessage("*** Der Wert " + parts.VResult + " konnte nicht vorgemerkt werden.", 2);
+    return false;
+}
+
+// A run with a transaction commits only when all of it succeeded and its
+// check passed; otherwise the whole run is taken back (also when an error
+// ends it on the way).
 bool ApplyParts(Run& run) {
     TUpdateParts& parts = run.parts;
     Lent<StagedEntries> lent(parts.Staging, run.staging);
-    bool succeeded = true;
-    for (std::size_t i = 0; i < parts.Count(); ++i)
-        if (!ApplyPart(parts[i], run.session.Archive, run.session.ToDelList)) succeeded = false;
+    std::unique_ptr<RunTransaction> transaction;
+    if (!BeginTransaction(run.session, parts, transaction)) return false;
+    RunTransaction* tx = transaction.get();
+    struct Lending {
+        TUpdateParts& parts;
+        ~Lending() { parts.Transaction = nullptr; }
+    } lending{parts};
+    parts.Transaction = tx;
+    bool succeeded = false;
+    try {
+        succeeded = ApplyAll(run, tx);
+    } catch (const std::exception&) {
+        if (tx) EndTransaction(parts, *tx, false);
+        throw;
+    }
+    if (tx) {
+        const bool checkFailed = succeeded && !CheckPassed(parts);
+        succeeded = EndTransaction(parts, *tx, succeeded && !checkFailed);
+        if (checkFailed) run.ending = RunEnding::Undone;
+    }
     if (succeeded) {
-        InstallArchiveFonts(
-            run.session.Archive, [&](const std::string& file) { return parts.FontNameOf(file); }, parts.Log,
-            LogThreshold);
-        TUpdateParts::WriteResultValue(parts.VResult);
         run.session.SetCompleted(true);
         run.ending = parts.RestartNeeded ? RunEnding::RestartNeeded : RunEnding::Succeeded;
     }

@@ -17,6 +17,7 @@ class UpdateSession;
 // The texts of the run's summaries and refusals.
 extern const char* const kNoRightsText;
 extern const char* const kDamagedPackageText;
+extern const char* const kAnotherUpdateText;
 
 // How a run ended, for the exit code of silent runs.
 enum class RunEnding {

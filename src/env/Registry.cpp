@@ -20,13 +20,6 @@ bool IsPrefixed(const std::string& reference) { return reference.size() >= 2 && 
 
 char AsciiUpper(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 0x20) : c; }
 
-// Hive and key path of a plain read or write: unprefixed references live below the updater's own key.
-ResolvedReference ResolveForReadWrite(const std::string& reference, const std::string& projectName) {
-    ResolvedReference resolved = ResolveRegistryReference(reference, projectName);
-    if (!IsPrefixed(reference) && !reference.empty()) resolved.keyPath += reference;
-    return resolved;
-}
-
 // One trailing and then one leading backslash dropped, as the lookups need them.
 std::string LookupPath(std::string keyPath) {
     DropTrailingBackslash(keyPath);
@@ -98,6 +91,13 @@ ResolvedReference ResolveRegistryReference(const std::string& reference, const s
     case 'V': return {RootKey::LocalMachine, kWindowsKey + rest};
     default: return {RootKey::CurrentUser, rest};  // U and every other character
     }
+}
+
+// Hive and key path of a plain read or write: unprefixed references live below the updater's own key.
+ResolvedReference ResolveForReadWrite(const std::string& reference, const std::string& projectName) {
+    ResolvedReference resolved = ResolveRegistryReference(reference, projectName);
+    if (!IsPrefixed(reference) && !reference.empty()) resolved.keyPath += reference;
+    return resolved;
 }
 
 std::string ReadRegistryString(const std::string& reference, const std::string& valueName,

@@ -45,6 +45,9 @@ RegistryAccess& SharedRegistry();
 
 ResolvedReference ResolveRegistryReference(const std::string& reference, const std::string& projectName);
 
+// Hive and key path of a plain read or write (ReadRegistryString, WriteRegistryString):
+// unprefixed references live below the updater's own key.
+ResolvedReference ResolveForReadWrite(const std::string& reference, const std::string& projectName);
 // The value's text, or `defaultValue` when the key or value is missing or empty.
 std::string ReadRegistryString(const std::string& reference, const std::string& valueName,
                                const std::string& defaultValue, const std::string& projectName);

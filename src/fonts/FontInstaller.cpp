@@ -13,6 +13,7 @@
 #include "platform/FontApi.h"
 #include "platform/SystemInfo.h"
 #include "update/CarefulCopy.h"
+#include "update/Transaction.h"
 
 namespace {
 
@@ -38,21 +39,22 @@ std::string ExtensionOf(const std::string& path) {
     return dot == std::string::npos ? std::string() : name.substr(dot);
 }
 
-void RegisterFont(WindowsVersion version, const std::string& fontName, const std::string& installed,
-                  std::int32_t sourceDate) {
+// False when the run's transaction cannot note the value first.
+bool RegisterFont(WindowsVersion version, const std::string& fontName, const std::string& installed,
+                  std::int32_t sourceDate, RunTransaction* run) {
     int code = static_cast<int>(version);
-    if (code < 3) return;
+    if (code < 3) return true;
     std::string valueName = fontName + " (TrueType)";
     std::string fileName = NamePart(installed);
-    if (code < 7) {
-        WriteRegistryString("M\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Fonts", valueName, fileName, "");
-        return;
-    }
+    const char* key = code < 7 ? "M\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Fonts"
+                               : "M\\SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Fonts";
+    if (run && !run->noteValue(key, valueName)) return false;
     if (version == WindowsVersion::WindowsNT) {
         Fonts().writeProfileString(WindowsFolder + "Win.Ini", "Fonts", valueName.substr(0, 255), installed);
         SetFileDate(installed, sourceDate);
     }
-    WriteRegistryString("M\\SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Fonts", valueName, fileName, "");
+    WriteRegistryString(key, valueName, fileName, "");
+    return true;
 }
 
 // Moves an installed font that a running program holds out of the way.
@@ -117,7 +119,8 @@ std::string UniqueFileName(const std::string& path) {
     }
 }
 
-bool InstallFont(const std::string& source, const std::string& fontName, StringList* log, int threshold) {
+bool InstallFont(const std::string& source, const std::string& fontName, StringList* log, int threshold,
+                 RunTransaction* run) {
     FontReport report(log, threshold);
     if (!FileExists(source)) return false;
     bool result = false;
@@ -134,14 +137,29 @@ bool InstallFont(const std::string& source, const std::string& fontName, StringL
         bool current = CompareFileDates(sourceDate, present ? FileDateOf(installed) : -1) <= 0;
         // A current font that is not registered is registered without copying it again.
         if (current && Registered(DetectWindowsVersion(), fontName, installed)) return true;
+        if (current && run && !run->noteFont(installed, false)) return result;
         if (!current) {
-            if (present && !Fs().removeFile(installed)) MoveAsideInUse(installed, report);
+            if (run) {
+                if (present) Fonts().removeFontResource(installed);
+                FindData found;
+                Fs().findFirst(source, found);
+                if (!run->changeFont(installed, Written{found.size, sourceDate})) {
+                    report(installed + " konnte nicht kopiert werden.", 2);
+                    return result;
+                }
+            } else if (present && !Fs().removeFile(installed)) {
+                MoveAsideInUse(installed, report);
+            }
             if (CopyFileChecked(source, installed, kOverwriteAsk, -1) != 0) {
                 report(installed + " konnte nicht kopiert werden.", 2);
                 return result;
             }
         }
         // From here on the system's font table counts as changed.
+        if (run && !(run->changeFont(oldResource, {}, false) && run->changeFont(resource, {}, false))) {
+            report(resource + " konnte nicht erzeugt werden.", 2);
+            return result;
+        }
         RemoveOldResource(oldResource, false, report);
         RemoveOldResource(resource, true, report);
 
@@ -157,8 +175,7 @@ bool InstallFont(const std::string& source, const std::string& fontName, StringL
             if (Fonts().addFontResource(added) < 1) {
                 report(added + " konnte nicht hinzugefügt werden", 2);
             } else {
-                result = true;
-                RegisterFont(version, fontName, installed, sourceDate);
+                result = RegisterFont(version, fontName, installed, sourceDate, run);
             }
         }
         Fonts().broadcastFontChange();
@@ -170,7 +187,7 @@ bool InstallFont(const std::string& source, const std::string& fontName, StringL
 }
 
 bool InstallArchiveFonts(const TArchive& archive, const std::function<std::string(const std::string&)>& fontNameOf,
-                         StringList* log, int threshold) {
+                         StringList* log, int threshold, RunTransaction* run) {
     bool allInstalled = true;
     for (std::int32_t i = 0; i < archive.entryCount(); ++i) {
         const std::string& name = archive.entryAt(i).name;
@@ -179,7 +196,7 @@ bool InstallArchiveFonts(const TArchive& archive, const std::function<std::strin
         std::string temporary = TempFolder() + name;
         bool outcome = false;
         try {
-            outcome = archive.extractFile(i, temporary) && InstallFont(temporary, fontNameOf(name), log, threshold);
+            outcome = archive.extractFile(i, temporary) && InstallFont(temporary, fontNameOf(name), log, threshold, run);
         } catch (...) {
             Fs().removeFile(temporary);
             throw;

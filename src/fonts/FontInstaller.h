@@ -8,6 +8,7 @@
 
 #include "base/StringList.h"
 
+class RunTransaction;
 class TArchive;
 
 // The system's folder for temporary files with a trailing backslash; empty when unusable.
@@ -18,8 +19,11 @@ std::string UniqueFileName(const std::string& path);
 // Installs one font file under `fontName`. Messages of at least `threshold`
 // go to `log`, or to InfoOk boxes when there is no log. True when the font is
 // installed and added, or when an equal or newer copy is there already.
-bool InstallFont(const std::string& source, const std::string& fontName, StringList* log, int threshold);
+// With `run`, the font file and registry value are noted in the run's
+// transaction before they change, and a font file that is there is kept aside.
+bool InstallFont(const std::string& source, const std::string& fontName, StringList* log, int threshold,
+                 RunTransaction* run = nullptr);
 
 // Installs every top-level ".TTF" entry of the archive; false when any font failed.
 bool InstallArchiveFonts(const TArchive& archive, const std::function<std::string(const std::string&)>& fontNameOf,
-                         StringList* log, int threshold);
+                         StringList* log, int threshold, RunTransaction* run = nullptr);

@@ -52,6 +52,11 @@ public:
     // rename or deletion that relies on the data comes after it. False is a
     // failed write (lastError tells why).
     virtual bool flush() = 0;
+    // Starts writing what was written so far to the disk and returns at once,
+    // so that the flush that follows waits only for the rest. Nothing is
+    // durable before that flush. Does nothing where the system has no such
+    // call (Windows' own cache writes dirty pages behind on its own).
+    virtual void flushAhead() {}
 };
 
 // What a directory search reports for its first match.

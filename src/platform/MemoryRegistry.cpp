@@ -89,6 +89,31 @@ public:
         return true;
     }
 
+    bool queryRaw(const std::string& name, std::uint32_t& type, std::string& data) override {
+        const RegValue* v = node_->value(name);
+        if (v == nullptr) return Fail(kRegErrFileNotFound);
+        type = v->type;
+        data = v->data;
+        return true;
+    }
+
+    bool setRaw(const std::string& name, std::uint32_t type, const std::string& data) override {
+        if ((access_ & kKeySetValue) == 0) return Fail(kRegErrAccessDenied);
+        if (!setString(name, "")) return false;
+        RegValue* v = node_->value(name);
+        v->type = type;
+        v->data = data;
+        return true;
+    }
+
+    bool removeValue(const std::string& name) override {
+        if ((access_ & kKeySetValue) == 0) return Fail(kRegErrAccessDenied);
+        auto& values = node_->values;
+        for (auto it = values.begin(); it != values.end(); ++it)
+            if (&*it == node_->value(name)) return values.erase(it), true;
+        return true;
+    }
+
 private:
     std::shared_ptr<MemoryRegistry::Node> node_;
     std::uint32_t access_;

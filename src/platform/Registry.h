@@ -50,6 +50,11 @@ public:
     virtual bool queryString(const std::string& name, unsigned capacity, std::string& out) = 0;
     // Writes a REG_SZ value; false when the key was not opened for writing.
     virtual bool setString(const std::string& name, const std::string& value) = 0;
+    // A value of any type as stored (strings with their NUL); false when missing.
+    virtual bool queryRaw(const std::string& name, std::uint32_t& type, std::string& data) = 0;
+    virtual bool setRaw(const std::string& name, std::uint32_t type, const std::string& data) = 0;
+    // True also when there was no such value.
+    virtual bool removeValue(const std::string& name) = 0;
 };
 
 class RegistryService {

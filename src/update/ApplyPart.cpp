@@ -13,6 +13,7 @@
 #include "update/Folders.h"
 #include "update/PartWriter.h"
 #include "update/StagedEntries.h"
+#include "update/Transaction.h"
 #include "update/UpdateParts.h"
 
 namespace {
@@ -267,11 +268,15 @@ bool NoteChangesAhead(const TUpdatePart& part, const TArchive& archive, const st
 
 // The file work of a part with rollback: all of it, or, after the first
 // failure (an error included), none of it.
+// In a run with a transaction the part's journal is the run's, named in the
+// run's journal first, and the run commits it.
 bool ApplyAllOrNothing(TUpdatePart& part, const TArchive& archive, const std::vector<PartTarget>& targets) {
-    JournaledWriter writer(part, part.Owner->Staging);
+    RunTransaction* run = part.Owner->Transaction;
+    const std::string path = run ? run->journalFor(part.TargetFolder, part.AltTargetFolder) : std::string();
+    JournaledWriter writer(part, part.Owner->Staging, path);
     Lent<PartWriter> lent(part.Writer, writer);
     RollbackJournal& journal = writer.journal();
-    if (!NoteChangesAhead(part, archive, targets, writer)) {
+    if ((run && path.empty()) || !NoteChangesAhead(part, archive, targets, writer)) {
         ++part.ErrorCount;
         Log(part, writer.failureLine(journal.path()) + FailureReason(Fs().lastChangeError()), kResult);
     }
@@ -283,7 +288,7 @@ bool ApplyAllOrNothing(TUpdatePart& part, const TArchive& archive, const std::ve
         throw;
     }
     StringList problems;
-    if (part.ErrorCount == 0 && !journal.commit(problems)) {
+    if (part.ErrorCount == 0 && !(run ? journal.flush() : journal.commit(problems))) {
         ++part.ErrorCount;
         Log(part, writer.failureLine(journal.path()), kResult);
     }
@@ -352,7 +357,10 @@ bool ApplyPart(TUpdatePart& part, const TArchive& archive, const StringList& toD
     }
     Log(part, "\r\n" + part.DisplayName, kResult);
     bool applied = ApplyFiles(part, archive, toDelete);
-    if (applied) TUpdateParts::WriteResultValue(part.VResult);
+    if (applied && !part.Owner->WriteResult(part.VResult)) {
+        Log(part, "*** Der Wert " + part.VResult + " konnte nicht vorgemerkt werden.", kResult);
+        return false;
+    }
     return applied;
 }
 
@@ -360,7 +368,7 @@ bool ApplyFiles(TUpdatePart& part, const TArchive& archive, const StringList& to
     part.ResetCounters();
     std::vector<PartTarget> scratch;
     const std::vector<PartTarget>& targets = PlannedTargets(part, archive, toDelete, scratch);
-    if (part.Rollback) return ApplyAllOrNothing(part, archive, targets);
+    if (part.Rollback || part.Owner->Transaction) return ApplyAllOrNothing(part, archive, targets);
     ApplyEntries(part, archive, targets);
     DeleteListedFiles(part, targets);
     LogSummary(part);

@@ -20,8 +20,8 @@ void PlainWriter::supersedeRestartChanges(const std::string& path, StringList& p
     SupersedeRestartChanges(path, problems);
 }
 
-JournaledWriter::JournaledWriter(const TUpdatePart& part, const StagedEntries* staging)
-    : journal_(part.TargetFolder, part.AltTargetFolder), top_(part.TargetFolder), staging_(staging) {}
+JournaledWriter::JournaledWriter(const TUpdatePart& part, const StagedEntries* staging, const std::string& journal)
+    : journal_(part.TargetFolder, part.AltTargetFolder, journal), top_(part.TargetFolder), staging_(staging) {}
 
 bool JournaledWriter::prepareWrite(const std::string& path, bool exists, bool mayCreate, const Written& written) {
     if (mayCreate && !journal_.noteNewFolders(FolderPart(path), top_, staging_)) return false;

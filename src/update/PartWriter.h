@@ -47,8 +47,9 @@ public:
 
 class JournaledWriter final : public PartWriter {
 public:
-    // `staging`: the entries staged by the run's check, whose folders may be new.
-    JournaledWriter(const TUpdatePart& part, const StagedEntries* staging);
+    // `staging`: the entries staged by the run's check, whose folders may be new;
+    // `journal`: the path of a journal of the run's transaction (RollbackJournal).
+    JournaledWriter(const TUpdatePart& part, const StagedEntries* staging, const std::string& journal = {});
     bool prepareWrite(const std::string& path, bool exists, bool mayCreate, const Written& written) override;
     bool removeListed(const std::string& path) override;
     void supersedeRestartChanges(const std::string& path, StringList& problems) override;

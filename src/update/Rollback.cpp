@@ -124,15 +124,15 @@ bool Written::isAt(const std::string& path) const {
     return CompareFileDates(found.dosDate, stamp) == 0;
 }
 
-RollbackJournal::RollbackJournal(std::string folder, std::string altFolder)
-    : folder_(std::move(folder)), altFolder_(std::move(altFolder)) {}
+RollbackJournal::RollbackJournal(std::string folder, std::string altFolder, std::string path)
+    : folder_(std::move(folder)), altFolder_(std::move(altFolder)), path_(std::move(path)), inRun_(!path_.empty()) {}
 
 RollbackJournal::~RollbackJournal() = default;
 
 bool RollbackJournal::open() {
     if (file_) return true;
     if (failed_) return false;
-    path_ = FreeName(folder_ + kJournalStem, kJournalSuffix);
+    if (!inRun_) path_ = FreeName(folder_ + kJournalStem, kJournalSuffix);
     if (path_.empty()) path_ = folder_ + kJournalStem + "0" + kJournalSuffix;
     file_ = Fs().open(path_, OpenMode::Create);
     failed_ = file_ == nullptr;
@@ -155,7 +155,7 @@ std::string RollbackJournal::Line(const Record& r) {
 bool RollbackJournal::note(const Record& record) {
     if (!open()) return false;
     // What earlier runs left for the restart goes after the commit line: its note waits for that one.
-    (record.change == Change::Superseded ? superseded_ : unwritten_) += Line(record);
+    (record.change == Change::Superseded && !inRun_ ? superseded_ : unwritten_) += Line(record);
     records_.push_back(record);
     return true;
 }
@@ -276,9 +276,9 @@ void RollbackJournal::removeKeptCopy(const Record& record, UndoReport& report) {
 
 // After the commit line: the kept copies go, and what earlier runs left for
 // the restart at the paths the part wrote; neither through a junction or link.
-void RollbackJournal::settleCommitted(UndoReport& report) {
+void RollbackJournal::settleCommitted(UndoReport& report, bool kept) {
     for (const Record& record : records_) {
-        if (record.change != Change::Kept && record.change != Change::Superseded) continue;
+        if ((record.change != Change::Kept || !kept) && record.change != Change::Superseded) continue;
         if (CrossesReparsePoint(topOf(record.path), record.path))
             Say(report.problems, "*** ", record.path, " liegt hinter einer Verknüpfung und wird nicht angetastet.");
         else if (record.change == Change::Kept)
@@ -483,19 +483,13 @@ RollbackJournal::Recovery RollbackJournal::Recover(const std::string& folder, Un
     bool refused = false, failed = false;
     for (const FindData& entry : entries) {
         if ((entry.attributes & kAttrDirectory) || !IsJournalName(entry.name)) continue;
-        auto journal = std::make_unique<RollbackJournal>(folder, altFolder);
-        const std::string path = folder + entry.name;
-        // A journal that is a link, or not the updater's own, may say anything.
-        const bool foreign = (entry.attributes & kAttrReparsePoint) || Fs().owner(path) == FileOwner::Other;
-        Loaded loaded = foreign ? Loaded::Foreign : journal->load(path, folder, altFolder);
-        if (loaded == Loaded::Whole) {
+        const std::size_t problems = report.problems.size();
+        auto journal = Found(folder + entry.name, folder, altFolder, report);
+        if (journal) {
             found.push_back(std::move(journal));
             continue;
         }
-        Say(report.problems, "*** ", path,
-            loaded == Loaded::Foreign ? " stammt nicht von diesem Updater und wird nicht befolgt."
-                                      : " kann nicht gelesen werden.");
-        (loaded == Loaded::Foreign ? refused : failed) = true;
+        (report.problems[problems].find(" stammt nicht") != std::string::npos ? refused : failed) = true;
     }
     // What a killed check staged goes first: the folders that the undo of a
     // part removes are then empty of it.
@@ -510,4 +504,44 @@ RollbackJournal::Recovery RollbackJournal::Recover(const std::string& folder, Un
     }
     if (refused) return Recovery::Refused;
     return failed ? Recovery::Failed : outcome;
+}
+
+std::unique_ptr<RollbackJournal> RollbackJournal::Found(const std::string& path, const std::string& folder,
+                                                       const std::string& altFolder, UndoReport& report,
+                                                       bool missingOk) {
+    const std::uint32_t attributes = Fs().attributes(path);
+    if (attributes == kAttrInvalid && missingOk) return nullptr;
+    auto journal = std::make_unique<RollbackJournal>(folder, altFolder);
+    // A journal that is a link, or not the updater's own, may say anything.
+    const bool foreign = (attributes != kAttrInvalid && (attributes & (kAttrReparsePoint | kAttrDirectory))) ||
+                         Fs().owner(path) == FileOwner::Other;
+    Loaded loaded = foreign ? Loaded::Foreign : journal->load(path, folder, altFolder);
+    if (loaded == Loaded::Whole) return journal;
+    Say(report.problems, "*** ", path,
+        loaded == Loaded::Foreign ? " stammt nicht von diesem Updater und wird nicht befolgt."
+                                  : " kann nicht gelesen werden.");
+    return nullptr;
+}
+
+void RollbackJournal::settle(UndoReport& report, bool kept) {
+    UndoReport mine;
+    settleCommitted(mine, kept);
+    if (kept) finish(mine.problems);
+    report.notices.insert(report.notices.end(), mine.notices.begin(), mine.notices.end());
+    report.problems.insert(report.problems.end(), mine.problems.begin(), mine.problems.end());
+}
+
+std::string RollbackJournal::firstChanged() const {
+    for (const Record& r : records_) {
+        const bool kept = r.change == Change::Kept && Exists(r.kept);
+        if ((kept || r.change == Change::NewFile) && !r.written.isAt(r.path)) return r.path;
+    }
+    return {};
+}
+
+std::vector<std::string> RollbackJournal::changedPaths() const {
+    std::vector<std::string> paths;
+    for (const Record& r : records_)
+        if (r.change == Change::Kept || r.change == Change::NewFile) paths.push_back(r.path);
+    return paths;
 }

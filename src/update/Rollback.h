@@ -87,7 +87,10 @@ public:
 
     // The journal is made in `folder` (ending with "\") at the first change;
     // `altFolder` is the part's second folder, where its paths may lie too.
-    explicit RollbackJournal(std::string folder, std::string altFolder = {});
+    // With `path`, the journal is that file and belongs to the run's
+    // transaction (Transaction.h): it never commits on its own, and what earlier
+    // runs left for the restart is noted as any change.
+    explicit RollbackJournal(std::string folder, std::string altFolder = {}, std::string path = {});
     ~RollbackJournal();
     RollbackJournal(const RollbackJournal&) = delete;
     RollbackJournal& operator=(const RollbackJournal&) = delete;
@@ -134,6 +137,20 @@ public:
     void disown(const std::string& path);
     // Undoes every change in reverse order.
     void undo(UndoReport& report);
+    // Of a journal of the run's transaction, found whole: what earlier runs
+    // left for the restart at its paths goes (the run has committed); with
+    // `kept`, the kept copies go too and then the journal (the record is settled).
+    void settle(UndoReport& report, bool kept);
+    // The first path whose file is not what the run wrote (changed since); empty when none.
+    std::string firstChanged() const;
+    // The paths that the journal's files were written or deleted at.
+    std::vector<std::string> changedPaths() const;
+    // A journal found at `path`, loaded whole when it is the updater's own (not
+    // a link, owner, size and every line checked); otherwise nullptr and a
+    // problem line, unless the file is simply not there (`missingOk`).
+    static std::unique_ptr<RollbackJournal> Found(const std::string& path, const std::string& folder,
+                                                  const std::string& altFolder, UndoReport& report,
+                                                  bool missingOk = false);
     // Whether the journal itself could not be made or written.
     bool failed() const { return failed_; }
 
@@ -176,7 +193,7 @@ private:
     const std::string& topOf(const std::string& path) const;
     void removeTemporaries(UndoReport& report) const;
     void removeKeptCopy(const Record& record, UndoReport& report);
-    void settleCommitted(UndoReport& report);
+    void settleCommitted(UndoReport& report, bool kept = true);
     void undoRecord(const Record& record, UndoReport& report, bool folders);
     void undoKept(const Record& record, UndoReport& report);
     bool onlyStaging() const;
@@ -193,4 +210,5 @@ private:
     std::string superseded_;          // lines that wait for the commit line
     std::vector<std::size_t> ahead_;  // records noted ahead and not yet used, sorted by path
     bool failed_ = false;
+    bool inRun_ = false;  // a journal of the run's transaction
 };

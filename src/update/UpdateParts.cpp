@@ -5,6 +5,7 @@
 #include "env/Text.h"
 #include "platform/FileSystem.h"
 #include "platform/SystemInfo.h"
+#include "update/Transaction.h"
 
 std::uint8_t LogThreshold = 2;
 
@@ -103,17 +104,34 @@ bool TUpdateParts::CheckFilesFree() const {
     return false;
 }
 
-void TUpdateParts::WriteResultValue(const std::string& text) {
+namespace {
+
+// A VRESULT text split into key reference, value name and value; false without "=".
+bool SplitResult(const std::string& text, std::string& path, std::string& valueName, std::string& value) {
     std::size_t equals = text.find('=');
-    if (equals == std::string::npos) return;
-    std::string path = text.substr(0, equals);
-    std::string value = text.substr(equals + 1);
-    std::string valueName;
+    if (equals == std::string::npos) return false;
+    path = text.substr(0, equals);
+    value = text.substr(equals + 1);
     std::size_t slash = path.rfind('\\');
     if (LastChar(path) != '\\') {
         valueName = slash == std::string::npos ? path : path.substr(slash + 1);
         path = slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
     }
     DropTrailingBackslash(path);
+    return true;
+}
+
+}  // namespace
+
+void TUpdateParts::WriteResultValue(const std::string& text) {
+    std::string path, valueName, value;
+    if (SplitResult(text, path, valueName, value)) WriteRegistryString(path, valueName, value, "");
+}
+
+bool TUpdateParts::WriteResult(const std::string& text) const {
+    std::string path, valueName, value;
+    if (!SplitResult(text, path, valueName, value)) return true;
+    if (Transaction && !Transaction->noteValue(path, valueName)) return false;
     WriteRegistryString(path, valueName, value, "");
+    return true;
 }

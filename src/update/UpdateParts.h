@@ -15,6 +15,7 @@
 #include "update/VersionCheck.h"
 
 class PartWriter;
+class RunTransaction;
 class StagedEntries;
 class TUpdateParts;
 
@@ -94,10 +95,14 @@ public:
     std::string FirstCheckRunFileInUse() const;
     // Writes a VRESULT text (registry path "=" value); nothing without "=".
     static void WriteResultValue(const std::string& text);
+    // The same, in a run with a transaction after its previous state is noted;
+    // false (nothing written) when that cannot be noted.
+    bool WriteResult(const std::string& text) const;
 
     std::vector<std::unique_ptr<TUpdatePart>> Items;
     StringList* Log = nullptr;  // not owned; set by each run
     StagedEntries* Staging = nullptr;  // not owned; entries a run staged, while it applies the parts
+    RunTransaction* Transaction = nullptr;  // not owned; the run's transaction, while a transactional run applies
     bool RestartNeeded = false;        // a part scheduled files for the next start of Windows
     TVChkRec MainVChk;
     std::string VResult;

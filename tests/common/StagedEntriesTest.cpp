@@ -14,6 +14,7 @@
 #include "driver/UpdateSession.h"
 #include "update/Rollback.h"
 #include "update/StagedEntries.h"
+#include "update/StagingSinks.h"
 
 namespace {
 
@@ -418,5 +419,45 @@ TEST_F(StagedEntriesTest, ARecoveryAfterTheBadWriteTakesItBackAsTheRunsOwn) {
         EXPECT_EQ(RollbackJournal::Recover(app_, report), RollbackJournal::Recovery::Undone) << int(how);
         EXPECT_EQ(tree(), kTreeBefore) << int(how);
         EXPECT_EQ(ReadBytes(readme), "old readme") << int(how);
+    }
+}
+
+// A staged file asks the system to start writing every 8 MiB it holds, so
+// that the flush before its rename does not wait for all of a large file.
+TEST(StagingSinkTest, StartsWriteBackEveryEightMebibytes) {
+    // Keeps nothing; counts the early starts of write-back.
+    class CountingFile final : public FileHandle {
+    public:
+        std::int64_t read(void*, std::int64_t) override { return -1; }
+        std::int64_t write(const void*, std::int64_t n) override { return fails ? -1 : n; }
+        bool seek(std::int64_t) override { return true; }
+        std::int64_t size() override { return 0; }
+        std::int32_t dosDate() override { return -1; }
+        bool setDosDate(std::int32_t) override { return true; }
+        bool flush() override { return true; }
+        void flushAhead() override { ++aheads; }
+        bool fails = false;
+        int aheads = 0;
+    };
+    constexpr std::size_t kMiB = std::size_t(1) << 20;
+    const struct {
+        std::size_t piece, pieces;
+        bool fails;
+        int aheads;
+    } cases[] = {
+        {kMiB, 7, false, 0},          // below the first 8 MiB
+        {kMiB, 8, false, 1},          // exactly 8 MiB
+        {kMiB, 17, false, 2},         // the count starts again after each
+        {kMiB - 1, 25, false, 2},     // pieces that do not divide 8 MiB
+        {12 * kMiB, 2, false, 2},     // pieces larger than 8 MiB: one each
+        {kMiB, 17, true, 0},          // nothing written, nothing to start
+    };
+    const std::vector<unsigned char> bytes(12 * kMiB, 'x');
+    for (const auto& c : cases) {
+        CountingFile file;
+        file.fails = c.fails;
+        StagingSink sink(&file);
+        for (std::size_t i = 0; i < c.pieces; ++i) sink.put(bytes.data(), c.piece);
+        EXPECT_EQ(file.aheads, c.aheads) << c.piece << " x " << c.pieces;
     }
 }

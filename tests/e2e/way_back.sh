@@ -99,6 +99,8 @@ check "/UNDO after a change: nothing changed" equals "$(state)" "$changed"
 # A main ROLLBACK=1: the second part fails (a folder where its file should go), the first is undone too.
 KERN="$C/Kern"
 rm -rf "$KERN" && mkdir -p "$KERN/zz.dat" "$WORK/kern"
+# Older than the entry: a newer folder would count as a newer file and be left alone.
+touch -d '2020-01-01 10:00:00' "$KERN/zz.dat"
 printf 'zz' > "$WORK/kern/zz.dat"
 EXTRA_MAIN=(ROLLBACK=1)
 EXTRA_INI=("" "[Kern]" "N=Kern-Modul" 'TDIR=C:\Kern' 'VResult=R\Tarnix.exe\Projects\Demo\Kern=2')

@@ -43,7 +43,7 @@ protected:
     ~HeldFilesTest() override { NativeFileHolders().clear(); }
 
     void writeUpdater() {
-        std::string ini = "P=Demo\r\nV=1\r\n\r\n[Demo]\r\nN=Demo\r\nTDIR=" + app_ + "\r\n\r\n[Kern]\r\nN=Kern\r\nTDIR=" +
+        std::string ini = "P=Demo\r\nV=1\r\n" + mainIni_ + "\r\n[Demo]\r\nN=Demo\r\nTDIR=" + app_ + "\r\n\r\n[Kern]\r\nN=Kern\r\nTDIR=" +
                           kern_ + "\r\nREBOOTOK=1\r\nVRESULT=R\\Tarnix.exe\\Projects\\" + project_ + "\\Kern=2\r\n" + extraIni_;
         std::vector<PackageEntry> all = {{"todel.txt", todel_, kNew}, {"update.ini", ini, kNew},
                                          {"rep\\Kern\\kern.dll", kernData_, kernStamp_}, {"add\\Demo\\neu.txt", "neu", kNew}};
@@ -86,7 +86,7 @@ protected:
     }
 
     std::vector<PackageEntry> extra_;
-    std::string extraIni_;
+    std::string extraIni_, mainIni_;
     unsigned waitSeconds_ = 0;
     std::string todel_ = "Kern\\alt.dll\r\n";
     std::string kernData_ = "kern v2";
@@ -129,11 +129,15 @@ TEST_F(HeldFilesTest, RunningProgramsAreHeldReadOnlyFilesAreNot) {
         bool mapped;
         RunEnding ending;
         const char* afterRun;
+        const char* mainIni = "";  // a run with a transaction leaves nothing to the restart
     } cases[] = {{app_ + "f01.dll", true, RunEnding::FilesHeld, "old"},
                  {app_ + "f02.dll", false, RunEnding::Succeeded, "new"},
-                 {kern_ + "kern.dll", true, RunEnding::RestartNeeded, "kern v1"}};
+                 {kern_ + "kern.dll", true, RunEnding::RestartNeeded, "kern v1"},
+                 {kern_ + "kern.dll", true, RunEnding::FilesHeld, "kern v1", "ROLLBACK=1\r\n"}};
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.file + (c.mapped ? " mapped" : " read-only"));
+        SCOPED_TRACE(c.file + (c.mapped ? " mapped" : " read-only") + c.mainIni);
+        mainIni_ = c.mainIni;
+        writeUpdater();
         MakeFile(c.file, c.mapped ? c.afterRun : "old", kOld);  // held files stay as they were
         Fs().setAttributes(c.file, c.mapped ? kAttrNormal : kAttrReadOnly);
         SetMappedImage(c.file, c.mapped);

@@ -25,6 +25,7 @@
 #include "platform/FontApi.h"
 #include "platform/MemoryRegistry.h"
 #include "platform/NativeSandbox.h"
+#include "platform/Process.h"
 #include "platform/RegText.h"
 #include "platform/RestartSchedule.h"
 #include "update/Folders.h"
@@ -119,6 +120,7 @@ protected:
         SetRegistry(previousRegistry_);
         WindowsFolder = previousWindows_;
         NativeFonts() = NativeFontState();
+        NativeWaitedProgram() = {};
     }
 
     struct AppFile {
@@ -157,10 +159,11 @@ protected:
     }
 
     // The project as installed before the update, the fonts folder empty.
-    void installFresh() {
+    // With `windowsToo` false, the Windows folder (the record of the last run) stays.
+    void installFresh(bool windowsToo = true) {
         RemoveTree(dir / "App");
         RemoveTree(dir / "Kern");
-        RemoveTree(dir / "WINDOWS");
+        if (windowsToo) RemoveTree(dir / "WINDOWS");
         Fs().createFolder(dir / "App");
         Fs().createFolder(dir / "Kern");
         for (const AppFile& f : kern_)
@@ -200,7 +203,12 @@ protected:
         StringList log;
         try {
             session.load(exe_);
+            session.UpdateParts->CheckCmd = checkCmd_;
+            session.UpdateParts->CheckWait = 3;
+            session.UpdateParts->RunRollback = runRollback_;
             lastSucceeded_ = session.start(log, false);
+            lastEnding_ = session.LastEnding;
+            lastCompleted_ = session.Completed;
             if (renameFault.empty() && mustSucceed_) {
                 EXPECT_TRUE(lastSucceeded_) << LogText(log);
             }
@@ -211,6 +219,32 @@ protected:
         lastJournal_ = faults.journal();
         lastLog_ = log;
         return true;
+    }
+
+    // /UNDO in a session of its own; false when it was interrupted. `lastEnding_` tells how it ended.
+    bool undo(int interruptAfter = -1, Interruption how = Interruption::Kill) {
+        FaultFileSystem faults;
+        faults.interruptAfter(interruptAfter, how);
+        SessionView view;
+        UpdateSession session(view);
+        StringList log;
+        try {
+            session.load(exe_);
+            lastSucceeded_ = UndoLastRun(session, log, &lastEnding_);
+        } catch (const Interrupted&) {
+            return false;
+        }
+        lastJournal_ = faults.journal();
+        lastLog_ = log;
+        return true;
+    }
+
+    // The last change of the last run that wrote to a file whose name contains `text`.
+    int lastWriteTo(const std::string& text) const {
+        int at = -1;
+        for (int i = 0; i < int(lastJournal_.size()); ++i)
+            if (lastJournal_[i].rfind("write ", 0) == 0 && lastJournal_[i].find(text) != std::string::npos) at = i;
+        return at;
     }
 
     // The first change of the last run whose journal line contains `text`.
@@ -263,7 +297,10 @@ protected:
     TempFolder dir;
     std::vector<AppFile> files_, kern_;
     std::string extraTodel_;  // more lines of the deletion list
-    bool lastSucceeded_ = false, mustSucceed_ = true, noVolumeFlush_ = false;
+    bool lastSucceeded_ = false, mustSucceed_ = true, noVolumeFlush_ = false, runRollback_ = false;
+    bool lastCompleted_ = false;
+    RunEnding lastEnding_ = RunEnding::Failed;
+    std::string checkCmd_;  // the check after the update (CHECKCMD)
     std::vector<std::string> lastJournal_;
     StringList lastLog_;
     const std::string font_ = Pattern(70000, 4);
@@ -535,6 +572,217 @@ TEST_F(InterruptedUpdateTest, SecondInterruptionIsFinishedTooLongForm) {
         }
     }
     std::printf("%d double interruptions of %d changes\n", cases, total);
+}
+
+// The registry's export without the keys that hold no value: an undo takes
+// back values, and leaves the keys that the run made.
+std::string Values(const std::string& exported) {
+    std::string values;
+    for (std::size_t start = 0, end; start < exported.size(); start = end + 2) {
+        end = exported.find("\n\n", start);
+        if (end == std::string::npos) end = exported.size();
+        std::string block = exported.substr(start, end - start);
+        while (!block.empty() && block.back() == '\n') block.pop_back();
+        if (block.find('\n') != std::string::npos) values += block + "\n\n";
+    }
+    return values;
+}
+
+// The tree without the journals, which carry the time they were written.
+Tree WithoutJournals(Tree tree) {
+    for (auto it = tree.begin(); it != tree.end();) it = it->first.find("~update") != std::string::npos ? tree.erase(it) : ++it;
+    return tree;
+}
+
+bool Same(const State& a, const State& b) {
+    for (const Tree State::*tree : {&State::app, &State::kern, &State::fonts})
+        if (!(WithoutJournals(a.*tree) == WithoutJournals(b.*tree))) return false;
+    return a.fontTable == b.fontTable && Values(a.registry) == Values(b.registry);
+}
+
+// Whether a name in the Windows folder is one of the run's journals: none stays after an undo.
+bool RunJournalLeft(const std::string& windows) {
+    return FileExists(windows + "~updrun.~rx") || FileExists(windows + "~updrec.~rx");
+}
+
+// The check after the update decides: passed, the run stays; failed, not
+// found or outrun, every file, result value and font is as before the run,
+// the run ends with Undone and the final command is not started. A main
+// ROLLBACK=1 takes back the first part when the second fails.
+TEST_F(InterruptedUpdateTest, CheckDecidesWhetherTheWholeRunStays) {
+    installFresh();
+    const State before = state();
+    checkCmd_ = "%%\\check.exe";
+    ASSERT_TRUE(run(-1));
+    const State after = state();
+    ASSERT_FALSE(after == before);
+    using Outcome = WaitedProgram::Outcome;
+    struct Case {
+        const char* what;
+        WaitedProgram check;
+        bool rollback;
+        const char* renameFault;
+        RunEnding ending;
+        const char* logged;
+    };
+    const Case cases[] = {
+        {"passes", {Outcome::Ended, 0, 0}, false, "", RunEnding::Succeeded, "Update beendet."},
+        {"ends with 1", {Outcome::Ended, 1, 0}, false, "", RunEnding::Undone, "endete mit dem Code 1."},
+        {"not found", {Outcome::NotStarted, 0, 2}, false, "", RunEnding::Undone, "konnte nicht gestartet werden: "},
+        {"outruns CHECKWAIT", {Outcome::TimedOut, 0, 0}, false, "", RunEnding::Undone, "nach 3 Sekunden beendet."},
+        {"second part fails, main ROLLBACK=1", {}, true, "kern.dll", RunEnding::Failed, "zurückgenommen"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        installFresh();
+        checkCmd_ = c.rollback ? "" : "%%\\check.exe";
+        runRollback_ = c.rollback;
+        NativeWaitedProgram() = c.check;
+        mustSucceed_ = false;
+        ASSERT_TRUE(run(-1, nullptr, c.renameFault));
+        const bool stays = c.ending == RunEnding::Succeeded;
+        EXPECT_EQ(lastEnding_, c.ending);
+        EXPECT_EQ(lastCompleted_, stays);
+        const State now = state();
+        EXPECT_EQ(Describe(now.app), Describe(stays ? after.app : before.app));
+        EXPECT_EQ(Describe(now.fonts), Describe(stays ? after.fonts : before.fonts));
+        EXPECT_EQ(Values(now.registry), Values(stays ? after.registry : before.registry));
+        EXPECT_TRUE(now.app == (stays ? after : before).app && now.kern == (stays ? after : before).kern);
+        EXPECT_TRUE(now.fontTable == (stays ? after : before).fontTable);
+        EXPECT_EQ(FileExists(dir / "WINDOWS\\~updrec.~rx"), stays);
+        EXPECT_FALSE(FileExists(dir / "WINDOWS\\~updrun.~rx"));
+        EXPECT_NE(LogText(lastLog_).find(c.logged), std::string::npos) << LogText(lastLog_);
+        if (!c.rollback) {
+            EXPECT_NE(LogText(lastLog_).find(stays ? "" : "check.exe"), std::string::npos);
+        }
+    }
+}
+
+// A run with a check killed, or its power cut, after every change, then a run
+// whose check fails: before the killed run's commit point, everything is as
+// before it; after it, the killed run stays (the next run only takes back itself).
+TEST_F(InterruptedUpdateTest, RunWithCheckIsWhollyBeforeOrAfterAtEveryInterruption) {
+    installFresh();
+    const State before = state();
+    checkCmd_ = "check.exe";
+    int total = 0;
+    ASSERT_TRUE(run(-1, &total));
+    const State after = state();
+    const int committed = lastWriteTo("~updrun.~rx");  // the commit line: the run's journal's last write
+    ASSERT_GT(committed, 0);
+    mustSucceed_ = false;
+    for (Interruption how : {Interruption::Kill, Interruption::PowerCut}) {
+        for (int k = 0; k < total; ++k) {
+            const std::string at = std::string(how == Interruption::PowerCut ? "power cut" : "killed") +
+                                   " after change " + std::to_string(k);
+            installFresh();
+            NativeWaitedProgram() = {};
+            ASSERT_FALSE(run(k, nullptr, "", "", how)) << at;
+            expectWhole(at);
+            NativeWaitedProgram() = {WaitedProgram::Outcome::Ended, 1, 0};
+            ASSERT_TRUE(run(-1)) << at;
+            EXPECT_EQ(lastEnding_, RunEnding::Undone) << at;
+            const State& expected = k > committed ? after : before;
+            EXPECT_EQ(Describe(WithoutJournals(state().app)), Describe(WithoutJournals(expected.app))) << at;
+            EXPECT_TRUE(Same(state(), expected)) << at;
+            EXPECT_EQ(FileExists(dir / "WINDOWS\\~updrec.~rx"), k > committed) << at;
+            if (::testing::Test::HasFailure()) return;
+        }
+    }
+}
+
+// /UNDO: 5 when there is nothing of this package to undo, 1618 when a file of
+// the record is held (nothing changed), 1 when one was changed since (named,
+// nothing changed), otherwise 0 with everything as before the run, and 5 again.
+// A run without a check commits too: it settles the record.
+TEST_F(InterruptedUpdateTest, UndoOutcomes) {
+    struct Case {
+        const char* what;
+        bool applied, laterPlainRun;
+        std::string held, changed;
+        RunEnding ending;
+        bool installedAnew = false;  // applied twice, the folders installed anew in between
+    };
+    const Case cases[] = {
+        {"never applied", false, false, "", "", RunEnding::NothingToUndo},
+        {"applied over an installation made anew", true, false, "", "", RunEnding::Succeeded, true},
+        {"applied", true, false, "", "", RunEnding::Succeeded},
+        {"a file held", true, false, "readme.txt", "", RunEnding::FilesHeld},
+        {"a file changed since", true, false, "", "readme.txt", RunEnding::Failed},
+        {"a later run committed", true, true, "", "", RunEnding::NothingToUndo},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        installFresh();
+        checkCmd_ = "check.exe";
+        if (c.installedAnew) {
+            ASSERT_TRUE(run(-1));
+            installFresh(false);
+        }
+        const State before = state();
+        if (c.applied) ASSERT_TRUE(run(-1));
+        if (c.laterPlainRun) {
+            checkCmd_.clear();
+            ASSERT_TRUE(run(-1));
+        }
+        if (!c.changed.empty()) MakeFile(app() + c.changed, "mine", kNew);
+        std::unique_ptr<FileHandle> holder = c.held.empty() ? nullptr : Fs().open(app() + c.held, OpenMode::ReadShared);
+        const State applied = state();
+        ASSERT_TRUE(undo());
+        EXPECT_EQ(lastEnding_, c.ending);
+        const bool undone = c.ending == RunEnding::Succeeded;
+        EXPECT_EQ(lastSucceeded_, undone);
+        EXPECT_TRUE(Same(state(), undone ? before : applied));
+        if (!c.changed.empty()) {
+            EXPECT_NE(LogText(lastLog_).find(app() + c.changed + " wurde seit dem Update"), std::string::npos)
+                << LogText(lastLog_);
+        }
+        for (const std::string& folder : {app(), kern()})
+            for (const auto& [name, file] : TreeOf(folder))
+                EXPECT_TRUE(!IsTemporary(name) || (c.applied && !c.laterPlainRun && !undone)) << name;
+        holder.reset();
+        ASSERT_TRUE(undo());
+        // Once the file is free, /UNDO goes on; a changed file still stops it.
+        const RunEnding second = c.ending == RunEnding::FilesHeld ? RunEnding::Succeeded
+                                 : c.ending == RunEnding::Failed  ? RunEnding::Failed
+                                                                  : RunEnding::NothingToUndo;
+        EXPECT_EQ(lastEnding_, second);
+    }
+}
+
+// /UNDO killed, or its power cut, after every change: the next start of any
+// run finishes it (here one whose check fails and that takes back only itself).
+TEST_F(InterruptedUpdateTest, UndoIsFinishedAfterEveryInterruption) {
+    installFresh();
+    const State before = state();
+    checkCmd_ = "check.exe";
+    ASSERT_TRUE(run(-1));
+    const State after = state();
+    int total = 0;
+    ASSERT_TRUE(undo());
+    ASSERT_EQ(lastEnding_, RunEnding::Succeeded);
+    total = int(lastJournal_.size());
+    const int begun = lastWriteTo("~updrec.~rx");  // the line that says /UNDO has begun
+    ASSERT_GE(begun, 0);
+    mustSucceed_ = false;
+    for (Interruption how : {Interruption::Kill, Interruption::PowerCut}) {
+        for (int k = 0; k < total; ++k) {
+            const std::string at = std::string(how == Interruption::PowerCut ? "power cut" : "killed") +
+                                   " after change " + std::to_string(k) + " of /UNDO";
+            installFresh();
+            NativeWaitedProgram() = {};
+            ASSERT_TRUE(run(-1));
+            ASSERT_FALSE(undo(k, how)) << at;
+            expectWhole(at);
+            NativeWaitedProgram() = {WaitedProgram::Outcome::Ended, 1, 0};
+            ASSERT_TRUE(run(-1)) << at;
+            const State& expected = k > begun ? before : after;
+            EXPECT_EQ(Describe(WithoutJournals(state().app)), Describe(WithoutJournals(expected.app))) << at;
+            EXPECT_TRUE(Same(state(), expected)) << at;
+            EXPECT_FALSE(RunJournalLeft(dir / "WINDOWS\\") && k > begun) << at;
+            if (::testing::Test::HasFailure()) return;
+        }
+    }
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <zlib.h>
 
 #include "archive/PatchReferences.h"
 #include "common/PatchSupport.h"
@@ -30,7 +31,11 @@ void Append(Bytes& out, std::uint64_t v, unsigned width) {
 // load a datum's address (mov eax, [abs32] or mov rax, imm64, relocated); the
 // data is a table of the functions' addresses. Release 2 makes every 40th
 // function 24 bytes longer, inserts a datum every 100, and changes a few bytes.
-Bytes Program(bool plus, int release) {
+// With `x64`, each function also loads a datum's address RIP-relative (lea)
+// and tests a variable of the uninitialised data after the file's sections
+// (cmp dword [rip+d], 0), and an exception table of each function's start,
+// end and unwind data follows the data.
+Bytes Program(bool plus, int release, bool x64 = false) {
     constexpr std::uint32_t kFunctions = 2000, kData = 3000;
     const std::uint64_t base = plus ? 0x140000000ull : 0x400000;
     const unsigned width = plus ? 8 : 4;
@@ -38,11 +43,13 @@ Bytes Program(bool plus, int release) {
     std::vector<std::uint32_t> functionAt(kFunctions), datumAt(kData);
     std::uint32_t at = 0x1000;
     for (std::uint32_t f = 0; f < kFunctions; ++f, at = (at + 15) & ~15u)
-        functionAt[f] = at, at += bodySize(f) + 3 * 5 + (plus ? 10 : 5) + 1;
+        functionAt[f] = at, at += bodySize(f) + 3 * 5 + (plus ? 10 : 5) + 1 + (x64 ? 14 : 0);
     const std::uint32_t dataStart = (at + 0xFFF) & ~0xFFFu;
     at = dataStart + kFunctions * width;
     for (std::uint32_t d = 0; d < kData; ++d) datumAt[d] = at, at += 8 + (release == 2 && d % 100 == 50 ? 16 : 0);
-    const std::uint32_t relocStart = (at + 0xFFF) & ~0xFFFu;
+    const std::uint32_t pdata = at, pdataSize = x64 ? 12 * kFunctions : 0;
+    const std::uint32_t relocStart = (at + pdataSize + 0xFFF) & ~0xFFFu;
+    const std::uint32_t bss = relocStart + 0x40000 + (release == 2 ? 0x100 : 0);  // past every section
 
     Bytes out(relocStart, 0);
     std::vector<std::uint32_t> absolute;
@@ -59,7 +66,19 @@ Bytes Program(bool plus, int release) {
         else out[p] = 0xA1, p += 1;
         absolute.push_back(std::uint32_t(p));
         Put(out, p, datum, width);
-        out[p + width] = 0xC3;
+        p += width;
+        if (x64) {
+            const unsigned char lea[] = {0x48, 0x8D, 0x0D}, cmp[] = {0x83, 0x3D};
+            std::memcpy(&out[p], lea, 3);
+            Put(out, p + 3, datumAt[(f * 5) % kData] - std::uint32_t(p + 7), 4);
+            std::memcpy(&out[p + 7], cmp, 2);
+            Put(out, p + 9, bss + 8 * (f % 64) - std::uint32_t(p + 13), 4);
+            p += 14;  // with the cmp's immediate 0
+            Put(out, pdata + 12 * f, functionAt[f], 4);
+            Put(out, pdata + 12 * f + 4, std::uint32_t(p + 1), 4);
+            Put(out, pdata + 12 * f + 8, datumAt[f % kData], 4);
+        }
+        out[p] = 0xC3;
     }
     for (std::uint32_t f = 0; f < kFunctions; ++f) {
         absolute.push_back(dataStart + f * width);
@@ -90,6 +109,9 @@ Bytes Program(bool plus, int release) {
     Put(out, opt, plus ? 0x20B : 0x10B, 2);
     Put(out, plus ? opt + 24 : opt + 28, base, width);
     Put(out, opt + (plus ? 108 : 92), 16, 4);
+    Put(out, opt + 56, bss + 0x1000, 4);  // the image's size in memory
+    Put(out, opt + (plus ? 112 : 96) + 8 * 3, pdata, 4);
+    Put(out, opt + (plus ? 112 : 96) + 8 * 3 + 4, pdataSize, 4);
     Put(out, opt + (plus ? 112 : 96) + 8 * 5, relocStart, 4);
     Put(out, opt + (plus ? 112 : 96) + 8 * 5 + 4, relocSize, 4);
     const std::uint32_t starts[] = {0x1000, dataStart, relocStart, std::uint32_t(out.size())};
@@ -145,6 +167,60 @@ TEST(PatchReferences, ProgramsComeOutExactlyFromASmallerPatch) {
         ApplyInPieces(old, patch, 1, built);
         EXPECT_TRUE(built.bytes == next);
     }
+}
+
+// The flags of a PAT3 patch's layout (its first word above the pointer width).
+std::uint32_t LayoutFlags(const std::string& patch) {
+    unsigned char head[8] = {};
+    z_stream z{};
+    inflateInit(&z);
+    z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(patch.data() + 20));
+    z.avail_in = uInt(patch.size() - 20);
+    z.next_out = head;
+    z.avail_out = sizeof head;
+    inflate(&z, Z_SYNC_FLUSH);
+    inflateEnd(&z);
+    return std::uint32_t(head[5] | head[6] << 8 | head[7] << 16) << 8;
+}
+
+// 64-bit programs whose RIP-relative operands, exception table and data past
+// the file's sections moved: the patch the maker sends carries the layout's
+// flags and is much smaller than its PAT3 form without them (which the hook
+// has the maker send by spoiling the others); each comes out exactly in any pieces.
+TEST(PatchReferences, SixtyFourBitReferencesMakeTheSmallerPatch) {
+    struct Shape {
+        const char* what;
+        bool x64;
+        std::uint32_t flags;  // of the patch sent
+        double most;          // its size at most this share of the one without flags
+    };
+    const Shape shapes[] = {
+        {"PE32+ with RIP-relative operands and an exception table", true, kLayoutRipRelative | kLayoutTables, 0.5},
+        {"PE32+ with neither", false, kLayoutRipRelative, 1.0},
+    };
+    static bool spoil;
+    gPatchMadeHook = [](std::string& patch) {
+        // Spoilt (the new file's CRC-32): every form but PAT3 without flags.
+        if (spoil && (patch.substr(0, 4) != "PAT3" || LayoutFlags(patch) != 0)) patch[19] ^= 1;
+    };
+    for (const Shape& shape : shapes) {
+        SCOPED_TRACE(shape.what);
+        const Bytes old = Program(true, 1, shape.x64), next = Program(true, 2, shape.x64);
+        std::string patch, plain;
+        spoil = false;
+        ASSERT_EQ(MakePatch(old, next, patch), MadePatch::Made);
+        spoil = true;
+        ASSERT_EQ(MakePatch(old, next, plain), MadePatch::Made);
+        EXPECT_EQ(LayoutFlags(plain), 0u);
+        EXPECT_EQ(LayoutFlags(patch), shape.flags);
+        EXPECT_LE(double(patch.size()), shape.most * double(plain.size())) << patch.size() << " against " << plain.size();
+        for (std::size_t piece : {std::size_t(1), std::size_t(7), std::size_t(4093), std::size_t(65536), patch.size()}) {
+            Built built;
+            ApplyInPieces(old, patch, piece, built);
+            EXPECT_TRUE(built.bytes == next) << "in pieces of " << piece;
+        }
+    }
+    gPatchMadeHook = nullptr;
 }
 
 // A layout of 1,000-byte files: one code and one data section each, relocations
@@ -203,6 +279,42 @@ TEST(PatchReferences, LayoutsThatDoNotFitTheirFilesAreRefused) {
     for (std::size_t cut : {made.size() - 1, std::size_t(100), std::size_t(27)})
         EXPECT_FALSE(ReadLayout(made, layout, cut)) << cut;
     EXPECT_FALSE(ReadLayout(made + "x", layout));
+}
+
+TEST(PatchReferences, LayoutsWithFlagsThatDoNotFitTheirFilesAreRefused) {
+    // SmallPlan with both flags: +0 width and flags, +100 image size, +104
+    // table count, +108 and +116 the tables (offset, size), +124 move count.
+    LayoutPlan plan = SmallPlan();
+    plan.flags = kLayoutRipRelative | kLayoutTables;
+    plan.imageSize = 0x3000;
+    plan.tables = {{600, 100}, {700, 300}};
+    struct Case {
+        const char* what;
+        std::size_t at;
+        std::uint32_t value;
+        bool accepted;
+    };
+    const Case cases[] = {
+        {"as made", 0, 4 | kLayoutRipRelative | kLayoutTables, true},
+        {"an unknown flag", 0, 4 | kLayoutRipRelative | kLayoutTables | 1u << 10, false},
+        {"no tables", 104, 0, false},  // then the tables' bytes are left over
+        {"9 tables", 104, 9, false},
+        {"a table starting past the old file", 116, 1001, false},
+        {"a table ending past it", 120, 301, false},
+        {"tables sharing a byte", 116, 699, false},
+        {"tables descending", 108, 800, false},
+        {"a table of no bytes", 112, 0, true},
+    };
+    const std::string made = PatchLayoutBytes(plan);
+    for (const Case& c : cases) {
+        std::string bytes = made;
+        for (int i = 0; i < 4; ++i) bytes[c.at + i] = static_cast<char>(c.value >> (8 * i));
+        PatchLayout layout;
+        EXPECT_EQ(ReadLayout(bytes, layout), c.accepted) << c.what;
+    }
+    PatchLayout layout;
+    for (std::size_t cut : {std::size_t(103), std::size_t(107), std::size_t(123)})
+        EXPECT_FALSE(ReadLayout(made, layout, cut)) << cut;
 }
 
 TEST(PatchReferences, TargetsMoveByTheLastMoveAtOrBeforeThem) {
@@ -354,6 +466,106 @@ TEST(PatchReferences, ReferencesThatShareBytesComeOutAlikeInAnyPieces) {
     for (std::size_t piece : {patch.size(), std::size_t(1)}) {
         Built built;
         ApplyInPieces(old, patch, piece, built);
+    }
+}
+
+// One instruction at offset 16 of a code section (0..255 at RVA 0x1000; data
+// 256..511 at 0x2000; the image's memory up to 0x4000), zeros around it: where
+// the scan takes a reference (a rel32 site), if anywhere.
+TEST(PatchReferences, X64OperandsAreFoundByTheirEncoding) {
+    struct Case {
+        const char* what;
+        Bytes opcode;            // up to the disp32 or rel32
+        std::uint32_t target;    // RVA the operand points to from its end
+        std::uint32_t flags;
+        int site;                // offset of the operand from the instruction, -1: none
+    };
+    const std::uint32_t rip = kLayoutRipRelative;
+    const Case cases[] = {
+        {"lea rcx, [rip+d]", {0x48, 0x8D, 0x0D}, 0x2010, rip, 3},
+        {"call [rip+d] (an import)", {0xFF, 0x15}, 0x2010, rip, 2},
+        {"movdqa xmm0, [rip+d]", {0x66, 0x0F, 0x6F, 0x05}, 0x2010, rip, 4},
+        {"movsd xmm8, [rip+d]", {0xF2, 0x44, 0x0F, 0x10, 0x05}, 0x2010, rip, 5},
+        {"cmp dword [rip+d], imm8 into memory past the sections", {0x83, 0x3D}, 0x3FF0, rip, 2},
+        {"mov rax, [rip+d] past the image", {0x48, 0x8B, 0x05}, 0x4010, rip, -1},
+        {"mov rax, [rip+d] before the first section", {0x48, 0x8B, 0x05}, 0x0800, rip, -1},
+        {"mov eax, [rbp+disp8] (mod 01)", {0x8B, 0x45}, 0x2010, rip, -1},
+        {"mov eax, [abs32] (SIB, no base)", {0x8B, 0x04, 0x25}, 0x2010, rip, -1},
+        {"mov eax, imm32 (no ModRM)", {0xB8, 0x05}, 0x2010, rip, -1},
+        {"jmp rel32 after 0F 8x, not 0F 05", {0x0F, 0x85}, 0x1080, rip, 2},
+        {"lea without the flag", {0x48, 0x8D, 0x0D}, 0x2010, 0, -1},
+        {"call rel32 without it", {0xE8}, 0x1080, 0, 1},
+        {"call rel32 into data", {0xE8}, 0x2010, rip, -1},
+    };
+    for (const Case& c : cases) {
+        Bytes old(512, 0);
+        std::copy(c.opcode.begin(), c.opcode.end(), old.begin() + 16);
+        const std::uint32_t end = 16 + std::uint32_t(c.opcode.size()) + 4;
+        Put(old, end - 4, c.target - (0x1000 + end), 4);
+        LayoutPlan plan;
+        plan.pointerWidth = 8;
+        plan.flags = c.flags;
+        plan.imageSize = 0x4000;
+        plan.oldSections = plan.newSections = {{0, 256, 0x1000, 1}, {256, 256, 0x2000, 0}};
+        const std::string bytes = PatchLayoutBytes(plan);
+        PatchLayout layout;
+        ReferenceSites sites;
+        BufferPatchBase base(old.data(), old.size());
+        ASSERT_TRUE(ReadPatchLayout(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size(), 512, 512, layout));
+        ASSERT_TRUE(sites.reset(512) && FindReferenceSites(layout, base, 512, sites));
+        int found = -1;
+        for (std::uint32_t at = 0; at < 512; ++at) {
+            if (!sites.at(true, at) && !sites.at(false, at)) continue;
+            EXPECT_EQ(found, -1) << c.what;
+            found = int(at) - 16;
+        }
+        EXPECT_EQ(found, c.site) << c.what;
+    }
+}
+
+// A table of RVAs at 600..621 of the old file (its last two bytes no whole
+// word), moves 0x1000 +16 and 0x2000 -8, and a relocated pointer at 614
+// (0x410000, predicted 0x40FFF8) across two words: each whole word of the
+// table inside the run that lies in a section moves, over the pointer's bytes,
+// and byte by byte it comes out alike.
+TEST(PatchReferences, RvasInTablesMoveWithTheirTargets) {
+    LayoutPlan plan = SmallPlan();
+    plan.flags = kLayoutTables;
+    plan.relocSize = 12;
+    plan.tables = {{600, 22}};
+    const std::uint32_t words[] = {0x1010, 0x2004, 0x5000, 0x1010, 0x0041, 0x1000};
+    Bytes old(1000, 0);
+    for (std::uint32_t i = 0; i < 6; ++i) Put(old, 600 + 4 * i, words[i], 4);
+    const Bytes relocations = {0x00, 0x20, 0, 0, 12, 0, 0, 0, 0xD6, 0x30, 0, 0};  // page 0x2000: +0xD6 (offset 614)
+    std::copy(relocations.begin(), relocations.end(), old.begin() + 500);
+    struct Case {
+        std::uint32_t runStart;
+        std::uint32_t expected[6];
+    };
+    const Case cases[] = {
+        {0, {0x1020, 0x1FFC, 0x5000, 0x1020, 0x0040, 0x1000}},  // the last word is cut by the table's end
+        {602, {0x1010, 0x1FFC, 0x5000, 0x1020, 0x0040, 0x1000}},  // the first by the run's start
+    };
+    const std::string bytes = PatchLayoutBytes(plan);
+    PatchLayout layout;
+    ReferenceSites sites;
+    BufferPatchBase base(old.data(), old.size());
+    ASSERT_TRUE(ReadLayout(bytes, layout));
+    ASSERT_TRUE(sites.reset(1000) && FindReferenceSites(layout, base, 1000, sites));
+    for (const Case& c : cases) {
+        const PatchRun run{c.runStart, 1000, c.runStart};
+        Bytes whole(old.begin() + c.runStart, old.end()), pieces = whole;
+        ASSERT_TRUE(PredictReferences(layout, sites, base, run, c.runStart, whole.data(), whole.size()));
+        for (std::uint32_t at = c.runStart; at < 1000; ++at)
+            ASSERT_TRUE(PredictReferences(layout, sites, base, run, at, &pieces[at - c.runStart], 1));
+        EXPECT_TRUE(whole == pieces) << c.runStart;
+        Bytes result = old;
+        std::copy(whole.begin(), whole.end(), result.begin() + c.runStart);
+        for (std::uint32_t i = 0; i < 6; ++i) {
+            std::uint32_t v = 0;
+            std::memcpy(&v, &result[600 + 4 * i], 4);
+            EXPECT_EQ(v, c.expected[i]) << c.runStart << ", word " << i;
+        }
     }
 }
 

@@ -284,15 +284,29 @@ MadePatch MakePatch(const std::vector<unsigned char>& oldData, const std::vector
     const std::string tokens = Tokens(records);
     header.sparse = true;
     forms.push_back(PatchHeaderBytes(header) + CompressZlib(tokens.data(), tokens.size(), Z_BEST_COMPRESSION));
-    LayoutPlan plan;
-    if (ProgramLayoutOf(oldData, newData, plan)) {
-        const PredictedPatch predicted = PredictedRecords(records, oldData, newData, plan);
-        std::string body;
-        putU32(body, std::uint32_t(predicted.layout.size()));
-        body += predicted.layout + Tokens(predicted.records);
+    // PAT3 with the layout's flags for this kind of program and without them;
+    // and with records found against the old file as predicted.
+    LayoutPlan full;
+    if (ProgramLayoutOf(oldData, newData, full)) {
         header.references = true;
-        if (predicted.layout.size() <= kMaxPatchLayout)
-            forms.push_back(PatchHeaderBytes(header) + CompressZlib(body.data(), body.size(), Z_BEST_COMPRESSION));
+        auto addForm = [&](const std::string& found, LayoutPlan& plan) {
+            const PredictedPatch predicted = PredictedRecords(found, oldData, newData, plan);
+            std::string body;
+            putU32(body, std::uint32_t(predicted.layout.size()));
+            body += predicted.layout + Tokens(predicted.records);
+            if (predicted.layout.size() <= kMaxPatchLayout)
+                forms.push_back(PatchHeaderBytes(header) + CompressZlib(body.data(), body.size(), Z_BEST_COMPRESSION));
+        };
+        LayoutPlan plain = full;
+        plain.flags = 0;
+        plain.tables.clear();
+        addForm(records, plain);
+        addForm(records, full);
+        const std::vector<unsigned char> predictedOld = PredictedOld(oldData, newData, full);
+        std::string aligned;
+        if (SortSuffixes(predictedOld.data(), std::int32_t(predictedOld.size()), suffixes) &&
+            Differ(predictedOld, newData, suffixes).records(aligned, nullptr))
+            addForm(aligned, full);
     }
     // The smallest that gives the new file; where one does not, the next larger one.
     std::stable_sort(forms.begin(), forms.end(), [](const std::string& a, const std::string& b) { return a.size() < b.size(); });

@@ -24,6 +24,12 @@ constexpr std::uint16_t kPe32 = 0x10B;
 constexpr std::uint16_t kPe32Plus = 0x20B;
 constexpr std::uint32_t kCodeCharacteristics = 0x20 | 0x20000000;  // contains code, executable
 constexpr unsigned kRelocationDirectory = 5;
+// The data directories whose bytes are mostly RVAs: export, import, exception,
+// import address table, delay-load imports.
+constexpr unsigned kRvaDirectories[] = {0, 1, 3, 12, 13};
+constexpr unsigned kExceptionDirectory = 3;
+// What the unwind data's table takes after the last entry's start.
+constexpr std::uint32_t kUnwindTail = 64;
 
 std::uint64_t Little(const std::vector<unsigned char>& data, std::size_t at, unsigned width) {
     std::uint64_t v = 0;
@@ -34,7 +40,10 @@ std::uint64_t Little(const std::vector<unsigned char>& data, std::size_t at, uns
 struct Image {
     std::uint16_t kind = 0;
     std::uint64_t base = 0;
+    std::uint32_t imageSize = 0;
     std::uint32_t relocRva = 0, relocSize = 0;
+    std::vector<std::pair<std::uint32_t, std::uint32_t>> rvaDirectories;  // RVA, size
+    std::uint32_t exceptionRva = ~0u;
     PatchSections sections;
 };
 
@@ -51,11 +60,21 @@ bool ReadImage(const std::vector<unsigned char>& d, Image& image) {
     const std::uint64_t directories = opt + (plus ? 112 : 96);
     if (optionalSize < (plus ? 112u : 96u)) return false;
     image.base = plus ? Little(d, opt + 24, 8) : Little(d, opt + 28, 4);
+    image.imageSize = std::uint32_t(Little(d, opt + 56, 4));
     const std::uint64_t directoryCount = Little(d, opt + (plus ? 108 : 92), 4);
-    const std::uint64_t reloc = directories + 8 * kRelocationDirectory;
-    if (directoryCount > kRelocationDirectory && reloc + 8 <= opt + optionalSize) {
-        image.relocRva = std::uint32_t(Little(d, reloc, 4));
-        image.relocSize = std::uint32_t(Little(d, reloc + 4, 4));
+    auto directory = [&](unsigned index, std::uint32_t& rva, std::uint32_t& size) {
+        const std::uint64_t at = directories + 8 * index;
+        if (directoryCount <= index || at + 8 > opt + optionalSize) return false;
+        rva = std::uint32_t(Little(d, at, 4));
+        size = std::uint32_t(Little(d, at + 4, 4));
+        return size > 0;
+    };
+    directory(kRelocationDirectory, image.relocRva, image.relocSize);
+    for (unsigned index : kRvaDirectories) {
+        std::uint32_t rva = 0, size = 0;
+        if (!directory(index, rva, size)) continue;
+        image.rvaDirectories.push_back({rva, size});
+        if (index == kExceptionDirectory) image.exceptionRva = rva;
     }
     const std::uint64_t table = opt + optionalSize;
     if (count > PatchSections::kMost || !fits(table, 40 * count)) return false;
@@ -130,6 +149,16 @@ bool TargetAt(const std::vector<unsigned char>& d, std::size_t at, bool branch, 
 void Observe(const PatchLayout& layout, const ReferenceSites& sites, bool branch,
              const std::vector<unsigned char>& oldData, const std::vector<unsigned char>& newData, const PatchRun& run,
              std::vector<Observation>& out) {
+    if (!branch)
+        for (const PatchTables::Range& t : layout.tables)
+            for (std::uint32_t word = t.offset + ((std::max(t.offset, run.oldStart) - t.offset + 3) & ~3u);
+                 word + 4 <= t.offset + t.size && word + 4 <= run.oldEnd; word += 4) {
+                const std::uint32_t oldValue = std::uint32_t(Little(oldData, word, 4));
+                const std::uint32_t newValue = std::uint32_t(Little(newData, run.newStart + (word - run.oldStart), 4));
+                std::uint32_t offset = 0;
+                if (OffsetOfRva(layout.oldSections, oldValue, offset))
+                    out.push_back({oldValue, std::int32_t(newValue - oldValue), true});
+            }
     const unsigned width = branch ? 4 : layout.pointerWidth;
     for (std::uint32_t site = run.oldStart; std::int64_t(site) + width <= run.oldEnd; ++site) {
         if (!sites.at(branch, site)) continue;
@@ -179,11 +208,37 @@ std::vector<PatchMove> LearnMoves(std::vector<Observation> seen) {
     return moves;
 }
 
+// The old file's bytes of a table at `rva`, within the section that holds its start.
+void AddTable(const PatchSections& sections, std::uint32_t rva, std::uint32_t size, std::vector<PatchTables::Range>& out) {
+    std::uint32_t offset = 0;
+    if (size == 0 || !OffsetOfRva(sections, rva, offset)) return;
+    const PatchSection* s = std::find_if(sections.begin(), sections.end(), [&](const PatchSection& s) {
+        return rva >= s.rva && rva - s.rva < s.rawSize;
+    });
+    out.push_back({offset, std::min(size, s->rawSize - (rva - s->rva))});
+}
+
+// The unwind data that the exception table's entries point to (third word of
+// each): handlers and the tables of scopes and states that compilers put after
+// them hold RVAs of code.
+void AddUnwindData(const std::vector<unsigned char>& d, const Image& image, std::vector<PatchTables::Range>& out) {
+    std::uint32_t offset = 0, low = ~0u, high = 0;
+    for (const auto& [rva, size] : image.rvaDirectories) {
+        if (rva != image.exceptionRva || !OffsetOfRva(image.sections, rva, offset)) continue;
+        for (std::uint64_t at = offset; at + 12 <= std::uint64_t(offset) + size && at + 12 <= d.size(); at += 12) {
+            const std::uint32_t unwind = std::uint32_t(Little(d, at + 8, 4));
+            low = std::min(low, unwind);
+            high = std::max(high, unwind);
+        }
+    }
+    if (low < high) AddTable(image.sections, low, high - low + kUnwindTail, out);
+}
+
 }  // namespace
 
 std::string PatchLayoutBytes(const LayoutPlan& plan) {
     std::string out;
-    for (std::uint64_t word : {std::uint64_t(plan.pointerWidth), plan.oldBase & 0xFFFFFFFFu, plan.oldBase >> 32,
+    for (std::uint64_t word : {std::uint64_t(plan.pointerWidth | plan.flags), plan.oldBase & 0xFFFFFFFFu, plan.oldBase >> 32,
                                plan.newBase & 0xFFFFFFFFu, plan.newBase >> 32, std::uint64_t(plan.relocOffset),
                                std::uint64_t(plan.relocSize)})
         putU32(out, std::uint32_t(word));
@@ -191,6 +246,14 @@ std::string PatchLayoutBytes(const LayoutPlan& plan) {
         putU32(out, std::uint32_t(sections->size()));
         for (const PatchSection& s : *sections)
             for (std::uint32_t word : {s.offset, s.rawSize, s.rva, s.code}) putU32(out, word);
+    }
+    if (plan.flags & kLayoutRipRelative) putU32(out, plan.imageSize);
+    if (plan.flags & kLayoutTables) {
+        putU32(out, std::uint32_t(plan.tables.size()));
+        for (const PatchTables::Range& t : plan.tables) {
+            putU32(out, t.offset);
+            putU32(out, t.size);
+        }
     }
     putU32(out, std::uint32_t(plan.moves.size()));
     for (const PatchMove& m : plan.moves) {
@@ -219,6 +282,15 @@ bool ProgramLayoutOf(const std::vector<unsigned char>& oldData, const std::vecto
         plan.relocOffset = relocOffset;
         plan.relocSize = oldImage.relocSize;
     }
+    plan.flags = oldImage.kind == kPe32Plus ? kLayoutRipRelative : 0;
+    plan.imageSize = oldImage.imageSize;
+    for (const auto& [rva, size] : oldImage.rvaDirectories) AddTable(oldImage.sections, rva, size, plan.tables);
+    AddUnwindData(oldData, oldImage, plan.tables);
+    std::sort(plan.tables.begin(), plan.tables.end(), [](auto& a, auto& b) { return a.offset < b.offset; });
+    for (std::size_t i = 1; i < plan.tables.size(); ++i)
+        if (plan.tables[i].offset < plan.tables[i - 1].offset + plan.tables[i - 1].size)
+            plan.tables[i - 1].size = plan.tables[i].offset - plan.tables[i - 1].offset;
+    if (!plan.tables.empty()) plan.flags |= kLayoutTables;
     return true;
 }
 
@@ -253,5 +325,31 @@ PredictedPatch PredictedRecords(const std::string& records, const std::vector<un
         for (std::size_t i = 0; i < length; ++i)
             out.records[diffAt + i] = static_cast<char>(newData[run.newStart + i] - predicted[i]);
     });
+    return out;
+}
+
+std::vector<unsigned char> PredictedOld(const std::vector<unsigned char>& oldData, const std::vector<unsigned char>& newData,
+                                        const LayoutPlan& plan) {
+    const std::uint32_t oldSize = std::uint32_t(oldData.size());
+    BufferPatchBase old(oldData.data(), oldData.size());
+    const std::string bytes = PatchLayoutBytes(plan);
+    PatchLayout layout;
+    ReferenceSites sites;
+    std::vector<unsigned char> out = oldData;
+    if (!ReadPatchLayout(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size(), oldSize,
+                         std::uint32_t(newData.size()), layout))
+        return out;
+    if (!sites.reset(oldSize)) throw std::bad_alloc();
+    FindReferenceSites(layout, old, oldSize, sites);
+    // Pointers and RVAs do not depend on where they land; rel32 operands are
+    // predicted again one by one, each in a run that lands where it moves.
+    PredictReferences(layout, sites, old, PatchRun{0, oldSize, 0}, 0, out.data(), oldSize);
+    for (std::uint32_t site = sites.next(0, oldSize); site < oldSize; site = sites.next(site + 1, oldSize)) {
+        std::uint32_t oldRva = 0, newRva = 0, newOffset = 0;
+        if (!sites.at(true, site) || oldSize - site < 4 || !RvaOfOffset(layout.oldSections, site, oldRva) ||
+            !MovedTarget(layout, oldRva, newRva) || !OffsetOfRva(layout.newSections, newRva, newOffset))
+            continue;
+        PredictReferences(layout, sites, old, PatchRun{site, site + 4, newOffset}, site, &out[site], 4);
+    }
     return out;
 }
