@@ -129,13 +129,17 @@ void TArchive::readDirectory(FileHandle& file, std::int64_t fileSize) {
 
 bool TArchive::segmentAt(FileHandle& file, std::int64_t fileSize, const TPackedFile& e, std::int32_t position,
                          std::int32_t& length) const {
-    if (position > e.storedSize)
-        throw Exception("readBuffer:\r" + e.name + "\rSegmentstart " + std::to_string(position) +
-                        "\r überschreitet die Gesamtlänge von " + std::to_string(e.storedSize));
+    // The texts are built in place: a chain of "+" makes a string for each step.
+    std::string text;
+    if (position > e.storedSize) {
+        text.append("readBuffer:\r").append(e.name).append("\rSegmentstart ").append(std::to_string(position));
+        throw Exception(text.append("\r überschreitet die Gesamtlänge von ").append(std::to_string(e.storedSize)));
+    }
     std::int64_t at = std::int64_t(baseOffset) + e.dataOffset + position;
-    if (!file.seek(at))
-        throw Exception("readBuffer: seek failed\r" + archiveFileName + "\r" + Hex8(e.dataOffset) + "\r" +
-                        Hex8(baseOffset));
+    if (!file.seek(at)) {
+        text.append("readBuffer: seek failed\r").append(archiveFileName).append("\r").append(Hex8(e.dataOffset));
+        throw Exception(text.append("\r").append(Hex8(baseOffset)));
+    }
     unsigned char head[4];
     if (ReadFrom(file, head, 4) != 4) return false;
     length = static_cast<std::int32_t>(getU32(head));

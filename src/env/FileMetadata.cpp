@@ -48,10 +48,14 @@ int Clamped(std::int64_t n) {
 }
 
 // What "%02d" makes of n % 100, without the printf machinery that update.exe would carry for it.
-std::string TwoDigits(int n) {
+// Appends the last two digits of `n` ("-" and the digit(s) when it is negative).
+void AppendTwoDigits(std::string& text, int n) {
     int v = n % 100;
-    if (v < 0) return "-" + std::to_string(-v);
-    return std::string{char('0' + v / 10), char('0' + v % 10)};
+    if (v < 0) {
+        text.append(1, '-').append(std::to_string(-v));
+        return;
+    }
+    text.append(1, char('0' + v / 10)).append(1, char('0' + v % 10));
 }
 
 // "Name = Value" from the German block, else from the US English one; false when neither has it.
@@ -108,8 +112,16 @@ std::string FileDateText(const std::string& path) {
     if (stamp < 0) return std::string();
     CalendarTime t = UnpackDosDate(stamp);
     const std::string separator = Sys().timeSeparator();
-    return TwoDigits(t.day) + "." + TwoDigits(t.month) + "." + TwoDigits(t.year) + " " + TwoDigits(t.hour) +
-           separator + TwoDigits(t.minute) + separator + TwoDigits(t.second);
+    // Built in place: a chain of "+" makes a string for each step.
+    const int fields[] = {t.day, t.month, t.year, t.hour, t.minute, t.second};
+    const char* const before[] = {"", ".", ".", " ", nullptr, nullptr};  // nullptr: the time separator
+    std::string text;
+    for (int i = 0; i < 6; ++i) {
+        if (before[i]) text.append(before[i]);
+        else text.append(separator);
+        AppendTwoDigits(text, fields[i]);
+    }
+    return text;
 }
 
 void ReadVersionStrings(const std::string& path, StringList& list) {

@@ -65,10 +65,19 @@ bool SameContent(FileHandle& a, FileHandle& b) {
 
 std::string OverwriteQuestion(const std::string& source, const std::string& destination, std::int32_t srcStamp,
                               std::int32_t dstStamp, std::int64_t srcSize, std::int64_t dstSize) {
-    std::string reason = dstStamp > srcStamp ? "\rist jünger!" : "\rhat eine andere Dateigröße.";
-    return destination + reason + "\r\r" + "Soll die vorhandene Datei vom\r  " + FileDateText(destination) + " (" +
-           FormatThousands(dstSize) + " Bytes)\rdurch diejenige vom\r  " + FileDateText(source) + " (" +
-           FormatThousands(srcSize) + " Bytes)\rüberschrieben werden?";
+    // Built in place: a chain of "+" makes a string for each step.
+    std::string text = destination;
+    text.append(dstStamp > srcStamp ? "\rist jünger!" : "\rhat eine andere Dateigröße.")
+        .append("\r\rSoll die vorhandene Datei vom\r  ")
+        .append(FileDateText(destination))
+        .append(" (")
+        .append(FormatThousands(dstSize))
+        .append(" Bytes)\rdurch diejenige vom\r  ")
+        .append(FileDateText(source))
+        .append(" (")
+        .append(FormatThousands(srcSize))
+        .append(" Bytes)\rüberschrieben werden?");
+    return text;
 }
 
 // The destination exists and opened for writing.

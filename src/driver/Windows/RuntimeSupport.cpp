@@ -18,6 +18,7 @@
 #include <cxxabi.h>
 #include <exception>
 #include <new>
+#include <windows.h>
 #include <zlib.h>
 
 namespace {
@@ -65,6 +66,10 @@ void __throw_out_of_range(const char* text) { throw RuntimeError(text); }
 void __throw_out_of_range_fmt(const char* format, ...) { throw RuntimeError(format); }
 void __throw_bad_function_call() { throw RuntimeError("bad_function_call"); }
 }  // namespace std
+
+// What new[] calls with a count too large for its bytes, as libstdc++'s does,
+// without the object that brings std::bad_cast and std::bad_typeid along.
+extern "C" void __cxa_throw_bad_array_new_length() { throw std::bad_array_new_length(); }
 
 extern "C" uLong crc32(uLong crc, const Bytef* buffer, uInt length) {
     // The remainders of the byte values for the reflected polynomial 0xEDB88320;
@@ -118,4 +123,30 @@ extern "C" void _pei386_runtime_relocator() {
     const char* start = __RUNTIME_PSEUDO_RELOC_LIST__;
     asm("" : "+r"(start));  // the two are one address; the compiler must not assume otherwise
     if (start != __RUNTIME_PSEUDO_RELOC_LIST_END__) std::abort();
+}
+
+// The start-up code's thread-local storage: a TLS directory whose callback runs
+// the initialisers of thread_local objects and the destructors of thread keys
+// at each thread's start and end, with the section it needs (about 2 KB). The
+// updater has neither (its per-thread state is in plain statics,
+// UPDATE_ONE_THREAD), so the image has no TLS directory and the start-up code
+// no callback to call; the three markers below are what it sets to pull the
+// runtime's TLS support in.
+extern "C" {
+int __mingw_initltsdrot_force;
+int __mingw_initltsdyn_force;
+int __mingw_initltssuo_force;
+void* __dyn_tls_init_callback = nullptr;
+}
+
+// The start-up code's filter of unhandled exceptions, which the runtime's
+// version turns into the C signals SIGSEGV, SIGILL and SIGFPE for their
+// handlers. The updater installs none, and with none the runtime's filter
+// hands every exception to the filter that was there before it, as this one
+// does, without the signal machinery (0.5 KB).
+extern "C" {
+LPTOP_LEVEL_EXCEPTION_FILTER __mingw_oldexcpt_handler = nullptr;
+long __stdcall _gnu_exception_handler(EXCEPTION_POINTERS* exception) {
+    return __mingw_oldexcpt_handler ? __mingw_oldexcpt_handler(exception) : EXCEPTION_CONTINUE_SEARCH;
+}
 }
