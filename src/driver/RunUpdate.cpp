@@ -92,17 +92,6 @@ bool VerifyEntry(const TArchive& archive, const PartTarget& planned,
     return true;
 }
 
-// Tests `ready` at once and then once a second while `budget` (seconds, shared
-// by every wait of the run: /WAIT=N is one budget for the whole run) lasts.
-template <class Ready>
-bool WaitUntil(unsigned& budget, Ready ready) {
-    for (;; --budget) {
-        if (ready()) return true;
-        if (budget == 0) return false;
-        Sys().pause(1000);
-    }
-}
-
 // The files of the run that are held open, tested again while the user asks
 // for it (window) or while the wait budget lasts (silent). True when the run may
 // go on: nothing is held, or only files of parts with REBOOTOK, which are
@@ -111,11 +100,7 @@ bool WaitUntil(unsigned& budget, Ready ready) {
 // start could not be undone with the rest of the part.
 bool FilesFreeOrDeferred(const std::vector<ChangedFile>& changed, TUpdateParts& parts, unsigned& waitBudget) {
     for (;;) {
-        std::vector<HeldFile> held;
-        WaitUntil(waitBudget, [&] {
-            held = FindHeldFiles(changed);
-            return held.empty();
-        });
+        const std::vector<HeldFile> held = HeldAfterWaiting(changed, waitBudget);
         std::vector<HeldFile> blocking;
         // Nor can a patched file that cannot be read: its new file is built from it.
         for (const HeldFile& h : held)
@@ -130,12 +115,38 @@ bool FilesFreeOrDeferred(const std::vector<ChangedFile>& changed, TUpdateParts& 
     }
 }
 
+// Tests `ready` at once and then once a second while `budget` (seconds, shared
+// by every wait of a run: /WAIT=N is one budget for the whole run) lasts.
+template <class Ready>
+bool WaitUntil(unsigned& budget, Ready ready) {
+    for (;; --budget) {
+        if (ready()) return true;
+        if (budget == 0) return false;
+        Sys().pause(1000);
+    }
+}
+
 void ForgetHeldFiles(TUpdateParts& parts) {
     parts.RestartNeeded = false;
     for (std::size_t i = 0; i < parts.Count(); ++i) parts[i].HeldUntilRestart.clear();
 }
 
 }  // namespace
+
+std::vector<HeldFile> HeldAfterWaiting(const std::vector<ChangedFile>& changed, unsigned& budget) {
+    std::vector<HeldFile> held;
+    WaitUntil(budget, [&] { return (held = FindHeldFiles(changed)).empty(); });
+    return held;
+}
+
+bool TakeUpdaterLock(unsigned& budget, std::unique_ptr<UpdaterLock>& lock, RunEnding& ending) {
+    LockOutcome outcome = LockOutcome::Busy;
+    WaitUntil(budget, [&] { return (outcome = TryLockUpdater(lock)) != LockOutcome::Busy; });
+    if (outcome == LockOutcome::Acquired) return true;
+    ShowInfo(outcome == LockOutcome::NoRights ? kNoRightsText : kAnotherUpdateText);
+    if (outcome == LockOutcome::Busy) ending = RunEnding::AnotherRunning;
+    return false;
+}
 
 bool VerifyEntriesToWrite(const TArchive& archive, const TUpdateParts& parts, std::string& name, std::string& problem,
                           StagedEntries* staging, bool* held) {
@@ -213,22 +224,7 @@ struct Run {
     bool heldPatches = false;  // patches were left unchecked: their files were held
 };
 
-// Held until the run ends: no other updater applies, or recovers a journal,
-// meanwhile. Only an administrator or SYSTEM may make the lock: a process
-// without their rights is told so, not that another update runs.
-bool TakeLock(Run& run) {
-    LockOutcome outcome = LockOutcome::Busy;
-    if (WaitUntil(run.waitBudget, [&] { return (outcome = TryLockUpdater(run.lock)) != LockOutcome::Busy; }) &&
-        outcome == LockOutcome::Acquired)
-        return true;
-    if (outcome == LockOutcome::NoRights) {
-        ShowInfo(kNoRightsText);
-        return false;
-    }
-    ShowInfo(kAnotherUpdateText);
-    run.ending = RunEnding::AnotherRunning;
-    return false;
-}
+bool TakeLock(Run& run) { return TakeUpdaterLock(run.waitBudget, run.lock, run.ending); }
 
 // With the host's pinned publishers, only a package that they signed goes on;
 // checked before anything changes. Without them, the signer is only named.

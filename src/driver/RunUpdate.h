@@ -3,16 +3,20 @@
 // then every part, the fonts and the update-wide result value.
 #pragma once
 
+#include <memory>
 #include <string>
+#include <vector>
 
 #include "base/StringList.h"
 
 class StagedEntries;
+struct ChangedFile;
 class TArchive;
 class TPackedFile;
 class TUpdatePart;
 class TUpdateParts;
 class UpdateSession;
+class UpdaterLock;
 
 // The texts of the run's summaries and refusals.
 extern const char* const kNoRightsText;
@@ -32,6 +36,16 @@ enum class RunEnding {
     Undone,          // the check after the update failed and the whole run was undone
     NothingToUndo,   // /UNDO: no record of this package's last run (never applied, undone, superseded)
 };
+
+// The files of `changed` that stay held open after waiting (a second at a
+// time) while `budget` lasts: seconds shared by every wait of a run, as /WAIT=N
+// is one budget for the whole run.
+std::vector<ChangedFile> HeldAfterWaiting(const std::vector<ChangedFile>& changed, unsigned& budget);
+// The updaters' lock, held until the run ends: no other updater applies, or
+// recovers a journal, meanwhile. Waits for another updater while `budget`
+// lasts. Only an administrator or SYSTEM may make the lock: a process without
+// their rights is told so, not that another update runs (AnotherRunning).
+bool TakeUpdaterLock(unsigned& budget, std::unique_ptr<UpdaterLock>& lock, RunEnding& ending);
 
 // Returns true when the update succeeded; then the session is completed.
 // `ending`, when given, receives how the run ended.

@@ -15,16 +15,6 @@
 
 namespace {
 
-// Tests `ready` at once and then once a second while `budget` seconds last.
-template <class Ready>
-bool Waited(unsigned& budget, Ready ready) {
-    for (;; --budget) {
-        if (ready()) return true;
-        if (budget == 0) return false;
-        Sys().pause(1000);
-    }
-}
-
 // Whether files of the record stay held open: waited for as a run waits, and
 // in the window asked again. The fonts folder is not looked at: Windows holds
 // every added font, and the undo takes each out of the font table first.
@@ -35,8 +25,7 @@ bool StillHeld(const std::vector<std::string>& paths, void* context) {
     for (const std::string& path : paths)
         if (!StartsWithText(fonts, path)) changed.push_back({path});
     for (;;) {
-        std::vector<HeldFile> held;
-        Waited(budget, [&] { return (held = FindHeldFiles(changed)).empty(); });
+        const std::vector<HeldFile> held = HeldAfterWaiting(changed, budget);
         if (held.empty()) return false;
         if (AskRetryCancel(HeldFilesText(held)) != kAnswerRetry) return true;
     }
@@ -57,13 +46,7 @@ bool UndoLastRun(UpdateSession& session, StringList& log, RunEnding* endingOut) 
     }
     unsigned budget = session.WaitSeconds;
     std::unique_ptr<UpdaterLock> lock;
-    LockOutcome outcome = LockOutcome::Busy;
-    Waited(budget, [&] { return (outcome = TryLockUpdater(lock)) != LockOutcome::Busy; });
-    if (outcome != LockOutcome::Acquired) {
-        ShowInfo(outcome == LockOutcome::NoRights ? kNoRightsText : kAnotherUpdateText);
-        if (outcome == LockOutcome::Busy) ending = RunEnding::AnotherRunning;
-        return false;
-    }
+    if (!TakeUpdaterLock(budget, lock, ending)) return false;
     if (!RecoverRun(parts)) return false;
     for (std::size_t i = 0; i < parts.Count(); ++i)
         if (!RecoverInterruptedPart(parts[i])) return false;
