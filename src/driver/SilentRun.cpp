@@ -63,15 +63,24 @@ bool PrepareLogFile(const std::string& path) {
     return Fs().open(path, OpenMode::Create) != nullptr;
 }
 
-std::string TwoDigits(int n) { return (n < 10 ? "0" : "") + std::to_string(n); }
-
-// The local time as "08.12.2026 21:40:05".
+// The local time as "08.12.2026 21:40:05", its digits put into the pattern
+// in place (a chain of "+" would make a string at each step); a year beyond
+// four digits is written whole.
 std::string LocalTimeText() {
     std::time_t now = std::time(nullptr);
     const std::tm* t = std::localtime(&now);
     if (!t) return {};
-    return TwoDigits(t->tm_mday) + "." + TwoDigits(t->tm_mon + 1) + "." + std::to_string(t->tm_year + 1900) + " " +
-           TwoDigits(t->tm_hour) + ":" + TwoDigits(t->tm_min) + ":" + TwoDigits(t->tm_sec);
+    char text[] = "00.00.0000 00:00:00";
+    const int fields[] = {t->tm_mday, t->tm_mon + 1, t->tm_hour, t->tm_min, t->tm_sec};
+    const unsigned char at[] = {0, 3, 11, 14, 17};
+    for (int i = 0; i < 5; ++i) {
+        text[at[i]] = char('0' + fields[i] / 10);
+        text[at[i] + 1] = char('0' + fields[i] % 10);
+    }
+    const int year = t->tm_year + 1900;
+    if (year < 1000 || year > 9999) return std::string(text, 6).append(std::to_string(year)).append(text + 10);
+    for (int i = 9, rest = year; i >= 6; --i, rest /= 10) text[i] = char('0' + rest % 10);
+    return text;
 }
 
 // The log's first line: the package by its name and version (the file's name

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <ctime>
 
 #include "EnvTestSupport.h"
 #include "UpdateTestSupport.h"
@@ -378,12 +379,24 @@ TEST_F(UpdateSessionTest, SilentRunWritesTheLogFileAndTellsTheOutcome) {
     LaunchOptions options;
     options.mode = LaunchMode::Silent;
     options.logPath = dir / "logs\\new\\update.log";  // folders that do not exist yet
+    // The time the run began, as strftime writes it, taken on either side of the run.
+    auto now = [] {
+        std::time_t t = std::time(nullptr);
+        char text[32];
+        return std::string(text, std::strftime(text, sizeof text, "%d.%m.%Y %H:%M:%S", std::localtime(&t)));
+    };
+    const std::string before = now();
     EXPECT_EQ(RunSilent(options, exe), kExitSucceeded);
+    const std::string after = now();
     std::string text = ReadBytes(options.logPath);
     const std::string header = "Update Demo 4.2, ";
     ASSERT_EQ(text.substr(0, header.size()), header) << text;
     std::size_t lineEnd = text.find("\r\n");
     EXPECT_EQ(lineEnd, header.size() + 19) << "date and time dd.mm.yyyy hh:mm:ss: " << text;
+    const std::string stamp = text.substr(header.size(), 19);
+    // Within one day, text order is time order (a run over midnight is not judged).
+    EXPECT_TRUE((stamp >= before && stamp <= after) || before.substr(0, 10) != after.substr(0, 10))
+        << stamp << " not between " << before << " and " << after;
     EXPECT_EQ(text.substr(lineEnd + 2), LogFileText(kSuccessLog) + "Rückgabewert: 0\r\n");
 
     // Each ending with the code a deployment tool can act on, and the log's last line naming it.
