@@ -112,11 +112,11 @@ Read ReadRun(const std::string& path, RunLines& out, UndoReport& report) {
     return Read::Refused;
 }
 
-std::string Hex(const std::string& data) {
+// Appends "|" and `data` in hexadecimal digits, a field of a value's line.
+void AppendHexField(std::string& line, const std::string& data) {
     static const char digits[] = "0123456789ABCDEF";
-    std::string hex;
-    for (unsigned char c : data) hex.append(1, digits[c >> 4]).append(1, digits[c & 15]);
-    return hex;
+    line += '|';
+    for (unsigned char c : data) line.append(1, digits[c >> 4]).append(1, digits[c & 15]);
 }
 
 std::string Unhex(const std::string& hex) {
@@ -225,7 +225,9 @@ bool RunTransaction::append(const std::string& line) {
 
 std::string RunTransaction::journalFor(const std::string& folder, const std::string& altFolder) {
     std::string path = FreeName(folder + "~update", ".~rt");
-    if (path.empty() || !append("J" + path + "|" + folder + "|" + altFolder)) return {};
+    if (path.empty()) return {};
+    std::string line(1, 'J');
+    if (!append(line.append(path).append(1, '|').append(folder).append(1, '|').append(altFolder))) return {};
     return path;
 }
 
@@ -236,8 +238,13 @@ bool RunTransaction::noteValue(const std::string& reference, const std::string& 
     std::uint32_t type = 0;
     std::string data;
     const bool present = open && open->queryRaw(valueName, type, data);
-    return append("R" + std::to_string(int(resolved.hive)) + "|" + Hex(key) + "|" + Hex(valueName) + "|" +
-                  (present ? std::to_string(type) : "-1") + "|" + Hex(present ? data : ""));
+    // Built in place: a chain of "+" makes a string at each step.
+    std::string line{'R', char('0' + int(resolved.hive))};
+    AppendHexField(line, key);
+    AppendHexField(line, valueName);
+    line.append(1, '|').append(present ? std::to_string(type) : "-1");
+    AppendHexField(line, present ? data : std::string());
+    return append(line);
 }
 
 bool RunTransaction::changeFont(const std::string& path, const Written& written, bool font) {
@@ -252,7 +259,7 @@ bool RunTransaction::changeFont(const std::string& path, const Written& written,
 }
 
 bool RunTransaction::noteFont(const std::string& path, bool before) {
-    return append("F" + path + "|" + (before ? "1" : "0"));
+    return append(std::string(1, 'F').append(path).append(before ? "|1" : "|0"));
 }
 
 bool RunTransaction::commit(UndoReport& report) {
