@@ -63,8 +63,11 @@ std::string FirstTooLongPath(const std::vector<ChangedFile>& changed, const TUpd
 
 std::string HeldFilesText(const std::vector<HeldFile>& held) {
     std::string text = "Diese Dateien werden im Moment benutzt und können nicht ersetzt werden:\r";
+    // Built in place: a chain of "+" makes a string at each step.
     for (std::size_t i = 0; i < held.size() && i < kNamedFiles; ++i)
-        text += "    " + held[i].path + HoldersText(held[i].path) + "\r";
-    if (held.size() > kNamedFiles) text += "    und " + std::to_string(held.size() - kNamedFiles) + " weitere\r";
-    return text + "\rBeenden Sie die Programme, die sie benutzen, und versuchen Sie es erneut.";
+        text.append("    ").append(held[i].path).append(HoldersText(held[i].path)).append(1, '\r');
+    if (held.size() > kNamedFiles)
+        text.append("    und ").append(std::to_string(held.size() - kNamedFiles)).append(" weitere\r");
+    text += "\rBeenden Sie die Programme, die sie benutzen, und versuchen Sie es erneut.";
+    return text;
 }
