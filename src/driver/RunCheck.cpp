@@ -20,7 +20,11 @@ std::string ErrorText(std::uint32_t code) {
 
 }  // namespace
 
-std::string PackageOf(const UpdateSession& session) { return session.UpdateName + "|" + session.VersionText; }
+std::string PackageOf(const UpdateSession& session) {
+    std::string package = session.UpdateName;
+    package.append(1, '|').append(session.VersionText);
+    return package;
+}
 
 void LogUndoReport(const TUpdateParts& parts, const UndoReport& report) {
     for (const std::string& line : report.notices) parts.LogMessage(line, 1);
@@ -36,8 +40,10 @@ bool BeginTransaction(const UpdateSession& session, const TUpdateParts& parts, s
     }
     run = std::make_unique<RunTransaction>(PackageOf(session));
     if (!run->failed()) return true;
-    parts.LogMessage("\r\n*** " + WindowsFolder + "~updrun.~rx konnte nicht geschrieben werden.\r\n"
-                     "Das Update wird nicht ausgeführt.", kResult);
+    parts.LogMessage(std::string("\r\n*** ")
+                         .append(WindowsFolder)
+                         .append("~updrun.~rx konnte nicht geschrieben werden.\r\nDas Update wird nicht ausgeführt."),
+                     kResult);
     return false;
 }
 
@@ -45,18 +51,24 @@ bool CheckPassed(const TUpdateParts& parts) {
     if (parts.CheckCmd.empty()) return true;
     Ui().setProgress("Das Update wird geprüft ...");
     const std::string command = ExpandPlaceholders(parts.CheckCmd.substr(0, 255));
-    parts.LogMessage("\r\nPrüfung des Updates: " + command, 1);
+    parts.LogMessage(std::string("\r\nPrüfung des Updates: ").append(command), 1);
     const WaitedProgram program = RunAndWait(command, parts.CheckWait);
     if (program.outcome == WaitedProgram::Outcome::Ended && program.exitCode == 0) return true;
-    std::string why;
+    // Built in place: a chain of "+" makes a string at each step.
+    std::string text = "\r\n*** Die Prüfung des Updates ist fehlgeschlagen.\r\n";
+    text.append(command).append("\r\n");
     switch (program.outcome) {
-    case WaitedProgram::Outcome::Ended: why = "endete mit dem Code " + std::to_string(program.exitCode) + "."; break;
-    case WaitedProgram::Outcome::NotStarted: why = "konnte nicht gestartet werden: " + ErrorText(program.error); break;
+    case WaitedProgram::Outcome::Ended:
+        text.append("endete mit dem Code ").append(std::to_string(program.exitCode)).append(1, '.');
+        break;
+    case WaitedProgram::Outcome::NotStarted:
+        text.append("konnte nicht gestartet werden: ").append(ErrorText(program.error));
+        break;
     case WaitedProgram::Outcome::TimedOut:
-        why = "wurde nach " + std::to_string(parts.CheckWait) + " Sekunden beendet.";
+        text.append("wurde nach ").append(std::to_string(parts.CheckWait)).append(" Sekunden beendet.");
         break;
     }
-    parts.LogMessage("\r\n*** Die Prüfung des Updates ist fehlgeschlagen.\r\n" + command + "\r\n" + why, kResult);
+    parts.LogMessage(text, kResult);
     return false;
 }
 
