@@ -86,8 +86,13 @@ bool VerifyEntry(const TArchive& archive, const PartTarget& planned,
     }
     const TPackedFile& entry = archive.entryAt(index);
     if (staging.lastLength() != static_cast<std::uint64_t>(entry.unpackedSize))
-        parts.LogMessage("Hinweis: " + entry.name + " ergibt " + std::to_string(staging.lastLength()) +
-                             " Bytes, das Verzeichnis nennt " + std::to_string(entry.unpackedSize) + ".",
+        parts.LogMessage(std::string("Hinweis: ")
+                             .append(entry.name)
+                             .append(" ergibt ")
+                             .append(std::to_string(staging.lastLength()))
+                             .append(" Bytes, das Verzeichnis nennt ")
+                             .append(std::to_string(entry.unpackedSize))
+                             .append(1, '.'),
                          1);
     return true;
 }
@@ -286,7 +291,7 @@ bool CheckFolders(Run& run) {
     run.changed = ChangedFiles(run.session.Archive, run.parts, run.session.ToDelList);
     std::string tooLong = FirstTooLongPath(run.changed, run.parts);
     if (tooLong.empty()) return true;
-    run.parts.LogMessage(tooLong.insert(0, "\r\nDer Pfad ist zu lang: ") + "\r\nDas Update wird nicht ausgeführt.", 2);
+    run.parts.LogMessage(tooLong.insert(0, "\r\nDer Pfad ist zu lang: ").append("\r\nDas Update wird nicht ausgeführt."), 2);
     return false;
 }
 
@@ -300,10 +305,12 @@ bool StageEntries(Run& run) {
     if (VerifyEntriesToWrite(run.session.Archive, run.parts, damagedEntry, problem, &run.staging, &run.heldPatches))
         return true;
     if (damagedEntry.empty()) {
-        run.parts.LogMessage("\r\n" + problem, 2);
+        run.parts.LogMessage(problem.insert(0, "\r\n"), 2);
         return false;
     }
-    run.parts.LogMessage(std::string("\r\n") + kDamagedPackageText + "\r\n" + damagedEntry + ": " + problem, 2);
+    run.parts.LogMessage(
+        std::string("\r\n").append(kDamagedPackageText).append("\r\n").append(damagedEntry).append(": ").append(problem),
+        2);
     run.ending = RunEnding::Damaged;
     return false;
 }
@@ -320,19 +327,18 @@ bool FilesInUse(Run& run) {
 // The closing lines; those that tell a person what to click only where one reads them in the window.
 void LogEnding(const Run& run, bool succeeded) {
     const bool window = run.session.windowed();
+    std::string text = "\r\nUpdate beendet.";
     if (!succeeded) {
-        run.parts.LogMessage(std::string("\r\nUpdate beendet.\r\nEs sind Fehler aufgetreten.\r\n"
-                                         "Das Update sollte nach Beseitigung der Fehlerursache wiederholt werden.") +
-                                 (window ? "\r\nKlicken Sie auf \"Start\", um es zu wiederholen, oder auf \"Abbrechen\"!" : ""),
-                             2);
-        return;
+        text.append("\r\nEs sind Fehler aufgetreten.\r\n"
+                    "Das Update sollte nach Beseitigung der Fehlerursache wiederholt werden.")
+            .append(window ? "\r\nKlicken Sie auf \"Start\", um es zu wiederholen, oder auf \"Abbrechen\"!" : "");
+    } else {
+        text.append(run.parts.RestartNeeded ? "\r\nEinige Dateien werden erst beim nächsten Start von Windows "
+                                              "ersetzt:\r\nStarten Sie Windows neu, sobald Sie können."
+                                            : "")
+            .append(window ? "\r\nKlicken Sie auf \"Fertigstellen\"!" : "");
     }
-    run.parts.LogMessage(std::string("\r\nUpdate beendet.") +
-                             (run.parts.RestartNeeded ? "\r\nEinige Dateien werden erst beim nächsten Start von Windows "
-                                                        "ersetzt:\r\nStarten Sie Windows neu, sobald Sie können."
-                                                      : "") +
-                             (window ? "\r\nKlicken Sie auf \"Fertigstellen\"!" : ""),
-                         2);
+    run.parts.LogMessage(text, 2);
 }
 
 // Every part, the fonts and the update's result value; in a run with a
@@ -347,7 +353,7 @@ bool ApplyAll(Run& run, RunTransaction* transaction) {
         run.session.Archive, [&](const std::string& file) { return parts.FontNameOf(file); }, parts.Log, LogThreshold,
         transaction);
     if (parts.WriteResult(parts.VResult)) return true;
-    parts.LogMessage("*** Der Wert " + parts.VResult + " konnte nicht vorgemerkt werden.", 2);
+    parts.LogMessage(std::string("*** Der Wert ").append(parts.VResult).append(" konnte nicht vorgemerkt werden."), 2);
     return false;
 }
 
