@@ -163,8 +163,8 @@ void DeleteListedFiles(TUpdatePart& part, const std::vector<PartTarget>& targets
         if (target.kind != TargetKind::Delete) continue;
         if (!target.contained) {
             ++part.ErrorCount;
-            Log(part, "*** " + part.SectionPrefix + target.rel + " liegt außerhalb des Zielordners und wird nicht gelöscht.",
-                kResult);
+            Log(part, "*** ", part.SectionPrefix + target.rel,
+                " liegt außerhalb des Zielordners und wird nicht gelöscht.", kResult);
             continue;
         }
         std::string path = part.TargetFolder + target.rel;
@@ -213,9 +213,7 @@ void LogSummary(const TUpdatePart& part) {
     if (part.DeletedCount != 0) Log(part, "", std::to_string(part.DeletedCount), " Dateien gelöscht", kResult);
     if (part.ErrorCount > 0) Log(part, "", std::to_string(part.ErrorCount), " Fehler", kResult);
     if (part.KeptCount > 0)
-        Log(part,
-            std::to_string(part.KeptCount) + " wurden nicht aktualisiert, " +
-                "da neuere oder gleiche Exemplare vorlagen.",
+        Log(part, "", std::to_string(part.KeptCount), " wurden nicht aktualisiert, da neuere oder gleiche Exemplare vorlagen.",
             kResult);
 }
 
@@ -339,12 +337,10 @@ void RemoveLeftoversOf(const TUpdatePart& part, const TArchive& archive, const S
 }
 
 bool CheckTargetFolder(const TUpdatePart& part) {
-    Log(part, "Zielordner: " + part.TargetFolder, kDetail);
+    Log(part, "Zielordner: ", part.TargetFolder, "", kDetail);
     if (!part.TargetFolder.empty() && FolderExists(part.TargetFolder)) return true;
-    Log(part,
-        "Die Anwendung\r\n        " + part.DisplayName + "\r\n" + "ist nicht installiert.\r\n" +
-            "Das Update kann nicht ausgeführt werden.",
-        kResult);
+    Log(part, "Die Anwendung\r\n        ", part.DisplayName,
+        "\r\nist nicht installiert.\r\nDas Update kann nicht ausgeführt werden.", kResult);
     return false;
 }
 
@@ -355,10 +351,10 @@ bool ApplyPart(TUpdatePart& part, const TArchive& archive, const StringList& toD
         if (!message.empty()) Log(part, message, kResult);
         return false;
     }
-    Log(part, "\r\n" + part.DisplayName, kResult);
+    Log(part, "\r\n", part.DisplayName, "", kResult);
     bool applied = ApplyFiles(part, archive, toDelete);
     if (applied && !part.Owner->WriteResult(part.VResult)) {
-        Log(part, "*** Der Wert " + part.VResult + " konnte nicht vorgemerkt werden.", kResult);
+        Log(part, "*** Der Wert ", part.VResult, " konnte nicht vorgemerkt werden.", kResult);
         return false;
     }
     return applied;

@@ -96,11 +96,14 @@ std::string TUpdateParts::FirstCheckRunFileInUse() const {
 bool TUpdateParts::CheckFilesFree() const {
     std::string name = FirstCheckRunFileInUse();
     if (name.empty()) return true;
-    ShowInfo("Die Datei " + NamePart(name) + "\rwird im Moment benutzt oder darf von Ihnen " +
-             "nicht geändert werden.\r" + "Beenden Sie erst alle anderen Anwendungen\r" +
-             "und versuchen Sie es erneut, ggf. nach Neustart des Computers.\r\r" +
-             "Wenden Sie sich notfalls an den verantwortlichen Administrator,\r" +
-             "um dieses Update ausführen zu lassen!");
+    // Built in place: a chain of "+" makes a string at each step.
+    ShowInfo(NamePart(name)
+                 .insert(0, "Die Datei ")
+                 .append("\rwird im Moment benutzt oder darf von Ihnen nicht geändert werden.\r"
+                         "Beenden Sie erst alle anderen Anwendungen\r"
+                         "und versuchen Sie es erneut, ggf. nach Neustart des Computers.\r\r"
+                         "Wenden Sie sich notfalls an den verantwortlichen Administrator,\r"
+                         "um dieses Update ausführen zu lassen!"));
     return false;
 }
 
