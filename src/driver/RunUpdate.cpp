@@ -291,7 +291,8 @@ bool CheckFolders(Run& run) {
     run.changed = ChangedFiles(run.session.Archive, run.parts, run.session.ToDelList);
     std::string tooLong = FirstTooLongPath(run.changed, run.parts);
     if (tooLong.empty()) return true;
-    run.parts.LogMessage(tooLong.insert(0, "\r\nDer Pfad ist zu lang: ").append("\r\nDas Update wird nicht ausgeführt."), 2);
+    tooLong.insert(0, "\r\nDer Pfad ist zu lang: ").append("\r\nDas Update wird nicht ausgeführt.");
+    run.parts.LogMessage(tooLong, 2);
     return false;
 }
 
@@ -308,9 +309,8 @@ bool StageEntries(Run& run) {
         run.parts.LogMessage(problem.insert(0, "\r\n"), 2);
         return false;
     }
-    run.parts.LogMessage(
-        std::string("\r\n").append(kDamagedPackageText).append("\r\n").append(damagedEntry).append(": ").append(problem),
-        2);
+    std::string text = std::string("\r\n").append(kDamagedPackageText).append("\r\n");
+    run.parts.LogMessage(text.append(damagedEntry).append(": ").append(problem), 2);
     run.ending = RunEnding::Damaged;
     return false;
 }

@@ -213,8 +213,8 @@ void LogSummary(const TUpdatePart& part) {
     if (part.DeletedCount != 0) Log(part, "", std::to_string(part.DeletedCount), " Dateien gelöscht", kResult);
     if (part.ErrorCount > 0) Log(part, "", std::to_string(part.ErrorCount), " Fehler", kResult);
     if (part.KeptCount > 0)
-        Log(part, "", std::to_string(part.KeptCount), " wurden nicht aktualisiert, da neuere oder gleiche Exemplare vorlagen.",
-            kResult);
+        Log(part, "", std::to_string(part.KeptCount),
+            " wurden nicht aktualisiert, da neuere oder gleiche Exemplare vorlagen.", kResult);
 }
 
 std::string PartName(const TUpdatePart& part) {

@@ -108,7 +108,8 @@ Read ReadRun(const std::string& path, RunLines& out, UndoReport& report) {
         out.lines.push_back(std::move(line));
     }
     if (whole) return Read::Whole;
-    report.problems.push_back("*** " + path + " stammt nicht von diesem Updater und wird nicht befolgt.");
+    std::string problem = "*** ";
+    report.problems.push_back(problem.append(path).append(" stammt nicht von diesem Updater und wird nicht befolgt."));
     return Read::Refused;
 }
 
@@ -143,8 +144,11 @@ void RestoreValue(const std::vector<std::string>& f, UndoReport& report) {
     if (key && (absent ? key->removeValue(name)
                        : key->setRaw(name, std::uint32_t(std::strtoul(f[3].c_str(), nullptr, 10)), Unhex(f[4]))))
         return;
-    report.problems.push_back("*** Der Registrierungswert " + path + "\\" + name +
-                              " konnte nicht wiederhergestellt werden.");
+    report.problems.push_back(std::string("*** Der Registrierungswert ")
+                                  .append(path)
+                                  .append(1, '\\')
+                                  .append(name)
+                                  .append(" konnte nicht wiederhergestellt werden."));
 }
 
 // The journals that the run's lines name, each found whole (missing ones: never begun, or done).
@@ -211,7 +215,7 @@ bool FinishCommit(const RunLines& run, UndoReport& report) {
 
 RunTransaction::RunTransaction(const std::string& package) {
     file_ = Fs().open(RunPath(), OpenMode::Create);
-    failed_ = !file_ || !append("B" + package);
+    failed_ = !file_ || !append(std::string(1, 'B').append(package));
 }
 
 RunTransaction::~RunTransaction() = default;
