@@ -7,7 +7,7 @@
 source "$(dirname "$0")/lib/tool_lib.sh"
 
 "$NATIVE_DIR/update_bench" --results "$WORK/r" --way-back-only --quick --repetitions 1 >"$WORK/log" 2>&1 ||
-  fail "update_bench --way-back-only: $(tail -3 "$WORK/log")"
+  { fail "update_bench --way-back-only: $(tail -3 "$WORK/log")"; finish; }
 python3 - "$WORK/r/results.json" <<'PY' || fail "the way back's rows in results.json"
 import json, sys
 f = {x["key"]: x for x in json.load(open(sys.argv[1]))["figures"]}
