@@ -15,6 +15,10 @@
 
 namespace fs = std::filesystem;
 
+void Expect(bool condition, const std::string& what) {
+    if (!condition) throw std::runtime_error("benchmark check failed: " + what);
+}
+
 double CpuClock::Now() {
     struct rusage usage = {};
     getrusage(RUSAGE_SELF, &usage);

@@ -7,6 +7,9 @@
 #include <string>
 #include <vector>
 
+// Throws "benchmark check failed: `what`" unless `condition` holds.
+void Expect(bool condition, const std::string& what);
+
 class Stopwatch {
 public:
     Stopwatch() : start_(std::chrono::steady_clock::now()) {}

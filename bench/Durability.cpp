@@ -27,7 +27,6 @@ namespace {
 
 constexpr std::int32_t kRollbackFiles = 1500;
 constexpr std::size_t kRollbackFileBytes = 16 * 1024;
-constexpr std::int64_t kOlderInstallTime = 1577872800;  // 2020-01-01, before the package's stamps
 
 // The platform's files, except that a flush does nothing.
 class NoFlushFile final : public FileHandle {
@@ -54,22 +53,6 @@ public:
     }
 };
 
-void Expect(bool condition, const std::string& what) {
-    if (!condition) throw std::runtime_error("benchmark check failed: " + what);
-}
-
-// The installed files that the rollback part replaces, older than its entries.
-void InstallOlderFiles(const std::string& app) {
-    MakeFolders(app);
-    const std::string content(kRollbackFileBytes / 2, 'o');
-    char name[32];
-    for (std::int32_t i = 0; i < kRollbackFiles; ++i) {
-        std::snprintf(name, sizeof(name), "/datei%04d.dat", i);
-        std::ofstream(app + name, std::ios::binary) << content;
-    }
-    AgeFiles(app, kOlderInstallTime);
-}
-
 // Every file below `folder` read to its end and its CRC-32 taken, as the run's read-back does.
 double ReadBackSeconds(const std::string& folder) {
     Stopwatch clock;
@@ -90,7 +73,7 @@ double ReadBackSeconds(const std::string& folder) {
 Timing ApplyOnce(const std::string& package, const std::string& sandbox, bool rollbackPart, bool flushes,
                  const char* summary, std::int64_t count, std::vector<double>& readBack) {
     RemoveTree(sandbox);
-    if (rollbackPart) InstallOlderFiles(sandbox + "/c/App");
+    if (rollbackPart) InstallOlderFiles(sandbox + "/c/App", kRollbackFiles, kRollbackFileBytes);
     // The installed files and the package are on the disk before either run, as
     // an installation is: the run's flush of the volume does not write them for it.
     ::sync();

@@ -8,7 +8,7 @@
 #include "driver/UpdateSession.h"
 #include "platform/NativeSandbox.h"
 
-RunOutcome ApplyWithProduct(const std::string& package, const std::string& sandbox) {
+RunOutcome ApplyWithProduct(const std::string& package, const std::string& sandbox, bool undo) {
     SetSandboxRoot(sandbox);
     MakeFolders(sandbox + "/c/App");
     RunOutcome outcome;
@@ -17,6 +17,7 @@ RunOutcome ApplyWithProduct(const std::string& package, const std::string& sandb
     SessionView noWindow;
     UpdateSession session(noWindow);
     session.load(package);
+    session.Undo = undo;
     outcome.succeeded = session.start(outcome.log, false);
     outcome.seconds = clock.seconds();
     outcome.cpuSeconds = cpu.seconds();

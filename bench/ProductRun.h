@@ -14,8 +14,9 @@ struct RunOutcome {
     StringList log;
 };
 
-// Loads `package` and runs the update into `sandbox`/c/App (created when missing).
-RunOutcome ApplyWithProduct(const std::string& package, const std::string& sandbox);
+// Loads `package` and runs the update into `sandbox`/c/App (created when
+// missing); with `undo`, takes the package's last run back instead (/UNDO).
+RunOutcome ApplyWithProduct(const std::string& package, const std::string& sandbox, bool undo = false);
 
 struct LoadOutcome {
     double seconds = 0;

@@ -42,5 +42,9 @@ void MeasurePatching(const BenchOptions& options, Report& report);
 // What flushing files and journal lines costs: a 1,500-file part with rollback
 // and a 1 GiB entry, each with and without the flushes.
 void MeasureDurability(const BenchOptions& options, Report& report);
+// What the way back costs: the same two cases run plainly, with ROLLBACK=1 in
+// the part and in the main section, with a check after the update, and /UNDO
+// of the checked run (WayBack.cpp).
+void MeasureWayBack(const BenchOptions& options, Report& report);
 // The stripped size of update.exe and the DLLs it imports.
 void MeasureUpdaterSize(const BenchOptions& options, Report& report);

@@ -7,11 +7,16 @@
 #include <stdexcept>
 #include <zlib.h>
 
+#include "BenchSupport.h"
 #include "TreeGenerator.h"
 #include "archive/ArchiveWriter.h"
 #include "base/DosDate.h"
 
 const char* const kBenchControlFile = "P=Benchmark\r\nV=2.0\r\n\r\n[App]\r\nN=Benchmark-Anwendung\r\nTDIR=C:\\App\\\r\n";
+
+std::string BenchControlFile(const std::string& mainKeys, const std::string& partKeys) {
+    return "P=Benchmark\r\nV=2.0\r\n" + mainKeys + "\r\n[App]\r\nN=Benchmark-Anwendung\r\nTDIR=C:\\App\\\r\n" + partKeys;
+}
 
 namespace {
 
@@ -119,11 +124,12 @@ PackageInfo WriteManyEntries(const std::string& path, std::int32_t count, std::i
     return info;
 }
 
-PackageInfo WriteLargeEntry(const std::string& path, std::int32_t mebibytes, bool singleSegment) {
+PackageInfo WriteLargeEntry(const std::string& path, std::int32_t mebibytes, bool singleSegment,
+                            const std::string& controlFile) {
     PackageFile package(path);
     package.declareControl();
     package.writer().declare("add\\App\\big.bin", PackageStamp());
-    package.addControl("");
+    package.addControl("", controlFile);
     std::string block = MixedBlock(11);
     if (singleSegment) {
         package.writer().addSegment(2, RepeatedBlockStream(block, std::size_t(mebibytes)), std::int64_t(mebibytes) * kMiB);
@@ -165,6 +171,11 @@ PackageInfo WriteLargestPackage(const std::string& path) {
 }
 
 PackageInfo WriteRollbackPart(const std::string& path, std::int32_t count, std::size_t bytes) {
+    return WriteReplacingPart(path, count, bytes, BenchControlFile("", "ROLLBACK=1\r\n"));
+}
+
+PackageInfo WriteReplacingPart(const std::string& path, std::int32_t count, std::size_t bytes,
+                               const std::string& controlFile) {
     PackageFile package(path);
     package.declareControl();
     char name[64];
@@ -172,11 +183,23 @@ PackageInfo WriteRollbackPart(const std::string& path, std::int32_t count, std::
         std::snprintf(name, sizeof(name), "rep\\App\\datei%04d.dat", i);
         package.writer().declare(name, PackageStamp());
     }
-    package.addControl("", std::string(kBenchControlFile) + "ROLLBACK=1\r\n");
+    package.addControl("", controlFile);
     const std::string content = MixedBlock(31).substr(0, bytes);
     const std::string stream = CompressZlib(content.data(), content.size());
     for (std::int32_t i = 0; i < count; ++i) package.writer().addSegment(2 + std::size_t(i), stream, std::int64_t(bytes));
     PackageInfo info{count + 2, std::int64_t(count) * std::int64_t(bytes), 0};
     info.fileBytes = package.finish();
     return info;
+}
+
+void InstallOlderFiles(const std::string& app, std::int32_t count, std::size_t bytes) {
+    constexpr std::int64_t kOlderInstallTime = 1577872800;  // 2020-01-01, before the package's stamps
+    MakeFolders(app);
+    const std::string content(bytes / 2, 'o');
+    char name[32];
+    for (std::int32_t i = 0; i < count; ++i) {
+        std::snprintf(name, sizeof(name), "/datei%04d.dat", i);
+        std::ofstream(app + name, std::ios::binary) << content;
+    }
+    AgeFiles(app, kOlderInstallTime);
 }

@@ -10,6 +10,8 @@
 
 // The control file of every benchmark package: one part "App" for C:\App\.
 extern const char* const kBenchControlFile;
+// The same with `mainKeys` (lines ending in CR LF) in the main section and `partKeys` in the part's.
+std::string BenchControlFile(const std::string& mainKeys, const std::string& partKeys);
 
 struct PackageInfo {
     std::int64_t entries = 0;
@@ -21,10 +23,16 @@ struct PackageInfo {
 // add\App\, "update.ini", and a deletion list of `deletionLines` lines.
 PackageInfo WriteManyEntries(const std::string& path, std::int32_t count, std::int32_t deletionLines);
 // One entry add\App\big.bin of `mebibytes` MiB, in 1 MiB segments or as one segment.
-PackageInfo WriteLargeEntry(const std::string& path, std::int32_t mebibytes, bool singleSegment);
-// A part with ROLLBACK=1 that replaces `count` files App\datei0000.dat ...
-// of `bytes` bytes each (at most 1 MiB).
+PackageInfo WriteLargeEntry(const std::string& path, std::int32_t mebibytes, bool singleSegment,
+                            const std::string& controlFile = kBenchControlFile);
+// A part that replaces `count` files App\datei0000.dat ... of `bytes` bytes
+// each (at most 1 MiB); WriteRollbackPart gives the part ROLLBACK=1.
+PackageInfo WriteReplacingPart(const std::string& path, std::int32_t count, std::size_t bytes,
+                               const std::string& controlFile);
 PackageInfo WriteRollbackPart(const std::string& path, std::int32_t count, std::size_t bytes);
+// The installed files that such a part replaces: `count` files of `bytes` / 2
+// bytes "o" in `app`, older than the package's entries.
+void InstallOlderFiles(const std::string& app, std::int32_t count, std::size_t bytes);
 // Entries of 128 MiB of incompressible data in 1 MiB segments, until the
 // package is as large as the format's limit allows.
 PackageInfo WriteLargestPackage(const std::string& path);

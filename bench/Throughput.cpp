@@ -74,10 +74,6 @@ TreeInfo Prepare(const BenchOptions& o, const Workspace& w) {
     return info;
 }
 
-void Expect(bool condition, const std::string& what) {
-    if (!condition) throw std::runtime_error("benchmark check failed: " + what);
-}
-
 void ExpectSameTree(const std::string& expected, const std::string& actual) {
     std::string why;
     Expect(SameTrees(expected, actual, why), why);

@@ -2,7 +2,7 @@
 // in one run, printed as a table and written to RESULTS/results.json.
 //
 //   update_bench --results DIR [--updater update.exe] [--updater64 update.exe] [--repetitions N] [--quick]
-//                [--durability-only | --patching-only] [--pair-cache DIR] [--pair-cap MB] [--pairs-offline]
+//                [--durability-only | --way-back-only | --patching-only] [--pair-cache DIR] [--pair-cap MB] [--pairs-offline]
 //   update_bench --make-tree DIR [SCALE]     the package folder alone, for profiling
 //   update_bench --make-release-pair OLD NEW  the two releases of the patch figures
 //   update_bench --child-apply PACKAGE SANDBOX   one update run, as the memory figures run it
@@ -14,7 +14,8 @@
 //
 // --quick makes a tree of about a tenth of the size and skips the 1 GiB and
 // 2 GiB packages (for trying the program out, not for figures).
-// --durability-only measures only what flushing costs, --patching-only only the patch figures.
+// --durability-only measures only what flushing costs, --way-back-only only what
+// ROLLBACK=1, a check after the update and /UNDO cost, --patching-only only the patch figures.
 // The real release pairs are fetched into --pair-cache (RESULTS/npm) and kept
 // there; --pair-cap skips those whose files are above MB (default 80: all;
 // --quick: 16, without the two largest); --pairs-offline has the generator
@@ -39,6 +40,7 @@ struct CommandLine {
     BenchOptions options;
     std::string results;
     bool durabilityOnly = false;
+    bool wayBackOnly = false;
     bool patchingOnly = false;
 };
 
@@ -51,6 +53,7 @@ bool Parse(int argc, char** argv, CommandLine& c) {
         else if (a == "--updater64" && hasValue) c.options.updater64 = argv[++i];
         else if (a == "--repetitions" && hasValue) c.options.repetitions = std::max(1, std::atoi(argv[++i]));
         else if (a == "--durability-only") c.durabilityOnly = true;
+        else if (a == "--way-back-only") c.wayBackOnly = true;
         else if (a == "--patching-only") c.patchingOnly = true;
         else if (a == "--pair-cache" && hasValue) c.options.pairCache = argv[++i];
         else if (a == "--pair-cap" && hasValue) c.options.pairCapMiB = std::atof(argv[++i]);
@@ -90,6 +93,7 @@ int Run(CommandLine& c) {
                                      " cores, shared with other work; wall-clock medians");
     Stopwatch total;
     if (c.durabilityOnly) return MeasureDurability(c.options, report), Finish(c, report, total);
+    if (c.wayBackOnly) return MeasureWayBack(c.options, report), Finish(c, report, total);
     if (c.patchingOnly) return MeasurePatching(c.options, report), Finish(c, report, total);
     std::fprintf(stderr, "update_bench: tree, packages and throughput ...\n");
     TreePackage tree = MeasureThroughput(c.options, report);
@@ -101,6 +105,8 @@ int Run(CommandLine& c) {
     MeasurePatching(c.options, report);
     std::fprintf(stderr, "update_bench: flushing ...\n");
     MeasureDurability(c.options, report);
+    std::fprintf(stderr, "update_bench: the way back ...\n");
+    MeasureWayBack(c.options, report);
     MeasureUpdaterSize(c.options, report);
     return Finish(c, report, total);
 }
@@ -121,7 +127,7 @@ int main(int argc, char** argv) {
     CommandLine c;
     if (!Parse(argc, argv, c)) {
         std::fputs("usage: update_bench --results DIR [--updater update.exe] [--updater64 update.exe] [--repetitions N] [--quick]"
-                   " [--durability-only | --patching-only]\n"
+                   " [--durability-only | --way-back-only | --patching-only]\n"
                    "       [--pair-cache DIR] [--pair-cap MB] [--pairs-offline]\n", stderr);
         return 2;
     }
