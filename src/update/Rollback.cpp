@@ -46,15 +46,6 @@ bool IsJournalName(const std::string& name) {
            upper.compare(upper.size() - suffix.size(), suffix.size(), suffix) == 0;
 }
 
-std::vector<std::string> SplitFields(const std::string& text) {
-    std::vector<std::string> fields;
-    for (std::size_t start = 0;;) {
-        std::size_t bar = text.find('|', start);
-        fields.push_back(text.substr(start, bar == std::string::npos ? std::string::npos : bar - start));
-        if (bar == std::string::npos) return fields;
-        start = bar + 1;
-    }
-}
 
 bool KnownChange(char c) {
     return c == 'K' || c == 'N' || c == 'D' || c == 'P' || c == 'C' || c == 'T' || c == 'F';
@@ -104,6 +95,16 @@ Written InUtc(Written written) {
 constexpr std::int64_t kTwoSeconds = 20000000;  // the resolution of an MS-DOS stamp
 
 }  // namespace
+
+std::vector<std::string> SplitFields(const std::string& text) {
+    std::vector<std::string> fields;
+    for (std::size_t start = 0;;) {
+        std::size_t bar = text.find('|', start);
+        fields.push_back(text.substr(start, bar == std::string::npos ? std::string::npos : bar - start));
+        if (bar == std::string::npos) return fields;
+        start = bar + 1;
+    }
+}
 
 void SupersedeRestartChanges(const std::string& path, StringList& problems) {
     for (const std::string& copy : PendingCopiesOf(path))

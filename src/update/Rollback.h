@@ -69,6 +69,9 @@ struct UndoReport {
     StringList problems, notices;
 };
 
+// The fields of a journal line, split at each '|' (an empty text is one empty field).
+std::vector<std::string> SplitFields(const std::string& text);
+
 class RollbackJournal {
 public:
     // Temporaries and StagingFolder note what the run's check stages before

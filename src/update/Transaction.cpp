@@ -32,16 +32,6 @@ struct RunLines {
     bool committed = false, undoing = false;
 };
 
-std::vector<std::string> Fields(const std::string& text) {
-    std::vector<std::string> fields;
-    for (std::size_t start = 0;;) {
-        std::size_t bar = text.find('|', start);
-        fields.push_back(text.substr(start, bar == std::string::npos ? std::string::npos : bar - start));
-        if (bar == std::string::npos) return fields;
-        start = bar + 1;
-    }
-}
-
 bool IsAbsoluteFolder(const std::string& folder) {
     return folder.size() >= 3 && folder.back() == '\\' && folder.find("..") == std::string::npos &&
            ((folder[1] == ':' && folder[2] == '\\') || folder.compare(0, 2, "\\\\") == 0);
@@ -100,7 +90,7 @@ Read ReadRun(const std::string& path, RunLines& out, UndoReport& report) {
     bool whole = size >= 0 && size <= kMaxRunJournalBytes && (text.empty() || file->read(&text[0], size) == size);
     for (std::size_t start = 0, end; whole && (end = text.find(kLineEnd, start)) != std::string::npos; start = end + 2) {
         if (end == start) continue;
-        Line line{text[start], Fields(text.substr(start + 1, end - start - 1))};
+        Line line{text[start], SplitFields(text.substr(start + 1, end - start - 1))};
         whole = WellFormed(line) && (line.kind == 'B') == out.lines.empty();
         if (line.kind == 'B') out.package = text.substr(start + 1, end - start - 1);
         out.committed = out.committed || line.kind == 'C';
