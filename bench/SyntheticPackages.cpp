@@ -59,7 +59,7 @@ private:
 
 // Half text, a quarter program code, a quarter random: about 2.5 : 1 at level 6.
 std::string MixedBlock(std::uint64_t seed) {
-    ByteSource source(seed);
+    TreeBytes source(seed);
     std::string block;
     source.text(block, kMiB / 2);
     source.code(block, kMiB / 4);
@@ -68,7 +68,7 @@ std::string MixedBlock(std::uint64_t seed) {
 }
 
 std::string RandomBlock(std::uint64_t seed) {
-    ByteSource source(seed);
+    TreeBytes source(seed);
     std::string block;
     source.random(block, kMiB);
     return block;

@@ -14,7 +14,7 @@ const char* const kSyllables[] = {"an", "be", "da", "ter", "ung", "ver", "sch", 
                                   "dat", "ei", "up", "in", "stal", "le", "ord", "ner", "wert", "zu", "ab",
                                   "for", "mat", "ion", "file", "ex", "ist", "re", "gi", "stry", "ko", "pie"};
 
-std::string Word(ByteSource& source) {
+std::string Word(TreeBytes& source) {
     std::string w;
     int parts = 1 + int(source.below(3));
     for (int i = 0; i < parts; ++i) w += kSyllables[source.below(sizeof(kSyllables) / sizeof(*kSyllables))];
@@ -23,7 +23,7 @@ std::string Word(ByteSource& source) {
 
 }  // namespace
 
-ByteSource::ByteSource(std::uint64_t seed) : state_(seed) {
+TreeBytes::TreeBytes(std::uint64_t seed) : state_(seed) {
     for (std::string& s : snippets_) {
         std::size_t n = 2 + below(9);
         for (std::size_t i = 0; i < n; ++i) s += char(below(4) == 0 ? below(256) : below(32) * 4);
@@ -31,14 +31,14 @@ ByteSource::ByteSource(std::uint64_t seed) : state_(seed) {
 }
 
 // splitmix64: fast, and the same sequence on every machine.
-std::uint64_t ByteSource::next() {
+std::uint64_t TreeBytes::next() {
     std::uint64_t z = (state_ += 0x9E3779B97F4A7C15ull);
     z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
     z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
     return z ^ (z >> 31);
 }
 
-void ByteSource::text(std::string& out, std::size_t size) {
+void TreeBytes::text(std::string& out, std::size_t size) {
     static thread_local std::vector<std::string> vocabulary;
     if (vocabulary.empty())
         for (int i = 0; i < 600; ++i) vocabulary.push_back(Word(*this));
@@ -56,7 +56,7 @@ void ByteSource::text(std::string& out, std::size_t size) {
     out.resize(end);
 }
 
-void ByteSource::code(std::string& out, std::size_t size) {
+void TreeBytes::code(std::string& out, std::size_t size) {
     std::size_t end = out.size() + size;
     while (out.size() < end) {
         out += snippets_[std::min(below(256), below(256))];
@@ -67,7 +67,7 @@ void ByteSource::code(std::string& out, std::size_t size) {
     out.resize(end);
 }
 
-void ByteSource::random(std::string& out, std::size_t size) {
+void TreeBytes::random(std::string& out, std::size_t size) {
     std::size_t start = out.size();
     out.resize(start + size);
     for (std::size_t i = start; i < out.size(); i += 8) {
@@ -112,7 +112,7 @@ std::string Format(const char* pattern, unsigned n) {
     return buffer;
 }
 
-void Fill(ByteSource& source, Kind kind, std::string& out, std::size_t size) {
+void Fill(TreeBytes& source, Kind kind, std::string& out, std::size_t size) {
     switch (kind) {
     case Kind::Text: return source.text(out, size);
     case Kind::Code: return source.code(out, size);
@@ -123,7 +123,7 @@ void Fill(ByteSource& source, Kind kind, std::string& out, std::size_t size) {
 }  // namespace
 
 TreeInfo GenerateTree(const std::string& root, std::uint64_t seed, double scale) {
-    ByteSource source(seed);
+    TreeBytes source(seed);
     TreeInfo info;
     std::string content;
     for (const Batch& b : kBatches) {

@@ -16,9 +16,9 @@ struct TreeInfo {
 TreeInfo GenerateTree(const std::string& root, std::uint64_t seed, double scale = 1.0);
 
 // Byte sources of the tree, also used for the synthetic packages.
-class ByteSource {
+class TreeBytes {
 public:
-    explicit ByteSource(std::uint64_t seed);
+    explicit TreeBytes(std::uint64_t seed);
     std::uint64_t next();
     std::uint32_t below(std::uint32_t bound) { return std::uint32_t(next() % bound); }
     void text(std::string& out, std::size_t size);
