@@ -24,3 +24,5 @@ int ChildMake(const std::string& oldFile, const std::string& newFile, const std:
 // and writes the new file to OUT and the count of reads of OLD to OUT.reads.
 // Exit code 0 when the applier built the file.
 int ChildPatch(const std::string& oldFile, const std::string& patch, const std::string& out, std::size_t piece);
+// Explain prints where the remaining bytes of PATCH (OLD to NEW) lie (Explain.cpp).
+int Explain(const std::string& oldFile, const std::string& newFile, const std::string& patchFile);

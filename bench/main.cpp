@@ -8,6 +8,7 @@
 //   update_bench --child-apply PACKAGE SANDBOX   one update run, as the memory figures run it
 //   update_bench --child-floor PACKAGE FOLDER    the zlib floor alone
 //   update_bench --child-make OLD NEW PATCH      one patch made (RealPairs.h)
+//   update_bench --explain OLD NEW PATCH         where the patch's remaining bytes lie (Explain.cpp)
 //   update_bench --child-patch OLD PATCH OUT PIECE  one patch entry applied in pieces (RealPairs.h)
 //   update_bench --measure RESULT PROGRAM ARGS...  runs PROGRAM, writes its exit code,
 //                                                peak memory (KiB) and seconds to RESULT
@@ -117,6 +118,7 @@ int main(int argc, char** argv) {
     if (argc == 4 && std::string(argv[1]) == "--child-apply") return ChildApply(argv[2], argv[3]);
     if (argc == 4 && std::string(argv[1]) == "--child-floor") return ChildFloor(argv[2], argv[3]);
     if (argc == 5 && std::string(argv[1]) == "--child-make") return ChildMake(argv[2], argv[3], argv[4]);
+    if (argc == 5 && std::string(argv[1]) == "--explain") return Explain(argv[2], argv[3], argv[4]);
     if (argc == 6 && std::string(argv[1]) == "--child-patch")
         return ChildPatch(argv[2], argv[3], argv[4], std::size_t(std::atoll(argv[5])));
     if (argc >= 4 && std::string(argv[1]) == "--measure")

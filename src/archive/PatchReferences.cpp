@@ -254,6 +254,15 @@ bool PredictTables(const PatchLayout& layout, PatchBase& old, const PatchRun& ru
     return true;
 }
 
+// The predicted relocation table's bytes that stand in old[at, at + count).
+void PlaceRelocations(const PatchLayout& layout, const ReferenceSites& sites, std::uint32_t at, unsigned char* bytes,
+                      std::uint32_t count) {
+    std::uint32_t size = 0;
+    const unsigned char* table = sites.relocations(size);
+    const std::uint32_t from = std::max(at, layout.relocOffset), end = std::min(at + count, layout.relocOffset + size);
+    if (from < end) std::memcpy(bytes + (from - at), table + (from - layout.relocOffset), end - from);
+}
+
 bool PredictKind(const PatchLayout& layout, const ReferenceSites& sites, unsigned width, bool branch, PatchBase& old,
                  const PatchRun& run, std::uint32_t at, unsigned char* bytes, std::uint32_t count) {
     const std::uint32_t end = at + count;
@@ -281,7 +290,7 @@ bool ReadPatchLayout(const unsigned char* data, std::size_t size, std::uint32_t 
     out.newBase = std::uint64_t(head[4]) << 32 | head[3];
     out.relocOffset = head[5];
     out.relocSize = head[6];
-    if (oldSize > kMaxReferencedOldFile || (out.flags & ~(kLayoutRipRelative | kLayoutTables)) != 0 ||
+    if (oldSize > kMaxReferencedOldFile || (out.flags & ~(kLayoutRipRelative | kLayoutTables | kLayoutRelocations)) != 0 ||
         (out.pointerWidth != 0 && out.pointerWidth != 4 && out.pointerWidth != 8) ||
         out.relocOffset > oldSize ||
         out.relocSize > oldSize - out.relocOffset)
@@ -312,12 +321,50 @@ void ReferenceSites::mark(bool branch, std::uint32_t offset) {
     if (branch) bits_[(offset + 1) / 8] |= static_cast<unsigned char>(1 << ((offset + 1) & 7));
 }
 
+bool ReferenceSites::predictRelocations(const PatchLayout& layout) {
+    relocations_.reset();
+    relocationsSize_ = 0;
+    const std::uint32_t room = layout.relocSize;
+    if (!(layout.flags & kLayoutRelocations) || layout.pointerWidth == 0 || room > kMostPredictedRelocations) return true;
+    relocations_.reset(new (std::nothrow) unsigned char[room]);
+    if (!relocations_) return false;
+    unsigned char* table = relocations_.get();
+    const unsigned type = layout.pointerWidth == 8 ? kRelocDir64 : kRelocHighLow;
+    std::uint32_t block = 0, at = 0, page = 0;  // the open block's head, the table's end, its page
+    const auto close = [&] {
+        if (at == block) return;
+        if ((at - block) % 4 != 0) table[at++] = 0, table[at++] = 0;
+        const std::uint32_t size = at - block;
+        std::memcpy(table + block + 4, &size, 4);
+        block = at;
+    };
+    for (std::uint32_t site = next(0, size_ * 8); site < size_ * 8; site = next(site + 1, size_ * 8)) {
+        std::uint32_t rva = 0;
+        if (!this->at(false, site) || !RvaOfOffset(layout.oldSections, site, rva)) continue;
+        MovedTarget(layout, rva, rva);
+        if (at == block || (rva & ~0xFFFu) != page) {
+            close();
+            if (room - at < 12) break;  // a head, an entry and the zero entry
+            page = rva & ~0xFFFu;
+            std::memcpy(table + at, &page, 4);
+            at += 8;
+        } else if (room - at < 4) {
+            break;
+        }
+        table[at++] = static_cast<unsigned char>(rva & 0xFF);
+        table[at++] = static_cast<unsigned char>(type << 4 | (rva >> 8 & 0xF));
+    }
+    close();
+    relocationsSize_ = at;
+    return true;
+}
+
 bool FindReferenceSites(const PatchLayout& layout, PatchBase& old, std::uint32_t oldSize, ReferenceSites& out) {
     const std::unique_ptr<unsigned char[]> scratch = std::move(out.scratch_);
     if (!FindPointers(layout, old, oldSize, out, scratch.get())) return false;
     for (const PatchSection& section : layout.oldSections)
         if (section.code && !ScanBranches(layout, section, old, out, scratch.get())) return false;
-    return true;
+    return out.predictRelocations(layout);
 }
 
 bool PredictReferences(const PatchLayout& layout, const ReferenceSites& sites, PatchBase& old, const PatchRun& run,
@@ -325,7 +372,8 @@ bool PredictReferences(const PatchLayout& layout, const ReferenceSites& sites, P
     return (layout.pointerWidth == 0 ||
             PredictKind(layout, sites, layout.pointerWidth, false, old, run, at, bytes, std::uint32_t(count))) &&
            PredictKind(layout, sites, 4, true, old, run, at, bytes, std::uint32_t(count)) &&
-           PredictTables(layout, old, run, at, bytes, std::uint32_t(count));
+           PredictTables(layout, old, run, at, bytes, std::uint32_t(count)) &&
+           (PlaceRelocations(layout, sites, at, bytes, std::uint32_t(count)), true);
 }
 
 // A value given as one of a section's starts (file offset or RVA) as the other.

@@ -19,6 +19,15 @@
 //   u32 size, ascending without sharing bytes: each whole u32 from a table's
 //   start on that lies in an old section's addresses is an RVA, predicted as a
 //   pointer without the image base (exception, import and export tables).
+// A third flag (bit 10) predicts the new file's relocation table, which a
+// linker rebuilds from scratch whenever code moves:
+// - kLayoutRelocations: the old table's bytes [relocOffset, relocOffset +
+//   relocSize) read as the table of the old file's pointers (those marked by
+//   the table), each at its site's moved RVA, in the old order: a block (u32
+//   page, u32 size) wherever the page changes, u16 entries (type << 12 |
+//   RVA & 0xFFF), a block of an odd count closed by a zero entry. What does
+//   not fit in relocSize bytes is left as the old file has it; a table over
+//   kMostPredictedRelocations bytes is not predicted.
 #pragma once
 
 #include <cstddef>
@@ -38,6 +47,8 @@ struct PatchSection {
 
 constexpr std::uint32_t kLayoutRipRelative = 1u << 8;
 constexpr std::uint32_t kLayoutTables = 1u << 9;
+constexpr std::uint32_t kLayoutRelocations = 1u << 10;
+constexpr std::uint32_t kMostPredictedRelocations = 16u << 20;
 
 // In ascending order of file offset and of RVA, no two sharing a byte or an address.
 struct PatchSections {
@@ -81,7 +92,8 @@ bool ReadPatchLayout(const unsigned char* data, std::size_t size, std::uint32_t 
 
 // Where the old file's references begin, pointers (pointerWidth bytes each)
 // and branches (4 bytes each): one bit per byte of the old file, 32 MiB for
-// the largest old file that a layout is taken for.
+// the largest old file that a layout is taken for; and the predicted
+// relocation table (kLayoutRelocations), at most 16 MiB more.
 class ReferenceSites {
 public:
     // No sites, for an old file of `oldSize` bytes, with the memory that
@@ -100,6 +112,12 @@ public:
     }
     // A reference that shares no byte with those marked before.
     void mark(bool branch, std::uint32_t offset);
+    // The relocation table that the marked pointers make after the layout's
+    // moves (kLayoutRelocations; without the flag none); false when there is
+    // not the memory for it.
+    bool predictRelocations(const PatchLayout& layout);
+    // Its bytes, which stand in for old[layout.relocOffset, + size).
+    const unsigned char* relocations(std::uint32_t& size) const { return size = relocationsSize_, relocations_.get(); }
 
 private:
     friend bool FindReferenceSites(const PatchLayout&, PatchBase&, std::uint32_t, ReferenceSites&);
@@ -107,9 +125,12 @@ private:
     std::unique_ptr<unsigned char[]> bits_;
     std::uint32_t size_ = 0;                    // bytes of bits_
     std::unique_ptr<unsigned char[]> scratch_;  // a piece of the relocation table or of code, while finding
+    std::unique_ptr<unsigned char[]> relocations_;
+    std::uint32_t relocationsSize_ = 0;
 };
 
-// Finds them in the old file, into `out` after its reset; false when it cannot be read.
+// Finds them in the old file, into `out` after its reset, and predicts the
+// relocation table; false when it cannot be read or the memory is short.
 bool FindReferenceSites(const PatchLayout& layout, PatchBase& old, std::uint32_t oldSize, ReferenceSites& out);
 
 // One diff run copies old[oldStart, oldEnd) to the new file from newStart.

@@ -169,6 +169,10 @@ void Observe(const PatchLayout& layout, const ReferenceSites& sites, bool branch
         if (TargetAt(oldData, site, branch, width, layout.oldBase, oldRva, oldTarget) &&
             TargetAt(newData, newSite, branch, width, layout.newBase, newRva, newTarget))
             out.push_back({oldTarget, std::int32_t(newTarget - oldTarget), !branch});
+        // Where the pointer itself went: the relocation table lists it there (kLayoutRelocations).
+        if (!branch && (layout.flags & kLayoutRelocations) && RvaOfOffset(layout.oldSections, site, oldRva) &&
+            RvaOfOffset(layout.newSections, newSite, newRva))
+            out.push_back({oldRva, std::int32_t(newRva - oldRva), true});
     }
 }
 
@@ -291,6 +295,7 @@ bool ProgramLayoutOf(const std::vector<unsigned char>& oldData, const std::vecto
         if (plan.tables[i].offset < plan.tables[i - 1].offset + plan.tables[i - 1].size)
             plan.tables[i - 1].size = plan.tables[i].offset - plan.tables[i - 1].offset;
     if (!plan.tables.empty()) plan.flags |= kLayoutTables;
+    if (plan.relocSize > 0) plan.flags |= kLayoutRelocations;
     return true;
 }
 
@@ -316,6 +321,7 @@ PredictedPatch PredictedRecords(const std::string& records, const std::vector<un
     out.layout = PatchLayoutBytes(plan);
     ReadPatchLayout(reinterpret_cast<const unsigned char*>(out.layout.data()), out.layout.size(), oldSize, newSize,
                     layout);
+    if (!sites.predictRelocations(layout)) throw std::bad_alloc();
     out.records = records;
     std::vector<unsigned char> predicted;
     ForEachRun(records, [&](const PatchRun& run, std::size_t diffAt) {
