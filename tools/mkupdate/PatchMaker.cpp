@@ -285,7 +285,8 @@ MadePatch MakePatch(const std::vector<unsigned char>& oldData, const std::vector
     header.sparse = true;
     forms.push_back(PatchHeaderBytes(header) + CompressZlib(tokens.data(), tokens.size(), Z_BEST_COMPRESSION));
     // PAT3 with the layout's flags for this kind of program and without them;
-    // and with records found against the old file as predicted.
+    // and with records found against the old file as predicted, with and
+    // without the relocation table predicted.
     LayoutPlan full;
     if (ProgramLayoutOf(oldData, newData, full)) {
         header.references = true;
@@ -297,16 +298,25 @@ MadePatch MakePatch(const std::vector<unsigned char>& oldData, const std::vector
             if (predicted.layout.size() <= kMaxPatchLayout)
                 forms.push_back(PatchHeaderBytes(header) + CompressZlib(body.data(), body.size(), Z_BEST_COMPRESSION));
         };
-        LayoutPlan plain = full;
+        LayoutPlan plain = full, bare = full;
         plain.flags = 0;
         plain.tables.clear();
+        // Where code changed inside functions, a relocation table predicted
+        // from moved pointers can cost more than the new table as it is.
+        bare.flags &= ~kLayoutRelocations;
+        const bool relocations = bare.flags != full.flags;
         addForm(records, plain);
-        addForm(records, full);
-        const std::vector<unsigned char> predictedOld = PredictedOld(oldData, newData, full);
-        std::string aligned;
-        if (SortSuffixes(predictedOld.data(), std::int32_t(predictedOld.size()), suffixes) &&
-            Differ(predictedOld, newData, suffixes).records(aligned, nullptr))
-            addForm(aligned, full);
+        addForm(records, bare);
+        if (relocations) addForm(records, full);
+        // Records found against the old file as predicted, with the table and without it.
+        for (LayoutPlan* plan : {&bare, &full}) {
+            if (plan == &full && !relocations) break;
+            const std::vector<unsigned char> predictedOld = PredictedOld(oldData, newData, *plan);
+            std::string aligned;
+            if (SortSuffixes(predictedOld.data(), std::int32_t(predictedOld.size()), suffixes) &&
+                Differ(predictedOld, newData, suffixes).records(aligned, nullptr))
+                addForm(aligned, *plan);
+        }
     }
     // The smallest that gives the new file; where one does not, the next larger one.
     std::stable_sort(forms.begin(), forms.end(), [](const std::string& a, const std::string& b) { return a.size() < b.size(); });
