@@ -195,8 +195,9 @@ TEST(PatchReferences, SixtyFourBitReferencesMakeTheSmallerPatch) {
         double most;          // its size at most this share of the one without flags
     };
     const Shape shapes[] = {
-        {"PE32+ with RIP-relative operands and an exception table", true, kLayoutRipRelative | kLayoutTables, 0.5},
-        {"PE32+ with neither", false, kLayoutRipRelative, 1.0},
+        {"PE32+ with RIP-relative operands and an exception table", true,
+         kLayoutRipRelative | kLayoutTables | kLayoutRelocations, 0.5},
+        {"PE32+ with neither", false, kLayoutRipRelative | kLayoutRelocations, 1.0},
     };
     static bool spoil;
     gPatchMadeHook = [](std::string& patch) {
@@ -296,7 +297,8 @@ TEST(PatchReferences, LayoutsWithFlagsThatDoNotFitTheirFilesAreRefused) {
     };
     const Case cases[] = {
         {"as made", 0, 4 | kLayoutRipRelative | kLayoutTables, true},
-        {"an unknown flag", 0, 4 | kLayoutRipRelative | kLayoutTables | 1u << 10, false},
+        {"an unknown flag", 0, 4 | kLayoutRipRelative | kLayoutTables | 1u << 11, false},
+        {"the relocation table's flag (no field of its own)", 0, 4 | kLayoutRipRelative | kLayoutTables | kLayoutRelocations, true},
         {"no tables", 104, 0, false},  // then the tables' bytes are left over
         {"9 tables", 104, 9, false},
         {"a table starting past the old file", 116, 1001, false},
@@ -566,6 +568,93 @@ TEST(PatchReferences, RvasInTablesMoveWithTheirTargets) {
             std::memcpy(&v, &result[600 + 4 * i], 4);
             EXPECT_EQ(v, c.expected[i]) << c.runStart << ", word " << i;
         }
+    }
+}
+
+// Pointers at the given old RVAs (the old file's table at 0x3000 names them,
+// a block per page), moves 0x1100 +16 and 0x2000 -8, a table of `room` bytes:
+// the predicted relocation table (u32 words: page, size, two u16 entries of
+// type 3 each, the first in the low half) stands in the old table's bytes,
+// alike whether predicted whole or a byte at a time; the bytes after it stay.
+TEST(PatchReferences, TheRelocationTableIsPredictedFromThePointersAtTheirNewPlaces) {
+    struct Case {
+        const char* what;
+        std::vector<std::uint32_t> pointers;  // old RVAs, ascending
+        std::uint32_t room;                   // the old table's size
+        std::vector<std::uint32_t> table;     // predicted, as u32 words
+        std::uint32_t flags = kLayoutRelocations;
+    };
+    const Case cases[] = {
+        {"one unmoved, one moved", {0x1008, 0x1100}, 64, {0x1000, 12, 0x3110u << 16 | 0x3008}},
+        {"an odd count closed by a zero entry", {0x1200}, 64, {0x1000, 12, 0x3210}},
+        {"moved onto the next page", {0x1200, 0x1FF8}, 64, {0x1000, 12, 0x3210, 0x2000, 12, 0x3008}},
+        {"moved onto the page before", {0x2004, 0x2010}, 64, {0x1000, 12, 0x3FFC, 0x2000, 12, 0x3008}},
+        {"a second block past the table's end", {0x1F00, 0x1FF4, 0x1FF8}, 16, {0x1000, 12, 0x3F10}},
+        {"room for one entry and its zero entry", {0x1200, 0x1300}, 12, {0x1000, 12, 0x3210}},
+        {"without the flag", {0x1200}, 64, {}, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Bytes old(0x3100, 0xEE), table;
+        for (std::size_t i = 0; i < c.pointers.size();) {
+            const std::uint32_t page = c.pointers[i] & ~0xFFFu;
+            const std::size_t head = table.size();
+            Append(table, page, 4);
+            Append(table, 0, 4);
+            for (; i < c.pointers.size() && (c.pointers[i] & ~0xFFFu) == page; ++i) Append(table, 0x3000 | (c.pointers[i] & 0xFFF), 2);
+            if ((table.size() - head) % 4) Append(table, 0, 2);
+            Put(table, head + 4, table.size() - head, 4);
+        }
+        ASSERT_LE(table.size(), c.room);
+        std::copy(table.begin(), table.end(), old.begin() + 0x3000);
+        LayoutPlan plan;
+        plan.pointerWidth = 4;
+        plan.flags = c.flags;
+        plan.relocOffset = 0x3000;
+        plan.relocSize = c.room;
+        plan.oldSections = plan.newSections = {{0, 0x1000, 0x1000, 0}, {0x1000, 0x1000, 0x2000, 0}, {0x2000, 0x1000, 0x3000, 0}};
+        plan.moves = {{0x1100, 16}, {0x2000, -8}};
+        const std::string bytes = PatchLayoutBytes(plan);
+        PatchLayout layout;
+        ReferenceSites sites;
+        BufferPatchBase base(old.data(), old.size());
+        ASSERT_TRUE(ReadPatchLayout(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size(), 0x3100, 0x3100, layout));
+        ASSERT_TRUE(sites.reset(0x3100) && FindReferenceSites(layout, base, 0x3100, sites));
+        const PatchRun run{0x2F00, 0x3100, 0x2F00};
+        Bytes whole(old.begin() + 0x2F00, old.end()), pieces = whole;
+        ASSERT_TRUE(PredictReferences(layout, sites, base, run, 0x2F00, whole.data(), whole.size()));
+        for (std::uint32_t at = 0x2F00; at < 0x3100; ++at)
+            ASSERT_TRUE(PredictReferences(layout, sites, base, run, at, &pieces[at - 0x2F00], 1));
+        EXPECT_TRUE(whole == pieces);
+        Bytes expected(old.begin() + 0x2F00, old.end());
+        for (std::size_t i = 0; i < c.table.size(); ++i) Put(expected, 0x100 + 4 * i, c.table[i], 4);
+        EXPECT_TRUE(whole == expected);
+    }
+}
+
+// Release 2 of the made-up 32-bit program moved its pointers, so the linker
+// rebuilt its relocation table: the patch the maker sends predicts it, comes
+// out exactly in any pieces, and is smaller than the best one without the
+// prediction (which the hook has the maker send by spoiling the others).
+TEST(PatchReferences, ARebuiltRelocationTableMakesTheSmallerPatch) {
+    const Bytes old = Program(false, 1), next = Program(false, 2);
+    static bool spoil;
+    gPatchMadeHook = [](std::string& patch) {
+        if (spoil && (patch.substr(0, 4) != "PAT3" || (LayoutFlags(patch) & kLayoutRelocations))) patch[19] ^= 1;
+    };
+    std::string patch, without;
+    spoil = false;
+    ASSERT_EQ(MakePatch(old, next, patch), MadePatch::Made);
+    spoil = true;
+    ASSERT_EQ(MakePatch(old, next, without), MadePatch::Made);
+    gPatchMadeHook = nullptr;
+    EXPECT_EQ(LayoutFlags(patch), kLayoutRelocations);
+    EXPECT_EQ(LayoutFlags(without) & kLayoutRelocations, 0u);
+    EXPECT_LT(double(patch.size()), 0.9 * double(without.size())) << patch.size() << " against " << without.size();
+    for (std::size_t piece : {std::size_t(1), std::size_t(7), std::size_t(4093), std::size_t(65536), patch.size()}) {
+        Built built;
+        ApplyInPieces(old, patch, piece, built);
+        EXPECT_TRUE(built.bytes == next) << "in pieces of " << piece;
     }
 }
 
