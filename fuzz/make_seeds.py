@@ -150,7 +150,8 @@ def patch_with_layout(records, layout, old=PATCH_OLD):
 
 
 def layout(width=4, reloc=(2048, 64), moves=((0x1000, 16), (0x1800, -8)), flags=0, image_size=0x4000, tables=()):
-    """Width and flags (0x100 RIP-relative operands, then the image size; 0x200 tables of RVAs),
+    """Width and flags (0x100 RIP-relative operands, then the image size; 0x200 tables of RVAs; 0x400 the relocation
+    table predicted),
     image bases 0x400000 (PE32), the relocation blocks' place, one code and one data section in
     each file, the tables (offset, size) and the moves."""
     sections = struct.pack("<I", 2) + struct.pack("<4I", 0, 2048, 0x1000, 1) + struct.pack("<4I", 2048, 2048, 0x2000, 0)
@@ -180,6 +181,7 @@ def patch_seeds():
         "references-unordered-moves": patch_with_layout(moved[:2], layout(moves=((0x1800, 1), (0x1000, 2)))),
         "references-rip-tables": patch_with_layout(moved[:2], layout(width=8, flags=0x300, tables=((2048, 96), (3000, 12)))),
         "references-overlapping-tables": patch_with_layout(moved[:2], layout(flags=0x200, tables=((2048, 96), (2100, 12)))),
+        "references-relocation-table": patch_with_layout(moved[:2], layout(flags=0x600, tables=((2048, 96),))),
     }
     return {name: b"\x05" + data for name, data in seeds.items()}
 
