@@ -326,36 +326,31 @@ bool ReferenceSites::predictRelocations(const PatchLayout& layout) {
     relocationsSize_ = 0;
     const std::uint32_t room = layout.relocSize;
     if (!(layout.flags & kLayoutRelocations) || layout.pointerWidth == 0 || room > kMostPredictedRelocations) return true;
-    relocations_.reset(new (std::nothrow) unsigned char[room]);
-    if (!relocations_) return false;
-    unsigned char* table = relocations_.get();
-    const unsigned type = layout.pointerWidth == 8 ? kRelocDir64 : kRelocHighLow;
-    std::uint32_t block = 0, at = 0, page = 0;  // the open block's head, the table's end, its page
-    const auto close = [&] {
-        if (at == block) return;
-        if ((at - block) % 4 != 0) table[at++] = 0, table[at++] = 0;
-        const std::uint32_t size = at - block;
-        std::memcpy(table + block + 4, &size, 4);
-        block = at;
-    };
+    // Zeros: a block of an odd count ends with the zero entry as it is.
+    unsigned char* table = new (std::nothrow) unsigned char[room]();
+    relocations_.reset(table);
+    if (!table) return false;
+    const std::uint32_t type = (layout.pointerWidth == 8 ? kRelocDir64 : kRelocHighLow) << 12;
+    std::uint32_t block = 0, at = 0, end = 0;  // the last block's head, its next entry, the table's end
     for (std::uint32_t site = next(0, size_ * 8); site < size_ * 8; site = next(site + 1, size_ * 8)) {
         std::uint32_t rva = 0;
         if (!this->at(false, site) || !RvaOfOffset(layout.oldSections, site, rva)) continue;
         MovedTarget(layout, rva, rva);
-        if (at == block || (rva & ~0xFFFu) != page) {
-            close();
-            if (room - at < 12) break;  // a head, an entry and the zero entry
-            page = rva & ~0xFFFu;
-            std::memcpy(table + at, &page, 4);
-            at += 8;
-        } else if (room - at < 4) {
-            break;
+        const std::uint32_t page = rva & ~0xFFFu;
+        if (end == 0 || Load32(table + block) != page) {
+            block = end;
+            at = block + 8;
+            std::memcpy(table + block, &page, 4);
         }
-        table[at++] = static_cast<unsigned char>(rva & 0xFF);
-        table[at++] = static_cast<unsigned char>(type << 4 | (rva >> 8 & 0xF));
+        const std::uint32_t size = (at + 2 - block + 3) & ~3u;  // with the entry, closed
+        if (size > room - block) break;
+        const std::uint32_t entry = type | (rva & 0xFFF);
+        std::memcpy(table + at, &entry, 2);
+        std::memcpy(table + block + 4, &size, 4);
+        at += 2;
+        end = block + size;
     }
-    close();
-    relocationsSize_ = at;
+    relocationsSize_ = end;
     return true;
 }
 

@@ -590,7 +590,9 @@ TEST(PatchReferences, TheRelocationTableIsPredictedFromThePointersAtTheirNewPlac
         {"moved onto the next page", {0x1200, 0x1FF8}, 64, {0x1000, 12, 0x3210, 0x2000, 12, 0x3008}},
         {"moved onto the page before", {0x2004, 0x2010}, 64, {0x1000, 12, 0x3FFC, 0x2000, 12, 0x3008}},
         {"a second block past the table's end", {0x1F00, 0x1FF4, 0x1FF8}, 16, {0x1000, 12, 0x3F10}},
-        {"room for one entry and its zero entry", {0x1200, 0x1300}, 12, {0x1000, 12, 0x3210}},
+        {"a block cut by the table's end", {0x1008, 0x1010, 0x1FF0, 0x1FF4, 0x1FF8, 0x1FFC}, 26,
+         {0x1000, 12, 0x3010u << 16 | 0x3008, 0x2000, 12, 0x3004u << 16 | 0x3000}},
+        {"two entries filling the table", {0x1200, 0x1300}, 12, {0x1000, 12, 0x3310u << 16 | 0x3210}},
         {"without the flag", {0x1200}, 64, {}, 0},
     };
     for (const Case& c : cases) {
