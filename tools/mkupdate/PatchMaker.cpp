@@ -36,6 +36,9 @@ namespace {
 constexpr std::int64_t kSwitchGain = 8;
 // A match not taken that is at least this long moves the scan on by half its length.
 constexpr std::int64_t kLongMatch = 64;
+// A relocation table of at least 1/kNotableTable of the old file gets a
+// search of its own against the old file as predicted with the table.
+constexpr std::uint64_t kNotableTable = 200;
 // Comparisons allowed per byte of the two files, and for any pair.
 constexpr std::int64_t kWorkPerByte = 512;
 constexpr std::int64_t kWorkFloor = std::int64_t(1) << 26;
@@ -284,9 +287,9 @@ MadePatch MakePatch(const std::vector<unsigned char>& oldData, const std::vector
     const std::string tokens = Tokens(records);
     header.sparse = true;
     forms.push_back(PatchHeaderBytes(header) + CompressZlib(tokens.data(), tokens.size(), Z_BEST_COMPRESSION));
-    // PAT3 with the layout's flags for this kind of program and without them;
-    // and with records found against the old file as predicted, with and
-    // without the relocation table predicted.
+    // PAT3 with the layout's flags for this kind of program and without them,
+    // with and without the relocation table predicted; and with records found
+    // against the old file as predicted.
     LayoutPlan full;
     if (ProgramLayoutOf(oldData, newData, full)) {
         header.references = true;
@@ -308,14 +311,19 @@ MadePatch MakePatch(const std::vector<unsigned char>& oldData, const std::vector
         addForm(records, plain);
         addForm(records, bare);
         if (relocations) addForm(records, full);
-        // Records found against the old file as predicted, with the table and without it.
+        // Records found against the old file as predicted without the table;
+        // a second search with it where the table is a notable part of the file.
+        const bool second = relocations && std::uint64_t(full.relocSize) * kNotableTable >= oldData.size();
         for (LayoutPlan* plan : {&bare, &full}) {
-            if (plan == &full && !relocations) break;
+            if (plan == &full && !second) break;
             const std::vector<unsigned char> predictedOld = PredictedOld(oldData, newData, *plan);
             std::string aligned;
-            if (SortSuffixes(predictedOld.data(), std::int32_t(predictedOld.size()), suffixes) &&
-                Differ(predictedOld, newData, suffixes).records(aligned, nullptr))
-                addForm(aligned, *plan);
+            if (!SortSuffixes(predictedOld.data(), std::int32_t(predictedOld.size()), suffixes) ||
+                !Differ(predictedOld, newData, suffixes).records(aligned, nullptr))
+                continue;
+            addForm(aligned, *plan);
+            LayoutPlan withTable = full;  // the second search starts from full's moves as they are
+            if (plan == &bare && relocations) addForm(aligned, withTable);
         }
     }
     // The smallest that gives the new file; where one does not, the next larger one.
