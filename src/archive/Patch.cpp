@@ -303,8 +303,8 @@ bool PatchApplier::takeLayout(const unsigned char* data, std::size_t count, std:
         pendingSize_ = 0;
         if (r.size > kMaxPatchLayout) return fail(PatchOutcome::Damaged, kFaulty);
         // With the sites' bit per byte of the old file, the layout and the
-        // predicted relocation table, a PAT3 patch takes at most 32 + 8 + 16
-        // MiB and the scan's 64 KiB more than a PAT2 patch.
+        // predicted relocation table (and its sorting), a PAT3 patch takes at
+        // most 32 + 8 + 6 + 12 MiB and the scan's 64 KiB more than a PAT2 patch.
         r.bytes.reserve(r.size);
         step_ = Step::Layout;
         count -= used;

@@ -23,7 +23,7 @@
 // linker rebuilds from scratch whenever code moves:
 // - kLayoutRelocations: the old table's bytes [relocOffset, relocOffset +
 //   relocSize) read as the table of the old file's pointers (those marked by
-//   the table), each at its site's moved RVA, in the old order: a block (u32
+//   the table), each at its site's moved RVA, in ascending order: a block (u32
 //   page, u32 size) wherever the page changes, u16 entries (type << 12 |
 //   RVA & 0xFFF), a block of an odd count closed by a zero entry. What does
 //   not fit in relocSize bytes is left as the old file has it; a table over
@@ -48,7 +48,7 @@ struct PatchSection {
 constexpr std::uint32_t kLayoutRipRelative = 1u << 8;
 constexpr std::uint32_t kLayoutTables = 1u << 9;
 constexpr std::uint32_t kLayoutRelocations = 1u << 10;
-constexpr std::uint32_t kMostPredictedRelocations = 16u << 20;
+constexpr std::uint32_t kMostPredictedRelocations = 6u << 20;
 
 // In ascending order of file offset and of RVA, no two sharing a byte or an address.
 struct PatchSections {
@@ -93,7 +93,8 @@ bool ReadPatchLayout(const unsigned char* data, std::size_t size, std::uint32_t 
 // Where the old file's references begin, pointers (pointerWidth bytes each)
 // and branches (4 bytes each): one bit per byte of the old file, 32 MiB for
 // the largest old file that a layout is taken for; and the predicted
-// relocation table (kLayoutRelocations), at most 16 MiB more.
+// relocation table (kLayoutRelocations), at most 6 MiB more, and 12 MiB
+// while it is made.
 class ReferenceSites {
 public:
     // No sites, for an old file of `oldSize` bytes, with the memory that

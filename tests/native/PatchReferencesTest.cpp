@@ -573,7 +573,7 @@ TEST(PatchReferences, RvasInTablesMoveWithTheirTargets) {
 
 // Pointers at the given old RVAs (the old file's table at 0x3000 names them,
 // a block per page), moves 0x1100 +16 and 0x2000 -8, a table of `room` bytes:
-// the predicted relocation table (u32 words: page, size, two u16 entries of
+// the predicted relocation table in ascending order (u32 words: page, size, two u16 entries of
 // type 3 each, the first in the low half) stands in the old table's bytes,
 // alike whether predicted whole or a byte at a time; the bytes after it stay.
 TEST(PatchReferences, TheRelocationTableIsPredictedFromThePointersAtTheirNewPlaces) {
@@ -589,6 +589,7 @@ TEST(PatchReferences, TheRelocationTableIsPredictedFromThePointersAtTheirNewPlac
         {"an odd count closed by a zero entry", {0x1200}, 64, {0x1000, 12, 0x3210}},
         {"moved onto the next page", {0x1200, 0x1FF8}, 64, {0x1000, 12, 0x3210, 0x2000, 12, 0x3008}},
         {"moved onto the page before", {0x2004, 0x2010}, 64, {0x1000, 12, 0x3FFC, 0x2000, 12, 0x3008}},
+        {"swapped by their moves: sorted", {0x1FFC, 0x2004}, 64, {0x1000, 12, 0x3FFC, 0x2000, 12, 0x300C}},
         {"a second block past the table's end", {0x1F00, 0x1FF4, 0x1FF8}, 16, {0x1000, 12, 0x3F10}},
         {"a block cut by the table's end", {0x1008, 0x1010, 0x1FF0, 0x1FF4, 0x1FF8, 0x1FFC}, 26,
          {0x1000, 12, 0x3010u << 16 | 0x3008, 0x2000, 12, 0x3004u << 16 | 0x3000}},

@@ -293,8 +293,8 @@ MadePatch MakePatch(const std::vector<unsigned char>& oldData, const std::vector
     LayoutPlan full;
     if (ProgramLayoutOf(oldData, newData, full)) {
         header.references = true;
-        auto addForm = [&](const std::string& found, LayoutPlan& plan) {
-            const PredictedPatch predicted = PredictedRecords(found, oldData, newData, plan);
+        auto addForm = [&](const std::string& found, LayoutPlan& plan, bool learn = true) {
+            const PredictedPatch predicted = PredictedRecords(found, oldData, newData, plan, learn);
             std::string body;
             putU32(body, std::uint32_t(predicted.layout.size()));
             body += predicted.layout + Tokens(predicted.records);
@@ -321,8 +321,11 @@ MadePatch MakePatch(const std::vector<unsigned char>& oldData, const std::vector
             if (!SortSuffixes(predictedOld.data(), std::int32_t(predictedOld.size()), suffixes) ||
                 !Differ(predictedOld, newData, suffixes).records(aligned, nullptr))
                 continue;
+            // Also with the moves the records were found with: the table's
+            // prediction shifts with them.
+            LayoutPlan found = *plan, withTable = full;  // the second search starts from full's moves as they are
+            addForm(aligned, found, false);
             addForm(aligned, *plan);
-            LayoutPlan withTable = full;  // the second search starts from full's moves as they are
             if (plan == &bare && relocations) addForm(aligned, withTable);
         }
     }

@@ -300,7 +300,7 @@ bool ProgramLayoutOf(const std::vector<unsigned char>& oldData, const std::vecto
 }
 
 PredictedPatch PredictedRecords(const std::string& records, const std::vector<unsigned char>& oldData,
-                                const std::vector<unsigned char>& newData, LayoutPlan& plan) {
+                                const std::vector<unsigned char>& newData, LayoutPlan& plan, bool learn) {
     const std::uint32_t oldSize = std::uint32_t(oldData.size()), newSize = std::uint32_t(newData.size());
     BufferPatchBase old(oldData.data(), oldData.size());
     // Sites and predictions come from the layout as the applier reads it.
@@ -313,11 +313,12 @@ PredictedPatch PredictedRecords(const std::string& records, const std::vector<un
     if (!sites.reset(oldSize)) throw std::bad_alloc();
     FindReferenceSites(layout, old, oldSize, sites);
     std::vector<Observation> seen;
-    ForEachRun(records, [&](const PatchRun& run, std::size_t) {
-        Observe(layout, sites, false, oldData, newData, run, seen);
-        Observe(layout, sites, true, oldData, newData, run, seen);
-    });
-    plan.moves = LearnMoves(std::move(seen));
+    if (learn)
+        ForEachRun(records, [&](const PatchRun& run, std::size_t) {
+            Observe(layout, sites, false, oldData, newData, run, seen);
+            Observe(layout, sites, true, oldData, newData, run, seen);
+        });
+    if (learn) plan.moves = LearnMoves(std::move(seen));
     out.layout = PatchLayoutBytes(plan);
     ReadPatchLayout(reinterpret_cast<const unsigned char*>(out.layout.data()), out.layout.size(), oldSize, newSize,
                     layout);

@@ -39,12 +39,13 @@ bool ProgramLayoutOf(const std::vector<unsigned char>& oldData, const std::vecto
 // The records (A, E, seek, A diff bytes, E new bytes; ArchiveFormat.h) with
 // each diff run taken against the predicted old bytes instead of the old
 // bytes as they are, and the layout's bytes with the moves learnt from the
-// targets that the references in the runs have in each file.
+// targets that the references in the runs have in each file (with `learn`;
+// without it, the plan's moves as they are: those the records were found with).
 struct PredictedPatch {
     std::string layout, records;
 };
 PredictedPatch PredictedRecords(const std::string& records, const std::vector<unsigned char>& oldData,
-                                const std::vector<unsigned char>& newData, LayoutPlan& plan);
+                                const std::vector<unsigned char>& newData, LayoutPlan& plan, bool learn = true);
 
 // The old file with each reference replaced by its prediction, as if every
 // reference moved where its own address moves by the plan's moves: the
