@@ -343,14 +343,12 @@ bool ReferenceSites::predictRelocations(const PatchLayout& layout) {
     // The pointers' new RVAs, sorted as a linker sorts them; one per 2-byte
     // entry of the old table at most: twice its bytes while the table is made.
     std::uint32_t count = 0, end = size_ * 8;
-    for (std::uint32_t site = next(0, end); site < end; site = next(site + 1, end)) count += this->at(false, site);
-    const std::unique_ptr<std::uint32_t[]> rvas(new (std::nothrow) std::uint32_t[count + 1]);
+    const std::unique_ptr<std::uint32_t[]> rvas(new (std::nothrow) std::uint32_t[room / 2 + 1]);
     // Zeros: a block of an odd count ends with the zero entry as it is.
     unsigned char* table = new (std::nothrow) unsigned char[room]();
     relocations_.reset(table);
     if (!table || !rvas) return false;
-    count = 0;
-    for (std::uint32_t site = next(0, end); site < end; site = next(site + 1, end))
+    for (std::uint32_t site = next(0, end); site < end && count <= room / 2; site = next(site + 1, end))
         if (this->at(false, site) && RvaOfOffset(layout.oldSections, site, rvas[count])) MovedTarget(layout, rvas[count], rvas[count]), ++count;
     SortWords(rvas.get(), count);
     const std::uint32_t type = (layout.pointerWidth == 8 ? kRelocDir64 : kRelocHighLow) << 12;
