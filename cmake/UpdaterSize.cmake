@@ -20,7 +20,7 @@
 # - no symbols, and no sections of the runtime libraries that nothing refers to.
 #   The relocations stay: Windows loads the image at a random address.
 # GCC 12 fails on some link-time partitions of PE objects; one partition avoids that.
-set(UPDATER_SIZE_FLAGS -Oz -fno-rtti -fno-threadsafe-statics -fno-jump-tables -fno-early-inlining
+set(UPDATER_SIZE_FLAGS -Oz -mpreferred-stack-boundary=2 -fno-rtti -fno-threadsafe-statics -fno-jump-tables -fno-early-inlining
     -fstack-protector-strong)
 
 add_library(update_core_small STATIC ${CORE_SOURCES})
