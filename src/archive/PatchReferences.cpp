@@ -77,8 +77,9 @@ bool InSection(const PatchSections& sections, std::uint32_t rva, bool code) {
 
 // Whether a pointer taken so far shares a byte with old[site, site + length).
 bool OverlapsPointer(const PatchLayout& layout, const ReferenceSites& sites, std::uint32_t site, std::uint32_t length) {
-    if (layout.pointerWidth == 0) return false;
-    for (std::uint32_t at = site - std::min(site, layout.pointerWidth - 1); at < site + length; ++at)
+    const std::uint32_t from = site - std::min(site, layout.pointerWidth - 1), end = site + length;
+    if (layout.pointerWidth == 0 || sites.next(from, end) == end) return false;
+    for (std::uint32_t at = from; at < end; ++at)
         if (sites.at(false, at)) return true;
     return false;
 }
@@ -167,6 +168,15 @@ unsigned RipOperand(const unsigned char* p) {
 }
 
 
+// The last offset in [from, to) whose byte may be the ModRM byte of a
+// RIP-relative operand (mod 00, r/m 101), or `last` when none is.
+std::uint32_t MayBeRipModRm(const unsigned char* buffer, bool rip, std::uint32_t from, std::uint32_t to,
+                            std::uint32_t last) {
+    for (; rip && from < to; ++from)
+        if ((buffer[from] & 0xC7) == 0x05) last = from;
+    return last;
+}
+
 // Scans one code section in pieces; a branch is taken when its target lies in
 // code, a RIP-relative operand (kLayoutRipRelative) when its target lies in
 // the image, each when its operand overlaps no pointer; the scan goes on after it.
@@ -177,8 +187,12 @@ bool ScanBranches(const PatchLayout& layout, const PatchSection& section, PatchB
     for (std::uint32_t at = section.offset; end - at >= kLookahead && at < end;) {
         const std::uint32_t length = std::min(kScanChunk + kRipLookahead, end - at);
         if (!old.read(at, buffer, length)) return false;
-        std::uint32_t i = 0;
+        std::uint32_t i = 0, modRm = MayBeRipModRm(buffer, rip, 1, std::min(4u, length), 0);
         for (; i + kLookahead <= length && i < kScanChunk; ++i) {
+            // Only a branch's opcode or a RIP-relative ModRM byte in the next
+            // four can start a reference here: most bytes are passed over on that.
+            modRm = MayBeRipModRm(buffer, rip, i + 4, i + 5, modRm);
+            if (buffer[i] != 0x0F && (buffer[i] & 0xFE) != 0xE8 && modRm <= i) continue;
             unsigned operand = BranchOperand(&buffer[i]);
             // A branch's target is code; a RIP-relative operand's anywhere in the image.
             const bool code = operand != 0;
@@ -191,6 +205,7 @@ bool ScanBranches(const PatchLayout& layout, const PatchSection& section, PatchB
                 continue;
             sites.mark(true, site);
             i += operand + 3;
+            modRm = MayBeRipModRm(buffer, rip, i + 2, std::min(i + 5, length), modRm);
         }
         at += i;
     }
@@ -302,7 +317,7 @@ bool ReadPatchLayout(const unsigned char* data, std::size_t size, std::uint32_t 
 
 bool ReferenceSites::reset(std::uint32_t oldSize) {
     size_ = oldSize / 8 + 1;
-    bits_.reset(new (std::nothrow) unsigned char[size_]());
+    bits_.reset(new (std::nothrow) unsigned char[size_ + 8]());
     scratch_.reset(new (std::nothrow) unsigned char[kScanChunk + kRipLookahead]);
     return bits_ && scratch_;
 }
