@@ -58,14 +58,12 @@ bool ReadTables(ByteReader& reader, std::uint32_t oldSize, PatchTables& out) {
 
 // The section whose range from its `start` (file offset or RVA) holds `value`; nullptr when none does.
 const PatchSection* Holding(const PatchSections& sections, std::uint32_t PatchSection::*start, std::uint32_t value) {
-    std::uint32_t low = 0, high = sections.count;  // the sections before `low` start at or before value
-    while (low < high) {
-        const std::uint32_t mid = low + (high - low) / 2;
-        if (sections.items[mid].*start <= value) low = mid + 1;
-        else high = mid;
-    }
-    if (low == 0) return nullptr;
-    const PatchSection& s = sections.items[low - 1];
+    if (sections.count == 0 || sections.items[0].*start > value) return nullptr;
+    // The last section that starts at or before value lies in [low, low + n): halved without branches.
+    std::uint32_t low = 0, n = sections.count;
+    for (; n > 1; n -= n / 2)
+        low = sections.items[low + n / 2].*start <= value ? low + n / 2 : low;
+    const PatchSection& s = sections.items[low];
     return value - s.*start < s.rawSize ? &s : nullptr;
 }
 
@@ -269,12 +267,18 @@ bool PredictTables(const PatchLayout& layout, PatchBase& old, const PatchRun& ru
     return true;
 }
 
-bool PredictKind(const PatchLayout& layout, const ReferenceSites& sites, unsigned width, bool branch, PatchBase& old,
-                 const PatchRun& run, std::uint32_t at, unsigned char* bytes, std::uint32_t count) {
-    const std::uint32_t end = at + count;
-    for (std::uint32_t site = sites.next(std::max(run.oldStart, at - std::min(at, width - 1)), end);
-         site < end && width <= run.oldEnd - site; site = sites.next(site + 1, end)) {
-        if (!sites.at(branch, site)) continue;
+// Pointers and branches in one pass over the set bits: they share no bytes,
+// so each is read and written as if the other kind came first.
+bool PredictSites(const PatchLayout& layout, const ReferenceSites& sites, PatchBase& old, const PatchRun& run,
+                  std::uint32_t at, unsigned char* bytes, std::uint32_t count) {
+    const std::uint32_t end = at + count, widest = std::max(layout.pointerWidth, 4u);
+    for (std::uint32_t site = sites.next(std::max(run.oldStart, at - std::min(at, widest - 1)), end); site < end;
+         site = sites.next(site + 1, end)) {
+        const bool branch = sites.at(true, site);
+        const unsigned width = branch ? 4 : layout.pointerWidth;
+        if ((!branch && (width == 0 || !sites.at(false, site))) || site + width <= at ||
+            width > run.oldEnd - site)
+            continue;
         std::uint64_t v = 0;
         if (!Fetch(old, site, width, at, bytes, count, v)) return false;
         if (Predict(layout, run, site, branch, v)) Place(v, width, site, at, bytes, count);
@@ -337,9 +341,7 @@ bool FindReferenceSites(const PatchLayout& layout, PatchBase& old, std::uint32_t
 
 bool PredictReferences(const PatchLayout& layout, const ReferenceSites& sites, PatchBase& old, const PatchRun& run,
                        std::uint32_t at, unsigned char* bytes, std::size_t count) {
-    return (layout.pointerWidth == 0 ||
-            PredictKind(layout, sites, layout.pointerWidth, false, old, run, at, bytes, std::uint32_t(count))) &&
-           PredictKind(layout, sites, 4, true, old, run, at, bytes, std::uint32_t(count)) &&
+    return PredictSites(layout, sites, old, run, at, bytes, std::uint32_t(count)) &&
            PredictTables(layout, old, run, at, bytes, std::uint32_t(count));
 }
 
