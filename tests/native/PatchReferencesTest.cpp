@@ -570,3 +570,47 @@ TEST(PatchReferences, RvasInTablesMoveWithTheirTargets) {
 }
 
 }  // namespace
+
+// Instructions back to back and where the scan's 64 KiB pieces begin, in a
+// code section of 128 KiB at RVA 0x1000 (data at 0x21000): each operand is
+// found, whether the opcode or ModRM byte that gives it away comes right after
+// another reference or among a piece's first bytes.
+TEST(PatchReferences, X64OperandsAreFoundBackToBackAndAtThePiecesOfTheScan) {
+    const Bytes call = {0xE8}, lea = {0x48, 0x8D, 0x0D}, callMemory = {0xFF, 0x15}, movsd = {0xF2, 0x44, 0x0F, 0x10, 0x05};
+    struct Case {
+        const char* what;
+        std::vector<std::pair<std::uint32_t, Bytes>> code;  // offset in the file, opcode up to the operand
+    };
+    const Case cases[] = {
+        {"lea at the section's start", {{0, lea}}},
+        {"call, then lea and call [rip+d]", {{100, call}, {105, lea}, {112, callMemory}}},
+        {"call, then movsd", {{200, call}, {205, movsd}}},
+        {"lea where the second piece starts", {{65536, lea}}},
+        {"call across the pieces, then lea", {{65534, call}, {65539, lea}}},
+    };
+    for (const Case& c : cases) {
+        Bytes old(0x21000, 0);
+        std::vector<std::uint32_t> expected, found;
+        for (const auto& [at, opcode] : c.code) {
+            std::copy(opcode.begin(), opcode.end(), old.begin() + at);
+            const std::uint32_t site = at + std::uint32_t(opcode.size()), target = opcode == call ? 0x1080 : 0x21010;
+            Put(old, site, target - (0x1000 + site + 4), 4);
+            expected.push_back(site);
+        }
+        LayoutPlan plan;
+        plan.pointerWidth = 8;
+        plan.flags = kLayoutRipRelative;
+        plan.imageSize = 0x30000;
+        plan.oldSections = plan.newSections = {{0, 0x20000, 0x1000, 1}, {0x20000, 0x1000, 0x21000, 0}};
+        const std::string bytes = PatchLayoutBytes(plan);
+        PatchLayout layout;
+        ReferenceSites sites;
+        BufferPatchBase base(old.data(), old.size());
+        const auto size = std::uint32_t(old.size());
+        ASSERT_TRUE(ReadPatchLayout(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size(), size, size, layout));
+        ASSERT_TRUE(sites.reset(size) && FindReferenceSites(layout, base, size, sites));
+        for (std::uint32_t at = sites.next(0, 0x21000); at < 0x21000; at = sites.next(at + 1, 0x21000))
+            if (sites.at(true, at) || sites.at(false, at)) found.push_back(at);
+        EXPECT_EQ(found, expected) << c.what;
+    }
+}
