@@ -429,43 +429,49 @@ TEST(PatchReferences, TheMakerFallsBackToTheNextSmallerFormThatGivesTheNewFile) 
 // Relocations two bytes apart would share bytes: the later one in the table is
 // left out, so that the prediction is the same whether a piece holds both or
 // ends between them. The maker predicts a run whole (its self-check too), the
-// applier in the pieces the data comes in.
+// applier in the pieces the data comes in: with 32-bit pointers and with
+// 64-bit ones whose image base moves above 4 GiB (so that all eight bytes change).
 TEST(PatchReferences, ReferencesThatShareBytesComeOutAlikeInAnyPieces) {
-    LayoutPlan plan = SmallPlan();
-    plan.relocSize = 12;
-    plan.moves = {{0x1000, 0x10000}};
-    Bytes old(1000, 0);
-    const Bytes relocations = {0x00, 0x10, 0, 0, 12, 0, 0, 0, 0x10, 0x30, 0x12, 0x30};  // page 0x1000: +0x10, +0x12
-    const Bytes pointers = {0x00, 0x11, 0x40, 0x00, 0x50, 0x00};                        // 0x401100 at 0x10, 0x500040 at 0x12
-    std::copy(relocations.begin(), relocations.end(), old.begin() + 500);
-    std::copy(pointers.begin(), pointers.end(), old.begin() + 0x10);
-    const std::string layoutBytes = PatchLayoutBytes(plan);
-    PatchLayout layout;
-    ReferenceSites sites;
-    BufferPatchBase base(old.data(), old.size());
-    ASSERT_TRUE(ReadLayout(layoutBytes, layout));
-    ASSERT_TRUE(sites.reset(1000) && FindReferenceSites(layout, base, 1000, sites));
-    // As the maker predicts: the run whole. As the applier may: a byte at a time.
-    const PatchRun run{0, 1000, 0};
-    Bytes whole = old, pieces = old;
-    ASSERT_TRUE(PredictReferences(layout, sites, base, run, 0, whole.data(), 1000));
-    for (std::uint32_t at = 0; at < 1000; ++at) ASSERT_TRUE(PredictReferences(layout, sites, base, run, at, &pieces[at], 1));
-    EXPECT_NE(whole, old);
-    EXPECT_TRUE(whole == pieces);
+    for (const unsigned width : {4u, 8u}) {
+        LayoutPlan plan = SmallPlan();
+        plan.relocSize = 12;
+        plan.moves = {{0x1000, 0x10000}};
+        plan.pointerWidth = width;
+        if (width == 8) plan.newBase = 0x140000000;
+        Bytes old(1000, 0);
+        const unsigned char type = width == 8 ? 0xA0 : 0x30;
+        const Bytes relocations = {0x00, 0x10, 0, 0, 12, 0, 0, 0, 0x10, type, 0x12, type};  // page 0x1000: +0x10, +0x12
+        const Bytes pointers = {0x00, 0x11, 0x40, 0x00, 0x50, 0x00};                        // 0x401100 at 0x10, 0x500040 at 0x12
+        std::copy(relocations.begin(), relocations.end(), old.begin() + 500);
+        std::copy(pointers.begin(), pointers.end(), old.begin() + 0x10);
+        const std::string layoutBytes = PatchLayoutBytes(plan);
+        PatchLayout layout;
+        ReferenceSites sites;
+        BufferPatchBase base(old.data(), old.size());
+        ASSERT_TRUE(ReadLayout(layoutBytes, layout));
+        ASSERT_TRUE(sites.reset(1000) && FindReferenceSites(layout, base, 1000, sites));
+        // As the maker predicts: the run whole. As the applier may: a byte at a time.
+        const PatchRun run{0, 1000, 0};
+        Bytes whole = old, pieces = old;
+        ASSERT_TRUE(PredictReferences(layout, sites, base, run, 0, whole.data(), 1000));
+        for (std::uint32_t at = 0; at < 1000; ++at) ASSERT_TRUE(PredictReferences(layout, sites, base, run, at, &pieces[at], 1));
+        EXPECT_NE(whole, old) << width;
+        EXPECT_TRUE(whole == pieces) << width;
 
-    // The patch the maker would send for new = its prediction: one run of zero diff
-    // bytes, each its own token, stored: fed a byte at a time, each comes alone.
-    std::string body;
-    putU32(body, std::uint32_t(layoutBytes.size()));
-    body += layoutBytes;
-    for (std::uint32_t word : {1000u, 0u, 0u}) putU32(body, word);
-    body += std::string(2000, '\0');
-    PatchHeader header{1000, CrcOf(std::string(old.begin(), old.end())), 1000,
-                       CrcOf(std::string(whole.begin(), whole.end())), true, true};
-    const std::string patch = PatchHeaderBytes(header) + CompressZlib(body.data(), body.size(), 0);
-    for (std::size_t piece : {patch.size(), std::size_t(1)}) {
-        Built built;
-        ApplyInPieces(old, patch, piece, built);
+        // The patch the maker would send for new = its prediction: one run of zero diff
+        // bytes, each its own token, stored: fed a byte at a time, each comes alone.
+        std::string body;
+        putU32(body, std::uint32_t(layoutBytes.size()));
+        body += layoutBytes;
+        for (std::uint32_t word : {1000u, 0u, 0u}) putU32(body, word);
+        body += std::string(2000, '\0');
+        PatchHeader header{1000, CrcOf(std::string(old.begin(), old.end())), 1000,
+                           CrcOf(std::string(whole.begin(), whole.end())), true, true};
+        const std::string patch = PatchHeaderBytes(header) + CompressZlib(body.data(), body.size(), 0);
+        for (std::size_t piece : {patch.size(), std::size_t(1)}) {
+            Built built;
+            ApplyInPieces(old, patch, piece, built);
+        }
     }
 }
 
