@@ -441,7 +441,8 @@ TEST(PatchReferences, ReferencesThatShareBytesComeOutAlikeInAnyPieces) {
         Bytes old(1000, 0);
         const unsigned char type = width == 8 ? 0xA0 : 0x30;
         const Bytes relocations = {0x00, 0x10, 0, 0, 12, 0, 0, 0, 0x10, type, 0x12, type};  // page 0x1000: +0x10, +0x12
-        const Bytes pointers = {0x00, 0x11, 0x40, 0x00, 0x50, 0x00};                        // 0x401100 at 0x10, 0x500040 at 0x12
+        // 0x401100 at 0x10, 0x500040 at 0x12 (64-bit: 0x401100 alone)
+        const Bytes pointers = {0x00, 0x11, 0x40, 0x00, static_cast<unsigned char>(width == 8 ? 0 : 0x50), 0x00};
         std::copy(relocations.begin(), relocations.end(), old.begin() + 500);
         std::copy(pointers.begin(), pointers.end(), old.begin() + 0x10);
         const std::string layoutBytes = PatchLayoutBytes(plan);
@@ -457,6 +458,10 @@ TEST(PatchReferences, ReferencesThatShareBytesComeOutAlikeInAnyPieces) {
         for (std::uint32_t at = 0; at < 1000; ++at) ASSERT_TRUE(PredictReferences(layout, sites, base, run, at, &pieces[at], 1));
         EXPECT_NE(whole, old) << width;
         EXPECT_TRUE(whole == pieces) << width;
+        // A run that ends inside the pointer leaves it as it is.
+        Bytes cut = old;
+        ASSERT_TRUE(PredictReferences(layout, sites, base, PatchRun{0, 0x13, 0}, 0, cut.data(), 0x13));
+        EXPECT_TRUE(cut == old) << width;
 
         // The patch the maker would send for new = its prediction: one run of zero diff
         // bytes, each its own token, stored: fed a byte at a time, each comes alone.
