@@ -27,16 +27,16 @@ const char* const kFaulty = "Patchdaten fehlerhaft";          // zlib, records, 
 const char* const kMismatch = "Patch passt nicht zu seinem Kopf";  // outside the old file, another length
 const char* const kIncomplete = "Patch unvollständig";
 
-// to[i] += add[i] (modulo 256), eight bytes at a time: the low seven bits of
-// each added apart, so that no carry crosses into the next byte, the top one by xor.
+// to[i] += add[i] (modulo 256), a machine word at a time: the low seven bits
+// of each byte added apart, so that no carry crosses into the next byte, the top one by xor.
 void AddBytes(unsigned char* to, const unsigned char* add, std::size_t count) {
-    constexpr std::uint64_t kTop = 0x8080808080808080u;
+    constexpr std::size_t kWord = sizeof(std::size_t), kTop = std::size_t(-1) / 255 * 0x80;
     std::size_t i = 0;
-    for (std::uint64_t a, b; count - i >= 8; i += 8) {
-        std::memcpy(&a, to + i, 8);
-        std::memcpy(&b, add + i, 8);
+    for (std::size_t a, b; count - i >= kWord; i += kWord) {
+        std::memcpy(&a, to + i, kWord);
+        std::memcpy(&b, add + i, kWord);
         a = ((a & ~kTop) + (b & ~kTop)) ^ ((a ^ b) & kTop);
-        std::memcpy(to + i, &a, 8);
+        std::memcpy(to + i, &a, kWord);
     }
     for (; i < count; ++i) to[i] = static_cast<unsigned char>(to[i] + add[i]);
 }

@@ -94,12 +94,12 @@ public:
     bool at(bool branch, std::uint32_t offset) const {
         return bit(offset) && (offset == 0 || !bit(offset - 1)) && bit(offset + 1) == branch;
     }
-    // The first offset from `from` on whose bit is set, or `end`: 64 bits at a
-    // time (bits_ has eight zero bytes after its last).
+    // The first offset from `from` on whose bit is set, or `end`: a machine
+    // word at a time (bits_ has eight zero bytes after its last).
     std::uint32_t next(std::uint32_t from, std::uint32_t end) const {
-        for (; from < end && from / 8 < size_; from = (from / 8 + 8) * 8) {
-            std::uint64_t word;
-            std::memcpy(&word, bits_.get() + from / 8, 8);
+        for (; from < end && from / 8 < size_; from = (from / 8 + sizeof(std::size_t)) * 8) {
+            std::size_t word;
+            std::memcpy(&word, bits_.get() + from / 8, sizeof word);
             if ((word >>= (from & 7)) != 0) return std::min(end, from + std::uint32_t(std::countr_zero(word)));
         }
         return end;
