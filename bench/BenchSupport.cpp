@@ -90,14 +90,15 @@ ChildResult RunMeasured(const std::vector<std::string>& argv, const std::string&
     RunChecked(launcher);
     ChildResult r;
     std::ifstream in(resultFile);
-    if (!(in >> r.exitCode >> r.peakResidentKiB >> r.seconds)) throw std::runtime_error("no figures in " + resultFile);
+    if (!(in >> r.exitCode >> r.peakResidentKiB >> r.seconds >> r.cpuSeconds))
+        throw std::runtime_error("no figures in " + resultFile);
     return r;
 }
 
 int MeasureChild(const std::string& resultFile, const std::vector<std::string>& argv) {
     ChildResult r = RunChild(argv, "", true);
     std::ofstream out(resultFile, std::ios::trunc);
-    out << r.exitCode << ' ' << r.peakResidentKiB << ' ' << r.seconds << '\n';
+    out << r.exitCode << ' ' << r.peakResidentKiB << ' ' << r.seconds << ' ' << r.cpuSeconds << '\n';
     return out ? 0 : 1;
 }
 

@@ -59,14 +59,12 @@ bool ReadTables(ByteReader& reader, std::uint32_t oldSize, PatchTables& out) {
 
 // The section whose range from its `start` (file offset or RVA) holds `value`; nullptr when none does.
 const PatchSection* Holding(const PatchSections& sections, std::uint32_t PatchSection::*start, std::uint32_t value) {
-    std::uint32_t low = 0, high = sections.count;  // the sections before `low` start at or before value
-    while (low < high) {
-        const std::uint32_t mid = low + (high - low) / 2;
-        if (sections.items[mid].*start <= value) low = mid + 1;
-        else high = mid;
-    }
-    if (low == 0) return nullptr;
-    const PatchSection& s = sections.items[low - 1];
+    if (sections.count == 0 || sections.items[0].*start > value) return nullptr;
+    // The last section that starts at or before value lies in [low, low + n): halved without branches.
+    std::uint32_t low = 0, n = sections.count;
+    for (; n > 1; n -= n / 2)
+        low = sections.items[low + n / 2].*start <= value ? low + n / 2 : low;
+    const PatchSection& s = sections.items[low];
     return value - s.*start < s.rawSize ? &s : nullptr;
 }
 
@@ -78,8 +76,9 @@ bool InSection(const PatchSections& sections, std::uint32_t rva, bool code) {
 
 // Whether a pointer taken so far shares a byte with old[site, site + length).
 bool OverlapsPointer(const PatchLayout& layout, const ReferenceSites& sites, std::uint32_t site, std::uint32_t length) {
-    if (layout.pointerWidth == 0) return false;
-    for (std::uint32_t at = site - std::min(site, layout.pointerWidth - 1); at < site + length; ++at)
+    const std::uint32_t from = site - std::min(site, layout.pointerWidth - 1), end = site + length;
+    if (layout.pointerWidth == 0 || sites.next(from, end) == end) return false;
+    for (std::uint32_t at = from; at < end; ++at)
         if (sites.at(false, at)) return true;
     return false;
 }
@@ -168,6 +167,15 @@ unsigned RipOperand(const unsigned char* p) {
 }
 
 
+// The last offset in [from, to) whose byte may be the ModRM byte of a
+// RIP-relative operand (mod 00, r/m 101), or `last` when none is.
+std::uint32_t MayBeRipModRm(const unsigned char* buffer, bool rip, std::uint32_t from, std::uint32_t to,
+                            std::uint32_t last) {
+    for (; rip && from < to; ++from)
+        if ((buffer[from] & 0xC7) == 0x05) last = from;
+    return last;
+}
+
 // Scans one code section in pieces; a branch is taken when its target lies in
 // code, a RIP-relative operand (kLayoutRipRelative) when its target lies in
 // the image, each when its operand overlaps no pointer; the scan goes on after it.
@@ -178,8 +186,12 @@ bool ScanBranches(const PatchLayout& layout, const PatchSection& section, PatchB
     for (std::uint32_t at = section.offset; end - at >= kLookahead && at < end;) {
         const std::uint32_t length = std::min(kScanChunk + kRipLookahead, end - at);
         if (!old.read(at, buffer, length)) return false;
-        std::uint32_t i = 0;
+        std::uint32_t i = 0, modRm = MayBeRipModRm(buffer, rip, 1, std::min(4u, length), 0);
         for (; i + kLookahead <= length && i < kScanChunk; ++i) {
+            // Only a branch's opcode or a RIP-relative ModRM byte in the next
+            // four can start a reference here: most bytes are passed over on that.
+            modRm = MayBeRipModRm(buffer, rip, i + 4, i + 5, modRm);
+            if (buffer[i] != 0x0F && (buffer[i] & 0xFE) != 0xE8 && modRm <= i) continue;
             unsigned operand = BranchOperand(&buffer[i]);
             // A branch's target is code; a RIP-relative operand's anywhere in the image.
             const bool code = operand != 0;
@@ -192,6 +204,7 @@ bool ScanBranches(const PatchLayout& layout, const PatchSection& section, PatchB
                 continue;
             sites.mark(true, site);
             i += operand + 3;
+            modRm = MayBeRipModRm(buffer, rip, i + 2, std::min(i + 5, length), modRm);
         }
         at += i;
     }
@@ -264,12 +277,18 @@ void PlaceRelocations(const PatchLayout& layout, const ReferenceSites& sites, st
     if (from < end) std::memcpy(bytes + (from - at), table + (from - layout.relocOffset), end - from);
 }
 
-bool PredictKind(const PatchLayout& layout, const ReferenceSites& sites, unsigned width, bool branch, PatchBase& old,
-                 const PatchRun& run, std::uint32_t at, unsigned char* bytes, std::uint32_t count) {
-    const std::uint32_t end = at + count;
-    for (std::uint32_t site = sites.next(std::max(run.oldStart, at - std::min(at, width - 1)), end);
-         site < end && width <= run.oldEnd - site; site = sites.next(site + 1, end)) {
-        if (!sites.at(branch, site)) continue;
+// Pointers and branches in one pass over the set bits: they share no bytes,
+// so each is read and written as if the other kind came first.
+bool PredictSites(const PatchLayout& layout, const ReferenceSites& sites, PatchBase& old, const PatchRun& run,
+                  std::uint32_t at, unsigned char* bytes, std::uint32_t count) {
+    const std::uint32_t end = at + count, widest = std::max(layout.pointerWidth, 4u);
+    for (std::uint32_t site = sites.next(std::max(run.oldStart, at - std::min(at, widest - 1)), end); site < end;
+         site = sites.next(site + 1, end)) {
+        const bool branch = sites.at(true, site);
+        const unsigned width = branch ? 4 : layout.pointerWidth;
+        if ((!branch && (width == 0 || !sites.at(false, site))) || site + width <= at ||
+            width > run.oldEnd - site)
+            continue;
         std::uint64_t v = 0;
         if (!Fetch(old, site, width, at, bytes, count, v)) return false;
         if (Predict(layout, run, site, branch, v)) Place(v, width, site, at, bytes, count);
@@ -312,7 +331,7 @@ bool ReadPatchLayout(const unsigned char* data, std::size_t size, std::uint32_t 
 
 bool ReferenceSites::reset(std::uint32_t oldSize) {
     size_ = oldSize / 8 + 1;
-    bits_.reset(new (std::nothrow) unsigned char[size_]());
+    bits_.reset(new (std::nothrow) unsigned char[size_ + 8]());
     scratch_.reset(new (std::nothrow) unsigned char[kScanChunk + kRipLookahead]);
     return bits_ && scratch_;
 }
@@ -383,9 +402,7 @@ bool FindReferenceSites(const PatchLayout& layout, PatchBase& old, std::uint32_t
 
 bool PredictReferences(const PatchLayout& layout, const ReferenceSites& sites, PatchBase& old, const PatchRun& run,
                        std::uint32_t at, unsigned char* bytes, std::size_t count) {
-    return (layout.pointerWidth == 0 ||
-            PredictKind(layout, sites, layout.pointerWidth, false, old, run, at, bytes, std::uint32_t(count))) &&
-           PredictKind(layout, sites, 4, true, old, run, at, bytes, std::uint32_t(count)) &&
+    return PredictSites(layout, sites, old, run, at, bytes, std::uint32_t(count)) &&
            PredictTables(layout, old, run, at, bytes, std::uint32_t(count)) &&
            (PlaceRelocations(layout, sites, at, bytes, std::uint32_t(count)), true);
 }

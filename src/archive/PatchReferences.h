@@ -32,7 +32,9 @@
 
 #include <cstddef>
 #include <algorithm>
+#include <bit>
 #include <cstdint>
+#include <cstring>
 #include <memory>
 
 class PatchBase;
@@ -105,11 +107,15 @@ public:
     bool at(bool branch, std::uint32_t offset) const {
         return bit(offset) && (offset == 0 || !bit(offset - 1)) && bit(offset + 1) == branch;
     }
-    // The first offset from `from` on whose bit is set, or `end`: eight bytes without one are skipped at once.
+    // The first offset from `from` on whose bit is set, or `end`: a machine
+    // word at a time (bits_ has eight zero bytes after its last).
     std::uint32_t next(std::uint32_t from, std::uint32_t end) const {
-        for (; from < end && !bit(from); ++from)
-            if ((from & 7) == 0 && from / 8 < size_ && bits_[from / 8] == 0) from += 7;
-        return std::min(from, end);
+        for (; from < end && from / 8 < size_; from = (from / 8 + sizeof(std::size_t)) * 8) {
+            std::size_t word;
+            std::memcpy(&word, bits_.get() + from / 8, sizeof word);
+            if ((word >>= (from & 7)) != 0) return std::min(end, from + std::uint32_t(std::countr_zero(word)));
+        }
+        return end;
     }
     // A reference that shares no byte with those marked before.
     void mark(bool branch, std::uint32_t offset);

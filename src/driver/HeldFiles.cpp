@@ -16,8 +16,12 @@ constexpr std::size_t kTempSuffix = 5;
 std::string HoldersText(const std::string& path) {
     std::string text;
     for (const FileHolder& holder : HoldersOf(path))
-        text += (text.empty() ? " (benutzt von " : ", ") + holder.name + ", Prozess " + std::to_string(holder.processId);
-    return text.empty() ? text : text + ")";
+        text.append(text.empty() ? " (benutzt von " : ", ")
+            .append(holder.name)
+            .append(", Prozess ")
+            .append(std::to_string(holder.processId));
+    if (!text.empty()) text += ')';
+    return text;
 }
 
 }  // namespace

@@ -87,9 +87,10 @@ std::string LocalTimeText() {
 // while nothing is loaded), and the time the run began.
 std::string HeaderLine(const UpdateSession& session, const std::string& executablePath, const std::string& started) {
     std::string package = session.UpdateName;
-    if (!session.VersionText.empty()) package += (package.empty() ? "" : " ") + session.VersionText;
+    if (!session.VersionText.empty()) package.append(package.empty() ? "" : " ").append(session.VersionText);
     if (package.empty()) package = NamePart(executablePath);
-    return "Update " + package + ", " + started;
+    package.insert(0, "Update ").append(", ").append(started);
+    return package;
 }
 
 // The log's line on the final command: started, or not started and why. It is
@@ -101,10 +102,15 @@ std::string FinalCommandLine(UpdateSession& session, bool wanted, int code) {
     if (code != kExitSucceeded) return "Abschließender Befehl nicht gestartet (Update nicht erfolgreich).";
     std::string error;
     if (session.startFinalCommand(error)) return "Abschließender Befehl gestartet.";
-    return "Abschließender Befehl konnte nicht gestartet werden: " + error;
+    error.insert(0, "Abschließender Befehl konnte nicht gestartet werden: ");
+    return error;
 }
 
-std::string ExitCodeLine(int code) { return "Rückgabewert: " + std::to_string(code); }
+std::string ExitCodeLine(int code) {
+    std::string line = std::to_string(code);
+    line.insert(0, "Rückgabewert: ");
+    return line;
+}
 
 int ExitCodeOf(RunEnding ending) {
     switch (ending) {

@@ -1,7 +1,9 @@
 #include "fonts/FontInstaller.h"
 
 #include <exception>
+#include <initializer_list>
 #include <memory>
+#include <string_view>
 
 #include "archive/Archive.h"
 #include "archive/EntryName.h"
@@ -26,6 +28,13 @@ public:
             log_->push_back(text);
         else
             InfoOk(text);
+    }
+    // A line of several pieces, joined in one string.
+    void operator()(int level, std::initializer_list<std::string_view> pieces) const {
+        if (level < threshold_) return;
+        std::string text;
+        for (std::string_view piece : pieces) text.append(piece);
+        (*this)(text, level);
     }
 
 private:
@@ -59,14 +68,13 @@ bool RegisterFont(WindowsVersion version, const std::string& fontName, const std
 
 // Moves an installed font that a running program holds out of the way.
 void MoveAsideInUse(const std::string& installed, const FontReport& report) {
-    report("Die Schrift " + NamePart(installed) + "\r\n" + installed + "\r\n wird von einer laufenden Anwendung\r\n" +
-               "benutzt.",
-           1);
+    report(1, {"Die Schrift ", NamePart(installed), "\r\n", installed,
+               "\r\n wird von einer laufenden Anwendung\r\nbenutzt."});
     std::string renamed = UniqueFileName(installed);
     if (Fs().replaceFile(installed, renamed))
-        report(installed + " umbenannt in \r\n" + renamed, 1);
+        report(1, {installed, " umbenannt in \r\n", renamed});
     else
-        report("Umbenennen von " + installed + " in \r\n" + renamed + "\r\ngescheitert", 2);
+        report(2, {"Umbenennen von ", installed, " in \r\n", renamed, "\r\ngescheitert"});
 }
 
 // Whether the font's registry value names the installed file. Writing it is the
@@ -90,8 +98,8 @@ bool Registered(WindowsVersion version, const std::string& fontName, const std::
 void RemoveOldResource(const std::string& resource, bool namedRemoveFont, const FontReport& report) {
     const bool present = FileExists(resource);
     if (!Fonts().removeFontResource(resource) && present)
-        report((namedRemoveFont ? "removeFont " : "") + resource + ": " + LastErrorText(), 1);
-    if (present && !Fs().removeFile(resource)) report(resource + ": not deleted", 1);
+        report(1, {namedRemoveFont ? "removeFont " : "", resource, ": ", LastErrorText()});
+    if (present && !Fs().removeFile(resource)) report(1, {resource, ": not deleted"});
 }
 
 // What the system wrote to `path`, put on the disk.
@@ -131,9 +139,9 @@ bool InstallFont(const std::string& source, const std::string& fontName, StringL
         const std::string oldResource = folder + fontName + " Standard.FOT";
         std::int32_t sourceDate = FileDateOf(source);
 
-        report(source + " vom " + FileDateText(source), 0);
+        report(0, {source, " vom ", FileDateText(source)});
         bool present = FileExists(installed);
-        if (present) report(installed + " vom " + FileDateText(installed) + " ist vorhanden.", 1);
+        if (present) report(1, {installed, " vom ", FileDateText(installed), " ist vorhanden."});
         bool current = CompareFileDates(sourceDate, present ? FileDateOf(installed) : -1) <= 0;
         // A current font that is not registered is registered without copying it again.
         if (current && Registered(DetectWindowsVersion(), fontName, installed)) return true;
@@ -144,20 +152,20 @@ bool InstallFont(const std::string& source, const std::string& fontName, StringL
                 FindData found;
                 Fs().findFirst(source, found);
                 if (!run->changeFont(installed, Written{found.size, sourceDate})) {
-                    report(installed + " konnte nicht kopiert werden.", 2);
+                    report(2, {installed, " konnte nicht kopiert werden."});
                     return result;
                 }
             } else if (present && !Fs().removeFile(installed)) {
                 MoveAsideInUse(installed, report);
             }
             if (CopyFileChecked(source, installed, kOverwriteAsk, -1) != 0) {
-                report(installed + " konnte nicht kopiert werden.", 2);
+                report(2, {installed, " konnte nicht kopiert werden."});
                 return result;
             }
         }
         // From here on the system's font table counts as changed.
         if (run && !(run->changeFont(oldResource, {}, false) && run->changeFont(resource, {}, false))) {
-            report(resource + " konnte nicht erzeugt werden.", 2);
+            report(2, {resource, " konnte nicht erzeugt werden."});
             return result;
         }
         RemoveOldResource(oldResource, false, report);
@@ -168,12 +176,12 @@ bool InstallFont(const std::string& source, const std::string& fontName, StringL
         // The resource file reaches the disk before the font table and the registry name it.
         bool created = Fonts().createScalableFontResource(resource, NamePart(installed), folder) && Flushed(resource);
         if (!nt && !created) {
-            report(resource + " konnte nicht erzeugt werden.", 2);
+            report(2, {resource, " konnte nicht erzeugt werden."});
         } else {
-            if (!nt) report(resource + "ScalableFontResource Created", 0);
+            if (!nt) report(0, {resource, "ScalableFontResource Created"});
             std::string added = nt ? installed : resource;
             if (Fonts().addFontResource(added) < 1) {
-                report(added + " konnte nicht hinzugefügt werden", 2);
+                report(2, {added, " konnte nicht hinzugefügt werden"});
             } else {
                 result = RegisterFont(version, fontName, installed, sourceDate, run);
             }

@@ -19,14 +19,15 @@ std::string WithRenameLine(const std::string& text, const std::string& line) {
     std::size_t section = UpperCased(text).find("[RENAME]");
     if (section == std::string::npos) {
         bool open = !text.empty() && text.back() != '\n';
-        return text + (open ? "\r\n" : "") + "[rename]\r\n" + line + "\r\n";
+        return std::string(text).append(open ? "\r\n" : "").append("[rename]\r\n").append(line).append("\r\n");
     }
     // The section ends where the next one begins.
     std::size_t next = text.find("\n[", section);
     std::size_t end = next == std::string::npos ? text.size() : next + 1;
     std::string head = text.substr(0, end);
     if (head.back() != '\n') head += "\r\n";
-    return head + line + "\r\n" + text.substr(end);
+    head.append(line).append("\r\n").append(text, end);
+    return head;
 }
 
 std::string WithoutDeletionLine(const std::string& text, const std::string& shortPath) {

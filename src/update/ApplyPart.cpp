@@ -193,7 +193,9 @@ void DeleteListedFiles(TUpdatePart& part, const std::vector<PartTarget>& targets
             continue;
         }
         ++part.ErrorCount;
-        Log(part, path + " konnte nicht gelöscht werden." + FailureReason(Fs().lastChangeError()), kResult);
+        Log(part,
+            std::string(path).append(" konnte nicht gelöscht werden.").append(FailureReason(Fs().lastChangeError())),
+            kResult);
     }
 }
 

@@ -6,7 +6,7 @@
 #include "update/UpdateParts.h"
 
 std::string PartWriter::failureLine(const std::string& path) const {
-    return "*** " + path + " nicht (vollständig) geschrieben.";
+    return std::string("*** ").append(path).append(" nicht (vollständig) geschrieben.");
 }
 
 bool PlainWriter::prepareWrite(const std::string& path, bool, bool mayCreate, const Written&) {
@@ -39,6 +39,7 @@ void JournaledWriter::supersedeRestartChanges(const std::string& path, StringLis
 }
 
 std::string JournaledWriter::failureLine(const std::string& path) const {
-    if (journal_.failed()) return "*** " + journal_.path() + " konnte nicht geschrieben werden.";
+    if (journal_.failed())
+        return std::string("*** ").append(journal_.path()).append(" konnte nicht geschrieben werden.");
     return PartWriter::failureLine(path);
 }

@@ -61,12 +61,15 @@ kill "$program" "$held" 2>/dev/null || true
 EXTRA_INI=()
 
 # The first updater holds the lock while it waits for the held file. Without /WAIT the second
-# must be done before the file is let go (then killed); with it, the file is let go after 12 s.
+# must be done before the file is let go; with it, the file is let go 4 s after the second started.
+# The holder is let go only once the first updater holds the lock: on a busy machine a timed hold
+# could end before the first one starts, which then never waits.
 for second in "" /WAIT=60; do
   fresh
-  hold_file 'C:\App\readme.txt' "${second:+12}${second:-60}"
+  hold_file 'C:\App\readme.txt' 60
   run_in_background first /S /WAIT=60 /LOG='C:\upd\first.log'
   "$WINE" 'C:\upd\win32driver.exe' waitlocked 60
+  if [ -n "$second" ]; then (sleep 4; kill "$holder") & fi
   run_windows_program 'C:\upd\update.exe' /S $second /LOG='C:\upd\second.log'
   if [ -z "$second" ]; then
     check "second updater: 1618 at once, nothing written" equals "$RC $(cat "$APP/readme.txt")" "1618 old readme"
@@ -86,11 +89,12 @@ fresh
 "$WINE" 'C:\upd\win32driver.exe' squat 60 > "$WORK/squat.out" &
 squatter=$!
 for _ in $(seq 150); do grep -q squatting "$WORK/squat.out" 2>/dev/null && break; sleep 0.2; done
-hold_file 'C:\App\readme.txt' 12
+hold_file 'C:\App\readme.txt' 60
 run_in_background first /S /WAIT=60 /LOG='C:\upd\first.log'
 "$WINE" 'C:\upd\win32driver.exe' waitlocked 60
 run_windows_program 'C:\upd\update.exe' /S /LOG='C:\upd\second.log'
 check "mutex made by a user: a second updater still finds the lock taken" equals "$RC" 1618
+kill "$holder"
 "$WINESERVER" -w
 check "mutex made by a user: not obeyed, the update applies" \
   equals "$(exit_code_in "$WORK/first.out") $(cat "$APP/readme.txt")" "0 new readme"

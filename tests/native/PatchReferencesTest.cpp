@@ -431,43 +431,54 @@ TEST(PatchReferences, TheMakerFallsBackToTheNextSmallerFormThatGivesTheNewFile) 
 // Relocations two bytes apart would share bytes: the later one in the table is
 // left out, so that the prediction is the same whether a piece holds both or
 // ends between them. The maker predicts a run whole (its self-check too), the
-// applier in the pieces the data comes in.
+// applier in the pieces the data comes in: with 32-bit pointers and with
+// 64-bit ones whose image base moves above 4 GiB (so that all eight bytes change).
 TEST(PatchReferences, ReferencesThatShareBytesComeOutAlikeInAnyPieces) {
-    LayoutPlan plan = SmallPlan();
-    plan.relocSize = 12;
-    plan.moves = {{0x1000, 0x10000}};
-    Bytes old(1000, 0);
-    const Bytes relocations = {0x00, 0x10, 0, 0, 12, 0, 0, 0, 0x10, 0x30, 0x12, 0x30};  // page 0x1000: +0x10, +0x12
-    const Bytes pointers = {0x00, 0x11, 0x40, 0x00, 0x50, 0x00};                        // 0x401100 at 0x10, 0x500040 at 0x12
-    std::copy(relocations.begin(), relocations.end(), old.begin() + 500);
-    std::copy(pointers.begin(), pointers.end(), old.begin() + 0x10);
-    const std::string layoutBytes = PatchLayoutBytes(plan);
-    PatchLayout layout;
-    ReferenceSites sites;
-    BufferPatchBase base(old.data(), old.size());
-    ASSERT_TRUE(ReadLayout(layoutBytes, layout));
-    ASSERT_TRUE(sites.reset(1000) && FindReferenceSites(layout, base, 1000, sites));
-    // As the maker predicts: the run whole. As the applier may: a byte at a time.
-    const PatchRun run{0, 1000, 0};
-    Bytes whole = old, pieces = old;
-    ASSERT_TRUE(PredictReferences(layout, sites, base, run, 0, whole.data(), 1000));
-    for (std::uint32_t at = 0; at < 1000; ++at) ASSERT_TRUE(PredictReferences(layout, sites, base, run, at, &pieces[at], 1));
-    EXPECT_NE(whole, old);
-    EXPECT_TRUE(whole == pieces);
+    for (const unsigned width : {4u, 8u}) {
+        LayoutPlan plan = SmallPlan();
+        plan.relocSize = 12;
+        plan.moves = {{0x1000, 0x10000}};
+        plan.pointerWidth = width;
+        if (width == 8) plan.newBase = 0x140000000;
+        Bytes old(1000, 0);
+        const unsigned char type = width == 8 ? 0xA0 : 0x30;
+        const Bytes relocations = {0x00, 0x10, 0, 0, 12, 0, 0, 0, 0x10, type, 0x12, type};  // page 0x1000: +0x10, +0x12
+        // 0x401100 at 0x10, 0x500040 at 0x12 (64-bit: 0x401100 alone)
+        const Bytes pointers = {0x00, 0x11, 0x40, 0x00, static_cast<unsigned char>(width == 8 ? 0 : 0x50), 0x00};
+        std::copy(relocations.begin(), relocations.end(), old.begin() + 500);
+        std::copy(pointers.begin(), pointers.end(), old.begin() + 0x10);
+        const std::string layoutBytes = PatchLayoutBytes(plan);
+        PatchLayout layout;
+        ReferenceSites sites;
+        BufferPatchBase base(old.data(), old.size());
+        ASSERT_TRUE(ReadLayout(layoutBytes, layout));
+        ASSERT_TRUE(sites.reset(1000) && FindReferenceSites(layout, base, 1000, sites));
+        // As the maker predicts: the run whole. As the applier may: a byte at a time.
+        const PatchRun run{0, 1000, 0};
+        Bytes whole = old, pieces = old;
+        ASSERT_TRUE(PredictReferences(layout, sites, base, run, 0, whole.data(), 1000));
+        for (std::uint32_t at = 0; at < 1000; ++at) ASSERT_TRUE(PredictReferences(layout, sites, base, run, at, &pieces[at], 1));
+        EXPECT_NE(whole, old) << width;
+        EXPECT_TRUE(whole == pieces) << width;
+        // A run that ends inside the pointer leaves it as it is.
+        Bytes cut = old;
+        ASSERT_TRUE(PredictReferences(layout, sites, base, PatchRun{0, 0x13, 0}, 0, cut.data(), 0x13));
+        EXPECT_TRUE(cut == old) << width;
 
-    // The patch the maker would send for new = its prediction: one run of zero diff
-    // bytes, each its own token, stored: fed a byte at a time, each comes alone.
-    std::string body;
-    putU32(body, std::uint32_t(layoutBytes.size()));
-    body += layoutBytes;
-    for (std::uint32_t word : {1000u, 0u, 0u}) putU32(body, word);
-    body += std::string(2000, '\0');
-    PatchHeader header{1000, CrcOf(std::string(old.begin(), old.end())), 1000,
-                       CrcOf(std::string(whole.begin(), whole.end())), true, true};
-    const std::string patch = PatchHeaderBytes(header) + CompressZlib(body.data(), body.size(), 0);
-    for (std::size_t piece : {patch.size(), std::size_t(1)}) {
-        Built built;
-        ApplyInPieces(old, patch, piece, built);
+        // The patch the maker would send for new = its prediction: one run of zero diff
+        // bytes, each its own token, stored: fed a byte at a time, each comes alone.
+        std::string body;
+        putU32(body, std::uint32_t(layoutBytes.size()));
+        body += layoutBytes;
+        for (std::uint32_t word : {1000u, 0u, 0u}) putU32(body, word);
+        body += std::string(2000, '\0');
+        PatchHeader header{1000, CrcOf(std::string(old.begin(), old.end())), 1000,
+                           CrcOf(std::string(whole.begin(), whole.end())), true, true};
+        const std::string patch = PatchHeaderBytes(header) + CompressZlib(body.data(), body.size(), 0);
+        for (std::size_t piece : {patch.size(), std::size_t(1)}) {
+            Built built;
+            ApplyInPieces(old, patch, piece, built);
+        }
     }
 }
 
@@ -662,3 +673,47 @@ TEST(PatchReferences, ARebuiltRelocationTableMakesTheSmallerPatch) {
 }
 
 }  // namespace
+
+// Instructions back to back and where the scan's 64 KiB pieces begin, in a
+// code section of 128 KiB at RVA 0x1000 (data at 0x21000): each operand is
+// found, whether the opcode or ModRM byte that gives it away comes right after
+// another reference or among a piece's first bytes.
+TEST(PatchReferences, X64OperandsAreFoundBackToBackAndAtThePiecesOfTheScan) {
+    const Bytes call = {0xE8}, lea = {0x48, 0x8D, 0x0D}, callMemory = {0xFF, 0x15}, movsd = {0xF2, 0x44, 0x0F, 0x10, 0x05};
+    struct Case {
+        const char* what;
+        std::vector<std::pair<std::uint32_t, Bytes>> code;  // offset in the file, opcode up to the operand
+    };
+    const Case cases[] = {
+        {"lea at the section's start", {{0, lea}}},
+        {"call, then lea and call [rip+d]", {{100, call}, {105, lea}, {112, callMemory}}},
+        {"call, then movsd", {{200, call}, {205, movsd}}},
+        {"lea where the second piece starts", {{65536, lea}}},
+        {"call across the pieces, then lea", {{65534, call}, {65539, lea}}},
+    };
+    for (const Case& c : cases) {
+        Bytes old(0x21000, 0);
+        std::vector<std::uint32_t> expected, found;
+        for (const auto& [at, opcode] : c.code) {
+            std::copy(opcode.begin(), opcode.end(), old.begin() + at);
+            const std::uint32_t site = at + std::uint32_t(opcode.size()), target = opcode == call ? 0x1080 : 0x21010;
+            Put(old, site, target - (0x1000 + site + 4), 4);
+            expected.push_back(site);
+        }
+        LayoutPlan plan;
+        plan.pointerWidth = 8;
+        plan.flags = kLayoutRipRelative;
+        plan.imageSize = 0x30000;
+        plan.oldSections = plan.newSections = {{0, 0x20000, 0x1000, 1}, {0x20000, 0x1000, 0x21000, 0}};
+        const std::string bytes = PatchLayoutBytes(plan);
+        PatchLayout layout;
+        ReferenceSites sites;
+        BufferPatchBase base(old.data(), old.size());
+        const auto size = std::uint32_t(old.size());
+        ASSERT_TRUE(ReadPatchLayout(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size(), size, size, layout));
+        ASSERT_TRUE(sites.reset(size) && FindReferenceSites(layout, base, size, sites));
+        for (std::uint32_t at = sites.next(0, 0x21000); at < 0x21000; at = sites.next(at + 1, 0x21000))
+            if (sites.at(true, at) || sites.at(false, at)) found.push_back(at);
+        EXPECT_EQ(found, expected) << c.what;
+    }
+}
