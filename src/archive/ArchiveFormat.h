@@ -82,8 +82,9 @@
 // says where their fields follow): RIP-relative disp32 operands of x64 code
 // predicted like rel32 ones, and up to 8 ranges of the old file whose u32
 // words are RVAs (exception, import, export tables), each predicted as the
-// moved RVA. A layout without them reads as before; updaters of earlier
-// releases refuse one with them.
+// moved RVA. Bit 10 predicts the new file's relocation table from the old
+// file's pointers at their moved sites. A layout without these flags reads as
+// before; updaters of earlier releases refuse one with them.
 #pragma once
 
 #include <cstddef>
