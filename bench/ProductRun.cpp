@@ -6,11 +6,16 @@
 
 #include "BenchSupport.h"
 #include "driver/UpdateSession.h"
+#include "env/System.h"
 #include "platform/NativeSandbox.h"
 
 RunOutcome ApplyWithProduct(const std::string& package, const std::string& sandbox, bool undo) {
     SetSandboxRoot(sandbox);
     MakeFolders(sandbox + "/c/App");
+    // As the updater does at its start: the Windows folder (the run's journal and
+    // record lie there) is then the sandbox's, not the working folder.
+    MakeFolders(sandbox + "/c/WINDOWS");
+    InitSystemPaths();
     RunOutcome outcome;
     Stopwatch clock;
     CpuClock cpu;
