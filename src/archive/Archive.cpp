@@ -50,7 +50,8 @@ std::int64_t TArchive::openHandle(const std::string& path) {
     file_ = Fs().open(path, OpenMode::ReadDenyWrite);
     if (!file_) throw Exception(path + " kann nicht geöffnet werden." + FailureReason(Fs().lastError()));
     archiveFileName = path;
-    return file_->size();
+    fileSize_ = file_->size();
+    return fileSize_;
 }
 
 bool TArchive::openAttached(const std::string& executablePath) {
@@ -166,7 +167,7 @@ std::int32_t TArchive::readBuffer(std::int32_t index, std::int32_t& position, st
     if (!file_) return -1;
     // The first buffer is never larger than the archive file, whatever a
     // damaged directory claims for storedSize and segmentSize.
-    const std::int64_t fileSize = file_->size();
+    const std::int64_t fileSize = fileSize_;
     inputSize = std::min(inputSize, fileSize);
     std::int32_t length = 0;
     if (!segmentAt(*file_, fileSize, e, position, length)) return -1;
@@ -201,7 +202,7 @@ StreamResult TArchive::streamEntry(std::int32_t index, ByteSink& sink, SegmentIn
     const TPackedFile& e = entryAt(index);
     FileHandle* file = file_.get();
     if (!file) return StreamResult::Unreadable;
-    const std::int64_t fileSize = file->size();
+    const std::int64_t fileSize = fileSize_;
     FileSource source(*file);
     for (std::int32_t position = 0; position >= 0;) {
         std::int32_t length = 0;
@@ -273,26 +274,30 @@ StringList TArchive::readLines(const std::string& name) const {
 
 namespace {
 
-// Writes inflated bytes into the temporary file; `crc` follows what it wrote.
+// Writes inflated bytes into the temporary file; `crc`, when given, follows
+// what it wrote (the zlib stream's own check has vouched for the bytes already:
+// the sum is for callers that compare the file with the package's record).
 class FileSink final : public ByteSink {
 public:
-    explicit FileSink(FileHandle& file) : file_(file) {}
+    FileSink(FileHandle& file, std::uint32_t* crc) : file_(file), crc_(crc) {}
     bool put(const unsigned char* data, std::size_t count) override {
         Progress().advance(0);  // the window answers while a large entry is written
-        crc = Crc32(crc, data, count);
+        if (crc_) *crc_ = Crc32(*crc_, data, count);
         return file_.write(data, std::int64_t(count)) == std::int64_t(count);
     }
-    std::uint32_t crc = 0;
 
 private:
     FileHandle& file_;
+    std::uint32_t* crc_;
 };
 
-// Whether an existing target may be replaced (true when there is none); a
-// read-only one has its flag cleared first. False for a folder or a file in use.
-bool TargetReplaceable(const std::string& target) {
+// Whether an existing target may be replaced (true when there is none, and
+// `exists` false); a read-only one has its flag cleared first. False for a
+// folder or a file in use.
+bool TargetReplaceable(const std::string& target, bool& exists) {
     std::uint32_t attributes = Fs().attributes(target);
-    if (attributes == kAttrInvalid) return true;
+    exists = attributes != kAttrInvalid;
+    if (!exists) return true;
     if (attributes & kAttrDirectory) return false;
     return EvenIfReadOnly(target, [&] { return Fs().open(target, OpenMode::ReadWrite) != nullptr; });
 }
@@ -304,17 +309,16 @@ bool TargetReplaceable(const std::string& target) {
 bool TArchive::extractFile(std::int32_t index, const std::string& target, std::uint32_t* crc,
                            Extraction how) const {
     const TPackedFile& e = entryAt(index);
-    if (!TargetReplaceable(target)) return false;
-    const bool replaces = Fs().attributes(target) != kAttrInvalid;
+    bool replaces = false;
+    if (!TargetReplaceable(target, replaces)) return false;
     TempFile temp(target, TempKind::Extract);
     if (!temp.file() || !inflateInto(index, *temp.file(), crc)) return false;
     return temp.commit(target, e.fileDate(), how == Extraction::Durable || replaces);
 }
 
 bool TArchive::inflateInto(std::int32_t index, FileHandle& file, std::uint32_t* crc) const {
-    FileSink sink(file);
-    SegmentInflater inflater;
-    bool complete = streamEntry(index, sink, inflater) == StreamResult::Complete;
-    if (crc) *crc = sink.crc;
-    return complete;
+    if (crc) *crc = 0;
+    FileSink sink(file, crc);
+    if (!inflater_) inflater_ = std::make_unique<SegmentInflater>();
+    return streamEntry(index, sink, *inflater_) == StreamResult::Complete;
 }

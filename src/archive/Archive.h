@@ -70,7 +70,9 @@ public:
     StreamResult streamEntry(std::int32_t index, ByteSink& sink, SegmentInflater& inflater) const;
     // Inflates the whole entry into an open file as it goes; true when it is
     // complete and every byte was written. `crc`, when given, receives the
-    // CRC-32 of the bytes written.
+    // CRC-32 of the bytes written. One inflater serves every entry of the
+    // archive (a fresh stream for each segment), so that extracting many small
+    // entries does not set up zlib and its buffers again for each.
     bool inflateInto(std::int32_t index, FileHandle& file, std::uint32_t* crc = nullptr) const;
     // Writes the whole entry to `target` and stamps it with the entry's date.
     // The target's folder must exist. An existing target is replaced only when
@@ -107,6 +109,8 @@ private:
                    std::int32_t& length) const;
 
     std::unique_ptr<FileHandle> file_;
+    std::int64_t fileSize_ = 0;  // the handle denies writers: the size stays
+    mutable std::unique_ptr<SegmentInflater> inflater_;
 };
 
 // Opens an existing file for reading only, sharing it with others; nullptr on failure.

@@ -22,6 +22,12 @@ bool ForceFolder(const std::string& path) {
     return true;
 }
 
+void ForceFolderOnce(const std::string& path, std::string& last) {
+    if (path == last) return;
+    ForceFolder(path);
+    last = path;
+}
+
 std::string FormatThousands(std::int64_t n) {
     std::string digits = std::to_string(n < 0 ? 0 : n);
     for (int i = static_cast<int>(digits.size()) - 3; i > 0; i -= 3) digits.insert(std::size_t(i), ".");

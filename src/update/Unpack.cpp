@@ -10,6 +10,7 @@ UnpackCounts UnpackAll(const TArchive& archive, const std::string& folder,
                        const std::function<void(const std::string&)>& refused,
                        const std::function<void(const std::string&)>& failed) {
     UnpackCounts counts;
+    std::string made;
     for (std::int32_t i = 0; i < archive.entryCount(); ++i) {
         const std::string& name = archive.entryAt(i).name;
         if (!IsContainedRelativePath(name)) {
@@ -20,12 +21,13 @@ UnpackCounts UnpackAll(const TArchive& archive, const std::string& folder,
         std::string target = folder + name;
         for (char& c : target)
             if (c == '/') c = '\\';
-        ForceFolder(FolderPart(target));
+        ForceFolderOnce(FolderPart(target), made);
         if (archive.extractFile(i, target, nullptr, TArchive::Extraction::ToFolder)) {
             ++counts.extracted;
             if (IsPatchEntryName(name)) counts.patches.push_back(name);
         } else {
             ++counts.failed;
+            made.clear();
             if (failed) failed(name);
         }
     }

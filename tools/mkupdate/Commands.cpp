@@ -70,9 +70,10 @@ int SegmentCount(const TArchive& archive, const TPackedFile& e) {
     return count;
 }
 
-// Extracts entry i below `folder` (ending in "\\"), its folders created first;
-// what went wrong, or empty. A name that would leave the folder is never written.
-std::string ExtractEntry(const TArchive& archive, std::int32_t i, const std::string& folder) {
+// Extracts entry i below `folder` (ending in "\\"), its folders created first
+// (`made`: as ForceFolderOnce); what went wrong, or empty. A name that would
+// leave the folder is never written.
+std::string ExtractEntry(const TArchive& archive, std::int32_t i, const std::string& folder, std::string& made) {
     const std::string& name = archive.entryAt(i).name;
     if (!IsContainedRelativePath(name)) return "name leaves the folder, not extracted";
     std::string target = folder + name;
@@ -80,9 +81,12 @@ std::string ExtractEntry(const TArchive& archive, std::int32_t i, const std::str
         if (c == '/') c = '\\';
     if (std::string problem = HostPathProblem(HostPath(Cp1252ToUtf8(target))); !problem.empty()) return problem;
     try {
-        ForceFolder(FolderPart(target));
-        return archive.extractFile(i, target, nullptr, TArchive::Extraction::ToFolder) ? "" : "not (completely) written";
+        ForceFolderOnce(FolderPart(target), made);
+        if (archive.extractFile(i, target, nullptr, TArchive::Extraction::ToFolder)) return "";
+        made.clear();
+        return "not (completely) written";
     } catch (const std::exception& e) {
+        made.clear();
         return "not written (the updater's message: \"" + ErrorText(e.what()) + "\")";
     }
 }
@@ -289,8 +293,9 @@ int CommandExtract(const std::string& file, const std::string& folder) {
     std::string target = UpdaterPath(std::string(u8.begin(), u8.end()));
     if (target.empty() || target.back() != '\\') target += '\\';
     int extracted = 0, failed = 0;
+    std::string made;
     for (std::int32_t i = 0; i < archive.entryCount(); ++i) {
-        std::string problem = ExtractEntry(archive, i, target);
+        std::string problem = ExtractEntry(archive, i, target, made);
         if (problem.empty()) {
             ++extracted;
             continue;
