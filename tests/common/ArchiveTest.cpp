@@ -362,7 +362,7 @@ TEST_F(ArchiveTest, ReplacedFileKeepsItsAttributesAndTemporaryNamesAreNotReused)
 TEST_F(ArchiveTest, EachExtractionStartsAFreshStreamWhateverEndedThePreviousOne) {
     auto content = [](char seed) {
         std::string s;
-        for (int i = 0; i < 300000; ++i) s += char(seed + (i * i >> 7) % 61);
+        for (unsigned i = 0; i < 300000; ++i) s += char(seed + (i * i >> 7) % 61);
         return s;
     };
     enum class End { Complete, DiskFull, Damaged };
