@@ -23,6 +23,7 @@
 #include "archive/ArchiveWriter.h"
 #include "archive/Patch.h"
 #include "base/ByteReader.h"
+#include "tools/mkupdate/PatchStreams.h"
 #include "tools/mkupdate/ProgramLayout.h"
 #include "tools/mkupdate/Progress.h"
 #include "tools/mkupdate/SuffixSort.h"
@@ -237,18 +238,7 @@ std::string Tokens(const std::string& records) {
         reader.readU32(extra);
         out.append(records, at, kPatchControlSize);
         at += kPatchControlSize;
-        std::size_t zeros = 0;
-        for (std::size_t i = 0; i < diff; ++i) {
-            char b = records[at + i];
-            // The run's last byte is always a diff byte of its own, so that the tokens end with the run.
-            if (b == 0 && i + 1 < diff) {
-                if (++zeros == 255) out.push_back(char(255)), zeros = 0;
-                continue;
-            }
-            out.push_back(char(zeros));
-            out.push_back(b);
-            zeros = 0;
-        }
+        PutTokens(out, records.data() + at, diff);
         out.append(records, at + diff, extra);
         at += diff + extra;
     }
@@ -281,12 +271,14 @@ MadePatch MakePatch(const std::vector<unsigned char>& oldData, const std::vector
     std::string records;
     if (!Differ(oldData, newData, suffixes).records(records, progress)) return MadePatch::SearchTooLong;
     // The forms the patch can take: diff bytes as they are, as tokens, and for
-    // program files with their references predicted (PAT3).
+    // program files with their references predicted (PAT3); the last two also
+    // with the records' parts in streams of their own (PAT4).
     std::vector<std::string> forms;
     forms.push_back(PatchHeaderBytes(header) + CompressZlib(records.data(), records.size(), Z_BEST_COMPRESSION));
     const std::string tokens = Tokens(records);
     header.sparse = true;
     forms.push_back(PatchHeaderBytes(header) + CompressZlib(tokens.data(), tokens.size(), Z_BEST_COMPRESSION));
+    forms.push_back(StreamedPatch(header, "", records));
     // PAT3 with the layout's flags for this kind of program and without them,
     // with and without the relocation table predicted; and with records found
     // against the old file as predicted.
@@ -298,8 +290,9 @@ MadePatch MakePatch(const std::vector<unsigned char>& oldData, const std::vector
             std::string body;
             putU32(body, std::uint32_t(predicted.layout.size()));
             body += predicted.layout + Tokens(predicted.records);
-            if (predicted.layout.size() <= kMaxPatchLayout)
-                forms.push_back(PatchHeaderBytes(header) + CompressZlib(body.data(), body.size(), Z_BEST_COMPRESSION));
+            if (predicted.layout.size() > kMaxPatchLayout) return;
+            forms.push_back(PatchHeaderBytes(header) + CompressZlib(body.data(), body.size(), Z_BEST_COMPRESSION));
+            forms.push_back(StreamedPatch(header, predicted.layout, predicted.records));
         };
         LayoutPlan plain = full, bare = full;
         plain.flags = 0;
