@@ -325,11 +325,12 @@ bool PatchApplier::takeChunks(const unsigned char* data, std::size_t count) {
     return true;
 }
 
-// A chunk's stream must exist, go on and have had every byte of its last piece taken.
+// A chunk's stream must exist and have had every byte of its last piece taken
+// (a chunk after its stream's end fails as it is inflated).
 bool PatchApplier::openChunk() {
     if (chunkStream_ >= kPatchStreams || chunkLeft_ == 0) return fail(PatchOutcome::Damaged, kFaulty);
     Stream& s = stream_[chunkStream_];
-    if (s.ended || s.read < s.filled) return fail(PatchOutcome::Damaged, kFaulty);
+    if (s.read < s.filled) return fail(PatchOutcome::Damaged, kFaulty);
     s.read = s.filled = 0;
     return true;
 }
@@ -344,9 +345,9 @@ bool PatchApplier::inflateChunk(const unsigned char* data, std::size_t count) {
         s.z.avail_out = uInt(kPatchPiece - s.filled);
         const int code = inflate(&s.z, Z_NO_FLUSH);
         s.filled = kPatchPiece - s.z.avail_out;
+        // Bytes after the stream's end fail here, in this chunk or the next.
         s.ended = code == Z_STREAM_END;
-        if ((code != Z_OK && !s.ended) || (s.ended && (s.z.avail_in > 0 || chunkLeft_ > count)))
-            return fail(PatchOutcome::Damaged, kFaulty);
+        if (s.ended ? s.z.avail_in > 0 : code != Z_OK) return fail(PatchOutcome::Damaged, kFaulty);
     }
     return true;
 }
