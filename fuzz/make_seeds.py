@@ -173,7 +173,7 @@ def patch_in_streams(records, layout=b"", piece=64, old=PATCH_OLD, grouped=False
     chunks = []
     for data in streams:
         z, pieces = zlib.compressobj(9), []
-        for i in range(0, len(data), piece):
+        for i in range(0, max(len(data), 1), piece):
             last = i + piece >= len(data)
             pieces.append(z.compress(data[i:i + piece]) + z.flush(zlib.Z_FINISH if last else zlib.Z_SYNC_FLUSH))
         chunks.append(pieces)
@@ -185,6 +185,8 @@ def patch_in_streams(records, layout=b"", piece=64, old=PATCH_OLD, grouped=False
                 sent[s], made[s] = sent[s] + 1, min(made[s] + piece, len(streams[s]))
             take = min(count, made[s] - used[s])
             used[s], count = used[s] + take, count - take
+    for s in range(3):  # an empty stream's one chunk
+        out += b"".join(struct.pack("<BI", s, len(c)) + c for c in chunks[s][sent[s]:])
     if grouped:
         out = b"".join(struct.pack("<BI", s, len(c)) + c for s, cs in enumerate(chunks) for c in cs)
     head = struct.pack("<IiIiI", 0x34544150, len(old), zlib.crc32(old), len(new), zlib.crc32(new))

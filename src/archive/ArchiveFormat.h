@@ -99,8 +99,8 @@
 // bytes inflate to at most 65,536 bytes. The records are read as in a PAT3
 // patch, each byte from its stream; a chunk comes only once they have taken
 // every byte of its stream's chunks before it (the maker sends it where they
-// first need more of that stream). A stream with a chunk ends with its zlib
-// stream's end.
+// first need more of that stream). Each stream has at least one chunk and
+// ends with its zlib stream's end.
 #pragma once
 
 #include <cstddef>

@@ -184,7 +184,7 @@ PatchApplier::PatchApplier(PatchBase* base, ByteSink& out)
       work_(inflated_ + kChunk), tokens_(work_ + kChunk) {}
 
 PatchApplier::~PatchApplier() {
-    for (std::size_t i = 0; i < streamCount_; ++i) inflateEnd(&stream_[i].z);
+    for (std::size_t i = 0; stream_ && i < kPatchStreams; ++i) inflateEnd(&stream_[i].z);
     delete[] stream_;
 }
 
@@ -207,9 +207,7 @@ bool PatchApplier::put(const unsigned char* data, std::size_t count) {
         if (!start()) return false;
     }
     if (header_.streams) return takeChunks(data, count);
-    if (count == 0) return true;
-    if (step_ == Step::Ended) return fail(PatchOutcome::Damaged, kFaulty);
-    return inflateSome(data, count);
+    return inflateChunk(data, count);
 }
 
 // The header is complete: the old file is checked before any of the new one is built.
@@ -217,10 +215,10 @@ bool PatchApplier::start() {
     if (!ReadPatchHeader(pending_, pendingSize_, header_)) return fail(PatchOutcome::Damaged, "Patchkopf fehlerhaft");
     pendingSize_ = 0;
     if (base_ && !checkBase()) return false;
-    streamCount_ = header_.streams ? kPatchStreams : 1;
-    stream_ = new Stream[streamCount_];
-    for (std::size_t i = 0; i < streamCount_; ++i) {
+    stream_ = new Stream[kPatchStreams];
+    for (std::size_t i = 0; i < kPatchStreams; ++i) {
         Stream& s = stream_[i];
+        s.ended = i > 0 && !header_.streams;  // PAT1 to PAT3: stream 0 alone
         s.z.zalloc = zlibAlloc;
         s.z.zfree = zlibFree;
         s.piece = buffers_.get() + (i ? 2 + i : 0) * kChunk;
@@ -245,44 +243,12 @@ bool PatchApplier::checkBase() {
     return true;
 }
 
-bool PatchApplier::inflateSome(const unsigned char* data, std::size_t count) {
-    z_stream& z = stream_->z;
-    z.next_in = const_cast<unsigned char*>(data);
-    z.avail_in = uInt(count);
-    while (z.avail_in > 0) {
-        z.next_out = inflated_;
-        z.avail_out = uInt(kChunk);
-        int code = inflate(&z, Z_NO_FLUSH);
-        // What inflated before an error is taken first, so that the outcome
-        // does not depend on the pieces the data comes in.
-        if (!consume(inflated_, kChunk - z.avail_out)) return false;
-        if (code != Z_OK && code != Z_STREAM_END) return fail(PatchOutcome::Damaged, kFaulty);
-        if (code != Z_STREAM_END) continue;
-        if (z.avail_in > 0) return fail(PatchOutcome::Damaged, kFaulty);
-        if (step_ != Step::Control || pendingSize_ != 0)
-            return fail(PatchOutcome::Damaged, kFaulty);
-        step_ = Step::Ended;
-    }
-    return true;
-}
-
 // Gathers a header or control record of `want` bytes in pending_; true once it is complete.
 bool PatchApplier::takePending(const unsigned char* data, std::size_t count, std::size_t want, std::size_t& used) {
     used = std::min(count, want - pendingSize_);
     std::memcpy(pending_ + pendingSize_, data, used);
     pendingSize_ += used;
     return pendingSize_ == want;
-}
-
-// The inflated records, whatever pieces they come in.
-bool PatchApplier::consume(const unsigned char* data, std::size_t count) {
-    while (count > 0) {
-        std::size_t used = 0;
-        if (!consumeStep(data, count, used)) return false;
-        data += used;
-        count -= used;
-    }
-    return true;
 }
 
 // Takes at least one of `count` (> 0) bytes for the current step.
@@ -310,7 +276,10 @@ bool PatchApplier::takeChunks(const unsigned char* data, std::size_t count) {
             --count;
             if (chunkHead_ == 0) chunkStream_ = byte;
             else chunkLeft_ |= byte << (8 * (chunkHead_ - 1));
-            if (++chunkHead_ == 5 && !openChunk()) return false;
+            // The chunk's stream must exist and have had every byte of its last piece taken.
+            if (++chunkHead_ == 5 && (chunkStream_ >= kPatchStreams || chunkLeft_ == 0 ||
+                                      stream_[chunkStream_].read < stream_[chunkStream_].filled))
+                return fail(PatchOutcome::Damaged, kFaulty);
             continue;
         }
         const std::size_t piece = std::min<std::size_t>(count, chunkLeft_);
@@ -325,17 +294,9 @@ bool PatchApplier::takeChunks(const unsigned char* data, std::size_t count) {
     return true;
 }
 
-// A chunk's stream must exist and have had every byte of its last piece taken
-// (a chunk after its stream's end fails as it is inflated).
-bool PatchApplier::openChunk() {
-    if (chunkStream_ >= kPatchStreams || chunkLeft_ == 0) return fail(PatchOutcome::Damaged, kFaulty);
-    Stream& s = stream_[chunkStream_];
-    if (s.read < s.filled) return fail(PatchOutcome::Damaged, kFaulty);
-    s.read = s.filled = 0;
-    return true;
-}
-
-// A chunk's bytes into its stream's piece, which they must not overfill.
+// Bytes of a chunk (PAT4) or of the one stream (PAT1 to PAT3) into the
+// stream's piece, which a chunk must not overfill; the one stream's records are
+// taken as they come.
 bool PatchApplier::inflateChunk(const unsigned char* data, std::size_t count) {
     Stream& s = stream_[chunkStream_];
     s.z.next_in = const_cast<unsigned char*>(data);
@@ -345,69 +306,61 @@ bool PatchApplier::inflateChunk(const unsigned char* data, std::size_t count) {
         s.z.avail_out = uInt(kPatchPiece - s.filled);
         const int code = inflate(&s.z, Z_NO_FLUSH);
         s.filled = kPatchPiece - s.z.avail_out;
-        // Bytes after the stream's end fail here, in this chunk or the next.
+        // What inflated before an error is taken first, so that the outcome
+        // does not depend on the pieces the data comes in.
+        if (!header_.streams && !takeStreams()) return false;
+        // Bytes after the stream's end fail here, in this call or the next.
         s.ended = code == Z_STREAM_END;
         if (s.ended ? s.z.avail_in > 0 : code != Z_OK) return fail(PatchOutcome::Damaged, kFaulty);
     }
     return true;
 }
 
-// The records, for as long as the stream of their next byte holds one.
+// The records, for as long as the stream of their next byte holds one; a
+// piece taken whole is emptied.
 bool PatchApplier::takeStreams() {
     for (;;) {
-        Stream& s = stream_[StreamOf(int(step_), int(Step::Diff), int(Step::Extra))];
-        if (s.read == s.filled) return true;
+        Stream& s = stream_[header_.streams ? StreamOf(int(step_), int(Step::Diff), int(Step::Extra)) : 0];
+        if (s.read == s.filled) return s.read = s.filled = 0, true;
         std::size_t used = 0;
         if (!consumeStep(s.piece + s.read, s.filled - s.read, used)) return false;
         s.read += used;
     }
 }
 
-// PAT4: every record complete, every piece taken, every stream with a chunk ended.
+// Every record complete, every stream ended and its piece taken.
 bool PatchApplier::streamsDone() const {
     if (step_ != Step::Control || pendingSize_ != 0 || chunkHead_ != 0) return false;
-    for (std::size_t i = 0; i < streamCount_; ++i)
-        if (stream_[i].read < stream_[i].filled || (!stream_[i].ended && stream_[i].z.total_in != 0)) return false;
+    for (std::size_t i = 0; i < kPatchStreams; ++i)
+        if (stream_[i].read < stream_[i].filled || !stream_[i].ended) return false;
     return true;
 }
 
-// A control record: 12 bytes, or in PAT4 three numbers of at most 5 bytes each.
+// A control record: 12 bytes, or in PAT4 three numbers of at most 5 bytes
+// each, written to pending_ as the 12 bytes would be.
 bool PatchApplier::takeControl(const unsigned char* data, std::size_t count, std::size_t& used) {
     if (!header_.streams) return takePending(data, count, kPatchControlSize, used);
-    used = 0;
-    std::uint32_t numbers = 0, length = 0;
-    for (std::size_t i = 0; i < pendingSize_; ++i) {
-        ++length;
-        if (pending_[i] < 0x80) ++numbers, length = 0;
+    for (used = 0; used < count && pendingSize_ < kPatchControlSize; ++used) {
+        const std::uint32_t byte = data[used];
+        // The fifth byte of a number is its last and holds its top 4 bits.
+        if (shift_ == 28 && byte > 0x0F) return fail(PatchOutcome::Damaged, kFaulty);
+        number_ |= (byte & 0x7F) << shift_;
+        shift_ += 7;
+        if (byte >= 0x80) continue;
+        if (pendingSize_ == 8) number_ = number_ >> 1 ^ (0u - (number_ & 1));  // the seek, zig-zagged
+        for (int i = 0; i < 4; ++i, number_ >>= 8) pending_[pendingSize_++] = static_cast<unsigned char>(number_);
+        shift_ = 0;
     }
-    while (used < count && numbers < 3) {
-        const unsigned char byte = data[used++];
-        pending_[pendingSize_++] = byte;
-        if (++length > 5) return fail(PatchOutcome::Damaged, kFaulty);
-        if (byte < 0x80) ++numbers, length = 0;
-    }
-    return numbers == 3;
+    return pendingSize_ == kPatchControlSize;
 }
 
 // A control record: its seek must stay in the old file, its lengths fit the
 // new file, and its diff run the old one.
 bool PatchApplier::beginRecord() {
-    if (header_.streams) {
-        std::uint64_t field[3] = {};
-        for (std::size_t i = 0, n = 0, shift = 0; i < pendingSize_; ++i, shift += 7) {
-            field[n] |= std::uint64_t(pending_[i] & 0x7F) << shift;
-            if (pending_[i] < 0x80) ++n, shift = std::size_t(-7);
-        }
-        if ((field[0] | field[1] | field[2]) >> 32) return fail(PatchOutcome::Damaged, kFaulty);
-        diffLeft_ = std::uint32_t(field[0]);
-        extraLeft_ = std::uint32_t(field[1]);
-        seek_ = std::int32_t(std::uint32_t(field[2] >> 1) ^ (0u - std::uint32_t(field[2] & 1)));
-    } else {
-        ByteReader reader(pending_, pendingSize_);
-        reader.readU32(diffLeft_);
-        reader.readU32(extraLeft_);
-        reader.readS32(seek_);
-    }
+    ByteReader reader(pending_, pendingSize_);
+    reader.readU32(diffLeft_);
+    reader.readU32(extraLeft_);
+    reader.readS32(seek_);
     pendingSize_ = 0;
     std::int64_t start = basePosition_ + seek_;
     if (start < 0 || start > header_.oldSize) return fail(PatchOutcome::Damaged, kMismatch);
@@ -514,8 +467,7 @@ bool PatchApplier::emit(const unsigned char* data, std::size_t count) {
 
 PatchOutcome PatchApplier::finish() {
     if (step_ == Step::Failed) return outcome_;
-    if (header_.streams && streamsDone()) step_ = Step::Ended;
-    if (step_ != Step::Ended) return fail(PatchOutcome::Damaged, kIncomplete), outcome_;
+    if (!streamsDone()) return fail(PatchOutcome::Damaged, kIncomplete), outcome_;
     if (written_ != std::uint64_t(header_.newSize))
         return fail(PatchOutcome::Damaged, kMismatch), outcome_;
     if (base_ && crc_ != header_.newCrc) return fail(PatchOutcome::Damaged, "Ergebnis hat falsche CRC-32"), outcome_;

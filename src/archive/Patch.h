@@ -99,16 +99,13 @@ public:
     std::uint64_t written() const { return written_; }  // bytes of the new file handed on
 
 private:
-    enum class Step { Header, LayoutSize, Layout, Control, Diff, Extra, Ended, Failed };
+    enum class Step { Header, LayoutSize, Layout, Control, Diff, Extra, Failed };
 
     bool fail(PatchOutcome outcome, const char* problem);
     bool start();
     bool checkBase();
-    bool inflateSome(const unsigned char* data, std::size_t count);
-    bool consume(const unsigned char* data, std::size_t count);
     bool consumeStep(const unsigned char* data, std::size_t count, std::size_t& used);
     bool takeChunks(const unsigned char* data, std::size_t count);
-    bool openChunk();
     bool inflateChunk(const unsigned char* data, std::size_t count);
     bool takeStreams();
     bool streamsDone() const;
@@ -140,10 +137,10 @@ private:
     class Blocks;            // the old file's blocks that diff runs read
     std::unique_ptr<Blocks> blocks_;
     struct Stream;
-    Stream* stream_ = nullptr;  // one, or PAT4's three
-    std::size_t streamCount_ = 0;
-    // PAT4: the chunk that comes in, after its head of chunkHead_ bytes.
+    Stream* stream_ = nullptr;  // PAT4's three; PAT1 to PAT3 use the first
+    // PAT4: the chunk that comes in, after its head of chunkHead_ bytes (PAT1 to PAT3: stream 0).
     std::uint32_t chunkHead_ = 0, chunkStream_ = 0, chunkLeft_ = 0;
+    std::uint32_t number_ = 0, shift_ = 0;  // PAT4: the control record's number that comes in
     struct References;  // PAT3: the layout and the old file's references
     std::unique_ptr<References> references_;
     std::uint32_t diffLeft_ = 0, extraLeft_ = 0;

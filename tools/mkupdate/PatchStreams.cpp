@@ -19,14 +19,14 @@ void PutNumber(std::string& out, std::uint32_t value) {
     out.push_back(static_cast<char>(value));
 }
 
-// A stream's bytes in pieces of at most `piece`, each deflated with the window
-// going on from the last; the last piece ends the zlib stream.
+// A stream's bytes in pieces of at most `piece` (at least one piece), each
+// deflated with the window going on from the last; the last piece ends the zlib stream.
 std::vector<std::string> Deflated(const std::string& bytes, std::size_t piece) {
     std::vector<std::string> chunks;
     z_stream z{};
     deflateInit(&z, Z_BEST_COMPRESSION);
     std::vector<unsigned char> out;
-    for (std::size_t at = 0; at < bytes.size(); at += piece) {
+    for (std::size_t at = 0; at == 0 || at < bytes.size(); at += piece) {
         const std::size_t count = std::min(piece, bytes.size() - at);
         out.resize(deflateBound(&z, uLong(count)) + 16);
         z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(bytes.data() + at));
@@ -102,5 +102,12 @@ std::string StreamedPatch(PatchHeader header, const std::string& layout, const s
             take.count -= count;
         }
     }
+    // An empty stream's one chunk, which the records never need.
+    for (std::size_t s = 0; s < kPatchStreams; ++s)
+        for (; sent[s] < chunks[s].size(); ++sent[s]) {
+            out.push_back(char(s));
+            putU32(out, std::uint32_t(chunks[s][sent[s]].size()));
+            out += chunks[s][sent[s]];
+        }
     return out;
 }
