@@ -77,8 +77,10 @@ enum class PatchOutcome {
 };
 
 // Takes the inflated data of a patch entry, piece by piece, and hands the new
-// file to `out`. A PAT4 patch takes at most three inflaters and their decoded
-// pieces (3 x 64 KiB) more than a PAT3 one. With `base` nullptr it checks the patch's structure alone:
+// file to `out`. Whatever the form, it holds at most one decoded piece of
+// 64 KiB per stream of a PAT4 patch (the one stream's for PAT1 to PAT3), three
+// inflaters, two more blocks of 64 KiB and the old file's blocks (256 KiB),
+// besides a PAT3 or PAT4 layout's memory (PatchReferences.h). With `base` nullptr it checks the patch's structure alone:
 // the old file is taken as zero bytes of the size in the header and neither
 // CRC-32 is compared (what `mkupdate test` can check without the old file).
 class PatchApplier final : public ByteSink {
