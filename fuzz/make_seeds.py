@@ -157,40 +157,20 @@ def leb(value):
     return out + bytes([value])
 
 
-def patch_in_streams(records, layout=b"", piece=64, old=PATCH_OLD, grouped=False):
-    """A PAT4 patch: control numbers (seek zig-zagged), tokens and extra bytes in three zlib streams, cut into
-    pieces of `piece` bytes; each chunk goes where the records first need it (`grouped`: stream after stream)."""
-    streams, takes, new, at = [struct.pack("<I", len(layout)) + layout, b"", b""], [(0, len(layout) + 4)], b"", 0
+def patch_in_streams(records, layout=b"", old=PATCH_OLD):
+    """A PAT4 patch: control numbers (seek zig-zagged), tokens and extra bytes in three zlib streams, one chunk
+    each, in the order the records first need them (the first record has a diff run and extra bytes)."""
+    streams, new, at = [struct.pack("<I", len(layout)) + layout, b"", b""], b"", 0
     for diff, extra, seek in records:
         at += seek
-        parts = [leb(len(diff)) + leb(len(extra)) + leb(seek * 2 if seek >= 0 else -seek * 2 - 1), tokens(diff), extra]
-        for s, part in enumerate(parts):
-            streams[s] += part
-            if part:
-                takes.append((s, len(part)))
+        streams[0] += leb(len(diff)) + leb(len(extra)) + leb(seek * 2 if seek >= 0 else -seek * 2 - 1)
+        streams[1] += tokens(diff)
+        streams[2] += extra
         new += bytes((old[at + k] + d) & 0xFF for k, d in enumerate(diff)) + extra
         at += len(diff)
-    chunks = []
-    for data in streams:
-        z, pieces = zlib.compressobj(9), []
-        for i in range(0, max(len(data), 1), piece):
-            last = i + piece >= len(data)
-            pieces.append(z.compress(data[i:i + piece]) + z.flush(zlib.Z_FINISH if last else zlib.Z_SYNC_FLUSH))
-        chunks.append(pieces)
-    sent, made, used, out = [0] * 3, [0] * 3, [0] * 3, b""
-    for s, count in takes:
-        while count > 0:
-            if used[s] == made[s]:
-                out += struct.pack("<BI", s, len(chunks[s][sent[s]])) + chunks[s][sent[s]]
-                sent[s], made[s] = sent[s] + 1, min(made[s] + piece, len(streams[s]))
-            take = min(count, made[s] - used[s])
-            used[s], count = used[s] + take, count - take
-    for s in range(3):  # an empty stream's one chunk
-        out += b"".join(struct.pack("<BI", s, len(c)) + c for c in chunks[s][sent[s]:])
-    if grouped:
-        out = b"".join(struct.pack("<BI", s, len(c)) + c for s, cs in enumerate(chunks) for c in cs)
     head = struct.pack("<IiIiI", 0x34544150, len(old), zlib.crc32(old), len(new), zlib.crc32(new))
-    return head + out
+    return head + b"".join(struct.pack("<BI", s, len(zlib.compress(d, 9))) + zlib.compress(d, 9)
+                           for s, d in enumerate(streams))
 
 
 def layout(width=4, reloc=(2048, 64), moves=((0x1000, 16), (0x1800, -8)), flags=0, image_size=0x4000, tables=()):
@@ -228,7 +208,7 @@ def patch_seeds():
         "references-relocation-table": patch_with_layout(moved[:2], layout(flags=0x600, tables=((2048, 96),))),
         "streams": patch_in_streams(moved),
         "streams-layout": patch_in_streams(moved[:2], layout(width=8, flags=0x300, tables=((2048, 96), (3000, 12)))),
-        "streams-grouped": patch_in_streams(moved, grouped=True),
+        "streams-extra-first": patch_in_streams([(b"", b"new", 0)] + moved),
     }
     return {name: b"\x05" + data for name, data in seeds.items()}
 

@@ -12,7 +12,9 @@
 namespace {
 
 struct Sink final : ByteSink {
-    bool put(const unsigned char* data, std::size_t count) override { return bytes.append(reinterpret_cast<const char*>(data), count), true; }
+    bool put(const unsigned char* data, std::size_t count) override {
+        return bytes.append(reinterpret_cast<const char*>(data), count), true;
+    }
     std::string bytes;
 };
 
@@ -98,7 +100,6 @@ TEST(PatchStreams, ChunksThatDoNotFitTheRecordsAreRefused) {
     const std::string patch = StreamedPatch(HeaderOf(p.old, p.next), "", p.records, 4096);
     const std::vector<Chunk> chunks = ChunksOf(patch);
     ASSERT_GT(chunks.size(), 40u);
-    ASSERT_EQ(Joined(patch, chunks), patch);
     // Two chunks of the extra bytes one after the other with chunks of other streams between them.
     std::vector<std::size_t> extra;
     for (std::size_t i = 0; i < chunks.size(); ++i)
@@ -145,7 +146,7 @@ TEST(PatchStreams, ChunksThatDoNotFitTheRecordsAreRefused) {
             EXPECT_LE(built.size(), c.most) << c.what << ", pieces of " << piece;
         }
     }
-    // Cut anywhere: never built, never more than the new file.
+    // Cut anywhere.
     for (std::size_t size = 0; size < patch.size(); size += 1 + size / 50) {
         std::string built;
         EXPECT_EQ(Apply(p.old, patch.substr(0, size), 7, built), PatchOutcome::Damaged) << "cut at " << size;
@@ -168,23 +169,16 @@ TEST(PatchStreams, ControlNumbersOfAtMostFiveBytesAndThirtyTwoBits) {
         {"extra length above 32 bits", std::string("\3\x82\x80\x80\x80\x10\0", 7), "ABDxy", PatchOutcome::Damaged},
         {"a record cut short", std::string("\3\2", 2), "ABDxy", PatchOutcome::Damaged},
     };
+    auto z = [](const std::string& s) { return CompressZlib(s.data(), s.size(), 9); };
     for (const Case& c : cases) {
         PatchHeader header = HeaderOf(old, c.next);
         header.streams = true;
-        std::string patch = PatchHeaderBytes(header);
         // No layout, then the control numbers; the tokens of (0, 0, 1); the extra bytes.
-        const std::string streams[] = {std::string(4, '\0') + c.control, "\2\1", "xy"};
-        for (char s = 0; s < 3; ++s) {
-            const std::string z = CompressZlib(streams[int(s)].data(), streams[int(s)].size(), 9);
-            patch.push_back(s);
-            putU32(patch, std::uint32_t(z.size()));
-            patch += z;
-        }
+        const std::string patch =
+            Joined(PatchHeaderBytes(header), {{0, z(std::string(4, '\0') + c.control)}, {1, z("\2\1")}, {2, z("xy")}});
         std::string built;
         EXPECT_EQ(Apply(old, patch, 1, built), c.expected) << c.what;
-        if (c.expected == PatchOutcome::Built) {
-            EXPECT_EQ(built, c.next) << c.what;
-        }
+        EXPECT_TRUE(c.expected != PatchOutcome::Built || built == c.next) << c.what;
     }
 }
 
