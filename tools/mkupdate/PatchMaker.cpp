@@ -271,8 +271,9 @@ MadePatch MakePatch(const std::vector<unsigned char>& oldData, const std::vector
     std::string records;
     if (!Differ(oldData, newData, suffixes).records(records, progress)) return MadePatch::SearchTooLong;
     // The forms the patch can take: diff bytes as they are, as tokens, and for
-    // program files with their references predicted (PAT3); the last two also
-    // with the records' parts in streams of their own (PAT4).
+    // program files with their references predicted (PAT3); the PAT2 form and
+    // the smallest PAT3 one also with the records' parts in streams of their
+    // own (PAT4).
     std::vector<std::string> forms;
     forms.push_back(PatchHeaderBytes(header) + CompressZlib(records.data(), records.size(), Z_BEST_COMPRESSION));
     const std::string tokens = Tokens(records);
@@ -285,6 +286,8 @@ MadePatch MakePatch(const std::vector<unsigned char>& oldData, const std::vector
     LayoutPlan full;
     if (ProgramLayoutOf(oldData, newData, full)) {
         header.references = true;
+        PredictedPatch smallest;
+        std::size_t smallestSize = SIZE_MAX;
         auto addForm = [&](const std::string& found, LayoutPlan& plan, bool learn = true) {
             const PredictedPatch predicted = PredictedRecords(found, oldData, newData, plan, learn);
             std::string body;
@@ -292,7 +295,7 @@ MadePatch MakePatch(const std::vector<unsigned char>& oldData, const std::vector
             body += predicted.layout + Tokens(predicted.records);
             if (predicted.layout.size() > kMaxPatchLayout) return;
             forms.push_back(PatchHeaderBytes(header) + CompressZlib(body.data(), body.size(), Z_BEST_COMPRESSION));
-            forms.push_back(StreamedPatch(header, predicted.layout, predicted.records));
+            if (forms.back().size() < smallestSize) smallestSize = forms.back().size(), smallest = predicted;
         };
         LayoutPlan plain = full, bare = full;
         plain.flags = 0;
@@ -321,6 +324,7 @@ MadePatch MakePatch(const std::vector<unsigned char>& oldData, const std::vector
             addForm(aligned, *plan);
             if (plan == &bare && relocations) addForm(aligned, withTable);
         }
+        if (smallestSize != SIZE_MAX) forms.push_back(StreamedPatch(header, smallest.layout, smallest.records));
     }
     // The smallest that gives the new file; where one does not, the next larger one.
     std::stable_sort(forms.begin(), forms.end(), [](const std::string& a, const std::string& b) { return a.size() < b.size(); });

@@ -9,11 +9,6 @@
 
 namespace {
 
-// The bytes of one stream that the applier takes at one point of the records.
-struct Take {
-    std::size_t stream, count;
-};
-
 void PutNumber(std::string& out, std::uint32_t value) {
     for (; value >= 0x80; value >>= 7) out.push_back(static_cast<char>(value | 0x80));
     out.push_back(static_cast<char>(value));
@@ -58,10 +53,22 @@ void PutTokens(std::string& out, const char* diff, std::size_t count) {
 
 std::string StreamedPatch(PatchHeader header, const std::string& layout, const std::string& records, std::size_t piece) {
     std::string streams[kPatchStreams];
-    std::vector<Take> takes;
+    // The applier's reading, played through as the streams are written: a
+    // stream's next chunk goes out when the records need a byte of it and its
+    // chunks so far are used up. `order`: the stream of each chunk in turn.
+    std::vector<unsigned char> order;
+    std::size_t made[kPatchStreams] = {}, used[kPatchStreams] = {};
+    auto take = [&](std::size_t s, std::size_t count) {
+        while (count > 0) {
+            if (used[s] == made[s]) order.push_back(static_cast<unsigned char>(s)), made[s] += piece;
+            const std::size_t n = std::min(count, made[s] - used[s]);
+            used[s] += n;
+            count -= n;
+        }
+    };
     putU32(streams[0], std::uint32_t(layout.size()));
     streams[0] += layout;
-    takes.push_back({0, streams[0].size()});
+    take(0, streams[0].size());
     for (std::size_t at = 0; at + kPatchControlSize <= records.size();) {
         ByteReader reader(reinterpret_cast<const unsigned char*>(records.data()) + at, kPatchControlSize);
         std::uint32_t diff = 0, extra = 0, seek = 0;
@@ -77,37 +84,21 @@ std::string StreamedPatch(PatchHeader header, const std::string& layout, const s
         PutTokens(streams[1], records.data() + at, diff);
         streams[2].append(records, at + diff, extra);
         at += diff + extra;
-        for (std::size_t s = 0; s < kPatchStreams; ++s)
-            if (streams[s].size() > before[s]) takes.push_back({s, streams[s].size() - before[s]});
+        for (std::size_t s = 0; s < kPatchStreams; ++s) take(s, streams[s].size() - before[s]);
     }
-    // The applier's reading, played through: a stream's next chunk goes out
-    // when the records need a byte of it and its chunks so far are used up.
-    std::vector<std::string> chunks[kPatchStreams];
-    std::size_t sent[kPatchStreams] = {}, made[kPatchStreams] = {}, used[kPatchStreams] = {};
-    for (std::size_t s = 0; s < kPatchStreams; ++s) chunks[s] = Deflated(streams[s], piece);
+    // Then an empty stream's one chunk, which the records never need.
+    for (std::size_t s = 0; s < kPatchStreams; ++s)
+        if (streams[s].empty()) order.push_back(static_cast<unsigned char>(s));
     header.sparse = header.references = header.streams = true;
     std::string out = PatchHeaderBytes(header);
-    for (Take take : takes) {
-        const std::size_t s = take.stream;
-        while (take.count > 0) {
-            if (used[s] == made[s]) {
-                const std::string& chunk = chunks[s][sent[s]++];
-                out.push_back(char(s));
-                putU32(out, std::uint32_t(chunk.size()));
-                out += chunk;
-                made[s] = std::min(made[s] + piece, streams[s].size());
-            }
-            const std::size_t count = std::min(take.count, made[s] - used[s]);
-            used[s] += count;
-            take.count -= count;
-        }
+    std::vector<std::string> chunks[kPatchStreams];
+    std::size_t sent[kPatchStreams] = {};
+    for (std::size_t s = 0; s < kPatchStreams; ++s) chunks[s] = Deflated(streams[s], piece);
+    for (unsigned char s : order) {
+        const std::string& chunk = chunks[s][sent[s]++];
+        out.push_back(char(s));
+        putU32(out, std::uint32_t(chunk.size()));
+        out += chunk;
     }
-    // An empty stream's one chunk, which the records never need.
-    for (std::size_t s = 0; s < kPatchStreams; ++s)
-        for (; sent[s] < chunks[s].size(); ++sent[s]) {
-            out.push_back(char(s));
-            putU32(out, std::uint32_t(chunks[s][sent[s]].size()));
-            out += chunks[s][sent[s]];
-        }
     return out;
 }
