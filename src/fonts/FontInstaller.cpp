@@ -195,7 +195,7 @@ bool InstallFont(const std::string& source, const std::string& fontName, StringL
     }
 }
 
-bool InstallArchiveFonts(const TArchive& archive, const std::function<std::string(const std::string&)>& fontNameOf,
+bool InstallArchiveFonts(const TArchive& archive, FunctionRef<std::string(const std::string&)> fontNameOf,
                          StringList* log, int threshold, RunTransaction* run) {
     bool allInstalled = true;
     for (std::int32_t i = 0; i < archive.entryCount(); ++i) {
