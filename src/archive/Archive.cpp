@@ -9,6 +9,7 @@
 #include "archive/Signature.h"
 #include "base/ByteReader.h"
 #include "base/Exception.h"
+#include "base/Text.h"
 #include "env/System.h"
 #include "env/Text.h"
 #include "env/UiHooks.h"
@@ -21,7 +22,7 @@ namespace {
 const char* const kCannotLoad = "Daten können nicht geladen werden.";
 
 [[noreturn]] void CannotLoad(int variant) {
-    throw Exception(std::string(kCannotLoad) + " (" + std::to_string(variant) + ")");
+    throw Exception(std::string(kCannotLoad) + " (" + DecimalText(variant) + ")");
 }
 
 std::string Hex8(std::int32_t v) {
@@ -133,8 +134,8 @@ bool TArchive::segmentAt(FileHandle& file, std::int64_t fileSize, const TPackedF
     // The texts are built in place: a chain of "+" makes a string for each step.
     std::string text;
     if (position > e.storedSize) {
-        text.append("readBuffer:\r").append(e.name).append("\rSegmentstart ").append(std::to_string(position));
-        throw Exception(text.append("\r überschreitet die Gesamtlänge von ").append(std::to_string(e.storedSize)));
+        text.append("readBuffer:\r").append(e.name).append("\rSegmentstart ").append(DecimalText(position));
+        throw Exception(text.append("\r überschreitet die Gesamtlänge von ").append(DecimalText(e.storedSize)));
     }
     std::int64_t at = std::int64_t(baseOffset) + e.dataOffset + position;
     if (!file.seek(at)) {

@@ -6,13 +6,14 @@
 #include <zlib.h>
 
 #include "base/ByteReader.h"
+#include "base/Text.h"
 
 std::string CompressZlib(const void* data, std::size_t size, int level) {
     uLongf bound = compressBound(static_cast<uLong>(size));
     std::string out(bound, '\0');
     int rc = compress2(reinterpret_cast<Bytef*>(out.data()), &bound, static_cast<const Bytef*>(data),
                        static_cast<uLong>(size), level);
-    if (rc != Z_OK) throw Exception("compress failed (" + std::to_string(rc) + ")");
+    if (rc != Z_OK) throw Exception("compress failed (" + DecimalText(rc) + ")");
     out.resize(bound);
     return out;
 }

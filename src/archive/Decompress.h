@@ -34,8 +34,11 @@ void decompressBuffer(const unsigned char* input, std::int32_t count, std::int32
 
 // Where a segment's compressed bytes come from, piece by piece.
 class ByteSource {
+protected:
+    // Never deleted through this interface: no virtual destructor to keep.
+    ~ByteSource() = default;
+
 public:
-    virtual ~ByteSource() = default;
     // Exactly `count` bytes, or false when fewer arrive.
     virtual bool read(unsigned char* buffer, std::size_t count) = 0;
 };

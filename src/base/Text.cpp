@@ -69,3 +69,14 @@ std::string NamePart(const std::string& path) {
     std::size_t pos = path.find_last_of("\\:");
     return pos == std::string::npos ? path : path.substr(pos + 1);
 }
+
+std::string DecimalDigits(std::uint64_t magnitude, bool negative) {
+    char digits[21];  // 20 digits of 2^64 - 1 and a sign
+    char* at = digits + sizeof digits;
+    do {
+        *--at = static_cast<char>('0' + magnitude % 10);
+        magnitude /= 10;
+    } while (magnitude != 0);
+    if (negative) *--at = '-';
+    return std::string(at, digits + sizeof digits);
+}

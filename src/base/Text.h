@@ -3,7 +3,9 @@
 // and name parts of Windows paths).
 #pragma once
 
+#include <cstdint>
 #include <string>
+#include <type_traits>
 
 char ToUpperChar(char c);
 char ToLowerChar(char c);
@@ -25,3 +27,15 @@ void DropTrailingBackslash(std::string& text);
 std::string FolderPart(const std::string& path);
 // The name part of a path: after its last "\" or ":".
 std::string NamePart(const std::string& path);
+
+// An integer's decimal digits as std::to_string writes them, through one routine
+// for every integer type (the updater carries one instead of four with their helpers).
+std::string DecimalDigits(std::uint64_t magnitude, bool negative);
+template <typename T>
+std::string DecimalText(T value) {
+    static_assert(std::is_integral_v<T>);
+    if constexpr (std::is_signed_v<T>)
+        return DecimalDigits(value < 0 ? 0 - std::uint64_t(value) : std::uint64_t(value), value < 0);
+    else
+        return DecimalDigits(value, false);
+}

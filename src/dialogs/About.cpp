@@ -5,6 +5,7 @@
 
 #include "base/DosDate.h"
 #include "base/StringList.h"
+#include "base/Text.h"
 #include "env/System.h"
 #include "env/Text.h"
 
@@ -53,7 +54,7 @@ std::string ApplyYearRule(const std::string& value, int year) {
     std::size_t p = text.find("%yyyy%");
     if (p == std::string::npos) return text;
     text.erase(p, 6);
-    const std::string digits = std::to_string(year);
+    const std::string digits = DecimalText(year);
     if (text.find(digits) == std::string::npos) {
         text.insert(p, digits);
     } else if (p >= 2 && text[p - 2] == ',') {

@@ -11,8 +11,11 @@ class TUpdateParts;
 
 // What the control file sets on the main window; the window implements it.
 class UpdateView {
+protected:
+    // Never deleted through this interface: no virtual destructor to keep.
+    ~UpdateView() = default;
+
 public:
-    virtual ~UpdateView() = default;
     virtual void SetUpdateName(const std::string& text) = 0;  // key P
     virtual void SetVersionText(const std::string& text) = 0; // key V
     virtual void SetCoriText(const std::string& text) = 0;    // key CORI

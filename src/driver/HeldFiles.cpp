@@ -1,6 +1,7 @@
 #include "driver/HeldFiles.h"
 
 #include "archive/Archive.h"
+#include "base/Text.h"
 #include "env/Text.h"
 #include "platform/FileHolders.h"
 #include "platform/FileSystem.h"
@@ -19,7 +20,7 @@ std::string HoldersText(const std::string& path) {
         text.append(text.empty() ? " (benutzt von " : ", ")
             .append(holder.name)
             .append(", Prozess ")
-            .append(std::to_string(holder.processId));
+            .append(DecimalText(holder.processId));
     if (!text.empty()) text += ')';
     return text;
 }
@@ -71,7 +72,7 @@ std::string HeldFilesText(const std::vector<HeldFile>& held) {
     for (std::size_t i = 0; i < held.size() && i < kNamedFiles; ++i)
         text.append("    ").append(held[i].path).append(HoldersText(held[i].path)).append(1, '\r');
     if (held.size() > kNamedFiles)
-        text.append("    und ").append(std::to_string(held.size() - kNamedFiles)).append(" weitere\r");
+        text.append("    und ").append(DecimalText(held.size() - kNamedFiles)).append(" weitere\r");
     text += "\rBeenden Sie die Programme, die sie benutzen, und versuchen Sie es erneut.";
     return text;
 }

@@ -1,5 +1,6 @@
 #include "driver/RunCheck.h"
 
+#include "base/Text.h"
 #include "driver/UpdateSession.h"
 #include "env/Registry.h"
 #include "env/System.h"
@@ -59,13 +60,13 @@ bool CheckPassed(const TUpdateParts& parts) {
     text.append(command).append("\r\n");
     switch (program.outcome) {
     case WaitedProgram::Outcome::Ended:
-        text.append("endete mit dem Code ").append(std::to_string(program.exitCode)).append(1, '.');
+        text.append("endete mit dem Code ").append(DecimalText(program.exitCode)).append(1, '.');
         break;
     case WaitedProgram::Outcome::NotStarted:
         text.append("konnte nicht gestartet werden: ").append(ErrorText(program.error));
         break;
     case WaitedProgram::Outcome::TimedOut:
-        text.append("wurde nach ").append(std::to_string(parts.CheckWait)).append(" Sekunden beendet.");
+        text.append("wurde nach ").append(DecimalText(parts.CheckWait)).append(" Sekunden beendet.");
         break;
     }
     parts.LogMessage(text, kResult);

@@ -5,6 +5,7 @@
 #include "archive/Archive.h"
 #include "archive/EntryName.h"
 #include "archive/Patch.h"
+#include "base/Text.h"
 #include "driver/HeldFiles.h"
 #include "driver/Publisher.h"
 #include "driver/RunCheck.h"
@@ -89,9 +90,9 @@ bool VerifyEntry(const TArchive& archive, const PartTarget& planned,
         parts.LogMessage(std::string("Hinweis: ")
                              .append(entry.name)
                              .append(" ergibt ")
-                             .append(std::to_string(staging.lastLength()))
+                             .append(DecimalText(staging.lastLength()))
                              .append(" Bytes, das Verzeichnis nennt ")
-                             .append(std::to_string(entry.unpackedSize))
+                             .append(DecimalText(entry.unpackedSize))
                              .append(1, '.'),
                          1);
     return true;

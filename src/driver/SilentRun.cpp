@@ -3,6 +3,7 @@
 #include <ctime>
 #include <exception>
 
+#include "base/Text.h"
 #include "driver/UpdateSession.h"
 #include "env/MessageBoxes.h"
 #include "env/Registry.h"
@@ -78,7 +79,7 @@ std::string LocalTimeText() {
         text[at[i] + 1] = char('0' + fields[i] % 10);
     }
     const int year = t->tm_year + 1900;
-    if (year < 1000 || year > 9999) return std::string(text, 6).append(std::to_string(year)).append(text + 10);
+    if (year < 1000 || year > 9999) return std::string(text, 6).append(DecimalText(year)).append(text + 10);
     for (int i = 9, rest = year; i >= 6; --i, rest /= 10) text[i] = char('0' + rest % 10);
     return text;
 }
@@ -107,7 +108,7 @@ std::string FinalCommandLine(UpdateSession& session, bool wanted, int code) {
 }
 
 std::string ExitCodeLine(int code) {
-    std::string line = std::to_string(code);
+    std::string line = DecimalText(code);
     line.insert(0, "Rückgabewert: ");
     return line;
 }

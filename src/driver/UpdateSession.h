@@ -17,9 +17,10 @@
 class TUpdateParts;
 
 // What the session tells the window.
+// Never deleted through this interface, so without a virtual destructor; on its
+// own, the view of a run without a window.
 class SessionView {
 public:
-    virtual ~SessionView() = default;
     virtual void showUpdateName(const std::string& text) {}
     virtual void showVersionText(const std::string& text) {}
     virtual void showCoriText(const std::string& text) {}
@@ -32,7 +33,7 @@ public:
 class UpdateSession final : public UpdateView {
 public:
     explicit UpdateSession(SessionView& view);
-    ~UpdateSession() override;
+    ~UpdateSession();
 
     enum class LoadResult { Loaded, NoArchive };
     // Opens the archive attached to `executablePath`, or the fixed fallback file;

@@ -3,6 +3,7 @@
 #include <cstdlib>
 
 #include "base/DosDate.h"
+#include "base/Text.h"
 #include "env/System.h"
 #include "env/Text.h"
 #include "platform/FileSystem.h"
@@ -52,7 +53,7 @@ int Clamped(std::int64_t n) {
 void AppendTwoDigits(std::string& text, int n) {
     int v = n % 100;
     if (v < 0) {
-        text.append(1, '-').append(std::to_string(-v));
+        text.append(1, '-').append(DecimalText(-v));
         return;
     }
     text.append(1, char('0' + v / 10)).append(1, char('0' + v % 10));

@@ -1,6 +1,7 @@
 // Windows version detection, the start-up paths and error texts.
 #include "env/System.h"
 
+#include "base/Text.h"
 #include "env/MessageBoxes.h"
 #include "env/Text.h"
 #include "platform/Registry.h"
@@ -79,7 +80,7 @@ void InitSystemPaths() {
 std::string SystemErrorText(std::uint32_t code) {
     std::string text;
     if (Sys().messageText(code, text)) return text;
-    return std::to_string(Sys().lastError());
+    return DecimalText(Sys().lastError());
 }
 
 std::string LastErrorText() { return SystemErrorText(Sys().lastError()); }

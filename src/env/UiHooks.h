@@ -5,9 +5,9 @@
 #include <cstdint>
 #include <string>
 
+// Never deleted through this interface, so without a virtual destructor.
 class UiHooks {
 public:
-    virtual ~UiHooks() = default;
     // Lets the message loop run once (the careful copy does so between blocks).
     virtual void pumpMessages() {}
     // Sets the caption of the progress label and repaints it at once.

@@ -7,6 +7,7 @@
 
 #include "archive/Archive.h"
 #include "archive/EntryName.h"
+#include "base/Text.h"
 #include "env/MessageBoxes.h"
 #include "env/Registry.h"
 #include "env/System.h"
@@ -122,7 +123,7 @@ std::string UniqueFileName(const std::string& path) {
     std::string extension = ExtensionOf(path);
     std::string stem = path.substr(0, path.size() - extension.size());
     for (int n = 0;; ++n) {
-        std::string candidate = stem + std::to_string(n) + extension;
+        std::string candidate = stem + DecimalText(n) + extension;
         if (!FileExists(candidate)) return candidate;
     }
 }
@@ -194,7 +195,7 @@ bool InstallFont(const std::string& source, const std::string& fontName, StringL
     }
 }
 
-bool InstallArchiveFonts(const TArchive& archive, const std::function<std::string(const std::string&)>& fontNameOf,
+bool InstallArchiveFonts(const TArchive& archive, FunctionRef<std::string(const std::string&)> fontNameOf,
                          StringList* log, int threshold, RunTransaction* run) {
     bool allInstalled = true;
     for (std::int32_t i = 0; i < archive.entryCount(); ++i) {

@@ -3,9 +3,9 @@
 #pragma once
 
 #include <cstdint>
-#include <functional>
 #include <string>
 
+#include "base/FunctionRef.h"
 #include "base/StringList.h"
 
 class RunTransaction;
@@ -25,5 +25,5 @@ bool InstallFont(const std::string& source, const std::string& fontName, StringL
                  RunTransaction* run = nullptr);
 
 // Installs every top-level ".TTF" entry of the archive; false when any font failed.
-bool InstallArchiveFonts(const TArchive& archive, const std::function<std::string(const std::string&)>& fontNameOf,
+bool InstallArchiveFonts(const TArchive& archive, FunctionRef<std::string(const std::string&)> fontNameOf,
                          StringList* log, int threshold, RunTransaction* run = nullptr);

@@ -27,7 +27,7 @@ ForwardingFileSystem::~ForwardingFileSystem() { SetFileSystem(&real_); }
 
 void RaiseLastIoError() {
     std::uint32_t code = Fs().lastError();
-    throw EInOutError("E/A-Fehler " + std::to_string(code), code);
+    throw EInOutError("E/A-Fehler " + DecimalText(code), code);
 }
 
 std::vector<std::size_t> MakeDurable(const std::vector<std::string>& paths) {

@@ -78,8 +78,12 @@ enum class FileOwner {
 };
 
 class FileSystem {
+protected:
+    // Never deleted through the interface: the services live as long as the
+    // process, and a static instance with a trivial destructor needs no exit handler.
+    ~FileSystem() = default;
+
 public:
-    virtual ~FileSystem() = default;
     // nullptr on failure; lastError() tells why.
     virtual std::unique_ptr<FileHandle> open(const std::string& path, OpenMode mode) = 0;
     // First entry matching the path; the last element may hold the wildcards * and ?.
@@ -122,7 +126,7 @@ public:
 class ForwardingFileSystem : public FileSystem {
 public:
     ForwardingFileSystem();
-    ~ForwardingFileSystem() override;
+    virtual ~ForwardingFileSystem();
     ForwardingFileSystem(const ForwardingFileSystem&) = delete;
     ForwardingFileSystem& operator=(const ForwardingFileSystem&) = delete;
 

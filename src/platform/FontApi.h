@@ -8,8 +8,12 @@
 #include <string>
 
 class FontApi {
+protected:
+    // Never deleted through the interface: the services live as long as the
+    // process, and a static instance with a trivial destructor needs no exit handler.
+    ~FontApi() = default;
+
 public:
-    virtual ~FontApi() = default;
     virtual bool removeFontResource(const std::string& path) = 0;
     // CreateScalableFontResourceA: hidden flag 0, resource file, font file name, current path.
     virtual bool createScalableFontResource(const std::string& resourceFile, const std::string& fontFile,

@@ -23,7 +23,7 @@ public:
     struct Node;
 
     MemoryRegistry();
-    ~MemoryRegistry() override;
+    ~MemoryRegistry();
 
     std::unique_ptr<RegistryKey> openKey(RootKey hive, const std::string& path, std::uint32_t access) override;
     std::unique_ptr<RegistryKey> createKey(RootKey hive, const std::string& path, std::uint32_t access) override;

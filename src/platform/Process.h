@@ -17,8 +17,11 @@ struct WaitedProgram {
 };
 
 class ProgramStarter {
+protected:
+    // Never deleted through this interface: no virtual destructor to keep.
+    ~ProgramStarter() = default;
+
 public:
-    virtual ~ProgramStarter() = default;
     // Starts the command line with the given show mode and does not wait; false
     // with `error` (a Windows error code) when it could not start.
     virtual bool start(const std::string& commandLine, int showMode, std::uint32_t& error) = 0;

@@ -33,8 +33,12 @@ enum : std::uint32_t {
 };
 
 class Prompter {
+protected:
+    // Never deleted through the interface: the services live as long as the
+    // process, and a static instance with a trivial destructor needs no exit handler.
+    ~Prompter() = default;
+
 public:
-    virtual ~Prompter() = default;
     // A message box with the given text and style; returns the answer code.
     virtual int messageBox(const std::string& text, std::uint32_t style) = 0;
     // The confirmation with Yes, No, Cancel and All.

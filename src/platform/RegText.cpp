@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "base/Exception.h"
+#include "base/Text.h"
 
 namespace {
 
@@ -20,7 +21,7 @@ const HiveSpelling kHives[] = {
 };
 
 [[noreturn]] void Malformed(int line, const std::string& what) {
-    throw Exception("line " + std::to_string(line) + ": " + what);
+    throw Exception("line " + DecimalText(line) + ": " + what);
 }
 
 bool SameAscii(const std::string& a, const std::string& b) {

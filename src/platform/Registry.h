@@ -58,8 +58,12 @@ public:
 };
 
 class RegistryService {
+protected:
+    // Never deleted through the interface: the services live as long as the
+    // process, and a static instance with a trivial destructor needs no exit handler.
+    ~RegistryService() = default;
+
 public:
-    virtual ~RegistryService() = default;
     // nullptr when the key is missing or the access is refused; lastError() tells why.
     virtual std::unique_ptr<RegistryKey> openKey(RootKey hive, const std::string& path, std::uint32_t access) = 0;
     // Opens the key, creating it and every missing key above it.

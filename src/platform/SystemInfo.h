@@ -12,8 +12,12 @@ struct OsVersionRecord {
 };
 
 class SystemInfo {
+protected:
+    // Never deleted through the interface: the services live as long as the
+    // process, and a static instance with a trivial destructor needs no exit handler.
+    ~SystemInfo() = default;
+
 public:
-    virtual ~SystemInfo() = default;
     virtual bool version(OsVersionRecord& out) = 0;                  // GetVersionExA
     virtual bool windowsDirectory(std::string& out, unsigned capacity) = 0;  // GetWindowsDirectoryA
     virtual bool systemDirectory(std::string& out, unsigned capacity) = 0;   // GetSystemDirectoryA

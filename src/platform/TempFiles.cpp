@@ -37,13 +37,13 @@ bool IsKept(const std::string& name, const std::string& base) {
 std::string TempName(const std::string& target, TempKind kind, int number) {
     const char infix[] = {'.', '~', static_cast<char>(kind), '\0'};
     std::string name = target + infix;
-    name += std::to_string(number);
+    name += DecimalText(number);
     return name;
 }
 
 std::string FreeName(const std::string& base, const std::string& suffix) {
     for (int n = 0; n < kNameAttempts; ++n) {
-        std::string candidate = base + std::to_string(n);
+        std::string candidate = base + DecimalText(n);
         candidate += suffix;
         if (Fs().attributes(candidate) == kAttrInvalid) return candidate;
     }

@@ -44,7 +44,12 @@ public:
         Found found;
         FileOwner owner;  // who made what was found; Unknown where the system keeps no owners (Windows 9x)
     };
-    virtual ~NamedLocks() = default;
+
+protected:
+    // Never deleted through this interface: no virtual destructor to keep.
+    ~NamedLocks() = default;
+
+public:
     // The named mutex.
     virtual Answer mutex(const std::string& name, std::unique_ptr<UpdaterLock>& lock) = 0;
     // The lock file in the system's Windows folder, held without sharing.

@@ -16,8 +16,12 @@ public:
 };
 
 class VersionInfoService {
+protected:
+    // Never deleted through the interface: the services live as long as the
+    // process, and a static instance with a trivial destructor needs no exit handler.
+    ~VersionInfoService() = default;
+
 public:
-    virtual ~VersionInfoService() = default;
     // The size of the file's version record in bytes; 0 when it has none or is missing.
     virtual std::uint32_t recordSize(const std::string& path) = 0;
     // The record, read into a zero-filled buffer of `size` bytes; nullptr when reading fails.

@@ -4,6 +4,7 @@
 
 #include "archive/Archive.h"
 #include "archive/Patch.h"
+#include "base/Text.h"
 #include "env/System.h"
 #include "env/Text.h"
 #include "env/UiHooks.h"
@@ -210,12 +211,12 @@ bool WriteEntry(const TUpdatePart& part, const TArchive& archive, const PartTarg
 }
 
 void LogSummary(const TUpdatePart& part) {
-    if (part.AddedCount > 0) Log(part, "", std::to_string(part.AddedCount), " Dateien zugefügt", kResult);
-    Log(part, "", std::to_string(part.UpdatedCount), " Dateien aktualisiert", kResult);
-    if (part.DeletedCount != 0) Log(part, "", std::to_string(part.DeletedCount), " Dateien gelöscht", kResult);
-    if (part.ErrorCount > 0) Log(part, "", std::to_string(part.ErrorCount), " Fehler", kResult);
+    if (part.AddedCount > 0) Log(part, "", DecimalText(part.AddedCount), " Dateien zugefügt", kResult);
+    Log(part, "", DecimalText(part.UpdatedCount), " Dateien aktualisiert", kResult);
+    if (part.DeletedCount != 0) Log(part, "", DecimalText(part.DeletedCount), " Dateien gelöscht", kResult);
+    if (part.ErrorCount > 0) Log(part, "", DecimalText(part.ErrorCount), " Fehler", kResult);
     if (part.KeptCount > 0)
-        Log(part, "", std::to_string(part.KeptCount),
+        Log(part, "", DecimalText(part.KeptCount),
             " wurden nicht aktualisiert, da neuere oder gleiche Exemplare vorlagen.", kResult);
 }
 

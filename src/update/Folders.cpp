@@ -1,6 +1,7 @@
 #include "update/Folders.h"
 
 #include "base/Exception.h"
+#include "base/Text.h"
 #include "env/Text.h"
 #include "platform/FileSystem.h"
 
@@ -18,7 +19,7 @@ bool ForceFolder(const std::string& path) {
     if (p.size() < 3 || FolderExists(p)) return true;
     ForceFolder(FolderPart(p));
     if (!Fs().createFolder(p))
-        throw Exception(p + "\rkann nicht angelegt werden (" + std::to_string(Fs().lastError()) + ")");
+        throw Exception(p + "\rkann nicht angelegt werden (" + DecimalText(Fs().lastError()) + ")");
     return true;
 }
 
@@ -29,7 +30,7 @@ void ForceFolderOnce(const std::string& path, std::string& last) {
 }
 
 std::string FormatThousands(std::int64_t n) {
-    std::string digits = std::to_string(n < 0 ? 0 : n);
+    std::string digits = DecimalText(n < 0 ? 0 : n);
     for (int i = static_cast<int>(digits.size()) - 3; i > 0; i -= 3) digits.insert(std::size_t(i), ".");
     return digits;
 }

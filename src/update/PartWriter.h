@@ -10,8 +10,11 @@ class StagedEntries;
 class TUpdatePart;
 
 class PartWriter {
+protected:
+    // Never deleted through this interface: no virtual destructor to keep.
+    ~PartWriter() = default;
+
 public:
-    virtual ~PartWriter() = default;
     // Before an entry is written to `path` (`exists`: a file is there; `mayCreate`:
     // its folders may be made): the folders made and, journaled, the change
     // noted and the installed file kept. False when the entry cannot be written.

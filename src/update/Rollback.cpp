@@ -5,6 +5,7 @@
 #include <limits>
 
 #include "archive/EntryName.h"
+#include "base/Text.h"
 #include "env/System.h"
 #include "env/Text.h"
 #include "platform/FileSystem.h"
@@ -147,7 +148,7 @@ std::string RollbackJournal::Line(const Record& r) {
     std::string line(1, static_cast<char>(r.change));
     line.append(r.path).append("|").append(r.kept);
     for (std::int64_t number : {r.written.size, std::int64_t(r.written.stamp), r.written.utc})
-        line.append("|").append(std::to_string(number));
+        line.append("|").append(DecimalText(number));
     return line.append(kLineEnd);
 }
 

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "base/Exception.h"
+#include "base/Text.h"
 #include "env/Text.h"
 #include "env/UiHooks.h"
 #include "platform/FileSystem.h"
@@ -31,7 +32,7 @@ StreamResult Walk(const TArchive& archive, std::int32_t index, ByteSink& sink, S
     std::int32_t recorded = archive.entryAt(index).unpackedSize;
     if (result == StreamResult::Complete && counted.total != static_cast<std::uint64_t>(recorded) &&
         archive.overlapsAnotherEntry(index))
-        throw Exception(std::to_string(counted.total) + " Bytes entpackt statt " + std::to_string(recorded));
+        throw Exception(DecimalText(counted.total) + " Bytes entpackt statt " + DecimalText(recorded));
     return result;
 }
 

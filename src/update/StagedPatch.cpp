@@ -1,6 +1,7 @@
 #include "update/StagedPatch.h"
 
 #include "archive/Patch.h"
+#include "base/Text.h"
 #include "env/System.h"
 #include "platform/FileSystem.h"
 #include "platform/TempFiles.h"
@@ -39,7 +40,7 @@ std::string NotStagedText(const std::string& target) {
 
 std::string NoRoomText(const std::string& target, std::int32_t size) {
     std::string text = About("Auf dem Laufwerk von ", target, " ist nicht genug Platz für die neue Fassung (", "");
-    text.append(std::to_string(size)).append(" Bytes)").append(kNotRun);
+    text.append(DecimalText(size)).append(" Bytes)").append(kNotRun);
     return text;
 }
 

@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 
+#include "base/Text.h"
 #include "env/Registry.h"
 #include "env/System.h"
 #include "env/Text.h"
@@ -236,7 +237,7 @@ bool RunTransaction::noteValue(const std::string& reference, const std::string& 
     std::string line{'R', char('0' + int(resolved.hive))};
     AppendHexField(line, key);
     AppendHexField(line, valueName);
-    line.append(1, '|').append(present ? std::to_string(type) : "-1");
+    line.append(1, '|').append(present ? DecimalText(type) : "-1");
     AppendHexField(line, present ? data : std::string());
     return append(line);
 }

@@ -7,8 +7,8 @@
 #include "update/Folders.h"
 
 UnpackCounts UnpackAll(const TArchive& archive, const std::string& folder,
-                       const std::function<void(const std::string&)>& refused,
-                       const std::function<void(const std::string&)>& failed) {
+                       FunctionRef<void(const std::string&)> refused,
+                       FunctionRef<void(const std::string&)> failed) {
     UnpackCounts counts;
     std::string made;
     for (std::int32_t i = 0; i < archive.entryCount(); ++i) {

@@ -1,9 +1,10 @@
 // "alles auspacken": every archive entry extracted below a chosen folder.
 #pragma once
 
-#include <functional>
 #include <string>
 #include <vector>
+
+#include "base/FunctionRef.h"
 
 class TArchive;
 
@@ -24,5 +25,5 @@ std::string PatchEntriesNote(const UnpackCounts& counts);
 // `refused`; `failed` hears of entries whose extraction returned false.
 // Errors raised (a folder that cannot be created, damaged data) end the unpacking.
 UnpackCounts UnpackAll(const TArchive& archive, const std::string& folder,
-                       const std::function<void(const std::string& name)>& refused = {},
-                       const std::function<void(const std::string& name)>& failed = {});
+                       FunctionRef<void(const std::string& name)> refused = {},
+                       FunctionRef<void(const std::string& name)> failed = {});

@@ -71,7 +71,7 @@ TEST(AboutYear, FromTheStampOrTheClock) {
 class OneVersionString final : public VersionInfoService {
 public:
     explicit OneVersionString(std::string version) : version_(std::move(version)), previous_(SetVersionInfo(this)) {}
-    ~OneVersionString() override { SetVersionInfo(previous_); }
+    ~OneVersionString() { SetVersionInfo(previous_); }
     std::uint32_t recordSize(const std::string&) override { return version_.empty() ? 0 : 64; }
     std::unique_ptr<VersionRecord> readRecord(const std::string&, std::uint32_t) override {
         struct Record final : VersionRecord {

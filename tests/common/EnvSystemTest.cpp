@@ -210,7 +210,7 @@ TEST(EnvErrorTexts, SystemTextOrTheLookupsOwnError) {
 class FakeVersionInfo final : public VersionInfoService {
 public:
     FakeVersionInfo() : previous_(SetVersionInfo(this)) {}
-    ~FakeVersionInfo() override { SetVersionInfo(previous_); }
+    ~FakeVersionInfo() { SetVersionInfo(previous_); }
 
     std::uint32_t recordSize(const std::string& path) override { return size; }
     std::unique_ptr<VersionRecord> readRecord(const std::string& path, std::uint32_t) override {

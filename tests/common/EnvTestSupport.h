@@ -49,7 +49,7 @@ private:
 class FakeSystemInfo final : public SystemInfo {
 public:
     FakeSystemInfo() : previous_(SetSystemInfo(this)) {}
-    ~FakeSystemInfo() override { SetSystemInfo(previous_); }
+    ~FakeSystemInfo() { SetSystemInfo(previous_); }
     FakeSystemInfo(const FakeSystemInfo&) = delete;
     FakeSystemInfo& operator=(const FakeSystemInfo&) = delete;
 

@@ -2,6 +2,9 @@
 // string operations with their edge cases.
 #include <gtest/gtest.h>
 
+#include <cstdint>
+#include <limits>
+
 #include "base/Exception.h"
 #include "env/Text.h"
 
@@ -162,6 +165,18 @@ TEST(EnvText, FolderAndNameParts) {
     EXPECT_TRUE(SameText("Tarnix.exe", "TARNIX.EXE"));
     EXPECT_FALSE(SameText("Tarnix.exe", "Tarnix.ex"));
     EXPECT_TRUE(StartsWithText("add\\", "ADD\\Teil\\x"));
+}
+
+// The one decimal routine against std::to_string at the edges of each integer type.
+TEST(EnvText, DecimalTextAsToString) {
+    using L = std::numeric_limits<std::int64_t>;
+    const std::int64_t values[] = {0, 1, 9, 10, -1, -10, 4294967295LL, -2147483648LL, L::max(), L::min()};
+    for (std::int64_t v : values) {
+        EXPECT_EQ(DecimalText(v), std::to_string(v));
+        EXPECT_EQ(DecimalText(std::uint64_t(v)), std::to_string(std::uint64_t(v)));
+        EXPECT_EQ(DecimalText(std::int32_t(v)), std::to_string(std::int32_t(v)));
+        EXPECT_EQ(DecimalText(std::uint32_t(v)), std::to_string(std::uint32_t(v)));
+    }
 }
 
 }  // namespace

@@ -52,7 +52,7 @@ struct Interrupted {};
 class FaultFileSystem final : public FileSystem {
 public:
     FaultFileSystem();
-    ~FaultFileSystem() override;
+    ~FaultFileSystem();
     FaultFileSystem(const FaultFileSystem&) = delete;
     FaultFileSystem& operator=(const FaultFileSystem&) = delete;
 

@@ -14,7 +14,7 @@ namespace {
 class SystemFolderOverride : public SystemInfo {
 public:
     explicit SystemFolderOverride(std::string folder) : folder_(std::move(folder)), previous_(SetSystemInfo(this)) {}
-    ~SystemFolderOverride() override { SetSystemInfo(previous_); }
+    ~SystemFolderOverride() { SetSystemInfo(previous_); }
     bool version(OsVersionRecord& out) override { return previous_->version(out); }
     bool windowsDirectory(std::string& out, unsigned capacity) override {
         return previous_->windowsDirectory(out, capacity);

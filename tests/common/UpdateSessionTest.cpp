@@ -44,7 +44,7 @@ public:
 class CommandRecorder : public ProgramStarter {
 public:
     CommandRecorder() : previous_(SetProgramStarter(this)) {}
-    ~CommandRecorder() override { SetProgramStarter(previous_); }
+    ~CommandRecorder() { SetProgramStarter(previous_); }
     bool start(const std::string& commandLine, int showMode, std::uint32_t&) override {
         started.push_back(commandLine);
         return showMode == 5;

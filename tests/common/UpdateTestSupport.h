@@ -29,7 +29,7 @@ private:
 class RecordingUi : public UiHooks {
 public:
     RecordingUi() : previous_(SetUiHooks(this)) {}
-    ~RecordingUi() override { SetUiHooks(previous_); }
+    ~RecordingUi() { SetUiHooks(previous_); }
     void pumpMessages() override { ++pumps; }
     void setProgress(const std::string& text) override { progress.push_back(text); }
 

@@ -8,9 +8,10 @@
 namespace {
 
 // The main window's about box: no help button, title "Info", the built-in
-// picture, centred lines. It lives as long as the process.
+// picture, centred lines. It lives as long as the process: never destroyed,
+// so the program's exit has nothing to take down.
 TAbout& About1() {
-    static TAbout about = [] {
+    static TAbout& about = *new TAbout([] {
         TAbout a(OwnExePath);
         a.HelpContext = 0;
         a.Caption = "Info";
@@ -18,19 +19,19 @@ TAbout& About1() {
         a.Alignment = TAlignment::taCenter;
         a.helpBtnText = "&Hilfe";
         return a;
-    }();
+    }());
     return about;
 }
 
-// The main window's directory chooser, 350 x 400 at first.
+// The main window's directory chooser, 350 x 400 at first; never destroyed either.
 TDirDlg& DirDlg1() {
-    static TDirDlg dialog = [] {
+    static TDirDlg& dialog = *new TDirDlg([] {
         TDirDlg d;
         d.FontSize = 0;
         d.Width = 350;
         d.Height = 400;
         return d;
-    }();
+    }());
     return dialog;
 }
 

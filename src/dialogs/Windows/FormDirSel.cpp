@@ -156,7 +156,7 @@ void TFormDirSel::createControls() {
     HFONT font = static_cast<HFONT>(font_.get());
     const Box tree = DesignBox(kIdShellTreeView1);
     ShellTreeView1.create(dialog_, kIdShellTreeView1, tree.left, tree.top, tree.width, tree.height, font);
-    ShellTreeView1.onChange = [this] { ShellTreeView1Change(); };
+    ShellTreeView1.onChange = {[](void* form) { static_cast<TFormDirSel*>(form)->ShellTreeView1Change(); }, this};
 
     HWND panel1 = CreatePanel(dialog_, kIdPanel1, DesignBox(kIdPanel1), kPanelPlain, WS_VISIBLE);
     labelDirectory_ = CreateChild(panel1, "STATIC", "LabelDirectory", WS_VISIBLE | SS_LEFT | SS_NOPREFIX | SS_PATHELLIPSIS,
@@ -196,8 +196,8 @@ void TFormDirSel::startTree() {
     menu_.reset(CreatePopupMenu());
     AppendMenuA(menu_.get(), MF_STRING, kIdMenuNewFolder, kNewFolderMenuText);
     ShellTreeView1.contextMenu = menu_.get();
-    ShellTreeView1.onEditStart = [this] { ShellTreeView1Editing(); };
-    ShellTreeView1.onEditEnd = [this] { ShellTreeView1Edited(); };
+    ShellTreeView1.onEditStart = {[](void* form) { static_cast<TFormDirSel*>(form)->ShellTreeView1Editing(); }, this};
+    ShellTreeView1.onEditEnd = {[](void* form) { static_cast<TFormDirSel*>(form)->ShellTreeView1Edited(); }, this};
     try {
         ShellTreeView1.setPath(dlg_.Directory);
     } catch (const std::exception& e) {

@@ -260,7 +260,7 @@ bool TShellTreeView::beginEdit(const NMTVDISPINFOA& info) {
 // Renames the folder; true when the tree may show the new name.
 bool TShellTreeView::endEdit(const NMTVDISPINFOA& info) {
     struct EndNotice {
-        const std::function<void()>& notice;
+        const Notice& notice;
         ~EndNotice() {
             if (notice) notice();
         }

@@ -6,7 +6,6 @@
 // renamed in place (F2 or a click on the selected entry).
 #pragma once
 
-#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -36,10 +35,16 @@ public:
     // Opens an entry, reading its folders first.
     void expand(HTREEITEM item);
 
-    // Notifications to the owner.
-    std::function<void()> onChange;      // the selection changed
-    std::function<void()> onEditStart;   // the user began to edit a name
-    std::function<void()> onEditEnd;     // the edit ended, taken or not
+    // Notifications to the owner: a function given the owner, or none.
+    struct Notice {
+        void (*call)(void* owner) = nullptr;
+        void* owner = nullptr;
+        explicit operator bool() const { return call != nullptr; }
+        void operator()() const { call(owner); }
+    };
+    Notice onChange;     // the selection changed
+    Notice onEditStart;  // the user began to edit a name
+    Notice onEditEnd;    // the edit ended, taken or not
     // The popup menu that a right click (or the menu key) opens; its commands
     // go to the tree's parent. None: no menu.
     HMENU contextMenu = nullptr;

@@ -11,7 +11,7 @@ class TForm1 final : public SessionView, public UiHooks {
 public:
     // With `undo` (/UNDO), "Start" undoes the package's last run after a question.
     explicit TForm1(bool undo);
-    ~TForm1() override;
+    ~TForm1();
     // Creates and shows the window and runs the message loop until it closes.
     int run(HINSTANCE instance);
 
