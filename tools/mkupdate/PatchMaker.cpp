@@ -289,13 +289,13 @@ MadePatch MakePatch(const std::vector<unsigned char>& oldData, const std::vector
         PredictedPatch smallest;
         std::size_t smallestSize = SIZE_MAX;
         auto addForm = [&](const std::string& found, LayoutPlan& plan, bool learn = true) {
-            const PredictedPatch predicted = PredictedRecords(found, oldData, newData, plan, learn);
+            PredictedPatch predicted = PredictedRecords(found, oldData, newData, plan, learn);
             std::string body;
             putU32(body, std::uint32_t(predicted.layout.size()));
             body += predicted.layout + Tokens(predicted.records);
             if (predicted.layout.size() > kMaxPatchLayout) return;
             forms.push_back(PatchHeaderBytes(header) + CompressZlib(body.data(), body.size(), Z_BEST_COMPRESSION));
-            if (forms.back().size() < smallestSize) smallestSize = forms.back().size(), smallest = predicted;
+            if (forms.back().size() < smallestSize) smallestSize = forms.back().size(), smallest = std::move(predicted);
         };
         LayoutPlan plain = full, bare = full;
         plain.flags = 0;
