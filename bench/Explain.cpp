@@ -82,11 +82,11 @@ Pe ReadPe(const std::vector<unsigned char>& d) {
     return pe;
 }
 
-std::string Inflated(const std::vector<unsigned char>& patch) {
+std::string Inflated(const unsigned char* data, std::size_t size) {
     z_stream z{};
     inflateInit(&z);
-    z.next_in = const_cast<unsigned char*>(patch.data() + kPatchHeaderSize);
-    z.avail_in = uInt(patch.size() - kPatchHeaderSize);
+    z.next_in = const_cast<unsigned char*>(data);
+    z.avail_in = uInt(size);
     std::string out;
     unsigned char buffer[65536];
     int code = Z_OK;
@@ -100,6 +100,46 @@ std::string Inflated(const std::vector<unsigned char>& patch) {
     return out;
 }
 
+std::uint32_t Number(const std::string& s, std::size_t& at) {
+    std::uint32_t v = 0;
+    for (unsigned shift = 0; at < s.size(); shift += 7) {
+        const unsigned char byte = static_cast<unsigned char>(s[at++]);
+        v |= std::uint32_t(byte & 0x7F) << shift;
+        if (byte < 0x80) break;
+    }
+    return v;
+}
+
+// The records as one PAT3 stream: PAT4's three streams (their chunks joined) put back together.
+std::string Records(const std::vector<unsigned char>& patch, bool streams) {
+    if (!streams) return Inflated(patch.data() + kPatchHeaderSize, patch.size() - kPatchHeaderSize);
+    std::string joined[kPatchStreams], part[kPatchStreams];
+    for (std::size_t at = kPatchHeaderSize; at + 5 <= patch.size() && patch[at] < kPatchStreams;) {
+        const std::size_t length = std::size_t(Le(patch, at + 1, 4));
+        joined[patch[at]].append(reinterpret_cast<const char*>(patch.data()) + at + 5, length);
+        at += 5 + length;
+    }
+    for (std::size_t s = 0; s < kPatchStreams; ++s)
+        part[s] = Inflated(reinterpret_cast<const unsigned char*>(joined[s].data()), joined[s].size());
+    const std::string& control = part[0];
+    std::size_t at = 4 + std::size_t(Le(std::vector<unsigned char>(control.begin(), control.begin() + 4), 0, 4));
+    std::string out = control.substr(0, at);
+    for (std::size_t token = 0, extra = 0; at < control.size();) {
+        const std::uint32_t diff = Number(control, at), more = Number(control, at), seek = Number(control, at);
+        for (std::uint32_t v : {diff, more, seek >> 1 ^ (0u - (seek & 1))})
+            for (int i = 0; i < 4; ++i) out.push_back(char(v >> (8 * i)));
+        for (std::uint32_t made = 0; made < diff && token < part[1].size();) {
+            const unsigned char t = static_cast<unsigned char>(part[1][token]);
+            out.push_back(part[1][token++]);
+            made += t == 255 ? 255 : t + 1u;
+            if (t != 255) out.push_back(part[1][token++]);
+        }
+        out.append(part[2], extra, more);
+        extra += more;
+    }
+    return out;
+}
+
 struct Counts {
     std::uint64_t wrongSite = 0, tableWord = 0, addressLike = 0, code = 0, data = 0, extra = 0;
 };
@@ -110,7 +150,7 @@ int Explain(const std::string& oldFile, const std::string& newFile, const std::s
     const std::vector<unsigned char> oldData = ReadAll(oldFile), newData = ReadAll(newFile), patch = ReadAll(patchFile);
     PatchHeader header;
     if (!ReadPatchHeader(patch.data(), patch.size(), header)) return std::fprintf(stderr, "not a patch\n"), 2;
-    const std::string body = Inflated(patch);
+    const std::string body = Records(patch, header.streams);
     const Pe oldPe = ReadPe(oldData), newPe = ReadPe(newData);
     std::size_t at = 0;
     PatchLayout layout;

@@ -117,7 +117,7 @@ PairFiles Prepare(const BenchOptions& o, const RealPair& p, bool& registryDown) 
 struct PairFigures {
     std::int64_t oldSize = 0, newSize = 0, ours = -1, bsdiff = -1;
     ChildResult make, apply, applyWhole, bsdiffRun, bspatch;
-    std::string form;   // our patch's magic: PAT1, PAT2 or PAT3
+    std::string form;   // our patch's magic: PAT1 to PAT4
     std::string exact;  // "yes (pieces ...)" or what differed
     std::int64_t reads = -1;
 };

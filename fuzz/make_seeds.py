@@ -149,6 +149,30 @@ def patch_with_layout(records, layout, old=PATCH_OLD):
     return head + zlib.compress(body, 9)
 
 
+def leb(value):
+    """A LEB128 number: 7 bits a byte, low bits first."""
+    out = b""
+    while value >= 0x80:
+        out, value = out + bytes([value & 0x7F | 0x80]), value >> 7
+    return out + bytes([value])
+
+
+def patch_in_streams(records, layout=b"", old=PATCH_OLD):
+    """A PAT4 patch: control numbers (seek zig-zagged), tokens and extra bytes in three zlib streams, one chunk
+    each, in the order the records first need them (the first record has a diff run and extra bytes)."""
+    streams, new, at = [struct.pack("<I", len(layout)) + layout, b"", b""], b"", 0
+    for diff, extra, seek in records:
+        at += seek
+        streams[0] += leb(len(diff)) + leb(len(extra)) + leb(seek * 2 if seek >= 0 else -seek * 2 - 1)
+        streams[1] += tokens(diff)
+        streams[2] += extra
+        new += bytes((old[at + k] + d) & 0xFF for k, d in enumerate(diff)) + extra
+        at += len(diff)
+    head = struct.pack("<IiIiI", 0x34544150, len(old), zlib.crc32(old), len(new), zlib.crc32(new))
+    return head + b"".join(struct.pack("<BI", s, len(zlib.compress(d, 9))) + zlib.compress(d, 9)
+                           for s, d in enumerate(streams))
+
+
 def layout(width=4, reloc=(2048, 64), moves=((0x1000, 16), (0x1800, -8)), flags=0, image_size=0x4000, tables=()):
     """Width and flags (0x100 RIP-relative operands, then the image size; 0x200 tables of RVAs; 0x400 the relocation
     table predicted),
@@ -182,6 +206,9 @@ def patch_seeds():
         "references-rip-tables": patch_with_layout(moved[:2], layout(width=8, flags=0x300, tables=((2048, 96), (3000, 12)))),
         "references-overlapping-tables": patch_with_layout(moved[:2], layout(flags=0x200, tables=((2048, 96), (2100, 12)))),
         "references-relocation-table": patch_with_layout(moved[:2], layout(flags=0x600, tables=((2048, 96),))),
+        "streams": patch_in_streams(moved),
+        "streams-layout": patch_in_streams(moved[:2], layout(width=8, flags=0x300, tables=((2048, 96), (3000, 12)))),
+        "streams-extra-first": patch_in_streams([(b"", b"new", 0)] + moved),
     }
     return {name: b"\x05" + data for name, data in seeds.items()}
 

@@ -85,6 +85,22 @@
 // moved RVA. Bit 10 predicts the new file's relocation table from the old
 // file's pointers at their moved sites. A layout without these flags reads as
 // before; updaters of earlier releases refuse one with them.
+// A PAT4 patch (0x34544150) holds what a PAT3 patch's stream holds in three
+// streams, so that each compresses on its own: 0 the layout's length and
+// layout, then the control records, each as three LEB128 numbers (at most 5
+// bytes each, 7 bits a byte, low bits first): diff length, extra length and
+// the seek zig-zagged (0, -1, 1, -2 .. as 0, 1, 2, 3 ..); 1 the diff bytes as
+// tokens; 2 the extra bytes. A layout length of 0 stands for no layout
+// (nothing predicted; the old file may then be of any size). From +20 to the
+// end, chunks:
+//   +0  u8 stream (0..2)
+//   +1  u32 length C (at least 1), then C bytes of that stream's zlib stream
+// Each stream is one zlib stream that continues from chunk to chunk; a chunk's
+// bytes inflate to at most 65,536 bytes. The records are read as in a PAT3
+// patch, each byte from its stream; a chunk comes only once they have taken
+// every byte of its stream's chunks before it (the maker sends it where they
+// first need more of that stream). Each stream has at least one chunk and
+// ends with its zlib stream's end.
 #pragma once
 
 #include <cstddef>
@@ -99,6 +115,9 @@ constexpr std::int32_t kDefaultSegmentSize = 1 << 20;
 constexpr std::uint32_t kPatchMagic = 0x31544150;
 constexpr std::uint32_t kPatchMagicSparse = 0x32544150;
 constexpr std::uint32_t kPatchMagicReferences = 0x33544150;
+constexpr std::uint32_t kPatchMagicStreams = 0x34544150;
+constexpr std::size_t kPatchStreams = 3;
+constexpr std::size_t kPatchPiece = 64 * 1024;  // PAT4: the most a chunk inflates to
 constexpr std::uint32_t kMaxPatchLayout = 8 << 20;
 constexpr std::uint32_t kMaxReferencedOldFile = 256 << 20;  // PAT3: the largest old file
 constexpr std::size_t kPatchHeaderSize = 20;

@@ -11,10 +11,10 @@
 
 namespace {
 
-// Pieces of the new file and of the CRC-32 check of the old one: with the old
-// file's blocks below, the applier's whole working memory besides zlib's state
-// (and a PAT3 patch's layout and sites, PatchReferences.h).
-constexpr std::size_t kChunk = 64 * 1024;
+// Pieces of the new file and of the CRC-32 check of the old one, and PAT4's
+// decoded pieces: with the old file's blocks below, the applier's whole working
+// memory besides zlib's state (and a PAT3 patch's layout and sites, PatchReferences.h).
+constexpr std::size_t kChunk = kPatchPiece;
 // The old file's blocks that diff runs read: a load fills at least kLeastLoad
 // bytes (fewer only at the file's end), more up to kBlock where the diff run
 // goes on.
@@ -45,7 +45,17 @@ void AddBytes(unsigned char* to, const unsigned char* add, std::size_t count) {
 
 struct PatchApplier::Stream {
     z_stream z{};
+    unsigned char* piece = nullptr;  // PAT4: what the stream's last chunk inflated to
+    std::size_t filled = 0, read = 0;
+    bool ended = false;
 };
+
+namespace {
+
+// PAT4: the stream that holds the bytes of a step.
+std::size_t StreamOf(int step, int diff, int extra) { return step == diff ? 1 : step == extra ? 2 : 0; }
+
+}  // namespace
 
 // Diff runs read the old file through kBlocks blocks, each loaded from the
 // position that no block holds and reloaded when it is the least recently
@@ -130,10 +140,12 @@ struct PatchApplier::References {
 bool ReadPatchHeader(const unsigned char* data, std::size_t size, PatchHeader& out) {
     ByteReader reader(data, size);
     std::uint32_t magic = 0;
-    if (!reader.readU32(magic) || (magic != kPatchMagic && magic != kPatchMagicSparse && magic != kPatchMagicReferences))
+    // PAT1 to PAT4.
+    if (!reader.readU32(magic) || magic - kPatchMagic > kPatchMagicStreams - kPatchMagic || (magic - kPatchMagic) % 0x1000000)
         return false;
     out.sparse = magic != kPatchMagic;
-    out.references = magic == kPatchMagicReferences;
+    out.streams = magic == kPatchMagicStreams;
+    out.references = magic == kPatchMagicReferences || out.streams;
     if (!reader.readS32(out.oldSize) || !reader.readU32(out.oldCrc) || !reader.readS32(out.newSize) ||
         !reader.readU32(out.newCrc))
         return false;
@@ -142,7 +154,8 @@ bool ReadPatchHeader(const unsigned char* data, std::size_t size, PatchHeader& o
 
 std::string PatchHeaderBytes(const PatchHeader& header) {
     std::string bytes;
-    putU32(bytes, header.references ? kPatchMagicReferences : header.sparse ? kPatchMagicSparse : kPatchMagic);
+    putU32(bytes, header.streams ? kPatchMagicStreams : header.references ? kPatchMagicReferences
+                                      : header.sparse ? kPatchMagicSparse : kPatchMagic);
     putU32(bytes, std::uint32_t(header.oldSize));
     putU32(bytes, header.oldCrc);
     putU32(bytes, std::uint32_t(header.newSize));
@@ -167,13 +180,12 @@ bool BufferPatchBase::read(std::int64_t position, unsigned char* buffer, std::si
 }
 
 PatchApplier::PatchApplier(PatchBase* base, ByteSink& out)
-    : base_(base), out_(out), buffers_(new unsigned char[3 * kChunk]), inflated_(buffers_.get()),
+    : base_(base), out_(out), buffers_(new unsigned char[5 * kChunk]), inflated_(buffers_.get()),
       work_(inflated_ + kChunk), tokens_(work_ + kChunk) {}
 
 PatchApplier::~PatchApplier() {
-    if (!stream_) return;
-    inflateEnd(&stream_->z);
-    delete stream_;
+    for (std::size_t i = 0; stream_ && i < kPatchStreams; ++i) inflateEnd(&stream_[i].z);
+    delete[] stream_;
 }
 
 bool PatchApplier::fail(PatchOutcome outcome, const char* problem) {
@@ -194,9 +206,8 @@ bool PatchApplier::put(const unsigned char* data, std::size_t count) {
         if (!complete) return true;
         if (!start()) return false;
     }
-    if (count == 0) return true;
-    if (step_ == Step::Ended) return fail(PatchOutcome::Damaged, kFaulty);
-    return inflateSome(data, count);
+    if (header_.streams) return takeChunks(data, count);
+    return inflateChunk(data, count);
 }
 
 // The header is complete: the old file is checked before any of the new one is built.
@@ -204,10 +215,15 @@ bool PatchApplier::start() {
     if (!ReadPatchHeader(pending_, pendingSize_, header_)) return fail(PatchOutcome::Damaged, "Patchkopf fehlerhaft");
     pendingSize_ = 0;
     if (base_ && !checkBase()) return false;
-    stream_ = new Stream;
-    stream_->z.zalloc = zlibAlloc;
-    stream_->z.zfree = zlibFree;
-    if (inflateInit(&stream_->z) != Z_OK) return fail(PatchOutcome::Damaged, "zu wenig Speicher");
+    stream_ = new Stream[kPatchStreams];
+    for (std::size_t i = 0; i < kPatchStreams; ++i) {
+        Stream& s = stream_[i];
+        s.ended = i > 0 && !header_.streams;  // PAT1 to PAT3: stream 0 alone
+        s.z.zalloc = zlibAlloc;
+        s.z.zfree = zlibFree;
+        s.piece = buffers_.get() + (i ? 2 + i : 0) * kChunk;
+        if (inflateInit(&s.z) != Z_OK) return fail(PatchOutcome::Damaged, "zu wenig Speicher");
+    }
     step_ = header_.references ? Step::LayoutSize : Step::Control;
     if (header_.references) references_.reset(new References);
     return true;
@@ -227,27 +243,6 @@ bool PatchApplier::checkBase() {
     return true;
 }
 
-bool PatchApplier::inflateSome(const unsigned char* data, std::size_t count) {
-    z_stream& z = stream_->z;
-    z.next_in = const_cast<unsigned char*>(data);
-    z.avail_in = uInt(count);
-    while (z.avail_in > 0) {
-        z.next_out = inflated_;
-        z.avail_out = uInt(kChunk);
-        int code = inflate(&z, Z_NO_FLUSH);
-        // What inflated before an error is taken first, so that the outcome
-        // does not depend on the pieces the data comes in.
-        if (!consume(inflated_, kChunk - z.avail_out)) return false;
-        if (code != Z_OK && code != Z_STREAM_END) return fail(PatchOutcome::Damaged, kFaulty);
-        if (code != Z_STREAM_END) continue;
-        if (z.avail_in > 0) return fail(PatchOutcome::Damaged, kFaulty);
-        if (step_ != Step::Control || pendingSize_ != 0)
-            return fail(PatchOutcome::Damaged, kFaulty);
-        step_ = Step::Ended;
-    }
-    return true;
-}
-
 // Gathers a header or control record of `want` bytes in pending_; true once it is complete.
 bool PatchApplier::takePending(const unsigned char* data, std::size_t count, std::size_t want, std::size_t& used) {
     used = std::min(count, want - pendingSize_);
@@ -256,31 +251,107 @@ bool PatchApplier::takePending(const unsigned char* data, std::size_t count, std
     return pendingSize_ == want;
 }
 
-// The inflated records, whatever pieces they come in.
-bool PatchApplier::consume(const unsigned char* data, std::size_t count) {
+// Takes at least one of `count` (> 0) bytes for the current step.
+bool PatchApplier::consumeStep(const unsigned char* data, std::size_t count, std::size_t& used) {
+    if (step_ == Step::LayoutSize || step_ == Step::Layout) return takeLayout(data, count, used);
+    if (step_ == Step::Control) return takeControl(data, count, used) ? beginRecord() : step_ != Step::Failed;
+    if (step_ == Step::Diff && header_.sparse) return takeTokens(data, count, used);
+    if (step_ == Step::Diff) {
+        used = std::min(std::min(count, std::size_t(diffLeft_)), kChunk);
+        return takeDiff(data, used);
+    }
+    if (step_ != Step::Extra) return fail(PatchOutcome::Damaged, kFaulty);
+    used = std::min<std::size_t>(count, extraLeft_);
+    extraLeft_ -= std::uint32_t(used);
+    if (extraLeft_ == 0) step_ = Step::Control;
+    return emit(data, used);
+}
+
+// PAT4: chunks, each inflated into its stream's piece; once one is complete,
+// the records take what the pieces hold.
+bool PatchApplier::takeChunks(const unsigned char* data, std::size_t count) {
     while (count > 0) {
-        std::size_t used = 0;
-        if (step_ == Step::LayoutSize || step_ == Step::Layout) {
-            if (!takeLayout(data, count, used)) return false;
-        } else if (step_ == Step::Control) {
-            if (takePending(data, count, kPatchControlSize, used) && !beginRecord()) return false;
-        } else if (step_ == Step::Diff && header_.sparse) {
-            if (!takeTokens(data, count, used)) return false;
-        } else if (step_ == Step::Diff) {
-            used = std::min(std::min(count, std::size_t(diffLeft_)), kChunk);
-            if (!takeDiff(data, used)) return false;
-        } else if (step_ == Step::Extra) {
-            used = std::min<std::size_t>(count, extraLeft_);
-            extraLeft_ -= std::uint32_t(used);
-            if (!emit(data, used)) return false;
-            if (extraLeft_ == 0) step_ = Step::Control;
-        } else {
-            return fail(PatchOutcome::Damaged, kFaulty);
+        if (chunkHead_ < 5) {
+            const std::uint32_t byte = *data++;
+            --count;
+            if (chunkHead_ == 0) chunkStream_ = byte;
+            else chunkLeft_ |= byte << (8 * (chunkHead_ - 1));
+            // The chunk's stream must exist and have had every byte of its last piece taken.
+            if (++chunkHead_ == 5 && (chunkStream_ >= kPatchStreams || chunkLeft_ == 0 ||
+                                      stream_[chunkStream_].read < stream_[chunkStream_].filled))
+                return fail(PatchOutcome::Damaged, kFaulty);
+            continue;
         }
-        data += used;
-        count -= used;
+        const std::size_t piece = std::min<std::size_t>(count, chunkLeft_);
+        if (!inflateChunk(data, piece)) return false;
+        data += piece;
+        count -= piece;
+        chunkLeft_ -= std::uint32_t(piece);
+        if (chunkLeft_ > 0) continue;
+        chunkHead_ = 0;
+        if (!takeStreams()) return false;
     }
     return true;
+}
+
+// Bytes of a chunk (PAT4) or of the one stream (PAT1 to PAT3) into the
+// stream's piece, which a chunk must not overfill; the one stream's records are
+// taken as they come.
+bool PatchApplier::inflateChunk(const unsigned char* data, std::size_t count) {
+    Stream& s = stream_[chunkStream_];
+    s.z.next_in = const_cast<unsigned char*>(data);
+    s.z.avail_in = uInt(count);
+    while (s.z.avail_in > 0) {
+        s.z.next_out = s.piece + s.filled;
+        s.z.avail_out = uInt(kPatchPiece - s.filled);
+        const int code = inflate(&s.z, Z_NO_FLUSH);
+        s.filled = kPatchPiece - s.z.avail_out;
+        // What inflated before an error is taken first, so that the outcome
+        // does not depend on the pieces the data comes in.
+        if (!header_.streams && !takeStreams()) return false;
+        // Bytes after the stream's end fail here, in this call or the next.
+        s.ended = code == Z_STREAM_END;
+        if (s.ended ? s.z.avail_in > 0 : code != Z_OK) return fail(PatchOutcome::Damaged, kFaulty);
+    }
+    return true;
+}
+
+// The records, for as long as the stream of their next byte holds one; a
+// piece taken whole is emptied.
+bool PatchApplier::takeStreams() {
+    for (;;) {
+        Stream& s = stream_[header_.streams ? StreamOf(int(step_), int(Step::Diff), int(Step::Extra)) : 0];
+        if (s.read == s.filled) return s.read = s.filled = 0, true;
+        std::size_t used = 0;
+        if (!consumeStep(s.piece + s.read, s.filled - s.read, used)) return false;
+        s.read += used;
+    }
+}
+
+// Every record complete, every stream ended and its piece taken.
+bool PatchApplier::streamsDone() const {
+    if (step_ != Step::Control || pendingSize_ != 0 || chunkHead_ != 0) return false;
+    for (std::size_t i = 0; i < kPatchStreams; ++i)
+        if (stream_[i].read < stream_[i].filled || !stream_[i].ended) return false;
+    return true;
+}
+
+// A control record: 12 bytes, or in PAT4 three numbers of at most 5 bytes
+// each, written to pending_ as the 12 bytes would be.
+bool PatchApplier::takeControl(const unsigned char* data, std::size_t count, std::size_t& used) {
+    if (!header_.streams) return takePending(data, count, kPatchControlSize, used);
+    for (used = 0; used < count && pendingSize_ < kPatchControlSize; ++used) {
+        const std::uint32_t byte = data[used];
+        // The fifth byte of a number is its last and holds its top 4 bits.
+        if (shift_ == 28 && byte > 0x0F) return fail(PatchOutcome::Damaged, kFaulty);
+        number_ |= (byte & 0x7F) << shift_;
+        shift_ += 7;
+        if (byte >= 0x80) continue;
+        if (pendingSize_ == 8) number_ = number_ >> 1 ^ (0u - (number_ & 1));  // the seek, zig-zagged
+        for (int i = 0; i < 4; ++i, number_ >>= 8) pending_[pendingSize_++] = static_cast<unsigned char>(number_);
+        shift_ = 0;
+    }
+    return pendingSize_ == kPatchControlSize;
 }
 
 // A control record: its seek must stay in the old file, its lengths fit the
@@ -316,6 +387,8 @@ bool PatchApplier::takeLayout(const unsigned char* data, std::size_t count, std:
         ByteReader(pending_, 4).readU32(r.size);
         pendingSize_ = 0;
         if (r.size > kMaxPatchLayout) return fail(PatchOutcome::Damaged, kFaulty);
+        // PAT4 without a layout: nothing is predicted.
+        if (r.size == 0 && header_.streams) return references_.reset(), step_ = Step::Control, true;
         // With the sites' bit per byte of the old file, the layout and the
         // predicted relocation table (and its sorting), a PAT3 patch takes at
         // most 32 + 8 + 6 + 12 MiB and the scan's 64 KiB more than a PAT2 patch.
@@ -394,7 +467,7 @@ bool PatchApplier::emit(const unsigned char* data, std::size_t count) {
 
 PatchOutcome PatchApplier::finish() {
     if (step_ == Step::Failed) return outcome_;
-    if (step_ != Step::Ended) return fail(PatchOutcome::Damaged, kIncomplete), outcome_;
+    if (!streamsDone()) return fail(PatchOutcome::Damaged, kIncomplete), outcome_;
     if (written_ != std::uint64_t(header_.newSize))
         return fail(PatchOutcome::Damaged, kMismatch), outcome_;
     if (base_ && crc_ != header_.newCrc) return fail(PatchOutcome::Damaged, "Ergebnis hat falsche CRC-32"), outcome_;

@@ -23,6 +23,7 @@ struct PatchHeader {
     std::uint32_t newCrc = 0;
     bool sparse = false;      // PAT2: diff bytes as tokens (ArchiveFormat.h)
     bool references = false;  // PAT3: PAT2 with a layout whose references are predicted
+    bool streams = false;     // PAT4: PAT3 in three streams (a layout of length 0: none)
 };
 
 // Whether `name` is that of a patch entry ("pat\" in any letter case).
@@ -76,7 +77,10 @@ enum class PatchOutcome {
 };
 
 // Takes the inflated data of a patch entry, piece by piece, and hands the new
-// file to `out`. With `base` nullptr it checks the patch's structure alone:
+// file to `out`. Whatever the form, it holds at most one decoded piece of
+// 64 KiB per stream of a PAT4 patch (the one stream's for PAT1 to PAT3), three
+// inflaters, two more blocks of 64 KiB and the old file's blocks (256 KiB),
+// besides a PAT3 or PAT4 layout's memory (PatchReferences.h). With `base` nullptr it checks the patch's structure alone:
 // the old file is taken as zero bytes of the size in the header and neither
 // CRC-32 is compared (what `mkupdate test` can check without the old file).
 class PatchApplier final : public ByteSink {
@@ -97,13 +101,17 @@ public:
     std::uint64_t written() const { return written_; }  // bytes of the new file handed on
 
 private:
-    enum class Step { Header, LayoutSize, Layout, Control, Diff, Extra, Ended, Failed };
+    enum class Step { Header, LayoutSize, Layout, Control, Diff, Extra, Failed };
 
     bool fail(PatchOutcome outcome, const char* problem);
     bool start();
     bool checkBase();
-    bool inflateSome(const unsigned char* data, std::size_t count);
-    bool consume(const unsigned char* data, std::size_t count);
+    bool consumeStep(const unsigned char* data, std::size_t count, std::size_t& used);
+    bool takeChunks(const unsigned char* data, std::size_t count);
+    bool inflateChunk(const unsigned char* data, std::size_t count);
+    bool takeStreams();
+    bool streamsDone() const;
+    bool takeControl(const unsigned char* data, std::size_t count, std::size_t& used);
     bool beginRecord();
     bool takeLayout(const unsigned char* data, std::size_t count, std::size_t& used);
     bool takeDiff(const unsigned char* data, std::size_t count);
@@ -131,7 +139,10 @@ private:
     class Blocks;            // the old file's blocks that diff runs read
     std::unique_ptr<Blocks> blocks_;
     struct Stream;
-    Stream* stream_ = nullptr;
+    Stream* stream_ = nullptr;  // PAT4's three; PAT1 to PAT3 use the first
+    // PAT4: the chunk that comes in, after its head of chunkHead_ bytes (PAT1 to PAT3: stream 0).
+    std::uint32_t chunkHead_ = 0, chunkStream_ = 0, chunkLeft_ = 0;
+    std::uint32_t number_ = 0, shift_ = 0;  // PAT4: the control record's number that comes in
     struct References;  // PAT3: the layout and the old file's references
     std::unique_ptr<References> references_;
     std::uint32_t diffLeft_ = 0, extraLeft_ = 0;

@@ -87,6 +87,7 @@ TEST(PatchApplier, RefusesAnotherOldFileAndEveryDamage) {
         {"wrong magic", kOldFile, "PAT0" + goodPatch.substr(4), PatchOutcome::Damaged},
         {"magic between PAT1's and PAT3's", kOldFile, "QAT1" + goodPatch.substr(4), PatchOutcome::Damaged},
         {"header cut short", kOldFile, goodPatch.substr(0, 19), PatchOutcome::Damaged},
+        {"header of an empty file alone", kOldFile, MakePatch(kOldFile, "", {}).substr(0, 20), PatchOutcome::Damaged},
         {"stream cut short", kOldFile, goodPatch.substr(0, goodPatch.size() - 2), PatchOutcome::Damaged},
         {"bytes after the stream", kOldFile, goodPatch + "x", PatchOutcome::Damaged},
         {"result's CRC-32 wrong", kOldFile, MakePatch(kOldFile, "ABCxy", good), PatchOutcome::Damaged},

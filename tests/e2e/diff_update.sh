@@ -115,9 +115,9 @@ make_package "$WORK/patched" --patch
 check "--patch exits 0" equals "$DIFF_RC" 0
 check "--patch writes both changed files as patches" contains "$(cat "$WORK/diff.out")" "2 changed file(s) as patches"
 check "check passes on the patch package" contains "$("$MKUPDATE" check "$WORK/patched")" "0 error(s), 0 warning(s)"
-check "the program's patch predicts its calls and pointers (PAT3)" equals "$(head -c 4 "$WORK/patched/pat/Demo/Demo.exe")" PAT3
-# A damaged copy, built from the package folder: a flipped byte inside the patch's zlib stream
-# (header 20 bytes, then the stream).
+check "the program's patch predicts its calls and pointers, in streams (PAT4)" equals "$(head -c 4 "$WORK/patched/pat/Demo/Demo.exe")" PAT4
+# A damaged copy, built from the package folder: a flipped byte inside the patch's chunks
+# (header 20 bytes, then the chunks of its zlib streams).
 cp -a "$WORK/patched" "$WORK/flipped"
 python3 - "$WORK/flipped/pat/Demo/Demo.exe" <<'PY'
 import sys

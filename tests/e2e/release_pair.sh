@@ -30,7 +30,7 @@ for kind in whole patched; do
   "$MKUPDATE" build --stub "$WIN_DIR/update.exe" -o "$UPD/$kind.exe" "$WORK/$kind" >/dev/null
 done
 entry="$WORK/patched/pat/Demo/esbuild.exe"
-check "the program goes as a patch that predicts its references (PAT3)" equals "$(head -c 4 "$entry")" PAT3
+check "the program goes as a patch that predicts its references, in streams (PAT4)" equals "$(head -c 4 "$entry")" PAT4
 ours=$(stat -c %s "$entry")
 if command -v bsdiff >/dev/null; then
   bsdiff "$OLD/esbuild.exe" "$NEW/esbuild.exe" "$WORK/bsdiff.out"

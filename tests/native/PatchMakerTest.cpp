@@ -10,6 +10,7 @@
 
 #include "common/PatchSupport.h"
 #include "tools/mkupdate/PatchMaker.h"
+#include "tools/mkupdate/PatchStreams.h"
 
 namespace {
 
@@ -73,14 +74,17 @@ TEST(PatchApplier, ReadsOfTheOldFileGrowWithThePatchAndTheFilesNotWithTheRecords
             for (std::int64_t k = 0; k < c.length; ++k) expected.push_back(static_cast<char>(old[std::size_t(from + k)] + 1));
             at = from + c.length;
         }
-        const std::string patch = MakePatch(oldText, expected, records);
-        Counted counted(old);
-        PatchApplier applier(&counted, counted);
-        applier.put(reinterpret_cast<const unsigned char*>(patch.data()), patch.size());
-        EXPECT_EQ(applier.finish(), PatchOutcome::Built) << c.what;
-        EXPECT_TRUE(std::string(counted.built.begin(), counted.built.end()) == expected) << c.what;
-        EXPECT_LE(counted.reads, patch.size() + expected.size() / 4096 + old.size() / 4096 + 4)
-            << c.what << ": a patch of " << patch.size() << " bytes";
+        // As 12-byte records (PAT1) and in streams (PAT4).
+        const PatchHeader header{std::int32_t(old.size()), CrcOf(oldText), std::int32_t(expected.size()), CrcOf(expected)};
+        for (const std::string& patch : {MakePatch(oldText, expected, records), StreamedPatch(header, "", Records(records))}) {
+            Counted counted(old);
+            PatchApplier applier(&counted, counted);
+            applier.put(reinterpret_cast<const unsigned char*>(patch.data()), patch.size());
+            EXPECT_EQ(applier.finish(), PatchOutcome::Built) << c.what;
+            EXPECT_TRUE(std::string(counted.built.begin(), counted.built.end()) == expected) << c.what;
+            EXPECT_LE(counted.reads, patch.size() + expected.size() / 4096 + old.size() / 4096 + 4)
+                << c.what << ": a patch of " << patch.size() << " bytes, " << patch.substr(0, 4);
+        }
     }
 }
 

@@ -148,6 +148,28 @@ bool ReadLayout(const std::string& bytes, PatchLayout& layout, std::size_t size 
                            layout);
 }
 
+// A PAT3 or PAT4 patch's layout length and flags (its first word above the
+// pointer width); none for PAT1 and PAT2.
+struct Head {
+    std::uint32_t size, flags;
+};
+Head LayoutHead(const std::string& patch) {
+    const std::size_t at = patch.substr(0, 4) == "PAT4" ? 25 : 20;  // PAT4: the first chunk's stream
+    if (patch.substr(0, 4) < "PAT3") return {0, 0};
+    unsigned char head[8] = {};
+    z_stream z{};
+    inflateInit(&z);
+    z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(patch.data() + at));
+    z.avail_in = uInt(patch.size() - at);
+    z.next_out = head;
+    z.avail_out = sizeof head;
+    inflate(&z, Z_SYNC_FLUSH);
+    inflateEnd(&z);
+    return {std::uint32_t(head[0] | head[1] << 8 | head[2] << 16 | head[3] << 24),
+            std::uint32_t(head[5] | head[6] << 8 | head[7] << 16) << 8};
+}
+std::uint32_t LayoutFlags(const std::string& patch) { return LayoutHead(patch).flags; }
+
 TEST(PatchReferences, ProgramsComeOutExactlyFromASmallerPatch) {
     for (bool plus : {false, true}) {
         SCOPED_TRACE(plus ? "PE32+" : "PE32");
@@ -155,12 +177,13 @@ TEST(PatchReferences, ProgramsComeOutExactlyFromASmallerPatch) {
         ASSERT_GT(old.size(), 128u * 1024);  // more than the applier's window
         std::string patch, plain;
         ASSERT_EQ(MakePatch(old, next, patch), MadePatch::Made);
-        EXPECT_EQ(patch.substr(0, 4), "PAT3");
+        EXPECT_EQ(patch.substr(0, 4), "PAT4");
+        EXPECT_GT(LayoutHead(patch).size, 0u);
         // The same files without their PE signature make a patch without the prediction.
         Bytes oldPlain = old, nextPlain = next;
         oldPlain[0] = nextPlain[0] = 'X';
         ASSERT_EQ(MakePatch(oldPlain, nextPlain, plain), MadePatch::Made);
-        EXPECT_NE(plain.substr(0, 4), "PAT3");
+        EXPECT_EQ(LayoutHead(plain).size, 0u);
         EXPECT_LT(patch.size() * 2, plain.size()) << patch.size() << " against " << plain.size();
 
         Built built;
@@ -169,19 +192,6 @@ TEST(PatchReferences, ProgramsComeOutExactlyFromASmallerPatch) {
     }
 }
 
-// The flags of a PAT3 patch's layout (its first word above the pointer width).
-std::uint32_t LayoutFlags(const std::string& patch) {
-    unsigned char head[8] = {};
-    z_stream z{};
-    inflateInit(&z);
-    z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(patch.data() + 20));
-    z.avail_in = uInt(patch.size() - 20);
-    z.next_out = head;
-    z.avail_out = sizeof head;
-    inflate(&z, Z_SYNC_FLUSH);
-    inflateEnd(&z);
-    return std::uint32_t(head[5] | head[6] << 8 | head[7] << 16) << 8;
-}
 
 // 64-bit programs whose RIP-relative operands, exception table and data past
 // the file's sections moved: the patch the maker sends carries the layout's
@@ -405,8 +415,8 @@ TEST(PatchReferences, ALargeRelocationTableIsReadInPieces) {
     EXPECT_EQ(wrong, 0u);
 }
 
-// When the PAT3 form does not give the new file, the maker sends the next
-// smaller form that does: PAT2, and PAT1 when PAT2 fails as well.
+// When the PAT4 form does not give the new file, the maker sends the next
+// smaller form that does: PAT3, PAT2 when PAT3 fails as well, then PAT1.
 TEST(PatchReferences, TheMakerFallsBackToTheNextSmallerFormThatGivesTheNewFile) {
     const Bytes old = Program(false, 1), next = Program(false, 2);
     static std::string failing;
@@ -416,7 +426,7 @@ TEST(PatchReferences, TheMakerFallsBackToTheNextSmallerFormThatGivesTheNewFile) 
     struct Case {
         std::string failing, sent;
     };
-    for (const Case& c : {Case{"PAT3", "PAT2"}, Case{"PAT3 PAT2", "PAT1"}}) {
+    for (const Case& c : {Case{"PAT4", "PAT3"}, Case{"PAT4 PAT3", "PAT2"}, Case{"PAT4 PAT3 PAT2", "PAT1"}}) {
         failing = c.failing;
         std::string patch;
         EXPECT_EQ(MakePatch(old, next, patch), MadePatch::Made) << c.failing;
@@ -654,7 +664,8 @@ TEST(PatchReferences, ARebuiltRelocationTableMakesTheSmallerPatch) {
     const Bytes old = Program(false, 1), next = Program(false, 2);
     static bool spoil;
     gPatchMadeHook = [](std::string& patch) {
-        if (spoil && (patch.substr(0, 4) != "PAT3" || (LayoutFlags(patch) & kLayoutRelocations))) patch[19] ^= 1;
+        // PAT3 both times: the prediction's gain without the streams'.
+        if (patch.substr(0, 4) != "PAT3" || (spoil && (LayoutFlags(patch) & kLayoutRelocations))) patch[19] ^= 1;
     };
     std::string patch, without;
     spoil = false;

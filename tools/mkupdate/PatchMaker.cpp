@@ -23,6 +23,7 @@
 #include "archive/ArchiveWriter.h"
 #include "archive/Patch.h"
 #include "base/ByteReader.h"
+#include "tools/mkupdate/PatchStreams.h"
 #include "tools/mkupdate/ProgramLayout.h"
 #include "tools/mkupdate/Progress.h"
 #include "tools/mkupdate/SuffixSort.h"
@@ -237,18 +238,7 @@ std::string Tokens(const std::string& records) {
         reader.readU32(extra);
         out.append(records, at, kPatchControlSize);
         at += kPatchControlSize;
-        std::size_t zeros = 0;
-        for (std::size_t i = 0; i < diff; ++i) {
-            char b = records[at + i];
-            // The run's last byte is always a diff byte of its own, so that the tokens end with the run.
-            if (b == 0 && i + 1 < diff) {
-                if (++zeros == 255) out.push_back(char(255)), zeros = 0;
-                continue;
-            }
-            out.push_back(char(zeros));
-            out.push_back(b);
-            zeros = 0;
-        }
+        PutTokens(out, records.data() + at, diff);
         out.append(records, at + diff, extra);
         at += diff + extra;
     }
@@ -281,25 +271,31 @@ MadePatch MakePatch(const std::vector<unsigned char>& oldData, const std::vector
     std::string records;
     if (!Differ(oldData, newData, suffixes).records(records, progress)) return MadePatch::SearchTooLong;
     // The forms the patch can take: diff bytes as they are, as tokens, and for
-    // program files with their references predicted (PAT3).
+    // program files with their references predicted (PAT3); the PAT2 form and
+    // the smallest PAT3 one also with the records' parts in streams of their
+    // own (PAT4).
     std::vector<std::string> forms;
     forms.push_back(PatchHeaderBytes(header) + CompressZlib(records.data(), records.size(), Z_BEST_COMPRESSION));
     const std::string tokens = Tokens(records);
     header.sparse = true;
     forms.push_back(PatchHeaderBytes(header) + CompressZlib(tokens.data(), tokens.size(), Z_BEST_COMPRESSION));
+    forms.push_back(StreamedPatch(header, "", records));
     // PAT3 with the layout's flags for this kind of program and without them,
     // with and without the relocation table predicted; and with records found
     // against the old file as predicted.
     LayoutPlan full;
     if (ProgramLayoutOf(oldData, newData, full)) {
         header.references = true;
+        PredictedPatch smallest;
+        std::size_t smallestSize = SIZE_MAX;
         auto addForm = [&](const std::string& found, LayoutPlan& plan, bool learn = true) {
-            const PredictedPatch predicted = PredictedRecords(found, oldData, newData, plan, learn);
+            PredictedPatch predicted = PredictedRecords(found, oldData, newData, plan, learn);
             std::string body;
             putU32(body, std::uint32_t(predicted.layout.size()));
             body += predicted.layout + Tokens(predicted.records);
-            if (predicted.layout.size() <= kMaxPatchLayout)
-                forms.push_back(PatchHeaderBytes(header) + CompressZlib(body.data(), body.size(), Z_BEST_COMPRESSION));
+            if (predicted.layout.size() > kMaxPatchLayout) return;
+            forms.push_back(PatchHeaderBytes(header) + CompressZlib(body.data(), body.size(), Z_BEST_COMPRESSION));
+            if (forms.back().size() < smallestSize) smallestSize = forms.back().size(), smallest = std::move(predicted);
         };
         LayoutPlan plain = full, bare = full;
         plain.flags = 0;
@@ -328,6 +324,7 @@ MadePatch MakePatch(const std::vector<unsigned char>& oldData, const std::vector
             addForm(aligned, *plan);
             if (plan == &bare && relocations) addForm(aligned, withTable);
         }
+        if (smallestSize != SIZE_MAX) forms.push_back(StreamedPatch(header, smallest.layout, smallest.records));
     }
     // The smallest that gives the new file; where one does not, the next larger one.
     std::stable_sort(forms.begin(), forms.end(), [](const std::string& a, const std::string& b) { return a.size() < b.size(); });

@@ -16,7 +16,7 @@ enum class MadePatch {
 };
 
 // The patch that turns `oldData` into `newData`: of its forms (PAT1, PAT2,
-// PAT3 for program files) the smallest that, applied in memory, gives the new
+// PAT3 for program files, PAT4) the smallest that, applied in memory, gives the new
 // file. The search takes at most a fixed amount of work per byte;
 // `progress` (if any) advances by the new file's bytes as they are covered.
 MadePatch MakePatch(const std::vector<unsigned char>& oldData, const std::vector<unsigned char>& newData,
