@@ -310,6 +310,10 @@ bool TargetReplaceable(const std::string& target, bool& exists) {
 bool TArchive::extractFile(std::int32_t index, const std::string& target, std::uint32_t* crc,
                            Extraction how) const {
     const TPackedFile& e = entryAt(index);
+    if (how == Extraction::ToFolder) {
+        TempFile file(target);
+        if (file.file()) return inflateInto(index, *file.file(), crc) && !file.release(e.fileDate(), false).empty();
+    }
     bool replaces = false;
     if (!TargetReplaceable(target, replaces)) return false;
     TempFile temp(target, TempKind::Extract);

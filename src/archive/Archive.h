@@ -77,9 +77,13 @@ public:
     // Writes the whole entry to `target` and stamps it with the entry's date.
     // The target's folder must exist. An existing target is replaced only when
     // the new content is complete; on failure it stays as it was. `crc` as for inflateInto.
-    // `Extraction::ToFolder`: a new file is not flushed, as nothing relies on it
-    // (unpacking into a folder); one that replaces a file still is, so that a
-    // power cut cannot leave the rename without the data.
+    // `Extraction::ToFolder` (unpacking into a folder): a new file is written
+    // under its own name, created only where nothing has the name (not even a
+    // link), removed when it cannot be completed, and not flushed: nothing
+    // relies on it, and no other file is at stake (a killed run may leave it
+    // cut short, as tar and unzip do). Where the name is taken, the file goes
+    // through a temporary file and is flushed before it replaces the other,
+    // so that a power cut cannot leave the rename without the data.
     enum class Extraction { Durable, ToFolder };
     bool extractFile(std::int32_t index, const std::string& target, std::uint32_t* crc = nullptr,
                      Extraction how = Extraction::Durable) const;

@@ -108,7 +108,7 @@ struct SegmentInflater::State {
 
 namespace {
 
-constexpr std::size_t kInputPiece = 64 * 1024;
+constexpr std::size_t kInputPiece = 256 * 1024;
 constexpr std::size_t kOutputPiece = 256 * 1024;
 
 }  // namespace

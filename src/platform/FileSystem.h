@@ -32,6 +32,7 @@ enum class OpenMode {
                     // this handle lasts (the package, from loading to the end of the process)
     ReadWrite,      // read and write an existing file, nobody else may open it
     Create,         // create or truncate for writing, nobody else may open it
+    CreateNew,      // create for writing where nothing has the name, not even a link; nobody else may open it
     ReadExclusive,  // read only, fails while anyone else holds the file open
     WriteExclusive, // opened for writing to test, never written: fails also while a
                     // program runs from the file (its mapped image), unlike ReadExclusive

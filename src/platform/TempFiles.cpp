@@ -82,6 +82,10 @@ TempFile::TempFile(const std::string& target, TempKind kind) {
     if (file_) path_ = candidate;
 }
 
+TempFile::TempFile(const std::string& path) : file_(Fs().open(path, OpenMode::CreateNew)) {
+    if (file_) path_ = path;
+}
+
 TempFile::~TempFile() {
     file_.reset();
     if (!path_.empty()) Fs().removeFile(path_);

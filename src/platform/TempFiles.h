@@ -43,6 +43,8 @@ std::vector<std::string> PendingCopiesOf(const std::string& target);
 class TempFile {
 public:
     TempFile(const std::string& target, TempKind kind);
+    // The new file `path` itself, created only where nothing has the name.
+    explicit TempFile(const std::string& path);
     ~TempFile();
     TempFile(const TempFile&) = delete;
     TempFile& operator=(const TempFile&) = delete;

@@ -148,7 +148,7 @@ void FaultFileSystem::inject(std::uint32_t code) {
 }
 
 std::unique_ptr<FileHandle> FaultFileSystem::open(const std::string& path, OpenMode mode) {
-    if (mode == OpenMode::Create) {
+    if (mode == OpenMode::Create || mode == OpenMode::CreateNew) {
         if (!change("create", path)) return nullptr;
         if (hits(Fault::CreateFails, path)) return inject(kErrDiskFull), nullptr;
     } else if (frozen_) {

@@ -66,6 +66,7 @@ TEST_F(FaultTest, FailedExtractionLeavesThePreviousFile) {
         Fault fault;
         bool installed;  // an older copy is there
         bool readOnly;
+        TArchive::Extraction how = TArchive::Extraction::Durable;
     } cases[] = {
         {"short write over an installed file", Fault::ShortWrite, true, false},
         {"disk full over an installed file", Fault::DiskFull, true, false},
@@ -76,6 +77,11 @@ TEST_F(FaultTest, FailedExtractionLeavesThePreviousFile) {
         {"disk full for a new file", Fault::DiskFull, false, false},
         {"rename of a new file refused", Fault::RenameFails, false, false},
         {"new copy that cannot be flushed", Fault::FlushFails, true, false},
+        // Unpacked into a folder, a new file is written under its own name.
+        {"short write of a new file in a folder", Fault::ShortWrite, false, false, TArchive::Extraction::ToFolder},
+        {"disk full for a new file in a folder", Fault::DiskFull, false, false, TArchive::Extraction::ToFolder},
+        {"disk full over a file in a folder", Fault::DiskFull, true, false, TArchive::Extraction::ToFolder},
+        {"rename over a file in a folder refused", Fault::RenameFails, true, false, TArchive::Extraction::ToFolder},
     };
     const std::string content(150000, 'n');
     package({{"x.dat", content, kEntryStamp}});
@@ -88,7 +94,7 @@ TEST_F(FaultTest, FailedExtractionLeavesThePreviousFile) {
         {
             FaultFileSystem faults;
             faults.fail(c.fault, "x.dat");
-            EXPECT_FALSE(archive->extractFile(0, target + "x.dat")) << c.what;
+            EXPECT_FALSE(archive->extractFile(0, target + "x.dat", nullptr, c.how)) << c.what;
             EXPECT_GT(faults.faults(), 0) << c.what;
         }
         auto expected = c.installed ? std::map<std::string, std::string>{{"x.dat", "old content"}}
