@@ -14,6 +14,9 @@ for tool in openssl osslsigncode; do
 done
 HOST='HKLM\Software\Mevo\Tarnix.exe'
 mkdir -p "$UPD"
+# The pin is a value of the shared prefix: it goes on every ending, or a script stopped midway
+# would leave later tests refused as unsigned.
+trap 'pin ""; rm -rf "$WORK"' EXIT
 
 # A certificate named $1 (subject $2), its thumbprint as openssl gives it (upper case, colons left out), and plain.exe signed with it.
 certificate() {
